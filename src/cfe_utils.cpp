@@ -1,6 +1,8 @@
 #include "cfe_utils.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -20,14 +22,32 @@ StatusCode resize_list(T** items, std::uint64_t* capacity, int index, std::uint6
     }
     const std::uint64_t old_capacity = *capacity;
     const std::uint64_t new_capacity = old_capacity == 0 ? first : old_capacity * 2;
-    if ((old_capacity != 0 && new_capacity <= old_capacity) ||
-        new_capacity > LIST_CAPACITY_LIMIT) {
+    if ((old_capacity != 0 && new_capacity <= old_capacity) || new_capacity > LIST_CAPACITY_LIMIT) {
         return STATUS_ARITHMETIC_OVERFLOW_ERROR;
     }
+    // Where size_t is 32 bits the byte count can exceed what realloc can be asked for.
+    if (new_capacity > SIZE_MAX / sizeof(T)) return STATUS_MEMORY_ALLOCATION_ERROR;
     void* grown = std::realloc(*items, static_cast<std::size_t>(new_capacity * sizeof(T)));
     if (grown == nullptr) return STATUS_MEMORY_ALLOCATION_ERROR;
     *items = static_cast<T*>(grown);
     *capacity = new_capacity;
+    return STATUS_SUCCESS;
+}
+
+/// Shared append of both lists. A count that is negative, above the capacity or at INT_MAX
+/// would store outside the block or wrap, so it is refused before anything changes.
+template <typename T, typename Resize>
+StatusCode add_item(T** items, std::uint64_t* capacity, int* count, const T& item, Resize resize) {
+    if (items == nullptr || capacity == nullptr || count == nullptr) {
+        return STATUS_INVALID_INPUT_ERROR;
+    }
+    if (*count < 0 || *count == INT_MAX || static_cast<std::uint64_t>(*count) > *capacity) {
+        return STATUS_INVALID_INPUT_ERROR;
+    }
+    const StatusCode status = resize(items, capacity, *count);
+    if (status != STATUS_SUCCESS) return status;
+    (*items)[*count] = item;
+    ++*count;
     return STATUS_SUCCESS;
 }
 
@@ -39,12 +59,7 @@ StatusCode resize_convergent_array(Convergent** items, std::uint64_t* capacity, 
 
 StatusCode add_convergent(Convergent** items, std::uint64_t* capacity, int* count, long long p,
                           long long q) {
-    if (count == nullptr) return STATUS_INVALID_INPUT_ERROR;
-    const StatusCode status = resize_convergent_array(items, capacity, *count);
-    if (status != STATUS_SUCCESS) return status;
-    (*items)[*count] = Convergent{p, q};
-    ++*count;
-    return STATUS_SUCCESS;
+    return add_item(items, capacity, count, Convergent{p, q}, resize_convergent_array);
 }
 
 StatusCode resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity, int index) {
@@ -53,12 +68,7 @@ StatusCode resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity,
 
 StatusCode add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count,
                            long long factor, long long cofactor) {
-    if (count == nullptr) return STATUS_INVALID_INPUT_ERROR;
-    const StatusCode status = resize_factor_pair_array(items, capacity, *count);
-    if (status != STATUS_SUCCESS) return status;
-    (*items)[*count] = FactorPair{factor, cofactor};
-    ++*count;
-    return STATUS_SUCCESS;
+    return add_item(items, capacity, count, FactorPair{factor, cofactor}, resize_factor_pair_array);
 }
 
 StatusCode calculate_cfe_convergents(double ratio, long long max_denominator,

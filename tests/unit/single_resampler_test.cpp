@@ -1,0 +1,401 @@
+#include "single_resampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace {
+
+/// What one call wrote to standard output and standard error.
+struct Captured {
+    std::string out;
+    std::string err;
+};
+
+template <typename Fn>
+Captured capture(Fn fn) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    fn();
+    Captured c;
+    c.out = testing::internal::GetCapturedStdout();
+    c.err = testing::internal::GetCapturedStderr();
+    return c;
+}
+
+UserInputs one_stage_request(double input_rate, double output_rate) {
+    UserInputs in{};
+    in.input_rate = input_rate;
+    in.output_rate = output_rate;
+    in.num_resamplers = 1;
+    in.search_mode = SEARCH_MODE_MINIMAL_SUM;
+    in.max_lm = MAX_LM_LIMIT;
+    in.priority = PRIORITIZE_BALANCED_DUAL;
+    return in;
+}
+
+/// Runs a whole single-stage conversion and captures both streams.
+Captured run_one(double input_rate, double output_rate, StatusCode expected_status) {
+    const UserInputs in = one_stage_request(input_rate, output_rate);
+    StatusCode status = STATUS_SUCCESS;
+    Captured c = capture([&] { status = handle_one_resampler(&in); });
+    EXPECT_EQ(status, expected_status);
+    return c;
+}
+
+/// The settings lines printed before the solver runs.
+std::string settings(const std::string& rates, const std::string& ratio) {
+    return "\n--- Single Rational Resampler Calculation ---\n"
+           "Target: " +
+           rates +
+           "\n"
+           "Target Ratio (output/input) = " +
+           ratio +
+           "\n"
+           "Match Tolerance (relative error): 1.0e-09\n"
+           "Arbitrary Suggestion Threshold (relative error): 1.0e-06\n"
+           "CFE searching with max denominator M <= 65535\n";
+}
+
+constexpr const char* kLargeNote =
+    "Note: One or more calculated factors (L=%L, M=%M) are large.\n"
+    "      Implementing this rational ratio with standard polyphase filters may be\n"
+    "      computationally expensive or require long filters.\n"
+    "      Consider if an arbitrary resampling method might be a suitable\n"
+    "      alternative if filter complexity is a primary concern.\n"
+    "      Consider using the two-stage mode (option 2) to potentially find\n"
+    "      factor pairs (L1/M1, L2/M2) with lower complexity.";
+
+std::string large_note(const std::string& l, const std::string& m) {
+    std::string note = kLargeNote;
+    note.replace(note.find("%L"), 2, l);
+    note.replace(note.find("%M"), 2, m);
+    return note;
+}
+
+std::string caution(const std::string& relative) {
+    return "Caution!: The best approximation found differs significantly\n"
+           "          from the target ratio (Final Relative Error: " +
+           relative +
+           ").\n"
+           "          An arbitrary (non-rational) resampling method might be required\n"
+           "          for higher accuracy if this error is unacceptable.";
+}
+
+/// Resets the shutdown flag even when an assertion ends the test early.
+struct ShutdownFlagGuard {
+    ShutdownFlagGuard() { g_shutdown_requested.store(1); }
+    ~ShutdownFlagGuard() { g_shutdown_requested.store(0); }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Solver
+// ---------------------------------------------------------------------------
+
+TEST(SingleSolver, LastConvergentWithinTheBound) {
+    struct Case {
+        double in, out;
+        long long l, m;
+    };
+    for (const Case& c : {Case{48000, 44100, 147, 160}, Case{44100, 48000, 160, 147},
+                          Case{96000, 96000, 1, 1}, Case{1, 1000.0001, 10000001, 10000},
+                          Case{1, 3.141592653589793, 104348, 33215}, Case{48000, 47999.9, 1, 1}}) {
+        long long l = -1, m = -1;
+        double achieved = 0.0;
+        Captured out = capture([&] {
+            EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), STATUS_SUCCESS);
+        });
+        EXPECT_EQ(l, c.l) << c.in << " -> " << c.out;
+        EXPECT_EQ(m, c.m) << c.in << " -> " << c.out;
+        EXPECT_EQ(achieved, (static_cast<double>(c.l) / static_cast<double>(c.m)) * c.in);
+        EXPECT_EQ(out.out, "");
+        EXPECT_EQ(out.err, "");
+    }
+}
+
+TEST(SingleSolver, StrongDownsamplingLeavesZeroOverOne) {
+    long long l = -1, m = -1;
+    double achieved = 0.0;
+    Captured c = capture([&] {
+        EXPECT_EQ(calculate_single_resampler(1000000, 10, &l, &m, &achieved),
+                  STATUS_CALCULATION_ERROR);
+    });
+    EXPECT_EQ(c.err, "Internal Error: CFE resulted in non-positive L or M (0 / 1).\n");
+    EXPECT_EQ(c.out, "");
+    EXPECT_EQ(l, 0);
+    EXPECT_EQ(m, 1);
+    EXPECT_TRUE(std::isnan(achieved));
+}
+
+TEST(SingleSolver, RejectedRatesAndRatios) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double in, out;
+        StatusCode status;
+        const char* err;
+    };
+    const char* invalid_rates = "\nInvalid rates for single resampler (must be positive finite).\n";
+    const char* invalid_ratio = "\nTarget ratio is invalid (non-positive or non-finite).\n";
+    for (const Case& c : {
+             Case{0, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
+             Case{-48000, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
+             Case{48000, 0, STATUS_INVALID_INPUT_ERROR, invalid_rates},
+             Case{nan, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
+             Case{48000, inf, STATUS_INVALID_INPUT_ERROR, invalid_rates},
+             Case{1e-300, 1e300, STATUS_CALCULATION_ERROR, invalid_ratio},  // overflows
+             Case{1e300, 1e-300, STATUS_CALCULATION_ERROR, invalid_ratio},  // underflows
+             Case{1e20, 1e4, STATUS_CALCULATION_ERROR,
+                  "\nCritical error during CFE calculation: Calculation Error.\n"},
+             Case{1, 9.3e18, STATUS_ARITHMETIC_OVERFLOW_ERROR,
+                  "\nCritical error during CFE calculation: Arithmetic Overflow Error.\n"},
+         }) {
+        long long l = -1, m = -1;
+        double achieved = 0.0;
+        Captured out = capture([&] {
+            EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), c.status);
+        });
+        EXPECT_EQ(out.err, c.err) << c.in << " -> " << c.out;
+        EXPECT_EQ(out.out, "");
+        EXPECT_EQ(l, 0);
+        EXPECT_EQ(m, 0);
+        EXPECT_TRUE(std::isnan(achieved));
+    }
+}
+
+TEST(SingleSolver, AchievedRateOverflow) {
+    // 26/25 lies above the ratio, so the achieved rate passes the largest double.
+    const double input_rate = 1.7285510912137651e+308;
+    const double output_rate = std::numeric_limits<double>::max();
+    long long l = -1, m = -1;
+    double achieved = 0.0;
+    Captured c = capture([&] {
+        EXPECT_EQ(calculate_single_resampler(input_rate, output_rate, &l, &m, &achieved),
+                  STATUS_CALCULATION_ERROR);
+    });
+    EXPECT_EQ(c.err, "\nAchieved rate calculation resulted in non-finite value (L=26, M=25).\n");
+    EXPECT_EQ(l, 26);
+    EXPECT_EQ(m, 25);
+    EXPECT_TRUE(std::isinf(achieved));
+}
+
+TEST(SingleSolver, NullOutputs) {
+    long long l = 7, m = 7;
+    double achieved = 7.0;
+    Captured c = capture([&] {
+        EXPECT_EQ(calculate_single_resampler(48000, 44100, nullptr, &m, &achieved),
+                  STATUS_INVALID_INPUT_ERROR);
+        EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, nullptr, &achieved),
+                  STATUS_INVALID_INPUT_ERROR);
+        EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, &m, nullptr),
+                  STATUS_INVALID_INPUT_ERROR);
+    });
+    const std::string line = "Internal Error (calc_single): Output pointers are NULL.\n";
+    EXPECT_EQ(c.err, line + line + line);
+    EXPECT_EQ(c.out, "");
+    EXPECT_EQ(l, 7);
+    EXPECT_EQ(m, 7);
+    EXPECT_EQ(achieved, 7.0);
+}
+
+// ---------------------------------------------------------------------------
+// Run and report
+// ---------------------------------------------------------------------------
+
+TEST(SingleRun, ExactMatch) {
+    Captured c = run_one(48000, 44100, STATUS_SUCCESS);
+    EXPECT_EQ(c.out,
+              settings("Input Rate = 48000.00 Hz, Output Rate = 44100.00 Hz", "0.9187500000") +
+                  "\nResults: Match Found!\n\n"
+                  "  L = 147 (Interpolation)\n"
+                  "  M = 160 (Decimation)\n"
+                  "\nComplexity = 160\n"
+                  "Achieved Ratio (L/M) = 147 / 160 = 0.9187500000\n"
+                  "Achieved Output Rate = 44100.0000000000 Hz\n"
+                  "Rate Difference: +0.0000000000 Hz, Relative: 0.00e+00\n"
+                  "PPM Error: +0.000 PPM\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, MatchWithFloatingPointResidue) {
+    Captured c = run_one(44100, 48000, STATUS_SUCCESS);
+    EXPECT_EQ(c.out,
+              settings("Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz", "1.0884353741") +
+                  "\nResults: Match Found!\n\n"
+                  "  L = 160 (Interpolation)\n"
+                  "  M = 147 (Decimation)\n"
+                  "\nComplexity = 160\n"
+                  "Achieved Ratio (L/M) = 160 / 147 = 1.0884353741\n"
+                  "Achieved Output Rate = 48000.0000000000 Hz\n"
+                  "Rate Difference: +0.0000000000 Hz, Relative: 1.52e-16\n"
+                  "PPM Error: +0.000 PPM\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, Approximation) {
+    Captured c = run_one(10000, 12345.678, STATUS_SUCCESS);
+    EXPECT_EQ(c.out,
+              settings("Input Rate = 10000.00 Hz, Output Rate = 12345.68 Hz", "1.2345678000") +
+                  "\nResults: Approximation Found\n\n"
+                  "  L = 100 (Interpolation)\n"
+                  "  M = 81 (Decimation)\n"
+                  "\nComplexity = 100\n"
+                  "Achieved Ratio (L/M) = 100 / 81 = 1.2345679012\n"
+                  "Achieved Output Rate = 12345.6790123457 Hz\n"
+                  "Rate Difference: +0.0010123457 Hz, Relative: 8.20e-08\n"
+                  "PPM Error: +0.082 PPM\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, SignificantErrorGetsTheCautionOnly) {
+    Captured c = run_one(48000, 47999.9, STATUS_SUCCESS);
+    EXPECT_EQ(c.out,
+              settings("Input Rate = 48000.00 Hz, Output Rate = 47999.90 Hz", "0.9999979167") +
+                  "\nResults: Caution! Significant Error\n\n"
+                  "  L = 1 (Interpolation)\n"
+                  "  M = 1 (Decimation)\n"
+                  "\nComplexity = 1\n"
+                  "Achieved Ratio (L/M) = 1 / 1 = 1.0000000000\n"
+                  "Achieved Output Rate = 48000.0000000000 Hz\n"
+                  "Rate Difference: +0.1000000000 Hz, Relative: 2.08e-06\n"
+                  "PPM Error: +2.083 PPM\n"
+                  "\n" +
+                  caution("2.08e-06") + "\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, SignificantErrorWithLargeFactors) {
+    Captured c = run_one(65000.3, 1, STATUS_SUCCESS);
+    EXPECT_EQ(c.out, settings("Input Rate = 65000.30 Hz, Output Rate = 1.00 Hz", "0.0000153845") +
+                         "\nResults: Caution! Significant Error\n\n"
+                         "  L = 1 (Interpolation)\n"
+                         "  M = 65000 (Decimation)\n"
+                         "\nComplexity = 65000\n"
+                         "Achieved Ratio (L/M) = 1 / 65000 = 0.0000153846\n"
+                         "Achieved Output Rate = 1.0000046154 Hz\n"
+                         "Rate Difference: +0.0000046154 Hz, Relative: 4.62e-06\n"
+                         "PPM Error: +4.615 PPM\n"
+                         "\n" +
+                         caution("4.62e-06") + "\n" + large_note("1", "65000") + "\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, MatchWithLargeFactors) {
+    Captured c = run_one(1, 3.141592653589793, STATUS_SUCCESS);
+    EXPECT_EQ(c.out, settings("Input Rate = 1.00 Hz, Output Rate = 3.14 Hz", "3.1415926536") +
+                         "\nResults: Match Found with Large L/M\n\n"
+                         "  L = 104348 (Interpolation)\n"
+                         "  M = 33215 (Decimation)\n"
+                         "\nComplexity = 104348\n"
+                         "Achieved Ratio (L/M) = 104348 / 33215 = 3.1415926539\n"
+                         "Achieved Output Rate = 3.1415926539 Hz\n"
+                         "Rate Difference: +0.0000000003 Hz, Relative: 1.06e-10\n"
+                         "PPM Error: +0.000 PPM\n"
+                         "\n" +
+                         large_note("104348", "33215") + "\n");
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(SingleRun, SolverFailureIsAnnounced) {
+    Captured c = run_one(1000000, 10, STATUS_CALCULATION_ERROR);
+    EXPECT_EQ(c.out,
+              settings("Input Rate = 1000000.00 Hz, Output Rate = 10.00 Hz", "0.0000100000") +
+                  "\nCalculation failed. No results to display for single resampler.\n");
+    EXPECT_EQ(c.err, "Internal Error: CFE resulted in non-positive L or M (0 / 1).\n");
+}
+
+TEST(SingleRun, InvalidRatesShowInTheSettings) {
+    Captured c = run_one(0, 44100, STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(c.out, settings("Input Rate = 0.00 Hz, Output Rate = 44100.00 Hz", "Invalid") +
+                         "\nCalculation failed. No results to display for single resampler.\n");
+    EXPECT_EQ(c.err, "\nInvalid rates for single resampler (must be positive finite).\n");
+}
+
+TEST(SingleRun, ShutdownRequestedSilencesEverything) {
+    {
+        ShutdownFlagGuard flag;
+        const UserInputs in = one_stage_request(48000, 44100);
+        long long l = 5, m = 5;
+        double achieved = 5.0;
+        Captured c = capture([&] {
+            EXPECT_EQ(handle_one_resampler(&in), STATUS_FAILURE);
+            EXPECT_EQ(handle_one_resampler(nullptr), STATUS_FAILURE);
+            EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, &m, &achieved), STATUS_FAILURE);
+            print_single_resampler_result(48000, 44100, 147, 160, 44100);
+        });
+        EXPECT_EQ(c.out, "");
+        EXPECT_EQ(c.err, "");
+        EXPECT_EQ(l, 5);
+        EXPECT_EQ(m, 5);
+        EXPECT_EQ(achieved, 5.0);
+    }
+    EXPECT_EQ(g_shutdown_requested.load(), 0);
+}
+
+TEST(SingleRun, NullRequest) {
+    StatusCode status = STATUS_SUCCESS;
+    Captured c = capture([&] { status = handle_one_resampler(nullptr); });
+    EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(c.out, "");
+    EXPECT_EQ(c.err, "Internal Error (handle_one): NULL inputs pointer.\n");
+}
+
+TEST(SingleReport, InternalErrors) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::string bad_factors =
+        "Internal Error (print_single): Cannot print result with L/M <= 0.\n";
+    const std::string bad_rates =
+        "Internal Error (print_single): Cannot print result with non-finite rates.\n";
+    Captured c = capture([&] { print_single_resampler_result(48000, 44100, 0, 1, 44100); });
+    EXPECT_EQ(c.err, bad_factors);
+    c = capture([&] { print_single_resampler_result(48000, 44100, 1, -3, 44100); });
+    EXPECT_EQ(c.err, bad_factors);
+    c = capture([&] { print_single_resampler_result(inf, 44100, 147, 160, 44100); });
+    EXPECT_EQ(c.err, bad_rates);
+    c = capture([&] { print_single_resampler_result(48000, nan, 147, 160, 44100); });
+    EXPECT_EQ(c.err, bad_rates);
+    c = capture([&] { print_single_resampler_result(48000, 44100, 147, 160, nan); });
+    EXPECT_EQ(c.err, bad_rates);
+    EXPECT_EQ(c.out, "");
+}
+
+TEST(SingleReport, ZeroTargetTakesTheErrorAsAbsolute) {
+    Captured c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, 5.0); });
+    EXPECT_EQ(c.out,
+              "\nResults: Caution! Significant Error\n\n"
+              "  L = 1 (Interpolation)\n"
+              "  M = 2 (Decimation)\n"
+              "\nComplexity = 2\n"
+              "Achieved Ratio (L/M) = 1 / 2 = 0.5000000000\n"
+              "Achieved Output Rate = 5.0000000000 Hz\n"
+              "Rate Difference: +5.0000000000 Hz, Relative: 5.00e+00\n"
+              "PPM Error: +Infinity\n"
+              "\n" +
+                  caution("5.00e+00") + "\n");
+    c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, -5.0); });
+    EXPECT_NE(c.out.find("PPM Error: -Infinity\n"), std::string::npos);
+    c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, 0.0); });
+    EXPECT_NE(c.out.find("Results: Match Found!\n"), std::string::npos);
+    EXPECT_NE(c.out.find("PPM Error: +0.000 PPM\n"), std::string::npos);
+}
+
+TEST(SingleReport, ThresholdBoundaries) {
+    // A relative error of exactly 1e-6 stays below the significance threshold.
+    Captured c = capture([] { print_single_resampler_result(1e6, 1e6, 1, 1, 1e6 + 1); });
+    EXPECT_NE(c.out.find("Results: Approximation Found\n\n"), std::string::npos);
+    EXPECT_NE(c.out.find("Relative: 1.00e-06\n"), std::string::npos);
+    EXPECT_EQ(c.out.find("Caution!:"), std::string::npos);
+    // 1000 is not large; 1001 is, and the note then follows even an approximation.
+    c = capture([] { print_single_resampler_result(1, 1, 1000, 1000, 1); });
+    EXPECT_NE(c.out.find("Results: Match Found!\n\n"), std::string::npos);
+    EXPECT_EQ(c.out.find("Note:"), std::string::npos);
+    c = capture([] { print_single_resampler_result(1, 1, 1001, 1000, 1.0000001); });
+    EXPECT_NE(c.out.find("Results: Approximation Found\n\n"), std::string::npos);
+    EXPECT_NE(c.out.find("PPM Error: +0.100 PPM\n\n" + large_note("1001", "1000") + "\n"),
+              std::string::npos);
+}

@@ -1,1 +1,204 @@
-// placeholder
+// The console on Windows: the Win32 console, event and control-handler functions.
+//
+// Console input is the process's standard input handle. Console output is the standard
+// output handle while that is a console; once standard output is redirected, the
+// console's own screen buffer (CONOUT$) takes its place, so the prompts and the echo
+// still reach the user and the redirected stream holds only what the program prints.
+// The shutdown event is the Win32 event handle itself, seen above this layer as an
+// opaque ShutdownEvent pointer.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/console.h"
+
+namespace {
+
+static_assert(sizeof(DWORD) <= sizeof(ConsoleMode::opaque));
+static_assert(CONSOLE_KEY_BATCH <= 128, "one read takes at most 128 input records");
+
+/// The program's control handler, read by the trampoline on the system's handler thread.
+std::atomic<ControlHandler> g_control_handler{nullptr};
+/// The console output handle once found (main thread only); kept for the life of the process.
+HANDLE g_console_output = nullptr;
+
+void set_error(unsigned long* error, DWORD value) {
+    if (error != nullptr) *error = value;
+}
+
+bool is_usable(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+HANDLE console_input() {
+    return GetStdHandle(STD_INPUT_HANDLE);
+}
+
+/// Standard output when it is a console, else the console's screen buffer; null if neither.
+HANDLE find_console_output() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (is_usable(output) && GetConsoleMode(output, &mode) != 0) return output;
+    // WriteConsoleA fails on a redirected handle; CONOUT$ is the console itself. Read
+    // access lets GetConsoleMode work on it too.
+    output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    return is_usable(output) ? output : nullptr;
+}
+
+HANDLE console_output() {
+    if (g_console_output == nullptr) g_console_output = find_console_output();
+    return g_console_output;
+}
+
+DWORD load_mode(const ConsoleMode* mode) {
+    DWORD value = 0;
+    std::memcpy(&value, mode->opaque, sizeof value);
+    return value;
+}
+
+/// Runs on the thread the system starts for each console control event.
+BOOL WINAPI control_trampoline(DWORD control_type) {
+    ControlHandler handler = g_control_handler.load();
+    return handler != nullptr && handler(control_type) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+int console_stdin_descriptor() {
+    return _fileno(stdin);
+}
+
+bool console_is_terminal(int descriptor) {
+    return _isatty(descriptor) != 0;
+}
+
+bool console_open_handles() {
+    return is_usable(console_input()) && console_output() != nullptr;
+}
+
+bool console_get_input_mode(ConsoleMode* mode, unsigned long* error) {
+    DWORD value = 0;
+    if (GetConsoleMode(console_input(), &value) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    std::memset(mode->opaque, 0, sizeof mode->opaque);
+    std::memcpy(mode->opaque, &value, sizeof value);
+    return true;
+}
+
+bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error) {
+    DWORD raw = load_mode(initial);
+    // Ctrl+C becomes a control event for the handler instead of a key in the queue.
+    raw |= ENABLE_PROCESSED_INPUT;
+    // Keys arrive one by one, not as a finished line after Enter.
+    raw &= ~static_cast<DWORD>(ENABLE_LINE_INPUT);
+    // The console shows nothing by itself; the reader echoes what it accepts.
+    raw &= ~static_cast<DWORD>(ENABLE_ECHO_INPUT);
+    // No window-size records in the input queue.
+    raw &= ~static_cast<DWORD>(ENABLE_WINDOW_INPUT);
+    // No mouse records in the input queue.
+    raw &= ~static_cast<DWORD>(ENABLE_MOUSE_INPUT);
+    // Every other bit (quick edit, insert mode, extended flags, virtual terminal input)
+    // stays as the user had it.
+    if (SetConsoleMode(console_input(), raw) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error) {
+    if (SetConsoleMode(console_input(), load_mode(initial)) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    return true;
+}
+
+unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
+    const HANDLE handles[2] = {console_input(), reinterpret_cast<HANDLE>(event)};
+    const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (result == WAIT_OBJECT_0) return CONSOLE_WAIT_INPUT;
+    if (result == WAIT_OBJECT_0 + 1) return CONSOLE_WAIT_SHUTDOWN;
+    set_error(error, GetLastError());
+    return result;
+}
+
+bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
+                       unsigned long* error) {
+    *count = 0;
+    INPUT_RECORD records[CONSOLE_KEY_BATCH];
+    const DWORD wanted =
+        static_cast<DWORD>(capacity < CONSOLE_KEY_BATCH ? capacity : CONSOLE_KEY_BATCH);
+    if (wanted == 0) return true;
+    DWORD read = 0;
+    // The wait has seen records queued, so this returns without blocking.
+    if (ReadConsoleInputA(console_input(), records, wanted, &read) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    std::size_t found = 0;
+    for (DWORD i = 0; i < read; ++i) {
+        const INPUT_RECORD& record = records[i];
+        // Key-up, focus, menu, mouse and size records carry no key press.
+        if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        KeyEvent& out = keys[found++];
+        out.character = key.uChar.AsciiChar;
+        if (key.wVirtualKeyCode == VK_RETURN) {
+            out.kind = KEY_ENTER;
+        } else if (key.wVirtualKeyCode == VK_BACK) {
+            out.kind = KEY_BACKSPACE;
+        } else {
+            out.kind = KEY_OTHER;
+        }
+    }
+    *count = found;
+    return true;
+}
+
+void console_write(const char* text, std::size_t length) {
+    HANDLE output = console_output();
+    if (output == nullptr || length == 0) return;
+    DWORD written = 0;
+    WriteConsoleA(output, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void console_beep() {
+    MessageBeep(MB_ICONASTERISK);
+}
+
+ShutdownEvent* shutdown_event_create(unsigned long* error) {
+    // Manual reset, not signalled, unnamed: once set it stays set for every later wait.
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) set_error(error, GetLastError());
+    return reinterpret_cast<ShutdownEvent*>(event);
+}
+
+void shutdown_event_signal(ShutdownEvent* event) {
+    if (event != nullptr) SetEvent(reinterpret_cast<HANDLE>(event));
+}
+
+void shutdown_event_close(ShutdownEvent* event) {
+    if (event != nullptr) CloseHandle(reinterpret_cast<HANDLE>(event));
+}
+
+bool console_install_control_handler(ControlHandler handler, unsigned long* error) {
+    g_control_handler.store(handler);
+    if (SetConsoleCtrlHandler(control_trampoline, TRUE) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    return true;
+}

@@ -206,98 +206,87 @@ TEST(SingleSolver, NullOutputs) {
 // Run and report
 // ---------------------------------------------------------------------------
 
-TEST(SingleRun, ExactMatch) {
-    Captured c = run_one(48000, 44100, STATUS_SUCCESS);
-    EXPECT_EQ(c.out,
-              settings("Input Rate = 48000.00 Hz, Output Rate = 44100.00 Hz", "0.9187500000") +
-                  "\nResults: Match Found!\n\n"
-                  "  L = 147 (Interpolation)\n"
-                  "  M = 160 (Decimation)\n"
-                  "\nComplexity = 160\n"
-                  "Achieved Ratio (L/M) = 147 / 160 = 0.9187500000\n"
-                  "Achieved Output Rate = 44100.0000000000 Hz\n"
-                  "Rate Difference: +0.0000000000 Hz, Relative: 0.00e+00\n"
-                  "PPM Error: +0.000 PPM\n");
-    EXPECT_EQ(c.err, "");
-}
-
-TEST(SingleRun, MatchWithFloatingPointResidue) {
-    Captured c = run_one(44100, 48000, STATUS_SUCCESS);
-    EXPECT_EQ(c.out,
-              settings("Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz", "1.0884353741") +
-                  "\nResults: Match Found!\n\n"
-                  "  L = 160 (Interpolation)\n"
-                  "  M = 147 (Decimation)\n"
-                  "\nComplexity = 160\n"
-                  "Achieved Ratio (L/M) = 160 / 147 = 1.0884353741\n"
-                  "Achieved Output Rate = 48000.0000000000 Hz\n"
-                  "Rate Difference: +0.0000000000 Hz, Relative: 1.52e-16\n"
-                  "PPM Error: +0.000 PPM\n");
-    EXPECT_EQ(c.err, "");
-}
-
-TEST(SingleRun, Approximation) {
-    Captured c = run_one(10000, 12345.678, STATUS_SUCCESS);
-    EXPECT_EQ(c.out,
-              settings("Input Rate = 10000.00 Hz, Output Rate = 12345.68 Hz", "1.2345678000") +
-                  "\nResults: Approximation Found\n\n"
-                  "  L = 100 (Interpolation)\n"
-                  "  M = 81 (Decimation)\n"
-                  "\nComplexity = 100\n"
-                  "Achieved Ratio (L/M) = 100 / 81 = 1.2345679012\n"
-                  "Achieved Output Rate = 12345.6790123457 Hz\n"
-                  "Rate Difference: +0.0010123457 Hz, Relative: 8.20e-08\n"
-                  "PPM Error: +0.082 PPM\n");
-    EXPECT_EQ(c.err, "");
-}
-
-TEST(SingleRun, SignificantErrorGetsTheCautionOnly) {
-    Captured c = run_one(48000, 47999.9, STATUS_SUCCESS);
-    EXPECT_EQ(c.out,
-              settings("Input Rate = 48000.00 Hz, Output Rate = 47999.90 Hz", "0.9999979167") +
-                  "\nResults: Caution! Significant Error\n\n"
-                  "  L = 1 (Interpolation)\n"
-                  "  M = 1 (Decimation)\n"
-                  "\nComplexity = 1\n"
-                  "Achieved Ratio (L/M) = 1 / 1 = 1.0000000000\n"
-                  "Achieved Output Rate = 48000.0000000000 Hz\n"
-                  "Rate Difference: +0.1000000000 Hz, Relative: 2.08e-06\n"
-                  "PPM Error: +2.083 PPM\n"
-                  "\n" +
-                  caution("2.08e-06") + "\n");
-    EXPECT_EQ(c.err, "");
-}
-
-TEST(SingleRun, SignificantErrorWithLargeFactors) {
-    Captured c = run_one(65000.3, 1, STATUS_SUCCESS);
-    EXPECT_EQ(c.out, settings("Input Rate = 65000.30 Hz, Output Rate = 1.00 Hz", "0.0000153845") +
-                         "\nResults: Caution! Significant Error\n\n"
-                         "  L = 1 (Interpolation)\n"
-                         "  M = 65000 (Decimation)\n"
-                         "\nComplexity = 65000\n"
-                         "Achieved Ratio (L/M) = 1 / 65000 = 0.0000153846\n"
-                         "Achieved Output Rate = 1.0000046154 Hz\n"
-                         "Rate Difference: +0.0000046154 Hz, Relative: 4.62e-06\n"
-                         "PPM Error: +4.615 PPM\n"
-                         "\n" +
-                         caution("4.62e-06") + "\n" + large_note("1", "65000") + "\n");
-    EXPECT_EQ(c.err, "");
-}
-
-TEST(SingleRun, MatchWithLargeFactors) {
-    Captured c = run_one(1, 3.141592653589793, STATUS_SUCCESS);
-    EXPECT_EQ(c.out, settings("Input Rate = 1.00 Hz, Output Rate = 3.14 Hz", "3.1415926536") +
-                         "\nResults: Match Found with Large L/M\n\n"
-                         "  L = 104348 (Interpolation)\n"
-                         "  M = 33215 (Decimation)\n"
-                         "\nComplexity = 104348\n"
-                         "Achieved Ratio (L/M) = 104348 / 33215 = 3.1415926539\n"
-                         "Achieved Output Rate = 3.1415926539 Hz\n"
-                         "Rate Difference: +0.0000000003 Hz, Relative: 1.06e-10\n"
-                         "PPM Error: +0.000 PPM\n"
-                         "\n" +
-                         large_note("104348", "33215") + "\n");
-    EXPECT_EQ(c.err, "");
+// Whole runs that succeed: the settings lines and the report, nothing on standard error.
+TEST(SingleRun, ReportTranscripts) {
+    struct Transcript {
+        const char* name;
+        double input_rate, output_rate;
+        std::string out;
+    };
+    const Transcript transcripts[] = {
+        {"ExactMatch", 48000, 44100,
+         settings("Input Rate = 48000.00 Hz, Output Rate = 44100.00 Hz", "0.9187500000") +
+             "\nResults: Match Found!\n\n"
+             "  L = 147 (Interpolation)\n"
+             "  M = 160 (Decimation)\n"
+             "\nComplexity = 160\n"
+             "Achieved Ratio (L/M) = 147 / 160 = 0.9187500000\n"
+             "Achieved Output Rate = 44100.0000000000 Hz\n"
+             "Rate Difference: +0.0000000000 Hz, Relative: 0.00e+00\n"
+             "PPM Error: +0.000 PPM\n"},
+        {"MatchWithFloatingPointResidue", 44100, 48000,
+         settings("Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz", "1.0884353741") +
+             "\nResults: Match Found!\n\n"
+             "  L = 160 (Interpolation)\n"
+             "  M = 147 (Decimation)\n"
+             "\nComplexity = 160\n"
+             "Achieved Ratio (L/M) = 160 / 147 = 1.0884353741\n"
+             "Achieved Output Rate = 48000.0000000000 Hz\n"
+             "Rate Difference: +0.0000000000 Hz, Relative: 1.52e-16\n"
+             "PPM Error: +0.000 PPM\n"},
+        {"Approximation", 10000, 12345.678,
+         settings("Input Rate = 10000.00 Hz, Output Rate = 12345.68 Hz", "1.2345678000") +
+             "\nResults: Approximation Found\n\n"
+             "  L = 100 (Interpolation)\n"
+             "  M = 81 (Decimation)\n"
+             "\nComplexity = 100\n"
+             "Achieved Ratio (L/M) = 100 / 81 = 1.2345679012\n"
+             "Achieved Output Rate = 12345.6790123457 Hz\n"
+             "Rate Difference: +0.0010123457 Hz, Relative: 8.20e-08\n"
+             "PPM Error: +0.082 PPM\n"},
+        {"SignificantErrorGetsTheCautionOnly", 48000, 47999.9,
+         settings("Input Rate = 48000.00 Hz, Output Rate = 47999.90 Hz", "0.9999979167") +
+             "\nResults: Caution! Significant Error\n\n"
+             "  L = 1 (Interpolation)\n"
+             "  M = 1 (Decimation)\n"
+             "\nComplexity = 1\n"
+             "Achieved Ratio (L/M) = 1 / 1 = 1.0000000000\n"
+             "Achieved Output Rate = 48000.0000000000 Hz\n"
+             "Rate Difference: +0.1000000000 Hz, Relative: 2.08e-06\n"
+             "PPM Error: +2.083 PPM\n"
+             "\n" +
+             caution("2.08e-06") + "\n"},
+        {"SignificantErrorWithLargeFactors", 65000.3, 1,
+         settings("Input Rate = 65000.30 Hz, Output Rate = 1.00 Hz", "0.0000153845") +
+             "\nResults: Caution! Significant Error\n\n"
+             "  L = 1 (Interpolation)\n"
+             "  M = 65000 (Decimation)\n"
+             "\nComplexity = 65000\n"
+             "Achieved Ratio (L/M) = 1 / 65000 = 0.0000153846\n"
+             "Achieved Output Rate = 1.0000046154 Hz\n"
+             "Rate Difference: +0.0000046154 Hz, Relative: 4.62e-06\n"
+             "PPM Error: +4.615 PPM\n"
+             "\n" +
+             caution("4.62e-06") + "\n" + large_note("1", "65000") + "\n"},
+        {"MatchWithLargeFactors", 1, 3.141592653589793,
+         settings("Input Rate = 1.00 Hz, Output Rate = 3.14 Hz", "3.1415926536") +
+             "\nResults: Match Found with Large L/M\n\n"
+             "  L = 104348 (Interpolation)\n"
+             "  M = 33215 (Decimation)\n"
+             "\nComplexity = 104348\n"
+             "Achieved Ratio (L/M) = 104348 / 33215 = 3.1415926539\n"
+             "Achieved Output Rate = 3.1415926539 Hz\n"
+             "Rate Difference: +0.0000000003 Hz, Relative: 1.06e-10\n"
+             "PPM Error: +0.000 PPM\n"
+             "\n" +
+             large_note("104348", "33215") + "\n"},
+    };
+    for (const Transcript& t : transcripts) {
+        SCOPED_TRACE(t.name);
+        Captured c = run_one(t.input_rate, t.output_rate, STATUS_SUCCESS);
+        EXPECT_EQ(c.out, t.out);
+        EXPECT_EQ(c.err, "");
+    }
 }
 
 TEST(SingleRun, SolverFailureIsAnnounced) {

@@ -1,0 +1,168 @@
+#include "platform/key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+/// One decoded key as text: "E" Enter, "B" Backspace, "c" a character, "." an ignored key.
+std::string describe(const KeyEvent& key) {
+    switch (key.kind) {
+    case KEY_ENTER: return "E";
+    case KEY_BACKSPACE: return "B";
+    case KEY_OTHER: break;
+    }
+    const auto byte = static_cast<unsigned char>(key.character);
+    if (byte >= 0x20 && byte <= 0x7E) return std::string(1, key.character);
+    return ".";
+}
+
+struct Decoded {
+    std::string keys;
+    std::size_t used;
+};
+
+/// Decodes one batch with the given decoder, as one read of the console delivers it.
+Decoded decode(KeyDecoder* decoder, std::string_view bytes, std::size_t capacity = 128) {
+    std::vector<KeyEvent> keys(capacity);
+    std::size_t count = 0;
+    const std::size_t used =
+        decode_terminal_keys(decoder, reinterpret_cast<const unsigned char*>(bytes.data()),
+                             bytes.size(), keys.data(), capacity, &count);
+    Decoded result{"", used};
+    for (std::size_t i = 0; i < count; ++i) result.keys += describe(keys[i]);
+    return result;
+}
+
+/// Decodes a whole batch from a fresh decoder and expects it all consumed.
+std::string decode_all(std::string_view bytes) {
+    KeyDecoder decoder{KEY_DECODER_GROUND};
+    const Decoded decoded = decode(&decoder, bytes);
+    EXPECT_EQ(decoded.used, bytes.size()) << bytes;
+    return decoded.keys;
+}
+
+TEST(KeyDecoder, PlainBytes) {
+    EXPECT_EQ(decode_all("48000"), "48000");
+    EXPECT_EQ(decode_all(" ~"), " ~");
+    EXPECT_EQ(decode_all("\x7f"), "B");
+    EXPECT_EQ(decode_all("\b"), "B");
+    EXPECT_EQ(decode_all("\t\x01\x04\x1f"), "....");
+}
+
+TEST(KeyDecoder, CrAndLfAreEnterAndEndTheBatch) {
+    KeyDecoder decoder{KEY_DECODER_GROUND};
+    Decoded decoded = decode(&decoder, "12\r34\n");
+    EXPECT_EQ(decoded.keys, "12E");
+    EXPECT_EQ(decoded.used, 3u);
+    decoded = decode(&decoder, "34\n");
+    EXPECT_EQ(decoded.keys, "34E");
+    EXPECT_EQ(decoded.used, 3u);
+}
+
+TEST(KeyDecoder, EnterCarriesItsByte) {
+    KeyEvent key{KEY_OTHER, 0};
+    std::size_t count = 0;
+    KeyDecoder decoder{KEY_DECODER_GROUND};
+    const unsigned char cr = '\r';
+    EXPECT_EQ(decode_terminal_keys(&decoder, &cr, 1, &key, 2, &count), 1u);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(key.kind, KEY_ENTER);
+}
+
+TEST(KeyDecoder, Utf8BytesAreIgnoredKeys) {
+    EXPECT_EQ(decode_all("a\xc3\xa9z"), "a..z");
+    EXPECT_EQ(decode_all("\xe2\x82\xac"), "...");
+    EXPECT_EQ(decode_all("\xff\x80"), "..");
+}
+
+TEST(KeyDecoder, CsiSequencesAreOneIgnoredKey) {
+    EXPECT_EQ(decode_all("\x1b[A"), ".");        // arrow up
+    EXPECT_EQ(decode_all("1\x1b[D2"), "1.2");    // arrow left between keys
+    EXPECT_EQ(decode_all("\x1b[3~"), ".");       // Delete
+    EXPECT_EQ(decode_all("\x1b[1;5C"), ".");     // Ctrl+arrow right
+    EXPECT_EQ(decode_all("\x1b[15;2~x"), ".x");  // Shift+F5
+    EXPECT_EQ(decode_all("\x1b[?1 q"), ".");     // parameters, intermediate, final
+    EXPECT_EQ(decode_all("\x1b[ !@"), ".");      // intermediates only
+}
+
+TEST(KeyDecoder, AByteOutsideTheCsiRangesEndsTheSequenceEarly) {
+    EXPECT_EQ(decode_all("\x1b[12\r"), ".E");
+    EXPECT_EQ(decode_all("\x1b[\x7f"), ".B");
+    EXPECT_EQ(decode_all("\x1b[ 5"), ".5");
+    EXPECT_EQ(decode_all("\x1b[1\x1b[A"), "..");
+    EXPECT_EQ(decode_all("\x1b[\xc3\xa9"), "...");
+}
+
+TEST(KeyDecoder, Ss3SequencesAreOneIgnoredKey) {
+    EXPECT_EQ(decode_all("\x1bOP"), ".");  // F1
+    EXPECT_EQ(decode_all("\x1bOA7"), ".7");
+    // A control byte after ESC O is a key of its own: Alt+O, then Enter.
+    EXPECT_EQ(decode_all("\x1bO\r"), ".E");
+}
+
+TEST(KeyDecoder, AltWithAPrintableKeyIsOneIgnoredKey) {
+    EXPECT_EQ(decode_all("\x1b"
+                         "b"),
+              ".");
+    EXPECT_EQ(decode_all("\x1b"
+                         "5"
+                         "6"),
+              ".6");
+    EXPECT_EQ(decode_all("\x1b "), ".");
+}
+
+TEST(KeyDecoder, EscBeforeAnyOtherByteIsAnIgnoredKeyOfItsOwn) {
+    EXPECT_EQ(decode_all("\x1b\r"), ".E");
+    EXPECT_EQ(decode_all("\x1b\x7f"), ".B");
+    EXPECT_EQ(decode_all("\x1b\x1b[B"), "..");
+    EXPECT_EQ(decode_all("\x1b\t"), "..");
+    EXPECT_EQ(decode_all("\x1b\xc3\xa9"), "...");
+}
+
+TEST(KeyDecoder, AnEscapeSequenceMaySpanTwoBatches) {
+    struct Split {
+        std::string_view first;
+        std::string_view second;
+        std::string_view keys;
+    };
+    for (const Split split : {
+             Split{"1\x1b", "[A2", "1.2"},
+             Split{"1\x1b[", "A2", "1.2"},
+             Split{"\x1b[1;", "5C", "."},
+             Split{"\x1b[1", "5~", "."},
+             Split{"\x1bO", "P", "."},
+             Split{"\x1b", "OP", "."},
+             Split{"\x1b", "x", "."},
+             Split{"\x1b", "\r", ".E"},
+             Split{"\x1b[", "\r", ".E"},
+         }) {
+        KeyDecoder decoder{KEY_DECODER_GROUND};
+        const Decoded first = decode(&decoder, split.first);
+        EXPECT_EQ(first.used, split.first.size());
+        const Decoded second = decode(&decoder, split.second);
+        EXPECT_EQ(second.used, split.second.size());
+        EXPECT_EQ(first.keys + second.keys, split.keys)
+            << testing::PrintToString(std::string(split.first) + "|" + std::string(split.second));
+        EXPECT_EQ(decoder.state, KEY_DECODER_GROUND);
+    }
+}
+
+TEST(KeyDecoder, StopsWhereTwoMoreKeysMightNotFit) {
+    KeyDecoder decoder{KEY_DECODER_GROUND};
+    Decoded decoded = decode(&decoder, "abcde", 3);
+    EXPECT_EQ(decoded.keys, "ab");
+    EXPECT_EQ(decoded.used, 2u);
+    // An ESC followed by CR gives two keys from one byte: both must fit.
+    decoder = KeyDecoder{KEY_DECODER_ESCAPE};
+    decoded = decode(&decoder, "\r", 2);
+    EXPECT_EQ(decoded.keys, ".E");
+    EXPECT_EQ(decoded.used, 1u);
+    decoded = decode(&decoder, "x", 1);
+    EXPECT_EQ(decoded.used, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Windows build: cross-compiles quillmere.exe and its unit tests with MinGW-w64 and
+# runs them under Wine, with the end-to-end sessions in a terminal and a comparison of
+# its standard output with the Linux build's.
+# Usage: scripts/test-windows.sh   (QUILLMERE_LINUX_BINARY: the Linux build to compare with;
+#                                   default build/release/quillmere, built when missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake make googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi
+
+jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
+linux_binary="${QUILLMERE_LINUX_BINARY:-$PWD/build/release/quillmere}"
+if [ ! -x "$linux_binary" ]; then
+  echo "== Linux build to compare with =="
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target quillmere -j"$jobs"
+  linux_binary="$PWD/build/release/quillmere"
+fi
+
+# A Wine of our own for this run: a fresh prefix, quiet, its server kept up between the
+# many short runs of the tests and ended with the script.
+WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/quillmere-wine.XXXXXX")"
+export WINEPREFIX WINEDEBUG=-all
+stop_wine() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap stop_wine EXIT
+echo "== Wine prefix (first start takes a while) =="
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+echo "== Windows build (MinGW-w64 cross build) =="
+cmake --preset windows -DQUILLMERE_LINUX_BINARY="$linux_binary" >/dev/null
+cmake --build --preset windows -j"$jobs"
+
+echo "== Windows tests under Wine (unit tests and terminal sessions) =="
+ctest --preset windows -j"$jobs"

@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""End-to-end sessions of the program in a terminal, for the Windows build under Wine.
+
+Each session runs the program in a tmux pane (a pseudo-terminal that is the program's
+controlling terminal, so Ctrl+C reaches it as a console control event), waits for each
+question as a person would and types the answer. Standard output goes to a file and is
+checked byte for byte (line ends aside); standard error stays on the terminal, because
+under Wine the console output (prompts and echo) reaches the terminal only while it does,
+and is checked on the rendered screen: Wine redraws the console with escape sequences, so
+raw terminal bytes are not comparable.
+
+Usage: smoke.py --exe PROGRAM --session NAME [--linux-exe PROGRAM]
+A program whose name ends in .exe runs under wine. Exit code 77 means skipped.
+"""
+
+import argparse
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIPPED = 77
+# Bounds for a session that hangs; none of them is a speed requirement.
+WAIT_LIMIT_S = 60.0
+POLL_S = 0.05
+# The console drops keys typed in the instant a prompt is drawn; a person is slower.
+SETTLE_S = 0.15
+
+BANNER = (
+    "\n=== Quillmere ===\n"
+    "Calculates Interpolation (L) and Decimation (M) values.\n"
+    "Uses Continued Fraction Expansion (CFE) and Factorization.\n" + "=" * 53 + "\n\n"
+)
+INPUT_RATE = "Enter the input sample rate (Hz): "
+OUTPUT_RATE = "Enter the output sample rate (Hz): "
+STAGES = "Use one or two rational resamplers? (1 or 2): "
+SEARCH_MODE = "Select search mode (1 or 2) [Enter=1]: "
+LIMIT = "Enter maximum L and M for EACH stage (e.g., 200): "
+ALLOW_M1 = "Allow M1 > L1? (y/n) [Enter=n]: "
+TARGET = "Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: "
+PRIORITY = "Select prioritization mode (1-4): "
+ANOTHER = "Perform another sample rate conversion? (y/n) [Enter=n]: "
+
+
+class Failure(Exception):
+    pass
+
+
+def normalise(text):
+    """Windows text-mode streams end lines with CRLF; the comparison is about the rest."""
+    return text.replace("\r\n", "\n")
+
+
+class Terminal:
+    """The program in a tmux pane of its own tmux server, standard output in a file."""
+
+    def __init__(self, command, workdir, stdin_path=None):
+        self.workdir = workdir
+        self.socket = "quillmere-smoke-%d-%d" % (os.getpid(), id(self))
+        self.stdout_path = os.path.join(workdir, "stdout")
+        self.rc_path = os.path.join(workdir, "rc")
+        self.screen_seen = 0
+        self.stdout_seen = 0
+        config = os.path.join(workdir, "tmux.conf")
+        with open(config, "w") as f:
+            # Keep the pane (and its screen) after the program has ended.
+            f.write("set -g remain-on-exit on\nset -g history-limit 10000\n")
+        redirect = " <%s" % shlex.quote(stdin_path) if stdin_path else ""
+        shell = "%s%s >%s; echo $? >%s.part; mv %s.part %s" % (
+            " ".join(shlex.quote(part) for part in command),
+            redirect,
+            shlex.quote(self.stdout_path),
+            shlex.quote(self.rc_path),
+            shlex.quote(self.rc_path),
+            shlex.quote(self.rc_path),
+        )
+        self._tmux("-f", config, "new-session", "-d", "-s", "smoke", "-x", "200", "-y", "50",
+                   "sh", "-c", shell)
+
+    def _tmux(self, *args):
+        return subprocess.run(["tmux", "-L", self.socket] + list(args), check=True,
+                              stdout=subprocess.PIPE, universal_newlines=True).stdout
+
+    def close(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], stderr=subprocess.DEVNULL)
+
+    def screen(self):
+        """The rendered screen with its scroll-back, wrapped lines joined."""
+        return self._tmux("capture-pane", "-p", "-J", "-S", "-", "-t", "smoke")
+
+    def stdout(self):
+        try:
+            with open(self.stdout_path, "rb") as f:
+                return normalise(f.read().decode("latin-1"))
+        except FileNotFoundError:
+            return ""
+
+    def exit_code(self):
+        try:
+            with open(self.rc_path) as f:
+                return int(f.read().strip())
+        except (FileNotFoundError, ValueError):
+            return None
+
+    def _wait(self, what, source, seen_attr, text):
+        deadline = time.monotonic() + WAIT_LIMIT_S
+        while True:
+            content = source()
+            found = content.find(text, getattr(self, seen_attr))
+            if found >= 0:
+                setattr(self, seen_attr, found + len(text))
+                return
+            if self.exit_code() is not None or time.monotonic() > deadline:
+                raise Failure("%r never appeared on %s\n--- screen ---\n%s\n--- stdout ---\n%s"
+                              % (text, what, self.screen(), self.stdout()))
+            time.sleep(POLL_S)
+
+    def expect_screen(self, text):
+        self._wait("the screen", self.screen, "screen_seen", text)
+
+    def expect_stdout(self, text):
+        self._wait("standard output", self.stdout, "stdout_seen", text)
+
+    def type_line(self, text):
+        time.sleep(SETTLE_S)
+        if text:
+            self._tmux("send-keys", "-t", "smoke", "-l", text)
+        self._tmux("send-keys", "-t", "smoke", "Enter")
+
+    def ctrl_c(self):
+        time.sleep(SETTLE_S)
+        self._tmux("send-keys", "-t", "smoke", "C-c")
+
+    def wait_exit(self):
+        deadline = time.monotonic() + WAIT_LIMIT_S
+        while self.exit_code() is None:
+            if time.monotonic() > deadline:
+                raise Failure("the program did not end\n--- screen ---\n%s" % self.screen())
+            time.sleep(POLL_S)
+        return self.exit_code()
+
+
+def launcher(exe):
+    return ["wine", exe] if exe.lower().endswith(".exe") else [exe]
+
+
+def play(terminal, script):
+    """Plays (where, text) steps: where is 'screen' or 'stdout' for a question to wait for,
+    'type' for a line to type, 'ctrl-c' for the interrupt key."""
+    for where, text in script:
+        if where == "screen":
+            terminal.expect_screen(text)
+        elif where == "stdout":
+            terminal.expect_stdout(text)
+        elif where == "type":
+            terminal.type_line(text)
+        elif where == "ctrl-c":
+            terminal.ctrl_c()
+        else:
+            raise ValueError(where)
+
+
+def ask(where, question, answer):
+    return [(where, question), ("type", answer)]
+
+
+SINGLE_STAGE = (ask("screen", INPUT_RATE, "44100") + ask("screen", OUTPUT_RATE, "48000")
+                + ask("screen", STAGES, "1") + ask("screen", ANOTHER, "n"))
+
+TWO_STAGE = (ask("screen", INPUT_RATE, "44100") + ask("screen", OUTPUT_RATE, "48000")
+             + ask("screen", STAGES, "2") + ask("stdout", SEARCH_MODE, "")
+             + ask("screen", ALLOW_M1, "") + ask("stdout", TARGET, "")
+             + ask("screen", ANOTHER, "n"))
+
+# Every kind of number the reports print: an approximate single stage, then an inexact
+# two-stage cascade under a custom limit with an intermediate target and a priority.
+COMPARED = (ask("screen", INPUT_RATE, "10000") + ask("screen", OUTPUT_RATE, "12345.678")
+            + ask("screen", STAGES, "1") + ask("screen", ANOTHER, "y")
+            + ask("screen", INPUT_RATE, "48000") + ask("screen", OUTPUT_RATE, "44100.7")
+            + ask("screen", STAGES, "2") + ask("stdout", SEARCH_MODE, "2")
+            + ask("screen", LIMIT, "50") + ask("screen", ALLOW_M1, "y")
+            + ask("stdout", TARGET, "24000") + ask("screen", PRIORITY, "2")
+            + ask("screen", ANOTHER, "n"))
+
+
+def run_session(exe, script, workdir, stdin_path=None):
+    terminal = Terminal(launcher(exe), workdir, stdin_path)
+    try:
+        play(terminal, script)
+        return terminal.wait_exit(), terminal.stdout(), terminal.screen()
+    finally:
+        terminal.close()
+
+
+def check(condition, message, *details):
+    if not condition:
+        raise Failure("\n".join([message] + ["--- ---\n%s" % d for d in details]))
+
+
+def session_single_stage(exe, workdir, _):
+    rc, out, screen = run_session(exe, SINGLE_STAGE, workdir)
+    check(rc == 0, "exit code %s, expected 0" % rc, screen)
+    check(out.startswith(BANNER), "standard output does not start with the banner", out)
+    check("  L = 160 (Interpolation)\n  M = 147 (Decimation)\n" in out, "not L = 160, M = 147", out)
+    check(out.endswith("\nExiting program normally.\n"), "no normal end", out)
+
+
+def session_two_stage(exe, workdir, _):
+    rc, out, screen = run_session(exe, TWO_STAGE, workdir)
+    check(rc == 0, "exit code %s, expected 0" % rc, screen)
+    check(" -> Minimal Sum mode selected (default).\n" in out, "no default mode", out)
+    check("63000" in out, "no intermediate rate of 63000 Hz in the report", out)
+    check(out.endswith("\nExiting program normally.\n"), "no normal end", out)
+
+
+def session_refusal(exe, workdir, _):
+    script = (ask("screen", INPUT_RATE, "48000 Hz")
+              + [("screen", "Trailing characters found after number: 'Hz'")]
+              + ask("screen", INPUT_RATE, "44100") + ask("screen", OUTPUT_RATE, "48000")
+              + ask("screen", STAGES, "3")
+              + [("screen", "Error: Input must be one of the allowed values: 1, 2.")]
+              + ask("screen", STAGES, "1") + ask("screen", ANOTHER, "n"))
+    rc, out, screen = run_session(exe, script, workdir)
+    check(rc == 0, "exit code %s, expected 0" % rc, screen)
+    check("Trailing characters" not in out, "a refusal went to standard output", out)
+    check(out.endswith("\nExiting program normally.\n"), "no normal end", out)
+
+
+def session_ctrl_c(exe, workdir, _):
+    script = ask("screen", INPUT_RATE, "44100") + [("screen", OUTPUT_RATE), ("ctrl-c", "")]
+    rc, out, screen = run_session(exe, script, workdir)
+    check(rc == 1, "exit code %s, expected 1" % rc, screen)
+    check("\nShutdown requested by user.\n" in screen, "no shutdown notice", screen)
+    check(out == BANNER + "\n", "standard output is not the banner and one newline", out)
+
+
+def session_piped_stdin(exe, workdir, _):
+    result = subprocess.run(launcher(exe), input=b"44100\n48000\n1\nn\n",
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=WAIT_LIMIT_S, cwd=workdir)
+    err = normalise(result.stderr.decode("latin-1"))
+    check(result.returncode == 1, "exit code %s, expected 1" % result.returncode, err)
+    check(result.stdout == b"", "standard output is not empty", result.stdout)
+    check(err == "Error: This program requires interactive input from a terminal.\n"
+          "       Input redirection or piping is not supported.\n",
+          "not the refusal of piped input", err)
+
+
+def session_null_stdin(exe, workdir, _):
+    # The null device is a character device, so it passes the terminal check on Windows;
+    # the line reader then fails on its console mode, and the dialog must end, not loop.
+    rc, out, screen = run_session(exe, [], workdir, stdin_path=os.devnull)
+    check(rc == 1, "exit code %s, expected 1" % rc, screen)
+    lines = screen.replace("\n", " ")
+    check("Failed to get console mode (Error " in lines
+          or "Failed to get standard handles." in lines
+          or "Error: This program requires interactive input" in lines,
+          "no console failure on the screen", screen)
+    if out:
+        check(out.startswith(BANNER), "standard output does not start with the banner", out)
+        check(out.endswith("\nExiting program due to error or user request.\n"),
+              "not the closing message of a failure", out)
+
+
+def session_same_stdout_as_linux(exe, workdir, linux_exe):
+    if not linux_exe or not os.access(linux_exe, os.X_OK):
+        print("skipped: no Linux build given (--linux-exe)")
+        sys.exit(SKIPPED)
+    results = []
+    for name, program in (("windows", exe), ("linux", linux_exe)):
+        folder = os.path.join(workdir, name)
+        os.mkdir(folder)
+        results.append(run_session(program, COMPARED, folder))
+    (win_rc, win_out, win_screen), (linux_rc, linux_out, _) = results
+    check(win_rc == linux_rc == 0, "exit codes %s (Windows) and %s (Linux)" % (win_rc, linux_rc),
+          win_screen)
+    if win_out != linux_out:
+        import difflib
+        diff = "".join(difflib.unified_diff(linux_out.splitlines(True), win_out.splitlines(True),
+                                            "linux", "windows"))
+        raise Failure("standard output differs\n" + diff)
+
+
+SESSIONS = {
+    "single_stage": session_single_stage,
+    "two_stage": session_two_stage,
+    "refusal": session_refusal,
+    "ctrl_c": session_ctrl_c,
+    "piped_stdin": session_piped_stdin,
+    "null_stdin": session_null_stdin,
+    "same_stdout_as_linux": session_same_stdout_as_linux,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--session", required=True, choices=sorted(SESSIONS))
+    parser.add_argument("--linux-exe", default="")
+    args = parser.parse_args()
+    if shutil.which("tmux") is None:
+        print("skipped: tmux is not installed")
+        return SKIPPED
+    workdir = tempfile.mkdtemp(prefix="quillmere-smoke-")
+    try:
+        SESSIONS[args.session](os.path.abspath(args.exe), workdir, args.linux_exe)
+    except Failure as failure:
+        print("FAILED %s: %s" % (args.session, failure))
+        return 1
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+    print("passed %s" % args.session)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

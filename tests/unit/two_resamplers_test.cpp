@@ -1,0 +1,548 @@
+// Two-stage assessment, report and run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include "two_test_support.h"
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+/// Assesses one candidate against best with the request's own limit and mode.
+void assess(const UserInputs& in, TwoStageResult* best, long long l1, long long m1, long long l2,
+            long long m2, bool* dual = nullptr) {
+    assess_candidate_and_update(l1, m1, l2, m2, in.max_lm, &in, in.search_mode, best, dual);
+}
+
+bool holds(const TwoStageResult& r, long long l1, long long m1, long long l2, long long m2) {
+    return r.found && r.l1 == l1 && r.m1 == m1 && r.l2 == l2 && r.m2 == m2;
+}
+
+// ---------------------------------------------------------------------------
+// Assessment
+// ---------------------------------------------------------------------------
+
+TEST(AchievedRateTwo, RefusesWhatCannotBeComputed) {
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 0, 7, 16, 21)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 10, -7, 16, 21)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 10, 7, 16, 0)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(0, 10, 7, 16, 21)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(NaN, 10, 7, 16, 21)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(INF, 10, 7, 16, 21)));
+    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(1e300, 1000000, 1, 1000000, 1)));
+    EXPECT_EQ(calculate_achieved_output_rate_two(44100, 10, 7, 16, 21),
+              std::nextafter(48000.0, 0.0));
+}
+
+TEST(AssessCandidate, StoresTheComputedErrorNotAnIdealZero) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 10, 7, 16, 21);
+    ASSERT_TRUE(holds(best, 10, 7, 16, 21));
+    EXPECT_EQ(best.overall_sum, 54);
+    EXPECT_TRUE(best.final_match);
+    EXPECT_EQ(best.final_error, 48000.0 - std::nextafter(48000.0, 0.0));
+    EXPECT_NEAR(best.final_error, 7.28e-12, 0.01e-12);
+    EXPECT_EQ(best.achieved_intermediate_rate, 63000.0);
+    EXPECT_EQ(best.intermediate_error, INF);
+    EXPECT_FALSE(best.intermediate_match);
+    EXPECT_EQ(best.combined_ratio, (10.0 / 7.0) * (16.0 / 21.0));
+}
+
+TEST(AssessCandidate, FirstStageDecimationNeedsPermission) {
+    UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 16, 21, 10, 7);
+    EXPECT_FALSE(best.found);
+    assess(in, &best, 7, 7, 160, 147);  // L1 = M1 is allowed
+    EXPECT_TRUE(holds(best, 7, 7, 160, 147));
+
+    in.allow_m1_gt_l1 = true;
+    best = make_empty_two_stage_result();
+    assess(in, &best, 16, 21, 10, 7);
+    EXPECT_TRUE(holds(best, 16, 21, 10, 7));
+}
+
+TEST(AssessCandidate, PerStageLimitIsInclusive) {
+    const UserInputs in = make_request(1000, 1000, SEARCH_MODE_CUSTOM_LIMIT, 50);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 51, 1, 1, 51);
+    assess(in, &best, 1, 1, 51, 51);
+    assess(in, &best, 0, 1, 1, 0);
+    EXPECT_FALSE(best.found);
+    assess(in, &best, 50, 1, 1, 50);
+    EXPECT_TRUE(holds(best, 50, 1, 1, 50));
+}
+
+TEST(AssessCandidate, TinyOutputRateMatchesAbsolutely) {
+    const UserInputs in = make_request(5e-10, 1e-16, SEARCH_MODE_CUSTOM_LIMIT, 10);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 1, 1, 1, 1);
+    EXPECT_TRUE(best.found);
+    EXPECT_TRUE(best.final_match);
+}
+
+TEST(AssessCandidate, MinimalSumPrefersTheSmallerSum) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 13, 10, 1, 1);  // 57330 Hz, sum 25
+    assess(in, &best, 12, 11, 1, 1);  // 48109 Hz, same sum, more accurate
+    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
+    assess(in, &best, 1, 1, 12, 11);  // same sum, same computed error: the first stays
+    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
+    assess(in, &best, 1, 1, 1, 1);  // 44100 Hz: less accurate, but the smaller sum
+    EXPECT_TRUE(holds(best, 1, 1, 1, 1));
+    assess(in, &best, 10, 7, 16, 21);  // a final match beats a miss whatever the sum
+    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
+    assess(in, &best, 16, 7, 10, 21);  // same sum, same computed error
+    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
+}
+
+TEST(AssessCandidate, CustomLimitPrefersTheSmallerError) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 1, 1, 1, 1);
+    assess(in, &best, 24, 22, 1, 1);  // more accurate, larger sum
+    EXPECT_TRUE(holds(best, 24, 22, 1, 1));
+    assess(in, &best, 12, 11, 1, 1);  // same error, smaller sum
+    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
+    assess(in, &best, 24, 22, 1, 1);  // same error, larger sum
+    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
+    assess(in, &best, 1, 1, 1, 1);  // smaller sum, larger error
+    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
+}
+
+TEST(AssessCandidate, ErrorsWithinTheTieToleranceLeaveItToTheSum) {
+    // Errors near 1 Hz are 2.2e-16 apart: two of them differ by less than 1e-15 and tie.
+    const UserInputs in = make_request(1.0, 1.0, SEARCH_MODE_CUSTOM_LIMIT, 65535, true);
+    TwoStageResult best = make_empty_two_stage_result();
+    best.found = true;
+    best.final_match = false;
+    best.final_error = 1.0 + 4e-16;
+    best.overall_sum = 5;
+    TwoStageResult stored = best;
+    assess(in, &best, 1, 2, 1, 1);  // 0.5 Hz: error 0.5
+    EXPECT_TRUE(holds(best, 1, 2, 1, 1));
+    best = stored;
+    best.final_error = 0.5 + 5e-16;  // within 1e-15 of the candidate's error, smaller sum wins
+    best.overall_sum = 6;
+    assess(in, &best, 1, 2, 1, 1);
+    EXPECT_TRUE(holds(best, 1, 2, 1, 1));
+    best = stored;
+    best.final_error = 0.5 + 5e-16;
+    best.overall_sum = 5;  // equal sum: no
+    assess(in, &best, 1, 2, 1, 1);
+    EXPECT_FALSE(holds(best, 1, 2, 1, 1));
+}
+
+TEST(AssessCandidate, StrictPriorityStoresOnlyIntermediateMatches) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 12345,
+                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    TwoStageResult best = make_empty_two_stage_result();
+    for (long long l1 = 1; l1 <= 40; ++l1) {
+        for (long long m1 = 1; m1 <= l1; ++m1) assess(in, &best, l1, m1, 160, 147);
+    }
+    EXPECT_TRUE(same_record(best, make_empty_two_stage_result()));
+}
+
+TEST(AssessCandidate, FinalRatePriorityPrefersTheCloserIntermediateRate) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 50000,
+                                       PRIORITIZE_FINAL_RATE);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 1, 1, 1, 1);  // 44100 Hz between stages, final error 3900 Hz
+    assess(in, &best, 8, 7, 2, 1);  // 50400 Hz between stages, final error 52800 Hz
+    EXPECT_TRUE(holds(best, 8, 7, 2, 1));
+    assess(in, &best, 1, 1, 12, 11);  // more accurate, but farther from the target
+    EXPECT_TRUE(holds(best, 8, 7, 2, 1));
+    assess(in, &best, 10, 7, 16, 21);  // a final match beats a miss
+    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
+}
+
+TEST(AssessCandidate, DualFlagOnlyInCustomLimitMode) {
+    UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
+                                 PRIORITIZE_BALANCED_DUAL);
+    TwoStageResult best = make_empty_two_stage_result();
+    bool dual = false;
+    assess(in, &best, 10, 7, 16, 21, &dual);
+    EXPECT_FALSE(dual);
+    assess(in, &best, 320, 147, 420, 840, &dual);
+    EXPECT_TRUE(holds(best, 320, 147, 420, 840));
+    EXPECT_TRUE(best.intermediate_match);
+    EXPECT_TRUE(dual);
+
+    in.search_mode = SEARCH_MODE_MINIMAL_SUM;
+    best = make_empty_two_stage_result();
+    dual = false;
+    assess(in, &best, 320, 147, 420, 840, &dual);
+    EXPECT_TRUE(best.found);
+    EXPECT_FALSE(dual);
+}
+
+TEST(AssessCandidate, WithoutTargetThePriorityIsIgnored) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 0.0,
+                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    TwoStageResult best = make_empty_two_stage_result();
+    assess(in, &best, 1, 1, 1, 1);
+    EXPECT_TRUE(best.found);
+    EXPECT_EQ(best.achieved_intermediate_rate, 44100.0);
+    EXPECT_EQ(best.intermediate_error, INF);
+}
+
+// ---------------------------------------------------------------------------
+// Report
+// ---------------------------------------------------------------------------
+
+std::string report(const char* title, const UserInputs& in, const TwoStageResult& r) {
+    testing::internal::CaptureStdout();
+    print_two_resamplers_result(title, &in, &r);
+    return testing::internal::GetCapturedStdout();
+}
+
+TwoStageResult stored(const UserInputs& in, long long l1, long long m1, long long l2,
+                      long long m2) {
+    UserInputs any = in;
+    any.has_intermediate_target = in.has_intermediate_target;
+    any.priority = PRIORITIZE_IGNORE_INTERMEDIATE;
+    any.max_lm = 1000000;
+    any.allow_m1_gt_l1 = true;
+    TwoStageResult r = make_empty_two_stage_result();
+    assess(any, &r, l1, m1, l2, m2);
+    return r;
+}
+
+constexpr const char* REPORT_10_7_16_21 =
+    "\nFirst Resampler: Complexity: 10\n"
+    "  L1 = 10 (Interpolation)\n"
+    "  M1 = 7 (Decimation)\n"
+    "\nSecond Resampler: Complexity: 21\n"
+    "  L2 = 16 (Interpolation)\n"
+    "  M2 = 21 (Decimation)\n"
+    "\nOverall Sum (L1+M1+L2+M2) = 54\n"
+    "Overall Complexity (Sum of Max) = 31\n"
+    "Achieved Combined Ratio = (10 / 7) * (16 / 21) = 1.0884353741\n"
+    "Achieved Intermediate Rate = 63000.0000000000 Hz\n"
+    "Achieved Output Rate = 48000.0000000000 Hz\n"
+    "Overall Rate Difference: -0.0000000000 Hz, Relative: 1.52e-16\n"
+    "Overall PPM Error: -0.000 PPM\n";
+
+TEST(PriorityNames, EveryValue) {
+    EXPECT_STREQ(priority_to_string(1), "Strict Intermediate");
+    EXPECT_STREQ(priority_to_string(2), "Final Rate");
+    EXPECT_STREQ(priority_to_string(3), "Balanced Dual");
+    EXPECT_STREQ(priority_to_string(4), "Best Overall (Ignoring Intermediate)");
+    EXPECT_STREQ(priority_to_string(0), "Unknown");
+    EXPECT_STREQ(priority_to_string(5), "Unknown");
+    EXPECT_STREQ(priority_to_string(-1), "Unknown");
+}
+
+TEST(TwoStageReport, ExactMatchFromTheSearch) {
+    const UserInputs in = make_request(48000, 44100, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const SearchRun run = run_search(perform_two_stage_search_counted, in);
+    ASSERT_TRUE(holds(run.best, 21, 10, 7, 16));
+    EXPECT_EQ(report("Minimal Sum Search Results:", in, run.best),
+              "Minimal Sum Search Results: Match Found!\n"
+              "\nFirst Resampler: Complexity: 21\n"
+              "  L1 = 21 (Interpolation)\n"
+              "  M1 = 10 (Decimation)\n"
+              "\nSecond Resampler: Complexity: 16\n"
+              "  L2 = 7 (Interpolation)\n"
+              "  M2 = 16 (Decimation)\n"
+              "\nOverall Sum (L1+M1+L2+M2) = 54\n"
+              "Overall Complexity (Sum of Max) = 37\n"
+              "Achieved Combined Ratio = (21 / 10) * (7 / 16) = 0.9187500000\n"
+              "Achieved Intermediate Rate = 100800.0000000000 Hz\n"
+              "Achieved Output Rate = 44100.0000000000 Hz\n"
+              "Overall Rate Difference: +0.0000000000 Hz, Relative: 0.00e+00\n"
+              "Overall PPM Error: +0.000 PPM\n");
+}
+
+TEST(TwoStageReport, SignificantErrorLeavesTheLastLineOpen) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
+    EXPECT_EQ(report("Custom Limit Search Results:", in, stored(in, 1, 1, 1, 1)),
+              "Custom Limit Search Results: Caution! Significant Error\n"
+              "\nFirst Resampler: Complexity: 1\n"
+              "  L1 = 1 (Interpolation)\n"
+              "  M1 = 1 (Decimation)\n"
+              "\nSecond Resampler: Complexity: 1\n"
+              "  L2 = 1 (Interpolation)\n"
+              "  M2 = 1 (Decimation)\n"
+              "\nOverall Sum (L1+M1+L2+M2) = 4\n"
+              "Overall Complexity (Sum of Max) = 2\n"
+              "Achieved Combined Ratio = (1 / 1) * (1 / 1) = 1.0000000000\n"
+              "Achieved Intermediate Rate = 44100.0000000000 Hz\n"
+              "Achieved Output Rate = 44100.0000000000 Hz\n"
+              "Overall Rate Difference: -3900.0000000000 Hz, Relative: 8.13e-02\n"
+              "Overall PPM Error: -81250.000 PPM\n"
+              "\n"
+              "Caution!: The best approximation found differs significantly\n"
+              "          from the target output rate (Final Relative Error: 8.13e-02).\n"
+              "          An arbitrary (non-rational) resampling method might be required\n"
+              "          for higher accuracy if this error is unacceptable.");
+}
+
+TEST(TwoStageReport, StrictIntermediateMiss) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
+                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const std::string text = report("Custom Limit Search Results:", in, stored(in, 10, 7, 16, 21));
+    EXPECT_EQ(text, std::string("Custom Limit Search Results: Match Found!\n") + REPORT_10_7_16_21 +
+                        "Intermediate Rate Difference: -33000.0000000000 Hz, Relative: 3.44e-01\n"
+                        "Intermediate PPM Error: -343750.000 PPM\n"
+                        "\n"
+                        "Note: Achieved intermediate rate differs from target rate (Rel Diff: "
+                        "3.44e-01).\n"
+                        "      (Strict intermediate target was requested but could not be met.)\n");
+
+    UserInputs final_rate = in;
+    final_rate.priority = PRIORITIZE_FINAL_RATE;
+    const std::string without_strict_line =
+        report("Custom Limit Search Results:", final_rate, stored(in, 10, 7, 16, 21));
+    EXPECT_EQ(without_strict_line, text.substr(0, text.rfind("      (Strict")));
+}
+
+TEST(TwoStageReport, LargeFactorsAndSlightDifference) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    TwoStageResult r = stored(in, 1001, 1001, 160, 147);
+    std::string text = report("T:", in, r);
+    EXPECT_EQ(text.rfind("T: Match Found with Large L/M\n", 0), 0u);
+    EXPECT_NE(text.find(" PPM\n"
+                        "\nNote: One or more calculated factors (L1=1001, M1=1001, L2=160, "
+                        "M2=147) are large.\n"
+                        "      Implementing this rational ratio with standard polyphase filters "
+                        "may be\n"
+                        "      computationally expensive or require long filters.\n"
+                        "      Consider if an arbitrary resampling method might be a suitable\n"
+                        "      alternative if filter complexity is a primary concern.\n"),
+              std::string::npos)
+        << text;
+
+    r = stored(in, 12, 11, 1, 1);
+    r.final_error = 5e-7 * 48000;
+    text = report("T:", in, r);
+    EXPECT_EQ(text.rfind("T: Approximation Found\n", 0), 0u);
+    EXPECT_NE(text.find("\n\nNote: Achieved final rate differs slightly from target rate (Rel "
+                        "Diff: 2.27e-03).\n"),
+              std::string::npos)
+        << text;
+
+    r.final_error = 1e-6 * 48000;  // just below the threshold: still slight
+    EXPECT_EQ(report("T:", in, r).rfind("T: Approximation Found\n", 0), 0u);
+}
+
+TEST(TwoStageReport, NotFoundListsTheReasons) {
+    UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
+                                 PRIORITIZE_BALANCED_DUAL);
+    EXPECT_EQ(report("Minimal Sum Search Results:", in, make_empty_two_stage_result()),
+              "Minimal Sum Search Results: Not found\n"
+              "\nPossible reasons:\n"
+              "  - Internal L/M limit (65535) might be too small.\n"
+              "  - Required ratio is difficult to approximate.\n"
+              "  - Could not meet intermediate rate target with priority 'Balanced Dual'.\n"
+              "  - Required L1>=M1 constraint is too restrictive for this ratio.\n"
+              "Check constraints, priority, and consider if a larger maximum L/M is needed.\n");
+    in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, true);
+    EXPECT_EQ(report("X", in, make_empty_two_stage_result()),
+              "X Not found\n"
+              "\nPossible reasons:\n"
+              "  - Maximum L/M value (50) is too small.\n"
+              "  - Required ratio is difficult to approximate.\n"
+              "Check constraints, priority, and consider if a larger maximum L/M is needed.\n");
+}
+
+TEST(TwoStageReport, NullPointersAndShutdown) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50);
+    const TwoStageResult r = make_empty_two_stage_result();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    print_two_resamplers_result(nullptr, &in, &r);
+    print_two_resamplers_result("T", nullptr, &r);
+    print_two_resamplers_result("T", &in, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Internal Error (print_two): NULL pointer provided.\n"
+              "Internal Error (print_two): NULL pointer provided.\n"
+              "Internal Error (print_two): NULL pointer provided.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    const ShutdownFlagScope shutdown;
+    EXPECT_EQ(report("T", in, r), "");
+}
+
+// ---------------------------------------------------------------------------
+// Run
+// ---------------------------------------------------------------------------
+
+struct RunOutput {
+    StatusCode status;
+    std::string out;
+    std::string err;
+};
+
+RunOutput run_two(const UserInputs* in) {
+    RunOutput r{};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = prompt_and_run_two_resamplers(in);
+    r.err = testing::internal::GetCapturedStderr();
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+std::string run_header(const char* mode, const char* max_lm, const char* target_line,
+                       const char* constraint, const char* rates, const char* ratio,
+                       const char* q) {
+    return std::string("\n--- Two Rational Resampler Calculation (") + mode + " Mode) ---\n" +
+           "Max L/M per stage: " + max_lm + "\n" + target_line + "Constraint: M1 > L1 is " +
+           constraint + "\n" + "Target: " + rates + "\n" +
+           "Target Ratio (output/input) = " + ratio + "\n" +
+           "Match Tolerance (relative error): Overall=1.0e-09, Intermediate=1.0e-09\n"
+           "Arbitrary Suggestion Threshold (relative error): 1.0e-06\n"
+           "CFE searching with max overall denominator Q <= " +
+           q + "\n\nStarting search calculation. Please wait...\n\n";
+}
+
+TEST(TwoStageRun, MinimalSumExampleLineByLine) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const RunOutput r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "\n"
+              "--- Two Rational Resampler Calculation (Minimal Sum Mode) ---\n"
+              "Max L/M per stage: 65535\n"
+              "Constraint: M1 > L1 is NOT Allowed\n"
+              "Target: Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz\n"
+              "Target Ratio (output/input) = 1.0884353741\n"
+              "Match Tolerance (relative error): Overall=1.0e-09, Intermediate=1.0e-09\n"
+              "Arbitrary Suggestion Threshold (relative error): 1.0e-06\n"
+              "CFE searching with max overall denominator Q <= 4294836225\n"
+              "\n"
+              "Starting search calculation. Please wait...\n"
+              "\n"
+              "Progress (checking CFE convergents): .\n"
+              "Progress (checking g/h factors): .\n"
+              "5 CFE convergents processed...\n"
+              "Checked factor pairs and possibly common factors (g/h)...\n"
+              "Done searching!\n"
+              "\n" +
+                  std::string("Minimal Sum Search Results: Match Found!\n") + REPORT_10_7_16_21);
+}
+
+TEST(TwoStageRun, TargetLineAndCustomLimit) {
+    UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
+                                 PRIORITIZE_BALANCED_DUAL);
+    RunOutput r = run_two(&in);
+    EXPECT_EQ(
+        r.out.rfind(run_header("Minimal Sum", "65535",
+                               "Target Intermediate Rate: 96000.00 Hz (Priority: Balanced "
+                               "Dual)\n",
+                               "NOT Allowed", "Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz",
+                               "1.0884353741", "4294836225"),
+                    0),
+        0u)
+        << r.out;
+
+    in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true);
+    r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.out.rfind(run_header("Custom Limit", "100", "", "Allowed",
+                                     "Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz",
+                                     "1.0884353741", "10000") +
+                              "Progress (checking g/h factors): .\n"
+                              "5 CFE convergents processed...\n"
+                              "Checked factor pairs and possibly common factors (g/h)...\n"
+                              "Done searching!\n\n"
+                              "Custom Limit Search Results: Match Found!\n",
+                          0),
+              0u)
+        << r.out;
+}
+
+TEST(TwoStageRun, NothingFound) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, false, 12345,
+                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const RunOutput r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_FAILURE);
+    EXPECT_EQ(r.out,
+              run_header("Custom Limit", "50",
+                         "Target Intermediate Rate: 12345.00 Hz (Priority: Strict "
+                         "Intermediate)\n",
+                         "NOT Allowed", "Input Rate = 44100.00 Hz, Output Rate = 48000.00 Hz",
+                         "1.0884353741", "2500") +
+                  "Progress (checking g/h factors): .\n"
+                  "5 CFE convergents processed...\n"
+                  "Done searching!\n\n"
+                  "Custom Limit Search Results: Not found\n"
+                  "\nPossible reasons:\n"
+                  "  - Maximum L/M value (50) is too small.\n"
+                  "  - Required ratio is difficult to approximate.\n"
+                  "  - Could not meet intermediate rate target with priority 'Strict "
+                  "Intermediate'.\n"
+                  "  - Required L1>=M1 constraint is too restrictive for this ratio.\n"
+                  "Check constraints, priority, and consider if a larger maximum L/M is "
+                  "needed.\n");
+}
+
+TEST(TwoStageRun, CautionReportEndsWithoutNewline) {
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
+    const RunOutput r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    const std::string expected_tail =
+        "CFE searching with max overall denominator Q <= 1\n"
+        "\nStarting search calculation. Please wait...\n\n"
+        "1 CFE convergents processed...\n"
+        "Checked factor pairs and possibly common factors (g/h)...\n"
+        "Done searching!\n\n"
+        "Custom Limit Search Results: Caution! Significant Error\n";
+    EXPECT_NE(r.out.find(expected_tail), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 13), "unacceptable.");
+}
+
+TEST(TwoStageRun, CriticalSearchFailure) {
+    const UserInputs in = make_request(0.0, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const RunOutput r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(r.err, "\nInput rate must be positive.\n");
+    EXPECT_EQ(r.out, run_header("Minimal Sum", "65535", "", "NOT Allowed",
+                                "Input Rate = 0.00 Hz, Output Rate = 48000.00 Hz", "Invalid",
+                                "4294836225") +
+                         "Search failed critically: Invalid Input Error\n");
+}
+
+TEST(TwoStageRun, ShutdownDuringTheSearchSkipsTheReport) {
+    // Rates this large take the plain path of the search, which is slow enough to be
+    // interrupted reliably.
+    const UserInputs in = make_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    std::thread control_event([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        g_shutdown_requested.store(1);
+    });
+    const RunOutput r = run_two(&in);
+    control_event.join();
+    g_shutdown_requested.store(0);
+    EXPECT_EQ(r.status, STATUS_FAILURE);
+    const std::string ending = "Search interrupted by user.\n";
+    ASSERT_GE(r.out.size(), ending.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - ending.size()), ending);
+    EXPECT_EQ(r.out.find("Done searching!"), std::string::npos);
+}
+
+TEST(TwoStageRun, NullRequestAndShutdown) {
+    RunOutput r = run_two(nullptr);
+    EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(r.err, "\nInternal Error (prompt_two): NULL inputs pointer provided.\n");
+    EXPECT_EQ(r.out, "");
+
+    const ShutdownFlagScope shutdown;
+    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    r = run_two(&in);
+    EXPECT_EQ(r.status, STATUS_FAILURE);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace

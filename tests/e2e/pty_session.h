@@ -1,0 +1,91 @@
+// Runs a program on a pseudo-terminal the way a person at a terminal would: the pty is its
+// standard input and controlling terminal, standard output and standard error go to pipes
+// of their own, and every wait is bounded so a hung program fails a test instead of
+// hanging it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// Where the program's standard input comes from.
+enum StdinKind { STDIN_PTY, STDIN_PIPE, STDIN_DEV_NULL };
+
+/// One of the three streams a session records.
+enum SessionStream { STREAM_TTY, STREAM_OUT, STREAM_ERR };
+
+/// How to start the program.
+struct SessionOptions {
+    std::vector<std::string> argv;  ///< the program and its arguments
+    std::vector<std::string> env;   ///< extra NAME=value entries
+    StdinKind stdin_kind = STDIN_PTY;
+    std::string stdin_text;            ///< written to the pipe for STDIN_PIPE
+    bool controlling_terminal = true;  ///< the pty becomes the controlling terminal
+    bool ignore_sighup = false;        ///< the parent ignores SIGHUP, so the child inherits it
+    bool stdout_to_dev_full = false;   ///< standard output cannot be written
+    bool output_to_tty = false;        ///< standard output and error are the pty (shells)
+};
+
+/// A running (or finished) program and everything it has written.
+struct Session {
+    pid_t pid = -1;
+    int master = -1;  ///< the terminal's side: what is typed goes in, what is shown comes out
+    int slave = -1;   ///< kept open to read the terminal's settings
+    bool tty_ended = false;  ///< the terminal's side reported an end; it is read no more
+    int out = -1;
+    int err = -1;
+    std::string tty;
+    std::string out_text;
+    std::string err_text;
+    std::size_t cursor[3] = {0, 0, 0};  ///< where the next expect starts, per stream
+    termios initial{};                  ///< the terminal's settings before the program
+    bool exited = false;
+    int wait_status = 0;
+    rusage usage{};
+    ~Session();
+};
+
+/// Milliseconds each wait may take before the test fails.
+constexpr int SESSION_TIMEOUT_MS = 20000;
+
+/// The program under test.
+std::string program_path();
+
+/// Starts the program; the pty's settings are recorded first.
+testing::AssertionResult start_session(Session* session, const SessionOptions& options);
+/// Reads whatever the program has written, waiting at most timeout_ms for something.
+void pump_session(Session* session, int timeout_ms);
+/// Waits until text appears on the stream after the previous match, and moves past it.
+testing::AssertionResult expect_text(Session* session, SessionStream stream, std::string_view text,
+                                     int timeout_ms = SESSION_TIMEOUT_MS);
+/// Waits until the program's read has put the terminal into raw mode.
+testing::AssertionResult wait_for_raw_mode(Session* session);
+/// Types keys at the terminal once the program is reading them.
+testing::AssertionResult type_keys(Session* session, std::string_view keys);
+/// Types keys at the terminal at once, whatever the program is doing.
+testing::AssertionResult write_keys(Session* session, std::string_view keys);
+/// Waits for a prompt on the stream, then types the answer.
+testing::AssertionResult answer(Session* session, SessionStream stream, std::string_view prompt,
+                                std::string_view keys);
+/// Sends a signal to the program.
+void send_signal(Session* session, int signal_number);
+/// Hangs the terminal up: the terminal's side is closed.
+void hang_up(Session* session);
+/// Waits until the program ends and collects the rest of its output.
+testing::AssertionResult wait_for_exit(Session* session, int timeout_ms = SESSION_TIMEOUT_MS);
+/// The exit code, or 128 + the signal that ended it.
+int exit_code(const Session& session);
+/// Seconds of processor time the finished program used.
+double cpu_seconds(const Session& session);
+/// True when the terminal's settings are those recorded before the program started.
+testing::AssertionResult terminal_unchanged(const Session& session);
+
+/// Decodes the escapes of scripts and transcripts: \r \n \b \t \e \s (blank) \\ \xHH.
+std::string decode_escapes(std::string_view text);
+/// Shows bytes readably in failure messages.
+std::string show_bytes(std::string_view bytes);

@@ -159,56 +159,91 @@ StatusCode refuse(std::string* refusal, std::string message) {
     return STATUS_INVALID_INPUT_ERROR;
 }
 
-/// The first non-blank character after the number, or null when only blanks follow.
-const char* trailing_text(const char* end) {
-    const char* rest = skip_blanks(end);
-    return *rest != '\0' ? rest : nullptr;
+/// Refusal for a check called without its arguments: nothing to say, nothing stored.
+StatusCode refuse_missing_arguments(std::string* refusal) {
+    if (refusal != nullptr) refusal->clear();
+    return STATUS_INVALID_INPUT_ERROR;
 }
 
-/// Texts of the refusals shared by the value checks.
 constexpr const char* NO_INPUT_TEXT = "\nNo input provided.\n\n";
-constexpr const char* CONVERSION_FAILED_FORMAT = "\nInput conversion failed: %s (errno %d)\n\n";
-constexpr const char* NO_INTEGER_TEXT = "\nNo valid integer found in input.\n\n";
-constexpr const char* TRAILING_INTEGER_FORMAT =
-    "\nTrailing characters found after integer: '%s'\n\n";
-constexpr const char* TRAILING_NUMBER_FORMAT = "\nTrailing characters found after number: '%s'\n\n";
 
-/// A decimal integer converted from the first non-blank character of a line.
-struct IntegerParse {
-    intmax_t value;
+/// A number converted from the first non-blank character of a line.
+template <typename Number>
+struct NumberParse {
+    Number value;
     int error;        ///< errno right after the conversion
-    bool converted;   ///< at least one digit was taken
+    bool converted;   ///< at least one character was taken
     const char* end;  ///< first character after the number
 };
 
-IntegerParse parse_integer(const char* start) {
-    IntegerParse parse{};
+NumberParse<intmax_t> parse_integer(const char* start) {
     char* end = nullptr;
     errno = 0;
-    parse.value = std::strtoimax(start, &end, 10);
-    parse.error = errno;
-    parse.converted = end != start;
-    parse.end = end;
-    return parse;
+    const intmax_t value = std::strtoimax(start, &end, 10);
+    const int error = errno;
+    return NumberParse<intmax_t>{value, error, end != start, end};
 }
 
-/// A floating-point number converted from the first non-blank character of a line.
-struct DoubleParse {
-    double value;
-    int error;
-    bool converted;
-    const char* end;
-};
-
-DoubleParse parse_double(const char* start) {
-    DoubleParse parse{};
+NumberParse<double> parse_double(const char* start) {
     char* end = nullptr;
     errno = 0;
-    parse.value = std::strtod(start, &end);
-    parse.error = errno;
-    parse.converted = end != start;
-    parse.end = end;
-    return parse;
+    const double value = std::strtod(start, &end);
+    const int error = errno;
+    return NumberParse<double>{value, error, end != start, end};
+}
+
+/// The refusals of the tests every numeric check starts with; each question words
+/// them its own way.
+struct ConversionTexts {
+    const char* out_of_range;       ///< errno is ERANGE; null when the caller tells it apart
+    const char* failed;             ///< another errno with a zero result, before the reason
+    bool failed_shows_errno;        ///< the reason is followed by " (errno N)"
+    const char* nothing_converted;  ///< no character was converted
+    const char* trailing;           ///< something follows the number, before the quote
+};
+
+constexpr ConversionTexts RATE_TEXTS = {
+    "\nInput value is out of range for a double.\n\n", "\nInput conversion failed: ", true,
+    "\nNo valid number found in input.\n\n", "\nTrailing characters found after number: '"};
+constexpr ConversionTexts INTEGER_TEXTS = {
+    "\nInput value is out of range for an integer.\n\n", "\nInput conversion failed: ", true,
+    "\nNo valid integer found in input.\n\n", "\nTrailing characters found after integer: '"};
+constexpr ConversionTexts LONG_LONG_TEXTS = {
+    nullptr, INTEGER_TEXTS.failed, true, INTEGER_TEXTS.nothing_converted, INTEGER_TEXTS.trailing};
+constexpr ConversionTexts SEARCH_MODE_TEXTS = {
+    "\nInput out of range.\n\n", "\nConversion failed: ", false, "\nNo integer found.\n\n",
+    "\nTrailing characters: '"};
+constexpr ConversionTexts TARGET_TEXTS = {"\nInput out of range for double.\n\n",
+                                          "\nInput conversion failed: ", false,
+                                          "\nNo number found in input.\n\n", RATE_TEXTS.trailing};
+
+/// Applies the conversion tests in their order; true when one of them refused the line.
+template <typename Number>
+bool refuse_conversion(const NumberParse<Number>& parse, const ConversionTexts& texts,
+                       std::string* refusal) {
+    if (parse.error == ERANGE && texts.out_of_range != nullptr) {
+        *refusal = texts.out_of_range;
+        return true;
+    }
+    if (parse.error != 0 && parse.error != ERANGE && parse.value == 0) {
+        *refusal = texts.failed;
+        *refusal += std::strerror(parse.error);
+        if (texts.failed_shows_errno) *refusal += format_text(" (errno %d)", parse.error);
+        *refusal += "\n\n";
+        return true;
+    }
+    if (!parse.converted) {
+        *refusal = texts.nothing_converted;
+        return true;
+    }
+    const char* rest = skip_blanks(parse.end);
+    if (*rest != '\0') {
+        *refusal = texts.trailing;
+        *refusal += rest;
+        *refusal += "'\n\n";
+        return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -512,25 +547,14 @@ StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t b
 
 StatusCode check_positive_double(const char* line, double* value, std::string* refusal) {
     if (line == nullptr || value == nullptr || refusal == nullptr) {
-        if (refusal != nullptr) refusal->clear();
-        return STATUS_INVALID_INPUT_ERROR;
+        return refuse_missing_arguments(refusal);
     }
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
-    const DoubleParse parse = parse_double(start);
+    const NumberParse<double> parse = parse_double(start);
     *value = parse.value;
-    if (parse.error == ERANGE) {
-        return refuse(refusal, "\nInput value is out of range for a double.\n\n");
-    }
-    if (parse.error != 0 && parse.value == 0.0) {
-        return refuse(refusal, format_text(CONVERSION_FAILED_FORMAT, std::strerror(parse.error),
-                                           parse.error));
-    }
-    if (!parse.converted) return refuse(refusal, "\nNo valid number found in input.\n\n");
-    if (const char* rest = trailing_text(parse.end)) {
-        return refuse(refusal, format_text(TRAILING_NUMBER_FORMAT, rest));
-    }
+    if (refuse_conversion(parse, RATE_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
     if (parse.value <= 0.0) return refuse(refusal, "\nValue must be positive.\n\n");
     if (!std::isfinite(parse.value)) {
         return refuse(refusal, "\nValue must be finite (not NaN or infinity).\n\n");
@@ -553,24 +577,13 @@ StatusCode check_specific_integer(const char* line, const int* allowed, int coun
                                   std::string* refusal) {
     if (line == nullptr || allowed == nullptr || count <= 0 || value == nullptr ||
         refusal == nullptr) {
-        if (refusal != nullptr) refusal->clear();
-        return STATUS_INVALID_INPUT_ERROR;
+        return refuse_missing_arguments(refusal);
     }
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
-    const IntegerParse parse = parse_integer(start);
-    if (parse.error == ERANGE) {
-        return refuse(refusal, "\nInput value is out of range for an integer.\n\n");
-    }
-    if (parse.error != 0 && parse.value == 0) {
-        return refuse(refusal, format_text(CONVERSION_FAILED_FORMAT, std::strerror(parse.error),
-                                           parse.error));
-    }
-    if (!parse.converted) return refuse(refusal, NO_INTEGER_TEXT);
-    if (const char* rest = trailing_text(parse.end)) {
-        return refuse(refusal, format_text(TRAILING_INTEGER_FORMAT, rest));
-    }
+    const NumberParse<intmax_t> parse = parse_integer(start);
+    if (refuse_conversion(parse, INTEGER_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
     if (parse.value < INT_MIN || parse.value > INT_MAX) {
         return refuse(refusal,
                       "\nInput value is outside the valid range for the required integer "
@@ -592,13 +605,12 @@ StatusCode check_specific_integer(const char* line, const int* allowed, int coun
 
 StatusCode check_positive_long_long(const char* line, long long* value, std::string* refusal) {
     if (line == nullptr || value == nullptr || refusal == nullptr) {
-        if (refusal != nullptr) refusal->clear();
-        return STATUS_INVALID_INPUT_ERROR;
+        return refuse_missing_arguments(refusal);
     }
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
-    const IntegerParse parse = parse_integer(start);
+    const NumberParse<intmax_t> parse = parse_integer(start);
     *value = static_cast<long long>(parse.value);
     if (parse.error == ERANGE) {
         if (parse.value == INTMAX_MAX) {
@@ -609,14 +621,7 @@ StatusCode check_positive_long_long(const char* line, long long* value, std::str
         }
         return refuse(refusal, "\nInput value is out of range for a long long integer.\n\n");
     }
-    if (parse.error != 0 && parse.value == 0) {
-        return refuse(refusal, format_text(CONVERSION_FAILED_FORMAT, std::strerror(parse.error),
-                                           parse.error));
-    }
-    if (!parse.converted) return refuse(refusal, NO_INTEGER_TEXT);
-    if (const char* rest = trailing_text(parse.end)) {
-        return refuse(refusal, format_text(TRAILING_INTEGER_FORMAT, rest));
-    }
+    if (refuse_conversion(parse, LONG_LONG_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
     if (parse.value <= 0) return refuse(refusal, "\nValue must be positive.\n\n");
     refusal->clear();
     return STATUS_SUCCESS;
@@ -648,8 +653,7 @@ ConfirmationAnswer check_confirmation(const char* line, std::string* refusal) {
 StatusCode check_search_mode_answer(const char* line, int* search_mode, bool* is_default,
                                     std::string* refusal) {
     if (line == nullptr || search_mode == nullptr || is_default == nullptr || refusal == nullptr) {
-        if (refusal != nullptr) refusal->clear();
-        return STATUS_INVALID_INPUT_ERROR;
+        return refuse_missing_arguments(refusal);
     }
     refusal->clear();
     *is_default = false;
@@ -660,16 +664,8 @@ StatusCode check_search_mode_answer(const char* line, int* search_mode, bool* is
         return STATUS_SUCCESS;
     }
 
-    const IntegerParse parse = parse_integer(start);
-    if (parse.error == ERANGE) return refuse(refusal, "\nInput out of range.\n\n");
-    if (parse.error != 0 && parse.value == 0) {
-        return refuse(refusal,
-                      format_text("\nConversion failed: %s\n\n", std::strerror(parse.error)));
-    }
-    if (!parse.converted) return refuse(refusal, "\nNo integer found.\n\n");
-    if (const char* rest = trailing_text(parse.end)) {
-        return refuse(refusal, format_text("\nTrailing characters: '%s'\n\n", rest));
-    }
+    const NumberParse<intmax_t> parse = parse_integer(start);
+    if (refuse_conversion(parse, SEARCH_MODE_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
     if (parse.value < INT_MIN || parse.value > INT_MAX) {
         return refuse(refusal, "\nValue out of range for int.\n\n");
     }
@@ -683,8 +679,7 @@ StatusCode check_search_mode_answer(const char* line, int* search_mode, bool* is
 StatusCode check_target_rate_answer(const char* line, double* target, bool* has_target,
                                     std::string* refusal) {
     if (line == nullptr || target == nullptr || has_target == nullptr || refusal == nullptr) {
-        if (refusal != nullptr) refusal->clear();
-        return STATUS_INVALID_INPUT_ERROR;
+        return refuse_missing_arguments(refusal);
     }
     refusal->clear();
     *has_target = false;
@@ -692,16 +687,8 @@ StatusCode check_target_rate_answer(const char* line, double* target, bool* has_
     const char* start = skip_blanks(line);
     if (*start == '\0') return STATUS_SUCCESS;
 
-    const DoubleParse parse = parse_double(start);
-    if (parse.error == ERANGE) return refuse(refusal, "\nInput out of range for double.\n\n");
-    if (parse.error != 0 && parse.value == 0.0) {
-        return refuse(refusal,
-                      format_text("\nInput conversion failed: %s\n\n", std::strerror(parse.error)));
-    }
-    if (!parse.converted) return refuse(refusal, "\nNo number found in input.\n\n");
-    if (const char* rest = trailing_text(parse.end)) {
-        return refuse(refusal, format_text(TRAILING_NUMBER_FORMAT, rest));
-    }
+    const NumberParse<double> parse = parse_double(start);
+    if (refuse_conversion(parse, TARGET_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
     if (parse.value <= 0.0) return refuse(refusal, "\nTarget rate must be positive.\n\n");
     if (!std::isfinite(parse.value)) return refuse(refusal, "\nTarget rate must be finite.\n\n");
     if (parse.value < TARGET_RATE_MIN) {

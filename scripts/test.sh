@@ -10,3 +10,5 @@ echo "== release build =="
 cmake --workflow --preset release
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 cmake --workflow --preset sanitize
+echo "== Windows build (MinGW-w64 cross build, tests under Wine) =="
+scripts/test-windows.sh

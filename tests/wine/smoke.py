@@ -279,7 +279,16 @@ def session_same_stdout_as_linux(exe, workdir, linux_exe):
         raise Failure("standard output differs\n" + diff)
 
 
+def session_console_layer(exe, workdir, _):
+    """A GoogleTest program that needs a real console: its report is its standard output."""
+    rc, out, screen = run_session(exe, [], workdir)
+    print(out)
+    check(rc == 0, "the tests failed (exit code %s)" % rc, screen)
+    check("[  PASSED  ]" in out, "no test ran", out)
+
+
 SESSIONS = {
+    "console_layer": session_console_layer,
     "single_stage": session_single_stage,
     "two_stage": session_two_stage,
     "refusal": session_refusal,

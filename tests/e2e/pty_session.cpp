@@ -95,6 +95,51 @@ std::string describe(const Session& session) {
            show_bytes(session.err_text);
 }
 
+/// In the child: gives the terminal's foreground to a process group that only waits, so
+/// the program runs in the background. The waiter ends with the session (SIGHUP).
+void hand_foreground_away(int terminal) {
+    const pid_t waiter = fork();
+    if (waiter == 0) {
+        for (int descriptor = 0; descriptor < 1024; ++descriptor) close(descriptor);
+        setpgid(0, 0);
+        for (;;) pause();
+    }
+    setpgid(waiter, waiter);
+    tcsetpgrp(terminal, waiter);
+}
+
+/// In the child: a job-control shell of the smallest kind. The program runs as its
+/// foreground job; when the job stops the shell reports it and waits for the word to
+/// continue it, as a person types fg; the shell ends with the job's exit code.
+[[noreturn]] void run_as_job(int terminal, char** argv, char** envp, int events, int control) {
+    signal(SIGTTOU, SIG_IGN);
+    const pid_t job = fork();
+    if (job == 0) {
+        setpgid(0, 0);
+        tcsetpgrp(terminal, getpid());
+        signal(SIGTTOU, SIG_DFL);
+        close(events);
+        close(control);
+        execve(argv[0], argv, envp);
+        _exit(127);
+    }
+    setpgid(job, job);
+    // Standard output and error belong to the job alone, so they end with it.
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+    for (;;) {
+        int status = 0;
+        if (waitpid(job, &status, WUNTRACED) != job) _exit(125);
+        if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
+        if (WIFSIGNALED(status)) _exit(128 + WTERMSIG(status));
+        if (write(events, "S", 1) != 1) _exit(125);
+        char word = 0;
+        if (read(control, &word, 1) != 1) _exit(125);
+        tcsetpgrp(terminal, job);
+        kill(-job, SIGCONT);
+    }
+}
+
 }  // namespace
 
 Session::~Session() {
@@ -108,10 +153,14 @@ Session::~Session() {
     close_descriptor(&slave);
     close_descriptor(&out);
     close_descriptor(&err);
+    close_descriptor(&job_events);
+    close_descriptor(&job_control);
 }
 
 std::string program_path() {
-    return QUILLMERE_PROGRAM;
+    // Another build of the program (an installed one, say) can be tested in its place.
+    const char* chosen = std::getenv("QUILLMERE_PROGRAM");
+    return chosen != nullptr && *chosen != '\0' ? chosen : QUILLMERE_PROGRAM;
 }
 
 testing::AssertionResult start_session(Session* session, const SessionOptions& options) {
@@ -131,8 +180,11 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     int out_pipe[2];
     int err_pipe[2];
     int in_pipe[2] = {-1, -1};
+    int job_events[2] = {-1, -1};
+    int job_control[2] = {-1, -1};
     if (!make_pipe(out_pipe) || !make_pipe(err_pipe) ||
-        (options.stdin_kind == STDIN_PIPE && !make_pipe(in_pipe))) {
+        (options.stdin_kind == STDIN_PIPE && !make_pipe(in_pipe)) ||
+        (options.group == GROUP_JOB && (!make_pipe(job_events) || !make_pipe(job_control)))) {
         return testing::AssertionFailure() << "no pipe: " << std::strerror(errno);
     }
 
@@ -182,8 +234,18 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
         if (options.ignore_sighup) signal(SIGHUP, SIG_IGN);
+        if (options.group == GROUP_BACKGROUND) hand_foreground_away(terminal);
+        if (options.group == GROUP_JOB) {
+            run_as_job(terminal, argv.data(), envp.data(), job_events[1], job_control[0]);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
+    }
+    if (options.group == GROUP_JOB) {
+        close(job_events[1]);
+        close(job_control[0]);
+        session->job_events = job_events[0];
+        session->job_control = job_control[1];
     }
 
     close(out_pipe[1]);
@@ -206,7 +268,7 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
 void pump_session(Session* session, int timeout_ms) {
     pollfd descriptors[3] = {
         {session->tty_ended ? -1 : session->master, POLLIN, 0},
-        {session->out, POLLIN, 0},
+        {session->hold_output ? -1 : session->out, POLLIN, 0},
         {session->err, POLLIN, 0},
     };
     if (poll(descriptors, 3, timeout_ms) <= 0) return;
@@ -220,6 +282,24 @@ void pump_session(Session* session, int timeout_ms) {
     if (descriptors[2].revents != 0 && !drain(session->err, &session->err_text)) {
         close_descriptor(&session->err);
     }
+}
+
+testing::AssertionResult read_more_output(Session* session, std::size_t count) {
+    const std::size_t wanted = session->out_text.size() + count;
+    const auto deadline = deadline_after(SESSION_TIMEOUT_MS);
+    while (session->out_text.size() < wanted) {
+        if (remaining_ms(deadline) == 0 || session->out < 0) {
+            return testing::AssertionFailure() << "standard output stopped" << describe(*session);
+        }
+        pollfd output = {session->out, POLLIN, 0};
+        if (poll(&output, 1, std::min(remaining_ms(deadline), 50)) != 1) continue;
+        char chunk[512];
+        const std::size_t room = std::min(sizeof chunk, wanted - session->out_text.size());
+        const ssize_t got = read(session->out, chunk, room);
+        if (got > 0) session->out_text.append(chunk, static_cast<std::size_t>(got));
+        if (got == 0) close_descriptor(&session->out);
+    }
+    return testing::AssertionSuccess();
 }
 
 testing::AssertionResult expect_text(Session* session, SessionStream stream, std::string_view text,
@@ -285,6 +365,29 @@ testing::AssertionResult answer(Session* session, SessionStream stream, std::str
     return type_keys(session, keys);
 }
 
+testing::AssertionResult expect_job_stopped(Session* session) {
+    const auto deadline = deadline_after(SESSION_TIMEOUT_MS);
+    for (;;) {
+        pollfd event = {session->job_events, POLLIN, 0};
+        if (poll(&event, 1, 0) == 1) {
+            char word = 0;
+            if (read(session->job_events, &word, 1) == 1 && word == 'S') {
+                return testing::AssertionSuccess();
+            }
+            return testing::AssertionFailure()
+                   << "the job ended instead of stopping" << describe(*session);
+        }
+        if (remaining_ms(deadline) == 0) {
+            return testing::AssertionFailure() << "the job did not stop" << describe(*session);
+        }
+        pump_session(session, 20);
+    }
+}
+
+void continue_job(Session* session) {
+    if (write(session->job_control, "C", 1) != 1) ADD_FAILURE() << "the shell is gone";
+}
+
 void send_signal(Session* session, int signal_number) {
     kill(session->pid, signal_number);
 }
@@ -297,6 +400,7 @@ void hang_up(Session* session) {
 }
 
 testing::AssertionResult wait_for_exit(Session* session, int timeout_ms) {
+    session->hold_output = false;
     const auto deadline = deadline_after(timeout_ms);
     while (!session->exited) {
         if (remaining_ms(deadline) == 0) {

@@ -16,6 +16,13 @@
 /// Where the program's standard input comes from.
 enum StdinKind { STDIN_PTY, STDIN_PIPE, STDIN_DEV_NULL };
 
+/// Where the program stands among the terminal's process groups.
+enum ProcessGroup {
+    GROUP_SESSION_LEADER,  ///< its own session: no shell, so Ctrl+Z cannot stop it
+    GROUP_JOB,             ///< a foreground job under a small job-control shell
+    GROUP_BACKGROUND,      ///< another process group holds the terminal's foreground
+};
+
 /// One of the three streams a session records.
 enum SessionStream { STREAM_TTY, STREAM_OUT, STREAM_ERR };
 
@@ -29,6 +36,7 @@ struct SessionOptions {
     bool ignore_sighup = false;        ///< the parent ignores SIGHUP, so the child inherits it
     bool stdout_to_dev_full = false;   ///< standard output cannot be written
     bool output_to_tty = false;        ///< standard output and error are the pty (shells)
+    ProcessGroup group = GROUP_SESSION_LEADER;
 };
 
 /// A running (or finished) program and everything it has written.
@@ -37,8 +45,13 @@ struct Session {
     int master = -1;  ///< the terminal's side: what is typed goes in, what is shown comes out
     int slave = -1;   ///< kept open to read the terminal's settings
     bool tty_ended = false;  ///< the terminal's side reported an end; it is read no more
+    /// Standard output is not read: once its pipe is full the program waits in a write,
+    /// as behind a slow reader, wherever it was (in the middle of a search, say).
+    bool hold_output = false;
     int out = -1;
     int err = -1;
+    int job_events = -1;   ///< GROUP_JOB: the shell writes 'S' when the job stops
+    int job_control = -1;  ///< GROUP_JOB: a byte written here lets the job continue
     std::string tty;
     std::string out_text;
     std::string err_text;
@@ -53,13 +66,15 @@ struct Session {
 /// Milliseconds each wait may take before the test fails.
 constexpr int SESSION_TIMEOUT_MS = 20000;
 
-/// The program under test.
+/// The program under test: $QUILLMERE_PROGRAM when set, else the one built here.
 std::string program_path();
 
 /// Starts the program; the pty's settings are recorded first.
 testing::AssertionResult start_session(Session* session, const SessionOptions& options);
 /// Reads whatever the program has written, waiting at most timeout_ms for something.
 void pump_session(Session* session, int timeout_ms);
+/// Reads at least `count` more bytes of standard output, even while it is held.
+testing::AssertionResult read_more_output(Session* session, std::size_t count);
 /// Waits until text appears on the stream after the previous match, and moves past it.
 testing::AssertionResult expect_text(Session* session, SessionStream stream, std::string_view text,
                                      int timeout_ms = SESSION_TIMEOUT_MS);
@@ -72,6 +87,10 @@ testing::AssertionResult write_keys(Session* session, std::string_view keys);
 /// Waits for a prompt on the stream, then types the answer.
 testing::AssertionResult answer(Session* session, SessionStream stream, std::string_view prompt,
                                 std::string_view keys);
+/// GROUP_JOB: waits until the job has stopped.
+testing::AssertionResult expect_job_stopped(Session* session);
+/// GROUP_JOB: gives the terminal back to the stopped job and continues it, as fg does.
+void continue_job(Session* session);
 /// Sends a signal to the program.
 void send_signal(Session* session, int signal_number);
 /// Hangs the terminal up: the terminal's side is closed.

@@ -1,10 +1,12 @@
 // The program against the terminal's harder moments: input that is no terminal, output
 // that cannot be written, a terminal that hangs up, and a stop request in mid-search.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 
+#include "dialog_steps.h"
 #include "pty_session.h"
 
 namespace {
@@ -41,24 +43,6 @@ testing::AssertionResult run_single_stage(Session* session) {
         if (!done) return done;
     }
     return testing::AssertionSuccess();
-}
-
-/// Starts a two-stage request whose common-factor pass runs for minutes: ratio 2 in
-/// minimal-sum mode, with a strict intermediate target that no cascade can meet.
-testing::AssertionResult start_long_search(Session* session) {
-    for (const auto& [stream, prompt, keys] : {
-             std::tuple{STREAM_TTY, "Enter the input sample rate (Hz): ", "1000\r"},
-             std::tuple{STREAM_TTY, "Enter the output sample rate (Hz): ", "2000\r"},
-             std::tuple{STREAM_TTY, "Use one or two rational resamplers? (1 or 2): ", "2\r"},
-             std::tuple{STREAM_OUT, "Select search mode (1 or 2) [Enter=1]: ", "\r"},
-             std::tuple{STREAM_TTY, "Allow M1 > L1? (y/n) [Enter=n]: ", "\r"},
-             std::tuple{STREAM_OUT, "[Press Enter to skip]: ", "100\r"},
-             std::tuple{STREAM_TTY, "Select prioritization mode (1-4): ", "1\r"},
-         }) {
-        testing::AssertionResult done = answer(session, stream, prompt, keys);
-        if (!done) return done;
-    }
-    return expect_text(session, STREAM_OUT, "Progress (checking g/h factors): ..");
 }
 
 /// Reports how long the program took to end after `since` and the processor time it used.
@@ -123,16 +107,48 @@ TEST(Output, UnwritableStandardOutputIsNoSuccess) {
     EXPECT_TRUE(terminal_unchanged(session));
 }
 
-TEST(Search, CtrlCStopsALongSearch) {
+TEST(Output, AStandardOutputReaderThatLeftIsNoSuccess) {
     Session session;
     ASSERT_TRUE(start_session(&session, SessionOptions{}));
-    ASSERT_TRUE(start_long_search(&session));
-    ASSERT_TRUE(write_keys(&session, "\x03"));
+    // The reader of standard output goes away: writes fail, and must not end the program.
+    close(session.out);
+    session.out = -1;
+    ASSERT_TRUE(run_single_stage(&session));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
     ASSERT_TRUE(wait_for_exit(&session));
     EXPECT_EQ(exit_code(session), 1);
-    EXPECT_TRUE(ends_with(session.out_text, "Search interrupted by user.\n\n"))
-        << show_bytes(session.out_text.substr(session.out_text.size() - 80));
-    EXPECT_EQ(session.err_text, SHUTDOWN_NOTICE);
+    EXPECT_EQ(session.err_text, "");
+    EXPECT_TRUE(terminal_unchanged(session));
+}
+
+TEST(Search, CtrlCAndCtrlBackslashStopALongSearch) {
+    for (const char* key : {"\x03", "\x1c"}) {
+        SCOPED_TRACE(show_bytes(key));
+        Session session;
+        ASSERT_TRUE(start_session(&session, SessionOptions{}));
+        ASSERT_TRUE(start_long_search(&session));
+        ASSERT_TRUE(write_keys(&session, key));
+        ASSERT_TRUE(wait_for_exit(&session));
+        EXPECT_EQ(exit_code(session), 1);
+        EXPECT_TRUE(ends_with(session.out_text, "Search interrupted by user.\n\n"))
+            << show_bytes(session.out_text.substr(session.out_text.size() - 80));
+        EXPECT_EQ(session.err_text, SHUTDOWN_NOTICE);
+        EXPECT_TRUE(terminal_unchanged(session));
+    }
+}
+
+TEST(ConsoleFailure, LeavesTheTerminalAsItWas) {
+    // In the background the terminal refuses raw mode: the console cannot be used.
+    Session session;
+    SessionOptions options;
+    options.group = GROUP_BACKGROUND;
+    ASSERT_TRUE(start_session(&session, options));
+    ASSERT_TRUE(wait_for_exit(&session));
+    EXPECT_EQ(exit_code(session), 1);
+    EXPECT_EQ(session.out_text, std::string(BANNER) + std::string(ERROR_END));
+    EXPECT_EQ(session.err_text,
+              "\nFailed to set raw console mode (Error 5).\n"
+              "\nFailed to gather required inputs (Calculation Error).\n");
     EXPECT_TRUE(terminal_unchanged(session));
 }
 

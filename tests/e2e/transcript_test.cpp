@@ -6,8 +6,10 @@
 // Script lines (after "# comments"), the argument with the escapes of decode_escapes:
 //   tty TEXT | out TEXT | err TEXT   wait for TEXT on that stream (after the last match)
 //   type KEYS                        type KEYS once the program reads the keyboard
+//   typeahead KEYS                   type KEYS at once, whatever the program is doing
 //   pause MS                         let MS milliseconds pass (to split what is typed)
-//   signal INT|QUIT|TERM|HUP         send a signal to the program
+//   signal NAME [COUNT]              send the signal (INT QUIT TERM HUP TSTP CONT WINCH),
+//                                    COUNT times in a row
 //   exit CODE                        the program ends with CODE (the last line)
 #include <signal.h>
 
@@ -53,6 +55,9 @@ int signal_named(const std::string& name) {
     if (name == "QUIT") return SIGQUIT;
     if (name == "TERM") return SIGTERM;
     if (name == "HUP") return SIGHUP;
+    if (name == "TSTP") return SIGTSTP;
+    if (name == "CONT") return SIGCONT;
+    if (name == "WINCH") return SIGWINCH;
     ADD_FAILURE() << "unknown signal " << name;
     return 0;
 }
@@ -82,11 +87,17 @@ TEST_P(Transcript, MatchesByteForByte) {
             ASSERT_TRUE(expect_text(&session, STREAM_ERR, argument));
         } else if (verb == "type") {
             ASSERT_TRUE(type_keys(&session, argument));
+        } else if (verb == "typeahead") {
+            ASSERT_TRUE(write_keys(&session, argument));
         } else if (verb == "pause") {
             pump_session(&session, 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(argument)));
         } else if (verb == "signal") {
-            send_signal(&session, signal_named(argument));
+            std::istringstream words(argument);
+            std::string name;
+            int count = 1;
+            words >> name >> count;
+            for (int i = 0; i < count; ++i) send_signal(&session, signal_named(name));
         } else if (verb == "exit") {
             expected_exit = std::stoi(argument);
         } else {

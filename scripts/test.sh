@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release build, then the sanitizer build.
+# Builds and runs every test: the release build (memcheck sessions included), the sanitizer
+# build, the fuzzers and the Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -10,5 +11,12 @@ echo "== release build =="
 cmake --workflow --preset release
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 cmake --workflow --preset sanitize
+echo "== fuzzing (libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer, clang) =="
+cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUILLMERE_BUILD_FUZZERS=ON
+cmake --build build/fuzz --target fuzzers
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
+awk '/ Test: /{name=$NF} /number_of_executed_units/{print "  " name ": " $2 " executions"}' \
+  build/fuzz/Testing/Temporary/LastTest.log
 echo "== Windows build (MinGW-w64 cross build, tests under Wine) =="
 scripts/test-windows.sh

@@ -1,0 +1,249 @@
+// Whole terminal sessions of the release program under valgrind's memcheck: every session
+// is played twice, once plainly and once under memcheck, and must end with the same exit
+// code, the same standard output and the same standard error, byte for byte. memcheck
+// writes its report to a file of its own; it must count no error (no invalid access, no
+// use of uninitialised memory) and find every heap block freed at exit.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pty_session.h"
+
+namespace {
+
+constexpr std::string_view INPUT_PROMPT = "Enter the input sample rate (Hz): ";
+constexpr std::string_view OUTPUT_PROMPT = "Enter the output sample rate (Hz): ";
+constexpr std::string_view STAGES_PROMPT = "Use one or two rational resamplers? (1 or 2): ";
+constexpr std::string_view MODE_PROMPT = "Select search mode (1 or 2) [Enter=1]: ";
+constexpr std::string_view LIMIT_PROMPT = "Enter maximum L and M for EACH stage (e.g., 200): ";
+constexpr std::string_view M1_PROMPT = "Allow M1 > L1? (y/n) [Enter=n]: ";
+constexpr std::string_view TARGET_PROMPT = "[Press Enter to skip]: ";
+constexpr std::string_view PROCEED_PROMPT =
+    "Proceed with this intermediate target? (y/n) [Enter=n]: ";
+constexpr std::string_view PRIORITY_PROMPT = "Select prioritization mode (1-4): ";
+constexpr std::string_view ANOTHER = "Perform another sample rate conversion? (y/n) [Enter=n]: ";
+constexpr std::string_view CTRL_C = "\x03";
+
+/// Exit code memcheck gives the program when it reports an error.
+constexpr int MEMCHECK_FAILED = 99;
+
+/// A prompt to wait for (on the stream it is written to) and the keys that answer it.
+struct Step {
+    SessionStream stream;
+    std::string_view prompt;
+    std::string keys;
+};
+
+/// How a session ended.
+struct Outcome {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+    std::string memcheck_report;  ///< empty for a plain session
+};
+
+std::filesystem::path report_path() {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    // The process id keeps builds that test at the same time apart.
+    return std::filesystem::path(testing::TempDir()) /
+           ("memcheck_" + std::to_string(getpid()) + "_" + test->name() + ".log");
+}
+
+std::vector<std::string> memcheck_argv(const std::filesystem::path& report) {
+    return {QUILLMERE_VALGRIND,
+            "--log-file=" + report.string(),
+            "--error-exitcode=" + std::to_string(MEMCHECK_FAILED),
+            "--leak-check=full",
+            "--show-leak-kinds=all",
+            "--errors-for-leak-kinds=all",
+            "--track-origins=yes",
+            program_path()};
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+/// memcheck counted no error and every heap block was freed before the end.
+testing::AssertionResult memcheck_clean(const std::string& report) {
+    if (report.find("ERROR SUMMARY: 0 errors from 0 contexts") != std::string::npos &&
+        report.find("in use at exit: 0 bytes in 0 blocks") != std::string::npos) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "memcheck report:\n" << report;
+}
+
+/// Plays the steps, then waits for the end. `before_end` may act once the steps are done.
+template <typename BeforeEnd>
+Outcome play(const std::vector<Step>& steps, bool under_memcheck, BeforeEnd before_end) {
+    Outcome outcome;
+    Session session;
+    SessionOptions options;
+    const std::filesystem::path report = report_path();
+    if (under_memcheck) {
+        std::filesystem::remove(report);
+        options.argv = memcheck_argv(report);
+    }
+    EXPECT_TRUE(start_session(&session, options));
+    for (const Step& step : steps) {
+        const testing::AssertionResult answered =
+            answer(&session, step.stream, step.prompt, step.keys);
+        EXPECT_TRUE(answered) << "at " << show_bytes(step.prompt);
+        if (!answered) return outcome;
+    }
+    before_end(&session);
+    EXPECT_TRUE(wait_for_exit(&session, 3 * SESSION_TIMEOUT_MS));
+    EXPECT_TRUE(terminal_unchanged(session));
+    outcome.exit_code = exit_code(session);
+    outcome.out = session.out_text;
+    outcome.err = session.err_text;
+    if (under_memcheck) {
+        outcome.memcheck_report = read_file(report);
+        std::filesystem::remove(report);
+    }
+    return outcome;
+}
+
+/// Plays the session plainly and under memcheck; both must end alike, with `exit_code`.
+void expect_clean(const std::vector<Step>& steps, int exit_code) {
+    const auto nothing = [](Session*) {};
+    const Outcome plain = play(steps, false, nothing);
+    const Outcome checked = play(steps, true, nothing);
+    EXPECT_EQ(plain.exit_code, exit_code);
+    EXPECT_TRUE(memcheck_clean(checked.memcheck_report));
+    EXPECT_EQ(checked.exit_code, plain.exit_code);
+    EXPECT_EQ(checked.err, plain.err);
+    EXPECT_EQ(checked.out, plain.out);
+}
+
+std::vector<Step> one_stage(std::string input, std::string output) {
+    return {{STREAM_TTY, INPUT_PROMPT, input + "\r"},
+            {STREAM_TTY, OUTPUT_PROMPT, output + "\r"},
+            {STREAM_TTY, STAGES_PROMPT, "1\r"}};
+}
+
+std::vector<Step> operator+(std::vector<Step> first, const std::vector<Step>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+const std::vector<Step> NO_MORE = {{STREAM_TTY, ANOTHER, "n\r"}};
+const std::vector<Step> ONE_MORE = {{STREAM_TTY, ANOTHER, "y\r"}};
+
+TEST(Memcheck, SingleStageSession) {
+    expect_clean(one_stage("48000", "44100") + NO_MORE, 0);
+}
+
+TEST(Memcheck, TwoStageMinimalSumSession) {
+    expect_clean({{STREAM_TTY, INPUT_PROMPT, "44100\r"},
+                  {STREAM_TTY, OUTPUT_PROMPT, "48000\r"},
+                  {STREAM_TTY, STAGES_PROMPT, "2\r"},
+                  {STREAM_OUT, MODE_PROMPT, "\r"},
+                  {STREAM_TTY, M1_PROMPT, "\r"},
+                  {STREAM_OUT, TARGET_PROMPT, "\r"},
+                  {STREAM_TTY, ANOTHER, "\r"}},
+                 0);
+}
+
+/// A small custom limit with a target above both rates under the balanced priority: the
+/// common-factor pass finds the cascade that meets both. Then one stage more.
+TEST(Memcheck, TwoStageCustomLimitSessionThenOneStage) {
+    expect_clean(std::vector<Step>{{STREAM_TTY, INPUT_PROMPT, "44100\r"},
+                                   {STREAM_TTY, OUTPUT_PROMPT, "48000\r"},
+                                   {STREAM_TTY, STAGES_PROMPT, "2\r"},
+                                   {STREAM_OUT, MODE_PROMPT, "2\r"},
+                                   {STREAM_TTY, LIMIT_PROMPT, "60\r"},
+                                   {STREAM_TTY, M1_PROMPT, "y\r"},
+                                   {STREAM_OUT, TARGET_PROMPT, "96000\r"},
+                                   {STREAM_TTY, PROCEED_PROMPT, "y\r"},
+                                   {STREAM_TTY, PRIORITY_PROMPT, "3\r"}} +
+                     ONE_MORE + one_stage("1", "3.141592653589793") + NO_MORE,
+                 0);
+}
+
+/// Refused entries at every kind of question, an over-long line, and a request given up
+/// at the target warning.
+TEST(Memcheck, RefusalsAndAGivenUpRequest) {
+    expect_clean({{STREAM_TTY, INPUT_PROMPT, "abc\r"},
+                  {STREAM_TTY, INPUT_PROMPT, "4.9e-324\r"},
+                  {STREAM_TTY, INPUT_PROMPT, std::string(300, '7') + "\r"},
+                  {STREAM_TTY, INPUT_PROMPT, "1e400\r"},
+                  {STREAM_TTY, INPUT_PROMPT, "48000\r"},
+                  {STREAM_TTY, OUTPUT_PROMPT, "44100 Hz\r"},
+                  {STREAM_TTY, OUTPUT_PROMPT, "44100\r"},
+                  {STREAM_TTY, STAGES_PROMPT, "3\r"},
+                  {STREAM_TTY, STAGES_PROMPT, "2\r"},
+                  {STREAM_OUT, MODE_PROMPT, "2x\r"},
+                  {STREAM_OUT, MODE_PROMPT, "2\r"},
+                  {STREAM_TTY, LIMIT_PROMPT, "99999999999999999999\r"},
+                  {STREAM_TTY, LIMIT_PROMPT, "65536\r"},
+                  {STREAM_TTY, LIMIT_PROMPT, "40\r"},
+                  {STREAM_TTY, M1_PROMPT, "maybe\r"},
+                  {STREAM_TTY, M1_PROMPT, "n\r"},
+                  {STREAM_OUT, TARGET_PROMPT, "inf\r"},
+                  {STREAM_OUT, TARGET_PROMPT, "96000\r"},
+                  {STREAM_TTY, PROCEED_PROMPT, "n\r"}},
+                 1);
+}
+
+/// The extremes of the rates: 1 Hz to 10 THz in one stage, 10 THz to 1 Hz in two (nothing
+/// found under a strict target), then in one stage, whose solver failure ends the program.
+TEST(Memcheck, ExtremeRatesSession) {
+    expect_clean(one_stage("1", "1e13") + ONE_MORE +
+                     std::vector<Step>{{STREAM_TTY, INPUT_PROMPT, "10000000000000\r"},
+                                       {STREAM_TTY, OUTPUT_PROMPT, "1\r"},
+                                       {STREAM_TTY, STAGES_PROMPT, "2\r"},
+                                       {STREAM_OUT, MODE_PROMPT, "\r"},
+                                       {STREAM_TTY, M1_PROMPT, "y\r"},
+                                       {STREAM_OUT, TARGET_PROMPT, "1\r"},
+                                       {STREAM_TTY, PRIORITY_PROMPT, "1\r"}} +
+                     ONE_MORE + one_stage("1e13", "1"),
+                 1);
+}
+
+TEST(Memcheck, CtrlCAtAPrompt) {
+    expect_clean({{STREAM_TTY, INPUT_PROMPT, "48000\r"}, {STREAM_TTY, OUTPUT_PROMPT, "441\x03"}},
+                 1);
+}
+
+TEST(Memcheck, CtrlCAtTheClosingQuestion) {
+    expect_clean(one_stage("48000", "44100") + std::vector<Step>{{STREAM_TTY, ANOTHER, "y\x03"}},
+                 1);
+}
+
+/// Ratio 1 with the largest custom limit: the common-factor pass would run for a long
+/// time; Ctrl+C ends it once its progress line is moving. The number of dots depends on
+/// timing, so only the ends of the streams are compared here.
+TEST(Memcheck, CtrlCDuringALongSearch) {
+    const std::vector<Step> steps = {
+        {STREAM_TTY, INPUT_PROMPT, "1\r"},
+        {STREAM_TTY, OUTPUT_PROMPT, "1\r"},
+        {STREAM_TTY, STAGES_PROMPT, "2\r"},
+        {STREAM_OUT, MODE_PROMPT, "2\r"},
+        {STREAM_TTY, LIMIT_PROMPT, "65535\r"},
+        {STREAM_TTY, "Continue with this value? (y/n) [Enter=n]: ", "y\r"},
+        {STREAM_TTY, M1_PROMPT, "\r"},
+        {STREAM_OUT, TARGET_PROMPT, "\r"}};
+    const auto interrupt = [](Session* session) {
+        ASSERT_TRUE(expect_text(session, STREAM_OUT, "Progress (checking g/h factors): .",
+                                3 * SESSION_TIMEOUT_MS));
+        ASSERT_TRUE(write_keys(session, CTRL_C));
+    };
+    const Outcome checked = play(steps, true, interrupt);
+    EXPECT_TRUE(memcheck_clean(checked.memcheck_report));
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(checked.err, "\n\nShutdown requested by user.\n");
+    const std::string end = "Search interrupted by user.\n\n";
+    ASSERT_GE(checked.out.size(), end.size());
+    EXPECT_EQ(checked.out.substr(checked.out.size() - end.size()), end);
+}
+
+}  // namespace

@@ -75,18 +75,17 @@ void reap(Session* session) {
     }
 }
 
-/// Reads what one descriptor has; false at end of file or on a failure.
+/// Reads one chunk of what a descriptor has; false at end of file or on a failure. One
+/// chunk at a time, so a test that holds a stream back stops reading it at once, however
+/// fast the program writes.
 bool drain(int descriptor, std::string* into) {
     char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(descriptor, chunk, sizeof chunk);
-        if (got > 0) {
-            into->append(chunk, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-        return false;
+    const ssize_t got = read(descriptor, chunk, sizeof chunk);
+    if (got > 0) {
+        into->append(chunk, static_cast<std::size_t>(got));
+        return true;
     }
+    return got < 0 && (errno == EAGAIN || errno == EINTR);
 }
 
 std::string describe(const Session& session) {

@@ -70,27 +70,19 @@ testing::AssertionResult ended_after_hang_up(const Session& session, const std::
                                        << show_bytes(err);
 }
 
-TEST(StartUp, InputFromAPipeIsRefused) {
-    Session session;
-    SessionOptions options;
-    options.stdin_kind = STDIN_PIPE;
-    options.stdin_text = "48000\n44100\n1\nn\n";
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(wait_for_exit(&session));
-    EXPECT_EQ(exit_code(session), 1);
-    EXPECT_EQ(session.out_text, "");
-    EXPECT_EQ(session.err_text, NOT_A_TERMINAL);
-}
-
-TEST(StartUp, InputFromDevNullIsRefused) {
-    Session session;
-    SessionOptions options;
-    options.stdin_kind = STDIN_DEV_NULL;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(wait_for_exit(&session));
-    EXPECT_EQ(exit_code(session), 1);
-    EXPECT_EQ(session.out_text, "");
-    EXPECT_EQ(session.err_text, NOT_A_TERMINAL);
+TEST(StartUp, InputFromAPipeOrDevNullIsRefused) {
+    for (const StdinKind kind : {STDIN_PIPE, STDIN_DEV_NULL}) {
+        SCOPED_TRACE(kind == STDIN_PIPE ? "pipe" : "/dev/null");
+        Session session;
+        SessionOptions options;
+        options.stdin_kind = kind;
+        options.stdin_text = "48000\n44100\n1\nn\n";
+        ASSERT_TRUE(start_session(&session, options));
+        ASSERT_TRUE(wait_for_exit(&session));
+        EXPECT_EQ(exit_code(session), 1);
+        EXPECT_EQ(session.out_text, "");
+        EXPECT_EQ(session.err_text, NOT_A_TERMINAL);
+    }
 }
 
 TEST(Output, UnwritableStandardOutputIsNoSuccess) {

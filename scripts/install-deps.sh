@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
-# Usage: scripts/install-deps.sh [build|test]
+# Usage: scripts/install-deps.sh [build|test|windows]
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev)
 if [ "${1:-build}" = test ]; then
   packages+=(clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
+fi
+if [ "${1:-build}" = windows ]; then
+  packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)
 fi
 
 missing=()

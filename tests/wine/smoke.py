@@ -98,10 +98,11 @@ class Terminal:
         state = self._tmux("display-message", "-p", "-t", "smoke",
                            "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}").strip()
         dead, status, signal = state.split(":")
-        if dead != "1":
+        # The pane may be dead (its terminal closed) a moment before the status is known.
+        if dead != "1" or not (status or signal):
             return None
         # A program killed by a signal reports it as a shell would: 128 + the signal.
-        return int(status) if status else 128 + int(signal or 0)
+        return int(status) if status else 128 + int(signal)
 
     def _wait(self, what, source, seen_attr, text):
         deadline = time.monotonic() + WAIT_LIMIT_S

@@ -142,9 +142,25 @@ bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
     const DWORD wanted =
         static_cast<DWORD>(capacity < CONSOLE_KEY_BATCH ? capacity : CONSOLE_KEY_BATCH);
     if (wanted == 0) return true;
+    // Take the records only up to the first Enter: what follows it belongs to the next
+    // line and stays queued in the console, so pasted or typed-ahead answers are kept.
+    DWORD queued = 0;
+    if (PeekConsoleInputA(console_input(), records, wanted, &queued) == 0) {
+        set_error(error, GetLastError());
+        return false;
+    }
+    DWORD take = queued == 0 ? 1 : queued;
+    for (DWORD i = 0; i < queued; ++i) {
+        const INPUT_RECORD& record = records[i];
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
+            take = i + 1;
+            break;
+        }
+    }
     DWORD read = 0;
     // The wait has seen records queued, so this returns without blocking.
-    if (ReadConsoleInputA(console_input(), records, wanted, &read) == 0) {
+    if (ReadConsoleInputA(console_input(), records, take, &read) == 0) {
         set_error(error, GetLastError());
         return false;
     }

@@ -123,6 +123,18 @@ TEST_F(ConsoleLayer, OneReadTakesAtMostTheBatchAndLeavesTheRestQueued) {
     EXPECT_EQ(read_keys(2).size(), 1u);
 }
 
+TEST_F(ConsoleLayer, AReadEndsAtTheFirstEnterAndKeepsTheNextLineQueued) {
+    // Three answers pasted at once: each read takes one line, nothing is lost.
+    queue({key('1', '1'), key(VK_RETURN, '\r'), key('2', '2'), key(VK_RETURN, '\r'),
+           key('y', 'y'), key(VK_RETURN, '\r')});
+    for (const char expected : {'1', '2', 'y'}) {
+        const std::vector<KeyEvent> keys = read_keys(CONSOLE_KEY_BATCH);
+        ASSERT_EQ(keys.size(), 2u);
+        EXPECT_EQ(keys[0].character, expected);
+        EXPECT_EQ(keys[1].kind, KEY_ENTER);
+    }
+}
+
 TEST_F(ConsoleLayer, TheSignalledEventEndsEveryWaitAndInputComesFirst) {
     unsigned long error = 0;
     shutdown_event_signal(event_);

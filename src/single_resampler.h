@@ -8,8 +8,8 @@ StatusCode calculate_single_resampler(double input_rate, double output_rate, lon
                                       long long* m, double* achieved_output_rate);
 
 /// Prints the classified result, its errors and advice.
-void print_single_resampler_result(double input_rate, double output_rate, long long l,
-                                   long long m, double achieved_output_rate);
+void print_single_resampler_result(double input_rate, double output_rate, long long l, long long m,
+                                   double achieved_output_rate);
 
 /// Runs one single-stage conversion: settings, solver, report.
 StatusCode handle_one_resampler(const UserInputs* inputs);

@@ -1,8 +1,8 @@
+#include "utils.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "utils.h"
 
 TEST(StatusNames, AssignedCodesHaveTheirNames) {
     EXPECT_STREQ(status_code_to_string(STATUS_SUCCESS), "SUCCESS");

@@ -125,8 +125,8 @@ TEST_F(ConsoleLayer, OneReadTakesAtMostTheBatchAndLeavesTheRestQueued) {
 
 TEST_F(ConsoleLayer, AReadEndsAtTheFirstEnterAndKeepsTheNextLineQueued) {
     // Three answers pasted at once: each read takes one line, nothing is lost.
-    queue({key('1', '1'), key(VK_RETURN, '\r'), key('2', '2'), key(VK_RETURN, '\r'),
-           key('y', 'y'), key(VK_RETURN, '\r')});
+    queue({key('1', '1'), key(VK_RETURN, '\r'), key('2', '2'), key(VK_RETURN, '\r'), key('y', 'y'),
+           key(VK_RETURN, '\r')});
     for (const char expected : {'1', '2', 'y'}) {
         const std::vector<KeyEvent> keys = read_keys(CONSOLE_KEY_BATCH);
         ASSERT_EQ(keys.size(), 2u);

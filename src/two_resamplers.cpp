@@ -23,15 +23,6 @@ bool shutdown_requested() {
     return g_shutdown_requested.load() != 0;
 }
 
-/// The measures of one candidate that the decision compares.
-struct CandidateMeasures {
-    long long sum;
-    double final_error;
-    bool final_match;
-    double intermediate_error;
-    bool intermediate_match;
-};
-
 /// L1 + M1 + L2 + M2, or -1 when the exact sum exceeds INT64_MAX.
 long long guarded_sum(long long l1, long long m1, long long l2, long long m2) {
     std::uint64_t total = 0;
@@ -44,60 +35,22 @@ long long guarded_sum(long long l1, long long m1, long long l2, long long m2) {
     return static_cast<long long>(total);
 }
 
-/// The search mode decides: the smaller sum first, or the smaller final error first.
-bool wins_by_mode_order(const CandidateMeasures& c, const TwoStageResult& b, int search_mode) {
-    if (search_mode == SEARCH_MODE_MINIMAL_SUM) {
-        if (c.sum < b.overall_sum) return true;
-        return c.sum == b.overall_sum && (b.final_error - ERROR_TIE_TOLERANCE) > c.final_error;
+/// Closeness to the intermediate target first; the search mode decides between equals.
+Verdict judge_by_intermediate_order(const CandidateMeasures& c, const TwoStageResult& b) {
+    if ((b.intermediate_error - ERROR_TIE_TOLERANCE) > c.intermediate_error) {
+        return Verdict::accept;
     }
-    if ((b.final_error - ERROR_TIE_TOLERANCE) > c.final_error) return true;
-    return std::fabs(c.final_error - b.final_error) < ERROR_TIE_TOLERANCE && c.sum < b.overall_sum;
+    if ((c.intermediate_error - ERROR_TIE_TOLERANCE) > b.intermediate_error) {
+        return Verdict::reject;
+    }
+    return Verdict::mode_order;
 }
 
-/// Closeness to the intermediate target first, then the search mode.
-bool wins_by_intermediate_order(const CandidateMeasures& c, const TwoStageResult& b,
-                                int search_mode) {
-    if ((b.intermediate_error - ERROR_TIE_TOLERANCE) > c.intermediate_error) return true;
-    if ((c.intermediate_error - ERROR_TIE_TOLERANCE) > b.intermediate_error) return false;
-    return wins_by_mode_order(c, b, search_mode);
-}
-
-bool wins_by_final_rate(const CandidateMeasures& c, const TwoStageResult& b, int search_mode) {
-    if (c.final_match && !b.final_match) return true;
-    if (!c.final_match && b.final_match) return false;
-    return wins_by_intermediate_order(c, b, search_mode);
-}
-
-/// Whether the candidate replaces the stored record under the request's priority.
-bool candidate_wins(const CandidateMeasures& c, const TwoStageResult& b, const UserInputs& inputs,
-                    int search_mode) {
-    if (c.sum == -1 || !std::isfinite(c.final_error)) return false;
-    const bool strict =
-        inputs.has_intermediate_target && inputs.priority == PRIORITIZE_STRICT_INTERMEDIATE;
-    if (!b.found) return !strict || c.intermediate_match;
-
-    const int priority =
-        inputs.has_intermediate_target ? inputs.priority : PRIORITIZE_IGNORE_INTERMEDIATE;
-    switch (priority) {
-    case PRIORITIZE_STRICT_INTERMEDIATE:
-        if (!c.intermediate_match) return false;
-        if (!b.intermediate_match) return true;
-        return wins_by_mode_order(c, b, search_mode);
-    case PRIORITIZE_FINAL_RATE: return wins_by_final_rate(c, b, search_mode);
-    case PRIORITIZE_BALANCED_DUAL: {
-        const bool c_dual = c.final_match && c.intermediate_match;
-        const bool b_dual = b.final_match && b.intermediate_match;
-        if (c_dual && !b_dual) return true;
-        if (b_dual && !c_dual) return false;
-        if (c_dual && b_dual) return wins_by_mode_order(c, b, search_mode);
-        return wins_by_final_rate(c, b, search_mode);
-    }
-    case PRIORITIZE_IGNORE_INTERMEDIATE:
-        if (c.final_match && !b.final_match) return true;
-        if (!c.final_match && b.final_match) return false;
-        return wins_by_mode_order(c, b, search_mode);
-    default: return false;
-    }
+/// A final match first, then the intermediate order.
+Verdict judge_by_final_rate(const CandidateMeasures& c, const TwoStageResult& b) {
+    if (c.final_match && !b.final_match) return Verdict::accept;
+    if (!c.final_match && b.final_match) return Verdict::reject;
+    return judge_by_intermediate_order(c, b);
 }
 
 /// Stage ratio num/den in double; NaN when den is 0 or the quotient is not finite.
@@ -108,6 +61,53 @@ double stage_ratio(long long num, long long den) {
 }
 
 }  // namespace
+
+Verdict judge_by_priority(const CandidateMeasures& c, const TwoStageResult& b,
+                          const UserInputs& inputs) {
+    const bool strict =
+        inputs.has_intermediate_target && inputs.priority == PRIORITIZE_STRICT_INTERMEDIATE;
+    if (!b.found) return !strict || c.intermediate_match ? Verdict::accept : Verdict::reject;
+
+    const int priority =
+        inputs.has_intermediate_target ? inputs.priority : PRIORITIZE_IGNORE_INTERMEDIATE;
+    switch (priority) {
+    case PRIORITIZE_STRICT_INTERMEDIATE:
+        if (!c.intermediate_match) return Verdict::reject;
+        if (!b.intermediate_match) return Verdict::accept;
+        return Verdict::mode_order;
+    case PRIORITIZE_FINAL_RATE: return judge_by_final_rate(c, b);
+    case PRIORITIZE_BALANCED_DUAL: {
+        const bool c_dual = c.final_match && c.intermediate_match;
+        const bool b_dual = b.final_match && b.intermediate_match;
+        if (c_dual && !b_dual) return Verdict::accept;
+        if (b_dual && !c_dual) return Verdict::reject;
+        if (c_dual && b_dual) return Verdict::mode_order;
+        return judge_by_final_rate(c, b);
+    }
+    case PRIORITIZE_IGNORE_INTERMEDIATE:
+        if (c.final_match && !b.final_match) return Verdict::accept;
+        if (!c.final_match && b.final_match) return Verdict::reject;
+        return Verdict::mode_order;
+    default: return Verdict::reject;
+    }
+}
+
+bool wins_by_mode_order(const CandidateMeasures& c, const TwoStageResult& b, int search_mode) {
+    if (search_mode == SEARCH_MODE_MINIMAL_SUM) {
+        if (c.sum < b.overall_sum) return true;
+        return c.sum == b.overall_sum && (b.final_error - ERROR_TIE_TOLERANCE) > c.final_error;
+    }
+    if ((b.final_error - ERROR_TIE_TOLERANCE) > c.final_error) return true;
+    return std::fabs(c.final_error - b.final_error) < ERROR_TIE_TOLERANCE && c.sum < b.overall_sum;
+}
+
+bool candidate_wins(const CandidateMeasures& c, const TwoStageResult& b, const UserInputs& inputs,
+                    int search_mode) {
+    if (c.sum == -1 || !std::isfinite(c.final_error)) return false;
+    const Verdict verdict = judge_by_priority(c, b, inputs);
+    return verdict == Verdict::accept ||
+           (verdict == Verdict::mode_order && wins_by_mode_order(c, b, search_mode));
+}
 
 TwoStageResult make_empty_two_stage_result() {
     return TwoStageResult{0,

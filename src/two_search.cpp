@@ -25,12 +25,16 @@ bool shutdown_requested() {
     return g_shutdown_requested.load() != 0;
 }
 
+/// Writes n dots a chunk at a time, flushing each so a long run of them keeps moving.
+/// A stop request ends the writing: which dots had been printed when the user stopped
+/// depends on timing anyway, and a slow terminal must not delay the stop.
 void write_dots(std::uint64_t n) {
     static char dots[4096];
     if (dots[0] != '.') std::memset(dots, '.', sizeof dots);
-    while (n > 0) {
+    while (n > 0 && !shutdown_requested()) {
         const std::size_t chunk = n < sizeof dots ? static_cast<std::size_t>(n) : sizeof dots;
         std::fwrite(dots, 1, chunk, stdout);
+        std::fflush(stdout);
         n -= chunk;
     }
 }
@@ -110,10 +114,10 @@ StatusCode search_passes(const UserInputs& inputs, long long max_lm, int search_
         const long long l = convergents.items[i].p;
         const long long m = convergents.items[i].q;
         if (l < 1 || m < 1) continue;
-        // Every split of a number above max_lm squared has a factor above max_lm, so
-        // the assessment would refuse every arrangement; trial division of such a
-        // number can take seconds.
-        if (skip_unsplittable && square_fits && (l > q || m > q)) continue;
+        // Every split of a number above max_lm squared has a factor above max_lm (and
+        // every factor exceeds a limit below 1), so the assessment would refuse every
+        // arrangement; trial division of such a number can take seconds.
+        if (skip_unsplittable && (max_lm < 1 || (square_fits && (l > q || m > q)))) continue;
 
         l_pairs.release();
         status = find_integer_factor_pairs(l, &l_pairs.items, &l_pairs.count);
@@ -232,7 +236,6 @@ void progress_write_pending(CommonFactorProgress* progress) {
     if (progress->dots_pending == 0) return;
     write_dots(progress->dots_pending);
     progress->dots_pending = 0;
-    std::fflush(stdout);
     progress->last_flush = std::chrono::steady_clock::now();
 }
 
@@ -263,5 +266,5 @@ StatusCode perform_two_stage_search_counted(const UserInputs* inputs, long long 
                                             int search_mode, TwoStageResult* best,
                                             int* convergent_count, std::uint64_t* gh_iterations) {
     return run_two_stage_search(inputs, max_lm, search_mode, best, convergent_count, gh_iterations,
-                                scan_common_factors_plain, false);
+                                scan_common_factors_fast, true);
 }

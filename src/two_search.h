@@ -15,6 +15,31 @@ double guarded_product(double a, double b);
 /// |x - t| / |t|, or |x - t| when t is too close to zero to divide by.
 double relative_error(double x, double t);
 
+/// The measures of one candidate that the decision compares.
+struct CandidateMeasures {
+    long long sum;
+    double final_error;
+    bool final_match;
+    double intermediate_error;
+    bool intermediate_match;
+};
+
+/// What the intermediate-rate priority says of a candidate, in increasing order of favour:
+/// refused, left to the search mode, or preferred outright.
+enum class Verdict { reject, mode_order, accept };
+
+/// The priority rules for a candidate against the stored record; ignores sum and errors
+/// that cannot be measured.
+Verdict judge_by_priority(const CandidateMeasures& c, const TwoStageResult& b,
+                          const UserInputs& inputs);
+
+/// The search mode's order: the smaller sum first, or the smaller final error first.
+bool wins_by_mode_order(const CandidateMeasures& c, const TwoStageResult& b, int search_mode);
+
+/// Whether the candidate replaces the stored record.
+bool candidate_wins(const CandidateMeasures& c, const TwoStageResult& b, const UserInputs& inputs,
+                    int search_mode);
+
 /// Judges one candidate exactly like assess_candidate_and_update; true when it was stored.
 bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long long m2,
                                 long long max_lm, const UserInputs* inputs, int search_mode,
@@ -76,10 +101,14 @@ StatusCode perform_two_stage_search_counted(const UserInputs* inputs, long long 
                                             int* convergent_count, std::uint64_t* gh_iterations);
 
 /// The plain search that visits every candidate; the reference the program's search is
-/// checked against.
+/// checked against (library qm_two_reference, which the program does not link).
 StatusCode perform_two_stage_search_reference(const UserInputs* inputs, long long max_lm,
                                               int search_mode, TwoStageResult* best,
                                               int* convergent_count, std::uint64_t* gh_iterations);
+
+/// The common-factor pass of the program's search: assesses only the candidates that might
+/// beat the stored record, with the same outcome and output as the plain pass.
+void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress);
 
 /// The common-factor pass of the reference search: every g and h, one by one.
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress);

@@ -169,13 +169,10 @@ struct RunResult {
 };
 
 RunResult run_one_stage(double input_rate, double output_rate) {
-    UserInputs inputs{};
-    inputs.input_rate = input_rate;
-    inputs.output_rate = output_rate;
+    // The one-stage record is the minimal-sum record without a target, but for the stages.
+    UserInputs inputs =
+        make_request(input_rate, output_rate, SEARCH_MODE_MINIMAL_SUM, MAX_LM_LIMIT);
     inputs.num_resamplers = 1;
-    inputs.search_mode = SEARCH_MODE_MINIMAL_SUM;
-    inputs.max_lm = MAX_LM_LIMIT;
-    inputs.priority = PRIORITIZE_BALANCED_DUAL;
     RunResult run{STATUS_SUCCESS, {}};
     run.streams = capture_streams([&] { run.status = handle_one_resampler(&inputs); });
     return run;

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "requests.h"
 #include "two_search.h"
 
 #ifdef _WIN32
@@ -52,17 +53,10 @@ struct BenchCase {
     std::uint64_t iterations = 0;
 };
 
+/// A custom-limit request at the full limit, without the M1 > L1 cascades.
 UserInputs request(double input, double output, double target, int priority) {
-    UserInputs in{};
-    in.input_rate = input;
-    in.output_rate = output;
-    in.num_resamplers = 2;
-    in.search_mode = SEARCH_MODE_CUSTOM_LIMIT;
-    in.max_lm = MAX_LM_LIMIT;
-    in.has_intermediate_target = target != 0.0;
-    in.target_intermediate_rate = target;
-    in.priority = priority;
-    return in;
+    return two_stage_request(input, output, SEARCH_MODE_CUSTOM_LIMIT, MAX_LM_LIMIT, false, target,
+                             priority);
 }
 
 std::vector<BenchCase> g_cases = {

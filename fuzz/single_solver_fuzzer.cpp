@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "requests.h"
 #include "single_resampler.h"
 #include "solver_fuzz_support.h"
 
@@ -57,13 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The whole run, report included, must agree with the solver.
-    UserInputs inputs{};
-    inputs.input_rate = input_rate;
-    inputs.output_rate = output_rate;
-    inputs.num_resamplers = 1;
-    inputs.search_mode = SEARCH_MODE_MINIMAL_SUM;
-    inputs.max_lm = MAX_LM_LIMIT;
-    inputs.priority = PRIORITIZE_BALANCED_DUAL;
+    const UserInputs inputs = one_stage_request(input_rate, output_rate);
     if (handle_one_resampler(&inputs) != status)
         fail("run status differs from the solver's", request);
     if (g_shutdown_requested.load() != 0) fail("the solver raised a stop request", request);

@@ -14,9 +14,10 @@
 // solver_fuzz_support.h).
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
+#include "records.h"
+#include "requests.h"
 #include "solver_fuzz_support.h"
 #include "two_search.h"
 
@@ -33,20 +34,6 @@ std::string describe(const UserInputs& in) {
            std::to_string(in.allow_m1_gt_l1) + ", target " +
            (in.has_intermediate_target ? show_rate(in.target_intermediate_rate) : "none") +
            ", priority " + std::to_string(in.priority);
-}
-
-bool same_double(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool same_record(const TwoStageResult& a, const TwoStageResult& b) {
-    return a.l1 == b.l1 && a.m1 == b.m1 && a.l2 == b.l2 && a.m2 == b.m2 &&
-           same_double(a.combined_ratio, b.combined_ratio) &&
-           same_double(a.final_error, b.final_error) && a.final_match == b.final_match &&
-           a.found == b.found && a.overall_sum == b.overall_sum &&
-           same_double(a.achieved_intermediate_rate, b.achieved_intermediate_rate) &&
-           same_double(a.intermediate_error, b.intermediate_error) &&
-           a.intermediate_match == b.intermediate_match;
 }
 
 /// The acceptance rules every stored cascade keeps, and the measures that belong to it.
@@ -106,21 +93,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz_support::ByteReader reader{data, size};
     const std::uint8_t flags = reader.byte();
-    UserInputs in{};
-    in.num_resamplers = 2;
-    in.search_mode = (flags & 1) != 0 ? SEARCH_MODE_MINIMAL_SUM : SEARCH_MODE_CUSTOM_LIMIT;
-    in.allow_m1_gt_l1 = (flags & 2) != 0;
-    in.has_intermediate_target = (flags & 4) != 0;
-    in.priority = in.has_intermediate_target ? 1 + ((flags >> 3) & 3) : PRIORITIZE_BALANCED_DUAL;
+    const int search_mode = (flags & 1) != 0 ? SEARCH_MODE_MINIMAL_SUM : SEARCH_MODE_CUSTOM_LIMIT;
+    const bool allow_m1_gt_l1 = (flags & 2) != 0;
+    const bool has_target = (flags & 4) != 0;
+    const int priority = has_target ? 1 + ((flags >> 3) & 3) : PRIORITIZE_BALANCED_DUAL;
     const bool whole_run = (flags & 32) != 0;
-    in.max_lm = 1 + reader.byte() % LIMIT_SPAN;
-    const bool full_limit = in.search_mode == SEARCH_MODE_MINIMAL_SUM && (flags & 128) != 0;
-    if (full_limit) in.max_lm = MAX_LM_LIMIT;
-    in.input_rate = fuzz_support::read_rate(&reader, 48000.0);
-    in.output_rate = fuzz_support::read_rate(&reader, in.input_rate);
+    const bool full_limit = search_mode == SEARCH_MODE_MINIMAL_SUM && (flags & 128) != 0;
+    const long long small_limit = 1 + reader.byte() % LIMIT_SPAN;
+    const double input_rate = fuzz_support::read_rate(&reader, 48000.0);
+    const double output_rate = fuzz_support::read_rate(&reader, input_rate);
     const double target =
-        fuzz_support::read_rate(&reader, (flags & 64) != 0 ? in.output_rate : in.input_rate);
-    in.target_intermediate_rate = in.has_intermediate_target ? target : 0.0;
+        fuzz_support::read_rate(&reader, (flags & 64) != 0 ? output_rate : input_rate);
+    // Every rate read is at least 1 Hz, so a target read is a target the request has.
+    const UserInputs in = two_stage_request(input_rate, output_rate, search_mode,
+                                            full_limit ? MAX_LM_LIMIT : small_limit, allow_m1_gt_l1,
+                                            has_target ? target : 0.0, priority);
     const std::string request = describe(in);
     if (g_shutdown_requested.load() != 0) fail("a stop request is pending", request);
 

@@ -9,6 +9,7 @@
 
 #include "input.h"
 #include "input_test_support.h"
+#include "requests.h"
 #include "single_resampler.h"
 #include "two_test_support.h"
 
@@ -169,10 +170,7 @@ struct RunResult {
 };
 
 RunResult run_one_stage(double input_rate, double output_rate) {
-    // The one-stage record is the minimal-sum record without a target, but for the stages.
-    UserInputs inputs =
-        make_request(input_rate, output_rate, SEARCH_MODE_MINIMAL_SUM, MAX_LM_LIMIT);
-    inputs.num_resamplers = 1;
+    const UserInputs inputs = one_stage_request(input_rate, output_rate);
     RunResult run{STATUS_SUCCESS, {}};
     run.streams = capture_streams([&] { run.status = handle_one_resampler(&inputs); });
     return run;
@@ -268,8 +266,8 @@ TEST(ExtremeTwoStages, TenTerahertzRatiosFindNothingInEveryMode) {
                 for (const double target : {0.0, 1.0, 1e13}) {
                     for (int priority = 1; priority <= 4; ++priority) {
                         if (target == 0.0 && priority != PRIORITIZE_BALANCED_DUAL) continue;
-                        const UserInputs inputs = make_request(input_rate, output_rate, mode, limit,
-                                                               allow, target, priority);
+                        const UserInputs inputs = two_stage_request(input_rate, output_rate, mode,
+                                                                    limit, allow, target, priority);
                         SCOPED_TRACE(std::to_string(input_rate) + " -> " +
                                      std::to_string(output_rate) + ", mode " +
                                      std::to_string(mode) + ", allow " + std::to_string(allow) +
@@ -326,7 +324,7 @@ TEST(ExtremeTwoStages, FactorsAtTheLimitAreFoundAndOneBeyondIsNot) {
         SCOPED_TRACE(std::to_string(c.input_rate) + " -> " + std::to_string(c.output_rate) +
                      ", limit " + std::to_string(c.limit));
         const UserInputs inputs =
-            make_request(c.input_rate, c.output_rate, c.mode, c.limit, c.allow);
+            two_stage_request(c.input_rate, c.output_rate, c.mode, c.limit, c.allow);
         const SearchRun search = run_search(perform_two_stage_search_counted, inputs);
         EXPECT_EQ(search.err, "");
         ASSERT_EQ(search.best.found, c.found);

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "requests.h"
+
 namespace {
 
 /// What one call wrote to standard output and standard error.
@@ -23,17 +25,6 @@ Captured capture(Fn fn) {
     c.out = testing::internal::GetCapturedStdout();
     c.err = testing::internal::GetCapturedStderr();
     return c;
-}
-
-UserInputs one_stage_request(double input_rate, double output_rate) {
-    UserInputs in{};
-    in.input_rate = input_rate;
-    in.output_rate = output_rate;
-    in.num_resamplers = 1;
-    in.search_mode = SEARCH_MODE_MINIMAL_SUM;
-    in.max_lm = MAX_LM_LIMIT;
-    in.priority = PRIORITIZE_BALANCED_DUAL;
-    return in;
 }
 
 /// Runs a whole single-stage conversion and captures both streams.

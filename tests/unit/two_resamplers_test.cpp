@@ -41,7 +41,7 @@ TEST(AchievedRateTwo, RefusesWhatCannotBeComputed) {
 }
 
 TEST(AssessCandidate, StoresTheComputedErrorNotAnIdealZero) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 10, 7, 16, 21);
     ASSERT_TRUE(holds(best, 10, 7, 16, 21));
@@ -56,7 +56,7 @@ TEST(AssessCandidate, StoresTheComputedErrorNotAnIdealZero) {
 }
 
 TEST(AssessCandidate, FirstStageDecimationNeedsPermission) {
-    UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 16, 21, 10, 7);
     EXPECT_FALSE(best.found);
@@ -70,7 +70,7 @@ TEST(AssessCandidate, FirstStageDecimationNeedsPermission) {
 }
 
 TEST(AssessCandidate, PerStageLimitIsInclusive) {
-    const UserInputs in = make_request(1000, 1000, SEARCH_MODE_CUSTOM_LIMIT, 50);
+    const UserInputs in = two_stage_request(1000, 1000, SEARCH_MODE_CUSTOM_LIMIT, 50);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 51, 1, 1, 51);
     assess(in, &best, 1, 1, 51, 51);
@@ -81,7 +81,7 @@ TEST(AssessCandidate, PerStageLimitIsInclusive) {
 }
 
 TEST(AssessCandidate, TinyOutputRateMatchesAbsolutely) {
-    const UserInputs in = make_request(5e-10, 1e-16, SEARCH_MODE_CUSTOM_LIMIT, 10);
+    const UserInputs in = two_stage_request(5e-10, 1e-16, SEARCH_MODE_CUSTOM_LIMIT, 10);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 1, 1, 1, 1);
     EXPECT_TRUE(best.found);
@@ -89,7 +89,7 @@ TEST(AssessCandidate, TinyOutputRateMatchesAbsolutely) {
 }
 
 TEST(AssessCandidate, MinimalSumPrefersTheSmallerSum) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 13, 10, 1, 1);  // 57330 Hz, sum 25
     assess(in, &best, 12, 11, 1, 1);  // 48109 Hz, same sum, more accurate
@@ -105,7 +105,7 @@ TEST(AssessCandidate, MinimalSumPrefersTheSmallerSum) {
 }
 
 TEST(AssessCandidate, CustomLimitPrefersTheSmallerError) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 1, 1, 1, 1);
     assess(in, &best, 24, 22, 1, 1);  // more accurate, larger sum
@@ -120,7 +120,7 @@ TEST(AssessCandidate, CustomLimitPrefersTheSmallerError) {
 
 TEST(AssessCandidate, ErrorsWithinTheTieToleranceLeaveItToTheSum) {
     // Errors near 1 Hz are 2.2e-16 apart: two of them differ by less than 1e-15 and tie.
-    const UserInputs in = make_request(1.0, 1.0, SEARCH_MODE_CUSTOM_LIMIT, 65535, true);
+    const UserInputs in = two_stage_request(1.0, 1.0, SEARCH_MODE_CUSTOM_LIMIT, 65535, true);
     TwoStageResult best = make_empty_two_stage_result();
     best.found = true;
     best.final_match = false;
@@ -142,8 +142,8 @@ TEST(AssessCandidate, ErrorsWithinTheTieToleranceLeaveItToTheSum) {
 }
 
 TEST(AssessCandidate, StrictPriorityStoresOnlyIntermediateMatches) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 12345,
-                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                            12345, PRIORITIZE_STRICT_INTERMEDIATE);
     TwoStageResult best = make_empty_two_stage_result();
     for (long long l1 = 1; l1 <= 40; ++l1) {
         for (long long m1 = 1; m1 <= l1; ++m1) assess(in, &best, l1, m1, 160, 147);
@@ -152,8 +152,8 @@ TEST(AssessCandidate, StrictPriorityStoresOnlyIntermediateMatches) {
 }
 
 TEST(AssessCandidate, FinalRatePriorityPrefersTheCloserIntermediateRate) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 50000,
-                                       PRIORITIZE_FINAL_RATE);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                            50000, PRIORITIZE_FINAL_RATE);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 1, 1, 1, 1);  // 44100 Hz between stages, final error 3900 Hz
     assess(in, &best, 8, 7, 2, 1);  // 50400 Hz between stages, final error 52800 Hz
@@ -165,8 +165,8 @@ TEST(AssessCandidate, FinalRatePriorityPrefersTheCloserIntermediateRate) {
 }
 
 TEST(AssessCandidate, DualFlagOnlyInCustomLimitMode) {
-    UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
-                                 PRIORITIZE_BALANCED_DUAL);
+    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
+                                      PRIORITIZE_BALANCED_DUAL);
     TwoStageResult best = make_empty_two_stage_result();
     bool dual = false;
     assess(in, &best, 10, 7, 16, 21, &dual);
@@ -185,8 +185,8 @@ TEST(AssessCandidate, DualFlagOnlyInCustomLimitMode) {
 }
 
 TEST(AssessCandidate, WithoutTargetThePriorityIsIgnored) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 0.0,
-                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                            0.0, PRIORITIZE_STRICT_INTERMEDIATE);
     TwoStageResult best = make_empty_two_stage_result();
     assess(in, &best, 1, 1, 1, 1);
     EXPECT_TRUE(best.found);
@@ -242,7 +242,7 @@ TEST(PriorityNames, EveryValue) {
 }
 
 TEST(TwoStageReport, ExactMatchFromTheSearch) {
-    const UserInputs in = make_request(48000, 44100, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs in = two_stage_request(48000, 44100, SEARCH_MODE_MINIMAL_SUM, 65535);
     const SearchRun run = run_search(perform_two_stage_search_counted, in);
     ASSERT_TRUE(holds(run.best, 21, 10, 7, 16));
     EXPECT_EQ(report("Minimal Sum Search Results:", in, run.best),
@@ -263,7 +263,7 @@ TEST(TwoStageReport, ExactMatchFromTheSearch) {
 }
 
 TEST(TwoStageReport, SignificantErrorLeavesTheLastLineOpen) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
     EXPECT_EQ(report("Custom Limit Search Results:", in, stored(in, 1, 1, 1, 1)),
               "Custom Limit Search Results: Caution! Significant Error\n"
               "\nFirst Resampler: Complexity: 1\n"
@@ -287,8 +287,8 @@ TEST(TwoStageReport, SignificantErrorLeavesTheLastLineOpen) {
 }
 
 TEST(TwoStageReport, StrictIntermediateMiss) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
-                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                            96000, PRIORITIZE_STRICT_INTERMEDIATE);
     const std::string text = report("Custom Limit Search Results:", in, stored(in, 10, 7, 16, 21));
     EXPECT_EQ(text, std::string("Custom Limit Search Results: Match Found!\n") + REPORT_10_7_16_21 +
                         "Intermediate Rate Difference: -33000.0000000000 Hz, Relative: 3.44e-01\n"
@@ -306,7 +306,7 @@ TEST(TwoStageReport, StrictIntermediateMiss) {
 }
 
 TEST(TwoStageReport, LargeFactorsAndSlightDifference) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     TwoStageResult r = stored(in, 1001, 1001, 160, 147);
     std::string text = report("T:", in, r);
     EXPECT_EQ(text.rfind("T: Match Found with Large L/M\n", 0), 0u);
@@ -335,8 +335,8 @@ TEST(TwoStageReport, LargeFactorsAndSlightDifference) {
 }
 
 TEST(TwoStageReport, NotFoundListsTheReasons) {
-    UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
-                                 PRIORITIZE_BALANCED_DUAL);
+    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
+                                      PRIORITIZE_BALANCED_DUAL);
     EXPECT_EQ(report("Minimal Sum Search Results:", in, make_empty_two_stage_result()),
               "Minimal Sum Search Results: Not found\n"
               "\nPossible reasons:\n"
@@ -345,7 +345,7 @@ TEST(TwoStageReport, NotFoundListsTheReasons) {
               "  - Could not meet intermediate rate target with priority 'Balanced Dual'.\n"
               "  - Required L1>=M1 constraint is too restrictive for this ratio.\n"
               "Check constraints, priority, and consider if a larger maximum L/M is needed.\n");
-    in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, true);
+    in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, true);
     EXPECT_EQ(report("X", in, make_empty_two_stage_result()),
               "X Not found\n"
               "\nPossible reasons:\n"
@@ -355,7 +355,7 @@ TEST(TwoStageReport, NotFoundListsTheReasons) {
 }
 
 TEST(TwoStageReport, NullPointersAndShutdown) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50);
     const TwoStageResult r = make_empty_two_stage_result();
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -406,7 +406,7 @@ std::string run_header(const char* mode, const char* max_lm, const char* target_
 }
 
 TEST(TwoStageRun, MinimalSumExampleLineByLine) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     const RunOutput r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.err, "");
@@ -433,8 +433,8 @@ TEST(TwoStageRun, MinimalSumExampleLineByLine) {
 }
 
 TEST(TwoStageRun, TargetLineAndCustomLimit) {
-    UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
-                                 PRIORITIZE_BALANCED_DUAL);
+    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
+                                      PRIORITIZE_BALANCED_DUAL);
     RunOutput r = run_two(&in);
     EXPECT_EQ(
         r.out.rfind(run_header("Minimal Sum", "65535",
@@ -446,7 +446,7 @@ TEST(TwoStageRun, TargetLineAndCustomLimit) {
         0u)
         << r.out;
 
-    in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true);
+    in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true);
     r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.out.rfind(run_header("Custom Limit", "100", "", "Allowed",
@@ -463,8 +463,8 @@ TEST(TwoStageRun, TargetLineAndCustomLimit) {
 }
 
 TEST(TwoStageRun, NothingFound) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, false, 12345,
-                                       PRIORITIZE_STRICT_INTERMEDIATE);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, false,
+                                            12345, PRIORITIZE_STRICT_INTERMEDIATE);
     const RunOutput r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_FAILURE);
     EXPECT_EQ(r.out,
@@ -488,7 +488,7 @@ TEST(TwoStageRun, NothingFound) {
 }
 
 TEST(TwoStageRun, CautionReportEndsWithoutNewline) {
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1);
     const RunOutput r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     const std::string expected_tail =
@@ -503,7 +503,7 @@ TEST(TwoStageRun, CautionReportEndsWithoutNewline) {
 }
 
 TEST(TwoStageRun, CriticalSearchFailure) {
-    const UserInputs in = make_request(0.0, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs in = two_stage_request(0.0, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     const RunOutput r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
     EXPECT_EQ(r.err, "\nInput rate must be positive.\n");
@@ -516,7 +516,7 @@ TEST(TwoStageRun, CriticalSearchFailure) {
 TEST(TwoStageRun, ShutdownDuringTheSearchSkipsTheReport) {
     // Rates this large take the plain path of the search, which is slow enough to be
     // interrupted reliably.
-    const UserInputs in = make_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    const UserInputs in = two_stage_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     std::thread control_event([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         g_shutdown_requested.store(1);
@@ -538,7 +538,7 @@ TEST(TwoStageRun, NullRequestAndShutdown) {
     EXPECT_EQ(r.out, "");
 
     const ShutdownFlagScope shutdown;
-    const UserInputs in = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_FAILURE);
     EXPECT_EQ(r.out, "");

@@ -91,7 +91,7 @@ UserInputs random_request(Dice* dice) {
     long long max_lm = static_cast<long long>(std::pow(10.0, dice->unit() * 3.5));
     if (max_lm < 1) max_lm = 1;
     if (mode == SEARCH_MODE_MINIMAL_SUM && dice->chance(30)) max_lm = MAX_LM_LIMIT;
-    UserInputs in = make_request(input, output, mode, max_lm, dice->chance(40));
+    UserInputs in = two_stage_request(input, output, mode, max_lm, dice->chance(40));
 
     if (dice->chance(65)) {
         in.has_intermediate_target = true;
@@ -155,7 +155,7 @@ UserInputs audio_target_request(Dice* dice) {
     const long long max_lm = 20 + static_cast<long long>(std::pow(10.0, dice->unit() * 3.3));
     const double target = input * static_cast<double>(dice->below(60) + 1) / (dice->below(60) + 1);
     const int priority = static_cast<int>(dice->below(3)) + 1;
-    return make_request(input, output, mode, max_lm, dice->chance(50), target, priority);
+    return two_stage_request(input, output, mode, max_lm, dice->chance(50), target, priority);
 }
 
 /// Compares up to `wanted` generated requests within the reference budget; returns how
@@ -201,12 +201,12 @@ TEST(FastSearchMatchesReference, EveryPriorityOnTheWorkedRates) {
     for (const int mode : {SEARCH_MODE_CUSTOM_LIMIT, SEARCH_MODE_MINIMAL_SUM}) {
         for (const bool allow : {false, true}) {
             for (const long long max_lm : {1LL, 7LL, 160LL, 441LL, 1000LL}) {
-                expect_same_search(make_request(44100, 48000, mode, max_lm, allow));
-                expect_same_search(make_request(48000, 44100, mode, max_lm, allow));
+                expect_same_search(two_stage_request(44100, 48000, mode, max_lm, allow));
+                expect_same_search(two_stage_request(48000, 44100, mode, max_lm, allow));
                 for (int priority = 0; priority <= 5; ++priority) {
                     for (const double target : {96000.0, 63000.0, 44100.0, 12345.0}) {
                         expect_same_search(
-                            make_request(44100, 48000, mode, max_lm, allow, target, priority));
+                            two_stage_request(44100, 48000, mode, max_lm, allow, target, priority));
                     }
                 }
             }
@@ -216,24 +216,27 @@ TEST(FastSearchMatchesReference, EveryPriorityOnTheWorkedRates) {
 
 TEST(FastSearchMatchesReference, UnsplittableNumeratorsAndOddRates) {
     // Numerators far above the limit squared, which the fast search does not factor.
-    expect_same_search(make_request(358, 306509050969.0, SEARCH_MODE_MINIMAL_SUM, 60));
-    expect_same_search(make_request(358, 306509050969.0, SEARCH_MODE_CUSTOM_LIMIT, 90));
-    expect_same_search(make_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 300, false, 5e6, 2));
+    expect_same_search(two_stage_request(358, 306509050969.0, SEARCH_MODE_MINIMAL_SUM, 60));
+    expect_same_search(two_stage_request(358, 306509050969.0, SEARCH_MODE_CUSTOM_LIMIT, 90));
+    expect_same_search(two_stage_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 300, false, 5e6, 2));
     // A common-factor candidate whose computed ratio is a neighbour of L/M itself.
-    expect_same_search(make_request(414.614, 276.40933333333334, SEARCH_MODE_CUSTOM_LIMIT, 178));
+    expect_same_search(
+        two_stage_request(414.614, 276.40933333333334, SEARCH_MODE_CUSTOM_LIMIT, 178));
     // Ratios below one, tiny and huge rates, targets that are not positive.
-    expect_same_search(make_request(1e13, 1, SEARCH_MODE_CUSTOM_LIMIT, 300, true));
-    expect_same_search(make_request(1e-5, 3e-5, SEARCH_MODE_CUSTOM_LIMIT, 200, false, 2e-5, 3));
-    expect_same_search(make_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 200));
-    expect_same_search(make_request(4.41e307, 4.8e307, SEARCH_MODE_CUSTOM_LIMIT, 200, true));
-    expect_same_search(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 200, true, -5.0, 2));
+    expect_same_search(two_stage_request(1e13, 1, SEARCH_MODE_CUSTOM_LIMIT, 300, true));
+    expect_same_search(
+        two_stage_request(1e-5, 3e-5, SEARCH_MODE_CUSTOM_LIMIT, 200, false, 2e-5, 3));
+    expect_same_search(two_stage_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 200));
+    expect_same_search(two_stage_request(4.41e307, 4.8e307, SEARCH_MODE_CUSTOM_LIMIT, 200, true));
+    expect_same_search(
+        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 200, true, -5.0, 2));
     // Large per-stage limits with cheap reference scans.
-    expect_same_search(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 3000, false, 96000,
-                                    PRIORITIZE_FINAL_RATE));
-    expect_same_search(make_request(48000, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1500, true, 96000,
-                                    PRIORITIZE_STRICT_INTERMEDIATE));
-    expect_same_search(make_request(48000, 48000, SEARCH_MODE_MINIMAL_SUM, 1500, false, 96000,
-                                    PRIORITIZE_STRICT_INTERMEDIATE));
+    expect_same_search(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 3000, false, 96000,
+                                         PRIORITIZE_FINAL_RATE));
+    expect_same_search(two_stage_request(48000, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1500, true, 96000,
+                                         PRIORITIZE_STRICT_INTERMEDIATE));
+    expect_same_search(two_stage_request(48000, 48000, SEARCH_MODE_MINIMAL_SUM, 1500, false, 96000,
+                                         PRIORITIZE_STRICT_INTERMEDIATE));
 }
 
 /// The common-factor pass alone, from a given record, with its output captured.
@@ -276,7 +279,7 @@ TEST(FastPassMatchesPlainPass, FromRecordsAtTheTieBoundaries) {
         const long long m_simplest = static_cast<long long>(dice.below(60)) + 1;
         const double input = dice.chance(50) ? 44100.0 : 1.0 + dice.below(20000) / 7.0;
         const double output = input * static_cast<double>(l_simplest) / m_simplest;
-        UserInputs in = make_request(
+        UserInputs in = two_stage_request(
             input, output, dice.chance(70) ? SEARCH_MODE_CUSTOM_LIMIT : SEARCH_MODE_MINIMAL_SUM,
             10 + static_cast<long long>(dice.below(400)), dice.chance(50));
         FactorPairList l_pairs;
@@ -333,7 +336,7 @@ TEST(FastSearch, LimitBelowOneRefusesEverythingWithoutFactoring) {
     for (const long long max_lm : {0LL, -3LL}) {
         const SearchRun r =
             run_search(perform_two_stage_search_counted,
-                       make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, max_lm, true));
+                       two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, max_lm, true));
         EXPECT_EQ(r.status, STATUS_FAILURE);
         EXPECT_FALSE(r.best.found);
         EXPECT_GT(r.convergent_count, 5);

@@ -34,7 +34,7 @@ void expect_cascade(const TwoStageResult& r, long long l1, long long m1, long lo
 // 44100 Hz -> 48000 Hz: convergents 1/1, 12/11, 37/34, 123/113, 160/147.
 
 TEST_P(TwoStageSearch, MinimalSumStopsAfterOneCommonFactorCandidate) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 10, 7, 16, 21);
     EXPECT_TRUE(r.best.final_match);
@@ -48,7 +48,7 @@ TEST_P(TwoStageSearch, MinimalSumStopsAfterOneCommonFactorCandidate) {
 }
 
 TEST_P(TwoStageSearch, CustomLimitScansEveryCommonFactor) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 10, 7, 16, 21);
     EXPECT_EQ(r.convergent_count, 5);
@@ -57,7 +57,7 @@ TEST_P(TwoStageSearch, CustomLimitScansEveryCommonFactor) {
 }
 
 TEST_P(TwoStageSearch, CustomLimitFullRangeKeepsTheConvergentSplit) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 10, 7, 16, 21);
     EXPECT_EQ(r.convergent_count, 5);
@@ -66,8 +66,8 @@ TEST_P(TwoStageSearch, CustomLimitFullRangeKeepsTheConvergentSplit) {
 }
 
 TEST_P(TwoStageSearch, MinimalSumBalancedDualKeepsTheSplitClosestToTheTarget) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
-                                         PRIORITIZE_BALANCED_DUAL));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false,
+                                              96000, PRIORITIZE_BALANCED_DUAL));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 16, 7, 10, 21);
     EXPECT_EQ(r.best.achieved_intermediate_rate, 100800.0);
@@ -78,8 +78,8 @@ TEST_P(TwoStageSearch, MinimalSumBalancedDualKeepsTheSplitClosestToTheTarget) {
 }
 
 TEST_P(TwoStageSearch, DualMatchEndsTheCustomSearch) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
-                                         PRIORITIZE_BALANCED_DUAL));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                              96000, PRIORITIZE_BALANCED_DUAL));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 320, 147, 420, 840);
     EXPECT_EQ(r.best.overall_sum, 1727);
@@ -91,8 +91,8 @@ TEST_P(TwoStageSearch, DualMatchEndsTheCustomSearch) {
 }
 
 TEST_P(TwoStageSearch, StrictMinimalSumScansUntilAnIntermediateMatch) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false, 96000,
-                                         PRIORITIZE_STRICT_INTERMEDIATE));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535, false,
+                                              96000, PRIORITIZE_STRICT_INTERMEDIATE));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 320, 147, 23520, 47040);
     EXPECT_EQ(r.best.overall_sum, 71027);
@@ -103,8 +103,8 @@ TEST_P(TwoStageSearch, StrictMinimalSumScansUntilAnIntermediateMatch) {
 }
 
 TEST_P(TwoStageSearch, StrictCustomRunsTheWholePass) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
-                                         PRIORITIZE_STRICT_INTERMEDIATE));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
+                                              96000, PRIORITIZE_STRICT_INTERMEDIATE));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 320, 147, 336, 672);
     EXPECT_EQ(r.best.overall_sum, 1475);
@@ -113,7 +113,7 @@ TEST_P(TwoStageSearch, StrictCustomRunsTheWholePass) {
 }
 
 TEST_P(TwoStageSearch, RatioBelowOneSkipsTheZeroConvergent) {
-    const SearchRun r = run(make_request(48000, 24000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const SearchRun r = run(two_stage_request(48000, 24000, SEARCH_MODE_MINIMAL_SUM, 65535));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     expect_cascade(r.best, 1, 1, 1, 2);
     EXPECT_EQ(r.convergent_count, 2);
@@ -121,7 +121,7 @@ TEST_P(TwoStageSearch, RatioBelowOneSkipsTheZeroConvergent) {
 }
 
 TEST_P(TwoStageSearch, SingleConvergentPrintsOnlyTheCommonFactorLine) {
-    const SearchRun r = run(make_request(24000, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const SearchRun r = run(two_stage_request(24000, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.convergent_count, 1);
     EXPECT_EQ(r.iterations, 1u);
@@ -131,21 +131,22 @@ TEST_P(TwoStageSearch, SingleConvergentPrintsOnlyTheCommonFactorLine) {
 
 TEST_P(TwoStageSearch, TwelveConvergentsGiveOneCfeDot) {
     // pi to 15 digits has convergents 3/1, 22/7, 333/106, ... : twelve below 65535^2.
-    const SearchRun r = run(make_request(1.0, 3.14159265358979, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const SearchRun r =
+        run(two_stage_request(1.0, 3.14159265358979, SEARCH_MODE_MINIMAL_SUM, 65535));
     ASSERT_GE(r.convergent_count, 11);
     ASSERT_LE(r.convergent_count, 20);
     EXPECT_EQ(r.out.rfind("Progress (checking CFE convergents): .\n", 0), 0u) << r.out;
 }
 
 TEST_P(TwoStageSearch, InvalidRatesAreCritical) {
-    SearchRun r = run(make_request(0, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    SearchRun r = run(two_stage_request(0, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
     EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
     EXPECT_EQ(r.err, "\nInput rate must be positive.\n");
     EXPECT_EQ(r.convergent_count, -1);
     EXPECT_TRUE(same_record(r.best, make_empty_two_stage_result()));
     EXPECT_EQ(r.out, "");
 
-    r = run(make_request(44100, -1, SEARCH_MODE_CUSTOM_LIMIT, 100));
+    r = run(two_stage_request(44100, -1, SEARCH_MODE_CUSTOM_LIMIT, 100));
     EXPECT_EQ(r.status, STATUS_CALCULATION_ERROR);
     EXPECT_EQ(r.err, "\nCannot calculate valid positive target ratio.\n");
     EXPECT_EQ(r.convergent_count, -1);
@@ -157,7 +158,7 @@ TEST_P(TwoStageSearch, ShutdownOnEntryTouchesNothing) {
     best.l1 = 99;
     int count = 42;
     testing::internal::CaptureStdout();
-    const UserInputs inputs = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs inputs = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     EXPECT_EQ(GetParam().search(&inputs, 65535, 1, &best, &count, nullptr), STATUS_FAILURE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(best.l1, 99);
@@ -165,7 +166,7 @@ TEST_P(TwoStageSearch, ShutdownOnEntryTouchesNothing) {
 }
 
 TEST_P(TwoStageSearch, NullArgumentsAreRefused) {
-    const UserInputs inputs = make_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
+    const UserInputs inputs = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
     TwoStageResult best{};
     int count = 0;
     EXPECT_EQ(GetParam().search(nullptr, 65535, 1, &best, &count, nullptr),
@@ -177,8 +178,8 @@ TEST_P(TwoStageSearch, NullArgumentsAreRefused) {
 }
 
 TEST_P(TwoStageSearch, NothingStoredIsAFailure) {
-    const SearchRun r = run(make_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, false, 12345,
-                                         PRIORITIZE_STRICT_INTERMEDIATE));
+    const SearchRun r = run(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 50, false,
+                                              12345, PRIORITIZE_STRICT_INTERMEDIATE));
     EXPECT_EQ(r.status, STATUS_FAILURE);
     EXPECT_FALSE(r.best.found);
     EXPECT_EQ(r.convergent_count, 5);
@@ -188,7 +189,8 @@ TEST_P(TwoStageSearch, NothingStoredIsAFailure) {
 TEST_P(TwoStageSearch, ShutdownDuringTheCommonFactorPassLeavesTheLineOpen) {
     // Rates this large keep the program's search on its plain path too, slow enough to be
     // interrupted reliably.
-    const UserInputs inputs = make_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
+    const UserInputs inputs =
+        two_stage_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     std::thread control_event([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         g_shutdown_requested.store(1);

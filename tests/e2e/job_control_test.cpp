@@ -11,14 +11,11 @@
 #include <thread>
 
 #include "dialog_steps.h"
+#include "prompts.h"
 #include "pty_session.h"
 
 namespace {
 
-constexpr std::string_view INPUT_PROMPT = "Enter the input sample rate (Hz): ";
-constexpr std::string_view OUTPUT_PROMPT = "Enter the output sample rate (Hz): ";
-constexpr std::string_view STAGES_PROMPT = "Use one or two rational resamplers? (1 or 2): ";
-constexpr std::string_view ANOTHER = "Perform another sample rate conversion? (y/n) [Enter=n]: ";
 constexpr std::string_view SETTINGS_123 =
     "Target: Input Rate = 123.00 Hz, Output Rate = 246.00 Hz\n";
 constexpr char CTRL_Z = '\x1a';

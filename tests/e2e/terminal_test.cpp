@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dialog_steps.h"
+#include "prompts.h"
 #include "pty_session.h"
 
 namespace {
@@ -22,7 +23,6 @@ constexpr std::string_view NOT_A_TERMINAL =
     "Error: This program requires interactive input from a terminal.\n"
     "       Input redirection or piping is not supported.\n";
 constexpr std::string_view READ_FAILED = "\nReadConsoleInput failed (Error 5).\n";
-constexpr std::string_view ANOTHER = "Perform another sample rate conversion? (y/n) [Enter=n]: ";
 
 /// A processor-time budget far above what the program needs to start, answer and end, and
 /// far below what a loop spinning on a dead terminal would use before the wait gives up.

@@ -3,9 +3,9 @@
 # Usage: scripts/install-deps.sh [build|test|windows]
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev)
+packages=(cmake make g++)
 if [ "${1:-build}" = test ]; then
-  packages+=(clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
+  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)

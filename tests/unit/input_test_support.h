@@ -7,26 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "capture.h"
 #include "fake_console.h"
-
-/// What the code under test wrote to standard output and standard error.
-struct CapturedStreams {
-    std::string out;
-    std::string err;
-};
-
-/// Runs `body` with both standard streams captured. Assertions belong after it: a
-/// failure printed while the streams are captured would be swallowed.
-template <typename Body>
-CapturedStreams capture_streams(Body&& body) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    std::forward<Body>(body)();
-    CapturedStreams streams;
-    streams.out = testing::internal::GetCapturedStdout();
-    streams.err = testing::internal::GetCapturedStderr();
-    return streams;
-}
 
 /// Every test starts with an empty script, a shutdown event in place and no stop request.
 class ConsoleTest : public testing::Test {

@@ -6,32 +6,16 @@
 #include <limits>
 #include <string>
 
+#include "capture.h"
 #include "requests.h"
 
 namespace {
 
-/// What one call wrote to standard output and standard error.
-struct Captured {
-    std::string out;
-    std::string err;
-};
-
-template <typename Fn>
-Captured capture(Fn fn) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    fn();
-    Captured c;
-    c.out = testing::internal::GetCapturedStdout();
-    c.err = testing::internal::GetCapturedStderr();
-    return c;
-}
-
 /// Runs a whole single-stage conversion and captures both streams.
-Captured run_one(double input_rate, double output_rate, StatusCode expected_status) {
+CapturedStreams run_one(double input_rate, double output_rate, StatusCode expected_status) {
     const UserInputs in = one_stage_request(input_rate, output_rate);
     StatusCode status = STATUS_SUCCESS;
-    Captured c = capture([&] { status = handle_one_resampler(&in); });
+    CapturedStreams c = capture_streams([&] { status = handle_one_resampler(&in); });
     EXPECT_EQ(status, expected_status);
     return c;
 }
@@ -75,12 +59,6 @@ std::string caution(const std::string& relative) {
            "          for higher accuracy if this error is unacceptable.";
 }
 
-/// Resets the shutdown flag even when an assertion ends the test early.
-struct ShutdownFlagGuard {
-    ShutdownFlagGuard() { g_shutdown_requested.store(1); }
-    ~ShutdownFlagGuard() { g_shutdown_requested.store(0); }
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -97,7 +75,7 @@ TEST(SingleSolver, LastConvergentWithinTheBound) {
                           Case{1, 3.141592653589793, 104348, 33215}, Case{48000, 47999.9, 1, 1}}) {
         long long l = -1, m = -1;
         double achieved = 0.0;
-        Captured out = capture([&] {
+        CapturedStreams out = capture_streams([&] {
             EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), STATUS_SUCCESS);
         });
         EXPECT_EQ(l, c.l) << c.in << " -> " << c.out;
@@ -111,7 +89,7 @@ TEST(SingleSolver, LastConvergentWithinTheBound) {
 TEST(SingleSolver, StrongDownsamplingLeavesZeroOverOne) {
     long long l = -1, m = -1;
     double achieved = 0.0;
-    Captured c = capture([&] {
+    CapturedStreams c = capture_streams([&] {
         EXPECT_EQ(calculate_single_resampler(1000000, 10, &l, &m, &achieved),
                   STATUS_CALCULATION_ERROR);
     });
@@ -147,7 +125,7 @@ TEST(SingleSolver, RejectedRatesAndRatios) {
          }) {
         long long l = -1, m = -1;
         double achieved = 0.0;
-        Captured out = capture([&] {
+        CapturedStreams out = capture_streams([&] {
             EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), c.status);
         });
         EXPECT_EQ(out.err, c.err) << c.in << " -> " << c.out;
@@ -164,7 +142,7 @@ TEST(SingleSolver, AchievedRateOverflow) {
     const double output_rate = std::numeric_limits<double>::max();
     long long l = -1, m = -1;
     double achieved = 0.0;
-    Captured c = capture([&] {
+    CapturedStreams c = capture_streams([&] {
         EXPECT_EQ(calculate_single_resampler(input_rate, output_rate, &l, &m, &achieved),
                   STATUS_CALCULATION_ERROR);
     });
@@ -177,7 +155,7 @@ TEST(SingleSolver, AchievedRateOverflow) {
 TEST(SingleSolver, NullOutputs) {
     long long l = 7, m = 7;
     double achieved = 7.0;
-    Captured c = capture([&] {
+    CapturedStreams c = capture_streams([&] {
         EXPECT_EQ(calculate_single_resampler(48000, 44100, nullptr, &m, &achieved),
                   STATUS_INVALID_INPUT_ERROR);
         EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, nullptr, &achieved),
@@ -274,14 +252,14 @@ TEST(SingleRun, ReportTranscripts) {
     };
     for (const Transcript& t : transcripts) {
         SCOPED_TRACE(t.name);
-        Captured c = run_one(t.input_rate, t.output_rate, STATUS_SUCCESS);
+        CapturedStreams c = run_one(t.input_rate, t.output_rate, STATUS_SUCCESS);
         EXPECT_EQ(c.out, t.out);
         EXPECT_EQ(c.err, "");
     }
 }
 
 TEST(SingleRun, SolverFailureIsAnnounced) {
-    Captured c = run_one(1000000, 10, STATUS_CALCULATION_ERROR);
+    CapturedStreams c = run_one(1000000, 10, STATUS_CALCULATION_ERROR);
     EXPECT_EQ(c.out,
               settings("Input Rate = 1000000.00 Hz, Output Rate = 10.00 Hz", "0.0000100000") +
                   "\nCalculation failed. No results to display for single resampler.\n");
@@ -289,7 +267,7 @@ TEST(SingleRun, SolverFailureIsAnnounced) {
 }
 
 TEST(SingleRun, InvalidRatesShowInTheSettings) {
-    Captured c = run_one(0, 44100, STATUS_INVALID_INPUT_ERROR);
+    CapturedStreams c = run_one(0, 44100, STATUS_INVALID_INPUT_ERROR);
     EXPECT_EQ(c.out, settings("Input Rate = 0.00 Hz, Output Rate = 44100.00 Hz", "Invalid") +
                          "\nCalculation failed. No results to display for single resampler.\n");
     EXPECT_EQ(c.err, "\nInvalid rates for single resampler (must be positive finite).\n");
@@ -297,11 +275,11 @@ TEST(SingleRun, InvalidRatesShowInTheSettings) {
 
 TEST(SingleRun, ShutdownRequestedSilencesEverything) {
     {
-        ShutdownFlagGuard flag;
+        ShutdownFlagScope flag;
         const UserInputs in = one_stage_request(48000, 44100);
         long long l = 5, m = 5;
         double achieved = 5.0;
-        Captured c = capture([&] {
+        CapturedStreams c = capture_streams([&] {
             EXPECT_EQ(handle_one_resampler(&in), STATUS_FAILURE);
             EXPECT_EQ(handle_one_resampler(nullptr), STATUS_FAILURE);
             EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, &m, &achieved), STATUS_FAILURE);
@@ -318,7 +296,7 @@ TEST(SingleRun, ShutdownRequestedSilencesEverything) {
 
 TEST(SingleRun, NullRequest) {
     StatusCode status = STATUS_SUCCESS;
-    Captured c = capture([&] { status = handle_one_resampler(nullptr); });
+    CapturedStreams c = capture_streams([&] { status = handle_one_resampler(nullptr); });
     EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
     EXPECT_EQ(c.out, "");
     EXPECT_EQ(c.err, "Internal Error (handle_one): NULL inputs pointer.\n");
@@ -331,21 +309,22 @@ TEST(SingleReport, InternalErrors) {
         "Internal Error (print_single): Cannot print result with L/M <= 0.\n";
     const std::string bad_rates =
         "Internal Error (print_single): Cannot print result with non-finite rates.\n";
-    Captured c = capture([&] { print_single_resampler_result(48000, 44100, 0, 1, 44100); });
+    CapturedStreams c =
+        capture_streams([&] { print_single_resampler_result(48000, 44100, 0, 1, 44100); });
     EXPECT_EQ(c.err, bad_factors);
-    c = capture([&] { print_single_resampler_result(48000, 44100, 1, -3, 44100); });
+    c = capture_streams([&] { print_single_resampler_result(48000, 44100, 1, -3, 44100); });
     EXPECT_EQ(c.err, bad_factors);
-    c = capture([&] { print_single_resampler_result(inf, 44100, 147, 160, 44100); });
+    c = capture_streams([&] { print_single_resampler_result(inf, 44100, 147, 160, 44100); });
     EXPECT_EQ(c.err, bad_rates);
-    c = capture([&] { print_single_resampler_result(48000, nan, 147, 160, 44100); });
+    c = capture_streams([&] { print_single_resampler_result(48000, nan, 147, 160, 44100); });
     EXPECT_EQ(c.err, bad_rates);
-    c = capture([&] { print_single_resampler_result(48000, 44100, 147, 160, nan); });
+    c = capture_streams([&] { print_single_resampler_result(48000, 44100, 147, 160, nan); });
     EXPECT_EQ(c.err, bad_rates);
     EXPECT_EQ(c.out, "");
 }
 
 TEST(SingleReport, ZeroTargetTakesTheErrorAsAbsolute) {
-    Captured c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, 5.0); });
+    CapturedStreams c = capture_streams([] { print_single_resampler_result(10, 0.0, 1, 2, 5.0); });
     EXPECT_EQ(c.out,
               "\nResults: Caution! Significant Error\n\n"
               "  L = 1 (Interpolation)\n"
@@ -357,24 +336,25 @@ TEST(SingleReport, ZeroTargetTakesTheErrorAsAbsolute) {
               "PPM Error: +Infinity\n"
               "\n" +
                   caution("5.00e+00") + "\n");
-    c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, -5.0); });
+    c = capture_streams([] { print_single_resampler_result(10, 0.0, 1, 2, -5.0); });
     EXPECT_NE(c.out.find("PPM Error: -Infinity\n"), std::string::npos);
-    c = capture([] { print_single_resampler_result(10, 0.0, 1, 2, 0.0); });
+    c = capture_streams([] { print_single_resampler_result(10, 0.0, 1, 2, 0.0); });
     EXPECT_NE(c.out.find("Results: Match Found!\n"), std::string::npos);
     EXPECT_NE(c.out.find("PPM Error: +0.000 PPM\n"), std::string::npos);
 }
 
 TEST(SingleReport, ThresholdBoundaries) {
     // A relative error of exactly 1e-6 stays below the significance threshold.
-    Captured c = capture([] { print_single_resampler_result(1e6, 1e6, 1, 1, 1e6 + 1); });
+    CapturedStreams c =
+        capture_streams([] { print_single_resampler_result(1e6, 1e6, 1, 1, 1e6 + 1); });
     EXPECT_NE(c.out.find("Results: Approximation Found\n\n"), std::string::npos);
     EXPECT_NE(c.out.find("Relative: 1.00e-06\n"), std::string::npos);
     EXPECT_EQ(c.out.find("Caution!:"), std::string::npos);
     // 1000 is not large; 1001 is, and the note then follows even an approximation.
-    c = capture([] { print_single_resampler_result(1, 1, 1000, 1000, 1); });
+    c = capture_streams([] { print_single_resampler_result(1, 1, 1000, 1000, 1); });
     EXPECT_NE(c.out.find("Results: Match Found!\n\n"), std::string::npos);
     EXPECT_EQ(c.out.find("Note:"), std::string::npos);
-    c = capture([] { print_single_resampler_result(1, 1, 1001, 1000, 1.0000001); });
+    c = capture_streams([] { print_single_resampler_result(1, 1, 1001, 1000, 1.0000001); });
     EXPECT_NE(c.out.find("Results: Approximation Found\n\n"), std::string::npos);
     EXPECT_NE(c.out.find("PPM Error: +0.100 PPM\n\n" + large_note("1001", "1000") + "\n"),
               std::string::npos);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture.h"
 #include "records.h"
 #include "requests.h"
 #include "two_search.h"
@@ -43,11 +44,3 @@ inline std::string gh_progress_line(std::uint64_t iterations) {
     return "Progress (checking g/h factors): " +
            std::string(dots == 0 ? 1 : static_cast<std::size_t>(dots), '.') + "\n";
 }
-
-/// Sets the shutdown flag for one scope and clears it again.
-struct ShutdownFlagScope {
-    ShutdownFlagScope() { g_shutdown_requested.store(1); }
-    ~ShutdownFlagScope() { g_shutdown_requested.store(0); }
-    ShutdownFlagScope(const ShutdownFlagScope&) = delete;
-    ShutdownFlagScope& operator=(const ShutdownFlagScope&) = delete;
-};

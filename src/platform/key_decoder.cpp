@@ -79,10 +79,9 @@ bool continue_sequence(KeyDecoder* decoder, unsigned char byte, KeyEvent* keys,
         add_sequence_key(decoder, keys, count);
         return !in_range(byte, 0x40, 0x7E);
     case KEY_DECODER_SS3:
-        // The key byte of an SS3 key is printable; a control byte such as CR is a key of
-        // its own (Alt+O, then Enter).
+        // ESC O and whatever byte follows are one key (F1-F4, keypad keys).
         add_sequence_key(decoder, keys, count);
-        return !is_printable(byte);
+        return false;
     case KEY_DECODER_GROUND: break;
     }
     return true;
@@ -95,8 +94,10 @@ std::size_t decode_terminal_keys(KeyDecoder* decoder, const unsigned char* bytes
                                  std::size_t* count) {
     *count = 0;
     std::size_t used = 0;
-    // One byte yields at most two keys: the sequence it ends early and itself.
-    while (used < length && capacity - *count >= 2) {
+    // A byte outside a sequence yields at most one key; a byte inside one at most two
+    // (the sequence it ends early, and itself). So a batch of n bytes that starts outside
+    // a sequence always fits into n keys.
+    while (used < length && capacity - *count >= (decoder->state == KEY_DECODER_GROUND ? 1u : 2u)) {
         const unsigned char byte = bytes[used];
         ++used;
         if (decoder->state != KEY_DECODER_GROUND &&

@@ -20,8 +20,9 @@ struct KeyDecoder {
     KeyDecoderState state;
 };
 
-/// Decodes bytes into keys in order, stopping after the first Enter or when two more keys
-/// might not fit into `capacity` (which must be at least 2); returns the bytes consumed.
+/// Decodes bytes into keys in order, stopping after the first Enter or when the keys of the
+/// next byte might not fit into `capacity` (which must be at least 2); returns the bytes
+/// consumed.
 std::size_t decode_terminal_keys(KeyDecoder* decoder, const unsigned char* bytes,
                                  std::size_t length, KeyEvent* keys, std::size_t capacity,
                                  std::size_t* count);

@@ -100,8 +100,9 @@ TEST(KeyDecoder, AByteOutsideTheCsiRangesEndsTheSequenceEarly) {
 TEST(KeyDecoder, Ss3SequencesAreOneIgnoredKey) {
     EXPECT_EQ(decode_all("\x1bOP"), ".");  // F1
     EXPECT_EQ(decode_all("\x1bOA7"), ".7");
-    // A control byte after ESC O is a key of its own: Alt+O, then Enter.
-    EXPECT_EQ(decode_all("\x1bO\r"), ".E");
+    // ESC O takes whatever byte follows: a CR there is part of the key, not Enter.
+    EXPECT_EQ(decode_all("\x1bO\r"), ".");
+    EXPECT_EQ(decode_all("\x1bO\x7f" "1"), ".1");
 }
 
 TEST(KeyDecoder, AltWithAPrintableKeyIsOneIgnoredKey) {
@@ -151,18 +152,26 @@ TEST(KeyDecoder, AnEscapeSequenceMaySpanTwoBatches) {
     }
 }
 
-TEST(KeyDecoder, StopsWhereTwoMoreKeysMightNotFit) {
+TEST(KeyDecoder, StopsWhereTheNextKeysMightNotFit) {
     KeyDecoder decoder{KEY_DECODER_GROUND};
     Decoded decoded = decode(&decoder, "abcde", 3);
-    EXPECT_EQ(decoded.keys, "ab");
-    EXPECT_EQ(decoded.used, 2u);
+    EXPECT_EQ(decoded.keys, "abc");
+    EXPECT_EQ(decoded.used, 3u);
+    // A whole batch of 128 printable bytes is 128 keys.
+    const std::string batch(128, '7');
+    decoded = decode(&decoder, batch, 128);
+    EXPECT_EQ(decoded.keys, batch);
+    EXPECT_EQ(decoded.used, 128u);
     // An ESC followed by CR gives two keys from one byte: both must fit.
     decoder = KeyDecoder{KEY_DECODER_ESCAPE};
     decoded = decode(&decoder, "\r", 2);
     EXPECT_EQ(decoded.keys, ".E");
     EXPECT_EQ(decoded.used, 1u);
-    decoded = decode(&decoder, "x", 1);
+    // Inside a sequence one free slot is not enough: the byte waits for the next call.
+    decoder = KeyDecoder{KEY_DECODER_ESCAPE};
+    decoded = decode(&decoder, "\r", 1);
     EXPECT_EQ(decoded.used, 0u);
+    EXPECT_EQ(decoder.state, KEY_DECODER_ESCAPE);
 }
 
 }  // namespace

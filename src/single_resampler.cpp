@@ -33,18 +33,6 @@ void print_large_factor_note(long long l, long long m) {
     put("      factor pairs (L1/M1, L2/M2) with lower complexity.");
 }
 
-/// Prints a parts-per-million value, spelling out the values that have no digits.
-void print_ppm(double ppm) {
-    put("PPM Error: ");
-    if (std::isnan(ppm)) {
-        put("N/A\n");
-    } else if (std::isinf(ppm)) {
-        std::printf("%sInfinity\n", ppm > 0.0 ? "+" : "-");
-    } else {
-        std::printf("%+.3f PPM\n", ppm);
-    }
-}
-
 }  // namespace
 
 StatusCode calculate_single_resampler(double input_rate, double output_rate, long long* l,
@@ -148,7 +136,7 @@ void print_single_resampler_result(double input_rate, double output_rate, long l
                 static_cast<double>(l) / static_cast<double>(m));
     std::printf("Achieved Output Rate = %.10f Hz\n", achieved_output_rate);
     std::printf("Rate Difference: %+.10f Hz, Relative: %.2e\n", difference, relative_error);
-    print_ppm(ppm_error);
+    print_ppm_line("PPM Error: ", ppm_error);
 
     if (significant || large) {
         put("\n");

@@ -265,17 +265,6 @@ void print_difference(const char* label, double d, double relative) {
     }
 }
 
-void print_ppm(const char* label, double ppm) {
-    std::fputs(label, stdout);
-    if (std::isnan(ppm)) {
-        std::fputs("N/A\n", stdout);
-    } else if (std::isinf(ppm)) {
-        std::printf("%sInfinity\n", ppm > 0.0 ? "+" : "-");
-    } else {
-        std::printf("%+.3f PPM\n", ppm);
-    }
-}
-
 void print_rate(const char* label, double rate) {
     std::fputs(label, stdout);
     if (std::isfinite(rate)) {
@@ -379,12 +368,12 @@ void print_two_resamplers_result(const char* title, const UserInputs* inputs,
     print_rate("Achieved Intermediate Rate = ", intermediate);
     print_rate("Achieved Output Rate = ", achieved);
     print_difference("Overall Rate Difference: ", difference, relative);
-    print_ppm("Overall PPM Error: ", ppm_difference(difference, target));
+    print_ppm_line("Overall PPM Error: ", ppm_difference(difference, target));
     if (inputs->has_intermediate_target) {
         print_difference("Intermediate Rate Difference: ", intermediate_difference,
                          intermediate_relative);
-        print_ppm("Intermediate PPM Error: ",
-                  ppm_difference(intermediate_difference, target_intermediate));
+        print_ppm_line("Intermediate PPM Error: ",
+                       ppm_difference(intermediate_difference, target_intermediate));
     }
 
     if (significant || large || slight || intermediate_miss) {

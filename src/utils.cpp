@@ -1,5 +1,6 @@
 #include "utils.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -24,6 +25,17 @@ void print_stderr(const char* format, ...) {
     va_end(args);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+void print_ppm_line(const char* label, double ppm) {
+    std::fputs(label, stdout);
+    if (std::isnan(ppm)) {
+        std::fputs("N/A\n", stdout);
+    } else if (std::isinf(ppm)) {
+        std::printf("%sInfinity\n", ppm > 0.0 ? "+" : "-");
+    } else {
+        std::printf("%+.3f PPM\n", ppm);
+    }
 }
 
 long long max_long_long(long long a, long long b) {

@@ -13,5 +13,9 @@ void print_stderr(const char* format, ...)
 #endif
     ;
 
+/// Prints the label and a parts-per-million value on standard output: "%+.3f PPM",
+/// "N/A" for NaN, "+Infinity" or "-Infinity"; ends the line.
+void print_ppm_line(const char* label, double ppm);
+
 /// The larger of a and b, a negative value counting as absent (-1 when both are).
 long long max_long_long(long long a, long long b);

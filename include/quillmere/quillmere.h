@@ -1,0 +1,414 @@
+// Quillmere: interpolation (L) and decimation (M) factors for rational sample-rate
+// conversion, in one stage (L/M) or two cascaded stages (L1/M1 -> L2/M2), with the
+// achieved rates, their errors and an estimate of what the filters will cost.
+//
+// Everything a caller needs is in this header. Requests and results are plain values;
+// no function throws, prints, reads a global or keeps state between calls, so any number
+// of searches may run at once on different threads.
+//
+//     quillmere::TwoStageRequest request;
+//     request.input_rate_hz = 44100.0;
+//     request.output_rate_hz = 48000.0;
+//     const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+//     if (result.status == quillmere::Status::ok) {
+//         // result.first.l == 10, result.first.m == 7, result.second.l == 16, result.second.m == 21
+//     }
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "quillmere/export.h"
+
+namespace quillmere {
+
+// ---------------------------------------------------------------------------
+// Version and limits
+// ---------------------------------------------------------------------------
+
+/// The library's version, "MAJOR.MINOR.PATCH", as the build declared it.
+QUILLMERE_EXPORT const char* version() noexcept;
+
+/// Largest L or M per stage that a request may allow, and the default per-stage limit.
+inline constexpr std::int64_t max_factor_limit = 65535;
+/// Smallest sample rate or intermediate target a request may give, in Hz.
+inline constexpr double min_rate_hz = 1.0;
+/// Largest sample rate or intermediate target a request may give, in Hz (10 THz).
+inline constexpr double max_rate_hz = 1e13;
+/// A rate whose relative error is strictly below this matches its target.
+inline constexpr double match_tolerance = 1e-9;
+/// A non-matching relative error at or above this is significant (1000 x match_tolerance).
+inline constexpr double significant_error_threshold = 1000.0 * match_tolerance;
+/// A factor strictly above this is large.
+inline constexpr std::int64_t large_factor_threshold = 1000;
+/// Largest per-stage limit that the dialog accepts without asking for confirmation.
+inline constexpr std::int64_t unconfirmed_limit = large_factor_threshold;
+
+// ---------------------------------------------------------------------------
+// Status
+// ---------------------------------------------------------------------------
+
+/// How a call ended.
+enum class Status {
+    ok,                 ///< factors were found (a match or an approximation)
+    not_found,          ///< the search ended normally but no candidate met the request
+    stopped,            ///< the caller asked the search to stop before it ended
+    invalid_request,    ///< the request was refused before any search; see `message`
+    memory_error,       ///< a list could not be allocated
+    calculation_error,  ///< a computation gave no usable result
+    overflow_error,     ///< a 64-bit integer computation would overflow
+};
+
+/// A stable lower-case name of a status ("ok", "not_found", "stopped", "invalid_request",
+/// "memory_error", "calculation_error", "overflow_error"); "unknown" for other values.
+QUILLMERE_EXPORT const char* status_name(Status status) noexcept;
+
+// ---------------------------------------------------------------------------
+// Requests
+// ---------------------------------------------------------------------------
+
+/// How the two-stage search chooses among candidates that the priority rules leave equal.
+enum class SearchMode {
+    minimal_sum,   ///< the smallest L1+M1+L2+M2, then the smaller final error
+    custom_limit,  ///< the smallest final error, then the smaller sum
+    min_cost,      ///< the fewest multiply-accumulates per second (see FilterSpec), then
+                   ///< the fewest coefficients, then the smaller sum
+};
+
+/// How an intermediate-rate target weighs against the final rate.
+enum class Priority {
+    strict = 1,    ///< only candidates that match the target can be chosen
+    final = 2,     ///< a final-rate match first, then closeness to the target
+    balanced = 3,  ///< a match of both rates first; otherwise as `final`
+    ignore = 4,    ///< the target plays no part in the choice; it is still reported
+};
+
+/// A stable lower-case name of a search mode: "minimal-sum", "custom-limit", "min-cost".
+QUILLMERE_EXPORT const char* search_mode_name(SearchMode mode) noexcept;
+/// A stable lower-case name of a priority: "strict", "final", "balanced", "ignore".
+QUILLMERE_EXPORT const char* priority_name(Priority priority) noexcept;
+
+/// What the filters of a cascade must achieve; the cost estimate and the min-cost mode
+/// use it. Unset edges take their defaults from the lower of the input and output rate.
+struct FilterSpec {
+    /// Passband edge in Hz; default 0.9 x half the lower of the input and output rate.
+    std::optional<double> passband_hz;
+    /// Stopband edge in Hz; default half the lower of the input and output rate.
+    std::optional<double> stopband_hz;
+    /// Stopband attenuation of every stage, in dB (> 0).
+    double attenuation_db = 100.0;
+    /// Peak-to-peak passband ripple of the whole cascade, in dB (> 0), shared among stages.
+    double ripple_db = 0.1;
+};
+
+/// A request for one stage: the last continued-fraction convergent L/M of
+/// output/input with M <= max_factor_limit.
+struct SingleStageRequest {
+    /// Input sample rate in Hz, min_rate_hz..max_rate_hz.
+    double input_rate_hz = 0.0;
+    /// Output sample rate in Hz, min_rate_hz..max_rate_hz.
+    double output_rate_hz = 0.0;
+};
+
+/// A rate that the first stage should produce, and how much it counts.
+struct IntermediateTarget {
+    /// The target rate after the first stage, input x L1/M1, in Hz, min_rate_hz..max_rate_hz.
+    double rate_hz = 0.0;
+    /// How the target weighs against the final rate.
+    Priority priority = Priority::balanced;
+};
+
+/// A request for two cascaded stages L1/M1 -> L2/M2.
+struct TwoStageRequest {
+    /// Input sample rate in Hz, min_rate_hz..max_rate_hz.
+    double input_rate_hz = 0.0;
+    /// Output sample rate in Hz, min_rate_hz..max_rate_hz.
+    double output_rate_hz = 0.0;
+    /// How candidates are ranked.
+    SearchMode mode = SearchMode::minimal_sum;
+    /// Largest L and largest M of each stage, 1..max_factor_limit.
+    std::int64_t max_factor = max_factor_limit;
+    /// Whether the first stage may decimate (M1 > L1); otherwise every result has L1 >= M1.
+    bool allow_first_stage_decimation = false;
+    /// The rate wanted between the stages, if any.
+    std::optional<IntermediateTarget> intermediate_target;
+    /// The filters the min-cost mode prices; other modes ignore it.
+    FilterSpec filter;
+};
+
+/// Why a request was refused: which field and why, in words a user can act on.
+struct RequestCheck {
+    /// Status::ok when the request is valid, else Status::invalid_request.
+    Status status = Status::ok;
+    /// The refused field as named in this header ("input_rate_hz", "max_factor",
+    /// "intermediate_target.rate_hz", "filter.passband_hz", ...); empty when valid.
+    std::string field;
+    /// One sentence naming the field, the value and what is accepted; empty when valid.
+    std::string message;
+};
+
+/// Checks a single-stage request without solving it.
+QUILLMERE_EXPORT RequestCheck check_request(const SingleStageRequest& request);
+/// Checks a two-stage request (its filter specification only in min-cost mode).
+QUILLMERE_EXPORT RequestCheck check_request(const TwoStageRequest& request);
+
+// ---------------------------------------------------------------------------
+// Progress, errors and stopping
+// ---------------------------------------------------------------------------
+
+/// The two passes of the two-stage search.
+enum class SearchPass {
+    convergents,     ///< every convergent of the ratio, split into factor pairs
+    common_factors,  ///< the splits of the simplest exact convergent widened by g and h
+};
+
+/// What went wrong inside a solver; the solver's status follows the event.
+enum class SolverErrorKind {
+    invalid_request,       ///< the request was refused (see the result's message)
+    convergents_failed,    ///< the continued-fraction expansion failed (`status`)
+    factoring_failed,      ///< factoring `value` failed (`status`, `factored`)
+    non_positive_factors,  ///< single stage: the last convergent is `l`/`m` with l or m < 1
+    non_finite_rate,       ///< single stage: `l`/`m` gives no finite output rate
+};
+
+/// Which number the two-stage search was factoring when it failed.
+enum class FactoredNumber {
+    convergent_l,   ///< the numerator of a convergent
+    convergent_m,   ///< the denominator of a convergent
+    simplest_l,     ///< the numerator of the simplest exact convergent
+    simplest_m,     ///< the denominator of the simplest exact convergent
+};
+
+/// One error met by a solver, with its data.
+struct SolverError {
+    /// What failed.
+    SolverErrorKind kind = SolverErrorKind::invalid_request;
+    /// The status the failing step gave.
+    Status status = Status::calculation_error;
+    /// For factoring_failed: which number.
+    FactoredNumber factored = FactoredNumber::convergent_l;
+    /// For factoring_failed: the number being factored.
+    std::int64_t value = 0;
+    /// For non_positive_factors and non_finite_rate: the convergent's L.
+    std::int64_t l = 0;
+    /// For non_positive_factors and non_finite_rate: the convergent's M.
+    std::int64_t m = 0;
+};
+
+/// Receives the events of a search as they happen, on the calling thread. Every
+/// function has an empty default; override what you need.
+class QUILLMERE_EXPORT SearchObserver {
+public:
+    /// Destroys the observer.
+    virtual ~SearchObserver();
+    /// The convergent pass reached convergent `index` (from 0) of `count`; called for
+    /// every index before its candidates are assessed, skipped convergents included.
+    virtual void on_convergent(int index, int count);
+    /// The common-factor pass has counted `total` g/h iterations so far (a running total,
+    /// at least 1, never decreasing; not necessarily called at every iteration).
+    virtual void on_common_factor_iterations(std::uint64_t total);
+    /// A pass ran to its normal end (not ended by a stop request or an error).
+    virtual void on_pass_done(SearchPass pass);
+    /// The solver met an error; it ends with the error's status.
+    virtual void on_error(const SolverError& error);
+};
+
+/// How a call runs. The defaults: silent, never stops.
+struct SolveOptions {
+    /// The search stops soon after a stop is requested on this token's source.
+    std::stop_token stop_token;
+    /// The search also stops soon after this flag becomes true (may be null). A flag can
+    /// be set from a signal handler, which a stop_source cannot.
+    const std::atomic<bool>* stop_flag = nullptr;
+    /// Receives progress and error events (may be null).
+    SearchObserver* observer = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Results
+// ---------------------------------------------------------------------------
+
+/// Whether a result reproduces the requested output rate.
+enum class Outcome {
+    match,          ///< the output rate matches within match_tolerance
+    approximation,  ///< factors were found but the output rate only approximates the request
+    not_found,      ///< no factors (see the result's status)
+};
+
+/// A stable lower-case name of an outcome: "match", "approximation", "not_found".
+QUILLMERE_EXPORT const char* outcome_name(Outcome outcome) noexcept;
+
+/// One resampling stage: interpolate by l, decimate by m.
+struct Stage {
+    /// Interpolation factor L.
+    std::int64_t l = 0;
+    /// Decimation factor M.
+    std::int64_t m = 0;
+    /// The stage's complexity figure: the larger of l and m.
+    std::int64_t complexity = 0;
+};
+
+/// How far an achieved rate is from its target. Values that cannot be computed are NaN
+/// (ppm may also be +/-infinity against a target of zero).
+struct RateError {
+    /// Achieved minus target, in Hz.
+    double difference_hz = 0.0;
+    /// |difference| / |target|.
+    double relative = 0.0;
+    /// difference / target x 1e6, parts per million.
+    double ppm = 0.0;
+};
+
+/// The advice a report gives, as data.
+struct Advice {
+    /// The output rate misses by a relative error >= significant_error_threshold: an
+    /// arbitrary (non-rational) resampler may be needed.
+    bool significant_error = false;
+    /// Some factor exceeds large_factor_threshold: long filters, expensive.
+    bool large_factors = false;
+    /// Two stages: the output rate misses, but not significantly.
+    bool slight_difference = false;
+    /// Two stages with a target: the intermediate rate misses it.
+    bool intermediate_miss = false;
+    /// Two stages: the per-stage limit exceeds unconfirmed_limit (the dialog warns of it).
+    bool large_limit = false;
+    /// Two stages: the target is above both the input and the output rate, which means
+    /// oversampling then downsampling (the dialog warns of it).
+    bool high_intermediate_target = false;
+};
+
+/// The answer to a single-stage request.
+struct SingleStageResult {
+    /// Status::ok with factors; otherwise see `message` and the error events.
+    Status status = Status::calculation_error;
+    /// Match, approximation, or not_found when status is not ok.
+    Outcome outcome = Outcome::not_found;
+    /// Why the call failed, in one sentence; empty on success.
+    std::string message;
+    /// The stage L/M (zero when not found).
+    Stage stage;
+    /// L / M in double.
+    double achieved_ratio = 0.0;
+    /// input x L / M, in Hz.
+    double output_rate_hz = 0.0;
+    /// The output rate against the requested one.
+    RateError output_error;
+    /// The report's advice.
+    Advice advice;
+    /// Convergents the expansion delivered; -1 when it was not reached.
+    int convergent_count = -1;
+};
+
+/// The answer to a two-stage request.
+struct TwoStageResult {
+    /// Status::ok with factors, Status::not_found when no candidate met the request.
+    Status status = Status::calculation_error;
+    /// Match, approximation, or not_found when status is not ok.
+    Outcome outcome = Outcome::not_found;
+    /// Why the call failed, in one sentence; empty on success and on not_found.
+    std::string message;
+    /// The first stage L1/M1.
+    Stage first;
+    /// The second stage L2/M2.
+    Stage second;
+    /// L1 + M1 + L2 + M2.
+    std::int64_t overall_sum = 0;
+    /// first.complexity + second.complexity.
+    std::int64_t overall_complexity = 0;
+    /// (L1/M1) x (L2/M2) in double; NaN when not representable.
+    double combined_ratio = 0.0;
+    /// input x L1/M1, in Hz; NaN when not representable.
+    double intermediate_rate_hz = 0.0;
+    /// input x (L1/M1) x (L2/M2), in Hz; NaN when not representable.
+    double output_rate_hz = 0.0;
+    /// The output rate against the requested one.
+    RateError output_error;
+    /// The intermediate rate against the target; absent without a target.
+    std::optional<RateError> intermediate_error;
+    /// The output rate matches within match_tolerance.
+    bool output_match = false;
+    /// The intermediate rate matches the target within match_tolerance (false without one).
+    bool intermediate_match = false;
+    /// The report's advice.
+    Advice advice;
+    /// Convergents the expansion delivered; -1 when it was not reached.
+    int convergent_count = -1;
+    /// Iterations of the common-factor (g/h) pass, counted as the plain search counts them.
+    std::uint64_t common_factor_iterations = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Solvers
+// ---------------------------------------------------------------------------
+
+/// Solves one stage. A refused request gives Status::invalid_request with the reason.
+QUILLMERE_EXPORT SingleStageResult solve_single_stage(const SingleStageRequest& request,
+                                                      const SolveOptions& options = {});
+
+/// Solves two stages. A refused request gives Status::invalid_request with the reason;
+/// a stop request gives Status::stopped.
+QUILLMERE_EXPORT TwoStageResult solve_two_stage(const TwoStageRequest& request,
+                                                const SolveOptions& options = {});
+
+// ---------------------------------------------------------------------------
+// Filter cost
+// ---------------------------------------------------------------------------
+
+/// The estimated filter of one stage: a Kaiser-windowed lowpass at the stage's
+/// upsampled rate L x (its input rate), run as a polyphase filter.
+struct StageCost {
+    /// The stage's input rate, in Hz.
+    double input_rate_hz = 0.0;
+    /// The stage's output rate, in Hz.
+    double output_rate_hz = 0.0;
+    /// False when L = M = 1: the stage passes the signal through and costs nothing.
+    bool filtered = false;
+    /// Width of the transition band, from the passband edge to the stage's stopband edge, Hz.
+    double transition_hz = 0.0;
+    /// Filter length (Kaiser's formula, rounded up); also the coefficients to store.
+    std::int64_t taps = 0;
+    /// Kaiser window parameter for the attenuation.
+    double kaiser_beta = 0.0;
+    /// taps / L.
+    double taps_per_output_sample = 0.0;
+    /// taps / L x the stage's output rate.
+    double macs_per_second = 0.0;
+};
+
+/// The estimated cost of a cascade.
+struct CostEstimate {
+    /// Status::ok, or Status::invalid_request with `field` and `message`.
+    Status status = Status::ok;
+    /// The refused field, as in RequestCheck; empty on success.
+    std::string field;
+    /// Why the estimate was refused; empty on success.
+    std::string message;
+    /// The passband edge used, Hz.
+    double passband_hz = 0.0;
+    /// The stopband edge used, Hz.
+    double stopband_hz = 0.0;
+    /// The attenuation every stage gets, dB.
+    double attenuation_db = 0.0;
+    /// The passband ripple of the whole cascade, dB.
+    double ripple_db = 0.0;
+    /// One entry per stage, in order.
+    std::vector<StageCost> stages;
+    /// Sum of the stages' multiply-accumulates per second.
+    double total_macs_per_second = 0.0;
+    /// Sum of the stages' taps.
+    std::int64_t total_coefficients = 0;
+};
+
+/// Estimates the filters of a cascade of `stages` (one or more, each with l, m >= 1)
+/// fed at input_rate_hz. Refuses a passband not below the stopband, a stopband above
+/// half the lower of the input and output rate, a stage rate too low to carry the
+/// passband, and non-positive decibels.
+QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz, std::span<const Stage> stages,
+                                            const FilterSpec& spec = {});
+
+}  // namespace quillmere

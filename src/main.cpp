@@ -2,6 +2,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "cli/command_line.h"
 #include "common.h"
 #include "input.h"
 #include "platform/console.h"
@@ -66,7 +67,10 @@ StatusCode run_conversion_loop() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // With arguments: the command-line mode, which never reads the terminal.
+    if (argc > 1) return quillmere::cli::run_command_line(argc, argv);
+
     StatusCode status = STATUS_SUCCESS;
 
     const int stdin_descriptor = console_stdin_descriptor();

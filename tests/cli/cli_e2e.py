@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the command-line mode: the real program, standard output and
+standard error captured apart, JSON read back with json, CSV with csv.
+
+Usage: cli_e2e.py --exe PROGRAM [unittest arguments, e.g. Formats]
+"""
+
+import csv
+import io
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+HINT = "Try 'quillmere --help' for more information.\n"
+# Bounds for a run that hangs; none of them is a speed requirement.
+RUN_LIMIT_S = 60.0
+
+
+def run(*args, stdin=subprocess.DEVNULL, input_text=None, stdout=subprocess.PIPE):
+    """Runs the program; returns (exit status, standard output, standard error)."""
+    result = subprocess.run(
+        [PROGRAM, *args],
+        stdin=stdin if input_text is None else None,
+        input=input_text.encode() if input_text is not None else None,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        timeout=RUN_LIMIT_S,
+    )
+    out = result.stdout.decode() if result.stdout is not None else None
+    return result.returncode, out, result.stderr.decode()
+
+
+def json_lines(text):
+    records = [json.loads(line) for line in text.splitlines()]
+    return records
+
+
+def csv_rows(text):
+    return list(csv.DictReader(io.StringIO(text, newline="")))
+
+
+def batch_file(text):
+    handle = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, newline="")
+    handle.write(text)
+    handle.close()
+    return handle.name
+
+
+class Usage(unittest.TestCase):
+    def test_help_fits_a_terminal_and_documents_exit_statuses(self):
+        status, out, err = run("--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("Usage: quillmere "))
+        self.assertLessEqual(max(len(line) for line in out.splitlines()), 80)
+        for needed in ("--batch FILE", "--format", "Exit status: 0", "2 for a usage error",
+                       "Examples:", "-s, --stages", "--cost"):
+            self.assertIn(needed, out)
+        self.assertEqual(run("-h")[1], out)
+
+    def test_version(self):
+        for option in ("--version", "-V"):
+            status, out, err = run(option)
+            self.assertEqual((status, err), (0, ""))
+            self.assertRegex(out, r"^quillmere \d+\.\d+\.\d+\n$")
+
+    def test_usage_errors_name_the_argument_then_hint_at_help(self):
+        cases = {
+            ("--stages", "3", "44100", "48000"):
+                "invalid value '3' for --stages: expected 1 or 2",
+            ("--frobnicate", "44100", "48000"): "unrecognized option '--frobnicate'",
+            ("44100",): "missing OUTPUT_RATE",
+            (): None,  # no arguments is the interactive program, not a usage error
+            ("--format", "xml", "1", "2"): "invalid value 'xml' for --format: expected text, json or csv",
+            ("44.1x", "48k"): "invalid INPUT_RATE '44.1x': expected a rate in Hz from 1 to 1e13, "
+                              "suffixes k, M, G allowed",
+            ("1", "1e14"): "invalid OUTPUT_RATE '1e14': expected a rate in Hz from 1 to 1e13, "
+                           "suffixes k, M, G allowed",
+            ("--target", "96k", "44100", "48000"):
+                "option '--target' applies to two stages only: add --stages 2",
+            ("-s", "2", "--limit", "65536", "44100", "48000"):
+                "invalid value '65536' for --limit: expected an integer from 1 to 65535",
+            ("-s", "1", "-m", "min-cost", "44100", "48000"):
+                "option '--mode' applies to two stages only: add --stages 2",
+            ("44100", "48000", "--limit"): "option '--limit' needs a value: an integer from 1 to 65535",
+            ("-b", "-", "44100", "48000"):
+                "unexpected argument '44100': with --batch the rates go on the lines of the file",
+        }
+        for args, message in cases.items():
+            if message is None:
+                continue
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual(status, 2)
+                self.assertEqual(out, "")
+                self.assertEqual(err, "quillmere: " + message + "\n" + HINT)
+
+    def test_missing_batch_file_is_a_usage_error(self):
+        status, out, err = run("--batch", "/nonexistent/requests.txt")
+        self.assertEqual((status, out), (2, ""))
+        self.assertEqual(err, "quillmere: cannot open batch file '/nonexistent/requests.txt': "
+                              "No such file or directory\n")
+
+    def test_without_arguments_the_interactive_program_still_wants_a_terminal(self):
+        status, out, err = run()
+        self.assertEqual((status, out), (1, ""))
+        self.assertEqual(err, "Error: This program requires interactive input from a terminal.\n"
+                              "       Input redirection or piping is not supported.\n")
+
+
+class Formats(unittest.TestCase):
+    def test_json_single_stage(self):
+        status, out, err = run("--format", "json", "48k", "44.1k")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertIsNone(record["line"])
+        self.assertEqual(record["status"], "match")
+        self.assertEqual(record["request"]["input_rate_hz"], 48000.0)
+        self.assertEqual(record["request"]["stages"], 1)
+        self.assertEqual([(s["l"], s["m"], s["complexity"]) for s in record["stages"]],
+                         [(147, 160, 160)])
+        self.assertEqual(record["output_rate_hz"], 147 / 160 * 48000.0)
+        self.assertEqual(record["output_error"]["difference_hz"], 0.0)
+        self.assertIsNone(record["cost"])
+
+    def test_json_two_stages_read_back_to_the_computed_doubles(self):
+        status, out, err = run("-f", "json", "-s", "2", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "match")
+        self.assertEqual(record["request"]["mode"], "minimal-sum")
+        self.assertEqual(record["request"]["limit"], 65535)
+        first, second = record["stages"]
+        self.assertEqual((first["l"], first["m"], second["l"], second["m"]), (10, 7, 16, 21))
+        self.assertEqual(record["overall_sum"], 54)
+        self.assertEqual(record["overall_complexity"], 31)
+        # The same operations in the same order give the same double, bit for bit.
+        ratio = (10 / 7) * (16 / 21)
+        self.assertEqual(record["ratio"], ratio)
+        self.assertEqual(record["output_rate_hz"], 44100.0 * ratio)
+        self.assertEqual(record["intermediate_rate_hz"], 63000.0)
+        self.assertEqual(second["input_rate_hz"], 63000.0)
+        self.assertEqual(record["output_error"]["difference_hz"], 44100.0 * ratio - 48000.0)
+        self.assertEqual(record["search"]["convergents"], 5)
+        self.assertIsNone(record["intermediate_error"])
+
+    def test_csv_single_request_has_a_header_and_one_row(self):
+        status, out, err = run("-f", "csv", "-s", "2", "-l", "2000", "-t", "192k", "-p",
+                               "strict", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("line,status,error,"))
+        [row] = csv_rows(out)
+        self.assertEqual(row["line"], "")
+        self.assertEqual(row["status"], "match")
+        self.assertEqual((row["mode"], row["limit"], row["priority"]), ("custom-limit", "2000", "strict"))
+        self.assertEqual(float(row["target_hz"]), 192000.0)
+        self.assertEqual((row["l1"], row["m1"], row["l2"], row["m2"]), ("640", "147", "336", "1344"))
+        # Written so that reading back gives the very double the program computed.
+        self.assertEqual(float(row["intermediate_rate_hz"]), 44100.0 * (640 / 147))
+        # The advice the dialog would have asked about.
+        self.assertEqual(row["advice"].split(";"), ["large_limit", "high_intermediate_target"])
+
+    def test_advice_fields_for_what_the_dialog_asks_about(self):
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1001", "-t", "200k", "44100", "48000")
+        advice = json_lines(out)[0]["advice"]
+        self.assertTrue(advice["large_limit"])
+        self.assertTrue(advice["high_intermediate_target"])
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1000", "-t", "48000", "44100", "48000")
+        advice = json_lines(out)[0]["advice"]
+        self.assertFalse(advice["large_limit"])
+        self.assertFalse(advice["high_intermediate_target"], "a target equal to the larger rate")
+
+
+class ExitStatus(unittest.TestCase):
+    def test_not_found_is_status_one_and_still_a_record(self):
+        args = ("-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000")
+        status, out, err = run("-f", "json", *args)
+        self.assertEqual((status, err), (1, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "not_found")
+        self.assertEqual(record["stages"], [])
+        status, out, _ = run("-f", "csv", *args)
+        self.assertEqual(status, 1)
+        self.assertEqual(csv_rows(out)[0]["status"], "not_found")
+
+    def test_approximation_is_success(self):
+        status, out, _ = run("-f", "json", "-s", "2", "-l", "1", "44100", "48000")
+        self.assertEqual(status, 0)
+        self.assertEqual(json_lines(out)[0]["status"], "approximation")
+
+
+GOOD_AND_BAD = (
+    "# rates of a mixing desk\n"
+    "44100 48000\n"
+    "\n"
+    "   \t\n"
+    "  # indented comment\n"
+    "48000 44100 --stages 2 --limit 100\n"
+    "foo 48000\n"
+    "44100 48000 --format json\n"
+    "'44100' \"48k\" -s 2 -t 96k -p final\n"
+    "1 2 3\n"
+    "44100 48000 --stages 1 --target 5\n"
+    "44100 48000 -s 2 -l 10 -t 12345 -p strict\n"
+    "'unterminated 48000\n"
+    "96k 48k -s 2"
+)
+
+
+class Batch(unittest.TestCase):
+    def check_good_and_bad(self, records):
+        self.assertEqual([r["line"] for r in records], [2, 6, 7, 8, 9, 10, 11, 12, 13, 14])
+        self.assertEqual([r["status"] for r in records],
+                         ["match", "match", "error", "error", "match", "error", "error",
+                          "not_found", "error", "match"])
+        errors = {r["line"]: r["error"] for r in records if r["status"] == "error"}
+        self.assertEqual(errors, {
+            7: "invalid INPUT_RATE 'foo': expected a rate in Hz from 1 to 1e13, suffixes k, M, G allowed",
+            8: "option '--format' is accepted on the command line only",
+            10: "unexpected argument '3': a request takes two rates, INPUT_RATE and OUTPUT_RATE",
+            11: "option '--target' applies to two stages only: add --stages 2",
+            13: "unterminated ' quote",
+        })
+        self.assertEqual(records[4]["request"]["priority"], "final")
+        self.assertEqual(records[4]["request"]["target_hz"], 96000.0)
+
+    def test_good_and_bad_lines_together_in_json(self):
+        status, out, err = run("-f", "json", "-b", batch_file(GOOD_AND_BAD))
+        self.assertEqual((status, err), (1, ""))
+        self.check_good_and_bad(json_lines(out))
+
+    def test_good_and_bad_lines_from_standard_input_in_csv_with_crlf(self):
+        status, out, err = run("--format=csv", "--batch=-",
+                               input_text=GOOD_AND_BAD.replace("\n", "\r\n"))
+        self.assertEqual((status, err), (1, ""))
+        rows = csv_rows(out)
+        for row in rows:
+            row["line"] = int(row["line"])
+            row["error"] = row["error"] or None
+            row["request"] = {"priority": row["priority"],
+                              "target_hz": float(row["target_hz"]) if row["target_hz"] else None}
+        self.check_good_and_bad(rows)
+
+    def test_text_records_are_headed_by_their_line(self):
+        status, out, err = run("--batch", "-", input_text="44100 48000\n44100\n")
+        self.assertEqual((status, err), (1, ""))
+        self.assertTrue(out.startswith("=== Line 1: 44100 48000 ===\n"))
+        self.assertTrue(out.endswith("\n=== Line 2: 44100 ===\nError: missing OUTPUT_RATE\n"))
+
+    def test_all_good_is_status_zero_and_options_are_line_defaults(self):
+        text = "44100 48000\n48000 44100 -l 50\n8000 44100 -s 1\n"
+        status, out, err = run("-f", "json", "-s", "2", "-l", "500", "-t", "96k", "-b", "-",
+                               input_text=text)
+        self.assertEqual((status, err), (0, ""))
+        records = json_lines(out)
+        self.assertEqual([r["request"]["limit"] for r in records], [500, 50, None])
+        self.assertEqual([r["request"]["target_hz"] for r in records], [96000.0, 96000.0, None])
+        self.assertEqual([r["request"]["stages"] for r in records], [2, 2, 1])
+
+    def test_empty_batch_writes_only_the_csv_header(self):
+        status, out, err = run("-f", "csv", "-b", "-", input_text="# nothing\n\n")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out.count("\n"), 1)
+        self.assertTrue(out.startswith("line,status,"))
+
+
+class Faults(unittest.TestCase):
+    def test_full_output_device(self):
+        with open("/dev/full", "wb") as full:
+            status, _, err = run("-f", "json", "44100", "48000", stdout=full)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "quillmere: cannot write to standard output: No space left on device\n")
+
+    def test_closed_pipe(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            status, _, err = run("-f", "json", "-b", "-", input_text="44100 48000\n" * 50,
+                                 stdout=write_end)
+        finally:
+            os.close(write_end)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "quillmere: cannot write to standard output: Broken pipe\n")
+
+    def test_head_takes_one_line(self):
+        requests = batch_file("44100 48000 -s 2\n" * 2000)
+        producer = subprocess.Popen([PROGRAM, "-f", "json", "-b", requests],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+        first = producer.stdout.readline()
+        producer.stdout.close()
+        err = producer.stderr.read()
+        producer.wait(timeout=RUN_LIMIT_S)
+        self.assertEqual(json.loads(first)["status"], "match")
+        # The pipe may close after everything was written: then nothing failed.
+        if producer.returncode != 0:
+            self.assertEqual(producer.returncode, 1)
+            self.assertEqual(err.decode(), "quillmere: cannot write to standard output: Broken pipe\n")
+
+    def stop_while_waiting_for_input(self, signal_number, expected_status):
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", "-"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdin.write(b"44100 48000\n48000 44100 -s 2\n")
+        process.stdin.flush()
+        # Both answers arrive; then the program waits for a line that never comes.
+        first = process.stdout.readline()
+        second = process.stdout.readline()
+        process.send_signal(signal_number)
+        out, err = process.communicate(timeout=RUN_LIMIT_S)
+        process.stdin.close()
+        self.assertEqual(process.returncode, expected_status)
+        self.assertEqual(json.loads(first)["line"], 1)
+        self.assertEqual(json.loads(second)["line"], 2)
+        self.assertEqual((out, err), (b"", b""))
+
+    def test_ctrl_c_while_waiting_for_a_batch_line(self):
+        self.stop_while_waiting_for_input(signal.SIGINT, 130)
+
+    def test_sigterm_while_waiting_for_a_batch_line(self):
+        self.stop_while_waiting_for_input(signal.SIGTERM, 143)
+
+    def test_stop_in_a_busy_batch_leaves_only_whole_records(self):
+        lines = "".join(f"{rate} 48000 -s 2 -l 65535\n" for rate in range(20000, 60000))
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", batch_file(lines)],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        process.stdout.readline()
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=RUN_LIMIT_S)
+        self.assertEqual(process.returncode, 130)
+        self.assertEqual(err, b"")
+        text = out.decode()
+        self.assertTrue(text == "" or text.endswith("\n"))
+        for line in text.splitlines():
+            json.loads(line)
+        self.assertLess(len(text.splitlines()), 40000 - 1, "stopped before the end")
+
+    def test_no_progress_when_standard_error_is_no_terminal(self):
+        status, out, err = run("-s", "2", "-l", "65535", "-f", "json", "1", "10000000000000")
+        self.assertIn(status, (0, 1))
+        self.assertEqual(err, "")
+
+
+def main():
+    global PROGRAM
+    args = sys.argv[1:]
+    if len(args) < 2 or args[0] != "--exe":
+        sys.exit(__doc__)
+    PROGRAM = args[1]
+    unittest.main(argv=[sys.argv[0], *args[2:]], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

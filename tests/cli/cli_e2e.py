@@ -17,6 +17,9 @@ import time
 import unittest
 
 PROGRAM = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+GOLDEN = os.path.join(HERE, "golden")
+TRANSCRIPTS = os.path.join(HERE, "..", "e2e", "transcripts")
 HINT = "Try 'quillmere --help' for more information.\n"
 # Bounds for a run that hangs; none of them is a speed requirement.
 RUN_LIMIT_S = 60.0
@@ -163,7 +166,8 @@ class Formats(unittest.TestCase):
         # Written so that reading back gives the very double the program computed.
         self.assertEqual(float(row["intermediate_rate_hz"]), 44100.0 * (640 / 147))
         # The advice the dialog would have asked about.
-        self.assertEqual(row["advice"].split(";"), ["large_limit", "high_intermediate_target"])
+        self.assertEqual(row["advice"].split(";"),
+                         ["large_factors", "large_limit", "high_intermediate_target"])
 
     def test_advice_fields_for_what_the_dialog_asks_about(self):
         _, out, _ = run("-f", "json", "-s", "2", "-l", "1001", "-t", "200k", "44100", "48000")
@@ -174,6 +178,52 @@ class Formats(unittest.TestCase):
         advice = json_lines(out)[0]["advice"]
         self.assertFalse(advice["large_limit"])
         self.assertFalse(advice["high_intermediate_target"], "a target equal to the larger rate")
+
+
+def read(path):
+    with open(path, encoding="utf-8", newline="") as handle:
+        return handle.read()
+
+
+class Text(unittest.TestCase):
+    """The text format is the dialog's report for the same request: each golden file is
+    checked against the dialog's own transcript, less its progress lines."""
+
+    def check(self, golden, args, status, transcript=None):
+        expected = read(os.path.join(GOLDEN, golden))
+        actual_status, out, err = run(*args)
+        self.assertEqual((actual_status, err), (status, ""))
+        self.assertEqual(out, expected)
+        if transcript is not None:
+            dialog = read(os.path.join(TRANSCRIPTS, transcript))
+            dialog = "".join(line for line in dialog.splitlines(keepends=True)
+                             if not line.startswith("Progress ("))
+            self.assertIn(expected, dialog)
+
+    def test_single_stage_as_the_dialog_reports_it(self):
+        self.check("single_stage.stdout", ["48000", "44100"], 0,
+                   "single_yes_then_two_stage_enter.stdout")
+
+    def test_two_stages_as_the_dialog_reports_them(self):
+        self.check("two_stage_minimal_sum.stdout", ["--stages", "2", "44.1k", "48k"], 0,
+                   "single_yes_then_two_stage_enter.stdout")
+
+    def test_nothing_found_as_the_dialog_reports_it(self):
+        self.check("two_stage_not_found.stdout",
+                   ["-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000"], 1,
+                   "not_found_then_no.stdout")
+
+    def test_the_dialogs_questions_become_advice_lines(self):
+        self.check("two_stage_advice.stdout",
+                   ["-s", "2", "-l", "2000", "-t", "192k", "-p", "final", "-a", "44100", "48000"], 0)
+
+    def test_a_failed_calculation_reports_why_on_standard_error(self):
+        status, out, err = run("1e13", "1")
+        self.assertEqual(status, 1)
+        self.assertTrue(out.endswith("\nCalculation failed. No results to display for single "
+                                     "resampler.\n"))
+        self.assertTrue(err.startswith("quillmere: ") and err.endswith("\n"))
+        self.assertEqual(err.count("\n"), 1)
 
 
 class ExitStatus(unittest.TestCase):
@@ -187,6 +237,14 @@ class ExitStatus(unittest.TestCase):
         status, out, _ = run("-f", "csv", *args)
         self.assertEqual(status, 1)
         self.assertEqual(csv_rows(out)[0]["status"], "not_found")
+
+    def test_failed_calculation_is_status_one_with_the_reason(self):
+        status, out, err = run("-f", "json", "1e13", "1")
+        self.assertEqual((status, err), (1, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "error")
+        self.assertTrue(record["error"])
+        self.assertEqual(record["stages"], [])
 
     def test_approximation_is_success(self):
         status, out, _ = run("-f", "json", "-s", "2", "-l", "1", "44100", "48000")

@@ -154,6 +154,13 @@ bool search_stopped(const Record& record) {
            (record.single && record.single->status == Status::stopped);
 }
 
+/// Why the solver failed.
+std::string solver_message(const Record& record) {
+    if (record.single) return record.single->message;
+    if (record.two) return record.two->message;
+    return {};
+}
+
 /// Writes the records of one run in its format.
 class RecordWriter {
 public:
@@ -178,10 +185,14 @@ public:
             text += " ===\n";
         }
         first_ = false;
-        if (record.request) {
-            text += format_text(record);
-        } else {
+        if (!record.error.empty()) {
             text += "Error: " + record.error + "\n";
+        } else {
+            text += format_text(record);
+            // A failed calculation: the report says so; the record also says why.
+            if (record.line && std::string(record_status(record)) == "error") {
+                text += "Error: " + solver_message(record) + "\n";
+            }
         }
         return write_output(text);
     }
@@ -216,9 +227,7 @@ int run_single(const CommandLine& command, SolveOptions options) {
     if (g_stop_requested.load()) return stop_exit_status();
     if (command.format == Format::text && std::string(record_status(record)) == "error") {
         // The report says the calculation failed; the reason goes with the diagnostics.
-        std::fprintf(stderr, "%s: %s\n", PROGRAM,
-                     record.single ? record.single->message.c_str()
-                                   : record.two->message.c_str());
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, solver_message(record).c_str());
     }
     return record_succeeded(record) ? EXIT_ALL_FOUND : EXIT_SOME_FAILED;
 }

@@ -30,19 +30,19 @@ void write_question_advice(TextSink& sink, const TwoStageRequest& request,
 
 void write_stage_cost(TextSink& sink, const char* name, const Stage& stage,
                       const StageCost& cost) {
-    sink.print("  %s (L/M = %" PRId64 "/%" PRId64 "): ", name, stage.l, stage.m);
+    sink.print("  %s (%" PRId64 "/%" PRId64 "): ", name, stage.l, stage.m);
     if (!cost.filtered) {
         sink.write("passes the signal through, no filter\n");
         return;
     }
-    sink.print("%" PRId64 " taps, beta %.3f, transition %.2f Hz, %.2f taps/output sample, "
-               "%.0f MAC/s\n",
-               cost.taps, cost.kaiser_beta, cost.transition_hz, cost.taps_per_output_sample,
+    sink.print("%" PRId64 " taps, Kaiser beta %.3f, transition %.2f Hz,\n", cost.taps,
+               cost.kaiser_beta, cost.transition_hz);
+    sink.print("    %.2f taps per output sample, %.0f MAC/s\n", cost.taps_per_output_sample,
                cost.macs_per_second);
 }
 
 /// The filter cost of the factors found and, for two stages, of one stage of the same
-/// overall ratio.
+/// overall ratio beside it.
 void write_cost(TextSink& sink, const Record& record) {
     const CostEstimate& cost = *record.cost;
     sink.write("\nFilter Cost Estimate:\n");
@@ -50,11 +50,12 @@ void write_cost(TextSink& sink, const Record& record) {
         sink.print("  Not estimated: %s\n", cost.message.c_str());
         return;
     }
-    sink.print("  Passband edge %.2f Hz, stopband edge %.2f Hz, attenuation %.1f dB, "
-               "ripple %.3f dB\n",
-               cost.passband_hz, cost.stopband_hz, cost.attenuation_db, cost.ripple_db);
-    if (record.single) {
-        if (!cost.stages.empty()) write_stage_cost(sink, "Stage", record.single->stage, cost.stages[0]);
+    sink.print("  Passband edge %.2f Hz, stopband edge %.2f Hz\n", cost.passband_hz,
+               cost.stopband_hz);
+    sink.print("  Attenuation %.1f dB, passband ripple %.3f dB\n", cost.attenuation_db,
+               cost.ripple_db);
+    if (record.single && cost.stages.size() == 1) {
+        write_stage_cost(sink, "Stage", record.single->stage, cost.stages[0]);
     } else if (record.two && cost.stages.size() == 2) {
         write_stage_cost(sink, "First stage", record.two->first, cost.stages[0]);
         write_stage_cost(sink, "Second stage", record.two->second, cost.stages[1]);
@@ -62,12 +63,14 @@ void write_cost(TextSink& sink, const Record& record) {
     sink.print("  Total: %.0f MAC/s, %" PRId64 " coefficients\n", cost.total_macs_per_second,
                cost.total_coefficients);
     if (record.single_stage_equivalent && record.single_stage_cost) {
-        const CostEstimate& single = *record.single_stage_cost;
-        if (single.status == Status::ok && single.stages.size() == 1) {
-            write_stage_cost(sink, "One stage instead", *record.single_stage_equivalent,
-                             single.stages[0]);
+        const Stage& single = *record.single_stage_equivalent;
+        const CostEstimate& single_cost = *record.single_stage_cost;
+        sink.print("  One stage of the same ratio (%" PRId64 "/%" PRId64 "): ", single.l, single.m);
+        if (single_cost.status == Status::ok) {
+            sink.print("%.0f MAC/s, %" PRId64 " coefficients\n",
+                       single_cost.total_macs_per_second, single_cost.total_coefficients);
         } else {
-            sink.print("  One stage instead: not estimated: %s\n", single.message.c_str());
+            sink.print("not estimated: %s\n", single_cost.message.c_str());
         }
     }
 }

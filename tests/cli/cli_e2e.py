@@ -264,6 +264,88 @@ class ExitStatus(unittest.TestCase):
         self.assertEqual(json_lines(out)[0]["status"], "approximation")
 
 
+class Cost(unittest.TestCase):
+    """--cost and --mode min-cost through the command line. They need the library's cost
+    model (ctest label cost); the figures are checked for consistency, not for value."""
+
+    def check_cost(self, record):
+        cost = record["cost"]
+        self.assertIsNone(cost["error"])
+        for field in ("passband_hz", "stopband_hz", "attenuation_db", "ripple_db",
+                      "total_macs_per_second"):
+            self.assertIsInstance(cost[field], float, field)
+        self.assertEqual(len(cost["stages"]), len(record["stages"]))
+        total = 0.0
+        for stage, factors in zip(cost["stages"], record["stages"]):
+            for field in ("taps", "kaiser_beta", "taps_per_output_sample", "macs_per_second",
+                          "transition_hz"):
+                self.assertIn(field, stage)
+            self.assertGreater(stage["taps"], 0)
+            self.assertAlmostEqual(stage["taps_per_output_sample"], stage["taps"] / factors["l"])
+            self.assertAlmostEqual(stage["macs_per_second"] / 1e6,
+                                   stage["taps_per_output_sample"] * factors["output_rate_hz"] / 1e6)
+            total += stage["macs_per_second"]
+        self.assertAlmostEqual(cost["total_macs_per_second"] / 1e6, total / 1e6)
+        self.assertEqual(cost["total_coefficients"], sum(s["taps"] for s in cost["stages"]))
+        return cost
+
+    def test_json_cost_of_one_and_two_stages(self):
+        status, out, err = run("-f", "json", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost = self.check_cost(json_lines(out)[0])
+        self.assertEqual((cost["passband_hz"], cost["stopband_hz"]), (0.9 * 22050.0, 22050.0))
+        self.assertEqual((cost["attenuation_db"], cost["ripple_db"]), (100.0, 0.1))
+        self.assertIsNone(cost["single_stage"])
+
+        status, out, err = run("-f", "json", "-s", "2", "-c", "--passband", "20k",
+                               "--attenuation", "90", "--ripple", "0.05", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost = self.check_cost(json_lines(out)[0])
+        self.assertEqual((cost["passband_hz"], cost["attenuation_db"], cost["ripple_db"]),
+                         (20000.0, 90.0, 0.05))
+        single = cost["single_stage"]
+        self.assertEqual((single["l"], single["m"]), (160, 147), "10/7 x 16/21 in lowest terms")
+        self.assertGreater(single["taps"], 0)
+
+    def test_csv_and_text_show_the_cost(self):
+        status, out, err = run("-f", "csv", "-s", "2", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [row] = csv_rows(out)
+        self.assertEqual(int(row["total_coefficients"]), int(row["taps1"]) + int(row["taps2"]))
+        self.assertEqual((row["single_stage_l"], row["single_stage_m"]), ("160", "147"))
+        self.assertEqual(row["cost_error"], "")
+        status, out, err = run("-s", "2", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost_text = out.split("\nFilter Cost Estimate:\n")[1]
+        self.assertIn("  First stage (10/7): ", cost_text)
+        self.assertIn("  Second stage (16/21): ", cost_text)
+        self.assertIn("  One stage of the same ratio (160/147): ", cost_text)
+        self.assertLessEqual(max(len(line) for line in cost_text.splitlines()), 80)
+
+    def test_refused_filter_specifications(self):
+        for args, message in {
+            ("--cost", "--stopband", "30k", "44100", "48000"): "invalid value for --stopband",
+            ("--cost", "--passband", "23k", "44100", "48000"): "invalid value for --passband",
+            ("--cost", "--ripple", "-1", "44100", "48000"): "invalid value '-1' for --ripple",
+        }.items():
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual((status, out), (2, ""))
+                self.assertTrue(err.startswith("quillmere: " + message), err)
+
+    def test_min_cost_mode(self):
+        status, out, err = run("-f", "json", "-s", "2", "-m", "min-cost", "-l", "1000", "--cost",
+                               "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["request"]["mode"], "min-cost")
+        self.assertEqual(record["request"]["limit"], 1000)
+        self.check_cost(record)
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1000", "--cost", "44100", "48000")
+        accurate = json_lines(out)[0]["cost"]["total_macs_per_second"]
+        self.assertLessEqual(record["cost"]["total_macs_per_second"], accurate * 1.01)
+
+
 GOOD_AND_BAD = (
     "# rates of a mixing desk\n"
     "44100 48000\n"

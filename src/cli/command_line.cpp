@@ -232,24 +232,57 @@ int run_single(const CommandLine& command, SolveOptions options) {
     return record_succeeded(record) ? EXIT_ALL_FOUND : EXIT_SOME_FAILED;
 }
 
-/// Reads one line (without its line break) into `line`; false at the end of the input
-/// or on a read error (see ferror).
-bool read_line(std::FILE* input, std::string& line) {
-    line.clear();
-    char chunk[4096];
-    while (std::fgets(chunk, sizeof chunk, input) != nullptr) {
-        const std::size_t length = std::strlen(chunk);
-        if (length > 0 && chunk[length - 1] == '\n') {
-            line.append(chunk, length - 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return true;
+/// The lines of the batch input, read through read_input so that a stop ends a wait.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* input) : input_(input) {}
+
+    /// The next line, without its line break and a CR before it; data when there is one,
+    /// else end, stopped or failed.
+    InputRead next(std::string& line) {
+        for (;;) {
+            const std::size_t line_end = pending_.find('\n', scanned_);
+            if (line_end != std::string::npos) {
+                take(line, line_end, line_end + 1);
+                return InputRead::data;
+            }
+            scanned_ = pending_.size();
+            if (ended_) {
+                if (start_ == pending_.size()) return InputRead::end;
+                take(line, pending_.size(), pending_.size());  // no line break at the end
+                return InputRead::data;
+            }
+            // Lines already taken make room before more is read.
+            pending_.erase(0, start_);
+            scanned_ -= start_;
+            start_ = 0;
+            char chunk[65536];
+            std::size_t count = 0;
+            const InputRead read = read_input(input_, chunk, sizeof chunk, &count);
+            if (read == InputRead::end) {
+                ended_ = true;
+            } else if (read != InputRead::data) {
+                return read;
+            }
+            pending_.append(chunk, count);
         }
-        line.append(chunk, length);
     }
-    if (std::ferror(input) != 0) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return !line.empty();
-}
+
+private:
+    /// Takes the pending text up to `end` as the line; the next line starts at `next`.
+    void take(std::string& line, std::size_t end, std::size_t next) {
+        line.assign(pending_, start_, end - start_);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        start_ = next;
+        scanned_ = next;
+    }
+
+    std::FILE* input_;
+    std::string pending_;
+    std::size_t start_ = 0;    ///< where the next line begins in pending_
+    std::size_t scanned_ = 0;  ///< pending_ holds no line break before this
+    bool ended_ = false;
+};
 
 /// A record for a line whose request could not be made.
 Record error_record(std::int64_t line_number, std::string reason) {
@@ -311,19 +344,19 @@ int run_batch(const CommandLine& command, SolveOptions options) {
         return EXIT_SOME_FAILED;
     }
     int status = EXIT_ALL_FOUND;
+    LineReader lines(input);
     std::string line;
     std::int64_t line_number = 0;
-    while (!g_stop_requested.load()) {
+    for (;;) {
         errno = 0;
-        if (!read_line(input, line)) {
-            if (g_stop_requested.load()) break;
-            if (std::ferror(input) != 0) {
-                const int error = errno;
-                std::fprintf(stderr, "%s: cannot read batch file '%s': %s\n", PROGRAM,
-                             name.c_str(), error != 0 ? std::strerror(error) : "read error");
-                return EXIT_SOME_FAILED;
-            }
-            return status;
+        const InputRead read = lines.next(line);
+        if (read == InputRead::stopped) break;
+        if (read == InputRead::end) return status;
+        if (read == InputRead::failed) {
+            const int error = errno;
+            std::fprintf(stderr, "%s: cannot read batch file '%s': %s\n", PROGRAM, name.c_str(),
+                         error != 0 ? std::strerror(error) : "read error");
+            return EXIT_SOME_FAILED;
         }
         ++line_number;
         const std::size_t first = line.find_first_not_of(" \t\v\f");

@@ -1,9 +1,11 @@
 // Stop requests of the command-line mode: Ctrl+C and SIGTERM set a flag that the search
-// polls; a closed standard output becomes a failed write instead of a fatal signal.
-// One implementation file per platform.
+// polls and end a wait for batch input; a closed standard output becomes a failed write
+// instead of a fatal signal. One implementation file per platform.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdio>
 
 namespace quillmere::cli {
 
@@ -13,9 +15,20 @@ extern std::atomic<bool> g_stop_requested;
 extern std::atomic<int> g_stop_signal;
 
 /// Installs the stop handlers and ignores SIGPIPE; false when a handler cannot be set.
-/// A read of standard input that the signal interrupts ends with an error, so a stop
-/// is seen at once even while waiting for input.
 bool install_stop_signals();
+
+/// What a read of the batch input gave.
+enum class InputRead {
+    data,     ///< one or more bytes
+    end,      ///< the end of the input
+    stopped,  ///< a stop was requested before or while waiting
+    failed,   ///< the read failed (errno tells why)
+};
+
+/// Reads what the stream's file has, up to `capacity` bytes, waiting for at least one;
+/// a stop request ends the wait at once, whenever it arrives. The stream's own buffer
+/// is not used: read all of a stream through this function or none of it.
+InputRead read_input(std::FILE* stream, char* buffer, std::size_t capacity, std::size_t* count);
 
 /// The exit status for a run ended by the stop signal: 128 + its number (130 for Ctrl+C).
 int stop_exit_status();

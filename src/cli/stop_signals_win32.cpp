@@ -1,3 +1,6 @@
+#include <io.h>
+
+#include <climits>
 #include <csignal>
 
 #include "cli/stop_signals.h"
@@ -26,6 +29,19 @@ bool install_stop_signals() {
     return std::signal(SIGINT, on_stop_signal) != SIG_ERR &&
            std::signal(SIGBREAK, on_stop_signal) != SIG_ERR &&
            std::signal(SIGTERM, on_stop_signal) != SIG_ERR;
+}
+
+InputRead read_input(std::FILE* stream, char* buffer, std::size_t capacity, std::size_t* count) {
+    *count = 0;
+    if (g_stop_requested.load()) return InputRead::stopped;
+    const unsigned int size = capacity > INT_MAX ? INT_MAX : static_cast<unsigned int>(capacity);
+    const int got = _read(_fileno(stream), buffer, size);
+    // Ctrl+C ends a console read early; the flag tells it from the end of the input.
+    if (g_stop_requested.load()) return InputRead::stopped;
+    if (got < 0) return InputRead::failed;
+    if (got == 0) return InputRead::end;
+    *count = static_cast<std::size_t>(got);
+    return InputRead::data;
 }
 
 int stop_exit_status() {

@@ -4,7 +4,10 @@
 #include <iterator>
 #include <string>
 
-#include "input.h"
+#include "interactive/dialog.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 #include "input_test_support.h"
 
 namespace {

@@ -1,4 +1,5 @@
-#include "utils.h"
+#include "interactive/messages.h"
+#include "solver_calls.h"
 
 #include <gtest/gtest.h>
 

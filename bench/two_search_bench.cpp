@@ -56,8 +56,7 @@ std::vector<BenchCase> g_cases = {
     {"44100->48000", request(44100, 48000, 0, Priority::balanced), false},
     {"48000->48000", request(48000, 48000, 0, Priority::balanced), true},
     {"24000->48000", request(24000, 48000, 0, Priority::balanced), true},
-    {"44100->48000 target 96000 p1", request(44100, 48000, 96000, Priority::strict),
-     false},
+    {"44100->48000 target 96000 p1", request(44100, 48000, 96000, Priority::strict), false},
     {"44100->48000 target 96000 p2", request(44100, 48000, 96000, Priority::final), false},
     {"44100->48000 target 96000 p3", request(44100, 48000, 96000, Priority::balanced), false},
 };
@@ -131,9 +130,8 @@ void bench_reference(benchmark::State& state, BenchCase* c) {
     const bool sampled = g_sample_reference && c->long_reference;
     for (auto _ : state) {
         std::uint64_t iterations = 0;
-        const double seconds =
-            sampled ? sampled_reference_seconds(c->inputs, c->iterations)
-                    : timed_reference_search(c->inputs, {}, &iterations);
+        const double seconds = sampled ? sampled_reference_seconds(c->inputs, c->iterations)
+                                       : timed_reference_search(c->inputs, {}, &iterations);
         state.SetIterationTime(seconds);
         c->reference_seconds = seconds;
     }

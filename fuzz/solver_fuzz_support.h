@@ -25,7 +25,6 @@
 #include <cstring>
 #include <string>
 
-
 namespace fuzz_support {
 
 constexpr double RATE_LOW = 1.0;

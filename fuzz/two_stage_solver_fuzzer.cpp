@@ -37,8 +37,8 @@ constexpr int LIMIT_SPAN = 60;
 
 std::string describe(const SearchRequest& in) {
     return show_rate(in.input_rate) + " Hz -> " + show_rate(in.output_rate) + " Hz, mode " +
-           quillmere::search_mode_name(in.mode) + ", max_lm " + std::to_string(in.max_lm) + ", allow " +
-           std::to_string(in.allow_m1_gt_l1) + ", target " +
+           quillmere::search_mode_name(in.mode) + ", max_lm " + std::to_string(in.max_lm) +
+           ", allow " + std::to_string(in.allow_m1_gt_l1) + ", target " +
            (in.has_intermediate_target ? show_rate(in.target_intermediate_rate) : "none") +
            ", priority " + quillmere::priority_name(in.priority);
 }
@@ -79,13 +79,12 @@ void check_record(const CascadeRecord& r, const SearchRequest& in, const std::st
         if (r.intermediate_error != std::fabs(intermediate - in.target_intermediate_rate)) {
             fail("intermediate error mismatch", request);
         }
-        if (r.intermediate_match !=
-            (relative_error(intermediate, in.target_intermediate_rate) < quillmere::match_tolerance)) {
+        if (r.intermediate_match != (relative_error(intermediate, in.target_intermediate_rate) <
+                                     quillmere::match_tolerance)) {
             fail("intermediate match flag mismatch", request);
         }
     }
-    if (in.has_intermediate_target && in.priority == Priority::strict &&
-        !r.intermediate_match) {
+    if (in.has_intermediate_target && in.priority == Priority::strict && !r.intermediate_match) {
         fail("strict priority stored a cascade that misses the target", request);
     }
 }
@@ -97,7 +96,8 @@ void check_result(const quillmere::TwoStageResult& result, const CascadeRecord& 
     if (result.convergent_count != count) fail("API convergent count differs", request);
     if (result.common_factor_iterations != iterations) fail("API g/h count differs", request);
     if (!r.found) {
-        if (result.outcome != quillmere::Outcome::not_found) fail("API outcome for nothing", request);
+        if (result.outcome != quillmere::Outcome::not_found)
+            fail("API outcome for nothing", request);
         return;
     }
     if (result.first.l != r.l1 || result.first.m != r.m1 || result.second.l != r.l2 ||

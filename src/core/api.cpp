@@ -194,9 +194,9 @@ SingleStageResult solve_single_stage(const SingleStageRequest& request,
     long long l = 0;
     long long m = 0;
     double achieved = 0.0;
-    result.status = core::calculate_single_resampler(context, request.input_rate_hz,
-                                                     request.output_rate_hz, &l, &m, &achieved,
-                                                     &result.convergent_count);
+    result.status =
+        core::calculate_single_resampler(context, request.input_rate_hz, request.output_rate_hz, &l,
+                                         &m, &achieved, &result.convergent_count);
     if (result.status != Status::ok) {
         result.message = failure_message(result.status);
         return result;

@@ -60,7 +60,7 @@ Status resize_convergent_array(Convergent** items, std::uint64_t* capacity, int 
 }
 
 Status add_convergent(Convergent** items, std::uint64_t* capacity, int* count, long long p,
-                          long long q) {
+                      long long q) {
     return add_item(items, capacity, count, Convergent{p, q}, resize_convergent_array);
 }
 
@@ -68,13 +68,13 @@ Status resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity, int
     return resize_list(items, capacity, index, 8);
 }
 
-Status add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count,
-                           long long factor, long long cofactor) {
+Status add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count, long long factor,
+                       long long cofactor) {
     return add_item(items, capacity, count, FactorPair{factor, cofactor}, resize_factor_pair_array);
 }
 
-Status calculate_cfe_convergents(double ratio, long long max_denominator,
-                                     Convergent** convergents, int* count) {
+Status calculate_cfe_convergents(double ratio, long long max_denominator, Convergent** convergents,
+                                 int* count) {
     if (convergents == nullptr || count == nullptr) return Status::invalid_request;
     *convergents = nullptr;
     *count = 0;

@@ -23,8 +23,8 @@ struct FactorPair {
 
 /// Convergents of ratio with q <= max_denominator, in the order of the expansion.
 /// Writes null and 0 first; on failure leaves them so.
-Status calculate_cfe_convergents(double ratio, long long max_denominator,
-                                     Convergent** convergents, int* count);
+Status calculate_cfe_convergents(double ratio, long long max_denominator, Convergent** convergents,
+                                 int* count);
 
 /// Every pair (d, n/d) with d <= n/d, in increasing d. Writes null and 0 first.
 Status find_integer_factor_pairs(long long n, FactorPair** pairs, int* count);
@@ -36,12 +36,12 @@ constexpr std::uint64_t LIST_CAPACITY_LIMIT = (std::uint64_t{1} << 60) - 1;
 Status resize_convergent_array(Convergent** items, std::uint64_t* capacity, int index);
 /// Appends (p, q), growing the list when needed.
 Status add_convergent(Convergent** items, std::uint64_t* capacity, int* count, long long p,
-                          long long q);
+                      long long q);
 /// Makes sure slot index exists, growing 8 -> 16 -> ... by doubling.
 Status resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity, int index);
 /// Appends (factor, cofactor), growing the list when needed.
-Status add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count,
-                           long long factor, long long cofactor);
+Status add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count, long long factor,
+                       long long cofactor);
 
 /// Holds a list received from the routines above and frees it on every path.
 template <typename T>

@@ -56,12 +56,10 @@ double stage_ratio(long long num, long long den) {
 
 Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
                           const SearchRequest& inputs) {
-    const bool strict =
-        inputs.has_intermediate_target && inputs.priority == Priority::strict;
+    const bool strict = inputs.has_intermediate_target && inputs.priority == Priority::strict;
     if (!b.found) return !strict || c.intermediate_match ? Verdict::accept : Verdict::reject;
 
-    const Priority priority =
-        inputs.has_intermediate_target ? inputs.priority : Priority::ignore;
+    const Priority priority = inputs.has_intermediate_target ? inputs.priority : Priority::ignore;
     switch (priority) {
     case Priority::strict:
         if (!c.intermediate_match) return Verdict::reject;
@@ -107,17 +105,17 @@ bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const Se
 
 CascadeRecord make_empty_record() {
     return CascadeRecord{0,
-                          0,
-                          0,
-                          0,
-                          NOT_A_NUMBER,
-                          INFINITE_ERROR,
-                          false,
-                          false,
-                          INT64_MAX_VALUE,
-                          NOT_A_NUMBER,
-                          INFINITE_ERROR,
-                          false};
+                         0,
+                         0,
+                         0,
+                         NOT_A_NUMBER,
+                         INFINITE_ERROR,
+                         false,
+                         false,
+                         INT64_MAX_VALUE,
+                         NOT_A_NUMBER,
+                         INFINITE_ERROR,
+                         false};
 }
 
 double guarded_product(double a, double b) {
@@ -151,8 +149,9 @@ double calculate_achieved_output_rate_two(double input_rate, long long l1, long 
 }
 
 bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long long m2,
-                                long long max_lm, const SearchRequest* inputs, SearchMode search_mode,
-                                CascadeRecord* best, bool* dual_match_found) {
+                                long long max_lm, const SearchRequest* inputs,
+                                SearchMode search_mode, CascadeRecord* best,
+                                bool* dual_match_found) {
     if (inputs == nullptr || best == nullptr) return false;
     if (l1 < 1 || m1 < 1 || l2 < 1 || m2 < 1) return false;
     if (l1 > max_lm || m1 > max_lm || l2 > max_lm || m2 > max_lm) return false;
@@ -189,17 +188,17 @@ bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long l
     const double combined =
         std::isfinite(r1) && std::isfinite(r2) ? guarded_product(r1, r2) : NOT_A_NUMBER;
     *best = CascadeRecord{l1,
-                           m1,
-                           l2,
-                           m2,
-                           combined,
-                           c.final_error,
-                           c.final_match,
-                           true,
-                           c.sum,
-                           intermediate_rate,
-                           c.intermediate_error,
-                           c.intermediate_match};
+                          m1,
+                          l2,
+                          m2,
+                          combined,
+                          c.final_error,
+                          c.final_match,
+                          true,
+                          c.sum,
+                          intermediate_rate,
+                          c.intermediate_error,
+                          c.intermediate_match};
 
     if (dual_match_found != nullptr && search_mode == SearchMode::custom_limit &&
         inputs->has_intermediate_target && inputs->priority == Priority::balanced &&
@@ -210,8 +209,9 @@ bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long l
 }
 
 void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
-                                 long long max_lm, const SearchRequest* inputs, SearchMode search_mode,
-                                 CascadeRecord* best, bool* dual_match_found) {
+                                 long long max_lm, const SearchRequest* inputs,
+                                 SearchMode search_mode, CascadeRecord* best,
+                                 bool* dual_match_found) {
     (void)assess_two_stage_candidate(l1, m1, l2, m2, max_lm, inputs, search_mode, best,
                                      dual_match_found);
 }

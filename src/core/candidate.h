@@ -54,12 +54,11 @@ Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
                           const SearchRequest& inputs);
 
 /// The search mode's order: the smaller sum first, or the smaller final error first.
-bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b,
-                        SearchMode search_mode);
+bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode);
 
 /// Whether the candidate replaces the stored record.
-bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b,
-                    const SearchRequest& inputs, SearchMode search_mode);
+bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,
+                    SearchMode search_mode);
 
 /// Measures one candidate and stores it in best when it beats the stored one; true when
 /// it was stored.

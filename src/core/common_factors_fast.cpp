@@ -286,8 +286,8 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
         if (minimal_sum && g == 1) {
             // The minimal-sum stop is tested right after the g = h = 1 candidate.
             try_candidate(pass, a1, b1, a2, b2);
-            const bool strict = s.inputs->has_intermediate_target &&
-                                s.inputs->priority == Priority::strict;
+            const bool strict =
+                s.inputs->has_intermediate_target && s.inputs->priority == Priority::strict;
             if (!(strict && !(s.best->found && s.best->intermediate_match))) {
                 progress_count_many(pass->progress, 1);
                 return ComboEnd::leave;

@@ -24,8 +24,7 @@ bool multiply_checked(long long x, long long y, long long* product) {
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress) {
     const SearchRequest& inputs = *scan.inputs;
     const bool minimal_sum = scan.search_mode == SearchMode::minimal_sum;
-    const bool strict =
-        inputs.has_intermediate_target && inputs.priority == Priority::strict;
+    const bool strict = inputs.has_intermediate_target && inputs.priority == Priority::strict;
     bool stop = false;
     const auto must_leave = [&] {
         return scan.context->stop_requested() || (minimal_sum && stop) ||
@@ -74,9 +73,9 @@ void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgres
     }
 }
 
-Status perform_two_stage_search_reference(const SearchContext& context,
-                                          const SearchRequest* inputs, CascadeRecord* best,
-                                          int* convergent_count, std::uint64_t* gh_iterations) {
+Status perform_two_stage_search_reference(const SearchContext& context, const SearchRequest* inputs,
+                                          CascadeRecord* best, int* convergent_count,
+                                          std::uint64_t* gh_iterations) {
     return run_two_stage_search(context, inputs, best, convergent_count, gh_iterations,
                                 scan_common_factors_plain, false);
 }

@@ -83,9 +83,10 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRec
     result.output_match = best.final_match;
     result.outcome = best.final_match ? Outcome::match : Outcome::approximation;
 
-    const double stored_relative = std::isfinite(best.final_error)
-                                       ? relative_difference(best.final_error, request.output_rate_hz)
-                                       : NOT_A_NUMBER;
+    const double stored_relative =
+        std::isfinite(best.final_error)
+            ? relative_difference(best.final_error, request.output_rate_hz)
+            : NOT_A_NUMBER;
     Advice& advice = result.advice;
     advice.significant_error = !best.final_match && std::isfinite(stored_relative) &&
                                stored_relative >= significant_error_threshold;

@@ -11,7 +11,6 @@ namespace quillmere::core {
 /// expansion was not reached.
 Status calculate_single_resampler(const SearchContext& context, double input_rate,
                                   double output_rate, long long* l, long long* m,
-                                  double* achieved_output_rate,
-                                  int* convergent_count = nullptr);
+                                  double* achieved_output_rate, int* convergent_count = nullptr);
 
 }  // namespace quillmere::core

@@ -39,8 +39,8 @@ std::uint64_t steps_due(const CommonFactorProgress* progress) {
 
 /// Everything after set-up: the convergent pass, the common-factor pass and their
 /// progress lines. Returns the working result (a critical status, or Status::ok).
-Status search_passes(const SearchContext& context, const SearchRequest& inputs,
-                     CascadeRecord* best, bool* dual_match_found, int* convergent_count,
+Status search_passes(const SearchContext& context, const SearchRequest& inputs, CascadeRecord* best,
+                     bool* dual_match_found, int* convergent_count,
                      CommonFactorProgress* gh_progress, CommonFactorPass pass,
                      bool skip_unsplittable) {
     const long long max_lm = inputs.max_lm;
@@ -158,7 +158,7 @@ Status search_passes(const SearchContext& context, const SearchRequest& inputs,
         return status;
     }
 
-    const CommonFactorScan scan{&context,      &inputs,       max_lm,        search_mode,
+    const CommonFactorScan scan{&context,      &inputs,          max_lm,        search_mode,
                                 best,          dual_match_found, l_pairs.items, l_pairs.count,
                                 m_pairs.items, m_pairs.count};
     pass(scan, gh_progress);
@@ -210,8 +210,8 @@ Status run_two_stage_search(const SearchContext& context, const SearchRequest* i
     CommonFactorProgress gh_progress;
     gh_progress.context = &context;
 
-    const Status result = search_passes(context, *inputs, best, &dual_match_found,
-                                        convergent_count, &gh_progress, pass, skip_unsplittable);
+    const Status result = search_passes(context, *inputs, best, &dual_match_found, convergent_count,
+                                        &gh_progress, pass, skip_unsplittable);
     if (gh_iterations != nullptr) *gh_iterations = gh_progress.iterations;
     if (result != Status::ok) return result;
     if (context.stop_requested()) return Status::stopped;

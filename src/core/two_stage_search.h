@@ -69,9 +69,9 @@ Status perform_two_stage_search_counted(const SearchContext& context, const Sear
 
 /// The plain search that visits every candidate; the reference the program's search is
 /// checked against (the tests' oracle, in the core but never called by the library's API).
-Status perform_two_stage_search_reference(const SearchContext& context,
-                                          const SearchRequest* inputs, CascadeRecord* best,
-                                          int* convergent_count, std::uint64_t* gh_iterations);
+Status perform_two_stage_search_reference(const SearchContext& context, const SearchRequest* inputs,
+                                          CascadeRecord* best, int* convergent_count,
+                                          std::uint64_t* gh_iterations);
 
 /// The common-factor pass of the program's search: assesses only the candidates that might
 /// beat the stored record, with the same outcome and iteration count as the plain pass.

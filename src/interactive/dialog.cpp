@@ -233,7 +233,6 @@ StatusCode ask_priority(UserInputs* inputs) {
 
 }  // namespace
 
-
 StatusCode get_user_inputs(UserInputs* inputs) {
     if (inputs == nullptr) return STATUS_INVALID_INPUT_ERROR;
     *inputs = UserInputs{};
@@ -274,4 +273,3 @@ StatusCode get_user_inputs(UserInputs* inputs) {
     if ((status = confirm_high_target(inputs)) != STATUS_SUCCESS) return status;
     return ask_priority(inputs);
 }
-

@@ -18,7 +18,6 @@ constexpr double RATE_MAX = 1e13;
 /// Both rate bounds as printed: the upper one in THz.
 constexpr double RATE_MAX_THZ = 10.0;
 
-
 std::string format_text(const char* format, ...)
 #if defined(__GNUC__) || defined(__clang__)
     __attribute__((format(printf, 1, 2)))
@@ -304,4 +303,3 @@ StatusCode check_target_rate_answer(const char* line, double* target, bool* has_
     *target = parse.value;
     return STATUS_SUCCESS;
 }
-

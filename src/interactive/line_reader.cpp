@@ -11,7 +11,6 @@
 
 namespace {
 
-
 /// Puts the saved console input mode back once, however the reader leaves.
 class RawModeGuard {
 public:

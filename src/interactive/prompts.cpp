@@ -15,7 +15,6 @@ void write_refusal(const std::string& refusal) {
 
 namespace {
 
-
 /// The attempt loop shared by the value prompts: reads lines until `check` accepts one.
 template <typename Check>
 StatusCode run_value_prompt(const char* prompt, Check check) {
@@ -88,4 +87,3 @@ bool get_confirmation(const char* prompt) {
 bool console_failed_during_confirmation() {
     return g_confirmation_console_failed;
 }
-

@@ -147,9 +147,8 @@ void write_single_stage_report(TextSink& sink, const SingleStageRequest& request
     const long long l = result.stage.l;
     const long long m = result.stage.m;
     // Only a result with factors and finite rates can be reported.
-    if (result.status != Status::ok || l <= 0 || m <= 0 ||
-        !std::isfinite(request.input_rate_hz) || !std::isfinite(request.output_rate_hz) ||
-        !std::isfinite(result.output_rate_hz)) {
+    if (result.status != Status::ok || l <= 0 || m <= 0 || !std::isfinite(request.input_rate_hz) ||
+        !std::isfinite(request.output_rate_hz) || !std::isfinite(result.output_rate_hz)) {
         sink.write("\nCalculation failed. No results to display for single resampler.\n");
         sink.flush();
         return;

@@ -58,9 +58,9 @@ std::string single_stage_error_text(const SolverError& error, const SingleStageR
         return formatted("Internal Error: CFE resulted in non-positive L or M (%lld / %lld).\n",
                          error.l, error.m);
     case SolverErrorKind::non_finite_rate:
-        return framed(formatted(
-            "Achieved rate calculation resulted in non-finite value (L=%lld, M=%lld).", error.l,
-            error.m));
+        return framed(
+            formatted("Achieved rate calculation resulted in non-finite value (L=%lld, M=%lld).",
+                      error.l, error.m));
     case SolverErrorKind::factoring_failed: break;
     }
     return framed(std::string("Calculation failed: ") + status_description(error.status) + ".");

@@ -56,14 +56,12 @@ inline void print_single_resampler_result(double input_rate, double output_rate,
     FileSink out(stdout);
     const quillmere::SingleStageRequest request{input_rate, output_rate};
     write_single_stage_report(
-        out, request,
-        quillmere::core::single_stage_result(request, l, m, achieved_output_rate, 0));
+        out, request, quillmere::core::single_stage_result(request, l, m, achieved_output_rate, 0));
 }
 
 inline void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
-                                        long long max_lm, const UserInputs* inputs,
-                                        int search_mode, CascadeRecord* best,
-                                        bool* dual_match_found) {
+                                        long long max_lm, const UserInputs* inputs, int search_mode,
+                                        CascadeRecord* best, bool* dual_match_found) {
     const quillmere::core::SearchRequest request = search_request(*inputs, max_lm, search_mode);
     quillmere::core::assess_candidate_and_update(l1, m1, l2, m2, max_lm, &request, request.mode,
                                                  best, dual_match_found);

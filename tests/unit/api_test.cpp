@@ -77,8 +77,8 @@ std::vector<Refusal> refused_two_stage_requests() {
     }
     for (const std::int64_t limit : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{65536},
                                      std::numeric_limits<std::int64_t>::max()}) {
-        cases.push_back({"limit", two_stage(44100, 48000, SearchMode::custom_limit, limit),
-                         "max_factor"});
+        cases.push_back(
+            {"limit", two_stage(44100, 48000, SearchMode::custom_limit, limit), "max_factor"});
     }
     for (const double target : {-96000.0, 0.0, NaN, INF, 2e13}) {
         TwoStageRequest request = two_stage(44100, 48000);
@@ -251,8 +251,9 @@ std::string progress_from_events(const Recorder& r, SearchMode mode) {
             if (header && index > 0 && index % 10 == 0) ++dots;
         }
         if (header) {
-            text += "Progress (checking CFE convergents): " + std::string(dots == 0 ? 1 : dots, '.') +
-                    "\n";
+            text +=
+                "Progress (checking CFE convergents): " + std::string(dots == 0 ? 1 : dots, '.') +
+                "\n";
         }
     }
     if (!r.totals.empty()) {
@@ -304,8 +305,8 @@ TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
         EXPECT_EQ(status, result.status == Status::ok ? STATUS_SUCCESS : STATUS_FAILURE);
         const std::string start = "Starting search calculation. Please wait...\n\n";
         const std::size_t from = run.out.find(start);
-        const std::size_t to = run.out.find(std::to_string(result.convergent_count) +
-                                            " CFE convergents processed...");
+        const std::size_t to =
+            run.out.find(std::to_string(result.convergent_count) + " CFE convergents processed...");
         ASSERT_NE(from, std::string::npos);
         ASSERT_NE(to, std::string::npos);
         EXPECT_EQ(run.out.substr(from + start.size(), to - from - start.size()),
@@ -369,7 +370,8 @@ TEST(StopRequest, AStopBeforeTheCallEndsEverySolverAtOnce) {
     source.request_stop();
     quillmere::SolveOptions options;
     options.stop_token = source.get_token();
-    const quillmere::TwoStageResult two = quillmere::solve_two_stage(two_stage(44100, 48000), options);
+    const quillmere::TwoStageResult two =
+        quillmere::solve_two_stage(two_stage(44100, 48000), options);
     EXPECT_EQ(two.status, Status::stopped);
     EXPECT_FALSE(two.message.empty());
     const quillmere::SingleStageResult one =
@@ -383,8 +385,8 @@ TEST(StopRequest, AStopBeforeTheCallEndsEverySolverAtOnce) {
 
 bool same_two_stage(const quillmere::TwoStageResult& a, const quillmere::TwoStageResult& b) {
     return a.status == b.status && a.first.l == b.first.l && a.first.m == b.first.m &&
-           a.second.l == b.second.l && a.second.m == b.second.m &&
-           a.overall_sum == b.overall_sum && same_double(a.output_rate_hz, b.output_rate_hz) &&
+           a.second.l == b.second.l && a.second.m == b.second.m && a.overall_sum == b.overall_sum &&
+           same_double(a.output_rate_hz, b.output_rate_hz) &&
            same_double(a.intermediate_rate_hz, b.intermediate_rate_hz) &&
            same_double(a.output_error.relative, b.output_error.relative) &&
            a.convergent_count == b.convergent_count &&

@@ -182,8 +182,7 @@ TEST(ListGrowth, CapacityLimitFailsWithoutAllocating) {
         EXPECT_EQ(items, nullptr);
         EXPECT_EQ(capacity, start);
         FactorPair* pairs = nullptr;
-        EXPECT_EQ(resize_factor_pair_array(&pairs, &capacity, -1),
-                  Status::overflow_error);
+        EXPECT_EQ(resize_factor_pair_array(&pairs, &capacity, -1), Status::overflow_error);
         EXPECT_EQ(pairs, nullptr);
         EXPECT_EQ(capacity, start);
     }

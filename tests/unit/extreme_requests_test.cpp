@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "input_test_support.h"
+#include "interactive/conversion_runs.h"
 #include "interactive/dialog.h"
 #include "interactive/line_checks.h"
 #include "interactive/line_reader.h"
 #include "interactive/prompts.h"
-#include "input_test_support.h"
 #include "requests.h"
-#include "interactive/conversion_runs.h"
 #include "solver_calls.h"
 #include "two_test_support.h"
 

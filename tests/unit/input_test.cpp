@@ -1,15 +1,14 @@
 // The raw line reader, the line checks and the value prompts, over the fake console.
-#include "interactive/dialog.h"
-#include "interactive/line_checks.h"
-#include "interactive/line_reader.h"
-#include "interactive/prompts.h"
-
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "input_test_support.h"
+#include "interactive/dialog.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 
 namespace {
 

@@ -28,13 +28,12 @@ std::string without_progress(std::string text) {
 }
 
 TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
-    for (const UserInputs& in :
-         {two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
-          two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000, true, 96000,
-                            PRIORITIZE_STRICT_INTERMEDIATE),
-          two_stage_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 2),
-          two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM, 65535, false, 5,
-                            PRIORITIZE_BALANCED_DUAL)}) {
+    for (const UserInputs& in : {two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
+                                 two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000,
+                                                   true, 96000, PRIORITIZE_STRICT_INTERMEDIATE),
+                                 two_stage_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 2),
+                                 two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM,
+                                                   65535, false, 5, PRIORITIZE_BALANCED_DUAL)}) {
         const quillmere::TwoStageRequest request = to_two_stage_request(in);
         const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
         StringSink pieces;
@@ -50,8 +49,8 @@ TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
 }
 
 TEST(ReportPieces, SingleStageSettingsAndReportAreTheRun) {
-    for (const auto& rates : {std::pair{48000.0, 44100.0}, std::pair{1.0, 3.141592653589793},
-                              std::pair{1e13, 1.0}}) {
+    for (const auto& rates :
+         {std::pair{48000.0, 44100.0}, std::pair{1.0, 3.141592653589793}, std::pair{1e13, 1.0}}) {
         const UserInputs in = one_stage_request(rates.first, rates.second);
         const quillmere::SingleStageRequest request = to_single_stage_request(in);
         StringSink pieces;
@@ -149,10 +148,10 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
               "\nCritical Error during CFE: Arithmetic Overflow Error.\n");
 
     const quillmere::SingleStageRequest single{48000, 44100};
-    EXPECT_EQ(single_stage_error_text(
-                  SolverError{SolverErrorKind::convergents_failed, Status::calculation_error},
-                  single),
-              "\nCritical error during CFE calculation: Calculation Error.\n");
+    EXPECT_EQ(
+        single_stage_error_text(
+            SolverError{SolverErrorKind::convergents_failed, Status::calculation_error}, single),
+        "\nCritical error during CFE calculation: Calculation Error.\n");
     SolverError rate{SolverErrorKind::non_finite_rate, Status::calculation_error};
     rate.l = 26;
     rate.m = 25;
@@ -162,9 +161,8 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
     // A refusal the library gives for a field the dialog never lets through names it.
     quillmere::TwoStageRequest limit = two;
     limit.max_factor = 0;
-    EXPECT_NE(two_stage_error_text(SolverError{SolverErrorKind::invalid_request,
-                                               Status::invalid_request},
-                                   limit)
+    EXPECT_NE(two_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::invalid_request}, limit)
                   .find("max_factor"),
               std::string::npos);
 }

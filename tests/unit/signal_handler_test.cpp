@@ -1,10 +1,9 @@
-#include "interactive/shutdown.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fake_console.h"
+#include "interactive/shutdown.h"
 
 namespace {
 

@@ -1,6 +1,3 @@
-#include "interactive/conversion_runs.h"
-#include "solver_calls.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +7,9 @@
 #include <string>
 
 #include "capture.h"
+#include "interactive/conversion_runs.h"
 #include "requests.h"
+#include "solver_calls.h"
 
 namespace {
 
@@ -311,7 +310,8 @@ TEST(SingleReport, ResultsWithoutUsableFactorsOrRatesGiveTheFailureLine) {
     // report with meaningless numbers.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const std::string failure = "\nCalculation failed. No results to display for single resampler.\n";
+    const std::string failure =
+        "\nCalculation failed. No results to display for single resampler.\n";
     for (const auto& print : std::initializer_list<std::function<void()>>{
              [] { print_single_resampler_result(48000, 44100, 0, 1, 44100); },
              [] { print_single_resampler_result(48000, 44100, 1, -3, 44100); },

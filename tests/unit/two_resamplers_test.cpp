@@ -205,8 +205,7 @@ std::string report(const char* title, const UserInputs& in, const CascadeRecord&
     return testing::internal::GetCapturedStdout();
 }
 
-CascadeRecord stored(const UserInputs& in, long long l1, long long m1, long long l2,
-                      long long m2) {
+CascadeRecord stored(const UserInputs& in, long long l1, long long m1, long long l2, long long m2) {
     UserInputs any = in;
     any.has_intermediate_target = in.has_intermediate_target;
     any.priority = PRIORITIZE_IGNORE_INTERMEDIATE;
@@ -536,7 +535,8 @@ TEST(TwoStageRun, ShutdownDuringTheSearchSkipsTheReport) {
     std::fclose(stream);
     g_shutdown_requested.store(false);
     EXPECT_EQ(status, STATUS_FAILURE);
-    const std::string ending = "Starting search calculation. Please wait...\n\nSearch interrupted by user.\n";
+    const std::string ending =
+        "Starting search calculation. Please wait...\n\nSearch interrupted by user.\n";
     ASSERT_GE(out.size(), ending.size());
     EXPECT_EQ(out.substr(out.size() - ending.size()), ending);
     EXPECT_EQ(out.find("Done searching!"), std::string::npos);

@@ -258,8 +258,8 @@ PassRun run_pass(CommonFactorPass pass, const UserInputs& in, const CascadeRecor
     const SearchContext context(options);
     CommonFactorProgress progress;
     progress.context = &context;
-    const CommonFactorScan scan{&context,      &request,      request.max_lm, request.mode,
-                                &run.best,     &run.dual,     l_pairs.items,  l_pairs.count,
+    const CommonFactorScan scan{&context,      &request,     request.max_lm, request.mode,
+                                &run.best,     &run.dual,    l_pairs.items,  l_pairs.count,
                                 m_pairs.items, m_pairs.count};
     pass(scan, &progress);
     progress_write_pending(&progress);

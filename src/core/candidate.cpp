@@ -216,4 +216,9 @@ void assess_candidate_and_update(long long l1, long long m1, long long l2, long 
                                      dual_match_found);
 }
 
+bool dual_stop_holds(const SearchRequest* inputs, SearchMode search_mode, bool dual_match_found) {
+    return search_mode == SearchMode::custom_limit && inputs->has_intermediate_target &&
+           inputs->priority == Priority::balanced && dual_match_found;
+}
+
 }  // namespace quillmere::core

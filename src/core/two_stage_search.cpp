@@ -169,11 +169,6 @@ Status search_passes(const SearchContext& context, const SearchRequest& inputs, 
 
 }  // namespace
 
-bool dual_stop_holds(const SearchRequest* inputs, SearchMode search_mode, bool dual_match_found) {
-    return search_mode == SearchMode::custom_limit && inputs->has_intermediate_target &&
-           inputs->priority == Priority::balanced && dual_match_found;
-}
-
 void progress_count_one(CommonFactorProgress* progress) {
     ++progress->iterations;
     if (!progress->started || progress->iterations % GH_DOT_STEP == 0) report_count(progress);

@@ -22,6 +22,7 @@
 
 #include "core/two_stage_search.h"
 #include "quillmere/quillmere.h"
+#include "report/progress_line.h"
 
 namespace {
 
@@ -69,6 +70,19 @@ double timed_fast_search(const TwoStageRequest& in, std::uint64_t* iterations) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     *iterations = result.common_factor_iterations;
     return seconds;
+}
+
+/// The same search with the interactive program's progress line written to the null device,
+/// as the program writes it to the terminal.
+double timed_fast_search_with_progress(const TwoStageRequest& in, std::FILE* null_device) {
+    FileSink sink(null_device);
+    ProgressLine progress(sink, in.mode);
+    quillmere::SolveOptions options;
+    options.observer = &progress;
+    const Clock::time_point start = Clock::now();
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(in, options);
+    benchmark::DoNotOptimize(result.status);
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 /// Runs the plain reference search until it ends or `stop` is requested.
@@ -123,6 +137,21 @@ void bench_fast(benchmark::State& state, BenchCase* c) {
     state.counters["gh_iterations"] = static_cast<double>(c->iterations);
 }
 
+void bench_fast_with_progress(benchmark::State& state, BenchCase* c) {
+#ifdef _WIN32
+    std::FILE* const null_device = std::fopen("NUL", "w");
+#else
+    std::FILE* const null_device = std::fopen("/dev/null", "w");
+#endif
+    if (null_device == nullptr) {
+        state.SkipWithError("no null device");
+        return;
+    }
+    for (auto _ : state)
+        state.SetIterationTime(timed_fast_search_with_progress(c->inputs, null_device));
+    std::fclose(null_device);
+}
+
 void bench_reference(benchmark::State& state, BenchCase* c) {
     if (c->iterations == 0) {
         timed_fast_search(c->inputs, &c->iterations);
@@ -171,6 +200,10 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("fast/") + c.name).c_str(), bench_fast, &c)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("fast_progress/") + c.name).c_str(),
+                                     bench_fast_with_progress, &c)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }

@@ -2,6 +2,7 @@
 // requests and searches on several threads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>

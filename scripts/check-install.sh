@@ -40,5 +40,8 @@ if command -v pkg-config >/dev/null 2>&1; then
     # shellcheck disable=SC2046 # the flags are words
     c++ -std=c++20 "$root/examples/two_modes.cpp" -o "$work/two_modes_pc" \
         $(pkg-config --cflags --libs quillmere)
-    check "pkg-config example" "$("$work/two_modes_pc")"
+    # A shared library is found in the prefix only when the loader is told where it is.
+    libdir=$(pkg-config --variable=libdir quillmere)
+    check "pkg-config example" "$(LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+        "$work/two_modes_pc")"
 fi

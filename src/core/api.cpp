@@ -1,8 +1,8 @@
 // The library's public functions: request checks, the two solvers, the names of the
 // enumerations and the version.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -20,11 +20,12 @@ namespace quillmere {
 
 namespace {
 
-/// A value as the refusal messages show it: shortest round trip, "nan", "inf".
+/// A value as the refusal messages show it: the shortest text that reads back as the
+/// same double; "nan", "inf" or "-inf" for the others.
 std::string show(double value) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
 }
 
 RequestCheck refuse(const char* field, std::string message) {

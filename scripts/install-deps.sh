@@ -6,7 +6,7 @@ set -euo pipefail
 # CLI11 and nlohmann/json (header-only) build the command-line mode, in every build.
 packages=(cmake make g++ libcli11-dev nlohmann-json3-dev)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
+  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -172,6 +173,9 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
     // ECHO off: the reader shows only what it accepts.
     // IEXTEN off: Ctrl+V and the other extended editing keys reach the reader as bytes.
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    // ICRNL and INLCR off: CR and LF arrive as sent, so a CR LF line end (a paste from a
+    // file with such line ends) can be told from two Enters; both are Enter alone.
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR);
     // A read returns as soon as one byte is there, with no inter-byte timer.
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
@@ -245,6 +249,15 @@ bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
     }
     g_pending_start += decode_terminal_keys(&g_decoder, g_pending + g_pending_start,
                                             g_pending_end - g_pending_start, keys, capacity, count);
+    // The LF of a CR LF comes with its CR: in this batch, or already queued at the terminal
+    // when a long paste was split between two reads. Once nothing is left, the pair is
+    // over: an LF that comes later is a key of its own (an Enter typed ahead while the
+    // terminal was in its normal mode, which turns Enter into LF).
+    int queued = 0;
+    if (g_decoder.after_cr_enter && g_pending_start == g_pending_end &&
+        (ioctl(STDIN_FILENO, FIONREAD, &queued) != 0 || queued == 0)) {
+        g_decoder.after_cr_enter = false;
+    }
     return true;
 }
 

@@ -63,6 +63,62 @@ TEST(KeyDecoder, CrAndLfAreEnterAndEndTheBatch) {
     EXPECT_EQ(decoded.used, 3u);
 }
 
+TEST(KeyDecoder, ACrLfLineEndIsOneEnter) {
+    // Lines pasted from a file with CR LF ends: each read ends at a CR, and the LF that
+    // opens the next read belongs to that Enter.
+    KeyDecoder decoder{KEY_DECODER_GROUND};
+    Decoded decoded = decode(&decoder, "44100\r\n48000\r\n");
+    EXPECT_EQ(decoded.keys, "44100E");
+    EXPECT_EQ(decoded.used, 6u);
+    decoded = decode(&decoder, "\n48000\r\n");
+    EXPECT_EQ(decoded.keys, "48000E");
+    EXPECT_EQ(decoded.used, 7u);
+    decoded = decode(&decoder, "\n");
+    EXPECT_EQ(decoded.keys, "");
+    EXPECT_EQ(decoded.used, 1u);
+    EXPECT_FALSE(decoder.after_cr_enter);
+    // An empty line pasted as CR LF is one empty answer, not two.
+    decoded = decode(&decoder, "\r\n\r\n");
+    EXPECT_EQ(decoded.keys, "E");
+    decoded = decode(&decoder, "\n\r\n");
+    EXPECT_EQ(decoded.keys, "E");
+    decoded = decode(&decoder, "\n7");
+    EXPECT_EQ(decoded.keys, "7");
+}
+
+TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsSwallowed) {
+    struct Case {
+        std::vector<std::string_view> batches;
+        std::string_view keys;
+    };
+    for (const Case& c : {
+             Case{{"\n"}, "E"},                  // a lone LF is Enter
+             Case{{"\n", "\n"}, "EE"},            // so is each of two
+             Case{{"\n", "\r", "\n"}, "EE"},      // LF CR LF: the CR pairs with the last LF
+             Case{{"\r", "\r"}, "EE"},            // two CRs are two Enters
+             Case{{"\r", "x\n"}, "ExE"},          // a key between them breaks the pair
+             Case{{"\r", "\x1b[A\n"}, "E.E"},     // so does an ignored key
+             Case{{"1\x1b\r", "\n"}, "1.E"},      // Esc then CR: the CR is an Enter
+             Case{{"\x1bO\r", "\n"}, ".E"},       // ESC O CR is one key, no Enter
+             Case{{"\x1b[12\r", "\n"}, ".E"},     // a CR that ends a sequence early
+         }) {
+        KeyDecoder decoder{KEY_DECODER_GROUND};
+        std::string keys;
+        std::string shown;
+        for (const std::string_view batch : c.batches) {
+            std::string_view rest = batch;
+            while (!rest.empty()) {
+                const Decoded decoded = decode(&decoder, rest);
+                ASSERT_GT(decoded.used, 0u);
+                keys += decoded.keys;
+                rest.remove_prefix(decoded.used);
+            }
+            shown += testing::PrintToString(std::string(batch)) + " ";
+        }
+        EXPECT_EQ(keys, c.keys) << shown;
+    }
+}
+
 TEST(KeyDecoder, EnterCarriesItsByte) {
     KeyEvent key{KEY_OTHER, 0};
     std::size_t count = 0;

@@ -69,6 +69,15 @@ StatusCode run_conversion_loop() {
 int main() {
     StatusCode status = STATUS_SUCCESS;
 
+    // Started with a standard descriptor closed, the first descriptor the program opens
+    // (the shutdown pipe) would take its place, and a refusal written to standard error
+    // would land there: the null device fills the gap first.
+    if (!console_open_standard_descriptors()) {
+        std::fputs("Error: Could not open the null device for a closed standard stream.\n",
+                   stderr);
+        return 1;
+    }
+
     const int stdin_descriptor = console_stdin_descriptor();
     if (stdin_descriptor < 0) {
         std::fputs("Error: Could not get file descriptor for stdin.\n", stderr);

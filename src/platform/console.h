@@ -33,6 +33,11 @@ struct ConsoleMode {
 constexpr unsigned long CONSOLE_WAIT_INPUT = 0;
 constexpr unsigned long CONSOLE_WAIT_SHUTDOWN = 1;
 
+/// Makes sure the standard descriptors (input, output, error) are open, giving the null
+/// device to each one that is closed, so that nothing the program opens later takes
+/// their place. To be called first, before anything is opened; false when a closed one
+/// cannot be given the null device.
+bool console_open_standard_descriptors();
 /// The descriptor of standard input, negative on failure.
 int console_stdin_descriptor();
 /// True when the descriptor is an interactive terminal.

@@ -135,6 +135,21 @@ bool set_descriptor_flags(int descriptor) {
 
 }  // namespace
 
+bool console_open_standard_descriptors() {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, since those below it are open.
+        const int opened = open("/dev/null", O_RDWR | O_NOCTTY);
+        if (opened < 0) return false;
+        if (opened != descriptor) {
+            const bool moved = dup2(opened, descriptor) == descriptor;
+            close(opened);
+            if (!moved) return false;
+        }
+    }
+    return true;
+}
+
 int console_stdin_descriptor() {
     return fileno(stdin);
 }

@@ -74,6 +74,13 @@ BOOL WINAPI control_trampoline(DWORD control_type) {
 
 }  // namespace
 
+bool console_open_standard_descriptors() {
+    // Nothing to do here: the shutdown event and the console handles are system handles,
+    // never C runtime descriptors, so a missing standard stream cannot be taken over by
+    // them; a missing standard input fails the terminal check at start-up.
+    return true;
+}
+
 int console_stdin_descriptor() {
     return _fileno(stdin);
 }

@@ -228,6 +228,7 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
             }
             dup2(err_pipe[1], STDERR_FILENO);
         }
+        for (const int descriptor : options.closed_descriptors) close(descriptor);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -36,6 +36,7 @@ struct SessionOptions {
     bool ignore_sighup = false;        ///< the parent ignores SIGHUP, so the child inherits it
     bool stdout_to_dev_full = false;   ///< standard output cannot be written
     bool output_to_tty = false;        ///< standard output and error are the pty (shells)
+    std::vector<int> closed_descriptors;  ///< closed in the program, as by `>&- 2>&-`
     ProcessGroup group = GROUP_SESSION_LEADER;
 };
 

@@ -85,6 +85,33 @@ TEST(StartUp, InputFromAPipeOrDevNullIsRefused) {
     }
 }
 
+TEST(StartUp, ClosedStandardStreamsAreNotTakenOverByTheShutdownPipe) {
+    // Standard output and error closed: a refusal written to standard error must not land
+    // in the shutdown pipe and end the program as a Ctrl+C would.
+    Session session;
+    SessionOptions options;
+    options.closed_descriptors = {STDOUT_FILENO, STDERR_FILENO};
+    ASSERT_TRUE(start_session(&session, options));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "4800o\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "x\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "1\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
+    ASSERT_TRUE(wait_for_exit(&session));
+    EXPECT_EQ(exit_code(session), 0);
+    EXPECT_TRUE(terminal_unchanged(session));
+
+    // A closed standard input is no terminal.
+    Session closed_input;
+    options.closed_descriptors = {STDIN_FILENO};
+    ASSERT_TRUE(start_session(&closed_input, options));
+    ASSERT_TRUE(wait_for_exit(&closed_input));
+    EXPECT_EQ(exit_code(closed_input), 1);
+    EXPECT_EQ(closed_input.out_text, "");
+    EXPECT_EQ(closed_input.err_text, NOT_A_TERMINAL);
+}
+
 TEST(Output, UnwritableStandardOutputIsNoSuccess) {
     Session session;
     SessionOptions options;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/console.h"
+#include "process_exit.h"
 #include "utils.h"
 
 namespace {
@@ -56,7 +57,7 @@ StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_siz
     std::size_t length = 0;
     buffer[0] = '\0';
     // Whatever the program printed before this question must be visible above it.
-    std::fflush(stdout);
+    flush_standard_output();
     if (prompt != nullptr) console_write(prompt, std::strlen(prompt));
 
     ShutdownEvent* const event = g_hShutdownEvent.load();
@@ -322,7 +323,7 @@ StatusCode ask_search_mode(UserInputs* inputs) {
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
         std::fputs("Select search mode (1 or 2) [Enter=1]: ", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const StatusCode read = read_inline_answer(line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
@@ -414,7 +415,7 @@ StatusCode ask_intermediate_target(UserInputs* inputs) {
         if (shutdown_requested()) return STATUS_FAILURE;
         std::fputs("Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ",
                    stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const StatusCode read = read_inline_answer(line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
@@ -447,7 +448,7 @@ StatusCode confirm_high_target(const UserInputs* inputs) {
     std::printf("         and output (%.2f Hz). This implies significant oversampling then\n",
                 inputs->output_rate);
     std::fputs("         downsampling. While valid, this is less common.\n\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
     bool proceed = false;
     const StatusCode status = ask_dialog_confirmation(
         "Proceed with this intermediate target? (y/n) [Enter=n]: ", &proceed);

@@ -5,6 +5,7 @@
 #include "common.h"
 #include "input.h"
 #include "platform/console.h"
+#include "process_exit.h"
 #include "signal_handler.h"
 #include "single_resampler.h"
 #include "two_resamplers.h"
@@ -52,7 +53,7 @@ StatusCode run_conversion_loop() {
         }
 
         std::fputs("\n", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const bool another = get_confirmation(ANOTHER_CONVERSION_PROMPT);
         if (shutdown_requested()) return status == STATUS_SUCCESS ? STATUS_FAILURE : status;
         // A console that cannot be read gives no answer at all: the results so far stand,
@@ -105,6 +106,8 @@ int main() {
     std::fputs("Calculates Interpolation (L) and Decimation (M) values.\n", stdout);
     std::fputs("Uses Continued Fraction Expansion (CFE) and Factorization.\n", stdout);
     std::fputs("=====================================================\n\n", stdout);
+    // Standard output that cannot be written shows here, before any question is asked.
+    flush_standard_output();
 
     status = run_conversion_loop();
 
@@ -123,8 +126,8 @@ int main() {
         std::fputs("\nExiting program due to error or user request.\n", stdout);
     }
     // Results that never reached standard output (a full disk, a closed pipe) are no
-    // success, whatever the last status says.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) exit_code = 1;
+    // success, whatever the last status says: the program ends there with its message.
+    flush_standard_output();
 
     close_shutdown_event();
     return exit_code;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cfe_utils.h"
+#include "process_exit.h"
 #include "utils.h"
 
 namespace {
@@ -147,7 +148,7 @@ void print_single_resampler_result(double input_rate, double output_rate, long l
         }
         put("\n");
     }
-    std::fflush(stdout);
+    flush_standard_output();
 }
 
 StatusCode handle_one_resampler(const UserInputs* inputs) {
@@ -172,7 +173,7 @@ StatusCode handle_one_resampler(const UserInputs* inputs) {
     std::printf("Arbitrary Suggestion Threshold (relative error): %.1e\n",
                 ARBITRARY_SUGGESTION_THRESHOLD);
     std::printf("CFE searching with max denominator M <= %lld\n", MAX_LM_LIMIT);
-    std::fflush(stdout);
+    flush_standard_output();
 
     long long l = 0;
     long long m = 0;
@@ -183,7 +184,7 @@ StatusCode handle_one_resampler(const UserInputs* inputs) {
         print_single_resampler_result(input_rate, output_rate, l, m, achieved_output_rate);
     } else {
         put("\nCalculation failed. No results to display for single resampler.\n");
-        std::fflush(stdout);
+        flush_standard_output();
     }
     return status;
 }

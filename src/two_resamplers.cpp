@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "two_search.h"
+#include "process_exit.h"
 #include "utils.h"
 
 namespace {
@@ -313,7 +314,7 @@ void print_two_resamplers_result(const char* title, const UserInputs* inputs,
     }
     if (!result->found) {
         print_not_found(title, *inputs);
-        std::fflush(stdout);
+        flush_standard_output();
         return;
     }
 
@@ -425,7 +426,7 @@ void print_two_resamplers_result(const char* title, const UserInputs* inputs,
             }
         }
     }
-    std::fflush(stdout);
+    flush_standard_output();
 }
 
 // ---------------------------------------------------------------------------
@@ -466,11 +467,11 @@ StatusCode prompt_and_run_two_resamplers(const UserInputs* inputs) {
         max_lm >= 1 && max_lm <= SQUARE_ROOT_BOUND ? max_lm * max_lm : INT64_MAX_VALUE;
     std::printf("CFE searching with max overall denominator Q <= %lld\n", q);
     std::fputs("\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
 
     if (shutdown_requested()) return STATUS_FAILURE;
     std::fputs("Starting search calculation. Please wait...\n\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
 
     TwoStageResult result = make_empty_two_stage_result();
     int convergent_count = -1;
@@ -479,12 +480,12 @@ StatusCode prompt_and_run_two_resamplers(const UserInputs* inputs) {
 
     if (shutdown_requested()) {
         std::fputs("Search interrupted by user.\n", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         return STATUS_FAILURE;
     }
     if (status < STATUS_FAILURE) {
         std::printf("Search failed critically: %s\n", status_code_to_string(status));
-        std::fflush(stdout);
+        flush_standard_output();
         return status;
     }
     if (convergent_count >= 0) std::printf("%d CFE convergents processed...\n", convergent_count);
@@ -492,7 +493,7 @@ StatusCode prompt_and_run_two_resamplers(const UserInputs* inputs) {
         std::fputs("Checked factor pairs and possibly common factors (g/h)...\n", stdout);
     }
     std::fputs("Done searching!\n\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
 
     char title[100];
     std::snprintf(title, sizeof title, "%s Search Results:", mode_name);

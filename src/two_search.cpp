@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "process_exit.h"
 #include "utils.h"
 
 namespace {
@@ -34,14 +35,14 @@ void write_dots(std::uint64_t n) {
     while (n > 0 && !shutdown_requested()) {
         const std::size_t chunk = n < sizeof dots ? static_cast<std::size_t>(n) : sizeof dots;
         std::fwrite(dots, 1, chunk, stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         n -= chunk;
     }
 }
 
 void print_gh_header(CommonFactorProgress* progress) {
     std::fputs("Progress (checking g/h factors): ", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
     progress->header_printed = true;
     progress->last_flush = std::chrono::steady_clock::now();
 }
@@ -102,12 +103,12 @@ StatusCode search_passes(const UserInputs& inputs, long long max_lm, int search_
         if (minimal_sum) {
             if (i > 0 && !cfe_header) {
                 std::fputs("Progress (checking CFE convergents): ", stdout);
-                std::fflush(stdout);
+                flush_standard_output();
                 cfe_header = true;
             }
             if (cfe_header && i > 0 && i % CFE_DOT_STEP == 0) {
                 std::fputs(".", stdout);
-                std::fflush(stdout);
+                flush_standard_output();
                 ++cfe_dots;
             }
         }
@@ -164,7 +165,7 @@ StatusCode search_passes(const UserInputs& inputs, long long max_lm, int search_
     if (minimal_sum && !shutdown_requested() && convergents.count > 0 && cfe_header) {
         if (cfe_dots == 0) std::fputs(".", stdout);
         std::fputs("\n", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
     }
     convergents.release();
     if (shutdown_requested()) return STATUS_SUCCESS;  // the caller turns this into a failure
@@ -195,7 +196,7 @@ StatusCode search_passes(const UserInputs& inputs, long long max_lm, int search_
     if (!shutdown_requested() && gh_progress->header_printed) {
         if (gh_progress->iterations < GH_DOT_STEP) std::fputs(".", stdout);
         std::fputs("\n", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
     }
     return STATUS_SUCCESS;
 }
@@ -212,7 +213,7 @@ void progress_count_one(CommonFactorProgress* progress) {
     if (!progress->header_printed) print_gh_header(progress);
     if (progress->iterations % GH_DOT_STEP == 0) {
         std::fputs(".", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
     }
 }
 
@@ -247,7 +248,7 @@ StatusCode run_two_stage_search(const UserInputs* inputs, long long max_lm, int 
     if (inputs == nullptr || best == nullptr || convergent_count == nullptr) {
         return STATUS_INVALID_INPUT_ERROR;
     }
-    std::fflush(stdout);
+    flush_standard_output();
     *best = make_empty_two_stage_result();
     bool dual_match_found = false;
     *convergent_count = -1;

@@ -45,6 +45,9 @@ bool console_is_terminal(int descriptor);
 
 /// Makes the console input and output usable; false when either is missing.
 bool console_open_handles();
+/// Puts back the input mode that a read switched from, if a read holds raw mode now; for a
+/// program that must end in the middle of a read. Allocates nothing.
+void console_leave_raw_mode();
 /// Reads the current console input mode.
 bool console_get_input_mode(ConsoleMode* mode, unsigned long* error);
 /// Switches to raw input derived from `initial`: keys arrive one by one, unechoed,

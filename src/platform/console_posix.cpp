@@ -218,6 +218,13 @@ bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error
     return true;
 }
 
+void console_leave_raw_mode() {
+    const StopSignalBlock block;
+    if (g_raw_active == 0) return;
+    g_raw_active = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_initial_termios);
+}
+
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
     if (g_pending_start < g_pending_end) return CONSOLE_WAIT_INPUT;
     pollfd descriptors[2] = {

@@ -187,6 +187,9 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
         return testing::AssertionFailure() << "no pipe: " << std::strerror(errno);
     }
 
+    // Closed before fork, so the pipe has no reader from the program's first write on.
+    if (options.stdout_reader_gone) close_descriptor(&out_pipe[0]);
+
     // Everything the child needs is prepared before fork: after it only system calls run.
     std::vector<std::string> arguments = options.argv;
     if (arguments.empty()) arguments.push_back(program_path());
@@ -252,7 +255,7 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     close(err_pipe[1]);
     session->out = out_pipe[0];
     session->err = err_pipe[0];
-    set_flag(session->out, O_NONBLOCK, 0);
+    if (session->out >= 0) set_flag(session->out, O_NONBLOCK, 0);
     set_flag(session->err, O_NONBLOCK, 0);
     if (options.stdin_kind == STDIN_PIPE) {
         close(in_pipe[0]);

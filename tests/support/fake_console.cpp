@@ -223,6 +223,10 @@ bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error
     return true;
 }
 
+void console_leave_raw_mode() {
+    state().raw = false;
+}
+
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
     FakeState& s = state();
     if (fails(FAKE_OP_WAIT, error)) return s.wait_failure_result;

@@ -1,0 +1,34 @@
+#include "process_exit.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/console.h"
+
+void flush_standard_output() {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && std::ferror(stdout) == 0) return;
+    // A write that failed while the stream emptied its buffer by itself leaves only the
+    // error indicator behind; its reason is gone by now.
+    const int reason = flushed ? 0 : errno;
+    char message[160];
+    if (reason != 0) {
+        std::snprintf(message, sizeof message,
+                      "Error: cannot write the results to standard output (%s).\n",
+                      std::strerror(reason));
+    } else {
+        std::snprintf(message, sizeof message,
+                      "Error: cannot write the results to standard output.\n");
+    }
+    end_program_with_error(message);
+}
+
+void end_program_with_error(const char* message) {
+    std::fputs(message, stderr);
+    std::fflush(stderr);
+    console_leave_raw_mode();
+    std::_Exit(1);
+}

@@ -1,0 +1,15 @@
+// Failures the program cannot go on after: standard output that cannot be written. It
+// ends the program at once, with its own message on standard error, the terminal as it
+// was before the program, and exit code 1.
+#pragma once
+
+/// Flushes standard output. Every flush of standard output goes through here, so the
+/// first failure is seen at once: a failed flush, or an earlier write whose failure the
+/// stream has recorded. It is said once on standard error, for example
+/// "Error: cannot write the results to standard output (No space left on device).",
+/// and the program ends with exit code 1.
+void flush_standard_output();
+
+/// Writes `message` to standard error as it is, puts the terminal back and ends the
+/// program with exit code 1, without running destructors. Allocates nothing.
+[[noreturn]] void end_program_with_error(const char* message);

@@ -69,6 +69,7 @@ StatusCode run_conversion_loop() {
 
 int main() {
     StatusCode status = STATUS_SUCCESS;
+    install_out_of_memory_handler();
 
     // Started with a standard descriptor closed, the first descriptor the program opens
     // (the shutdown pipe) would take its place, and a refusal written to standard error

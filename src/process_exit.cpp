@@ -4,8 +4,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/console.h"
+
+namespace {
+
+constexpr const char* OUT_OF_MEMORY_TEXT = "Error: Out of memory. Exiting.\n";
+
+void on_allocation_failure() {
+    // Whatever was printed so far is kept; a failure of this flush changes nothing now.
+    std::fflush(stdout);
+    end_program_with_error(OUT_OF_MEMORY_TEXT);
+}
+
+}  // namespace
 
 void flush_standard_output() {
     errno = 0;
@@ -24,6 +37,10 @@ void flush_standard_output() {
                       "Error: cannot write the results to standard output.\n");
     }
     end_program_with_error(message);
+}
+
+void install_out_of_memory_handler() {
+    std::set_new_handler(on_allocation_failure);
 }
 
 void end_program_with_error(const char* message) {

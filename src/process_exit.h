@@ -1,6 +1,6 @@
-// Failures the program cannot go on after: standard output that cannot be written. It
-// ends the program at once, with its own message on standard error, the terminal as it
-// was before the program, and exit code 1.
+// Failures the program cannot go on after: standard output that cannot be written, and
+// memory that cannot be had. Each ends the program at once, with its own message on
+// standard error, the terminal as it was before the program, and exit code 1.
 #pragma once
 
 /// Flushes standard output. Every flush of standard output goes through here, so the
@@ -9,6 +9,12 @@
 /// "Error: cannot write the results to standard output (No space left on device).",
 /// and the program ends with exit code 1.
 void flush_standard_output();
+
+/// Makes every failed allocation end the program with "Error: Out of memory. Exiting."
+/// and exit code 1, instead of an exception that may itself need memory to be thrown
+/// (with no memory left for it, that ends in std::terminate). Also a nothrow new ends
+/// the program so.
+void install_out_of_memory_handler();
 
 /// Writes `message` to standard error as it is, puts the terminal back and ends the
 /// program with exit code 1, without running destructors. Allocates nothing.

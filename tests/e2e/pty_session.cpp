@@ -238,6 +238,10 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
         signal(SIGPIPE, SIG_DFL);
         if (options.ignore_sighup) signal(SIGHUP, SIG_IGN);
         if (options.group == GROUP_BACKGROUND) hand_foreground_away(terminal);
+        if (options.address_space_bytes != 0) {
+            const rlimit limit = {options.address_space_bytes, options.address_space_bytes};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         if (options.group == GROUP_JOB) {
             run_as_job(terminal, argv.data(), envp.data(), job_events[1], job_control[0]);
         }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "fake_console.h"
@@ -11,6 +12,15 @@
 namespace {
 
 // Each case runs in a child process of its own, since the program ends there.
+
+// The sanitizers' allocator reports a failed allocation itself and never returns.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLMERE_ALLOCATOR_REPLACED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLMERE_ALLOCATOR_REPLACED 1
+#endif
+#endif
 
 #ifndef _WIN32
 /// Points standard output at a device that refuses every write.
@@ -55,6 +65,25 @@ TEST(ProcessExitDeathTest, AWritableStandardOutputGoesOn) {
 }
 
 #endif  // _WIN32
+
+TEST(ProcessExitDeathTest, AFailedAllocationEndsWithTheProgramsMessage) {
+#ifdef QUILLMERE_ALLOCATOR_REPLACED
+    GTEST_SKIP() << "the sanitizer's allocator ends the program itself";
+#endif
+    // Both forms of new: neither may throw, nor end in std::terminate.
+    for (const bool nothrow : {false, true}) {
+        SCOPED_TRACE(nothrow ? "new (std::nothrow)" : "new");
+        EXPECT_EXIT(
+            {
+                install_out_of_memory_handler();
+                volatile std::size_t huge = static_cast<std::size_t>(-1) / 2;
+                char* block = nothrow ? new (std::nothrow) char[huge] : new char[huge];
+                delete[] block;
+                std::exit(0);
+            },
+            testing::ExitedWithCode(1), "^Error: Out of memory\\. Exiting\\.\n$");
+    }
+}
 
 TEST(ProcessExitTest, EndingInTheMiddleOfAReadPutsTheConsoleModeBack) {
     fake_console_reset();

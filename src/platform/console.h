@@ -32,6 +32,9 @@ struct ConsoleMode {
 /// Results of console_wait_for_input other than a failure.
 constexpr unsigned long CONSOLE_WAIT_INPUT = 0;
 constexpr unsigned long CONSOLE_WAIT_SHUTDOWN = 1;
+/// POSIX only: the read was stopped (Ctrl+Z) and has been continued (fg). The screen now
+/// shows what the shell wrote meanwhile, so the reader shows its line again.
+constexpr unsigned long CONSOLE_WAIT_RESUMED = 2;
 
 /// Makes sure the standard descriptors (input, output, error) are open, giving the null
 /// device to each one that is closed, so that nothing the program opens later takes
@@ -56,7 +59,8 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
 /// Puts a saved input mode back.
 bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error);
 /// Waits without a time-out until the console has input or the event is signalled.
-/// Returns CONSOLE_WAIT_INPUT, CONSOLE_WAIT_SHUTDOWN, or another value on failure.
+/// Returns CONSOLE_WAIT_INPUT, CONSOLE_WAIT_SHUTDOWN, CONSOLE_WAIT_RESUMED once after
+/// the read has been stopped and continued, or another value on failure.
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error);
 /// Reads the keys that are ready, at most `capacity`, without waiting further.
 bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,

@@ -48,6 +48,12 @@ KeyDecoder g_decoder{KEY_DECODER_GROUND};
 termios g_initial_termios;
 termios g_raw_termios;
 volatile sig_atomic_t g_raw_active = 0;
+/// Set by SIGCONT: tells the stop handler that the process really stopped and was
+/// continued (in an orphaned process group the stop is discarded and nothing continues).
+volatile sig_atomic_t g_continued = 0;
+/// A read was stopped and has been continued since the raw mode was set; the next wait
+/// reports it once.
+volatile sig_atomic_t g_read_resumed = 0;
 
 std::atomic<ControlHandler> g_control_handler{nullptr};
 
@@ -117,12 +123,21 @@ void on_terminal_stop(int) {
     sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     // Stops here until SIGCONT. In an orphaned process group (no job-control shell to
     // resume it) the system discards the stop and this returns at once.
+    g_continued = 0;
     raise(SIGTSTP);
     sigprocmask(SIG_BLOCK, &stop, nullptr);
     set_signal_action(SIGTSTP, on_terminal_stop, &no_signals);
 
-    if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
+    if (raw) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
+        if (g_continued != 0) g_read_resumed = 1;
+    }
     errno = saved_errno;
+}
+
+/// SIGCONT: the process goes on after a stop.
+void on_continue(int) {
+    g_continued = 1;
 }
 
 bool set_descriptor_flags(int descriptor) {
@@ -197,6 +212,7 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
 
     const StopSignalBlock block;
     g_decoder.state = KEY_DECODER_GROUND;
+    g_read_resumed = 0;
     g_initial_termios = *as_termios(initial);
     g_raw_termios = raw;
     // TCSANOW, not TCSAFLUSH: keys typed before this call must stay queued.
@@ -225,7 +241,16 @@ void console_leave_raw_mode() {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_initial_termios);
 }
 
+/// True once after a read was stopped and continued.
+bool take_read_resumed() {
+    if (g_read_resumed == 0) return false;
+    const StopSignalBlock block;
+    g_read_resumed = 0;
+    return true;
+}
+
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
+    if (take_read_resumed()) return CONSOLE_WAIT_RESUMED;
     if (g_pending_start < g_pending_end) return CONSOLE_WAIT_INPUT;
     pollfd descriptors[2] = {
         {STDIN_FILENO, POLLIN, 0},
@@ -242,6 +267,7 @@ unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error)
         }
         if (ready < 0 && errno == EINTR) {
             if (g_shutdown_requested.load() != 0) return CONSOLE_WAIT_SHUTDOWN;
+            if (take_read_resumed()) return CONSOLE_WAIT_RESUMED;
             continue;
         }
         *error = static_cast<unsigned long>(ready < 0 ? errno : 0);
@@ -352,10 +378,12 @@ bool console_install_control_handler(ControlHandler handler, unsigned long* erro
     struct sigaction stop_setting;
     installed = installed && sigaction(SIGTSTP, nullptr, &stop_setting) == 0;
     if (installed && stop_setting.sa_handler != SIG_IGN) {
-        installed = set_signal_action(SIGTSTP, on_terminal_stop, &no_signals);
+        installed = set_signal_action(SIGTSTP, on_terminal_stop, &no_signals) &&
+                    set_signal_action(SIGCONT, on_continue, &no_signals);
     }
     // Signals blocked by the parent would never reach the handler.
     sigaddset(&shutdown_signals, SIGTSTP);
+    sigaddset(&shutdown_signals, SIGCONT);
     installed = installed && sigprocmask(SIG_UNBLOCK, &shutdown_signals, nullptr) == 0;
     if (!installed) *error = static_cast<unsigned long>(errno);
     return installed;

@@ -13,7 +13,7 @@ struct ShutdownEvent {
 
 namespace {
 
-enum StepKind { STEP_KEYS, STEP_SHUTDOWN };
+enum StepKind { STEP_KEYS, STEP_SHUTDOWN, STEP_RESUME };
 
 struct Step {
     StepKind kind;
@@ -118,6 +118,10 @@ void fake_console_queue_typed(std::string_view text) {
 
 void fake_console_queue_shutdown() {
     state().script.push_back(Step{STEP_SHUTDOWN, {}, false});
+}
+
+void fake_console_queue_resume() {
+    state().script.push_back(Step{STEP_RESUME, {}, false});
 }
 
 void fake_console_queue_text_then_shutdown(std::string_view text) {
@@ -240,6 +244,10 @@ unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error)
         s.script.pop_front();
         request_shutdown(event);
         return CONSOLE_WAIT_SHUTDOWN;
+    }
+    if (s.script.front().kind == STEP_RESUME) {
+        s.script.pop_front();
+        return CONSOLE_WAIT_RESUMED;
     }
     return CONSOLE_WAIT_INPUT;
 }

@@ -140,6 +140,14 @@ void on_continue(int) {
     g_continued = 1;
 }
 
+/// True once after a read was stopped and continued.
+bool take_read_resumed() {
+    if (g_read_resumed == 0) return false;
+    const StopSignalBlock block;
+    g_read_resumed = 0;
+    return true;
+}
+
 bool set_descriptor_flags(int descriptor) {
     const int status_flags = fcntl(descriptor, F_GETFL);
     const int descriptor_flags = fcntl(descriptor, F_GETFD);
@@ -239,14 +247,6 @@ void console_leave_raw_mode() {
     if (g_raw_active == 0) return;
     g_raw_active = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &g_initial_termios);
-}
-
-/// True once after a read was stopped and continued.
-bool take_read_resumed() {
-    if (g_read_resumed == 0) return false;
-    const StopSignalBlock block;
-    g_read_resumed = 0;
-    return true;
 }
 
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {

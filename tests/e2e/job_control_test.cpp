@@ -86,39 +86,6 @@ TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndFgShowsTheLineAgain) {
     EXPECT_TRUE(terminal_unchanged(session));
 }
 
-TEST(JobControl, EveryStopOfOneReadShowsTheLineAgainAsItIsThen) {
-    // 441, Ctrl+Z, fg, Backspace, 1, Ctrl+Z, fg, 00 and Enter: 44100 is taken, and the
-    // line shown last before Enter says so.
-    Session session;
-    SessionOptions options;
-    options.group = GROUP_JOB;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "441"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "441"));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_job_stopped(&session));
-    continue_job(&session);
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, std::string(INPUT_PROMPT) + "441"));
-    ASSERT_TRUE(type_keys(&session, "\x7f" "1"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\b \b1"));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_job_stopped(&session));
-    EXPECT_TRUE(terminal_unchanged(session));
-    continue_job(&session);
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, std::string(INPUT_PROMPT) + "441"));
-    ASSERT_TRUE(type_keys(&session, "00\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "48000\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "1\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
-    ASSERT_TRUE(wait_for_exit(&session));
-    EXPECT_EQ(exit_code(session), 0);
-    EXPECT_NE(session.out_text.find("Input Rate = 44100.00 Hz"), std::string::npos);
-    const std::string prompt(INPUT_PROMPT);
-    EXPECT_EQ(show_bytes(first_answer_on_terminal(session)),
-              show_bytes("441\r\r\n" + prompt + "441\b \b1\r\r\n" + prompt + "44100\r\r\n"));
-    EXPECT_TRUE(terminal_unchanged(session));
-}
-
 TEST(JobControl, CtrlZDuringALongSearchDoesNotBreakIt) {
     Session session;
     SessionOptions options;

@@ -63,35 +63,15 @@ TEST(KeyDecoder, CrAndLfAreEnterAndEndTheBatch) {
     EXPECT_EQ(decoded.used, 3u);
 }
 
-TEST(KeyDecoder, ACrLfLineEndIsOneEnter) {
-    // Lines pasted from a file with CR LF ends: each read ends at a CR, and the LF that
-    // opens the next read belongs to that Enter.
-    KeyDecoder decoder{KEY_DECODER_GROUND};
-    Decoded decoded = decode(&decoder, "44100\r\n48000\r\n");
-    EXPECT_EQ(decoded.keys, "44100E");
-    EXPECT_EQ(decoded.used, 6u);
-    decoded = decode(&decoder, "\n48000\r\n");
-    EXPECT_EQ(decoded.keys, "48000E");
-    EXPECT_EQ(decoded.used, 7u);
-    decoded = decode(&decoder, "\n");
-    EXPECT_EQ(decoded.keys, "");
-    EXPECT_EQ(decoded.used, 1u);
-    EXPECT_FALSE(decoder.after_cr_enter);
-    // An empty line pasted as CR LF is one empty answer, not two.
-    decoded = decode(&decoder, "\r\n\r\n");
-    EXPECT_EQ(decoded.keys, "E");
-    decoded = decode(&decoder, "\n\r\n");
-    EXPECT_EQ(decoded.keys, "E");
-    decoded = decode(&decoder, "\n7");
-    EXPECT_EQ(decoded.keys, "7");
-}
-
-TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsSwallowed) {
+TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsPartOfThatEnter) {
     struct Case {
         std::vector<std::string_view> batches;
         std::string_view keys;
     };
     for (const Case& c : {
+             Case{{"1\r\n2\r\n"}, "1E2E"},        // CR LF line ends
+             Case{{"\r\n\r\n"}, "EE"},            // two empty lines, not four
+             Case{{"1\r", "\n2\r", "\n"}, "1E2E"},  // each LF opens the next batch
              Case{{"\n"}, "E"},                  // a lone LF is Enter
              Case{{"\n", "\n"}, "EE"},            // so is each of two
              Case{{"\n", "\r", "\n"}, "EE"},      // LF CR LF: the CR pairs with the last LF

@@ -1,4 +1,4 @@
-#include "process_exit.h"
+#include "interactive/process_exit.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "interactive/line_checks.h"
 #include "interactive/line_reader.h"
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/prompts.h"
 #include "interactive/shutdown.h"
 
@@ -51,7 +52,7 @@ StatusCode ask_search_mode(UserInputs* inputs) {
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
         std::fputs("Select search mode (1 or 2) [Enter=1]: ", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const StatusCode read = read_inline_answer(line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
@@ -143,7 +144,7 @@ StatusCode ask_intermediate_target(UserInputs* inputs) {
         if (shutdown_requested()) return STATUS_FAILURE;
         std::fputs("Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ",
                    stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const StatusCode read = read_inline_answer(line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
@@ -176,7 +177,7 @@ StatusCode confirm_high_target(const UserInputs* inputs) {
     std::printf("         and output (%.2f Hz). This implies significant oversampling then\n",
                 inputs->output_rate);
     std::fputs("         downsampling. While valid, this is less common.\n\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
     bool proceed = false;
     const StatusCode status = ask_dialog_confirmation(
         "Proceed with this intermediate target? (y/n) [Enter=n]: ", &proceed);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/shutdown.h"
 #include "platform/console.h"
 
@@ -43,7 +44,7 @@ StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_siz
     std::size_t length = 0;
     buffer[0] = '\0';
     // Whatever the program printed before this question must be visible above it.
-    std::fflush(stdout);
+    flush_standard_output();
     if (prompt != nullptr) console_write(prompt, std::strlen(prompt));
 
     ShutdownEvent* const event = g_hShutdownEvent.load();
@@ -56,6 +57,15 @@ StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_siz
         const unsigned long waited = console_wait_for_input(event, &error);
         if (shutdown_requested()) return STATUS_FAILURE;
         if (waited == CONSOLE_WAIT_SHUTDOWN) return STATUS_FAILURE;
+        if (waited == CONSOLE_WAIT_RESUMED) {
+            // Back from a stop (Ctrl+Z, then fg): the shell has written to the screen in
+            // the meantime, so the prompt and what was typed so far are shown again on a
+            // line of their own; what the user sees is what will be taken.
+            write_console("\r\n");
+            if (prompt != nullptr) console_write(prompt, std::strlen(prompt));
+            console_write(buffer, length);
+            continue;
+        }
         if (waited != CONSOLE_WAIT_INPUT) {
             print_stderr(
                 "WaitForMultipleObjects failed or returned unexpected value (%lu, Error %lu).",

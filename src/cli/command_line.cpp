@@ -386,12 +386,25 @@ std::vector<std::string> arguments_of(int argc, char** argv) {
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
+    const bool output_open = standard_output_open();
+    // Closed standard descriptors get the null device, so that nothing opened later (the
+    // stop pipe, a batch file) takes their place and receives the records.
+    if (!console_open_standard_descriptors()) {
+        std::fprintf(stderr, "%s: cannot open the null device for a closed standard stream\n",
+                     PROGRAM);
+        return EXIT_SOME_FAILED;
+    }
     const auto parsed = parse_command_line(arguments_of(argc, argv));
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         report_usage_error(*error);
         return EXIT_USAGE;
     }
     const CommandLine& command = std::get<CommandLine>(parsed);
+    if (!output_open) {
+        errno = EBADF;
+        report_output_failure();
+        return EXIT_SOME_FAILED;
+    }
     if (!install_stop_signals()) {
         std::fprintf(stderr, "%s: cannot install the signal handlers: %s\n", PROGRAM,
                      std::strerror(errno));

@@ -14,6 +14,10 @@ extern std::atomic<bool> g_stop_requested;
 /// The number of the signal that asked to stop (SIGINT, SIGTERM); 0 before one arrives.
 extern std::atomic<int> g_stop_signal;
 
+/// Whether standard output was open when the program started. To be called before
+/// anything is opened.
+bool standard_output_open();
+
 /// Installs the stop handlers and ignores SIGPIPE; false when a handler cannot be set.
 bool install_stop_signals();
 

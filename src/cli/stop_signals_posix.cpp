@@ -37,6 +37,10 @@ void on_stop_signal(int signal_number) {
 
 }  // namespace
 
+bool standard_output_open() {
+    return fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF;
+}
+
 bool install_stop_signals() {
     if (pipe(g_stop_pipe) != 0) return false;
     for (const int end : g_stop_pipe) {

@@ -25,6 +25,10 @@ void on_stop_signal(int signal_number) {
 
 }  // namespace
 
+bool standard_output_open() {
+    return _get_osfhandle(_fileno(stdout)) >= 0;
+}
+
 bool install_stop_signals() {
     return std::signal(SIGINT, on_stop_signal) != SIG_ERR &&
            std::signal(SIGBREAK, on_stop_signal) != SIG_ERR &&

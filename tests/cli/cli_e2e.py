@@ -438,6 +438,22 @@ class Faults(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertEqual(err, "quillmere: cannot write to standard output: No space left on device\n")
 
+    def test_closed_standard_output(self):
+        result = subprocess.run([PROGRAM, "-f", "json", "44100", "48000"], stdin=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, close_fds=True, timeout=RUN_LIMIT_S,
+                                preexec_fn=lambda: os.close(1))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(),
+                         "quillmere: cannot write to standard output: Bad file descriptor\n")
+
+    def test_closed_standard_input_and_output_do_not_take_the_batch_file(self):
+        requests = batch_file("44100 48000\n")
+        result = subprocess.run([PROGRAM, "-f", "json", "-b", requests], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=RUN_LIMIT_S,
+                                preexec_fn=lambda: os.close(0))
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(json_lines(result.stdout.decode())[0]["status"], "match")
+
     def test_closed_pipe(self):
         read_end, write_end = os.pipe()
         os.close(read_end)

@@ -1,5 +1,15 @@
 #include "cli/arguments.h"
 
+// Before CLI11: its headers define validator objects whose construction allocates as the
+// program starts, before main. Memory that runs out there must end the program with its
+// own message as anywhere else, so the handler is installed first (the objects of one
+// file are constructed in the order they are defined).
+#include "interactive/process_exit.h"
+
+namespace {
+[[maybe_unused]] const bool g_out_of_memory_handler_first = (install_out_of_memory_handler(), true);
+}  // namespace
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>

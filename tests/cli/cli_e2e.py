@@ -2,7 +2,7 @@
 """End-to-end tests of the command-line mode: the real program, standard output and
 standard error captured apart, JSON read back with json, CSV with csv.
 
-Usage: cli_e2e.py --exe PROGRAM [unittest arguments, e.g. Formats]
+Usage: cli_e2e.py --exe PROGRAM [--sanitized] [unittest arguments, e.g. Formats]
 """
 
 import csv
@@ -17,6 +17,8 @@ import time
 import unittest
 
 PROGRAM = None
+# A sanitized program cannot run under an address-space limit.
+SANITIZED = False
 HERE = os.path.dirname(os.path.abspath(__file__))
 GOLDEN = os.path.join(HERE, "golden")
 TRANSCRIPTS = os.path.join(HERE, "..", "e2e", "transcripts")
@@ -454,6 +456,37 @@ class Faults(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(json_lines(result.stdout.decode())[0]["status"], "match")
 
+    def test_short_of_memory_ends_with_the_programs_message(self):
+        """Under address-space limits from where the loader gives up to where a batch runs,
+        every start ends with the program's own message or its answer, never in a crash."""
+        if SANITIZED:
+            self.skipTest("a sanitized program cannot run under an address-space limit")
+        import resource
+        requests = batch_file("44100 48000 -s 2\n" * 3)
+        step = 16 * 1024
+        answered = False
+        outcomes = set()
+        for limit in range(2 * 1024 * 1024, 64 * 1024 * 1024, step):
+            def limit_memory(limit=limit):
+                resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+            result = subprocess.run([PROGRAM, "-f", "json", "-b", requests],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, preexec_fn=limit_memory,
+                                    timeout=RUN_LIMIT_S)
+            err = result.stderr.decode(errors="replace")
+            if result.returncode == 127 and not result.stdout:
+                outcomes.add("loader")  # the program never ran
+            elif result.returncode == 1 and err == "Error: Out of memory. Exiting.\n":
+                outcomes.add("out of memory")
+            elif result.returncode == 0 and len(json_lines(result.stdout.decode())) == 3:
+                answered = True
+                break
+            else:
+                self.fail(f"limit {limit // 1024} KiB: exit status {result.returncode}, "
+                          f"standard error {err!r}")
+        self.assertTrue(answered)
+        self.assertIn("out of memory", outcomes)
+
     def test_closed_pipe(self):
         read_end, write_end = os.pipe()
         os.close(read_end)
@@ -525,12 +558,16 @@ class Faults(unittest.TestCase):
 
 
 def main():
-    global PROGRAM
+    global PROGRAM, SANITIZED
     args = sys.argv[1:]
     if len(args) < 2 or args[0] != "--exe":
         sys.exit(__doc__)
     PROGRAM = args[1]
-    unittest.main(argv=[sys.argv[0], *args[2:]], verbosity=2)
+    args = args[2:]
+    if args and args[0] == "--sanitized":
+        SANITIZED = True
+        args = args[1:]
+    unittest.main(argv=[sys.argv[0], *args], verbosity=2)
 
 
 if __name__ == "__main__":

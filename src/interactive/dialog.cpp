@@ -14,10 +14,15 @@
 
 namespace {
 
+/// The two questions the dialog prints on standard output itself.
+constexpr const char* SEARCH_MODE_QUESTION = "Select search mode (1 or 2) [Enter=1]: ";
+constexpr const char* TARGET_QUESTION =
+    "Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ";
+
 /// Reads the answer to a question the dialog printed itself; STATUS_SUCCESS with a
 /// line, STATUS_INVALID_INPUT_ERROR when the question must be asked again.
-StatusCode read_inline_answer(char* line, std::size_t size) {
-    const StatusCode read = read_line_windows_raw(nullptr, line, size);
+StatusCode read_inline_answer(const char* question, char* line, std::size_t size) {
+    const StatusCode read = read_line_windows_raw(nullptr, line, size, question);
     if (shutdown_requested() || read == STATUS_FAILURE) return STATUS_FAILURE;
     if (read == STATUS_CALCULATION_ERROR) return STATUS_CALCULATION_ERROR;
     if (read != STATUS_SUCCESS) return STATUS_INVALID_INPUT_ERROR;
@@ -51,9 +56,9 @@ StatusCode ask_search_mode(UserInputs* inputs) {
     std::string refusal;
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
-        std::fputs("Select search mode (1 or 2) [Enter=1]: ", stdout);
+        std::fputs(SEARCH_MODE_QUESTION, stdout);
         flush_standard_output();
-        const StatusCode read = read_inline_answer(line, sizeof line);
+        const StatusCode read = read_inline_answer(SEARCH_MODE_QUESTION, line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
 
@@ -142,10 +147,9 @@ StatusCode ask_intermediate_target(UserInputs* inputs) {
     std::string refusal;
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
-        std::fputs("Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ",
-                   stdout);
+        std::fputs(TARGET_QUESTION, stdout);
         flush_standard_output();
-        const StatusCode read = read_inline_answer(line, sizeof line);
+        const StatusCode read = read_inline_answer(TARGET_QUESTION, line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
 

@@ -86,6 +86,30 @@ TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndFgShowsTheLineAgain) {
     EXPECT_TRUE(terminal_unchanged(session));
 }
 
+TEST(JobControl, CtrlZAtAQuestionOnStandardOutputShowsThatQuestionAgain) {
+    // The search mode question goes to standard output, not through the reader; after fg
+    // the terminal still gets it in front of the answer typed so far.
+    Session session;
+    SessionOptions options;
+    options.group = GROUP_JOB;
+    ASSERT_TRUE(start_session(&session, options));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "2\r"));
+    ASSERT_TRUE(answer(&session, STREAM_OUT, MODE_PROMPT, "2"));
+    // The echo of the stage answer, then the program's own echo of this one: the key was
+    // read before the stop (a stop discards keys still queued).
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "2\r\r\n2"));
+    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_job_stopped(&session));
+    continue_job(&session);
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\r\n" + std::string(MODE_PROMPT) + "2"));
+    ASSERT_TRUE(write_keys(&session, "\x03"));
+    ASSERT_TRUE(wait_for_exit(&session));
+    EXPECT_EQ(exit_code(session), 1);
+    EXPECT_TRUE(terminal_unchanged(session));
+}
+
 TEST(JobControl, CtrlZDuringALongSearchDoesNotBreakIt) {
     Session session;
     SessionOptions options;

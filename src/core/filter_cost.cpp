@@ -189,22 +189,27 @@ Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t cou
                       const FilterSpec& spec, Price* price) {
     Design design;
     double macs = 0.0;
+    double grain = 0.0;
     std::int64_t coefficients = 0;
     const WalkEnd end = walk_cascade(input_rate_hz, stages, count, spec, &design,
-                                     [&](std::size_t, double, double, const StageFigures* f) {
+                                     [&](std::size_t i, double, double out, const StageFigures* f) {
                                          if (f == nullptr) return;
                                          macs += f->macs_per_second;
                                          coefficients += f->taps;
+                                         grain += out / static_cast<double>(stages[i].l);
                                      });
     if (end.refusal == Refusal::none) {
         price->macs_per_second = macs;
         price->coefficients = coefficients;
+        price->macs_grain = grain;
     }
     return end.refusal;
 }
 
-bool macs_tied(double a, double b) {
-    return std::fabs(a - b) <= macs_tie_tolerance * std::max(a, b);
+bool macs_tied(const Price& a, const Price& b) {
+    return std::fabs(a.macs_per_second - b.macs_per_second) <=
+           macs_tie_tolerance * std::max(a.macs_per_second, b.macs_per_second) +
+               2.0 * std::max(a.macs_grain, b.macs_grain);
 }
 
 std::string format_number(double value) {

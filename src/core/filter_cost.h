@@ -14,8 +14,8 @@ namespace quillmere::cost_model {
 /// Largest tap count the model gives (2^53, exact in double); a longer filter is refused.
 inline constexpr double max_taps = 9007199254740992.0;
 
-/// Two MAC/s totals whose difference is at most this fraction of the larger are tied (see
-/// macs_tied).
+/// Two MAC/s totals are tied when they differ by at most this fraction of the larger plus
+/// what rounding the lengths to whole taps can account for (see macs_tied).
 inline constexpr double macs_tie_tolerance = 1e-3;
 
 /// Why a cascade cannot be priced.
@@ -109,6 +109,9 @@ double rate_after(double input_rate_hz, const Stage* stages, std::size_t count);
 struct Price {
     double macs_per_second = 0.0;
     std::int64_t coefficients = 0;
+    /// What one tap more in every phase of every filtered stage would add: the sum of
+    /// output rate / L over those stages, in MAC/s.
+    double macs_grain = 0.0;
 };
 
 /// Prices a cascade exactly as estimate_cost does (same figures, bit for bit), without
@@ -116,11 +119,14 @@ struct Price {
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
                       const FilterSpec& spec, Price* price);
 
-/// Whether two MAC/s totals count as equal: they differ by at most macs_tie_tolerance of
-/// the larger. The tap count of a stage is rounded up to a whole tap, which moves its
-/// MAC/s by up to 1/taps of it, and Kaiser's formula itself is an estimate of about that
-/// accuracy; a smaller difference says nothing about which filter is cheaper.
-bool macs_tied(double a, double b);
+/// Whether two prices count as equal: their MAC/s differ by at most macs_tie_tolerance of
+/// the larger plus twice the larger grain. Kaiser's length, D x rate / transition + 1
+/// rounded up, is one to two taps longer than its continuous part, which is the same for
+/// cascades through the same intermediate rate; spread over L phases that is one to two
+/// taps per phase, so a cascade with more phases can look cheaper by up to two grains of
+/// the other without being any better. A smaller difference says nothing about which
+/// filters are cheaper, and the one with fewer coefficients is preferred.
+bool macs_tied(const Price& a, const Price& b);
 
 /// The field (as RequestCheck names it) and a one-sentence message for a refusal.
 struct RefusalText {

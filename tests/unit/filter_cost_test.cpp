@@ -325,19 +325,21 @@ TEST(FilterCostRefusals, FilterRequestOfAMinCostSearch) {
     EXPECT_EQ(check_filter_request(request).status, Status::ok);
 }
 
-TEST(FilterCostTies, AThousandthPlusTwoTapsPerPhase) {
+TEST(FilterCostTies, OnePercentPlusTwoTapsPerPhase) {
     using quillmere::cost_model::macs_tied;
     using quillmere::cost_model::Price;
     const auto price = [](double macs, double grain) { return Price{macs, 0, grain}; };
     EXPECT_TRUE(macs_tied(price(1e7, 0), price(1e7, 0)));
     EXPECT_TRUE(macs_tied(price(1e7, 0), price(1e7 * (1 + 1e-4), 0)));  // a rounding apart
     EXPECT_TRUE(macs_tied(price(1e7 * (1 + 1e-4), 0), price(1e7, 0)));
-    EXPECT_FALSE(macs_tied(price(1e7, 0), price(1.01e7, 0)));
-    EXPECT_FALSE(macs_tied(price(1000.0, 0), price(1001.5, 0)));
-    // Two taps per phase of either cascade: 2 x 24000 MAC/s on top of the thousandth.
-    EXPECT_TRUE(macs_tied(price(4.4e6, 24000), price(4.4e6 - 52000, 1818)));
-    EXPECT_TRUE(macs_tied(price(4.4e6 - 52000, 1818), price(4.4e6, 24000)));
-    EXPECT_FALSE(macs_tied(price(4.4e6, 24000), price(4.4e6 - 53000, 1818)));
+    EXPECT_TRUE(macs_tied(price(1e7, 0), price(1.009e7, 0)));
+    EXPECT_FALSE(macs_tied(price(1e7, 0), price(1.02e7, 0)));
+    EXPECT_FALSE(macs_tied(price(1000.0, 0), price(1011.0, 0)));
+    // Two taps per phase of the cascade with the larger grain: 2 x 24000 MAC/s on top of
+    // the 1 % (44000 MAC/s).
+    EXPECT_TRUE(macs_tied(price(4.4e6, 24000), price(4.4e6 - 91000, 1818)));
+    EXPECT_TRUE(macs_tied(price(4.4e6 - 91000, 1818), price(4.4e6, 24000)));
+    EXPECT_FALSE(macs_tied(price(4.4e6, 24000), price(4.4e6 - 93000, 1818)));
     EXPECT_TRUE(macs_tied(price(0.0, 0), price(0.0, 0)));
     EXPECT_FALSE(macs_tied(price(0.0, 0), price(1.0, 0)));
 }

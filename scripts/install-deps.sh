@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
+  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)

@@ -1,6 +1,6 @@
 // The filter cost model: each stage is a Kaiser-windowed lowpass at its upsampled rate,
 // run as a polyphase filter; see the README's section on the cost model.
-#include "filter_cost.h"
+#include "core/filter_cost.h"
 
 #include <algorithm>
 #include <charconv>

@@ -4,7 +4,7 @@
 // passband edge and the stage's stopband edge), its response is measured, the whole
 // cascade is run as polyphase filters on test tones, and a filter of 90 % of the estimated
 // length is shown to miss the specification.
-#include "filter_cost.h"
+#include "core/filter_cost.h"
 
 #include <gtest/gtest.h>
 

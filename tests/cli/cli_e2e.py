@@ -282,6 +282,11 @@ class Cost(unittest.TestCase):
             for field in ("taps", "kaiser_beta", "taps_per_output_sample", "macs_per_second",
                           "transition_hz"):
                 self.assertIn(field, stage)
+            if not stage["filtered"]:
+                # L = M = 1 passes the signal through: no filter, no cost.
+                self.assertEqual((factors["l"], factors["m"]), (1, 1))
+                self.assertEqual((stage["taps"], stage["macs_per_second"]), (0, 0.0))
+                continue
             self.assertGreater(stage["taps"], 0)
             self.assertAlmostEqual(stage["taps_per_output_sample"], stage["taps"] / factors["l"])
             self.assertAlmostEqual(stage["macs_per_second"] / 1e6,
@@ -346,6 +351,10 @@ class Cost(unittest.TestCase):
         _, out, _ = run("-f", "json", "-s", "2", "-l", "1000", "--cost", "44100", "48000")
         accurate = json_lines(out)[0]["cost"]["total_macs_per_second"]
         self.assertLessEqual(record["cost"]["total_macs_per_second"], accurate * 1.01)
+        # In text, a pass-through stage says so.
+        status, out, _ = run("-s", "2", "-m", "min-cost", "-l", "1000", "--cost", "44100", "48000")
+        self.assertEqual(status, 0)
+        self.assertIn("Minimum Cost Search Results: ", out)
 
 
 GOOD_AND_BAD = (

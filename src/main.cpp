@@ -16,8 +16,7 @@ int main(int argc, char** argv) {
     // (the shutdown pipe) would take its place, and a refusal written to standard error
     // would land there: the null device fills the gap first.
     if (!console_open_standard_descriptors()) {
-        std::fputs("Error: Could not open the null device for a closed standard stream.\n",
-                   stderr);
+        std::fputs("Error: Could not open the null device for a closed standard stream.\n", stderr);
         return 1;
     }
     return run_interactive();

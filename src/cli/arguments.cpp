@@ -44,9 +44,8 @@ constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
-constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,     LIMIT,       TARGET, PRIORITY,
-                                         PASSBAND, STOPBAND, ATTENUATION, RIPPLE, FORMAT,
-                                         BATCH};
+constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
+                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH};
 
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
@@ -97,7 +96,8 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
         const std::string what = error.what();
         for (const ValueOption& option : VALUE_OPTIONS) {
             const std::string name = option.long_name;
-            if (what.rfind(name + ":", 0) == 0 || what.find(" " + name + ":") != std::string::npos) {
+            if (what.rfind(name + ":", 0) == 0 ||
+                what.find(" " + name + ":") != std::string::npos) {
                 return UsageError{"option '" + name + "' needs a value: " + option.accepted};
             }
         }
@@ -297,9 +297,7 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
                                                           const OptionLayer* defaults) {
     const OptionLayer none;
     const OptionLayer& base = defaults != nullptr ? *defaults : none;
-    const auto pick = [](const auto& upper, const auto& lower) {
-        return upper ? upper : lower;
-    };
+    const auto pick = [](const auto& upper, const auto& lower) { return upper ? upper : lower; };
 
     ResolvedRequest request;
     request.stages = top.stages.value_or(base.stages.value_or(1));
@@ -347,9 +345,8 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
             return UsageError{"option '--priority' needs --target"};
         }
         if (target) {
-            two.intermediate_target =
-                IntermediateTarget{*target, pick(top.priority, base.priority)
-                                                .value_or(Priority::balanced)};
+            two.intermediate_target = IntermediateTarget{
+                *target, pick(top.priority, base.priority).value_or(Priority::balanced)};
         }
         two.filter = filter;
         min_cost = two.mode == SearchMode::min_cost;
@@ -368,9 +365,10 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
         const double stopband = filter.stopband_hz.value_or(lower / 2.0);
         const double passband = filter.passband_hz.value_or(0.9 * lower / 2.0);
         if (filter.stopband_hz && stopband > lower / 2.0) {
-            return UsageError{"invalid value for --stopband: it may not exceed half the lower "
-                              "of the two rates (" +
-                              hz_text(lower / 2.0) + " Hz)"};
+            return UsageError{
+                "invalid value for --stopband: it may not exceed half the lower "
+                "of the two rates (" +
+                hz_text(lower / 2.0) + " Hz)"};
         }
         if (!(passband < stopband)) {
             return UsageError{"invalid value for --passband: it must be below the stopband edge (" +

@@ -48,8 +48,7 @@ void report_usage_error(const UsageError& error) {
 /// only when standard error is a terminal; removed again when the search ends.
 class ProgressLine final : public SearchObserver {
 public:
-    explicit ProgressLine(bool enabled)
-        : enabled_(enabled), start_(Clock::now()), last_(start_) {}
+    explicit ProgressLine(bool enabled) : enabled_(enabled), start_(Clock::now()), last_(start_) {}
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
     ~ProgressLine() override { clear(); }
@@ -411,8 +410,8 @@ int run_command_line(int argc, char** argv) {
         return EXIT_SOME_FAILED;
     }
     if (command.help || command.version) {
-        const std::string text = command.help ? std::string(HELP_TEXT)
-                                              : std::string(PROGRAM) + " " + version() + "\n";
+        const std::string text =
+            command.help ? std::string(HELP_TEXT) : std::string(PROGRAM) + " " + version() + "\n";
         if (!write_output(text)) {
             report_output_failure();
             return EXIT_SOME_FAILED;

@@ -19,8 +19,8 @@ constexpr std::array COLUMNS = {
     // The result
     "l1", "m1", "complexity1", "l2", "m2", "complexity2", "ratio", "intermediate_rate_hz",
     "achieved_output_rate_hz", "output_difference_hz", "output_relative_error", "output_ppm",
-    "intermediate_difference_hz", "intermediate_relative_error", "intermediate_ppm",
-    "overall_sum", "overall_complexity", "advice", "convergents", "common_factor_iterations",
+    "intermediate_difference_hz", "intermediate_relative_error", "intermediate_ppm", "overall_sum",
+    "overall_complexity", "advice", "convergents", "common_factor_iterations",
     // The cost (with --cost)
     "passband_hz", "stopband_hz", "attenuation_db", "ripple_db", "taps1", "kaiser_beta1",
     "taps_per_output_sample1", "macs_per_second1", "transition_hz1", "taps2", "kaiser_beta2",

@@ -147,9 +147,8 @@ std::string format_json(const Record& record) {
             overall_complexity = result.stage.complexity;
             advice = advice_json(result.advice);
         }
-        search = json{{"convergents", result.convergent_count >= 0
-                                          ? json(result.convergent_count)
-                                          : json(nullptr)},
+        search = json{{"convergents", result.convergent_count >= 0 ? json(result.convergent_count)
+                                                                   : json(nullptr)},
                       {"common_factor_iterations", nullptr}};
     } else if (record.two && record.request) {
         const TwoStageResult& result = *record.two;
@@ -162,16 +161,16 @@ std::string format_json(const Record& record) {
             intermediate_rate = number(result.intermediate_rate_hz);
             output_rate = number(result.output_rate_hz);
             output_error = error_json(result.output_error);
-            if (result.intermediate_error) intermediate_error = error_json(*result.intermediate_error);
+            if (result.intermediate_error)
+                intermediate_error = error_json(*result.intermediate_error);
             overall_sum = result.overall_sum;
             overall_complexity = result.overall_complexity;
             advice = advice_json(result.advice);
         } else if (result.status == Status::not_found) {
             advice = advice_json(result.advice);
         }
-        search = json{{"convergents", result.convergent_count >= 0
-                                          ? json(result.convergent_count)
-                                          : json(nullptr)},
+        search = json{{"convergents", result.convergent_count >= 0 ? json(result.convergent_count)
+                                                                   : json(nullptr)},
                       {"common_factor_iterations", result.common_factor_iterations}};
     }
     out["stages"] = std::move(stages);

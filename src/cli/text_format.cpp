@@ -12,8 +12,7 @@ namespace {
 
 /// The warnings the dialog gives as questions, as one line of advice each: on the
 /// command line the value was the user's choice and nothing is asked.
-void write_question_advice(TextSink& sink, const TwoStageRequest& request,
-                           const Advice& advice) {
+void write_question_advice(TextSink& sink, const TwoStageRequest& request, const Advice& advice) {
     if (advice.large_limit) {
         sink.print("Advice: Maximum L/M per stage = %" PRId64
                    " is large; resamplers using large L/M values are more complex and "
@@ -21,15 +20,14 @@ void write_question_advice(TextSink& sink, const TwoStageRequest& request,
                    request.max_factor);
     }
     if (advice.high_intermediate_target && request.intermediate_target) {
-        sink.print("Advice: Target intermediate rate (%.2f Hz) is higher than both input "
-                   "(%.2f Hz) and output (%.2f Hz): oversampling then downsampling.\n",
-                   request.intermediate_target->rate_hz, request.input_rate_hz,
-                   request.output_rate_hz);
+        sink.print(
+            "Advice: Target intermediate rate (%.2f Hz) is higher than both input "
+            "(%.2f Hz) and output (%.2f Hz): oversampling then downsampling.\n",
+            request.intermediate_target->rate_hz, request.input_rate_hz, request.output_rate_hz);
     }
 }
 
-void write_stage_cost(TextSink& sink, const char* name, const Stage& stage,
-                      const StageCost& cost) {
+void write_stage_cost(TextSink& sink, const char* name, const Stage& stage, const StageCost& cost) {
     sink.print("  %s (%" PRId64 "/%" PRId64 "): ", name, stage.l, stage.m);
     if (!cost.filtered) {
         sink.write("passes the signal through, no filter\n");
@@ -67,8 +65,8 @@ void write_cost(TextSink& sink, const Record& record) {
         const CostEstimate& single_cost = *record.single_stage_cost;
         sink.print("  One stage of the same ratio (%" PRId64 "/%" PRId64 "): ", single.l, single.m);
         if (single_cost.status == Status::ok) {
-            sink.print("%.0f MAC/s, %" PRId64 " coefficients\n",
-                       single_cost.total_macs_per_second, single_cost.total_coefficients);
+            sink.print("%.0f MAC/s, %" PRId64 " coefficients\n", single_cost.total_macs_per_second,
+                       single_cost.total_coefficients);
         } else {
             sink.print("not estimated: %s\n", single_cost.message.c_str());
         }

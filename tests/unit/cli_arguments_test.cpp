@@ -65,10 +65,10 @@ TEST(CliValues, RatesAcceptWhatTheDialogAcceptsPlusSuffixes) {
     EXPECT_EQ(parse_rate("1.000000001G"), 1000000001.0);
     EXPECT_EQ(parse_rate("4.41e1k"), 44100.0);
     EXPECT_EQ(parse_rate("10000G"), 1e13);
-    for (const char* refused : {"", " ", "0.999", "1.0000001e13", "0", "-0", "-5", "inf", "nan",
-                                "-inf", "1e999", "+", ".", "48000 Hz", "48000Hz", "44.1 k",
-                                "k", "44.1kk", "0x10k", "1e", "1ek", "44.1K", "10001G",
-                                "infk"}) {
+    for (const char* refused : {"",      " ",        "0.999",   "1.0000001e13", "0",      "-0",
+                                "-5",    "inf",      "nan",     "-inf",         "1e999",  "+",
+                                ".",     "48000 Hz", "48000Hz", "44.1 k",       "k",      "44.1kk",
+                                "0x10k", "1e",       "1ek",     "44.1K",        "10001G", "infk"}) {
         EXPECT_FALSE(parse_rate(refused).has_value()) << "'" << refused << "'";
     }
 }
@@ -77,8 +77,8 @@ TEST(CliValues, LimitsAndDecibels) {
     EXPECT_EQ(parse_limit("1"), 1);
     EXPECT_EQ(parse_limit("65535"), 65535);
     EXPECT_EQ(parse_limit("+200"), 200);
-    for (const char* refused : {"0", "65536", "-1", "1.5", "", "1e3", "0x10", "99999999999999999999",
-                                "18446744073709551617"}) {
+    for (const char* refused : {"0", "65536", "-1", "1.5", "", "1e3", "0x10",
+                                "99999999999999999999", "18446744073709551617"}) {
         EXPECT_FALSE(parse_limit(refused).has_value()) << "'" << refused << "'";
     }
     EXPECT_EQ(parse_decibels("100"), 100.0);
@@ -132,7 +132,8 @@ TEST(CliArguments, DefaultsAndModes) {
 }
 
 TEST(CliArguments, RefusalsNameTheArgumentAndWhatIsAccepted) {
-    EXPECT_EQ(refusal({"--stages", "3", "1", "2"}), "invalid value '3' for --stages: expected 1 or 2");
+    EXPECT_EQ(refusal({"--stages", "3", "1", "2"}),
+              "invalid value '3' for --stages: expected 1 or 2");
     EXPECT_EQ(refusal({"--limit", "0", "-s", "2", "1", "2"}),
               "invalid value '0' for --limit: expected an integer from 1 to 65535");
     EXPECT_EQ(refusal({"--mode", "fast", "1", "2"}),
@@ -148,10 +149,12 @@ TEST(CliArguments, RefusalsNameTheArgumentAndWhatIsAccepted) {
     EXPECT_EQ(refusal({"44100"}), "missing OUTPUT_RATE");
     EXPECT_EQ(refusal({"1", "2", "3"}),
               "unexpected argument '3': a request takes two rates, INPUT_RATE and OUTPUT_RATE");
-    EXPECT_EQ(refusal({"0.5", "2"}).rfind("invalid INPUT_RATE '0.5': expected a rate in Hz", 0), 0u);
-    EXPECT_EQ(refusal({"1", "2e13"}).rfind("invalid OUTPUT_RATE '2e13'", 0), 0u);
-    EXPECT_EQ(refusal({"-s", "2", "-t", "0.5", "1", "2"}).rfind("invalid value '0.5' for --target", 0),
+    EXPECT_EQ(refusal({"0.5", "2"}).rfind("invalid INPUT_RATE '0.5': expected a rate in Hz", 0),
               0u);
+    EXPECT_EQ(refusal({"1", "2e13"}).rfind("invalid OUTPUT_RATE '2e13'", 0), 0u);
+    EXPECT_EQ(
+        refusal({"-s", "2", "-t", "0.5", "1", "2"}).rfind("invalid value '0.5' for --target", 0),
+        0u);
 }
 
 TEST(CliArguments, OptionsThatMakeNoSenseTogetherAreRefused) {
@@ -162,8 +165,8 @@ TEST(CliArguments, OptionsThatMakeNoSenseTogetherAreRefused) {
                   "option '" + name + "' applies to two stages only: add --stages 2")
             << option;
     }
-    EXPECT_EQ(refusal({"-s", "2", "-m", "minimal-sum", "-l", "100", "1", "2"}).rfind(
-                  "option '--limit' does not apply to --mode minimal-sum", 0),
+    EXPECT_EQ(refusal({"-s", "2", "-m", "minimal-sum", "-l", "100", "1", "2"})
+                  .rfind("option '--limit' does not apply to --mode minimal-sum", 0),
               0u);
     EXPECT_EQ(refusal({"-s", "2", "-p", "strict", "1", "2"}), "option '--priority' needs --target");
     EXPECT_EQ(refusal({"--passband", "20k", "44100", "48000"}),
@@ -208,17 +211,21 @@ TEST(CliBatchLines, CommandLineOptionsAreTheDefaults) {
 
     // The line's own options win: its limit over the default mode minimal-sum, its mode
     // minimal-sum over a default limit.
-    const auto own_limit = line_request({"-b", "-", "-s", "2", "-m", "minimal-sum"}, {"1", "2", "-l", "9"});
+    const auto own_limit =
+        line_request({"-b", "-", "-s", "2", "-m", "minimal-sum"}, {"1", "2", "-l", "9"});
     EXPECT_EQ(std::get<ResolvedRequest>(own_limit).two.mode, SearchMode::custom_limit);
     EXPECT_EQ(std::get<ResolvedRequest>(own_limit).two.max_factor, 9);
-    const auto own_mode = line_request({"-b", "-", "-s", "2", "-l", "9"}, {"1", "2", "-m", "minimal-sum"});
+    const auto own_mode =
+        line_request({"-b", "-", "-s", "2", "-l", "9"}, {"1", "2", "-m", "minimal-sum"});
     EXPECT_EQ(std::get<ResolvedRequest>(own_mode).two.mode, SearchMode::minimal_sum);
     EXPECT_EQ(std::get<ResolvedRequest>(own_mode).two.max_factor, 65535);
-    const auto cheap = line_request({"-b", "-", "-s", "2", "-m", "min-cost"}, {"1", "2", "-l", "9"});
+    const auto cheap =
+        line_request({"-b", "-", "-s", "2", "-m", "min-cost"}, {"1", "2", "-l", "9"});
     EXPECT_EQ(std::get<ResolvedRequest>(cheap).two.mode, SearchMode::min_cost);
 
     // Two-stage defaults do not apply to a one-stage line and are left out ...
-    const auto one = line_request({"-b", "-", "-s", "2", "-t", "96k", "-m", "min-cost"}, {"1", "2", "-s", "1"});
+    const auto one =
+        line_request({"-b", "-", "-s", "2", "-t", "96k", "-m", "min-cost"}, {"1", "2", "-s", "1"});
     ASSERT_TRUE(std::holds_alternative<ResolvedRequest>(one));
     EXPECT_EQ(std::get<ResolvedRequest>(one).stages, 1);
     // ... but the line's own are refused.
@@ -239,7 +246,8 @@ TEST(CliBatchLines, CommandLineOptionsAreTheDefaults) {
 TEST(CliBatchLines, WordsSplitAsAShellSplitsSimpleQuoting) {
     const auto words = [](const std::string& line) {
         auto split = split_words(line);
-        if (auto* error = std::get_if<UsageError>(&split)) return std::vector<std::string>{"!" + error->message};
+        if (auto* error = std::get_if<UsageError>(&split))
+            return std::vector<std::string>{"!" + error->message};
         return std::get<std::vector<std::string>>(split);
     };
     using Words = std::vector<std::string>;

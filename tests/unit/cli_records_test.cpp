@@ -167,12 +167,12 @@ TEST(CliJson, CostObjectCarriesTheNamedFields) {
     record.single_stage_cost = cost;
     const auto json = nlohmann::json::parse(format_json(record));
     const auto& c = json["cost"];
-    for (const char* field : {"passband_hz", "stopband_hz", "attenuation_db", "ripple_db",
-                              "stages", "total_macs_per_second"}) {
+    for (const char* field : {"passband_hz", "stopband_hz", "attenuation_db", "ripple_db", "stages",
+                              "total_macs_per_second"}) {
         EXPECT_TRUE(c.contains(field)) << field;
     }
-    for (const char* field : {"taps", "kaiser_beta", "taps_per_output_sample", "macs_per_second",
-                              "transition_hz"}) {
+    for (const char* field :
+         {"taps", "kaiser_beta", "taps_per_output_sample", "macs_per_second", "transition_hz"}) {
         EXPECT_TRUE(c["stages"][0].contains(field)) << field;
     }
     EXPECT_EQ(c["stages"][1]["kaiser_beta"].get<double>(), 10.056);

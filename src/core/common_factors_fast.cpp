@@ -412,8 +412,15 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
                                 static_cast<std::uint64_t>(max_g - g + 1) * h_count);
             return ComboEnd::done;
         }
-        const long long h_valid = allow ? max_h : std::min(max_h, g * a1 / b1);
+        long long h_valid = allow ? max_h : std::min(max_h, g * a1 / b1);
         const double kg = k * static_cast<double>(g);
+        if (floor != nullptr) {
+            // Min-cost mode: the rate K*g/h must exceed the passband plus the stopband edge,
+            // or the candidate cannot be priced and is never stored, even near a target.
+            h_valid = std::min(
+                h_valid,
+                floor_within(kg / floor->lowest_priced_rate() * (1.0 + RANGE_MARGIN), h_valid));
+        }
         HRange outright{1, 0};
         HRange reachable{1, 0};
         const auto compute_ranges = [&] {

@@ -26,6 +26,9 @@ public:
 
     bool usable() const { return usable_; }
     double output_rate() const { return output_; }
+    /// Passband plus stopband edge, lowered a hair: no cascade with both stages filtered
+    /// and an intermediate rate at or below this can be priced.
+    double lowest_priced_rate() const { return edges_; }
 
     /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered;
     /// +infinity where no cascade can carry the passband.

@@ -324,19 +324,20 @@ RequestCheck check_filter_request(const TwoStageRequest& request) {
         check.message = text.message;
         return check;
     }
-    if (request.intermediate_target && request.intermediate_target->priority == Priority::strict) {
-        // Every cascade must meet the target; if it cannot carry the passband, none can be
-        // priced.
+    if (request.intermediate_target && request.intermediate_target->priority != Priority::ignore) {
+        // A cascade through a rate at or below the passband plus the stopband edge has no
+        // transition band left. Under the strict priority every cascade passes through the
+        // target; under the others the cascades closest to it win, which would crowd
+        // against that edge with filters of unbounded length.
         const double target = request.intermediate_target->rate_hz;
         const double floor_hz = design.passband_hz + design.stopband_hz;
         if (!(target - design.stopband_hz - design.passband_hz > 0.0)) {
             check.status = Status::invalid_request;
             check.field = "intermediate_target.rate_hz";
             check.message = "The intermediate target " + hz(target) +
-                            " is too low to carry the passband: with the strict priority every "
-                            "cascade passes through it, and it must exceed the passband edge "
-                            "plus the stopband edge (" +
-                            hz(floor_hz) + ").";
+                            " is too low to carry the passband: it must exceed the passband "
+                            "edge plus the stopband edge (" +
+                            hz(floor_hz) + "), unless its priority is ignore.";
         }
     }
     return check;

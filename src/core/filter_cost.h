@@ -139,7 +139,7 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
                              std::size_t count, const FilterSpec& spec);
 
 /// Checks the filter specification of a two-stage request before a min-cost search: the
-/// decibels, the edges against the requested rates, and, under the strict priority, an
+/// decibels, the edges against the requested rates, and, unless its priority is ignore, an
 /// intermediate target too low to carry the passband. Status::ok when it may be searched.
 RequestCheck check_filter_request(const TwoStageRequest& request);
 

@@ -278,16 +278,18 @@ TEST(FilterCostRefusals, FilterRequestOfAMinCostSearch) {
     EXPECT_EQ(check.field, "filter.stopband_hz");
     request.filter.stopband_hz.reset();
 
-    // Under the strict priority every cascade passes through the target: 40000 Hz cannot
-    // carry 19845 Hz with the stopband at 22050 Hz; under the other priorities it only
-    // steers the choice.
-    request.intermediate_target =
-        quillmere::IntermediateTarget{40000.0, quillmere::Priority::strict};
-    check = check_filter_request(request);
-    EXPECT_EQ(check.status, Status::invalid_request);
-    EXPECT_EQ(check.field, "intermediate_target.rate_hz");
-    EXPECT_NE(check.message.find("41895 Hz"), std::string::npos) << check.message;
-    request.intermediate_target->priority = quillmere::Priority::final;
+    // A target of 40000 Hz cannot carry 19845 Hz with the stopband at 22050 Hz: under the
+    // strict priority every cascade would pass through it, under final and balanced the
+    // closest would crowd against 41895 Hz. Under ignore it plays no part.
+    for (const quillmere::Priority p :
+         {quillmere::Priority::strict, quillmere::Priority::final, quillmere::Priority::balanced}) {
+        request.intermediate_target = quillmere::IntermediateTarget{40000.0, p};
+        check = check_filter_request(request);
+        EXPECT_EQ(check.status, Status::invalid_request);
+        EXPECT_EQ(check.field, "intermediate_target.rate_hz");
+        EXPECT_NE(check.message.find("41895 Hz"), std::string::npos) << check.message;
+    }
+    request.intermediate_target->priority = quillmere::Priority::ignore;
     EXPECT_EQ(check_filter_request(request).status, Status::ok);
     request.intermediate_target =
         quillmere::IntermediateTarget{41896.0, quillmere::Priority::strict};

@@ -208,6 +208,16 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     const CascadeRecord& b = *pass.scan->best;
     CostBounds bounds;
     if (pass.floor == nullptr || !b.found) return bounds;
+    // The price only narrows the rates where the search mode decides and the priority
+    // does not. None are left when the priority takes any rate outright (then only rates
+    // exactly as near a target as the record's are left to the mode) or a sliver around
+    // a target that must be matched: the few candidates there are judged one by one, as
+    // bounding their price after every acceptance of a nearer cascade would cost more.
+    const RateWindow& reachable = pass.bounds.reachable;
+    if (reachable.empty || !pass.bounds.outright.empty ||
+        (reachable.from_factor > 0.0 && reachable.to_factor <= reachable.from_factor * 1.000001)) {
+        return bounds;
+    }
     // The final-rate measures decide before the price: a candidate that matches where the
     // record does not, or misses less, wins whatever it costs; one that matches where
     // the record matches, or misses as much, is judged by its price.

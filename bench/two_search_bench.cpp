@@ -1,9 +1,10 @@
 // Times the program's two-stage search against the plain reference search, request by
 // request, and prints each pair of times with the speed-up.
 //
-// The reference needs minutes on 48000 Hz -> 48000 Hz at limit 65535 (4.3e9 g/h
+// The program's search runs through the library's public function; the reference through
+// the core. The reference needs minutes on 48000 Hz -> 48000 Hz at limit 65535 (4.3e9 g/h
 // iterations), and it is timed to the end once. With --sample_reference such long runs
-// are stopped after a few seconds through the shutdown flag and their time extrapolated
+// are stopped after a few seconds through a stop request and their time extrapolated
 // from the iterations completed; the early g values refuse most candidates cheaply
 // (L1 < M1), so that estimate is a lower bound (about a quarter of the real time).
 #include <benchmark/benchmark.h>
@@ -14,39 +15,27 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "requests.h"
-#include "two_search.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#define open _open
-constexpr const char* NULL_DEVICE = "NUL";
-#else
-#include <fcntl.h>
-#include <unistd.h>
-constexpr const char* NULL_DEVICE = "/dev/null";
-#endif
+#include "core/two_stage_search.h"
+#include "quillmere/quillmere.h"
+#include "report/progress_line.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using SearchFunction = StatusCode (*)(const UserInputs*, long long, int, TwoStageResult*, int*,
-                                      std::uint64_t*);
+using quillmere::Priority;
+using quillmere::TwoStageRequest;
 
 /// With --sample_reference, long reference runs are stopped after this and extrapolated.
 constexpr std::chrono::seconds REFERENCE_SAMPLE{4};
 
 struct BenchCase {
     const char* name;
-    UserInputs inputs;
+    TwoStageRequest inputs;
     bool long_reference;  ///< the reference run takes minutes
     double reference_seconds = 0.0;
     double fast_seconds = 0.0;
@@ -54,70 +43,83 @@ struct BenchCase {
 };
 
 /// A custom-limit request at the full limit, without the M1 > L1 cascades.
-UserInputs request(double input, double output, double target, int priority) {
-    return two_stage_request(input, output, SEARCH_MODE_CUSTOM_LIMIT, MAX_LM_LIMIT, false, target,
-                             priority);
+TwoStageRequest request(double input, double output, double target, Priority priority) {
+    TwoStageRequest r;
+    r.input_rate_hz = input;
+    r.output_rate_hz = output;
+    r.mode = quillmere::SearchMode::custom_limit;
+    r.max_factor = quillmere::max_factor_limit;
+    if (target != 0.0) r.intermediate_target = quillmere::IntermediateTarget{target, priority};
+    return r;
 }
 
 std::vector<BenchCase> g_cases = {
-    {"44100->48000", request(44100, 48000, 0, PRIORITIZE_BALANCED_DUAL), false},
-    {"48000->48000", request(48000, 48000, 0, PRIORITIZE_BALANCED_DUAL), true},
-    {"24000->48000", request(24000, 48000, 0, PRIORITIZE_BALANCED_DUAL), true},
-    {"44100->48000 target 96000 p1", request(44100, 48000, 96000, PRIORITIZE_STRICT_INTERMEDIATE),
-     false},
-    {"44100->48000 target 96000 p2", request(44100, 48000, 96000, PRIORITIZE_FINAL_RATE), false},
-    {"44100->48000 target 96000 p3", request(44100, 48000, 96000, PRIORITIZE_BALANCED_DUAL), false},
+    {"44100->48000", request(44100, 48000, 0, Priority::balanced), false},
+    {"48000->48000", request(48000, 48000, 0, Priority::balanced), true},
+    {"24000->48000", request(24000, 48000, 0, Priority::balanced), true},
+    {"44100->48000 target 96000 p1", request(44100, 48000, 96000, Priority::strict), false},
+    {"44100->48000 target 96000 p2", request(44100, 48000, 96000, Priority::final), false},
+    {"44100->48000 target 96000 p3", request(44100, 48000, 96000, Priority::balanced), false},
 };
 
-/// Sends standard output (the progress line) to the null device for one scope.
-struct StdoutSink {
-    int saved;
-    StdoutSink() {
-        std::fflush(stdout);
-        saved = dup(1);
-        const int sink = open(NULL_DEVICE, O_WRONLY);
-        dup2(sink, 1);
-        close(sink);
-    }
-    ~StdoutSink() {
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-    StdoutSink(const StdoutSink&) = delete;
-    StdoutSink& operator=(const StdoutSink&) = delete;
-};
-
-/// Runs one search; returns its wall time and g/h iteration count.
-double timed_search(SearchFunction search, const UserInputs& in, std::uint64_t* iterations) {
-    TwoStageResult best{};
-    int convergents = 0;
-    const StdoutSink sink;
+/// Runs the program's search through the public API; returns its wall time and g/h
+/// iteration count.
+double timed_fast_search(const TwoStageRequest& in, std::uint64_t* iterations) {
     const Clock::time_point start = Clock::now();
-    search(&in, in.max_lm, in.search_mode, &best, &convergents, iterations);
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(in);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    *iterations = result.common_factor_iterations;
+    return seconds;
+}
+
+/// The same search with the interactive program's progress line written to the null device,
+/// as the program writes it to the terminal.
+double timed_fast_search_with_progress(const TwoStageRequest& in, std::FILE* null_device) {
+    FileSink sink(null_device);
+    ProgressLine progress(sink, in.mode);
+    quillmere::SolveOptions options;
+    options.observer = &progress;
+    const Clock::time_point start = Clock::now();
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(in, options);
+    benchmark::DoNotOptimize(result.status);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+/// Runs the plain reference search until it ends or `stop` is requested.
+double timed_reference_search(const TwoStageRequest& in, std::stop_token stop,
+                              std::uint64_t* iterations) {
+    quillmere::SolveOptions options;
+    options.stop_token = std::move(stop);
+    const quillmere::core::SearchContext context(options);
+    const quillmere::core::SearchRequest request = quillmere::core::to_search_request(in);
+    quillmere::core::CascadeRecord best = quillmere::core::make_empty_record();
+    int convergents = 0;
+    const Clock::time_point start = Clock::now();
+    quillmere::core::perform_two_stage_search_reference(context, &request, &best, &convergents,
+                                                        iterations);
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 /// Runs the reference until the sample time is over, then extrapolates to the full count.
-double sampled_reference_seconds(const UserInputs& in, std::uint64_t full_iterations) {
+double sampled_reference_seconds(const TwoStageRequest& in, std::uint64_t full_iterations) {
+    std::stop_source stop;
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
     std::thread stopper([&] {
         std::unique_lock<std::mutex> lock(mutex);
         if (!finished.wait_for(lock, REFERENCE_SAMPLE, [&] { return done; })) {
-            g_shutdown_requested.store(1);
+            stop.request_stop();
         }
     });
     std::uint64_t completed = 0;
-    const double seconds = timed_search(perform_two_stage_search_reference, in, &completed);
+    const double seconds = timed_reference_search(in, stop.get_token(), &completed);
     {
         const std::lock_guard<std::mutex> lock(mutex);
         done = true;
     }
     finished.notify_one();
     stopper.join();
-    g_shutdown_requested.store(0);
     if (completed == 0 || completed >= full_iterations) return seconds;
     return seconds * static_cast<double>(full_iterations) / static_cast<double>(completed);
 }
@@ -127,8 +129,7 @@ bool g_sample_reference = false;
 void bench_fast(benchmark::State& state, BenchCase* c) {
     double total = 0.0;
     for (auto _ : state) {
-        const double seconds =
-            timed_search(perform_two_stage_search_counted, c->inputs, &c->iterations);
+        const double seconds = timed_fast_search(c->inputs, &c->iterations);
         state.SetIterationTime(seconds);
         total += seconds;
     }
@@ -136,16 +137,30 @@ void bench_fast(benchmark::State& state, BenchCase* c) {
     state.counters["gh_iterations"] = static_cast<double>(c->iterations);
 }
 
+void bench_fast_with_progress(benchmark::State& state, BenchCase* c) {
+#ifdef _WIN32
+    std::FILE* const null_device = std::fopen("NUL", "w");
+#else
+    std::FILE* const null_device = std::fopen("/dev/null", "w");
+#endif
+    if (null_device == nullptr) {
+        state.SkipWithError("no null device");
+        return;
+    }
+    for (auto _ : state)
+        state.SetIterationTime(timed_fast_search_with_progress(c->inputs, null_device));
+    std::fclose(null_device);
+}
+
 void bench_reference(benchmark::State& state, BenchCase* c) {
     if (c->iterations == 0) {
-        timed_search(perform_two_stage_search_counted, c->inputs, &c->iterations);
+        timed_fast_search(c->inputs, &c->iterations);
     }
     const bool sampled = g_sample_reference && c->long_reference;
     for (auto _ : state) {
         std::uint64_t iterations = 0;
-        const double seconds =
-            sampled ? sampled_reference_seconds(c->inputs, c->iterations)
-                    : timed_search(perform_two_stage_search_reference, c->inputs, &iterations);
+        const double seconds = sampled ? sampled_reference_seconds(c->inputs, c->iterations)
+                                       : timed_reference_search(c->inputs, {}, &iterations);
         state.SetIterationTime(seconds);
         c->reference_seconds = seconds;
     }
@@ -185,6 +200,10 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("fast/") + c.name).c_str(), bench_fast, &c)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("fast_progress/") + c.name).c_str(),
+                                     bench_fast_with_progress, &c)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }

@@ -14,7 +14,10 @@
 #include <string>
 
 #include "fake_console.h"
-#include "input.h"
+#include "interactive/dialog.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 
 namespace {
 

@@ -1,42 +1,56 @@
 // Fuzzes the single-stage solver and run over every pair of rates the dialog lets
 // through: the solver either finds L/M with L >= 1, 1 <= M <= 65535 and a finite
 // achieved rate that L/M really gives, or, for a ratio too small for any denominator
-// within the limit, fails with the 0/1 convergent; the run reports the same status.
+// within the limit, fails with the 0/1 convergent (an error event with its data); the
+// report of every result is written to a string.
 //
 // Input: the input rate, then the output rate (nine bytes each, see solver_fuzz_support.h).
 #include <cmath>
 #include <cstdint>
 #include <string>
 
-#include "requests.h"
-#include "single_resampler.h"
+#include "quillmere/quillmere.h"
+#include "report/reports.h"
 #include "solver_fuzz_support.h"
 
 using fuzz_support::fail;
 using fuzz_support::show_rate;
+using quillmere::Status;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz_support::quiet_standard_output();
-    return 0;
-}
+namespace {
+
+/// Keeps the last error event.
+struct LastError final : quillmere::SearchObserver {
+    bool seen = false;
+    quillmere::SolverError error;
+    void on_error(const quillmere::SolverError& e) override {
+        seen = true;
+        error = e;
+    }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz_support::ByteReader in{data, size};
     const double input_rate = fuzz_support::read_rate(&in, 48000.0);
     const double output_rate = fuzz_support::read_rate(&in, input_rate);
     const std::string request = show_rate(input_rate) + " Hz -> " + show_rate(output_rate) + " Hz";
-    if (g_shutdown_requested.load() != 0) fail("a stop request is pending", request);
 
-    long long l = -7;
-    long long m = -7;
-    double achieved = -7.0;
-    const StatusCode status =
-        calculate_single_resampler(input_rate, output_rate, &l, &m, &achieved);
+    const quillmere::SingleStageRequest single{input_rate, output_rate};
+    LastError errors;
+    quillmere::SolveOptions options;
+    options.observer = &errors;
+    const quillmere::SingleStageResult result = quillmere::solve_single_stage(single, options);
+    const long long l = result.stage.l;
+    const long long m = result.stage.m;
+    const double achieved = result.output_rate_hz;
     const double ratio = output_rate / input_rate;
 
-    if (status == STATUS_SUCCESS) {
+    if (result.status == Status::ok) {
+        if (errors.seen) fail("error event on success", request);
         if (l < 1) fail("L below 1", request);
-        if (m < 1 || m > MAX_LM_LIMIT) fail("M outside 1 ... 65535", request);
+        if (m < 1 || m > quillmere::max_factor_limit) fail("M outside 1 ... 65535", request);
         if (!std::isfinite(achieved)) fail("achieved rate not finite", request);
         const double expected = static_cast<double>(l) / static_cast<double>(m) * input_rate;
         if (achieved != expected) fail("achieved rate is not (L / M) * input", request);
@@ -46,21 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             tolerance + 1e-12 * ratio) {
             fail("L/M is no convergent of the ratio", request);
         }
-    } else if (status == STATUS_CALCULATION_ERROR) {
+        if (result.convergent_count < 1) fail("no convergent counted", request);
+    } else if (result.status == Status::calculation_error) {
         // Only the 0/1 convergent: no ratio at or above 1/65535 may end here.
-        if (l != 0 || m != 1) fail("failure without the 0/1 convergent", request);
-        if (!std::isnan(achieved)) fail("failure left an achieved rate", request);
-        if (ratio >= 1.0 / static_cast<double>(MAX_LM_LIMIT)) {
+        if (!errors.seen || errors.error.kind != quillmere::SolverErrorKind::non_positive_factors ||
+            errors.error.l != 0 || errors.error.m != 1) {
+            fail("failure without the 0/1 convergent", request);
+        }
+        if (l != 0 || m != 0) fail("failure left factors in the result", request);
+        if (ratio >= 1.0 / static_cast<double>(quillmere::max_factor_limit)) {
             fail("ratio of a representable L/M refused", request);
         }
+        if (result.message.empty()) fail("failure without a message", request);
     } else {
-        fail("status outside SUCCESS and CALCULATION_ERROR", request);
+        fail("status outside ok and calculation_error", request);
     }
 
-    // The whole run, report included, must agree with the solver.
-    const UserInputs inputs = one_stage_request(input_rate, output_rate);
-    if (handle_one_resampler(&inputs) != status)
-        fail("run status differs from the solver's", request);
-    if (g_shutdown_requested.load() != 0) fail("the solver raised a stop request", request);
+    StringSink text;
+    write_single_stage_settings(text, single);
+    write_single_stage_report(text, single, result);
     return 0;
 }

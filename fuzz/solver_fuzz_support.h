@@ -1,5 +1,5 @@
-// Shared by the solver fuzzers: turning fuzz bytes into valid sample rates, a quiet
-// standard output, and a failure channel that survives libFuzzer's -close_fd_mask.
+// Shared by the solver fuzzers: turning fuzz bytes into valid sample rates and a failure
+// channel that survives libFuzzer's -close_fd_mask.
 //
 // A rate takes nine bytes: a kind byte, then eight payload bytes (little-endian). Bytes
 // past the end of the input read as zero, so every input, even an empty one, is a
@@ -24,8 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "common.h"
 
 namespace fuzz_support {
 
@@ -107,15 +105,6 @@ inline double read_rate(ByteReader* in, double reference) {
 inline int& report_descriptor() {
     static int descriptor = STDERR_FILENO;
     return descriptor;
-}
-
-/// Keeps a copy of standard error for failure reports and sends standard output, where
-/// the reports and progress lines go, to /dev/null. Called from LLVMFuzzerInitialize,
-/// which runs before libFuzzer applies -close_fd_mask.
-inline void quiet_standard_output() {
-    const int copy = dup(STDERR_FILENO);
-    if (copy >= 0) report_descriptor() = copy;
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
 }
 
 /// Reports a broken invariant with the request it broke on, then aborts, so that

@@ -2,13 +2,14 @@
 // per-stage limit so that each run is quick: the program's search must end with
 // success or "nothing found", hold a record that keeps every acceptance rule, and agree
 // with the plain reference search on the record (bit for bit), the status, the
-// convergent count and the common-factor iteration count. Minimal-sum requests may also
-// take the program's own limit, 65535, where only the program's search runs (the plain
-// one can take minutes there). The report and, now and then, the whole run are printed
-// (to /dev/null) for the same request.
+// convergent count and the common-factor iteration count; the library's solve_two_stage
+// must give the same cascade, counts and flags. Minimal-sum requests may also take the
+// program's own limit, 65535, where only the program's search runs (the plain one can
+// take minutes there). The reports of the result are written to a string, with the
+// progress line of the program (bit 5: of the whole run) checked against the counts.
 //
 // Input: a flags byte (bit 0 minimal-sum mode, bit 1 M1 > L1 allowed, bit 2 a target,
-// bits 3-4 the priority less one, bit 5 the whole run too, bit 6 the target relative to
+// bits 3-4 the priority less one, bit 5 the progress line too, bit 6 the target relative to
 // the output rate instead of the input rate, bit 7 with bit 0: the limit 65535), a limit
 // byte (1 + byte % 60), then the input, output and target rates (nine bytes each, see
 // solver_fuzz_support.h).
@@ -16,30 +17,36 @@
 #include <cstdint>
 #include <string>
 
+#include "core/two_stage_search.h"
 #include "records.h"
-#include "requests.h"
+#include "report/progress_line.h"
+#include "report/reports.h"
 #include "solver_fuzz_support.h"
-#include "two_search.h"
 
 using fuzz_support::fail;
 using fuzz_support::show_rate;
+
+using namespace quillmere::core;
+using quillmere::Priority;
+using quillmere::SearchMode;
+using quillmere::Status;
 
 namespace {
 
 constexpr int LIMIT_SPAN = 60;
 
-std::string describe(const UserInputs& in) {
+std::string describe(const SearchRequest& in) {
     return show_rate(in.input_rate) + " Hz -> " + show_rate(in.output_rate) + " Hz, mode " +
-           std::to_string(in.search_mode) + ", max_lm " + std::to_string(in.max_lm) + ", allow " +
-           std::to_string(in.allow_m1_gt_l1) + ", target " +
+           quillmere::search_mode_name(in.mode) + ", max_lm " + std::to_string(in.max_lm) +
+           ", allow " + std::to_string(in.allow_m1_gt_l1) + ", target " +
            (in.has_intermediate_target ? show_rate(in.target_intermediate_rate) : "none") +
-           ", priority " + std::to_string(in.priority);
+           ", priority " + quillmere::priority_name(in.priority);
 }
 
 /// The acceptance rules every stored cascade keeps, and the measures that belong to it.
-void check_record(const TwoStageResult& r, const UserInputs& in, const std::string& request) {
+void check_record(const CascadeRecord& r, const SearchRequest& in, const std::string& request) {
     if (!r.found) {
-        if (!same_record(r, make_empty_two_stage_result())) fail("empty record not empty", request);
+        if (!same_record(r, make_empty_record())) fail("empty record not empty", request);
         return;
     }
     for (const long long factor : {r.l1, r.m1, r.l2, r.m2}) {
@@ -52,7 +59,7 @@ void check_record(const TwoStageResult& r, const UserInputs& in, const std::stri
     const double rate = calculate_achieved_output_rate_two(in.input_rate, r.l1, r.m1, r.l2, r.m2);
     if (!std::isfinite(rate)) fail("stored cascade has no output rate", request);
     if (r.final_error != std::fabs(rate - in.output_rate)) fail("final error mismatch", request);
-    if (r.final_match != (relative_error(rate, in.output_rate) < MATCH_TOLERANCE)) {
+    if (r.final_match != (relative_error(rate, in.output_rate) < quillmere::match_tolerance)) {
         fail("final match flag mismatch", request);
     }
     const double expected_ratio =
@@ -72,63 +79,100 @@ void check_record(const TwoStageResult& r, const UserInputs& in, const std::stri
         if (r.intermediate_error != std::fabs(intermediate - in.target_intermediate_rate)) {
             fail("intermediate error mismatch", request);
         }
-        if (r.intermediate_match !=
-            (relative_error(intermediate, in.target_intermediate_rate) < MATCH_TOLERANCE)) {
+        if (r.intermediate_match != (relative_error(intermediate, in.target_intermediate_rate) <
+                                     quillmere::match_tolerance)) {
             fail("intermediate match flag mismatch", request);
         }
     }
-    if (in.has_intermediate_target && in.priority == PRIORITIZE_STRICT_INTERMEDIATE &&
-        !r.intermediate_match) {
+    if (in.has_intermediate_target && in.priority == Priority::strict && !r.intermediate_match) {
         fail("strict priority stored a cascade that misses the target", request);
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz_support::quiet_standard_output();
-    return 0;
+/// The public result must show the program's record as it is.
+void check_result(const quillmere::TwoStageResult& result, const CascadeRecord& r, Status status,
+                  int count, std::uint64_t iterations, const std::string& request) {
+    if (result.status != status) fail("API status differs from the search's", request);
+    if (result.convergent_count != count) fail("API convergent count differs", request);
+    if (result.common_factor_iterations != iterations) fail("API g/h count differs", request);
+    if (!r.found) {
+        if (result.outcome != quillmere::Outcome::not_found)
+            fail("API outcome for nothing", request);
+        return;
+    }
+    if (result.first.l != r.l1 || result.first.m != r.m1 || result.second.l != r.l2 ||
+        result.second.m != r.m2 || result.overall_sum != r.overall_sum) {
+        fail("API cascade differs from the search's record", request);
+    }
+    if (!same_double(result.combined_ratio, r.combined_ratio) ||
+        !same_double(result.intermediate_rate_hz, r.achieved_intermediate_rate) ||
+        result.output_match != r.final_match || result.intermediate_match != r.intermediate_match) {
+        fail("API measures differ from the search's record", request);
+    }
+    if ((result.outcome == quillmere::Outcome::match) != r.final_match) {
+        fail("API outcome disagrees with the final match", request);
+    }
 }
+
+/// Counts what the progress events announce.
+struct CountingObserver final : quillmere::SearchObserver {
+    std::uint64_t last_total = 0;
+    void on_common_factor_iterations(std::uint64_t total) override {
+        if (total < last_total || total == 0) std::abort();
+        last_total = total;
+    }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz_support::ByteReader reader{data, size};
     const std::uint8_t flags = reader.byte();
-    const int search_mode = (flags & 1) != 0 ? SEARCH_MODE_MINIMAL_SUM : SEARCH_MODE_CUSTOM_LIMIT;
-    const bool allow_m1_gt_l1 = (flags & 2) != 0;
+    const bool minimal_sum = (flags & 1) != 0;
     const bool has_target = (flags & 4) != 0;
-    const int priority = has_target ? 1 + ((flags >> 3) & 3) : PRIORITIZE_BALANCED_DUAL;
-    const bool whole_run = (flags & 32) != 0;
-    const bool full_limit = search_mode == SEARCH_MODE_MINIMAL_SUM && (flags & 128) != 0;
+    const bool progress_line = (flags & 32) != 0;
+    const bool full_limit = minimal_sum && (flags & 128) != 0;
     const long long small_limit = 1 + reader.byte() % LIMIT_SPAN;
     const double input_rate = fuzz_support::read_rate(&reader, 48000.0);
     const double output_rate = fuzz_support::read_rate(&reader, input_rate);
     const double target =
         fuzz_support::read_rate(&reader, (flags & 64) != 0 ? output_rate : input_rate);
     // Every rate read is at least 1 Hz, so a target read is a target the request has.
-    const UserInputs in = two_stage_request(input_rate, output_rate, search_mode,
-                                            full_limit ? MAX_LM_LIMIT : small_limit, allow_m1_gt_l1,
-                                            has_target ? target : 0.0, priority);
+    quillmere::TwoStageRequest api_request;
+    api_request.input_rate_hz = input_rate;
+    api_request.output_rate_hz = output_rate;
+    api_request.mode = minimal_sum ? SearchMode::minimal_sum : SearchMode::custom_limit;
+    api_request.max_factor = full_limit ? quillmere::max_factor_limit : small_limit;
+    api_request.allow_first_stage_decimation = (flags & 2) != 0;
+    if (has_target) {
+        api_request.intermediate_target =
+            quillmere::IntermediateTarget{target, static_cast<Priority>(1 + ((flags >> 3) & 3))};
+    }
+    const SearchRequest in = to_search_request(api_request);
     const std::string request = describe(in);
-    if (g_shutdown_requested.load() != 0) fail("a stop request is pending", request);
+    if (quillmere::check_request(api_request).status != Status::ok) {
+        fail("a request the dialog lets through was refused", request);
+    }
+    const SearchContext context;
 
-    TwoStageResult fast{};
+    CascadeRecord fast{};
     int fast_count = -7;
     std::uint64_t fast_iterations = 0;
-    const StatusCode status = perform_two_stage_search_counted(
-        &in, in.max_lm, in.search_mode, &fast, &fast_count, &fast_iterations);
-    if (status != STATUS_SUCCESS && status != STATUS_FAILURE) {
+    const Status status =
+        perform_two_stage_search_counted(context, &in, &fast, &fast_count, &fast_iterations);
+    if (status != Status::ok && status != Status::not_found) {
         fail("critical status for a valid request", request);
     }
-    if ((status == STATUS_SUCCESS) != fast.found) fail("status disagrees with found", request);
+    if ((status == Status::ok) != fast.found) fail("status disagrees with found", request);
     if (fast_count < 1 || fast_count > 100) fail("convergent count outside 1 ... 100", request);
     check_record(fast, in, request);
 
     if (!full_limit) {
-        TwoStageResult plain{};
+        CascadeRecord plain{};
         int plain_count = -7;
         std::uint64_t plain_iterations = 0;
-        const StatusCode plain_status = perform_two_stage_search_reference(
-            &in, in.max_lm, in.search_mode, &plain, &plain_count, &plain_iterations);
+        const Status plain_status = perform_two_stage_search_reference(
+            context, &in, &plain, &plain_count, &plain_iterations);
         if (plain_status != status) fail("status differs from the reference", request);
         if (!same_record(fast, plain)) fail("record differs from the reference", request);
         if (plain_count != fast_count) fail("convergent count differs from the reference", request);
@@ -137,13 +181,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    print_two_resamplers_result(in.search_mode == SEARCH_MODE_MINIMAL_SUM
-                                    ? "Minimal Sum Search Results:"
-                                    : "Custom Limit Search Results:",
-                                &in, &fast);
-    if (whole_run && prompt_and_run_two_resamplers(&in) != status) {
-        fail("run status differs from the search's", request);
+    StringSink text;
+    CountingObserver counting;
+    ProgressLine line(text, api_request.mode);
+    quillmere::SolveOptions options;
+    if (progress_line) {
+        options.observer = &line;
+    } else {
+        options.observer = &counting;
     }
-    if (g_shutdown_requested.load() != 0) fail("the search raised a stop request", request);
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(api_request, options);
+    check_result(result, fast, status, fast_count, fast_iterations, request);
+    if (!progress_line && counting.last_total != 0 && counting.last_total != fast_iterations) {
+        fail("the last progress event is not the iteration count", request);
+    }
+    write_two_stage_header(text, api_request);
+    write_two_stage_summary(text, result);
+    write_two_stage_report(text, api_request, result);
     return 0;
 }

@@ -6,12 +6,13 @@ set -euo pipefail
 packages=(cmake make g++)
 if [ "${1:-build}" = test ]; then
   # mandoc and man-db: the manual page's lint and rendering test.
-  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 mandoc man-db)
+  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config
+    mandoc man-db)
 fi
 if [ "${1:-build}" = package ]; then
   # dpkg-shlibdeps (dpkg-dev) for the package's dependencies, lintian to check it, zip and
   # unzip for the Windows archive, python3 to read the JSON of the checks.
-  packages+=(dpkg-dev lintian mandoc man-db zip unzip python3)
+  packages+=(dpkg-dev lintian mandoc man-db zip unzip python3 pkg-config)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)

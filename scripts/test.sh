@@ -9,6 +9,8 @@ export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 echo "== release build =="
 cmake --workflow --preset release
+echo "== installed library: the example built against a temporary prefix =="
+scripts/check-install.sh build/release
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 cmake --workflow --preset sanitize
 echo "== fuzzing (libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer, clang) =="

@@ -6,7 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "common.h"
+#include "interactive/request_record.h"
+#include "interactive/shutdown.h"
 
 /// What the code under test wrote to standard output and standard error.
 struct CapturedStreams {
@@ -30,8 +31,8 @@ CapturedStreams capture_streams(Body&& body) {
 /// Sets the shutdown flag for one scope and clears it again, also when an assertion ends
 /// the test early.
 struct ShutdownFlagScope {
-    ShutdownFlagScope() { g_shutdown_requested.store(1); }
-    ~ShutdownFlagScope() { g_shutdown_requested.store(0); }
+    ShutdownFlagScope() { g_shutdown_requested.store(true); }
+    ~ShutdownFlagScope() { g_shutdown_requested.store(false); }
     ShutdownFlagScope(const ShutdownFlagScope&) = delete;
     ShutdownFlagScope& operator=(const ShutdownFlagScope&) = delete;
 };

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <deque>
 
-#include "common.h"
+#include "interactive/request_record.h"
+#include "interactive/shutdown.h"
 
 struct ShutdownEvent {
     bool in_use;
@@ -71,7 +72,7 @@ bool fails(FakeConsoleOp op, unsigned long* error) {
 }
 
 void request_shutdown(ShutdownEvent* event) {
-    g_shutdown_requested.store(1);
+    g_shutdown_requested.store(true);
     if (event != nullptr) event->signalled = true;
 }
 
@@ -94,7 +95,7 @@ std::vector<KeyEvent> keys_for_text(std::string_view text) {
 
 void fake_console_reset() {
     state() = FakeState{};
-    g_shutdown_requested.store(0);
+    g_shutdown_requested.store(false);
     g_hShutdownEvent.store(nullptr);
 }
 

@@ -3,7 +3,9 @@
 
 #include <cstring>
 
-#include "two_resamplers.h"
+#include "core/candidate.h"
+
+using quillmere::core::CascadeRecord;
 
 /// True when two doubles have the same bits: NaNs compare equal, 0.0 and -0.0 do not.
 inline bool same_double(double a, double b) {
@@ -11,7 +13,7 @@ inline bool same_double(double a, double b) {
 }
 
 /// True when two records are the same bit for bit (NaNs included).
-inline bool same_record(const TwoStageResult& a, const TwoStageResult& b) {
+inline bool same_record(const CascadeRecord& a, const CascadeRecord& b) {
     return a.l1 == b.l1 && a.m1 == b.m1 && a.l2 == b.l2 && a.m2 == b.m2 &&
            same_double(a.combined_ratio, b.combined_ratio) &&
            same_double(a.final_error, b.final_error) && a.final_match == b.final_match &&

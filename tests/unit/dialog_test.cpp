@@ -1,11 +1,15 @@
 // The conversion request dialog over the fake console: every path, its texts and the
 // record it leaves.
+#include "interactive/dialog.h"
+
 #include <initializer_list>
 #include <iterator>
 #include <string>
 
-#include "input.h"
 #include "input_test_support.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 
 namespace {
 

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "input.h"
 #include "input_test_support.h"
+#include "interactive/conversion_runs.h"
+#include "interactive/dialog.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 #include "requests.h"
-#include "single_resampler.h"
+#include "solver_calls.h"
 #include "two_test_support.h"
 
 namespace {

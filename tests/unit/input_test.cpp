@@ -1,12 +1,14 @@
 // The raw line reader, the line checks and the value prompts, over the fake console.
-#include "input.h"
-
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "input_test_support.h"
+#include "interactive/dialog.h"
+#include "interactive/line_checks.h"
+#include "interactive/line_reader.h"
+#include "interactive/prompts.h"
 
 namespace {
 
@@ -177,7 +179,7 @@ TEST_F(LineReader, AStopRequestDuringTheReadDropsTheBatch) {
 }
 
 TEST_F(LineReader, AfterAStopRequestOnlyThePromptIsWritten) {
-    g_shutdown_requested.store(1);
+    g_shutdown_requested.store(true);
     fake_console_queue_text("1\r");
     char line[INPUT_LINE_SIZE];
     EXPECT_EQ(read_line_windows_raw("P> ", line, sizeof line), STATUS_FAILURE);

@@ -1,10 +1,9 @@
-#include "signal_handler.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fake_console.h"
+#include "interactive/shutdown.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ TEST_F(SignalHandlerTest, SetupCreatesAnUnsignalledEventAndRegistersTheHandler) 
     install();
     ASSERT_NE(g_hShutdownEvent.load(), nullptr);
     EXPECT_FALSE(fake_console_event_is_signalled(g_hShutdownEvent.load()));
-    EXPECT_EQ(g_shutdown_requested.load(), 0);
+    EXPECT_FALSE(g_shutdown_requested.load());
     EXPECT_EQ(fake_console_open_events(), 1);
 }
 
@@ -36,7 +35,7 @@ TEST_F(SignalHandlerTest, EveryStopEventSetsTheFlagAndSignalsTheEvent) {
         const ControlHandler handler = install();
         ShutdownEvent* const event = g_hShutdownEvent.load();
         EXPECT_TRUE(handler(type)) << type;
-        EXPECT_EQ(g_shutdown_requested.load(), 1) << type;
+        EXPECT_TRUE(g_shutdown_requested.load()) << type;
         EXPECT_TRUE(fake_console_event_is_signalled(event)) << type;
     }
 }
@@ -47,7 +46,7 @@ TEST_F(SignalHandlerTest, OtherEventTypesArePassedOnAndChangeNothing) {
     for (const unsigned long type : {3ul, 4ul, 7ul, 0xFFFFFFFFul}) {
         EXPECT_FALSE(handler(type)) << type;
     }
-    EXPECT_EQ(g_shutdown_requested.load(), 0);
+    EXPECT_FALSE(g_shutdown_requested.load());
     EXPECT_FALSE(fake_console_event_is_signalled(event));
     EXPECT_EQ(g_hShutdownEvent.load(), event);
 }
@@ -57,7 +56,7 @@ TEST_F(SignalHandlerTest, ASecondCtrlCChangesNothingMore) {
     ShutdownEvent* const event = g_hShutdownEvent.load();
     EXPECT_TRUE(handler(0));
     EXPECT_TRUE(handler(0));
-    EXPECT_EQ(g_shutdown_requested.load(), 1);
+    EXPECT_TRUE(g_shutdown_requested.load());
     EXPECT_TRUE(fake_console_event_is_signalled(event));
     EXPECT_EQ(g_hShutdownEvent.load(), event);
     EXPECT_EQ(fake_console_open_events(), 1);
@@ -68,7 +67,7 @@ TEST_F(SignalHandlerTest, AnEventAfterTheEndOnlySetsTheFlag) {
     ShutdownEvent* const event = g_hShutdownEvent.exchange(nullptr);
     shutdown_event_close(event);
     EXPECT_TRUE(handler(2));
-    EXPECT_EQ(g_shutdown_requested.load(), 1);
+    EXPECT_TRUE(g_shutdown_requested.load());
     EXPECT_EQ(g_hShutdownEvent.load(), nullptr);
     EXPECT_EQ(fake_console_open_events(), 0);
 }

@@ -122,7 +122,7 @@ std::string describe(const UserInputs& in) {
 
 /// Runs both searches and compares everything they let an observer see; returns the
 /// reference record.
-TwoStageResult expect_same_search(const UserInputs& in) {
+CascadeRecord expect_same_search(const UserInputs& in) {
     const SearchRun fast = run_search(perform_two_stage_search_counted, in);
     const SearchRun reference = run_search(perform_two_stage_search_reference, in);
     EXPECT_EQ(fast.status, reference.status) << describe(in);
@@ -139,7 +139,7 @@ TwoStageResult expect_same_search(const UserInputs& in) {
 
 /// Whether the cascade came from the common-factor pass with g*h > 1: plain splits of a
 /// convergent keep L1*L2 and M1*M2 coprime.
-bool widened_by_common_factors(const TwoStageResult& r) {
+bool widened_by_common_factors(const CascadeRecord& r) {
     if (!r.found) return false;
     return std::gcd(r.l1 * r.l2, r.m1 * r.m2) > 1;
 }
@@ -241,23 +241,29 @@ TEST(FastSearchMatchesReference, UnsplittableNumeratorsAndOddRates) {
 
 /// The common-factor pass alone, from a given record, with its output captured.
 struct PassRun {
-    TwoStageResult best;
+    CascadeRecord best;
     bool dual;
     std::uint64_t iterations;
     std::string out;
 };
 
-PassRun run_pass(CommonFactorPass pass, const UserInputs& in, const TwoStageResult& start,
+PassRun run_pass(CommonFactorPass pass, const UserInputs& in, const CascadeRecord& start,
                  const FactorPairList& l_pairs, const FactorPairList& m_pairs) {
     PassRun run{start, false, 0, ""};
+    const SearchRequest request = search_request(in, in.max_lm, in.search_mode);
+    StringSink out;
+    ProgressLine line(out, request.mode);
+    quillmere::SolveOptions options;
+    options.observer = &line;
+    const SearchContext context(options);
     CommonFactorProgress progress;
-    const CommonFactorScan scan{&in,           in.max_lm,     in.search_mode,
-                                &run.best,     &run.dual,     l_pairs.items,
-                                l_pairs.count, m_pairs.items, m_pairs.count};
-    testing::internal::CaptureStdout();
+    progress.context = &context;
+    const CommonFactorScan scan{&context,      &request,     request.max_lm, request.mode,
+                                &run.best,     &run.dual,    l_pairs.items,  l_pairs.count,
+                                m_pairs.items, m_pairs.count};
     pass(scan, &progress);
     progress_write_pending(&progress);
-    run.out = testing::internal::GetCapturedStdout();
+    run.out = out.text();
     run.iterations = progress.iterations;
     return run;
 }
@@ -285,9 +291,9 @@ TEST(FastPassMatchesPlainPass, FromRecordsAtTheTieBoundaries) {
         FactorPairList l_pairs;
         FactorPairList m_pairs;
         ASSERT_EQ(find_integer_factor_pairs(l_simplest, &l_pairs.items, &l_pairs.count),
-                  STATUS_SUCCESS);
+                  Status::ok);
         ASSERT_EQ(find_integer_factor_pairs(m_simplest, &m_pairs.items, &m_pairs.count),
-                  STATUS_SUCCESS);
+                  Status::ok);
 
         // One candidate of the pass, measured by a permissive assessment.
         const FactorPair a = l_pairs.items[dice.below(l_pairs.count)];
@@ -297,7 +303,7 @@ TEST(FastPassMatchesPlainPass, FromRecordsAtTheTieBoundaries) {
         UserInputs permissive = in;
         permissive.priority = PRIORITIZE_IGNORE_INTERMEDIATE;
         permissive.allow_m1_gt_l1 = true;
-        TwoStageResult start = make_empty_two_stage_result();
+        CascadeRecord start = make_empty_record();
         assess_candidate_and_update(g * a.factor, h * b.factor, h * a.cofactor, g * b.cofactor,
                                     LLONG_MAX, &permissive, in.search_mode, &start, nullptr);
         ASSERT_TRUE(start.found);

@@ -21,7 +21,7 @@ protected:
 
 constexpr const char* CFE_LINE = "Progress (checking CFE convergents): .\n";
 
-void expect_cascade(const TwoStageResult& r, long long l1, long long m1, long long l2,
+void expect_cascade(const CascadeRecord& r, long long l1, long long m1, long long l2,
                     long long m2) {
     EXPECT_TRUE(r.found);
     EXPECT_EQ(r.l1, l1);
@@ -143,7 +143,7 @@ TEST_P(TwoStageSearch, InvalidRatesAreCritical) {
     EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
     EXPECT_EQ(r.err, "\nInput rate must be positive.\n");
     EXPECT_EQ(r.convergent_count, -1);
-    EXPECT_TRUE(same_record(r.best, make_empty_two_stage_result()));
+    EXPECT_TRUE(same_record(r.best, make_empty_record()));
     EXPECT_EQ(r.out, "");
 
     r = run(two_stage_request(44100, -1, SEARCH_MODE_CUSTOM_LIMIT, 100));
@@ -154,7 +154,7 @@ TEST_P(TwoStageSearch, InvalidRatesAreCritical) {
 
 TEST_P(TwoStageSearch, ShutdownOnEntryTouchesNothing) {
     const ShutdownFlagScope shutdown;
-    TwoStageResult best{};
+    CascadeRecord best{};
     best.l1 = 99;
     int count = 42;
     testing::internal::CaptureStdout();
@@ -167,7 +167,7 @@ TEST_P(TwoStageSearch, ShutdownOnEntryTouchesNothing) {
 
 TEST_P(TwoStageSearch, NullArgumentsAreRefused) {
     const UserInputs inputs = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
-    TwoStageResult best{};
+    CascadeRecord best{};
     int count = 0;
     EXPECT_EQ(GetParam().search(nullptr, 65535, 1, &best, &count, nullptr),
               STATUS_INVALID_INPUT_ERROR);
@@ -193,11 +193,11 @@ TEST_P(TwoStageSearch, ShutdownDuringTheCommonFactorPassLeavesTheLineOpen) {
         two_stage_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     std::thread control_event([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        g_shutdown_requested.store(1);
+        g_shutdown_requested.store(true);
     });
     const SearchRun r = run(inputs);
     control_event.join();
-    g_shutdown_requested.store(0);
+    g_shutdown_requested.store(false);
     EXPECT_EQ(r.status, STATUS_FAILURE);
     // Whenever the stop arrived, the line holds the header and dots but is never ended.
     const std::string header = "Progress (checking g/h factors): ";

@@ -9,16 +9,16 @@
 #include "capture.h"
 #include "records.h"
 #include "requests.h"
-#include "two_search.h"
+#include "solver_calls.h"
 
 /// A search entry point with the g/h iteration count.
-using SearchFunction = StatusCode (*)(const UserInputs*, long long, int, TwoStageResult*, int*,
+using SearchFunction = StatusCode (*)(const UserInputs*, long long, int, CascadeRecord*, int*,
                                       std::uint64_t*);
 
 /// Everything a search lets an observer see.
 struct SearchRun {
     StatusCode status = STATUS_SUCCESS;
-    TwoStageResult best{};
+    CascadeRecord best{};
     int convergent_count = 0;
     std::uint64_t iterations = 0;
     std::string out;
@@ -40,7 +40,7 @@ inline SearchRun run_search(SearchFunction search, const UserInputs& inputs) {
 
 /// The g/h progress line for a pass of the given number of iterations.
 inline std::string gh_progress_line(std::uint64_t iterations) {
-    const std::uint64_t dots = iterations / GH_DOT_STEP;
+    const std::uint64_t dots = iterations / quillmere::core::GH_DOT_STEP;
     return "Progress (checking g/h factors): " +
            std::string(dots == 0 ? 1 : static_cast<std::size_t>(dots), '.') + "\n";
 }

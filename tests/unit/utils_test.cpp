@@ -1,8 +1,9 @@
-#include "utils.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "interactive/messages.h"
+#include "solver_calls.h"
 
 TEST(StatusNames, AssignedCodesHaveTheirNames) {
     EXPECT_STREQ(status_code_to_string(STATUS_SUCCESS), "SUCCESS");

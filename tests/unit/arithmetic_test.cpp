@@ -1,4 +1,4 @@
-#include "cfe_utils.h"
+#include "core/arithmetic.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,18 @@
 
 namespace {
 
+using namespace quillmere::core;
+using quillmere::Status;
+
 using Pairs = std::vector<std::pair<long long, long long>>;
 
 /// Runs the expansion and returns its status together with the convergents as plain pairs.
-StatusCode convergents_of(double ratio, long long bound, Pairs* out) {
+Status convergents_of(double ratio, long long bound, Pairs* out) {
     ConvergentList list;
-    const StatusCode status = calculate_cfe_convergents(ratio, bound, &list.items, &list.count);
+    const Status status = calculate_cfe_convergents(ratio, bound, &list.items, &list.count);
     out->clear();
     for (int i = 0; i < list.count; ++i) out->emplace_back(list.items[i].p, list.items[i].q);
-    if (status != STATUS_SUCCESS) {
+    if (status != Status::ok) {
         EXPECT_EQ(list.items, nullptr);
         EXPECT_EQ(list.count, 0);
     }
@@ -26,14 +29,14 @@ StatusCode convergents_of(double ratio, long long bound, Pairs* out) {
 }
 
 /// Runs the factorisation and returns its status together with the pairs.
-StatusCode factor_pairs_of(long long n, Pairs* out) {
+Status factor_pairs_of(long long n, Pairs* out) {
     FactorPairList list;
-    const StatusCode status = find_integer_factor_pairs(n, &list.items, &list.count);
+    const Status status = find_integer_factor_pairs(n, &list.items, &list.count);
     out->clear();
     for (int i = 0; i < list.count; ++i) {
         out->emplace_back(list.items[i].factor, list.items[i].cofactor);
     }
-    if (status != STATUS_SUCCESS) {
+    if (status != Status::ok) {
         EXPECT_EQ(list.items, nullptr);
         EXPECT_EQ(list.count, 0);
     }
@@ -48,54 +51,54 @@ StatusCode factor_pairs_of(long long n, Pairs* out) {
 
 TEST(Convergents, SmallExactRatios) {
     Pairs got;
-    ASSERT_EQ(convergents_of(1.0, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1.0, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}}));
-    ASSERT_EQ(convergents_of(2.0, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(2.0, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{2, 1}}));
-    ASSERT_EQ(convergents_of(0.5, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(0.5, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{0, 1}, {1, 2}}));
 }
 
 TEST(Convergents, BoundEndsTheExpansion) {
     Pairs got;
-    ASSERT_EQ(convergents_of(1.6, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1.6, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}, {2, 1}, {3, 2}, {5, 3}, {8, 5}}));
     // Both leading convergents have q = 1; 3/2 is already beyond the bound.
-    ASSERT_EQ(convergents_of(1.6, 1, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1.6, 1, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}, {2, 1}}));
 
-    ASSERT_EQ(convergents_of(48000.0 / 44100.0, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(48000.0 / 44100.0, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}, {12, 11}, {37, 34}, {123, 113}, {160, 147}}));
-    ASSERT_EQ(convergents_of(48000.0 / 44100.0, 146, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(48000.0 / 44100.0, 146, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}, {12, 11}, {37, 34}, {123, 113}}));
 }
 
 TEST(Convergents, IrrationalLookingRatio) {
     Pairs got;
-    ASSERT_EQ(convergents_of(3.141592653589793, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(3.141592653589793, 65535, &got), Status::ok);
     EXPECT_EQ(got,
               (Pairs{{3, 1}, {22, 7}, {333, 106}, {355, 113}, {103993, 33102}, {104348, 33215}}));
 }
 
 TEST(Convergents, NumeratorIsNotBounded) {
     Pairs got;
-    ASSERT_EQ(convergents_of(1000.0001, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1000.0001, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1000, 1}, {10000001, 10000}}));
 }
 
 TEST(Convergents, TinyRatios) {
     Pairs got;
-    ASSERT_EQ(convergents_of(1e-6, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1e-6, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{0, 1}}));
-    ASSERT_EQ(convergents_of(1e-15, 65535, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(1e-15, 65535, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{0, 1}}));
     // Below the remainder threshold no term is taken at all.
-    EXPECT_EQ(convergents_of(1e-16, 65535, &got), STATUS_CALCULATION_ERROR);
+    EXPECT_EQ(convergents_of(1e-16, 65535, &got), Status::calculation_error);
 }
 
 TEST(Convergents, NumeratorGuardKeepsWhatWasFound) {
     Pairs got;
-    ASSERT_EQ(convergents_of(123456789.12345679, 1000000000000000000LL, &got), STATUS_SUCCESS);
+    ASSERT_EQ(convergents_of(123456789.12345679, 1000000000000000000LL, &got), Status::ok);
     ASSERT_EQ(got.size(), 10u);
     EXPECT_EQ(got.front(), (std::pair<long long, long long>{123456789, 1}));
     EXPECT_EQ(got.back(), (std::pair<long long, long long>{5436646436456990709LL, 44036836492LL}));
@@ -104,8 +107,8 @@ TEST(Convergents, NumeratorGuardKeepsWhatWasFound) {
 
 TEST(Convergents, HugeFirstTerm) {
     Pairs got;
-    EXPECT_EQ(convergents_of(9.3e18, 65535, &got), STATUS_ARITHMETIC_OVERFLOW_ERROR);
-    EXPECT_EQ(convergents_of(9223372036854775808.0, 65535, &got), STATUS_CALCULATION_ERROR);
+    EXPECT_EQ(convergents_of(9.3e18, 65535, &got), Status::overflow_error);
+    EXPECT_EQ(convergents_of(9223372036854775808.0, 65535, &got), Status::calculation_error);
 }
 
 TEST(Convergents, InvalidArguments) {
@@ -113,18 +116,18 @@ TEST(Convergents, InvalidArguments) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     for (double ratio : {0.0, -1.5, nan, inf, -inf}) {
-        EXPECT_EQ(convergents_of(ratio, 65535, &got), STATUS_INVALID_INPUT_ERROR) << ratio;
+        EXPECT_EQ(convergents_of(ratio, 65535, &got), Status::invalid_request) << ratio;
     }
-    EXPECT_EQ(convergents_of(1.5, 0, &got), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(convergents_of(1.5, -7, &got), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(convergents_of(1.5, 0, &got), Status::invalid_request);
+    EXPECT_EQ(convergents_of(1.5, -7, &got), Status::invalid_request);
 
     // Null out-parameters: the other one is left untouched.
     int count = 42;
-    EXPECT_EQ(calculate_cfe_convergents(1.5, 65535, nullptr, &count), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(calculate_cfe_convergents(1.5, 65535, nullptr, &count), Status::invalid_request);
     EXPECT_EQ(count, 42);
     Convergent sentinel{};
     Convergent* items = &sentinel;
-    EXPECT_EQ(calculate_cfe_convergents(1.5, 65535, &items, nullptr), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(calculate_cfe_convergents(1.5, 65535, &items, nullptr), Status::invalid_request);
     EXPECT_EQ(items, &sentinel);
 }
 
@@ -135,21 +138,21 @@ TEST(Convergents, InvalidArguments) {
 TEST(ListGrowth, ConvergentListStartsAtSixteenThenDoubles) {
     ConvergentList list;
     std::uint64_t capacity = 0;
-    ASSERT_EQ(resize_convergent_array(&list.items, &capacity, 0), STATUS_SUCCESS);
+    ASSERT_EQ(resize_convergent_array(&list.items, &capacity, 0), Status::ok);
     EXPECT_NE(list.items, nullptr);
     EXPECT_EQ(capacity, 16u);
     Convergent* before = list.items;
-    EXPECT_EQ(resize_convergent_array(&list.items, &capacity, 15), STATUS_SUCCESS);
+    EXPECT_EQ(resize_convergent_array(&list.items, &capacity, 15), Status::ok);
     EXPECT_EQ(capacity, 16u);
     EXPECT_EQ(list.items, before);
-    EXPECT_EQ(resize_convergent_array(&list.items, &capacity, 16), STATUS_SUCCESS);
+    EXPECT_EQ(resize_convergent_array(&list.items, &capacity, 16), Status::ok);
     EXPECT_EQ(capacity, 32u);
 
     // Appending through the growth keeps every stored entry.
     capacity = 0;
     list.release();
     for (long long i = 0; i < 100; ++i) {
-        ASSERT_EQ(add_convergent(&list.items, &capacity, &list.count, i, i + 1), STATUS_SUCCESS);
+        ASSERT_EQ(add_convergent(&list.items, &capacity, &list.count, i, i + 1), Status::ok);
     }
     EXPECT_EQ(list.count, 100);
     EXPECT_EQ(capacity, 128u);
@@ -159,10 +162,10 @@ TEST(ListGrowth, ConvergentListStartsAtSixteenThenDoubles) {
 TEST(ListGrowth, FactorPairListStartsAtEight) {
     FactorPairList list;
     std::uint64_t capacity = 0;
-    ASSERT_EQ(resize_factor_pair_array(&list.items, &capacity, 0), STATUS_SUCCESS);
+    ASSERT_EQ(resize_factor_pair_array(&list.items, &capacity, 0), Status::ok);
     EXPECT_EQ(capacity, 8u);
     for (long long i = 0; i < 9; ++i) {
-        ASSERT_EQ(add_factor_pair(&list.items, &capacity, &list.count, i, i), STATUS_SUCCESS);
+        ASSERT_EQ(add_factor_pair(&list.items, &capacity, &list.count, i, i), Status::ok);
     }
     EXPECT_EQ(capacity, 16u);
     EXPECT_EQ(list.items[8].cofactor, 8);
@@ -175,12 +178,11 @@ TEST(ListGrowth, CapacityLimitFailsWithoutAllocating) {
          {std::uint64_t{1} << 59, std::uint64_t{1} << 63, LIST_CAPACITY_LIMIT}) {
         Convergent* items = nullptr;
         std::uint64_t capacity = start;
-        EXPECT_EQ(resize_convergent_array(&items, &capacity, -1), STATUS_ARITHMETIC_OVERFLOW_ERROR);
+        EXPECT_EQ(resize_convergent_array(&items, &capacity, -1), Status::overflow_error);
         EXPECT_EQ(items, nullptr);
         EXPECT_EQ(capacity, start);
         FactorPair* pairs = nullptr;
-        EXPECT_EQ(resize_factor_pair_array(&pairs, &capacity, -1),
-                  STATUS_ARITHMETIC_OVERFLOW_ERROR);
+        EXPECT_EQ(resize_factor_pair_array(&pairs, &capacity, -1), Status::overflow_error);
         EXPECT_EQ(pairs, nullptr);
         EXPECT_EQ(capacity, start);
     }
@@ -190,19 +192,19 @@ TEST(ListGrowth, NullAndInconsistentArguments) {
     Convergent* items = nullptr;
     std::uint64_t capacity = 0;
     int count = 0;
-    EXPECT_EQ(resize_convergent_array(nullptr, &capacity, 0), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(resize_convergent_array(&items, nullptr, 0), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(add_convergent(&items, &capacity, nullptr, 1, 1), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(add_convergent(nullptr, &capacity, &count, 1, 1), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(resize_convergent_array(nullptr, &capacity, 0), Status::invalid_request);
+    EXPECT_EQ(resize_convergent_array(&items, nullptr, 0), Status::invalid_request);
+    EXPECT_EQ(add_convergent(&items, &capacity, nullptr, 1, 1), Status::invalid_request);
+    EXPECT_EQ(add_convergent(nullptr, &capacity, &count, 1, 1), Status::invalid_request);
     FactorPair* pairs = nullptr;
-    EXPECT_EQ(resize_factor_pair_array(&pairs, nullptr, 0), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(add_factor_pair(&pairs, nullptr, &count, 1, 1), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(resize_factor_pair_array(&pairs, nullptr, 0), Status::invalid_request);
+    EXPECT_EQ(add_factor_pair(&pairs, nullptr, &count, 1, 1), Status::invalid_request);
 
     // A count outside 0..capacity would store outside the block: refused, nothing changes.
     count = -1;
-    EXPECT_EQ(add_convergent(&items, &capacity, &count, 1, 1), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(add_convergent(&items, &capacity, &count, 1, 1), Status::invalid_request);
     count = 5;
-    EXPECT_EQ(add_factor_pair(&pairs, &capacity, &count, 1, 1), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(add_factor_pair(&pairs, &capacity, &count, 1, 1), Status::invalid_request);
     EXPECT_EQ(items, nullptr);
     EXPECT_EQ(pairs, nullptr);
     EXPECT_EQ(capacity, 0u);
@@ -215,19 +217,19 @@ TEST(ListGrowth, NullAndInconsistentArguments) {
 
 TEST(FactorPairs, SmallNumbers) {
     Pairs got;
-    ASSERT_EQ(factor_pairs_of(1, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(1, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 1}}));
-    ASSERT_EQ(factor_pairs_of(97, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(97, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 97}}));
-    ASSERT_EQ(factor_pairs_of(49, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(49, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 49}, {7, 7}}));
-    ASSERT_EQ(factor_pairs_of(160, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(160, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 160}, {2, 80}, {4, 40}, {5, 32}, {8, 20}, {10, 16}}));
 }
 
 TEST(FactorPairs, PowerOfTwoGrowsTheList) {
     Pairs got;
-    ASSERT_EQ(factor_pairs_of(65536, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(65536, &got), Status::ok);
     EXPECT_EQ(got, (Pairs{{1, 65536},
                           {2, 32768},
                           {4, 16384},
@@ -243,7 +245,7 @@ TEST(FactorPairs, LargeNumberBelowASquare) {
     // 94906265^2 - 1: the double square root of it truncates one too high.
     const long long n = 9007199136250224LL;
     Pairs got;
-    ASSERT_EQ(factor_pairs_of(n, &got), STATUS_SUCCESS);
+    ASSERT_EQ(factor_pairs_of(n, &got), Status::ok);
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got.front(), (std::pair<long long, long long>{1, n}));
     EXPECT_EQ(got.back(), (std::pair<long long, long long>{94906264, 94906266}));
@@ -258,9 +260,9 @@ TEST(FactorPairs, LargeNumberBelowASquare) {
 
 TEST(FactorPairs, InvalidArguments) {
     Pairs got;
-    EXPECT_EQ(factor_pairs_of(0, &got), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(factor_pairs_of(-12, &got), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(factor_pairs_of(0, &got), Status::invalid_request);
+    EXPECT_EQ(factor_pairs_of(-12, &got), Status::invalid_request);
     int count = 42;
-    EXPECT_EQ(find_integer_factor_pairs(12, nullptr, &count), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(find_integer_factor_pairs(12, nullptr, &count), Status::invalid_request);
     EXPECT_EQ(count, 42);
 }

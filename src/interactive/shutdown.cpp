@@ -1,9 +1,9 @@
-#include "signal_handler.h"
+#include "interactive/shutdown.h"
 
+#include "interactive/messages.h"
 #include "platform/console.h"
-#include "utils.h"
 
-std::atomic<int> g_shutdown_requested{0};
+std::atomic<bool> g_shutdown_requested{false};
 std::atomic<ShutdownEvent*> g_hShutdownEvent{nullptr};
 
 namespace {
@@ -31,7 +31,7 @@ bool ConsoleHandler(unsigned long control_type) {
     case CTRL_SHUTDOWN_EVENT: break;
     default: return false;
     }
-    g_shutdown_requested.store(1);
+    g_shutdown_requested.store(true);
     ShutdownEvent* const event = g_hShutdownEvent.load();
     if (event != nullptr) shutdown_event_signal(event);
     return true;
@@ -56,4 +56,9 @@ bool setup_signal_handlers() {
         return false;
     }
     return true;
+}
+
+void close_shutdown_event() {
+    ShutdownEvent* const event = g_hShutdownEvent.exchange(nullptr);
+    if (event != nullptr) shutdown_event_close(event);
 }

@@ -16,7 +16,9 @@
 #include <cstring>
 #include <limits>
 
-#include "two_search.h"
+#include "core/two_stage_search.h"
+
+namespace quillmere::core {
 
 namespace {
 
@@ -35,10 +37,6 @@ constexpr int RATIO_VALUES = 2 * RATIO_SPREAD + 1;
 /// g values, or judged candidates, between two checks of the dot clock.
 constexpr long long POLL_EVERY = 256;
 constexpr double INF = std::numeric_limits<double>::infinity();
-
-bool shutdown_requested() {
-    return g_shutdown_requested.load() != 0;
-}
 
 /// The final-rate measures that any candidate of the pass can have.
 struct FinalRates {
@@ -65,7 +63,7 @@ struct Bounds {
 
 struct FastPass {
     const CommonFactorScan* scan;
-    const UserInputs* inputs;
+    const SearchRequest* inputs;
     CommonFactorProgress* progress;
     bool exact_shortcuts;  ///< the request lies where the shortcuts reproduce the assessment
     bool has_target;
@@ -87,7 +85,7 @@ double double_of(std::uint64_t bits) {
     return x;
 }
 
-FinalRates collect_final_rates(const UserInputs& inputs, long long l_simplest,
+FinalRates collect_final_rates(const SearchRequest& inputs, long long l_simplest,
                                long long m_simplest) {
     FinalRates finals;
     double ratio = static_cast<double>(l_simplest) / static_cast<double>(m_simplest);
@@ -96,7 +94,7 @@ FinalRates collect_final_rates(const UserInputs& inputs, long long l_simplest,
         const double rate = guarded_product(inputs.input_rate, ratio);
         if (!std::isfinite(rate)) continue;
         const double error = std::fabs(rate - inputs.output_rate);
-        if (relative_error(rate, inputs.output_rate) < MATCH_TOLERANCE) {
+        if (relative_error(rate, inputs.output_rate) < match_tolerance) {
             finals.match_possible = true;
         } else {
             finals.miss_possible = true;
@@ -114,7 +112,7 @@ Verdict best_verdict(const FastPass& pass, double intermediate_rate) {
     CandidateMeasures c{0, 0.0, false, INF, false};
     if (pass.has_target) {
         c.intermediate_error = std::fabs(intermediate_rate - pass.target);
-        c.intermediate_match = relative_error(intermediate_rate, pass.target) < MATCH_TOLERANCE;
+        c.intermediate_match = relative_error(intermediate_rate, pass.target) < match_tolerance;
     }
     Verdict best = Verdict::reject;
     for (const bool match : {true, false}) {
@@ -167,7 +165,7 @@ RateWindow find_window(const FastPass& pass, Verdict level) {
 
 /// Largest sum with which the search mode may accept some candidate of the pass.
 long long find_sum_limit(const FastPass& pass) {
-    const TwoStageResult& b = *pass.scan->best;
+    const CascadeRecord& b = *pass.scan->best;
     long long limit = LLONG_MIN;
     if (!b.found) return limit;
     for (int i = 0; i < pass.finals.error_count; ++i) {
@@ -210,12 +208,12 @@ bool try_candidate(FastPass* pass, long long l1, long long m1, long long l2, lon
         const double r2 = static_cast<double>(l2) / static_cast<double>(m2);
         const double rate = pass->inputs->input_rate * (r1 * r2);
         CandidateMeasures c{l1 + m1 + l2 + m2, std::fabs(rate - pass->inputs->output_rate),
-                            relative_error(rate, pass->inputs->output_rate) < MATCH_TOLERANCE, INF,
+                            relative_error(rate, pass->inputs->output_rate) < match_tolerance, INF,
                             false};
         if (pass->has_target) {
             const double intermediate = pass->inputs->input_rate * r1;
             c.intermediate_error = std::fabs(intermediate - pass->target);
-            c.intermediate_match = relative_error(intermediate, pass->target) < MATCH_TOLERANCE;
+            c.intermediate_match = relative_error(intermediate, pass->target) < match_tolerance;
         }
         if (!candidate_wins(c, *s.best, *pass->inputs, s.search_mode)) return false;
     }
@@ -277,19 +275,19 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
     // otherwise g <= max_lm/a1 keeps every product within max_lm (none overflows).
     const bool any_valid =
         max_lm / a1 >= 1 && max_lm / b2 >= 1 && max_lm / b1 >= 1 && max_lm / a2 >= 1;
-    const bool minimal_sum = s.search_mode == SEARCH_MODE_MINIMAL_SUM;
+    const bool minimal_sum = s.search_mode == SearchMode::minimal_sum;
     const bool allow = s.inputs->allow_m1_gt_l1;
     const double k = s.inputs->input_rate * static_cast<double>(a1) / static_cast<double>(b1);
 
     for (long long g = 1; g <= max_g; ++g) {
-        if (shutdown_requested()) return ComboEnd::leave;
+        if (s.context->stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);
         long long h = 1;
         if (minimal_sum && g == 1) {
             // The minimal-sum stop is tested right after the g = h = 1 candidate.
             try_candidate(pass, a1, b1, a2, b2);
-            const bool strict = s.inputs->has_intermediate_target &&
-                                s.inputs->priority == PRIORITIZE_STRICT_INTERMEDIATE;
+            const bool strict =
+                s.inputs->has_intermediate_target && s.inputs->priority == Priority::strict;
             if (!(strict && !(s.best->found && s.best->intermediate_match))) {
                 progress_count_many(pass->progress, 1);
                 return ComboEnd::leave;
@@ -329,7 +327,7 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
         compute_ranges();
         for (h = next_in(outright, reachable, h); h <= h_valid;
              h = next_in(outright, reachable, h + 1)) {
-            if (shutdown_requested()) {
+            if (s.context->stop_requested()) {
                 progress_count_many(pass->progress, static_cast<std::uint64_t>(h - 1));
                 return ComboEnd::leave;
             }
@@ -349,7 +347,7 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
 }  // namespace
 
 void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
-    const UserInputs& in = *scan.inputs;
+    const SearchRequest& in = *scan.inputs;
     const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
     const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
     FastPass pass{&scan,
@@ -382,7 +380,7 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
         const long long a2 = scan.l_pairs[i].cofactor;
         if (a1 < 1 || a2 < 1) continue;
         for (int j = 0; j < scan.m_count; ++j) {
-            if (shutdown_requested()) return;
+            if (scan.context->stop_requested()) return;
             const long long b1 = scan.m_pairs[j].factor;
             const long long b2 = scan.m_pairs[j].cofactor;
             if (b1 < 1 || b2 < 1) continue;
@@ -390,3 +388,5 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
         }
     }
 }
+
+}  // namespace quillmere::core

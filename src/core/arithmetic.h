@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "common.h"
+#include "quillmere/quillmere.h"
+
+namespace quillmere::core {
 
 /// One convergent p/q of a continued-fraction expansion (p is L, q is M).
 struct Convergent {
@@ -21,25 +23,25 @@ struct FactorPair {
 
 /// Convergents of ratio with q <= max_denominator, in the order of the expansion.
 /// Writes null and 0 first; on failure leaves them so.
-StatusCode calculate_cfe_convergents(double ratio, long long max_denominator,
-                                     Convergent** convergents, int* count);
+Status calculate_cfe_convergents(double ratio, long long max_denominator, Convergent** convergents,
+                                 int* count);
 
 /// Every pair (d, n/d) with d <= n/d, in increasing d. Writes null and 0 first.
-StatusCode find_integer_factor_pairs(long long n, FactorPair** pairs, int* count);
+Status find_integer_factor_pairs(long long n, FactorPair** pairs, int* count);
 
 /// Largest element count a list may reach (its byte size must fit in 64 bits).
 constexpr std::uint64_t LIST_CAPACITY_LIMIT = (std::uint64_t{1} << 60) - 1;
 
 /// Makes sure slot index exists, growing 16 -> 32 -> ... by doubling.
-StatusCode resize_convergent_array(Convergent** items, std::uint64_t* capacity, int index);
+Status resize_convergent_array(Convergent** items, std::uint64_t* capacity, int index);
 /// Appends (p, q), growing the list when needed.
-StatusCode add_convergent(Convergent** items, std::uint64_t* capacity, int* count, long long p,
-                          long long q);
+Status add_convergent(Convergent** items, std::uint64_t* capacity, int* count, long long p,
+                      long long q);
 /// Makes sure slot index exists, growing 8 -> 16 -> ... by doubling.
-StatusCode resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity, int index);
+Status resize_factor_pair_array(FactorPair** items, std::uint64_t* capacity, int index);
 /// Appends (factor, cofactor), growing the list when needed.
-StatusCode add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count,
-                           long long factor, long long cofactor);
+Status add_factor_pair(FactorPair** items, std::uint64_t* capacity, int* count, long long factor,
+                       long long cofactor);
 
 /// Holds a list received from the routines above and frees it on every path.
 template <typename T>
@@ -62,3 +64,8 @@ struct ListGuard {
 
 using ConvergentList = ListGuard<Convergent>;
 using FactorPairList = ListGuard<FactorPair>;
+
+/// The larger of a and b, a negative value counting as absent (-1 when both are).
+long long max_long_long(long long a, long long b);
+
+}  // namespace quillmere::core

@@ -1,10 +1,12 @@
 // The plain two-stage search: every common-factor candidate is counted and assessed one
 // by one, exactly in the order of the pass. Kept as the reference the program's search
-// must reproduce byte for byte.
+// must reproduce exactly.
 #include <algorithm>
 #include <cstdint>
 
-#include "two_search.h"
+#include "core/two_stage_search.h"
+
+namespace quillmere::core {
 
 namespace {
 
@@ -20,13 +22,12 @@ bool multiply_checked(long long x, long long y, long long* product) {
 }  // namespace
 
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress) {
-    const UserInputs& inputs = *scan.inputs;
-    const bool minimal_sum = scan.search_mode == SEARCH_MODE_MINIMAL_SUM;
-    const bool strict =
-        inputs.has_intermediate_target && inputs.priority == PRIORITIZE_STRICT_INTERMEDIATE;
+    const SearchRequest& inputs = *scan.inputs;
+    const bool minimal_sum = scan.search_mode == SearchMode::minimal_sum;
+    const bool strict = inputs.has_intermediate_target && inputs.priority == Priority::strict;
     bool stop = false;
     const auto must_leave = [&] {
-        return g_shutdown_requested.load() != 0 || (minimal_sum && stop) ||
+        return scan.context->stop_requested() || (minimal_sum && stop) ||
                dual_stop_holds(scan.inputs, scan.search_mode, *scan.dual_match_found);
     };
 
@@ -72,9 +73,11 @@ void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgres
     }
 }
 
-StatusCode perform_two_stage_search_reference(const UserInputs* inputs, long long max_lm,
-                                              int search_mode, TwoStageResult* best,
-                                              int* convergent_count, std::uint64_t* gh_iterations) {
-    return run_two_stage_search(inputs, max_lm, search_mode, best, convergent_count, gh_iterations,
+Status perform_two_stage_search_reference(const SearchContext& context, const SearchRequest* inputs,
+                                          CascadeRecord* best, int* convergent_count,
+                                          std::uint64_t* gh_iterations) {
+    return run_two_stage_search(context, inputs, best, convergent_count, gh_iterations,
                                 scan_common_factors_plain, false);
 }
+
+}  // namespace quillmere::core

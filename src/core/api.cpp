@@ -1,0 +1,232 @@
+// The library's public functions: request checks, the two solvers, the names of the
+// enumerations and the version.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "core/candidate.h"
+#include "core/results.h"
+#include "core/single_stage.h"
+#include "core/two_stage_search.h"
+#include "quillmere/quillmere.h"
+
+#ifndef QUILLMERE_VERSION
+#error "QUILLMERE_VERSION must be defined by the build"
+#endif
+
+namespace quillmere {
+
+namespace {
+
+/// A value as the refusal messages show it: the shortest text that reads back as the
+/// same double; "nan", "inf" or "-inf" for the others.
+std::string show(double value) {
+    char text[64];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+RequestCheck refuse(const char* field, std::string message) {
+    return RequestCheck{Status::invalid_request, field, std::move(message)};
+}
+
+/// A rate or target: finite, min_rate_hz..max_rate_hz.
+bool rate_ok(double rate) {
+    return std::isfinite(rate) && rate >= min_rate_hz && rate <= max_rate_hz;
+}
+
+RequestCheck refuse_rate(const char* field, double rate) {
+    return refuse(field, std::string(field) + " is " + show(rate) +
+                             " Hz; a rate must be a finite number from 1 to 1e13 Hz.");
+}
+
+/// One sentence for a failed call.
+std::string failure_message(Status status) {
+    switch (status) {
+    case Status::stopped: return "The search was stopped on request.";
+    case Status::memory_error: return "A list could not be allocated.";
+    case Status::calculation_error: return "A computation gave no usable result.";
+    case Status::overflow_error: return "A 64-bit integer computation would overflow.";
+    case Status::invalid_request: return "The request was refused.";
+    case Status::ok:
+    case Status::not_found: break;
+    }
+    return {};
+}
+
+/// Tells the observer of a refused request.
+void report_refusal(const SolveOptions& options) {
+    if (options.observer != nullptr) {
+        options.observer->on_error(
+            SolverError{SolverErrorKind::invalid_request, Status::invalid_request});
+    }
+}
+
+}  // namespace
+
+const char* version() noexcept {
+    return QUILLMERE_VERSION;
+}
+
+const char* status_name(Status status) noexcept {
+    switch (status) {
+    case Status::ok: return "ok";
+    case Status::not_found: return "not_found";
+    case Status::stopped: return "stopped";
+    case Status::invalid_request: return "invalid_request";
+    case Status::memory_error: return "memory_error";
+    case Status::calculation_error: return "calculation_error";
+    case Status::overflow_error: return "overflow_error";
+    }
+    return "unknown";
+}
+
+const char* search_mode_name(SearchMode mode) noexcept {
+    switch (mode) {
+    case SearchMode::minimal_sum: return "minimal-sum";
+    case SearchMode::custom_limit: return "custom-limit";
+    case SearchMode::min_cost: return "min-cost";
+    }
+    return "unknown";
+}
+
+const char* priority_name(Priority priority) noexcept {
+    switch (priority) {
+    case Priority::strict: return "strict";
+    case Priority::final: return "final";
+    case Priority::balanced: return "balanced";
+    case Priority::ignore: return "ignore";
+    }
+    return "unknown";
+}
+
+const char* outcome_name(Outcome outcome) noexcept {
+    switch (outcome) {
+    case Outcome::match: return "match";
+    case Outcome::approximation: return "approximation";
+    case Outcome::not_found: return "not_found";
+    }
+    return "unknown";
+}
+
+SearchObserver::~SearchObserver() = default;
+void SearchObserver::on_convergent(int, int) {}
+void SearchObserver::on_common_factor_iterations(std::uint64_t) {}
+void SearchObserver::on_pass_done(SearchPass) {}
+void SearchObserver::on_error(const SolverError&) {}
+
+RequestCheck check_request(const SingleStageRequest& request) {
+    if (!rate_ok(request.input_rate_hz)) return refuse_rate("input_rate_hz", request.input_rate_hz);
+    if (!rate_ok(request.output_rate_hz)) {
+        return refuse_rate("output_rate_hz", request.output_rate_hz);
+    }
+    return {};
+}
+
+RequestCheck check_request(const TwoStageRequest& request) {
+    if (!rate_ok(request.input_rate_hz)) return refuse_rate("input_rate_hz", request.input_rate_hz);
+    if (!rate_ok(request.output_rate_hz)) {
+        return refuse_rate("output_rate_hz", request.output_rate_hz);
+    }
+    switch (request.mode) {
+    case SearchMode::minimal_sum:
+    case SearchMode::custom_limit: break;
+    case SearchMode::min_cost: return refuse("mode", "min-cost mode is not available");
+    default:
+        return refuse("mode", "mode is " + std::to_string(static_cast<int>(request.mode)) +
+                                  ", which names no search mode.");
+    }
+    if (request.max_factor < 1 || request.max_factor > max_factor_limit) {
+        return refuse("max_factor", "max_factor is " + std::to_string(request.max_factor) +
+                                        "; the per-stage limit must be from 1 to 65535.");
+    }
+    if (request.intermediate_target) {
+        const IntermediateTarget& target = *request.intermediate_target;
+        if (!rate_ok(target.rate_hz)) {
+            return refuse_rate("intermediate_target.rate_hz", target.rate_hz);
+        }
+        switch (target.priority) {
+        case Priority::strict:
+        case Priority::final:
+        case Priority::balanced:
+        case Priority::ignore: break;
+        default:
+            return refuse("intermediate_target.priority",
+                          "intermediate_target.priority is " +
+                              std::to_string(static_cast<int>(target.priority)) +
+                              ", which names no priority.");
+        }
+    }
+    return {};
+}
+
+namespace core {
+
+SearchRequest to_search_request(const TwoStageRequest& request) {
+    SearchRequest search;
+    search.input_rate = request.input_rate_hz;
+    search.output_rate = request.output_rate_hz;
+    search.mode = request.mode;
+    search.allow_m1_gt_l1 = request.allow_first_stage_decimation;
+    search.max_lm = request.max_factor;
+    if (request.intermediate_target) {
+        search.has_intermediate_target = true;
+        search.target_intermediate_rate = request.intermediate_target->rate_hz;
+        search.priority = request.intermediate_target->priority;
+    }
+    return search;
+}
+
+}  // namespace core
+
+SingleStageResult solve_single_stage(const SingleStageRequest& request,
+                                     const SolveOptions& options) {
+    SingleStageResult result;
+    const RequestCheck check = check_request(request);
+    if (check.status != Status::ok) {
+        result.status = check.status;
+        result.message = check.message;
+        report_refusal(options);
+        return result;
+    }
+    const core::SearchContext context(options);
+    long long l = 0;
+    long long m = 0;
+    double achieved = 0.0;
+    result.status =
+        core::calculate_single_resampler(context, request.input_rate_hz, request.output_rate_hz, &l,
+                                         &m, &achieved, &result.convergent_count);
+    if (result.status != Status::ok) {
+        result.message = failure_message(result.status);
+        return result;
+    }
+    result = core::single_stage_result(request, l, m, achieved, result.convergent_count);
+    return result;
+}
+
+TwoStageResult solve_two_stage(const TwoStageRequest& request, const SolveOptions& options) {
+    TwoStageResult result;
+    const RequestCheck check = check_request(request);
+    if (check.status != Status::ok) {
+        result.status = check.status;
+        result.message = check.message;
+        report_refusal(options);
+        return result;
+    }
+    const core::SearchContext context(options);
+    const core::SearchRequest search = core::to_search_request(request);
+    core::CascadeRecord best = core::make_empty_record();
+    result.status = core::perform_two_stage_search_counted(
+        context, &search, &best, &result.convergent_count, &result.common_factor_iterations);
+    if (result.status != Status::ok) {
+        result.message = failure_message(result.status);
+        return result;
+    }
+
+    return core::two_stage_result(request, best, result.status, result.convergent_count,
+                                  result.common_factor_iterations);
+}
+
+}  // namespace quillmere

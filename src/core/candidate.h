@@ -1,0 +1,79 @@
+// Candidate assessment of the two-stage search: the record of the best cascade, the
+// measures of a candidate and the rules that decide whether it replaces the record.
+#pragma once
+
+#include "core/search_context.h"
+
+namespace quillmere::core {
+
+/// The best cascade L1/M1 -> L2/M2 found by a search.
+struct CascadeRecord {
+    long long l1;
+    long long m1;
+    long long l2;
+    long long m2;
+    double combined_ratio;
+    double final_error;
+    bool final_match;
+    bool found;
+    long long overall_sum;
+    double achieved_intermediate_rate;
+    double intermediate_error;
+    bool intermediate_match;
+};
+
+/// The record as a search starts it: nothing stored, every measure unknown.
+CascadeRecord make_empty_record();
+
+/// a * b, or NaN when the product would overflow, leave the normal range or not be finite.
+double guarded_product(double a, double b);
+
+/// |x - t| / |t|, or |x - t| when t is too close to zero to divide by.
+double relative_error(double x, double t);
+
+/// Output rate of input_rate through L1/M1 then L2/M2; NaN when it cannot be represented.
+double calculate_achieved_output_rate_two(double input_rate, long long l1, long long m1,
+                                          long long l2, long long m2);
+
+/// The measures of one candidate that the decision compares.
+struct CandidateMeasures {
+    long long sum;
+    double final_error;
+    bool final_match;
+    double intermediate_error;
+    bool intermediate_match;
+};
+
+/// What the intermediate-rate priority says of a candidate, in increasing order of favour:
+/// refused, left to the search mode, or preferred outright.
+enum class Verdict { reject, mode_order, accept };
+
+/// The priority rules for a candidate against the stored record; ignores sum and errors
+/// that cannot be measured.
+Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
+                          const SearchRequest& inputs);
+
+/// The search mode's order: the smaller sum first, or the smaller final error first.
+bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode);
+
+/// Whether the candidate replaces the stored record.
+bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,
+                    SearchMode search_mode);
+
+/// Measures one candidate and stores it in best when it beats the stored one; true when
+/// it was stored.
+bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long long m2,
+                                long long max_lm, const SearchRequest* inputs,
+                                SearchMode search_mode, CascadeRecord* best,
+                                bool* dual_match_found);
+
+/// assess_two_stage_candidate without its answer.
+void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
+                                 long long max_lm, const SearchRequest* inputs,
+                                 SearchMode search_mode, CascadeRecord* best,
+                                 bool* dual_match_found);
+
+/// True when a balanced-dual search in custom-limit mode has found a dual match and stops.
+bool dual_stop_holds(const SearchRequest* inputs, SearchMode search_mode, bool dual_match_found);
+
+}  // namespace quillmere::core

@@ -1,0 +1,63 @@
+// What every solver of the core is handed: the request in the form the search reads it,
+// and the context that carries the caller's stop request and observer.
+#pragma once
+
+#include <atomic>
+#include <stop_token>
+
+#include "quillmere/quillmere.h"
+
+namespace quillmere::core {
+
+/// A target of magnitude not above this counts as zero (errors become absolute).
+constexpr double ZERO_GUARD = 1e-15;
+
+/// A two-stage request as the search reads it; no field is checked here.
+struct SearchRequest {
+    double input_rate = 0.0;
+    double output_rate = 0.0;
+    SearchMode mode = SearchMode::minimal_sum;
+    bool allow_m1_gt_l1 = false;
+    long long max_lm = max_factor_limit;
+    bool has_intermediate_target = false;
+    double target_intermediate_rate = 0.0;
+    Priority priority = Priority::balanced;
+};
+
+/// The search request of a public two-stage request (without its filter specification).
+SearchRequest to_search_request(const TwoStageRequest& request);
+
+/// The caller's stop request and observer, passed down to every loop of a solver.
+class SearchContext {
+public:
+    SearchContext() = default;
+    explicit SearchContext(const SolveOptions& options)
+        : stop_token_(options.stop_token),
+          stop_flag_(options.stop_flag),
+          observer_(options.observer) {}
+
+    /// True once the caller asked the solver to stop.
+    bool stop_requested() const {
+        return (stop_flag_ != nullptr && stop_flag_->load()) || stop_token_.stop_requested();
+    }
+
+    void convergent(int index, int count) const {
+        if (observer_ != nullptr) observer_->on_convergent(index, count);
+    }
+    void common_factor_iterations(std::uint64_t total) const {
+        if (observer_ != nullptr) observer_->on_common_factor_iterations(total);
+    }
+    void pass_done(SearchPass pass) const {
+        if (observer_ != nullptr) observer_->on_pass_done(pass);
+    }
+    void error(const SolverError& error) const {
+        if (observer_ != nullptr) observer_->on_error(error);
+    }
+
+private:
+    std::stop_token stop_token_;
+    const std::atomic<bool>* stop_flag_ = nullptr;
+    SearchObserver* observer_ = nullptr;
+};
+
+}  // namespace quillmere::core

@@ -1,0 +1,6 @@
+// The interactive program: start-up checks, the banner, the conversion loop and the exit
+// code.
+#pragma once
+
+/// Runs the interactive program at the terminal; returns the process exit code.
+int run_interactive();

@@ -1,0 +1,177 @@
+// The report layer on its own: the pieces a caller without the dialog prints, the
+// progress line from events however they are batched, and the texts of error events.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "capture.h"
+#include "interactive/conversion_runs.h"
+#include "requests.h"
+#include "solver_calls.h"
+
+namespace {
+
+using quillmere::FactoredNumber;
+using quillmere::SearchMode;
+using quillmere::SearchPass;
+using quillmere::SolverError;
+using quillmere::SolverErrorKind;
+
+/// The run's standard output without its progress lines.
+std::string without_progress(std::string text) {
+    for (const char* header :
+         {"Progress (checking CFE convergents): ", "Progress (checking g/h factors): "}) {
+        const std::size_t at = text.find(header);
+        if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+    }
+    return text;
+}
+
+TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
+    for (const UserInputs& in : {two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
+                                 two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000,
+                                                   true, 96000, PRIORITIZE_STRICT_INTERMEDIATE),
+                                 two_stage_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 2),
+                                 two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM,
+                                                   65535, false, 5, PRIORITIZE_BALANCED_DUAL)}) {
+        const quillmere::TwoStageRequest request = to_two_stage_request(in);
+        const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+        StringSink pieces;
+        write_two_stage_header(pieces, request);
+        write_two_stage_summary(pieces, result);
+        write_two_stage_report(pieces, request, result);
+
+        const CapturedStreams run =
+            capture_streams([&] { (void)prompt_and_run_two_resamplers(&in); });
+        EXPECT_EQ(pieces.text(), without_progress(run.out));
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(ReportPieces, SingleStageSettingsAndReportAreTheRun) {
+    for (const auto& rates :
+         {std::pair{48000.0, 44100.0}, std::pair{1.0, 3.141592653589793}, std::pair{1e13, 1.0}}) {
+        const UserInputs in = one_stage_request(rates.first, rates.second);
+        const quillmere::SingleStageRequest request = to_single_stage_request(in);
+        StringSink pieces;
+        write_single_stage_settings(pieces, request);
+        write_single_stage_report(pieces, request, quillmere::solve_single_stage(request));
+        const CapturedStreams run = capture_streams([&] { (void)handle_one_resampler(&in); });
+        EXPECT_EQ(pieces.text(), run.out);
+    }
+}
+
+TEST(ReportPieces, StoppedAndFailedSearchesGetTheirSummaryLineAndNoReport) {
+    const quillmere::TwoStageRequest request =
+        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    quillmere::TwoStageResult result;
+    result.status = Status::stopped;
+    StringSink stopped;
+    write_two_stage_summary(stopped, result);
+    write_two_stage_report(stopped, request, result);
+    EXPECT_EQ(stopped.text(), "Search interrupted by user.\n");
+
+    result.status = Status::overflow_error;
+    StringSink failed;
+    write_two_stage_summary(failed, result);
+    write_two_stage_report(failed, request, result);
+    EXPECT_EQ(failed.text(), "Search failed critically: Arithmetic Overflow Error\n");
+}
+
+TEST(ProgressLineEvents, BatchedTotalsGiveTheSameDotsAsOneEventPerStep) {
+    StringSink one_by_one;
+    ProgressLine a(one_by_one, SearchMode::custom_limit);
+    a.on_common_factor_iterations(1);
+    for (std::uint64_t total = 1000; total <= 25000; total += 1000) {
+        a.on_common_factor_iterations(total);
+    }
+    a.on_common_factor_iterations(25999);
+    a.on_pass_done(SearchPass::common_factors);
+
+    StringSink batched;
+    ProgressLine b(batched, SearchMode::custom_limit);
+    for (const std::uint64_t total : {3u, 999u, 7500u, 7501u, 25999u}) {
+        b.on_common_factor_iterations(total);
+    }
+    b.on_pass_done(SearchPass::common_factors);
+    EXPECT_EQ(one_by_one.text(), batched.text());
+    EXPECT_EQ(batched.text(), "Progress (checking g/h factors): " + std::string(25, '.') + "\n");
+}
+
+TEST(ProgressLineEvents, ShortPassesAndTheConvergentLine) {
+    StringSink text;
+    ProgressLine line(text, SearchMode::minimal_sum);
+    for (int i = 0; i < 12; ++i) line.on_convergent(i, 12);
+    line.on_pass_done(SearchPass::convergents);
+    line.on_common_factor_iterations(1);
+    line.on_pass_done(SearchPass::common_factors);
+    EXPECT_EQ(text.text(),
+              "Progress (checking CFE convergents): .\nProgress (checking g/h factors): .\n");
+
+    // Custom limit: no convergent line; a stopped pass leaves its line open.
+    StringSink custom;
+    ProgressLine other(custom, SearchMode::custom_limit);
+    for (int i = 0; i < 30; ++i) other.on_convergent(i, 30);
+    other.on_pass_done(SearchPass::convergents);
+    other.on_common_factor_iterations(2500);
+    EXPECT_EQ(custom.text(), "Progress (checking g/h factors): ..");
+}
+
+TEST(ProgressLineEvents, AStopFlagEndsALongRunOfDots) {
+    std::atomic<bool> stop{true};
+    StringSink text;
+    ProgressLine line(text, SearchMode::custom_limit, &stop);
+    line.on_common_factor_iterations(100000000);
+    EXPECT_EQ(text.text(), "Progress (checking g/h factors): ");
+}
+
+TEST(SolverErrorTexts, EveryEventKindWithItsData) {
+    const quillmere::TwoStageRequest two =
+        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    SolverError error{SolverErrorKind::factoring_failed, Status::memory_error};
+    error.value = 123456789;
+    const struct {
+        FactoredNumber which;
+        const char* name;
+    } numbers[] = {{FactoredNumber::convergent_l, "L"},
+                   {FactoredNumber::convergent_m, "M"},
+                   {FactoredNumber::simplest_l, "L_simplest"},
+                   {FactoredNumber::simplest_m, "M_simplest"}};
+    for (const auto& n : numbers) {
+        error.factored = n.which;
+        EXPECT_EQ(two_stage_error_text(error, two),
+                  std::string("\nCritical error factoring ") + n.name +
+                      "=123456789: Memory Allocation Error. Aborting.\n");
+    }
+    EXPECT_EQ(two_stage_error_text(
+                  SolverError{SolverErrorKind::convergents_failed, Status::overflow_error}, two),
+              "\nCritical Error during CFE: Arithmetic Overflow Error.\n");
+
+    const quillmere::SingleStageRequest single{48000, 44100};
+    EXPECT_EQ(
+        single_stage_error_text(
+            SolverError{SolverErrorKind::convergents_failed, Status::calculation_error}, single),
+        "\nCritical error during CFE calculation: Calculation Error.\n");
+    SolverError rate{SolverErrorKind::non_finite_rate, Status::calculation_error};
+    rate.l = 26;
+    rate.m = 25;
+    EXPECT_EQ(single_stage_error_text(rate, single),
+              "\nAchieved rate calculation resulted in non-finite value (L=26, M=25).\n");
+
+    // A refusal the library gives for a field the dialog never lets through names it.
+    quillmere::TwoStageRequest limit = two;
+    limit.max_factor = 0;
+    EXPECT_NE(two_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::invalid_request}, limit)
+                  .find("max_factor"),
+              std::string::npos);
+}
+
+TEST(TextSinks, LongFormattedTextIsWrittenWhole) {
+    StringSink sink;
+    const std::string long_text(1000, 'x');
+    sink.print("%s|%d", long_text.c_str(), 42);
+    EXPECT_EQ(sink.text(), long_text + "|42");
+}
+
+}  // namespace

@@ -84,6 +84,14 @@ else()
     COMMENT "Compressing the manual page and the Debian changelog")
   add_custom_target(quillmere_debian_docs ALL DEPENDS ${quillmere_gzipped})
 
+  # What the compiler's own start-up objects note of their version goes too, as the Debian
+  # tools strip it.
+  if(CMAKE_OBJCOPY)
+    add_custom_command(TARGET quillmere POST_BUILD
+                       COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:quillmere>
+                       VERBATIM)
+  endif()
+
   install(FILES "${quillmere_deb_dir}/quillmere.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT Runtime)
   # Each package has its own copyright file and changelog.

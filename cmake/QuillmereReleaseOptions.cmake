@@ -4,6 +4,10 @@
 option(QUILLMERE_DEBIAN_LAYOUT
        "Lay the documents out as a Debian package wants them: copyright, changelog.gz, a compressed manual page"
        OFF)
+if(QUILLMERE_DEBIAN_LAYOUT AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # No compiler version notes (.comment) in the objects: the Debian tools strip them too.
+  add_compile_options(-fno-ident)
+endif()
 
 # Release binaries of the packages are hardened as Debian builds its own: stack protector,
 # fortified libc calls, read-only relocations bound at start, position-independent code.

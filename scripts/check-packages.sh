@@ -84,7 +84,7 @@ done
 if [ -f "$deb_dev" ]; then
   contents_dev="$(dpkg-deb --contents "$deb_dev" | awk '{print $NF}')"
   for pattern in '^\./usr/include/quillmere/quillmere\.h$' '^\./usr/lib/.*libquillmere\.' \
-    '/cmake/quillmere/quillmere-?[Cc]onfig\.cmake$' '/pkgconfig/quillmere\.pc$'; do
+    '/cmake/Quillmere/QuillmereConfig\.cmake$' '/pkgconfig/quillmere\.pc$'; do
     grep -qE "$pattern" <<<"$contents_dev" || fail "$deb_dev has no file matching $pattern"
   done
 fi
@@ -114,6 +114,33 @@ man_text="$(MANWIDTH=80 man -l "$root/usr/share/man/man1/quillmere.1.gz" 2>&1)" 
   fail "man cannot render the packaged manual page"
 grep -q 'rational sample-rate conversion calculator' <<<"$man_text" ||
   fail "the packaged manual page renders without its NAME line"
+
+echo "== The library from quillmere-dev, unpacked beside it =="
+if [ -f "$deb_dev" ]; then
+  dpkg -x "$deb_dev" "$root"
+  # With CMake's find_package(Quillmere), and with pkg-config.
+  if cmake -S examples -B "$work/example" -DCMAKE_PREFIX_PATH="$root/usr" \
+    -DCMAKE_BUILD_TYPE=Release >"$work/example.log" 2>&1 &&
+    cmake --build "$work/example" >>"$work/example.log" 2>&1; then
+    output="$("$work/example/two_modes")" || fail "the example built with find_package exits $?"
+    echo "two_modes (find_package): $output"
+    grep -q 'minimal-sum: L1/M1 = 10/7, L2/M2 = 16/21' <<<"$output" ||
+      fail "the example built with find_package answers otherwise"
+  else
+    cat "$work/example.log"
+    fail "the example does not build against quillmere-dev with find_package"
+  fi
+  pc_dir="$(dirname "$(find "$root/usr" -name quillmere.pc | head -n 1)")"
+  # shellcheck disable=SC2046 # the flags are words
+  if c++ -std=c++20 examples/two_modes.cpp -o "$work/two_modes_pc" \
+    $(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs quillmere); then
+    output="$("$work/two_modes_pc")" || fail "the example built with pkg-config exits $?"
+    grep -q 'minimal-sum: L1/M1 = 10/7, L2/M2 = 16/21' <<<"$output" ||
+      fail "the example built with pkg-config answers otherwise: $output"
+  else
+    fail "the example does not build against quillmere-dev with pkg-config"
+  fi
+fi
 
 echo "== Windows zip (MinGW-w64 cross build) =="
 if [ -x build/windows/quillmere.exe ] && [ -f build/windows/CPackConfig.cmake ]; then

@@ -48,6 +48,13 @@ else
     cmp -s "$doc/LICENSE" "$source_dir/LICENSE" || fail "share/doc/quillmere/LICENSE differs"
 fi
 
+# The library for other projects (component Development).
+[[ -f $top/include/quillmere/quillmere.h ]] || fail "no include/quillmere/quillmere.h"
+for pattern in 'lib*/libquillmere.*' 'lib*/cmake/Quillmere/QuillmereConfig.cmake' \
+    'lib*/pkgconfig/quillmere.pc'; do
+    [[ -n $(find "$top" -path "$top/$pattern") ]] || fail "nothing installed as $pattern"
+done
+
 # The installed manual page through man, as a user reads it.
 if command -v man >/dev/null; then
     MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q 'rational sample-rate conversion' ||

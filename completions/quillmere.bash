@@ -14,12 +14,12 @@ _quillmere_option_table='
 -s  --stages                  1|2
 -m  --mode                    minimal-sum|custom-limit|min-cost
 -l  --limit                   N
-.   --allow-first-decimation  -
+-a  --allow-first-decimation  -
 -t  --target                  HZ
 -p  --priority                strict|final|balanced|ignore
 -f  --format                  text|json|csv
 -b  --batch                   FILE
-.   --cost                    -
+-c  --cost                    -
 .   --passband                HZ
 .   --stopband                HZ
 .   --attenuation             DB

@@ -8,11 +8,14 @@
 // take minutes there). The reports of the result are written to a string, with the
 // progress line of the program (bit 5: of the whole run) checked against the counts.
 //
+// Min-cost requests take the default filter specification; their stored price must be the
+// estimate's, and agree with the reference's.
+//
 // Input: a flags byte (bit 0 minimal-sum mode, bit 1 M1 > L1 allowed, bit 2 a target,
 // bits 3-4 the priority less one, bit 5 the progress line too, bit 6 the target relative to
-// the output rate instead of the input rate, bit 7 with bit 0: the limit 65535), a limit
-// byte (1 + byte % 60), then the input, output and target rates (nine bytes each, see
-// solver_fuzz_support.h).
+// the output rate instead of the input rate, bit 7 with bit 0: the limit 65535, without
+// it: min-cost mode), a limit byte (1 + byte % 60), then the input, output and target
+// rates (nine bytes each, see solver_fuzz_support.h).
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -87,6 +90,16 @@ void check_record(const CascadeRecord& r, const SearchRequest& in, const std::st
     if (in.has_intermediate_target && in.priority == Priority::strict && !r.intermediate_match) {
         fail("strict priority stored a cascade that misses the target", request);
     }
+    if (in.mode == SearchMode::min_cost) {
+        const quillmere::Stage stages[2] = {{r.l1, r.m1, 0}, {r.l2, r.m2, 0}};
+        const quillmere::CostEstimate e =
+            quillmere::estimate_cost(in.input_rate, stages, in.filter);
+        if (e.status != Status::ok) fail("min-cost stored a cascade it cannot price", request);
+        if (e.total_macs_per_second != r.macs_per_second ||
+            e.total_coefficients != r.coefficients) {
+            fail("stored price differs from the estimate", request);
+        }
+    }
 }
 
 /// The public result must show the program's record as it is.
@@ -132,6 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool has_target = (flags & 4) != 0;
     const bool progress_line = (flags & 32) != 0;
     const bool full_limit = minimal_sum && (flags & 128) != 0;
+    const bool min_cost = !minimal_sum && (flags & 128) != 0;
     const long long small_limit = 1 + reader.byte() % LIMIT_SPAN;
     const double input_rate = fuzz_support::read_rate(&reader, 48000.0);
     const double output_rate = fuzz_support::read_rate(&reader, input_rate);
@@ -141,7 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillmere::TwoStageRequest api_request;
     api_request.input_rate_hz = input_rate;
     api_request.output_rate_hz = output_rate;
-    api_request.mode = minimal_sum ? SearchMode::minimal_sum : SearchMode::custom_limit;
+    api_request.mode = minimal_sum ? SearchMode::minimal_sum
+                       : min_cost  ? SearchMode::min_cost
+                                   : SearchMode::custom_limit;
     api_request.max_factor = full_limit ? quillmere::max_factor_limit : small_limit;
     api_request.allow_first_stage_decimation = (flags & 2) != 0;
     if (has_target) {
@@ -150,9 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const SearchRequest in = to_search_request(api_request);
     const std::string request = describe(in);
-    if (quillmere::check_request(api_request).status != Status::ok) {
-        fail("a request the dialog lets through was refused", request);
+    const quillmere::RequestCheck check = quillmere::check_request(api_request);
+    if (min_cost && check.field == "intermediate_target.rate_hz") {
+        // A strict target too low to carry the passband: no cascade could be priced.
+        if (quillmere::solve_two_stage(api_request).status != Status::invalid_request) {
+            fail("a refused min-cost request was solved", request);
+        }
+        return 0;
     }
+    if (check.status != Status::ok) fail("a request the dialog lets through was refused", request);
     const SearchContext context;
 
     CascadeRecord fast{};
@@ -175,6 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             context, &in, &plain, &plain_count, &plain_iterations);
         if (plain_status != status) fail("status differs from the reference", request);
         if (!same_record(fast, plain)) fail("record differs from the reference", request);
+        if (fast.macs_per_second != plain.macs_per_second && fast.found) {
+            fail("price differs from the reference", request);
+        }
         if (plain_count != fast_count) fail("convergent count differs from the reference", request);
         if (plain_iterations != fast_iterations) {
             fail("g/h iteration count differs from the reference", request);

@@ -77,7 +77,9 @@ enum class SearchMode {
     minimal_sum,   ///< the smallest L1+M1+L2+M2, then the smaller final error
     custom_limit,  ///< the smallest final error, then the smaller sum
     min_cost,      ///< the fewest multiply-accumulates per second (see FilterSpec), then
-                   ///< the fewest coefficients, then the smaller sum
+                   ///< the fewest coefficients, then the smaller sum; two prices within
+                   ///< 1 % plus two taps per phase count as equal (see the README); a
+                   ///< final-rate match, then accuracy, come before the price
 };
 
 /// How an intermediate-rate target weighs against the final rate.
@@ -382,7 +384,8 @@ struct StageCost {
 
 /// The estimated cost of a cascade.
 struct CostEstimate {
-    /// Status::ok, or Status::invalid_request with `field` and `message`.
+    /// Status::ok, or Status::invalid_request with `field` and `message`, or
+    /// Status::overflow_error (field "stages") when a filter would need more than 2^53 taps.
     Status status = Status::ok;
     /// The refused field, as in RequestCheck; empty on success.
     std::string field;

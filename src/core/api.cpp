@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/candidate.h"
+#include "core/filter_cost.h"
 #include "core/results.h"
 #include "core/single_stage.h"
 #include "core/two_stage_search.h"
@@ -133,7 +134,7 @@ RequestCheck check_request(const TwoStageRequest& request) {
     switch (request.mode) {
     case SearchMode::minimal_sum:
     case SearchMode::custom_limit: break;
-    case SearchMode::min_cost: return refuse("mode", "min-cost mode is not available");
+    case SearchMode::min_cost: break;
     default:
         return refuse("mode", "mode is " + std::to_string(static_cast<int>(request.mode)) +
                                   ", which names no search mode.");
@@ -159,6 +160,7 @@ RequestCheck check_request(const TwoStageRequest& request) {
                               ", which names no priority.");
         }
     }
+    if (request.mode == SearchMode::min_cost) return cost_model::check_filter_request(request);
     return {};
 }
 
@@ -176,6 +178,7 @@ SearchRequest to_search_request(const TwoStageRequest& request) {
         search.target_intermediate_rate = request.intermediate_target->rate_hz;
         search.priority = request.intermediate_target->priority;
     }
+    search.filter = request.filter;
     return search;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/filter_cost.h"
+
 namespace quillmere::core {
 
 namespace {
@@ -45,6 +47,32 @@ Verdict judge_by_final_rate(const CandidateMeasures& c, const CascadeRecord& b) 
     return judge_by_intermediate_order(c, b);
 }
 
+/// The min-cost order. A cascade that reproduces the output rate beats one that does not,
+/// and among cascades that do not, the more accurate one wins: the cheapest approximation
+/// would otherwise be the pass-through 1/1 -> 1/1 whatever the rates asked for.
+bool wins_by_cost(const CandidateMeasures& c, const CascadeRecord& b,
+                  const cost_model::Price* reference) {
+    if (c.final_match != b.final_match) return c.final_match;
+    if (!c.final_match) {
+        if ((b.final_error - ERROR_TIE_TOLERANCE) > c.final_error) return true;
+        if (!(std::fabs(c.final_error - b.final_error) < ERROR_TIE_TOLERANCE)) return false;
+    }
+    const cost_model::Price cp{c.macs_per_second, c.coefficients, c.macs_grain};
+    const cost_model::Price bp{b.macs_per_second, b.coefficients, b.macs_grain};
+    if (reference != nullptr) {
+        // Judged against the price the first search settled on, not against the record,
+        // ties cannot chain: the order of the scan does not decide.
+        const bool c_tied = cost_model::macs_tied(cp, *reference);
+        const bool b_tied = cost_model::macs_tied(bp, *reference);
+        if (c_tied != b_tied) return c_tied;
+        if (!c_tied) return c.macs_per_second < b.macs_per_second;
+    } else if (!cost_model::macs_tied(cp, bp)) {
+        return c.macs_per_second < b.macs_per_second;
+    }
+    if (c.coefficients != b.coefficients) return c.coefficients < b.coefficients;
+    return c.sum < b.overall_sum;
+}
+
 /// Stage ratio num/den in double; NaN when den is 0 or the quotient is not finite.
 double stage_ratio(long long num, long long den) {
     if (den == 0) return NOT_A_NUMBER;
@@ -82,14 +110,14 @@ Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
     }
 }
 
-bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b,
-                        SearchMode search_mode) {
+bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode,
+                        const cost_model::Price* reference_price) {
     switch (search_mode) {
     case SearchMode::minimal_sum:
         if (c.sum < b.overall_sum) return true;
         return c.sum == b.overall_sum && (b.final_error - ERROR_TIE_TOLERANCE) > c.final_error;
     case SearchMode::custom_limit: break;
-    case SearchMode::min_cost: break;  // refused before any search; ranked as custom limit
+    case SearchMode::min_cost: return wins_by_cost(c, b, reference_price);
     }
     if ((b.final_error - ERROR_TIE_TOLERANCE) > c.final_error) return true;
     return std::fabs(c.final_error - b.final_error) < ERROR_TIE_TOLERANCE && c.sum < b.overall_sum;
@@ -98,9 +126,12 @@ bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b,
 bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,
                     SearchMode search_mode) {
     if (c.sum == -1 || !std::isfinite(c.final_error)) return false;
+    if (search_mode == SearchMode::min_cost && std::isnan(c.macs_per_second)) return false;
     const Verdict verdict = judge_by_priority(c, b, inputs);
     return verdict == Verdict::accept ||
-           (verdict == Verdict::mode_order && wins_by_mode_order(c, b, search_mode));
+           (verdict == Verdict::mode_order &&
+            wins_by_mode_order(c, b, search_mode,
+                               inputs.reference_price ? &*inputs.reference_price : nullptr));
 }
 
 CascadeRecord make_empty_record() {
@@ -115,7 +146,26 @@ CascadeRecord make_empty_record() {
                          INT64_MAX_VALUE,
                          NOT_A_NUMBER,
                          INFINITE_ERROR,
-                         false};
+                         false,
+                         INFINITE_ERROR,
+                         0,
+                         0.0};
+}
+
+bool price_candidate(const SearchRequest& inputs, long long l1, long long m1, long long l2,
+                     long long m2, CandidateMeasures* c) {
+    const Stage stages[2] = {Stage{l1, m1, 0}, Stage{l2, m2, 0}};
+    cost_model::Price price;
+    if (cost_model::price_cascade(inputs.input_rate, stages, 2, inputs.filter, &price) !=
+        cost_model::Refusal::none) {
+        c->macs_per_second = NOT_A_NUMBER;
+        c->coefficients = 0;
+        return false;
+    }
+    c->macs_per_second = price.macs_per_second;
+    c->coefficients = price.coefficients;
+    c->macs_grain = price.macs_grain;
+    return true;
 }
 
 double guarded_product(double a, double b) {
@@ -180,6 +230,9 @@ bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long l
             relative_error(intermediate_rate, inputs->target_intermediate_rate) < match_tolerance;
     }
     c.sum = guarded_sum(l1, m1, l2, m2);
+    if (search_mode == SearchMode::min_cost && c.sum != -1 && std::isfinite(c.final_error)) {
+        price_candidate(*inputs, l1, m1, l2, m2, &c);
+    }
 
     if (!candidate_wins(c, *best, *inputs, search_mode)) return false;
 
@@ -198,7 +251,10 @@ bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long l
                           c.sum,
                           intermediate_rate,
                           c.intermediate_error,
-                          c.intermediate_match};
+                          c.intermediate_match,
+                          c.macs_per_second,
+                          c.coefficients,
+                          c.macs_grain};
 
     if (dual_match_found != nullptr && search_mode == SearchMode::custom_limit &&
         inputs->has_intermediate_target && inputs->priority == Priority::balanced &&

@@ -2,6 +2,7 @@
 // measures of a candidate and the rules that decide whether it replaces the record.
 #pragma once
 
+#include "core/filter_cost.h"
 #include "core/search_context.h"
 
 namespace quillmere::core {
@@ -20,6 +21,10 @@ struct CascadeRecord {
     double achieved_intermediate_rate;
     double intermediate_error;
     bool intermediate_match;
+    /// Min-cost mode: the cascade's total MAC/s, coefficients and grain (see filter_cost.h).
+    double macs_per_second;
+    long long coefficients;
+    double macs_grain;
 };
 
 /// The record as a search starts it: nothing stored, every measure unknown.
@@ -42,7 +47,16 @@ struct CandidateMeasures {
     bool final_match;
     double intermediate_error;
     bool intermediate_match;
+    /// Min-cost mode: the price of the cascade; NaN when it cannot be priced (the filter
+    /// specification refuses it), which rules the candidate out.
+    double macs_per_second = 0.0;
+    long long coefficients = 0;
+    double macs_grain = 0.0;
 };
+
+/// Min-cost mode: prices a cascade; false when the filter specification refuses it.
+bool price_candidate(const SearchRequest& inputs, long long l1, long long m1, long long l2,
+                     long long m2, CandidateMeasures* c);
 
 /// What the intermediate-rate priority says of a candidate, in increasing order of favour:
 /// refused, left to the search mode, or preferred outright.
@@ -53,8 +67,14 @@ enum class Verdict { reject, mode_order, accept };
 Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
                           const SearchRequest& inputs);
 
-/// The search mode's order: the smaller sum first, or the smaller final error first.
-bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode);
+/// The search mode's order: the smaller sum first, or the smaller final error first, or
+/// (min-cost) a final match first, the smaller final error among misses, then the price.
+/// Without a reference price (the first min-cost search): the fewer MAC/s unless the two
+/// prices tie (cost_model::macs_tied), then the fewer coefficients, the smaller sum. With
+/// one (the second search): a price tied with the reference first, and among those the
+/// fewer coefficients and the smaller sum; among the others the fewer MAC/s.
+bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode,
+                        const cost_model::Price* reference_price = nullptr);
 
 /// Whether the candidate replaces the stored record.
 bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,

@@ -9,13 +9,23 @@
 // sum; so the candidates that might still win form, for each g, at most two ranges of h.
 // Those ranges are widened generously and every candidate in them is judged exactly as
 // the assessment judges it.
+//
+// In min-cost mode the search mode's order is the price, which is not monotone in h.
+// With both stages filtered (every candidate but g = h = 1) the price is bounded below by
+// a convex function of the intermediate rate (CostFloor), so the candidates that might
+// win by their price lie in one interval of intermediate rates, a range of h for each g;
+// and a candidate that could only tie needs no more coefficients than the stored one,
+// which bounds g.
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include "core/cost_floor.h"
+#include "core/filter_cost.h"
 #include "core/two_stage_search.h"
 
 namespace quillmere::core {
@@ -54,11 +64,20 @@ struct RateWindow {
     double to_factor = INF;    ///< h <= K*g * to_factor
 };
 
+/// Min-cost mode: the intermediate rates with which a candidate may win by its price.
+struct CostBounds {
+    bool unbounded = true;       ///< the price does not decide (or cannot be bounded)
+    RateInterval tie;            ///< a price that wins if the coefficients allow (contains better)
+    RateInterval better;         ///< a price that wins whatever the coefficients
+    long long coefficients = 0;  ///< the stored record's
+};
+
 /// What the pruning derives from the stored record; refreshed after every acceptance.
 struct Bounds {
     RateWindow outright;   ///< intermediate rates with which some candidate wins outright
     RateWindow reachable;  ///< ... with which it wins outright or by the search mode
     long long sum_limit;   ///< largest sum the search mode may accept (LLONG_MIN: none)
+    CostBounds cost;
 };
 
 struct FastPass {
@@ -70,7 +89,8 @@ struct FastPass {
     double target;
     FinalRates finals;
     Bounds bounds;
-    long long judged = 0;  ///< candidates judged, for the dot clock
+    long long judged = 0;              ///< candidates judged, for the dot clock
+    const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
 };
 
 std::uint64_t bits_of(double x) {
@@ -168,6 +188,7 @@ long long find_sum_limit(const FastPass& pass) {
     const CascadeRecord& b = *pass.scan->best;
     long long limit = LLONG_MIN;
     if (!b.found) return limit;
+    if (pass.scan->search_mode == SearchMode::min_cost) return LLONG_MAX;  // see find_cost
     for (int i = 0; i < pass.finals.error_count; ++i) {
         CandidateMeasures c{LLONG_MAX, pass.finals.errors[i], false, INF, false};
         if (wins_by_mode_order(c, b, pass.scan->search_mode)) return LLONG_MAX;
@@ -182,16 +203,72 @@ long long find_sum_limit(const FastPass& pass) {
     return limit;
 }
 
+/// Min-cost mode: the intermediate rates with which a candidate's price may win.
+CostBounds find_cost_bounds(const FastPass& pass) {
+    const CascadeRecord& b = *pass.scan->best;
+    CostBounds bounds;
+    if (pass.floor == nullptr || !b.found) return bounds;
+    // The final-rate measures decide before the price: a candidate that matches where the
+    // record does not, or misses less, wins whatever it costs; one that matches where
+    // the record matches, or misses as much, is judged by its price.
+    bool price_decides = false;
+    if (pass.finals.match_possible) {
+        if (!b.final_match) return bounds;
+        price_decides = true;
+    }
+    if (pass.finals.miss_possible && !b.final_match) {
+        for (int i = 0; i < pass.finals.error_count; ++i) {
+            const double e = pass.finals.errors[i];
+            if ((b.final_error - 1e-15) > e) return bounds;
+            if (std::fabs(e - b.final_error) < 1e-15) price_decides = true;
+        }
+    }
+    bounds.unbounded = false;
+    bounds.coefficients = b.coefficients;
+    if (!price_decides) return bounds;  // both intervals empty
+    const double slack = 1.0 + 1e-9;    // for the rounding of the price
+    const std::optional<cost_model::Price>& reference = pass.inputs->reference_price;
+    const double tol = cost_model::macs_tie_tolerance;
+    // A candidate's grain, output / L summed over its stages, is at most input + output.
+    const double c_grain = 2.0 * (pass.inputs->input_rate + pass.floor->output_rate());
+    if (!reference) {
+        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
+        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
+        const double b_grain = 2.0 * b.macs_grain;
+        bounds.tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
+                                              (1.0 - tol) * slack);
+        bounds.better =
+            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
+        return bounds;
+    }
+    // Second search: tied with the reference (cost_model::macs_tied) means a price of at
+    // most (reference + tol x price + 2 x the larger grain).
+    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
+    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
+    const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
+    if (cost_model::macs_tied(stored, *reference)) {
+        // Only a tied candidate with no more coefficients can win.
+        bounds.tie = pass.floor->rates_within(tied_price);
+        return bounds;
+    }
+    // A tied candidate wins, and so does one cheaper than the record.
+    bounds.better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
+    bounds.tie = bounds.better;
+    return bounds;
+}
+
 void refresh_bounds(FastPass* pass) {
     if (!pass->exact_shortcuts) {
         pass->bounds.outright = RateWindow{false, 0.0, INF};
         pass->bounds.reachable = pass->bounds.outright;
         pass->bounds.sum_limit = LLONG_MAX;
+        pass->bounds.cost = CostBounds{};
         return;
     }
     pass->bounds.outright = find_window(*pass, Verdict::accept);
     pass->bounds.reachable = find_window(*pass, Verdict::mode_order);
     pass->bounds.sum_limit = find_sum_limit(*pass);
+    pass->bounds.cost = find_cost_bounds(*pass);
 }
 
 /// Judges a candidate; assesses it (storing it when it wins) only when it might win.
@@ -215,6 +292,7 @@ bool try_candidate(FastPass* pass, long long l1, long long m1, long long l2, lon
             c.intermediate_error = std::fabs(intermediate - pass->target);
             c.intermediate_match = relative_error(intermediate, pass->target) < match_tolerance;
         }
+        if (s.search_mode == SearchMode::min_cost) price_candidate(*s.inputs, l1, m1, l2, m2, &c);
         if (!candidate_wins(c, *s.best, *pass->inputs, s.search_mode)) return false;
     }
     if (!assess_two_stage_candidate(l1, m1, l2, m2, s.max_lm, s.inputs, s.search_mode, s.best,
@@ -278,6 +356,22 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
     const bool minimal_sum = s.search_mode == SearchMode::minimal_sum;
     const bool allow = s.inputs->allow_m1_gt_l1;
     const double k = s.inputs->input_rate * static_cast<double>(a1) / static_cast<double>(b1);
+    const CostFloor* floor = pass->floor;
+    // Min-cost mode: the price interval that applies to this g. A candidate that can only
+    // tie must not need more coefficients than the record; the floor on the coefficients
+    // grows with g (L1 x input = g a1 input, L2 x intermediate = g a1 a2 input / b1).
+    const auto cost_interval = [&](long long g) -> const RateInterval* {
+        const CostBounds& cost = pass->bounds.cost;
+        if (floor == nullptr || cost.unbounded) return nullptr;
+        const double gd = static_cast<double>(g);
+        const double in = s.inputs->input_rate;
+        const double u1 = gd * static_cast<double>(a1) * in;
+        const double u2 =
+            gd * static_cast<double>(a1) * static_cast<double>(a2) * in / static_cast<double>(b1);
+        const bool tie_possible = !cost.tie.empty() && floor->coefficients_floor(u1, u2) <=
+                                                           static_cast<double>(cost.coefficients);
+        return tie_possible ? &cost.tie : &cost.better;
+    };
 
     for (long long g = 1; g <= max_g; ++g) {
         if (s.context->stop_requested()) return ComboEnd::leave;
@@ -294,6 +388,11 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
             }
             h = 2;
         }
+        if (floor != nullptr && g == 1) {
+            // A stage of g = h = 1 may pass the signal through and price below the floor.
+            try_candidate(pass, a1, b1, a2, b2);
+            h = 2;
+        }
         if (!any_valid) {
             progress_count_many(pass->progress,
                                 static_cast<std::uint64_t>(max_g - g + 1) * h_count);
@@ -303,9 +402,12 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
         // With the shortcuts every factor is at most 2^26, so these sums cannot overflow.
         const long long base_sum = pass->exact_shortcuts ? g * (a1 + b2) : 0;
         const long long step_sum = b1 + a2;
+        const RateInterval* priced = cost_interval(g);
         if (pass->exact_shortcuts && bounds.outright.empty &&
-            (bounds.reachable.empty || base_sum + step_sum > bounds.sum_limit)) {
-            // Sums grow with g and the record stays as it is: no later g can win either.
+            (bounds.reachable.empty || base_sum + step_sum > bounds.sum_limit ||
+             (priced != nullptr && priced->empty()))) {
+            // Sums and coefficients grow with g and the record stays as it is: no later g
+            // can win either.
             progress_count_many(pass->progress,
                                 static_cast<std::uint64_t>(max_g - g + 1) * h_count);
             return ComboEnd::done;
@@ -322,6 +424,18 @@ ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long 
                 reachable.last = limit == LLONG_MIN || limit - base_sum < step_sum
                                      ? 0
                                      : std::min(reachable.last, (limit - base_sum) / step_sum);
+            }
+            const RateInterval* rates = cost_interval(g);
+            if (rates != nullptr) {
+                if (rates->empty()) {
+                    reachable.last = 0;
+                } else {
+                    // The intermediate rate K*g/h lies in [lo, hi] for h in [K*g/hi, K*g/lo].
+                    const double from = kg / rates->hi * (1.0 - RANGE_MARGIN);
+                    const double to = kg / rates->lo * (1.0 + RANGE_MARGIN);
+                    reachable.first = std::max(reachable.first, ceil_within(from, h_valid));
+                    reachable.last = std::min(reachable.last, floor_within(to, h_valid));
+                }
             }
         };
         compute_ranges();
@@ -372,6 +486,14 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
         } else {
             pass.finals = collect_final_rates(in, l_simplest, m_simplest);
         }
+    }
+    const double limit = static_cast<double>(scan.max_lm);
+    const CostFloor floor(
+        in.input_rate,
+        in.input_rate * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
+        in.filter, in.input_rate / limit, in.input_rate * limit);
+    if (pass.exact_shortcuts && scan.search_mode == SearchMode::min_cost && floor.usable()) {
+        pass.floor = &floor;
     }
     refresh_bounds(&pass);
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <stop_token>
 
+#include "core/filter_cost.h"
 #include "quillmere/quillmere.h"
 
 namespace quillmere::core {
@@ -22,6 +23,11 @@ struct SearchRequest {
     bool has_intermediate_target = false;
     double target_intermediate_rate = 0.0;
     Priority priority = Priority::balanced;
+    /// The filters the min-cost mode prices; other modes ignore it.
+    FilterSpec filter;
+    /// Min-cost mode, second search: the price of the cheapest cascade the first search
+    /// found. Cascades whose price ties with it are ranked by their coefficients.
+    std::optional<cost_model::Price> reference_price;
 };
 
 /// The search request of a public two-stage request (without its filter specification).
@@ -35,6 +41,13 @@ public:
         : stop_token_(options.stop_token),
           stop_flag_(options.stop_flag),
           observer_(options.observer) {}
+
+    /// The same stop request without the observer, for a search nobody watches.
+    SearchContext silent() const {
+        SearchContext copy = *this;
+        copy.observer_ = nullptr;
+        return copy;
+    }
 
     /// True once the caller asked the solver to stop.
     bool stop_requested() const {

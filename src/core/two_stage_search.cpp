@@ -191,14 +191,12 @@ void progress_write_pending(CommonFactorProgress* progress) {
     if (progress->started && progress->iterations != progress->reported) report_count(progress);
 }
 
-Status run_two_stage_search(const SearchContext& context, const SearchRequest* inputs,
-                            CascadeRecord* best, int* convergent_count,
-                            std::uint64_t* gh_iterations, CommonFactorPass pass,
-                            bool skip_unsplittable) {
-    if (context.stop_requested()) return Status::stopped;
-    if (inputs == nullptr || best == nullptr || convergent_count == nullptr) {
-        return Status::invalid_request;
-    }
+namespace {
+
+/// One search: set-up, both passes, the status.
+Status run_search_once(const SearchContext& context, const SearchRequest* inputs,
+                       CascadeRecord* best, int* convergent_count, std::uint64_t* gh_iterations,
+                       CommonFactorPass pass, bool skip_unsplittable) {
     *best = make_empty_record();
     bool dual_match_found = false;
     *convergent_count = -1;
@@ -211,6 +209,41 @@ Status run_two_stage_search(const SearchContext& context, const SearchRequest* i
     if (result != Status::ok) return result;
     if (context.stop_requested()) return Status::stopped;
     return best->found ? Status::ok : Status::not_found;
+}
+
+}  // namespace
+
+Status run_two_stage_search(const SearchContext& context, const SearchRequest* inputs,
+                            CascadeRecord* best, int* convergent_count,
+                            std::uint64_t* gh_iterations, CommonFactorPass pass,
+                            bool skip_unsplittable) {
+    if (context.stop_requested()) return Status::stopped;
+    if (inputs == nullptr || best == nullptr || convergent_count == nullptr) {
+        return Status::invalid_request;
+    }
+    if (inputs->mode != SearchMode::min_cost || inputs->reference_price) {
+        return run_search_once(context, inputs, best, convergent_count, gh_iterations, pass,
+                               skip_unsplittable);
+    }
+    // Min-cost mode searches twice: unwatched, with ties judged against the record, for a
+    // cheapest price; then, watched, for the cascade with the fewest coefficients among
+    // those whose price ties with that one. A first search that fails leaves the second
+    // to fail the same way, watched.
+    SearchRequest second = *inputs;
+    int count = 0;
+    const Status first =
+        run_search_once(context.silent(), inputs, best, &count, nullptr, pass, skip_unsplittable);
+    if (first == Status::stopped) {
+        *best = make_empty_record();
+        *convergent_count = -1;
+        return first;
+    }
+    if (first == Status::ok) {
+        second.reference_price =
+            cost_model::Price{best->macs_per_second, best->coefficients, best->macs_grain};
+    }
+    return run_search_once(context, &second, best, convergent_count, gh_iterations, pass,
+                           skip_unsplittable);
 }
 
 Status perform_two_stage_search_counted(const SearchContext& context, const SearchRequest* inputs,

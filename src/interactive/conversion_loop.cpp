@@ -8,6 +8,7 @@
 #include "interactive/conversion_runs.h"
 #include "interactive/dialog.h"
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/prompts.h"
 #include "interactive/shutdown.h"
 #include "platform/console.h"
@@ -43,7 +44,7 @@ StatusCode run_conversion_loop() {
         }
 
         std::fputs("\n", stdout);
-        std::fflush(stdout);
+        flush_standard_output();
         const bool another = get_confirmation(ANOTHER_CONVERSION_PROMPT);
         if (shutdown_requested()) return status == STATUS_SUCCESS ? STATUS_FAILURE : status;
         // A console that cannot be read gives no answer at all: the results so far stand,
@@ -87,6 +88,8 @@ int run_interactive() {
     std::fputs("Calculates Interpolation (L) and Decimation (M) values.\n", stdout);
     std::fputs("Uses Continued Fraction Expansion (CFE) and Factorization.\n", stdout);
     std::fputs("=====================================================\n\n", stdout);
+    // Standard output that cannot be written shows here, before any question is asked.
+    flush_standard_output();
 
     status = run_conversion_loop();
 
@@ -96,7 +99,7 @@ int run_interactive() {
         print_stderr("\nShutdown requested by user.");
         if (status == STATUS_SUCCESS) status = STATUS_FAILURE;
     }
-    int exit_code = status == STATUS_SUCCESS ? 0 : 1;
+    const int exit_code = status == STATUS_SUCCESS ? 0 : 1;
     if (status == STATUS_SUCCESS) {
         std::fputs("\nExiting program normally.\n", stdout);
     } else if (status == STATUS_FAILURE && stopped) {
@@ -105,8 +108,8 @@ int run_interactive() {
         std::fputs("\nExiting program due to error or user request.\n", stdout);
     }
     // Results that never reached standard output (a full disk, a closed pipe) are no
-    // success, whatever the last status says.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) exit_code = 1;
+    // success, whatever the last status says: the program ends there with its message.
+    flush_standard_output();
 
     close_shutdown_event();
     return exit_code;

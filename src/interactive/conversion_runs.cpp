@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/shutdown.h"
 #include "report/progress_line.h"
 #include "report/reports.h"
@@ -27,7 +28,7 @@ StatusCode handle_one_resampler(const UserInputs* inputs) {
         return STATUS_INVALID_INPUT_ERROR;
     }
     const quillmere::SingleStageRequest request = to_single_stage_request(*inputs);
-    FileSink out(stdout);
+    StandardOutputSink out;
     FileSink err(stderr);
     write_single_stage_settings(out, request);
 
@@ -48,7 +49,7 @@ StatusCode prompt_and_run_two_resamplers(const UserInputs* inputs) {
         return STATUS_INVALID_INPUT_ERROR;
     }
     const quillmere::TwoStageRequest request = to_two_stage_request(*inputs);
-    FileSink out(stdout);
+    StandardOutputSink out;
     FileSink err(stderr);
     write_two_stage_settings(out, request);
     if (shutdown_requested()) return STATUS_FAILURE;

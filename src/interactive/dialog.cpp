@@ -8,15 +8,21 @@
 #include "interactive/line_checks.h"
 #include "interactive/line_reader.h"
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/prompts.h"
 #include "interactive/shutdown.h"
 
 namespace {
 
+/// The two questions the dialog prints on standard output itself.
+constexpr const char* SEARCH_MODE_QUESTION = "Select search mode (1 or 2) [Enter=1]: ";
+constexpr const char* TARGET_QUESTION =
+    "Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ";
+
 /// Reads the answer to a question the dialog printed itself; STATUS_SUCCESS with a
 /// line, STATUS_INVALID_INPUT_ERROR when the question must be asked again.
-StatusCode read_inline_answer(char* line, std::size_t size) {
-    const StatusCode read = read_line_windows_raw(nullptr, line, size);
+StatusCode read_inline_answer(const char* question, char* line, std::size_t size) {
+    const StatusCode read = read_line_windows_raw(nullptr, line, size, question);
     if (shutdown_requested() || read == STATUS_FAILURE) return STATUS_FAILURE;
     if (read == STATUS_CALCULATION_ERROR) return STATUS_CALCULATION_ERROR;
     if (read != STATUS_SUCCESS) return STATUS_INVALID_INPUT_ERROR;
@@ -50,9 +56,9 @@ StatusCode ask_search_mode(UserInputs* inputs) {
     std::string refusal;
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
-        std::fputs("Select search mode (1 or 2) [Enter=1]: ", stdout);
-        std::fflush(stdout);
-        const StatusCode read = read_inline_answer(line, sizeof line);
+        std::fputs(SEARCH_MODE_QUESTION, stdout);
+        flush_standard_output();
+        const StatusCode read = read_inline_answer(SEARCH_MODE_QUESTION, line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
 
@@ -141,10 +147,9 @@ StatusCode ask_intermediate_target(UserInputs* inputs) {
     std::string refusal;
     for (;;) {
         if (shutdown_requested()) return STATUS_FAILURE;
-        std::fputs("Enter target intermediate rate (Hz) (rate after L1/M1) [Press Enter to skip]: ",
-                   stdout);
-        std::fflush(stdout);
-        const StatusCode read = read_inline_answer(line, sizeof line);
+        std::fputs(TARGET_QUESTION, stdout);
+        flush_standard_output();
+        const StatusCode read = read_inline_answer(TARGET_QUESTION, line, sizeof line);
         if (read == STATUS_INVALID_INPUT_ERROR) continue;
         if (read != STATUS_SUCCESS) return read;
 
@@ -176,7 +181,7 @@ StatusCode confirm_high_target(const UserInputs* inputs) {
     std::printf("         and output (%.2f Hz). This implies significant oversampling then\n",
                 inputs->output_rate);
     std::fputs("         downsampling. While valid, this is less common.\n\n", stdout);
-    std::fflush(stdout);
+    flush_standard_output();
     bool proceed = false;
     const StatusCode status = ask_dialog_confirmation(
         "Proceed with this intermediate target? (y/n) [Enter=n]: ", &proceed);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "interactive/messages.h"
+#include "interactive/process_exit.h"
 #include "interactive/shutdown.h"
 #include "platform/console.h"
 
@@ -39,11 +40,12 @@ void write_console(std::string_view text) {
 }
 
 /// The part of the reader that runs in raw mode; the caller restores the mode.
-StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_size) {
+StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_size,
+                        const char* shown_prompt) {
     std::size_t length = 0;
     buffer[0] = '\0';
     // Whatever the program printed before this question must be visible above it.
-    std::fflush(stdout);
+    flush_standard_output();
     if (prompt != nullptr) console_write(prompt, std::strlen(prompt));
 
     ShutdownEvent* const event = g_hShutdownEvent.load();
@@ -56,6 +58,16 @@ StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_siz
         const unsigned long waited = console_wait_for_input(event, &error);
         if (shutdown_requested()) return STATUS_FAILURE;
         if (waited == CONSOLE_WAIT_SHUTDOWN) return STATUS_FAILURE;
+        if (waited == CONSOLE_WAIT_RESUMED) {
+            // Back from a stop (Ctrl+Z, then fg): the shell has written to the screen in
+            // the meantime, so the prompt and what was typed so far are shown again on a
+            // line of their own; what the user sees is what will be taken.
+            write_console("\r\n");
+            const char* const question = prompt != nullptr ? prompt : shown_prompt;
+            if (question != nullptr) console_write(question, std::strlen(question));
+            console_write(buffer, length);
+            continue;
+        }
         if (waited != CONSOLE_WAIT_INPUT) {
             print_stderr(
                 "WaitForMultipleObjects failed or returned unexpected value (%lu, Error %lu).",
@@ -106,6 +118,11 @@ StatusCode collect_line(const char* prompt, char* buffer, std::size_t buffer_siz
 }  // namespace
 
 StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size) {
+    return read_line_windows_raw(prompt, buffer, buffer_size, nullptr);
+}
+
+StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size,
+                                 const char* shown_prompt) {
     // A buffer without room for one character and its terminator could never end a line.
     if (buffer == nullptr || buffer_size < 2 || !console_open_handles()) {
         print_stderr("Failed to get standard handles.");
@@ -127,7 +144,7 @@ StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t b
     }
 
     RawModeGuard raw_mode(&initial);
-    StatusCode result = collect_line(prompt, buffer, buffer_size);
+    StatusCode result = collect_line(prompt, buffer, buffer_size, shown_prompt);
     if (!raw_mode.restore(&error)) {
         print_stderr("Failed to restore initial console mode (Error %lu).", error);
         // An over-long line or a console failure already says the read went wrong.

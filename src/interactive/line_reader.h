@@ -13,3 +13,9 @@ constexpr std::size_t INPUT_LINE_SIZE = 256;
 /// requested. STATUS_INVALID_INPUT_ERROR: the line filled the buffer and was discarded
 /// (already reported). STATUS_CALCULATION_ERROR: the console failed (already reported).
 StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size);
+
+/// The same for a question the caller has already printed on standard output (prompt
+/// null): `shown_prompt` is written again, with the line typed so far, when a read
+/// stopped with Ctrl+Z is resumed, so the question stays in view.
+StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size,
+                                 const char* shown_prompt);

@@ -32,7 +32,15 @@ struct ConsoleMode {
 /// Results of console_wait_for_input other than a failure.
 constexpr unsigned long CONSOLE_WAIT_INPUT = 0;
 constexpr unsigned long CONSOLE_WAIT_SHUTDOWN = 1;
+/// POSIX only: the read was stopped (Ctrl+Z) and has been continued (fg). The screen now
+/// shows what the shell wrote meanwhile, so the reader shows its line again.
+constexpr unsigned long CONSOLE_WAIT_RESUMED = 2;
 
+/// Makes sure the standard descriptors (input, output, error) are open, giving the null
+/// device to each one that is closed, so that nothing the program opens later takes
+/// their place. To be called first, before anything is opened; false when a closed one
+/// cannot be given the null device.
+bool console_open_standard_descriptors();
 /// The descriptor of standard input, negative on failure.
 int console_stdin_descriptor();
 /// True when the descriptor is an interactive terminal.
@@ -40,6 +48,9 @@ bool console_is_terminal(int descriptor);
 
 /// Makes the console input and output usable; false when either is missing.
 bool console_open_handles();
+/// Puts back the input mode that a read switched from, if a read holds raw mode now; for a
+/// program that must end in the middle of a read. Allocates nothing.
+void console_leave_raw_mode();
 /// Reads the current console input mode.
 bool console_get_input_mode(ConsoleMode* mode, unsigned long* error);
 /// Switches to raw input derived from `initial`: keys arrive one by one, unechoed,
@@ -48,7 +59,8 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
 /// Puts a saved input mode back.
 bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error);
 /// Waits without a time-out until the console has input or the event is signalled.
-/// Returns CONSOLE_WAIT_INPUT, CONSOLE_WAIT_SHUTDOWN, or another value on failure.
+/// Returns CONSOLE_WAIT_INPUT, CONSOLE_WAIT_SHUTDOWN, CONSOLE_WAIT_RESUMED once after
+/// the read has been stopped and continued, or another value on failure.
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error);
 /// Reads the keys that are ready, at most `capacity`, without waiting further.
 bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -47,6 +48,12 @@ KeyDecoder g_decoder{KEY_DECODER_GROUND};
 termios g_initial_termios;
 termios g_raw_termios;
 volatile sig_atomic_t g_raw_active = 0;
+/// Set by SIGCONT: tells the stop handler that the process really stopped and was
+/// continued (in an orphaned process group the stop is discarded and nothing continues).
+volatile sig_atomic_t g_continued = 0;
+/// A read was stopped and has been continued since the raw mode was set; the next wait
+/// reports it once.
+volatile sig_atomic_t g_read_resumed = 0;
 
 std::atomic<ControlHandler> g_control_handler{nullptr};
 
@@ -116,12 +123,29 @@ void on_terminal_stop(int) {
     sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     // Stops here until SIGCONT. In an orphaned process group (no job-control shell to
     // resume it) the system discards the stop and this returns at once.
+    g_continued = 0;
     raise(SIGTSTP);
     sigprocmask(SIG_BLOCK, &stop, nullptr);
     set_signal_action(SIGTSTP, on_terminal_stop, &no_signals);
 
-    if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
+    if (raw) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
+        if (g_continued != 0) g_read_resumed = 1;
+    }
     errno = saved_errno;
+}
+
+/// SIGCONT: the process goes on after a stop.
+void on_continue(int) {
+    g_continued = 1;
+}
+
+/// True once after a read was stopped and continued.
+bool take_read_resumed() {
+    if (g_read_resumed == 0) return false;
+    const StopSignalBlock block;
+    g_read_resumed = 0;
+    return true;
 }
 
 bool set_descriptor_flags(int descriptor) {
@@ -133,6 +157,21 @@ bool set_descriptor_flags(int descriptor) {
 }
 
 }  // namespace
+
+bool console_open_standard_descriptors() {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, since those below it are open.
+        const int opened = open("/dev/null", O_RDWR | O_NOCTTY);
+        if (opened < 0) return false;
+        if (opened != descriptor) {
+            const bool moved = dup2(opened, descriptor) == descriptor;
+            close(opened);
+            if (!moved) return false;
+        }
+    }
+    return true;
+}
 
 int console_stdin_descriptor() {
     return fileno(stdin);
@@ -172,12 +211,16 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
     // ECHO off: the reader shows only what it accepts.
     // IEXTEN off: Ctrl+V and the other extended editing keys reach the reader as bytes.
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    // ICRNL and INLCR off: CR and LF arrive as sent, so a CR LF line end (a paste from a
+    // file with such line ends) can be told from two Enters; both are Enter alone.
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR);
     // A read returns as soon as one byte is there, with no inter-byte timer.
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
 
     const StopSignalBlock block;
     g_decoder.state = KEY_DECODER_GROUND;
+    g_read_resumed = 0;
     g_initial_termios = *as_termios(initial);
     g_raw_termios = raw;
     // TCSANOW, not TCSAFLUSH: keys typed before this call must stay queued.
@@ -199,7 +242,15 @@ bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error
     return true;
 }
 
+void console_leave_raw_mode() {
+    const StopSignalBlock block;
+    if (g_raw_active == 0) return;
+    g_raw_active = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_initial_termios);
+}
+
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
+    if (take_read_resumed()) return CONSOLE_WAIT_RESUMED;
     if (g_pending_start < g_pending_end) return CONSOLE_WAIT_INPUT;
     pollfd descriptors[2] = {
         {STDIN_FILENO, POLLIN, 0},
@@ -216,6 +267,7 @@ unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error)
         }
         if (ready < 0 && errno == EINTR) {
             if (g_shutdown_requested.load() != 0) return CONSOLE_WAIT_SHUTDOWN;
+            if (take_read_resumed()) return CONSOLE_WAIT_RESUMED;
             continue;
         }
         *error = static_cast<unsigned long>(ready < 0 ? errno : 0);
@@ -245,6 +297,15 @@ bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
     }
     g_pending_start += decode_terminal_keys(&g_decoder, g_pending + g_pending_start,
                                             g_pending_end - g_pending_start, keys, capacity, count);
+    // The LF of a CR LF comes with its CR: in this batch, or already queued at the terminal
+    // when a long paste was split between two reads. Once nothing is left, the pair is
+    // over: an LF that comes later is a key of its own (an Enter typed ahead while the
+    // terminal was in its normal mode, which turns Enter into LF).
+    int queued = 0;
+    if (g_decoder.after_cr_enter && g_pending_start == g_pending_end &&
+        (ioctl(STDIN_FILENO, FIONREAD, &queued) != 0 || queued == 0)) {
+        g_decoder.after_cr_enter = false;
+    }
     return true;
 }
 
@@ -317,10 +378,12 @@ bool console_install_control_handler(ControlHandler handler, unsigned long* erro
     struct sigaction stop_setting;
     installed = installed && sigaction(SIGTSTP, nullptr, &stop_setting) == 0;
     if (installed && stop_setting.sa_handler != SIG_IGN) {
-        installed = set_signal_action(SIGTSTP, on_terminal_stop, &no_signals);
+        installed = set_signal_action(SIGTSTP, on_terminal_stop, &no_signals) &&
+                    set_signal_action(SIGCONT, on_continue, &no_signals);
     }
     // Signals blocked by the parent would never reach the handler.
     sigaddset(&shutdown_signals, SIGTSTP);
+    sigaddset(&shutdown_signals, SIGCONT);
     installed = installed && sigprocmask(SIG_UNBLOCK, &shutdown_signals, nullptr) == 0;
     if (!installed) *error = static_cast<unsigned long>(errno);
     return installed;

@@ -28,6 +28,9 @@ static_assert(CONSOLE_KEY_BATCH <= 128, "one read takes at most 128 input record
 
 /// The program's control handler, read by the trampoline on the system's handler thread.
 std::atomic<ControlHandler> g_control_handler{nullptr};
+/// The input mode a read switched from, while the read holds raw mode (main thread only).
+DWORD g_initial_input_mode = 0;
+bool g_raw_active = false;
 /// The console output handle once found (main thread only); kept for the life of the process.
 HANDLE g_console_output = nullptr;
 
@@ -74,6 +77,13 @@ BOOL WINAPI control_trampoline(DWORD control_type) {
 
 }  // namespace
 
+bool console_open_standard_descriptors() {
+    // Nothing to do here: the shutdown event and the console handles are system handles,
+    // never C runtime descriptors, so a missing standard stream cannot be taken over by
+    // them; a missing standard input fails the terminal check at start-up.
+    return true;
+}
+
 int console_stdin_descriptor() {
     return _fileno(stdin);
 }
@@ -115,15 +125,24 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
         set_error(error, GetLastError());
         return false;
     }
+    g_initial_input_mode = load_mode(initial);
+    g_raw_active = true;
     return true;
 }
 
 bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error) {
+    g_raw_active = false;
     if (SetConsoleMode(console_input(), load_mode(initial)) == 0) {
         set_error(error, GetLastError());
         return false;
     }
     return true;
+}
+
+void console_leave_raw_mode() {
+    if (!g_raw_active) return;
+    g_raw_active = false;
+    SetConsoleMode(console_input(), g_initial_input_mode);
 }
 
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {

@@ -37,6 +37,9 @@ bool decode_plain_byte(KeyDecoder* decoder, unsigned char byte, KeyEvent* keys,
         decoder->state = KEY_DECODER_ESCAPE;
         return false;
     case BYTE_CR:
+        decoder->after_cr_enter = true;
+        add_key(keys, count, KEY_ENTER, static_cast<char>(byte));
+        return true;
     case BYTE_LF: add_key(keys, count, KEY_ENTER, static_cast<char>(byte)); return true;
     case BYTE_DEL:
     case BYTE_BS: add_key(keys, count, KEY_BACKSPACE, static_cast<char>(byte)); return false;
@@ -100,6 +103,11 @@ std::size_t decode_terminal_keys(KeyDecoder* decoder, const unsigned char* bytes
     while (used < length && capacity - *count >= (decoder->state == KEY_DECODER_GROUND ? 1u : 2u)) {
         const unsigned char byte = bytes[used];
         ++used;
+        // A CR LF line end is one Enter, as the console of the other platform makes it;
+        // a lone LF, or an LF after anything else, is an Enter of its own.
+        const bool follows_cr_enter = decoder->after_cr_enter;
+        decoder->after_cr_enter = false;
+        if (follows_cr_enter && byte == BYTE_LF) continue;
         if (decoder->state != KEY_DECODER_GROUND &&
             !continue_sequence(decoder, byte, keys, count)) {
             continue;

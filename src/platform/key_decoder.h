@@ -15,12 +15,17 @@ enum KeyDecoderState : unsigned char {
     KEY_DECODER_SS3,                ///< after ESC O
 };
 
-/// Decoding state that carries an escape sequence from one batch of bytes to the next.
+/// Decoding state that carries from one batch of bytes to the next: an escape sequence
+/// in progress, and a CR Enter whose LF may still follow.
 struct KeyDecoder {
     KeyDecoderState state;
+    /// The last byte decoded was a CR that gave an Enter: an LF right after it belongs to
+    /// the same Enter (a line end pasted as CR LF), so it gives no key.
+    bool after_cr_enter = false;
 };
 
-/// Decodes bytes into keys in order, stopping after the first Enter or when the keys of the
+/// Decodes bytes into keys in order (an LF that directly follows a CR Enter is consumed
+/// without a key, also when the two come in different batches), stopping after the first Enter or when the keys of the
 /// next byte might not fit into `capacity` (which must be at least 2); returns the bytes
 /// consumed.
 std::size_t decode_terminal_keys(KeyDecoder* decoder, const unsigned char* bytes,

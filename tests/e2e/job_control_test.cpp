@@ -1,5 +1,6 @@
 // Ctrl+Z: the program gives the shell its terminal back before it stops and takes raw mode
-// up again when it continues, so a half-typed answer goes on where it was.
+// up again when it continues, so a half-typed answer goes on where it was; the question
+// and what was typed so far are shown again, below whatever the shell wrote.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -56,7 +57,7 @@ std::size_t occurrences(std::string_view text, std::string_view part) {
     return count;
 }
 
-TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndTheReadGoesOn) {
+TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndFgShowsTheLineAgain) {
     Session session;
     SessionOptions options;
     options.group = GROUP_JOB;
@@ -68,14 +69,44 @@ TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndTheReadGoesOn) {
     // While stopped, the shell has the terminal as it was before the program.
     EXPECT_TRUE(terminal_unchanged(session));
     continue_job(&session);
+    // Back in the foreground, the read shows its question and the "12" typed so far on a
+    // fresh line, before any further key.
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\r\n" + std::string(INPUT_PROMPT) + "12"));
     ASSERT_TRUE(type_keys(&session, "3\r"));
     ASSERT_TRUE(finish_conversion(&session));
     ASSERT_TRUE(wait_for_exit(&session));
     EXPECT_EQ(exit_code(session), 0);
     EXPECT_NE(session.out_text.find(SETTINGS_123), std::string::npos);
     EXPECT_EQ(session.err_text, "");
-    // Each key shows once: nothing was echoed by the terminal while the program was away.
-    EXPECT_EQ(show_bytes(first_answer_on_terminal(session)), show_bytes("123\r\r\n"));
+    // Each key shows once per line (the terminal turns the line break into CR CR LF):
+    // nothing was echoed by the terminal while the program was away, and the line shown
+    // last is the one taken.
+    EXPECT_EQ(show_bytes(first_answer_on_terminal(session)),
+              show_bytes("12\r\r\n" + std::string(INPUT_PROMPT) + "123\r\r\n"));
+    EXPECT_TRUE(terminal_unchanged(session));
+}
+
+TEST(JobControl, CtrlZAtAQuestionOnStandardOutputShowsThatQuestionAgain) {
+    // The search mode question goes to standard output, not through the reader; after fg
+    // the terminal still gets it in front of the answer typed so far.
+    Session session;
+    SessionOptions options;
+    options.group = GROUP_JOB;
+    ASSERT_TRUE(start_session(&session, options));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "2\r"));
+    ASSERT_TRUE(answer(&session, STREAM_OUT, MODE_PROMPT, "2"));
+    // The echo of the stage answer, then the program's own echo of this one: the key was
+    // read before the stop (a stop discards keys still queued).
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "2\r\r\n2"));
+    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_job_stopped(&session));
+    continue_job(&session);
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\r\n" + std::string(MODE_PROMPT) + "2"));
+    ASSERT_TRUE(write_keys(&session, "\x03"));
+    ASSERT_TRUE(wait_for_exit(&session));
+    EXPECT_EQ(exit_code(session), 1);
     EXPECT_TRUE(terminal_unchanged(session));
 }
 
@@ -176,10 +207,15 @@ TEST(JobControl, CtrlZAndFgUnderAnInteractiveShell) {
 
     EXPECT_NE(read_file(out).find(SETTINGS_123), std::string::npos) << read_file(out);
     EXPECT_EQ(read_file(err), "");
+    // Between the shell's lines and its own the program shows the line again, once, and
+    // the terminal itself echoed nothing.
     const std::string shown = first_answer_on_terminal(session);
-    EXPECT_EQ(occurrences(shown, "12"), 1u) << show_bytes(shown);
+    EXPECT_EQ(occurrences(shown, "12"), 2u) << show_bytes(shown);
     EXPECT_EQ(occurrences(shown, "3\r\r\n"), 1u) << show_bytes(shown);
     EXPECT_EQ(occurrences(shown, "33"), 0u) << show_bytes(shown);
+    const std::string last_line = std::string(INPUT_PROMPT) + "123\r\r\n";
+    EXPECT_TRUE(shown.ends_with(last_line)) << show_bytes(shown);
+    EXPECT_LT(shown.find("Stopped"), shown.rfind(last_line)) << show_bytes(shown);
 }
 
 }  // namespace

@@ -187,6 +187,9 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
         return testing::AssertionFailure() << "no pipe: " << std::strerror(errno);
     }
 
+    // Closed before fork, so the pipe has no reader from the program's first write on.
+    if (options.stdout_reader_gone) close_descriptor(&out_pipe[0]);
+
     // Everything the child needs is prepared before fork: after it only system calls run.
     std::vector<std::string> arguments = options.argv;
     if (arguments.empty()) arguments.push_back(program_path());
@@ -228,12 +231,17 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
             }
             dup2(err_pipe[1], STDERR_FILENO);
         }
+        for (const int descriptor : options.closed_descriptors) close(descriptor);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
         if (options.ignore_sighup) signal(SIGHUP, SIG_IGN);
         if (options.group == GROUP_BACKGROUND) hand_foreground_away(terminal);
+        if (options.address_space_bytes != 0) {
+            const rlimit limit = {options.address_space_bytes, options.address_space_bytes};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         if (options.group == GROUP_JOB) {
             run_as_job(terminal, argv.data(), envp.data(), job_events[1], job_control[0]);
         }
@@ -251,7 +259,7 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     close(err_pipe[1]);
     session->out = out_pipe[0];
     session->err = err_pipe[0];
-    set_flag(session->out, O_NONBLOCK, 0);
+    if (session->out >= 0) set_flag(session->out, O_NONBLOCK, 0);
     set_flag(session->err, O_NONBLOCK, 0);
     if (options.stdin_kind == STDIN_PIPE) {
         close(in_pipe[0]);

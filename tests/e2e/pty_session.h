@@ -35,7 +35,10 @@ struct SessionOptions {
     bool controlling_terminal = true;  ///< the pty becomes the controlling terminal
     bool ignore_sighup = false;        ///< the parent ignores SIGHUP, so the child inherits it
     bool stdout_to_dev_full = false;   ///< standard output cannot be written
+    bool stdout_reader_gone = false;   ///< standard output is a pipe nobody reads, from the start
     bool output_to_tty = false;        ///< standard output and error are the pty (shells)
+    std::vector<int> closed_descriptors;  ///< closed in the program, as by `>&- 2>&-`
+    rlim_t address_space_bytes = 0;       ///< the program's address-space limit; 0: none
     ProcessGroup group = GROUP_SESSION_LEADER;
 };
 

@@ -23,6 +23,10 @@ constexpr std::string_view NOT_A_TERMINAL =
     "Error: This program requires interactive input from a terminal.\n"
     "       Input redirection or piping is not supported.\n";
 constexpr std::string_view READ_FAILED = "\nReadConsoleInput failed (Error 5).\n";
+constexpr std::string_view CANNOT_WRITE_FULL =
+    "Error: cannot write the results to standard output (No space left on device).\n";
+constexpr std::string_view CANNOT_WRITE_PIPE =
+    "Error: cannot write the results to standard output (Broken pipe).\n";
 
 /// A processor-time budget far above what the program needs to start, answer and end, and
 /// far below what a loop spinning on a dead terminal would use before the wait gives up.
@@ -85,31 +89,68 @@ TEST(StartUp, InputFromAPipeOrDevNullIsRefused) {
     }
 }
 
-TEST(Output, UnwritableStandardOutputIsNoSuccess) {
+TEST(StartUp, ClosedStandardStreamsAreNotTakenOverByTheShutdownPipe) {
+    // Standard output and error closed: a refusal written to standard error must not land
+    // in the shutdown pipe and end the program as a Ctrl+C would.
     Session session;
     SessionOptions options;
-    options.stdout_to_dev_full = true;
+    options.closed_descriptors = {STDOUT_FILENO, STDERR_FILENO};
     ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(run_single_stage(&session));
-    // The prompts still reach the terminal, which is not standard output.
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "4800o\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "x\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "1\r"));
     ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
     ASSERT_TRUE(wait_for_exit(&session));
-    EXPECT_EQ(exit_code(session), 1);
-    EXPECT_EQ(session.err_text, "");
+    EXPECT_EQ(exit_code(session), 0);
     EXPECT_TRUE(terminal_unchanged(session));
+
+    // A closed standard input is no terminal.
+    Session closed_input;
+    options.closed_descriptors = {STDIN_FILENO};
+    ASSERT_TRUE(start_session(&closed_input, options));
+    ASSERT_TRUE(wait_for_exit(&closed_input));
+    EXPECT_EQ(exit_code(closed_input), 1);
+    EXPECT_EQ(closed_input.out_text, "");
+    EXPECT_EQ(closed_input.err_text, NOT_A_TERMINAL);
 }
 
-TEST(Output, AStandardOutputReaderThatLeftIsNoSuccess) {
+TEST(Output, UnwritableStandardOutputEndsTheProgramBeforeAnyQuestion) {
+    // A full device, or a pipe whose reader has gone: the banner cannot be written, and
+    // the user is told so at once instead of answering every question for nothing.
+    for (const bool full : {true, false}) {
+        SCOPED_TRACE(full ? "/dev/full" : "a pipe without a reader");
+        Session session;
+        SessionOptions options;
+        options.stdout_to_dev_full = full;
+        options.stdout_reader_gone = !full;
+        ASSERT_TRUE(start_session(&session, options));
+        ASSERT_TRUE(wait_for_exit(&session));
+        EXPECT_EQ(exit_code(session), 1);
+        EXPECT_EQ(session.err_text, full ? CANNOT_WRITE_FULL : CANNOT_WRITE_PIPE);
+        EXPECT_EQ(session.tty, "");
+        EXPECT_TRUE(terminal_unchanged(session));
+    }
+}
+
+TEST(Output, AStandardOutputReaderThatLeavesEndsTheProgramAtTheNextFlush) {
     Session session;
     ASSERT_TRUE(start_session(&session, SessionOptions{}));
-    // The reader of standard output goes away: writes fail, and must not end the program.
+    ASSERT_TRUE(run_single_stage(&session));
+    ASSERT_TRUE(expect_text(&session, STREAM_OUT, "PPM Error: +0.000 PPM\n\n"));
+    ASSERT_TRUE(expect_text(&session, STREAM_TTY, ANOTHER));
+    // The reader of standard output goes away. Another conversion: the blank line before
+    // its first question cannot be written, and the program ends there, in the middle of
+    // a read, with the terminal put back.
     close(session.out);
     session.out = -1;
-    ASSERT_TRUE(run_single_stage(&session));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
+    ASSERT_TRUE(type_keys(&session, "y\r"));
     ASSERT_TRUE(wait_for_exit(&session));
     EXPECT_EQ(exit_code(session), 1);
-    EXPECT_EQ(session.err_text, "");
+    EXPECT_EQ(session.err_text, CANNOT_WRITE_PIPE);
+    EXPECT_EQ(session.tty.find(INPUT_PROMPT, session.tty.find(ANOTHER)), std::string::npos)
+        << show_bytes(session.tty);
     EXPECT_TRUE(terminal_unchanged(session));
 }
 

@@ -14,7 +14,7 @@ struct ShutdownEvent {
 
 namespace {
 
-enum StepKind { STEP_KEYS, STEP_SHUTDOWN };
+enum StepKind { STEP_KEYS, STEP_SHUTDOWN, STEP_RESUME };
 
 struct Step {
     StepKind kind;
@@ -121,6 +121,10 @@ void fake_console_queue_shutdown() {
     state().script.push_back(Step{STEP_SHUTDOWN, {}, false});
 }
 
+void fake_console_queue_resume() {
+    state().script.push_back(Step{STEP_RESUME, {}, false});
+}
+
 void fake_console_queue_text_then_shutdown(std::string_view text) {
     state().script.push_back(Step{STEP_KEYS, keys_for_text(text), true});
 }
@@ -224,6 +228,10 @@ bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error
     return true;
 }
 
+void console_leave_raw_mode() {
+    state().raw = false;
+}
+
 unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
     FakeState& s = state();
     if (fails(FAKE_OP_WAIT, error)) return s.wait_failure_result;
@@ -237,6 +245,10 @@ unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error)
         s.script.pop_front();
         request_shutdown(event);
         return CONSOLE_WAIT_SHUTDOWN;
+    }
+    if (s.script.front().kind == STEP_RESUME) {
+        s.script.pop_front();
+        return CONSOLE_WAIT_RESUMED;
     }
     return CONSOLE_WAIT_INPUT;
 }

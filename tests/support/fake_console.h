@@ -6,7 +6,8 @@
 //   - a key batch: the wait reports input, the next read delivers the batch (at most
 //     `capacity` keys per read; the rest stays queued as the next batch);
 //   - a shutdown: the wait sets g_shutdown_requested, signals the event it was given
-//     and returns CONSOLE_WAIT_SHUTDOWN, as the control handler would during a wait.
+//     and returns CONSOLE_WAIT_SHUTDOWN, as the control handler would during a wait;
+//   - a resume: the wait returns CONSOLE_WAIT_RESUMED, as after Ctrl+Z and fg.
 // A wait on an event that is already signalled returns CONSOLE_WAIT_SHUTDOWN at once.
 // When the script has run out, a wait behaves like a shutdown (so a test whose script
 // is too short ends instead of hanging) and counts an overrun: tests that expect the
@@ -60,6 +61,8 @@ void fake_console_queue_keys(const std::vector<KeyEvent>& keys);
 void fake_console_queue_typed(std::string_view text);
 /// Queues a shutdown that arrives during the next wait that reaches this step.
 void fake_console_queue_shutdown();
+/// Queues a stop and continue of the read (Ctrl+Z, then fg) for the next wait.
+void fake_console_queue_resume();
 /// Queues a text batch whose read succeeds while a shutdown arrives during it.
 void fake_console_queue_text_then_shutdown(std::string_view text);
 

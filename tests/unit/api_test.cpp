@@ -120,13 +120,16 @@ TEST(RequestCheck, EveryRefusedFieldIsNamedAndTheSolverRefusesIt) {
     }
 }
 
-TEST(RequestCheck, MinCostModeIsRefusedForNow) {
+TEST(RequestCheck, MinCostModeChecksItsFilterSpecification) {
     const quillmere::TwoStageResult result =
         quillmere::solve_two_stage(two_stage(44100, 48000, SearchMode::min_cost));
-    EXPECT_EQ(result.status, Status::invalid_request);
-    EXPECT_EQ(result.message, "min-cost mode is not available");
-    EXPECT_EQ(quillmere::check_request(two_stage(44100, 48000, SearchMode::min_cost)).field,
-              "mode");
+    EXPECT_EQ(result.status, Status::ok) << result.message;
+    EXPECT_EQ(result.first.l, 1);
+    EXPECT_EQ(result.second.l, 160);
+    quillmere::TwoStageRequest refused = two_stage(44100, 48000, SearchMode::min_cost);
+    refused.filter.passband_hz = 30000.0;
+    EXPECT_EQ(quillmere::check_request(refused).field, "filter.passband_hz");
+    EXPECT_EQ(quillmere::solve_two_stage(refused).status, Status::invalid_request);
 }
 
 TEST(RequestCheck, SingleStageRatesAreCheckedLikeTheDialogDoes) {

@@ -156,6 +156,36 @@ TEST_F(LineReader, ASmallBufferReportsItsOwnLimit) {
     EXPECT_EQ(streams.err, "\nInput line too long (max 3 characters). Input discarded.\n\n");
 }
 
+TEST_F(LineReader, AfterAStopAndContinueTheLineIsShownAgainOnAFreshLine) {
+    // With its own prompt, and without (the dialog printed the question on standard
+    // output): the reader shows again what it wrote itself, with the line as it is now.
+    for (const char* prompt : {"Rate: ", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(prompt != nullptr ? prompt : "no prompt");
+        fake_console_reset();
+        fake_console_install_shutdown_event();
+        fake_console_queue_text("441");
+        fake_console_queue_resume();
+        fake_console_queue_text("\b1");
+        fake_console_queue_resume();
+        fake_console_queue_resume();
+        fake_console_queue_text("00\r");
+        char line[INPUT_LINE_SIZE];
+        StatusCode status = STATUS_CALCULATION_ERROR;
+        const CapturedStreams streams =
+            capture_streams([&] { status = read_line_windows_raw(prompt, line, sizeof line); });
+        EXPECT_EQ(status, STATUS_SUCCESS);
+        EXPECT_STREQ(line, "44100");
+        const std::string shown = prompt != nullptr ? prompt : "";
+        EXPECT_EQ(fake_console_output(), shown + "441" + "\r\n" + shown + "441" + "\b \b1" +
+                                             "\r\n" + shown + "441" + "\r\n" + shown + "441" +
+                                             "00\r\n");
+        EXPECT_EQ(streams.out, "");
+        EXPECT_EQ(streams.err, "");
+        expect_mode_restored();
+        EXPECT_EQ(fake_console_script_overruns(), 0);
+    }
+}
+
 TEST_F(LineReader, AStopRequestDuringTheWaitEndsTheRead) {
     fake_console_queue_text("12");
     fake_console_queue_shutdown();

@@ -63,6 +63,42 @@ TEST(KeyDecoder, CrAndLfAreEnterAndEndTheBatch) {
     EXPECT_EQ(decoded.used, 3u);
 }
 
+TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsPartOfThatEnter) {
+    struct Case {
+        std::vector<std::string_view> batches;
+        std::string_view keys;
+    };
+    for (const Case& c : {
+             Case{{"1\r\n2\r\n"}, "1E2E"},        // CR LF line ends
+             Case{{"\r\n\r\n"}, "EE"},            // two empty lines, not four
+             Case{{"1\r", "\n2\r", "\n"}, "1E2E"},  // each LF opens the next batch
+             Case{{"\n"}, "E"},                  // a lone LF is Enter
+             Case{{"\n", "\n"}, "EE"},            // so is each of two
+             Case{{"\n", "\r", "\n"}, "EE"},      // LF CR LF: the CR pairs with the last LF
+             Case{{"\r", "\r"}, "EE"},            // two CRs are two Enters
+             Case{{"\r", "x\n"}, "ExE"},          // a key between them breaks the pair
+             Case{{"\r", "\x1b[A\n"}, "E.E"},     // so does an ignored key
+             Case{{"1\x1b\r", "\n"}, "1.E"},      // Esc then CR: the CR is an Enter
+             Case{{"\x1bO\r", "\n"}, ".E"},       // ESC O CR is one key, no Enter
+             Case{{"\x1b[12\r", "\n"}, ".E"},     // a CR that ends a sequence early
+         }) {
+        KeyDecoder decoder{KEY_DECODER_GROUND};
+        std::string keys;
+        std::string shown;
+        for (const std::string_view batch : c.batches) {
+            std::string_view rest = batch;
+            while (!rest.empty()) {
+                const Decoded decoded = decode(&decoder, rest);
+                ASSERT_GT(decoded.used, 0u);
+                keys += decoded.keys;
+                rest.remove_prefix(decoded.used);
+            }
+            shown += testing::PrintToString(std::string(batch)) + " ";
+        }
+        EXPECT_EQ(keys, c.keys) << shown;
+    }
+}
+
 TEST(KeyDecoder, EnterCarriesItsByte) {
     KeyEvent key{KEY_OTHER, 0};
     std::size_t count = 0;

@@ -1,0 +1,56 @@
+// Lower bounds on the price of the two-stage cascades of one common-factor pass, for the
+// min-cost pruning. Every such cascade realises the same overall ratio, so with both
+// stages filtered its MAC/s depend on its intermediate rate alone up to the rounding of
+// the tap counts; dropping that rounding gives a floor that is a convex function of the
+// intermediate rate, whose sublevel sets are intervals.
+#pragma once
+
+#include "quillmere/quillmere.h"
+
+namespace quillmere::core {
+
+/// An interval of intermediate rates, in Hz; empty when !(lo <= hi).
+struct RateInterval {
+    double lo = 1.0;
+    double hi = 0.0;
+    bool empty() const { return !(lo <= hi); }
+};
+
+class CostFloor {
+public:
+    /// For the cascades from input_rate_hz to output_rate_hz (the exact rational output
+    /// of the pass) with intermediate rates from lowest_hz to highest_hz. usable() is false
+    /// when the filter specification refuses every such cascade.
+    CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& spec, double lowest_hz,
+              double highest_hz);
+
+    bool usable() const { return usable_; }
+    double output_rate() const { return output_; }
+
+    /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered;
+    /// +infinity where no cascade can carry the passband.
+    double macs_floor(double f1_hz) const;
+
+    /// A superset of the intermediate rates whose cascades (both stages filtered) may cost
+    /// at most bound MAC/s.
+    RateInterval rates_within(double bound) const;
+
+    /// A lower bound on the coefficients of a cascade whose stages upsample to u1_hz and
+    /// u2_hz (L1 x input and L2 x intermediate rate).
+    double coefficients_floor(double u1_hz, double u2_hz) const;
+
+private:
+    double floor_with(double f1_hz, double d1, double d2) const;
+    RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
+
+    bool usable_ = false;
+    double input_ = 0.0;
+    double output_ = 0.0;
+    double passband_ = 0.0;
+    double edges_ = 0.0;        ///< passband + stopband edge, lowered a hair against rounding
+    double attenuation_ = 0.0;  ///< the deviation attenuation of two filtered stages
+    double lowest_ = 0.0;
+    double highest_ = 0.0;
+};
+
+}  // namespace quillmere::core

@@ -1,0 +1,365 @@
+// The min-cost search mode: its order (price, then coefficients, then sum, with a relative
+// tie tolerance), the pruned common-factor pass against an exhaustive scan, the floor the
+// pruning stands on, and the library's refusals.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <optional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/candidate.h"
+#include "core/cost_floor.h"
+#include "core/filter_cost.h"
+#include "core/two_stage_search.h"
+#include "quillmere/quillmere.h"
+
+namespace {
+
+using quillmere::FilterSpec;
+using quillmere::Priority;
+using quillmere::SearchMode;
+using quillmere::Stage;
+using quillmere::Status;
+using quillmere::core::CandidateMeasures;
+using quillmere::core::CascadeRecord;
+using quillmere::core::SearchRequest;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+SearchRequest min_cost_request(double input, double output, long long limit, bool allow = false,
+                               double target = 0.0, Priority priority = Priority::balanced) {
+    SearchRequest r;
+    r.input_rate = input;
+    r.output_rate = output;
+    r.mode = SearchMode::min_cost;
+    r.max_lm = limit;
+    r.allow_m1_gt_l1 = allow;
+    r.has_intermediate_target = target != 0.0;
+    r.target_intermediate_rate = target;
+    r.priority = priority;
+    return r;
+}
+
+struct Searched {
+    Status status;
+    CascadeRecord best;
+    int convergents;
+    std::uint64_t iterations;
+};
+
+Searched run(bool pruned, const SearchRequest& request) {
+    const quillmere::core::SearchContext context;
+    Searched s{Status::ok, quillmere::core::make_empty_record(), 0, 0};
+    s.status = pruned ? quillmere::core::perform_two_stage_search_counted(
+                            context, &request, &s.best, &s.convergents, &s.iterations)
+                      : quillmere::core::perform_two_stage_search_reference(
+                            context, &request, &s.best, &s.convergents, &s.iterations);
+    return s;
+}
+
+CascadeRecord stored(long long sum, double macs, long long coefficients, bool match = true,
+                     double error = 0.0) {
+    CascadeRecord b = quillmere::core::make_empty_record();
+    b.found = true;
+    b.overall_sum = sum;
+    b.final_match = match;
+    b.final_error = error;
+    b.macs_per_second = macs;
+    b.coefficients = coefficients;
+    return b;
+}
+
+CandidateMeasures candidate(long long sum, double macs, long long coefficients, bool match = true,
+                            double error = 0.0) {
+    CandidateMeasures c{sum, error, match, kInf, false};
+    c.macs_per_second = macs;
+    c.coefficients = coefficients;
+    return c;
+}
+
+bool wins(const CandidateMeasures& c, const CascadeRecord& b) {
+    return quillmere::core::wins_by_mode_order(c, b, SearchMode::min_cost);
+}
+
+TEST(MinCostOrder, FirstSearchPriceThenCoefficientsThenSumWithATieTolerance) {
+    const CascadeRecord b = stored(54, 1e7, 2000);
+    // A rounding difference of 0.01 % is a tie: the many-phase filter with more
+    // coefficients does not win by it, one with fewer does.
+    EXPECT_FALSE(wins(candidate(40, 1e7 * (1 - 1e-4), 200000), b));
+    EXPECT_TRUE(wins(candidate(400, 1e7 * (1 + 1e-4), 1999), b));
+    // Beyond 1 % the price decides alone.
+    EXPECT_TRUE(wins(candidate(400, 1e7 * (1 - 2e-2), 200000), b));
+    EXPECT_FALSE(wins(candidate(4, 1e7 * (1 + 2e-2), 10), b));
+    // Equal price and coefficients: the smaller sum; all equal: the record stays.
+    EXPECT_TRUE(wins(candidate(53, 1e7, 2000), b));
+    EXPECT_FALSE(wins(candidate(55, 1e7, 2000), b));
+    EXPECT_FALSE(wins(candidate(54, 1e7, 2000), b));
+    // Two taps per phase of either cascade widen the tie: 2 x 100000 MAC/s here.
+    CascadeRecord coarse = stored(54, 1e7, 2000);
+    coarse.macs_grain = 100000;
+    EXPECT_FALSE(wins(candidate(40, 1e7 - 290000, 200000), coarse));
+    EXPECT_TRUE(wins(candidate(40, 1e7 - 310000, 200000), coarse));
+}
+
+TEST(MinCostOrder, SecondSearchJudgesTiesAgainstTheCheapestPrice) {
+    // The cheapest price found: 1e7 MAC/s. The record ties with it, the candidate does
+    // too and has fewer coefficients although it costs more than the record.
+    const quillmere::cost_model::Price cheapest{1e7, 90000, 0.0};
+    const auto wins_against = [&](const CandidateMeasures& c, const CascadeRecord& b) {
+        return quillmere::core::wins_by_mode_order(c, b, SearchMode::min_cost, &cheapest);
+    };
+    EXPECT_TRUE(wins_against(candidate(60, 1.009e7, 500), stored(54, 1.0e7, 90000)));
+    // Chained ties do not count: 1.015e7 ties with a 1.009e7 record but not with 1e7.
+    EXPECT_FALSE(wins_against(candidate(60, 1.015e7, 100), stored(54, 1.009e7, 500)));
+    // A record outside the tie loses to any candidate inside it, and to a cheaper one.
+    EXPECT_TRUE(wins_against(candidate(60, 1.005e7, 99999), stored(54, 1.5e7, 10)));
+    EXPECT_TRUE(wins_against(candidate(60, 1.4e7, 99999), stored(54, 1.5e7, 10)));
+    EXPECT_FALSE(wins_against(candidate(60, 1.6e7, 1), stored(54, 1.5e7, 10)));
+}
+
+TEST(MinCostOrder, AccuracyComesBeforeThePrice) {
+    // A cascade that reproduces the output rate beats any that does not...
+    EXPECT_TRUE(wins(candidate(99, 9e9, 99999, true), stored(4, 0.0, 0, false, 1.0)));
+    EXPECT_FALSE(wins(candidate(4, 0.0, 0, false, 1e-3), stored(99, 9e9, 99999, true)));
+    // ...and among misses the smaller error wins; equal errors go by the price.
+    EXPECT_TRUE(wins(candidate(99, 9e9, 99999, false, 0.5), stored(4, 0.0, 0, false, 1.0)));
+    EXPECT_FALSE(wins(candidate(4, 0.0, 0, false, 2.0), stored(99, 9e9, 99999, false, 1.0)));
+    EXPECT_TRUE(wins(candidate(99, 1e6, 99999, false, 1.0), stored(4, 2e6, 0, false, 1.0)));
+}
+
+TEST(MinCostOrder, AnUnpricedCandidateIsNeverStored) {
+    SearchRequest request = min_cost_request(44100, 48000, 65535, true);
+    CascadeRecord best = quillmere::core::make_empty_record();
+    // 44100 -> 22050 -> 48000: the first stage cannot carry the passband.
+    EXPECT_FALSE(quillmere::core::assess_two_stage_candidate(1, 2, 320, 147, 65535, &request,
+                                                             SearchMode::min_cost, &best, nullptr));
+    EXPECT_FALSE(best.found);
+    EXPECT_TRUE(quillmere::core::assess_two_stage_candidate(10, 7, 16, 21, 65535, &request,
+                                                            SearchMode::min_cost, &best, nullptr));
+    const Stage stages[2] = {{10, 7, 10}, {16, 21, 21}};
+    const quillmere::CostEstimate e = quillmere::estimate_cost(44100, stages);
+    EXPECT_EQ(best.macs_per_second, e.total_macs_per_second);
+    EXPECT_EQ(best.coefficients, e.total_coefficients);
+}
+
+TEST(MinCostSearch, KnownAnswers) {
+    // 44100 -> 48000: the sharp transition at the lower rate costs least in one stage;
+    // the cascade that passes through its first stage is found first.
+    Searched s = run(true, min_cost_request(44100, 48000, 65535));
+    ASSERT_EQ(s.status, Status::ok);
+    EXPECT_EQ(s.best.l1, 1);
+    EXPECT_EQ(s.best.m1, 1);
+    EXPECT_EQ(s.best.l2, 160);
+    EXPECT_EQ(s.best.m2, 147);
+    EXPECT_EQ(s.iterations, 60216168u);  // the whole common-factor pass, as counted
+    // 8000 -> 192000: interpolate by 2 first, where the sharp filter runs at 16 kHz.
+    s = run(true, min_cost_request(8000, 192000, 65535));
+    ASSERT_EQ(s.status, Status::ok);
+    EXPECT_EQ(s.best.l1, 2);
+    EXPECT_EQ(s.best.m1, 1);
+    EXPECT_EQ(s.best.l2, 12);
+    EXPECT_EQ(s.best.m2, 1);
+    // 192000 -> 8000 with the first stage allowed to decimate: the mirror image.
+    s = run(true, min_cost_request(192000, 8000, 65535, true));
+    ASSERT_EQ(s.status, Status::ok);
+    EXPECT_EQ(s.best.l1, 1);
+    EXPECT_EQ(s.best.m1, 12);
+    EXPECT_EQ(s.best.l2, 1);
+    EXPECT_EQ(s.best.m2, 2);
+}
+
+TEST(MinCostSearch, IntermediateTargetDecidesFirst) {
+    // Under the strict priority only cascades through 96000 Hz are eligible.
+    const Searched s =
+        run(true, min_cost_request(44100, 48000, 65535, false, 96000, Priority::strict));
+    ASSERT_EQ(s.status, Status::ok);
+    EXPECT_TRUE(s.best.intermediate_match);
+    EXPECT_EQ(s.best.l1 * 147, s.best.m1 * 320);
+    // None of them is cheaper by more than the tie.
+    const Stage stages[2] = {{s.best.l1, s.best.m1, 0}, {s.best.l2, s.best.m2, 0}};
+    const quillmere::CostEstimate chosen = quillmere::estimate_cost(44100, stages);
+    for (long long g = 1; g <= 3; ++g) {
+        const Stage other[2] = {{320 * g, 147 * g, 0}, {g, 2 * g, 0}};
+        const quillmere::CostEstimate e = quillmere::estimate_cost(44100, other);
+        EXPECT_LE(chosen.total_macs_per_second,
+                  e.total_macs_per_second * (1 + quillmere::cost_model::macs_tie_tolerance));
+    }
+}
+
+/// Deterministic on every platform, unlike the standard distributions.
+struct Dice {
+    std::mt19937_64 engine{20261208};
+    std::uint64_t below(std::uint64_t n) { return engine() % n; }
+};
+
+TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
+    const std::vector<double> rates = {8000,  11025, 16000, 22050, 24000,  32000,
+                                       44100, 48000, 88200, 96000, 176400, 192000,
+                                       37800, 50000, 2.4e6, 10e6,  44056,  47952};
+    const std::vector<long long> limits = {12, 30, 64, 100, 160, 256, 400};
+    const std::vector<FilterSpec> specs = [] {
+        std::vector<FilterSpec> v(4);
+        v[1].attenuation_db = 60;
+        v[2].attenuation_db = 40;
+        v[2].ripple_db = 0.01;  // the ripple sets the lengths
+        v[3].attenuation_db = 140;
+        return v;
+    }();
+    Dice dice;
+    int compared = 0;
+    int stored_by_gh = 0;
+    for (int i = 0; i < 400; ++i) {
+        const double in = rates[dice.below(rates.size())];
+        const double out = rates[dice.below(rates.size())];
+        SearchRequest r =
+            min_cost_request(in, out, limits[dice.below(limits.size())], dice.below(2) == 1);
+        r.filter = specs[dice.below(specs.size())];
+        if (dice.below(3) == 0) {
+            r.has_intermediate_target = true;
+            const double lo = std::min(in, out);
+            const double hi = std::max(in, out);
+            r.target_intermediate_rate =
+                dice.below(2) == 0 ? rates[dice.below(rates.size())] : lo + (hi - lo) * 0.37;
+            r.priority = static_cast<Priority>(1 + dice.below(4));
+        }
+        const Searched fast = run(true, r);
+        const Searched plain = run(false, r);
+        SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                     std::to_string(r.max_lm));
+        ASSERT_EQ(fast.status, plain.status);
+        ASSERT_EQ(fast.iterations, plain.iterations);
+        ASSERT_EQ(fast.best.found, plain.best.found);
+        EXPECT_EQ(fast.best.l1, plain.best.l1);
+        EXPECT_EQ(fast.best.m1, plain.best.m1);
+        EXPECT_EQ(fast.best.l2, plain.best.l2);
+        EXPECT_EQ(fast.best.m2, plain.best.m2);
+        EXPECT_EQ(fast.best.coefficients, plain.best.coefficients);
+        ++compared;
+        // A split of a convergent has coprime L1 and M2 (and M1 and L2); a common factor
+        // g or h > 1 shows the answer came from the common-factor pass.
+        if (plain.best.found && (std::gcd(plain.best.l1, plain.best.m2) > 1 ||
+                                 std::gcd(plain.best.m1, plain.best.l2) > 1)) {
+            ++stored_by_gh;
+        }
+    }
+    // A few at larger limits, where the pruning skips most of the pass.
+    for (const auto& [in, out, limit] :
+         {std::tuple{44100.0, 48000.0, 2000LL}, std::tuple{8000.0, 192000.0, 1500LL},
+          std::tuple{48000.0, 44100.0, 3000LL}, std::tuple{96000.0, 8000.0, 2500LL},
+          std::tuple{24000.0, 5644800.0, 1200LL}}) {
+        for (const bool allow : {false, true}) {
+            const SearchRequest r = min_cost_request(in, out, limit, allow);
+            const Searched fast = run(true, r);
+            const Searched plain = run(false, r);
+            SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                         std::to_string(limit));
+            ASSERT_EQ(fast.status, plain.status);
+            EXPECT_EQ(fast.iterations, plain.iterations);
+            EXPECT_EQ(fast.best.l1, plain.best.l1);
+            EXPECT_EQ(fast.best.m1, plain.best.m1);
+            EXPECT_EQ(fast.best.l2, plain.best.l2);
+            EXPECT_EQ(fast.best.m2, plain.best.m2);
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 410);
+    EXPECT_GT(stored_by_gh, 0) << "no answer came from the common-factor pass";
+}
+
+TEST(MinCostFloor, NeverAboveTheRealPrice) {
+    const FilterSpec specs[3] = {FilterSpec{}, FilterSpec{std::nullopt, std::nullopt, 40, 0.01},
+                                 FilterSpec{18000.0, 21000.0, 130, 0.1}};
+    Dice dice;
+    for (const FilterSpec& spec : specs) {
+        // 44100 -> 48000 through every split g a1 / h b1 of 160/147 with small g and h.
+        const quillmere::core::CostFloor floor(44100, 48000, spec, 44100 / 300.0, 44100 * 300.0);
+        ASSERT_TRUE(floor.usable());
+        for (int i = 0; i < 3000; ++i) {
+            const long long l1 = 1 + dice.below(300);
+            const long long m1 = 1 + dice.below(300);
+            if (l1 == 1 && m1 == 1) continue;
+            // L2/M2 completes 160/147.
+            const long long l2 = 160 * m1;
+            const long long m2 = 147 * l1;
+            const Stage stages[2] = {{l1, m1, 0}, {l2, m2, 0}};
+            quillmere::cost_model::Price price;
+            if (quillmere::cost_model::price_cascade(44100, stages, 2, spec, &price) !=
+                quillmere::cost_model::Refusal::none) {
+                continue;
+            }
+            const double f1 = 44100.0 * l1 / m1;
+            EXPECT_LE(floor.macs_floor(f1), price.macs_per_second) << l1 << "/" << m1;
+            EXPECT_LE(floor.coefficients_floor(l1 * 44100.0, l2 * f1),
+                      static_cast<double>(price.coefficients));
+            // Every rate whose price is within a bound lies in the interval for it.
+            const quillmere::core::RateInterval within = floor.rates_within(price.macs_per_second);
+            EXPECT_FALSE(within.empty());
+            EXPECT_LE(within.lo, f1);
+            EXPECT_GE(within.hi, f1);
+        }
+    }
+}
+
+TEST(MinCostRequests, TheLibraryRefusesABadFilterSpecification) {
+    quillmere::TwoStageRequest request;
+    request.input_rate_hz = 44100;
+    request.output_rate_hz = 48000;
+    request.mode = SearchMode::min_cost;
+    request.filter.attenuation_db = -1;
+    quillmere::RequestCheck check = quillmere::check_request(request);
+    EXPECT_EQ(check.status, Status::invalid_request);
+    EXPECT_EQ(check.field, "filter.attenuation_db");
+    const quillmere::TwoStageResult refused = quillmere::solve_two_stage(request);
+    EXPECT_EQ(refused.status, Status::invalid_request);
+    EXPECT_EQ(refused.message, check.message);
+    // Other modes ignore the filter specification.
+    request.mode = SearchMode::custom_limit;
+    EXPECT_EQ(quillmere::check_request(request).status, Status::ok);
+
+    request.mode = SearchMode::min_cost;
+    request.filter = FilterSpec{};
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+    ASSERT_EQ(result.status, Status::ok) << result.message;
+    EXPECT_EQ(result.first.l, 1);
+    EXPECT_EQ(result.second.l, 160);
+}
+
+/// Counts what an observer hears.
+struct Heard : quillmere::SearchObserver {
+    int passes_done = 0;
+    int convergents = 0;
+    std::uint64_t last_total = 0;
+    void on_pass_done(quillmere::SearchPass) override { ++passes_done; }
+    void on_convergent(int, int) override { ++convergents; }
+    void on_common_factor_iterations(std::uint64_t total) override { last_total = total; }
+};
+
+TEST(MinCostRequests, TheObserverHearsOneSearchAndAStopIsHonoured) {
+    quillmere::TwoStageRequest request;
+    request.input_rate_hz = 44100;
+    request.output_rate_hz = 48000;
+    request.mode = SearchMode::min_cost;
+    request.max_factor = 100;
+    Heard heard;
+    quillmere::SolveOptions options;
+    options.observer = &heard;
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
+    ASSERT_EQ(result.status, Status::ok);
+    // The search for the cheapest price runs unwatched: one pass of each kind is heard.
+    EXPECT_EQ(heard.passes_done, 2);
+    EXPECT_EQ(heard.convergents, result.convergent_count);
+    EXPECT_EQ(heard.last_total, result.common_factor_iterations);
+
+    std::atomic<bool> stop{true};
+    options.stop_flag = &stop;
+    EXPECT_EQ(quillmere::solve_two_stage(request, options).status, Status::stopped);
+}
+
+}  // namespace

@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [build|test|windows|package]
 set -euo pipefail
 
-packages=(cmake make g++)
+# CLI11 and nlohmann/json (header-only) build the command-line mode, in every build.
+packages=(cmake make g++ libcli11-dev nlohmann-json3-dev)
 if [ "${1:-build}" = test ]; then
   # mandoc and man-db: the manual page's lint and rendering test.
   packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config

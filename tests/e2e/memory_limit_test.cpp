@@ -62,7 +62,7 @@ TEST(MemoryLimit, EveryStartShortOfMemoryEndsWithTheProgramsOwnMessage) {
 #endif
     // The smallest limit under which the loader gets the program running at all, found by
     // halving: below it nothing of the program runs; far above it the program asks.
-    rlim_t low = 256 * PAGE;      // 1 MiB: the loader fails
+    rlim_t low = 512 * PAGE;      // 2 MiB: the loader fails
     rlim_t high = 16384 * PAGE;   // 64 MiB: the program asks its first question
     ASSERT_EQ(start_under_limit(low).outcome, OUTCOME_LOADER_FAILED);
     const Start roomy = start_under_limit(high);

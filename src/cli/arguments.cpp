@@ -1,0 +1,425 @@
+#include "cli/arguments.h"
+
+// Before CLI11: its headers define validator objects whose construction allocates as the
+// program starts, before main. Memory that runs out there must end the program with its
+// own message as anywhere else, so the handler is installed first (the objects of one
+// file are constructed in the order they are defined).
+#include "interactive/process_exit.h"
+
+namespace {
+[[maybe_unused]] const bool g_out_of_memory_handler_first = (install_out_of_memory_handler(), true);
+}  // namespace
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "cli/values.h"
+
+namespace quillmere::cli {
+
+namespace {
+
+constexpr const char* RATE_ACCEPTED = "a rate in Hz from 1 to 1e13, suffixes k, M, G allowed";
+constexpr const char* FREQUENCY_ACCEPTED = "a frequency in Hz above 0, suffixes k, M, G allowed";
+
+/// Each option with a value: its names, and what it accepts.
+struct ValueOption {
+    const char* names;  ///< CLI11 names, short form first
+    const char* long_name;
+    const char* accepted;
+};
+
+constexpr ValueOption STAGES{"-s,--stages", "--stages", "1 or 2"};
+constexpr ValueOption MODE{"-m,--mode", "--mode", "minimal-sum, custom-limit or min-cost"};
+constexpr ValueOption LIMIT{"-l,--limit", "--limit", "an integer from 1 to 65535"};
+constexpr ValueOption TARGET{"-t,--target", "--target", RATE_ACCEPTED};
+constexpr ValueOption PRIORITY{"-p,--priority", "--priority", "strict, final, balanced or ignore"};
+constexpr ValueOption PASSBAND{"--passband", "--passband", FREQUENCY_ACCEPTED};
+constexpr ValueOption STOPBAND{"--stopband", "--stopband", FREQUENCY_ACCEPTED};
+constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation", "a positive number of dB"};
+constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
+constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
+constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
+
+constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
+                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH};
+
+UsageError invalid_value(const ValueOption& option, const std::string& value) {
+    return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
+                      option.accepted};
+}
+
+/// The option texts as given, before their values are read.
+struct RawOptions {
+    std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
+        format, batch;
+    bool allow_first_decimation = false;
+    bool cost = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> positionals;
+};
+
+/// CLI11 reads the shape of the arguments (names, =value, --, short forms); the values
+/// are read by this program, so every refusal names what is accepted.
+std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_line,
+                                   RawOptions& raw, CLI::App& app) {
+    app.set_help_flag();
+    app.allow_extras();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option(STAGES.names, raw.stages);
+    app.add_option(MODE.names, raw.mode);
+    app.add_option(LIMIT.names, raw.limit);
+    app.add_option(TARGET.names, raw.target);
+    app.add_option(PRIORITY.names, raw.priority);
+    app.add_option(PASSBAND.names, raw.passband);
+    app.add_option(STOPBAND.names, raw.stopband);
+    app.add_option(ATTENUATION.names, raw.attenuation);
+    app.add_option(RIPPLE.names, raw.ripple);
+    app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
+    app.add_flag("-c,--cost", raw.cost);
+    // Known on batch lines too, so that they are refused by name rather than as unknown.
+    app.add_option(FORMAT.names, raw.format);
+    app.add_option(BATCH.names, raw.batch);
+    app.add_flag("-h,--help", raw.help);
+    app.add_flag("-V,--version", raw.version);
+    app.add_option("rates", raw.positionals);
+
+    std::reverse(args.begin(), args.end());  // CLI11 takes the list last argument first
+    try {
+        app.parse(args);
+    } catch (const CLI::ArgumentMismatch& error) {
+        // "--stages: 1 required TEXT missing": a value option at the end of the list.
+        const std::string what = error.what();
+        for (const ValueOption& option : VALUE_OPTIONS) {
+            const std::string name = option.long_name;
+            if (what.rfind(name + ":", 0) == 0 ||
+                what.find(" " + name + ":") != std::string::npos) {
+                return UsageError{"option '" + name + "' needs a value: " + option.accepted};
+            }
+        }
+        return UsageError{what};
+    } catch (const CLI::ParseError& error) {
+        return UsageError{error.what()};
+    }
+    for (const std::string& extra : app.remaining()) {
+        if (extra == "--") continue;
+        return UsageError{"unrecognized option '" + extra + "'"};
+    }
+    if (!command_line) {
+        const char* refused = nullptr;
+        if (app.count("--format") > 0) refused = "--format";
+        if (app.count("--batch") > 0) refused = "--batch";
+        if (raw.help) refused = "--help";
+        if (raw.version) refused = "--version";
+        if (refused != nullptr) {
+            return UsageError{std::string("option '") + refused +
+                              "' is accepted on the command line only"};
+        }
+    }
+    return std::nullopt;
+}
+
+template <typename T>
+std::optional<T> from_names(const std::string& text,
+                            std::initializer_list<std::pair<const char*, T>> names) {
+    for (const auto& [name, value] : names) {
+        if (text == name) return value;
+    }
+    return std::nullopt;
+}
+
+/// Reads the values of the options that a batch line may give too.
+std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
+                                     OptionLayer& layer) {
+    const auto given = [&app](const ValueOption& option) {
+        return app.count(option.long_name) > 0;
+    };
+    if (given(STAGES)) {
+        layer.stages = from_names<int>(raw.stages, {{"1", 1}, {"2", 2}});
+        if (!layer.stages) return invalid_value(STAGES, raw.stages);
+    }
+    if (given(MODE)) {
+        layer.mode = from_names<SearchMode>(raw.mode, {{"minimal-sum", SearchMode::minimal_sum},
+                                                       {"custom-limit", SearchMode::custom_limit},
+                                                       {"min-cost", SearchMode::min_cost}});
+        if (!layer.mode) return invalid_value(MODE, raw.mode);
+    }
+    if (given(LIMIT)) {
+        layer.limit = parse_limit(raw.limit);
+        if (!layer.limit) return invalid_value(LIMIT, raw.limit);
+    }
+    if (given(TARGET)) {
+        layer.target_hz = parse_rate(raw.target);
+        if (!layer.target_hz) return invalid_value(TARGET, raw.target);
+    }
+    if (given(PRIORITY)) {
+        layer.priority = from_names<Priority>(raw.priority, {{"strict", Priority::strict},
+                                                             {"final", Priority::final},
+                                                             {"balanced", Priority::balanced},
+                                                             {"ignore", Priority::ignore}});
+        if (!layer.priority) return invalid_value(PRIORITY, raw.priority);
+    }
+    const auto frequency = [&](const ValueOption& option, const std::string& text,
+                               std::optional<double>& out) -> std::optional<UsageError> {
+        if (!given(option)) return std::nullopt;
+        out = parse_frequency(text);
+        if (!out || !std::isfinite(*out) || *out <= 0.0) return invalid_value(option, text);
+        return std::nullopt;
+    };
+    const auto decibels = [&](const ValueOption& option, const std::string& text,
+                              std::optional<double>& out) -> std::optional<UsageError> {
+        if (!given(option)) return std::nullopt;
+        out = parse_decibels(text);
+        if (!out) return invalid_value(option, text);
+        return std::nullopt;
+    };
+    if (auto error = frequency(PASSBAND, raw.passband, layer.passband_hz)) return error;
+    if (auto error = frequency(STOPBAND, raw.stopband, layer.stopband_hz)) return error;
+    if (auto error = decibels(ATTENUATION, raw.attenuation, layer.attenuation_db)) return error;
+    if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
+    if (raw.allow_first_decimation) layer.allow_first_decimation = true;
+    if (raw.cost) layer.cost = true;
+
+    if (raw.positionals.size() > 2) {
+        return UsageError{"unexpected argument '" + raw.positionals[2] +
+                          "': a request takes two rates, INPUT_RATE and OUTPUT_RATE"};
+    }
+    const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
+    std::optional<double>* const rates[] = {&layer.input_rate_hz, &layer.output_rate_hz};
+    for (std::size_t i = 0; i < raw.positionals.size(); ++i) {
+        *rates[i] = parse_rate(raw.positionals[i]);
+        if (!*rates[i]) {
+            return UsageError{"invalid " + std::string(names[i]) + " '" + raw.positionals[i] +
+                              "': expected " + RATE_ACCEPTED};
+        }
+    }
+    return std::nullopt;
+}
+
+/// A frequency for a message: "24000", "22050.5".
+std::string hz_text(double hz) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.10g", hz);
+    return text;
+}
+
+/// Refuses an argument list that lacks a rate.
+std::optional<UsageError> require_rates(const OptionLayer& layer) {
+    if (!layer.input_rate_hz) return UsageError{"missing INPUT_RATE and OUTPUT_RATE"};
+    if (!layer.output_rate_hz) return UsageError{"missing OUTPUT_RATE"};
+    return std::nullopt;
+}
+
+/// Options that only a two-stage request uses, as named in a refusal.
+std::optional<const char*> two_stage_option_in(const OptionLayer& layer) {
+    if (layer.mode) return "--mode";
+    if (layer.limit) return "--limit";
+    if (layer.allow_first_decimation) return "--allow-first-decimation";
+    if (layer.target_hz) return "--target";
+    if (layer.priority) return "--priority";
+    return std::nullopt;
+}
+
+std::optional<const char*> filter_option_in(const OptionLayer& layer) {
+    if (layer.passband_hz) return "--passband";
+    if (layer.stopband_hz) return "--stopband";
+    if (layer.attenuation_db) return "--attenuation";
+    if (layer.ripple_db) return "--ripple";
+    return std::nullopt;
+}
+
+/// Conflicts between options given together in one argument list.
+std::optional<UsageError> check_layer(const OptionLayer& layer, int stages) {
+    if (stages == 1) {
+        if (const auto option = two_stage_option_in(layer)) {
+            return UsageError{std::string("option '") + *option +
+                              "' applies to two stages only: add --stages 2"};
+        }
+    }
+    if (layer.mode == SearchMode::minimal_sum && layer.limit) {
+        return UsageError{
+            "option '--limit' does not apply to --mode minimal-sum, which searches up to "
+            "65535: use --mode custom-limit or min-cost"};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<CommandLine, UsageError> parse_command_line(const std::vector<std::string>& args) {
+    RawOptions raw;
+    CLI::App app;
+    if (auto error = read_raw(args, true, raw, app)) return *error;
+    CommandLine command;
+    command.help = raw.help;
+    command.version = raw.version;
+    if (command.help || command.version) return command;
+    if (auto error = read_layer(raw, app, command.options)) return *error;
+    if (app.count("--format") > 0) {
+        const auto format = from_names<Format>(
+            raw.format, {{"text", Format::text}, {"json", Format::json}, {"csv", Format::csv}});
+        if (!format) return invalid_value(FORMAT, raw.format);
+        command.format = *format;
+    }
+    if (app.count("--batch") > 0) {
+        if (raw.batch.empty()) return invalid_value(BATCH, raw.batch);
+        command.batch_file = raw.batch;
+        if (!raw.positionals.empty()) {
+            return UsageError{"unexpected argument '" + raw.positionals.front() +
+                              "': with --batch the rates go on the lines of the file"};
+        }
+        // The defaults may hold two-stage options for the lines that ask for two stages;
+        // only options that contradict each other on the command line are refused here.
+        if (auto error = check_layer(command.options, command.options.stages.value_or(2))) {
+            return *error;
+        }
+        return command;
+    }
+    if (auto error = require_rates(command.options)) return *error;
+    return command;
+}
+
+std::variant<OptionLayer, UsageError> parse_batch_line(const std::vector<std::string>& args) {
+    RawOptions raw;
+    CLI::App app;
+    if (auto error = read_raw(args, false, raw, app)) return *error;
+    OptionLayer layer;
+    if (auto error = read_layer(raw, app, layer)) return *error;
+    if (auto error = require_rates(layer)) return *error;
+    return layer;
+}
+
+std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top,
+                                                          const OptionLayer* defaults) {
+    const OptionLayer none;
+    const OptionLayer& base = defaults != nullptr ? *defaults : none;
+    const auto pick = [](const auto& upper, const auto& lower) { return upper ? upper : lower; };
+
+    ResolvedRequest request;
+    request.stages = top.stages.value_or(base.stages.value_or(1));
+    if (auto error = check_layer(top, request.stages)) return *error;
+    const double input = top.input_rate_hz.value_or(0.0);
+    const double output = top.output_rate_hz.value_or(0.0);
+
+    // The cost and its filter apply to either stage count.
+    request.cost = pick(top.cost, base.cost).value_or(false);
+    FilterSpec& filter = request.filter;
+    filter.passband_hz = pick(top.passband_hz, base.passband_hz);
+    filter.stopband_hz = pick(top.stopband_hz, base.stopband_hz);
+    filter.attenuation_db = pick(top.attenuation_db, base.attenuation_db).value_or(100.0);
+    filter.ripple_db = pick(top.ripple_db, base.ripple_db).value_or(0.1);
+
+    bool min_cost = false;
+    if (request.stages == 1) {
+        request.single.input_rate_hz = input;
+        request.single.output_rate_hz = output;
+    } else {
+        TwoStageRequest& two = request.two;
+        two.input_rate_hz = input;
+        two.output_rate_hz = output;
+        // A limit implies custom-limit, unless the mode in force is min-cost; a limit or
+        // mode of the line outweighs those of the defaults.
+        const auto implied = [](const OptionLayer& layer,
+                                std::optional<SearchMode> below) -> std::optional<SearchMode> {
+            if (layer.mode) return layer.mode;
+            if (layer.limit) {
+                return below == SearchMode::min_cost ? SearchMode::min_cost
+                                                     : SearchMode::custom_limit;
+            }
+            return below;
+        };
+        two.mode = implied(top, implied(base, std::nullopt)).value_or(SearchMode::minimal_sum);
+        if (two.mode == SearchMode::minimal_sum) {
+            two.max_factor = max_factor_limit;
+        } else {
+            two.max_factor = pick(top.limit, base.limit).value_or(max_factor_limit);
+        }
+        two.allow_first_stage_decimation =
+            pick(top.allow_first_decimation, base.allow_first_decimation).value_or(false);
+        const std::optional<double> target = pick(top.target_hz, base.target_hz);
+        if (top.priority && !target) {
+            return UsageError{"option '--priority' needs --target"};
+        }
+        if (target) {
+            two.intermediate_target = IntermediateTarget{
+                *target, pick(top.priority, base.priority).value_or(Priority::balanced)};
+        }
+        two.filter = filter;
+        min_cost = two.mode == SearchMode::min_cost;
+    }
+
+    if (!request.cost && !min_cost) {
+        if (const auto option = filter_option_in(top)) {
+            return UsageError{std::string("option '") + *option +
+                              "' needs --cost or --mode min-cost"};
+        }
+    }
+    if (request.cost || min_cost) {
+        // The edges against each other and against the rates; the stages' own rates are
+        // the library's to check.
+        const double lower = std::min(input, output);
+        const double stopband = filter.stopband_hz.value_or(lower / 2.0);
+        const double passband = filter.passband_hz.value_or(0.9 * lower / 2.0);
+        if (filter.stopband_hz && stopband > lower / 2.0) {
+            return UsageError{
+                "invalid value for --stopband: it may not exceed half the lower "
+                "of the two rates (" +
+                hz_text(lower / 2.0) + " Hz)"};
+        }
+        if (!(passband < stopband)) {
+            return UsageError{"invalid value for --passband: it must be below the stopband edge (" +
+                              hz_text(stopband) + " Hz)"};
+        }
+    }
+    return request;
+}
+
+std::variant<std::vector<std::string>, UsageError> split_words(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\'') {
+            const std::size_t end = line.find('\'', i + 1);
+            if (end == std::string::npos) return UsageError{"unterminated ' quote"};
+            word.append(line, i + 1, end - i - 1);
+            in_word = true;
+            i = end;
+        } else if (c == '"') {
+            in_word = true;
+            bool closed = false;
+            for (++i; i < line.size(); ++i) {
+                if (line[i] == '"') {
+                    closed = true;
+                    break;
+                }
+                if (line[i] == '\\' && i + 1 < line.size() &&
+                    (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                    ++i;
+                }
+                word += line[i];
+            }
+            if (!closed) return UsageError{"unterminated \" quote"};
+        } else if (c == '\\') {
+            if (i + 1 >= line.size()) return UsageError{"a backslash ends the line"};
+            word += line[++i];
+            in_word = true;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f') {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
+}
+
+}  // namespace quillmere::cli

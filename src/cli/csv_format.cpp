@@ -1,0 +1,226 @@
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "cli/records.h"
+
+namespace quillmere::cli {
+
+namespace {
+
+/// The columns, in order; every row has all of them, empty where there is no value.
+constexpr std::array COLUMNS = {
+    "line", "status", "error",
+    // The request
+    "input_rate_hz", "output_rate_hz", "stages", "mode", "limit", "allow_first_decimation",
+    "target_hz", "priority",
+    // The result
+    "l1", "m1", "complexity1", "l2", "m2", "complexity2", "ratio", "intermediate_rate_hz",
+    "achieved_output_rate_hz", "output_difference_hz", "output_relative_error", "output_ppm",
+    "intermediate_difference_hz", "intermediate_relative_error", "intermediate_ppm", "overall_sum",
+    "overall_complexity", "advice", "convergents", "common_factor_iterations",
+    // The cost (with --cost)
+    "passband_hz", "stopband_hz", "attenuation_db", "ripple_db", "taps1", "kaiser_beta1",
+    "taps_per_output_sample1", "macs_per_second1", "transition_hz1", "taps2", "kaiser_beta2",
+    "taps_per_output_sample2", "macs_per_second2", "transition_hz2", "total_macs_per_second",
+    "total_coefficients", "single_stage_l", "single_stage_m", "single_stage_taps",
+    "single_stage_macs_per_second", "cost_error"};
+
+/// One field as RFC 4180 quotes it: in double quotes, with quotes doubled, when it holds
+/// a comma, a quote or a line break.
+std::string quoted(const std::string& field) {
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+    std::string out = "\"";
+    for (const char c : field) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+/// The shortest text that reads back as the same double; empty when not finite.
+std::string number(double value) {
+    if (!std::isfinite(value)) return {};
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string integer(std::int64_t value) {
+    return std::to_string(value);
+}
+
+const char* boolean(bool value) {
+    return value ? "true" : "false";
+}
+
+/// The advice that applies, by name, separated by semicolons.
+std::string advice_names(const Advice& advice) {
+    std::string out;
+    const auto add = [&out](bool on, const char* name) {
+        if (!on) return;
+        if (!out.empty()) out += ';';
+        out += name;
+    };
+    add(advice.significant_error, "significant_error");
+    add(advice.large_factors, "large_factors");
+    add(advice.slight_difference, "slight_difference");
+    add(advice.intermediate_miss, "intermediate_miss");
+    add(advice.large_limit, "large_limit");
+    add(advice.high_intermediate_target, "high_intermediate_target");
+    return out;
+}
+
+/// The fields of one row by column name.
+class Row {
+public:
+    Row() : fields_(COLUMNS.size()) {}
+    void set(std::string_view column, std::string value) {
+        for (std::size_t i = 0; i < COLUMNS.size(); ++i) {
+            if (column == COLUMNS[i]) {
+                fields_[i] = std::move(value);
+                return;
+            }
+        }
+    }
+    std::string text() const {
+        std::string out;
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            if (i > 0) out += ',';
+            out += quoted(fields_[i]);
+        }
+        out += '\n';
+        return out;
+    }
+
+private:
+    std::vector<std::string> fields_;
+};
+
+void set_stage(Row& row, const char* suffix, const Stage& stage) {
+    const std::string s = suffix;
+    row.set("l" + s, integer(stage.l));
+    row.set("m" + s, integer(stage.m));
+    row.set("complexity" + s, integer(stage.complexity));
+}
+
+void set_error(Row& row, const char* prefix, const RateError& error) {
+    const std::string p = prefix;
+    row.set(p + "_difference_hz", number(error.difference_hz));
+    row.set(p + "_relative_error", number(error.relative));
+    row.set(p + "_ppm", number(error.ppm));
+}
+
+void set_cost(Row& row, const Record& record) {
+    const CostEstimate& cost = *record.cost;
+    row.set("passband_hz", number(cost.passband_hz));
+    row.set("stopband_hz", number(cost.stopband_hz));
+    row.set("attenuation_db", number(cost.attenuation_db));
+    row.set("ripple_db", number(cost.ripple_db));
+    if (cost.status != Status::ok) {
+        row.set("cost_error", cost.message);
+        return;
+    }
+    for (std::size_t i = 0; i < cost.stages.size() && i < 2; ++i) {
+        const StageCost& stage = cost.stages[i];
+        const std::string n = std::to_string(i + 1);
+        row.set("taps" + n, integer(stage.taps));
+        row.set("kaiser_beta" + n, number(stage.kaiser_beta));
+        row.set("taps_per_output_sample" + n, number(stage.taps_per_output_sample));
+        row.set("macs_per_second" + n, number(stage.macs_per_second));
+        row.set("transition_hz" + n, number(stage.transition_hz));
+    }
+    row.set("total_macs_per_second", number(cost.total_macs_per_second));
+    row.set("total_coefficients", integer(cost.total_coefficients));
+    if (record.single_stage_equivalent && record.single_stage_cost &&
+        record.single_stage_cost->status == Status::ok) {
+        row.set("single_stage_l", integer(record.single_stage_equivalent->l));
+        row.set("single_stage_m", integer(record.single_stage_equivalent->m));
+        row.set("single_stage_taps", integer(record.single_stage_cost->total_coefficients));
+        row.set("single_stage_macs_per_second",
+                number(record.single_stage_cost->total_macs_per_second));
+    }
+}
+
+}  // namespace
+
+std::string csv_header() {
+    std::string out;
+    for (std::size_t i = 0; i < COLUMNS.size(); ++i) {
+        if (i > 0) out += ',';
+        out += COLUMNS[i];
+    }
+    out += '\n';
+    return out;
+}
+
+std::string format_csv(const Record& record) {
+    Row row;
+    if (record.line) row.set("line", integer(*record.line));
+    row.set("status", record_status(record));
+    if (!record.error.empty()) row.set("error", record.error);
+
+    if (record.request) {
+        const ResolvedRequest& request = *record.request;
+        row.set("stages", integer(request.stages));
+        if (request.stages == 1) {
+            row.set("input_rate_hz", number(request.single.input_rate_hz));
+            row.set("output_rate_hz", number(request.single.output_rate_hz));
+        } else {
+            const TwoStageRequest& two = request.two;
+            row.set("input_rate_hz", number(two.input_rate_hz));
+            row.set("output_rate_hz", number(two.output_rate_hz));
+            row.set("mode", search_mode_name(two.mode));
+            row.set("limit", integer(two.max_factor));
+            row.set("allow_first_decimation", boolean(two.allow_first_stage_decimation));
+            if (two.intermediate_target) {
+                row.set("target_hz", number(two.intermediate_target->rate_hz));
+                row.set("priority", priority_name(two.intermediate_target->priority));
+            }
+        }
+    }
+    if (record.single) {
+        const SingleStageResult& result = *record.single;
+        if (result.status == Status::ok) {
+            set_stage(row, "1", result.stage);
+            row.set("ratio", number(result.achieved_ratio));
+            row.set("achieved_output_rate_hz", number(result.output_rate_hz));
+            set_error(row, "output", result.output_error);
+            row.set("overall_complexity", integer(result.stage.complexity));
+            row.set("advice", advice_names(result.advice));
+        } else if (result.status != Status::not_found && record.error.empty()) {
+            row.set("error", result.message);
+        }
+        if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
+    }
+    if (record.two) {
+        const TwoStageResult& result = *record.two;
+        if (result.status == Status::ok) {
+            set_stage(row, "1", result.first);
+            set_stage(row, "2", result.second);
+            row.set("ratio", number(result.combined_ratio));
+            row.set("intermediate_rate_hz", number(result.intermediate_rate_hz));
+            row.set("achieved_output_rate_hz", number(result.output_rate_hz));
+            set_error(row, "output", result.output_error);
+            if (result.intermediate_error) {
+                set_error(row, "intermediate", *result.intermediate_error);
+            }
+            row.set("overall_sum", integer(result.overall_sum));
+            row.set("overall_complexity", integer(result.overall_complexity));
+            row.set("advice", advice_names(result.advice));
+        } else if (result.status == Status::not_found) {
+            row.set("advice", advice_names(result.advice));
+        } else if (record.error.empty()) {
+            row.set("error", result.message);
+        }
+        if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
+        row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
+    }
+    if (record.cost) set_cost(row, record);
+    return row.text();
+}
+
+}  // namespace quillmere::cli

@@ -1,0 +1,28 @@
+#include "cli/records.h"
+
+namespace quillmere::cli {
+
+const char* record_status(const Record& record) {
+    if (!record.error.empty() || !record.request) return "error";
+    Status status = Status::calculation_error;
+    Outcome outcome = Outcome::not_found;
+    if (record.single) {
+        status = record.single->status;
+        outcome = record.single->outcome;
+    } else if (record.two) {
+        status = record.two->status;
+        outcome = record.two->outcome;
+    }
+    if (status == Status::not_found) return "not_found";
+    if (status != Status::ok) return "error";
+    return outcome_name(outcome);
+}
+
+bool record_succeeded(const Record& record) {
+    const std::string status = record_status(record);
+    if (status != "match" && status != "approximation") return false;
+    if (record.request->cost && (!record.cost || record.cost->status != Status::ok)) return false;
+    return true;
+}
+
+}  // namespace quillmere::cli

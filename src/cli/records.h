@@ -1,0 +1,53 @@
+// One record per request: the request as understood, its result or the reason it has
+// none, and the filter cost; and the three ways of writing it (text, JSON, CSV), each
+// into a string that the caller writes whole.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/arguments.h"
+#include "quillmere/quillmere.h"
+
+namespace quillmere::cli {
+
+/// The answer to one request, or to one line of a batch file.
+struct Record {
+    /// The batch line (from 1); absent for a request from the command line.
+    std::optional<std::int64_t> line;
+    /// Why a line gave no request, or why its request failed; empty otherwise.
+    std::string error;
+    /// The request as understood; absent when the line could not be read.
+    std::optional<ResolvedRequest> request;
+    /// The one-stage result (stages == 1).
+    std::optional<SingleStageResult> single;
+    /// The two-stage result (stages == 2).
+    std::optional<TwoStageResult> two;
+    /// The filter cost of the factors found (with --cost).
+    std::optional<CostEstimate> cost;
+    /// Two stages with --cost: the same overall ratio in one stage, and its cost.
+    std::optional<Stage> single_stage_equivalent;
+    std::optional<CostEstimate> single_stage_cost;
+};
+
+/// "match", "approximation", "not_found" or "error".
+const char* record_status(const Record& record);
+
+/// True when the request found factors (a match or an approximation) and, with --cost,
+/// its cost could be estimated.
+bool record_succeeded(const Record& record);
+
+/// One JSON object on one line, ending in a newline.
+std::string format_json(const Record& record);
+
+/// The header row of the CSV output, ending in a newline.
+std::string csv_header();
+/// One CSV row, ending in a newline.
+std::string format_csv(const Record& record);
+
+/// The report the dialog prints for the same request (header, summary, report; no
+/// progress and no questions), with the advice of its questions as lines and the cost.
+std::string format_text(const Record& record);
+
+}  // namespace quillmere::cli

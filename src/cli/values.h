@@ -1,0 +1,26 @@
+// The values of the command line, each from its text: rates with k/M/G suffixes, the
+// per-stage limit and decibels. Pure functions, no I/O.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmere::cli {
+
+/// A number of Hz as the dialog reads it (what strtod accepts, blanks around it allowed),
+/// optionally followed by k (x1e3), M (x1e6) or G (x1e9): "48000", "44.1k", "2.4M".
+/// Empty when the text is no such number; the value is not range-checked here.
+std::optional<double> parse_frequency(std::string_view text);
+
+/// A sample rate or intermediate target: a frequency, finite, 1 Hz to 1e13 Hz inclusive.
+std::optional<double> parse_rate(std::string_view text);
+
+/// A per-stage limit: a base-10 integer, 1 to 65535.
+std::optional<std::int64_t> parse_limit(std::string_view text);
+
+/// A positive, finite number of decibels.
+std::optional<double> parse_decibels(std::string_view text);
+
+}  // namespace quillmere::cli

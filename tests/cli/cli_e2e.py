@@ -1,0 +1,583 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the command-line mode: the real program, standard output and
+standard error captured apart, JSON read back with json, CSV with csv.
+
+Usage: cli_e2e.py --exe PROGRAM [--sanitized] [unittest arguments, e.g. Formats]
+"""
+
+import csv
+import io
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+# A sanitized program cannot run under an address-space limit.
+SANITIZED = False
+HERE = os.path.dirname(os.path.abspath(__file__))
+GOLDEN = os.path.join(HERE, "golden")
+TRANSCRIPTS = os.path.join(HERE, "..", "e2e", "transcripts")
+HINT = "Try 'quillmere --help' for more information.\n"
+# Bounds for a run that hangs; none of them is a speed requirement.
+RUN_LIMIT_S = 60.0
+
+
+def run(*args, stdin=subprocess.DEVNULL, input_text=None, stdout=subprocess.PIPE):
+    """Runs the program; returns (exit status, standard output, standard error)."""
+    result = subprocess.run(
+        [PROGRAM, *args],
+        stdin=stdin if input_text is None else None,
+        input=input_text.encode() if input_text is not None else None,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        timeout=RUN_LIMIT_S,
+    )
+    out = result.stdout.decode() if result.stdout is not None else None
+    return result.returncode, out, result.stderr.decode()
+
+
+def first_line(process):
+    """Reads standard output up to its first line break straight from the pipe (a buffered
+    readline would keep bytes that communicate() then never sees); returns all bytes read."""
+    data = b""
+    while b"\n" not in data:
+        chunk = os.read(process.stdout.fileno(), 65536)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def json_lines(text):
+    records = [json.loads(line) for line in text.splitlines()]
+    return records
+
+
+def csv_rows(text):
+    return list(csv.DictReader(io.StringIO(text, newline="")))
+
+
+def batch_file(text):
+    handle = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, newline="")
+    handle.write(text)
+    handle.close()
+    return handle.name
+
+
+class Usage(unittest.TestCase):
+    def test_help_fits_a_terminal_and_documents_exit_statuses(self):
+        status, out, err = run("--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("Usage: quillmere "))
+        self.assertLessEqual(max(len(line) for line in out.splitlines()), 80)
+        for needed in ("--batch FILE", "--format", "Exit status: 0", "2 for a usage error",
+                       "Examples:", "-s, --stages", "--cost"):
+            self.assertIn(needed, out)
+        self.assertEqual(run("-h")[1], out)
+
+    def test_version(self):
+        for option in ("--version", "-V"):
+            status, out, err = run(option)
+            self.assertEqual((status, err), (0, ""))
+            self.assertRegex(out, r"^quillmere \d+\.\d+\.\d+\n$")
+
+    def test_usage_errors_name_the_argument_then_hint_at_help(self):
+        cases = {
+            ("--stages", "3", "44100", "48000"):
+                "invalid value '3' for --stages: expected 1 or 2",
+            ("--frobnicate", "44100", "48000"): "unrecognized option '--frobnicate'",
+            ("44100",): "missing OUTPUT_RATE",
+            (): None,  # no arguments is the interactive program, not a usage error
+            ("--format", "xml", "1", "2"): "invalid value 'xml' for --format: expected text, json or csv",
+            ("44.1x", "48k"): "invalid INPUT_RATE '44.1x': expected a rate in Hz from 1 to 1e13, "
+                              "suffixes k, M, G allowed",
+            ("1", "1e14"): "invalid OUTPUT_RATE '1e14': expected a rate in Hz from 1 to 1e13, "
+                           "suffixes k, M, G allowed",
+            ("--target", "96k", "44100", "48000"):
+                "option '--target' applies to two stages only: add --stages 2",
+            ("-s", "2", "--limit", "65536", "44100", "48000"):
+                "invalid value '65536' for --limit: expected an integer from 1 to 65535",
+            ("-s", "1", "-m", "min-cost", "44100", "48000"):
+                "option '--mode' applies to two stages only: add --stages 2",
+            ("44100", "48000", "--limit"): "option '--limit' needs a value: an integer from 1 to 65535",
+            ("-b", "-", "44100", "48000"):
+                "unexpected argument '44100': with --batch the rates go on the lines of the file",
+        }
+        for args, message in cases.items():
+            if message is None:
+                continue
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual(status, 2)
+                self.assertEqual(out, "")
+                self.assertEqual(err, "quillmere: " + message + "\n" + HINT)
+
+    def test_missing_batch_file_is_a_usage_error(self):
+        status, out, err = run("--batch", "/nonexistent/requests.txt")
+        self.assertEqual((status, out), (2, ""))
+        self.assertEqual(err, "quillmere: cannot open batch file '/nonexistent/requests.txt': "
+                              "No such file or directory\n")
+
+    def test_without_arguments_the_interactive_program_still_wants_a_terminal(self):
+        status, out, err = run()
+        self.assertEqual((status, out), (1, ""))
+        self.assertEqual(err, "Error: This program requires interactive input from a terminal.\n"
+                              "       Input redirection or piping is not supported.\n")
+
+
+class Formats(unittest.TestCase):
+    def test_json_single_stage(self):
+        status, out, err = run("--format", "json", "48k", "44.1k")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertIsNone(record["line"])
+        self.assertEqual(record["status"], "match")
+        self.assertEqual(record["request"]["input_rate_hz"], 48000.0)
+        self.assertEqual(record["request"]["stages"], 1)
+        self.assertEqual([(s["l"], s["m"], s["complexity"]) for s in record["stages"]],
+                         [(147, 160, 160)])
+        self.assertEqual(record["output_rate_hz"], 147 / 160 * 48000.0)
+        self.assertEqual(record["output_error"]["difference_hz"], 0.0)
+        self.assertIsNone(record["cost"])
+
+    def test_json_two_stages_read_back_to_the_computed_doubles(self):
+        status, out, err = run("-f", "json", "-s", "2", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "match")
+        self.assertEqual(record["request"]["mode"], "minimal-sum")
+        self.assertEqual(record["request"]["limit"], 65535)
+        first, second = record["stages"]
+        self.assertEqual((first["l"], first["m"], second["l"], second["m"]), (10, 7, 16, 21))
+        self.assertEqual(record["overall_sum"], 54)
+        self.assertEqual(record["overall_complexity"], 31)
+        # The same operations in the same order give the same double, bit for bit.
+        ratio = (10 / 7) * (16 / 21)
+        self.assertEqual(record["ratio"], ratio)
+        self.assertEqual(record["output_rate_hz"], 44100.0 * ratio)
+        self.assertEqual(record["intermediate_rate_hz"], 63000.0)
+        self.assertEqual(second["input_rate_hz"], 63000.0)
+        self.assertEqual(record["output_error"]["difference_hz"], 44100.0 * ratio - 48000.0)
+        self.assertEqual(record["search"]["convergents"], 5)
+        self.assertIsNone(record["intermediate_error"])
+
+    def test_csv_single_request_has_a_header_and_one_row(self):
+        status, out, err = run("-f", "csv", "-s", "2", "-l", "2000", "-t", "192k", "-p",
+                               "strict", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("line,status,error,"))
+        [row] = csv_rows(out)
+        self.assertEqual(row["line"], "")
+        self.assertEqual(row["status"], "match")
+        self.assertEqual((row["mode"], row["limit"], row["priority"]), ("custom-limit", "2000", "strict"))
+        self.assertEqual(float(row["target_hz"]), 192000.0)
+        self.assertEqual((row["l1"], row["m1"], row["l2"], row["m2"]), ("640", "147", "336", "1344"))
+        # Written so that reading back gives the very double the program computed.
+        self.assertEqual(float(row["intermediate_rate_hz"]), 44100.0 * (640 / 147))
+        # The advice the dialog would have asked about.
+        self.assertEqual(row["advice"].split(";"),
+                         ["large_factors", "large_limit", "high_intermediate_target"])
+
+    def test_advice_fields_for_what_the_dialog_asks_about(self):
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1001", "-t", "200k", "44100", "48000")
+        advice = json_lines(out)[0]["advice"]
+        self.assertTrue(advice["large_limit"])
+        self.assertTrue(advice["high_intermediate_target"])
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1000", "-t", "48000", "44100", "48000")
+        advice = json_lines(out)[0]["advice"]
+        self.assertFalse(advice["large_limit"])
+        self.assertFalse(advice["high_intermediate_target"], "a target equal to the larger rate")
+
+
+def read(path):
+    with open(path, encoding="utf-8", newline="") as handle:
+        return handle.read()
+
+
+class Text(unittest.TestCase):
+    """The text format is the dialog's report for the same request: each golden file is
+    checked against the dialog's own transcript, less its progress lines."""
+
+    def check(self, golden, args, status, transcript=None):
+        expected = read(os.path.join(GOLDEN, golden))
+        actual_status, out, err = run(*args)
+        self.assertEqual((actual_status, err), (status, ""))
+        self.assertEqual(out, expected)
+        if transcript is not None:
+            dialog = read(os.path.join(TRANSCRIPTS, transcript))
+            dialog = "".join(line for line in dialog.splitlines(keepends=True)
+                             if not line.startswith("Progress ("))
+            self.assertIn(expected, dialog)
+
+    def test_single_stage_as_the_dialog_reports_it(self):
+        self.check("single_stage.stdout", ["48000", "44100"], 0,
+                   "single_yes_then_two_stage_enter.stdout")
+
+    def test_two_stages_as_the_dialog_reports_them(self):
+        self.check("two_stage_minimal_sum.stdout", ["--stages", "2", "44.1k", "48k"], 0,
+                   "single_yes_then_two_stage_enter.stdout")
+
+    def test_nothing_found_as_the_dialog_reports_it(self):
+        self.check("two_stage_not_found.stdout",
+                   ["-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000"], 1,
+                   "not_found_then_no.stdout")
+
+    def test_the_dialogs_questions_become_advice_lines(self):
+        self.check("two_stage_advice.stdout",
+                   ["-s", "2", "-l", "2000", "-t", "192k", "-p", "final", "-a", "44100", "48000"], 0)
+
+    def test_a_failed_calculation_reports_why_on_standard_error(self):
+        status, out, err = run("1e13", "1")
+        self.assertEqual(status, 1)
+        self.assertTrue(out.endswith("\nCalculation failed. No results to display for single "
+                                     "resampler.\n"))
+        self.assertTrue(err.startswith("quillmere: ") and err.endswith("\n"))
+        self.assertEqual(err.count("\n"), 1)
+
+
+class ExitStatus(unittest.TestCase):
+    def test_not_found_is_status_one_and_still_a_record(self):
+        args = ("-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000")
+        status, out, err = run("-f", "json", *args)
+        self.assertEqual((status, err), (1, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "not_found")
+        self.assertEqual(record["stages"], [])
+        status, out, _ = run("-f", "csv", *args)
+        self.assertEqual(status, 1)
+        self.assertEqual(csv_rows(out)[0]["status"], "not_found")
+
+    def test_failed_calculation_is_status_one_with_the_reason(self):
+        status, out, err = run("-f", "json", "1e13", "1")
+        self.assertEqual((status, err), (1, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "error")
+        self.assertTrue(record["error"])
+        self.assertEqual(record["stages"], [])
+
+    def test_approximation_is_success(self):
+        status, out, _ = run("-f", "json", "-s", "2", "-l", "1", "44100", "48000")
+        self.assertEqual(status, 0)
+        self.assertEqual(json_lines(out)[0]["status"], "approximation")
+
+
+class Cost(unittest.TestCase):
+    """--cost and --mode min-cost through the command line. They need the library's cost
+    model (ctest label cost); the figures are checked for consistency, not for value."""
+
+    def check_cost(self, record):
+        cost = record["cost"]
+        self.assertIsNone(cost["error"])
+        for field in ("passband_hz", "stopband_hz", "attenuation_db", "ripple_db",
+                      "total_macs_per_second"):
+            self.assertIsInstance(cost[field], float, field)
+        self.assertEqual(len(cost["stages"]), len(record["stages"]))
+        total = 0.0
+        for stage, factors in zip(cost["stages"], record["stages"]):
+            for field in ("taps", "kaiser_beta", "taps_per_output_sample", "macs_per_second",
+                          "transition_hz"):
+                self.assertIn(field, stage)
+            if not stage["filtered"]:
+                # L = M = 1 passes the signal through: no filter, no cost.
+                self.assertEqual((factors["l"], factors["m"]), (1, 1))
+                self.assertEqual((stage["taps"], stage["macs_per_second"]), (0, 0.0))
+                continue
+            self.assertGreater(stage["taps"], 0)
+            self.assertAlmostEqual(stage["taps_per_output_sample"], stage["taps"] / factors["l"])
+            self.assertAlmostEqual(stage["macs_per_second"] / 1e6,
+                                   stage["taps_per_output_sample"] * factors["output_rate_hz"] / 1e6)
+            total += stage["macs_per_second"]
+        self.assertAlmostEqual(cost["total_macs_per_second"] / 1e6, total / 1e6)
+        self.assertEqual(cost["total_coefficients"], sum(s["taps"] for s in cost["stages"]))
+        return cost
+
+    def test_json_cost_of_one_and_two_stages(self):
+        status, out, err = run("-f", "json", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost = self.check_cost(json_lines(out)[0])
+        self.assertEqual((cost["passband_hz"], cost["stopband_hz"]), (0.9 * 22050.0, 22050.0))
+        self.assertEqual((cost["attenuation_db"], cost["ripple_db"]), (100.0, 0.1))
+        self.assertIsNone(cost["single_stage"])
+
+        status, out, err = run("-f", "json", "-s", "2", "-c", "--passband", "20k",
+                               "--attenuation", "90", "--ripple", "0.05", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost = self.check_cost(json_lines(out)[0])
+        self.assertEqual((cost["passband_hz"], cost["attenuation_db"], cost["ripple_db"]),
+                         (20000.0, 90.0, 0.05))
+        single = cost["single_stage"]
+        self.assertEqual((single["l"], single["m"]), (160, 147), "10/7 x 16/21 in lowest terms")
+        self.assertGreater(single["taps"], 0)
+
+    def test_csv_and_text_show_the_cost(self):
+        status, out, err = run("-f", "csv", "-s", "2", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [row] = csv_rows(out)
+        self.assertEqual(int(row["total_coefficients"]), int(row["taps1"]) + int(row["taps2"]))
+        self.assertEqual((row["single_stage_l"], row["single_stage_m"]), ("160", "147"))
+        self.assertEqual(row["cost_error"], "")
+        status, out, err = run("-s", "2", "--cost", "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        cost_text = out.split("\nFilter Cost Estimate:\n")[1]
+        self.assertIn("  First stage (10/7): ", cost_text)
+        self.assertIn("  Second stage (16/21): ", cost_text)
+        self.assertIn("  One stage of the same ratio (160/147): ", cost_text)
+        self.assertLessEqual(max(len(line) for line in cost_text.splitlines()), 80)
+
+    def test_refused_filter_specifications(self):
+        for args, message in {
+            ("--cost", "--stopband", "30k", "44100", "48000"): "invalid value for --stopband",
+            ("--cost", "--passband", "23k", "44100", "48000"): "invalid value for --passband",
+            ("--cost", "--ripple", "-1", "44100", "48000"): "invalid value '-1' for --ripple",
+        }.items():
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual((status, out), (2, ""))
+                self.assertTrue(err.startswith("quillmere: " + message), err)
+
+    def test_min_cost_mode(self):
+        status, out, err = run("-f", "json", "-s", "2", "-m", "min-cost", "-l", "1000", "--cost",
+                               "44100", "48000")
+        self.assertEqual((status, err), (0, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["request"]["mode"], "min-cost")
+        self.assertEqual(record["request"]["limit"], 1000)
+        self.check_cost(record)
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "1000", "--cost", "44100", "48000")
+        accurate = json_lines(out)[0]["cost"]["total_macs_per_second"]
+        self.assertLessEqual(record["cost"]["total_macs_per_second"], accurate * 1.01)
+        # In text, a pass-through stage says so.
+        status, out, _ = run("-s", "2", "-m", "min-cost", "-l", "1000", "--cost", "44100", "48000")
+        self.assertEqual(status, 0)
+        self.assertIn("Minimum Cost Search Results: ", out)
+
+
+GOOD_AND_BAD = (
+    "# rates of a mixing desk\n"
+    "44100 48000\n"
+    "\n"
+    "   \t\n"
+    "  # indented comment\n"
+    "48000 44100 --stages 2 --limit 100\n"
+    "foo 48000\n"
+    "44100 48000 --format json\n"
+    "'44100' \"48k\" -s 2 -t 96k -p final\n"
+    "1 2 3\n"
+    "44100 48000 --stages 1 --target 5\n"
+    "44100 48000 -s 2 -l 10 -t 12345 -p strict\n"
+    "'unterminated 48000\n"
+    "96k 48k -s 2"
+)
+
+
+class Batch(unittest.TestCase):
+    def check_good_and_bad(self, records):
+        self.assertEqual([r["line"] for r in records], [2, 6, 7, 8, 9, 10, 11, 12, 13, 14])
+        self.assertEqual([r["status"] for r in records],
+                         ["match", "match", "error", "error", "match", "error", "error",
+                          "not_found", "error", "match"])
+        errors = {r["line"]: r["error"] for r in records if r["status"] == "error"}
+        self.assertEqual(errors, {
+            7: "invalid INPUT_RATE 'foo': expected a rate in Hz from 1 to 1e13, suffixes k, M, G allowed",
+            8: "option '--format' is accepted on the command line only",
+            10: "unexpected argument '3': a request takes two rates, INPUT_RATE and OUTPUT_RATE",
+            11: "option '--target' applies to two stages only: add --stages 2",
+            13: "unterminated ' quote",
+        })
+        self.assertEqual(records[4]["request"]["priority"], "final")
+        self.assertEqual(records[4]["request"]["target_hz"], 96000.0)
+
+    def test_good_and_bad_lines_together_in_json(self):
+        status, out, err = run("-f", "json", "-b", batch_file(GOOD_AND_BAD))
+        self.assertEqual((status, err), (1, ""))
+        self.check_good_and_bad(json_lines(out))
+
+    def test_good_and_bad_lines_from_standard_input_in_csv_with_crlf(self):
+        status, out, err = run("--format=csv", "--batch=-",
+                               input_text=GOOD_AND_BAD.replace("\n", "\r\n"))
+        self.assertEqual((status, err), (1, ""))
+        rows = csv_rows(out)
+        for row in rows:
+            row["line"] = int(row["line"])
+            row["error"] = row["error"] or None
+            row["request"] = {"priority": row["priority"],
+                              "target_hz": float(row["target_hz"]) if row["target_hz"] else None}
+        self.check_good_and_bad(rows)
+
+    def test_text_records_are_headed_by_their_line(self):
+        status, out, err = run("--batch", "-", input_text="44100 48000\n44100\n")
+        self.assertEqual((status, err), (1, ""))
+        self.assertTrue(out.startswith("=== Line 1: 44100 48000 ===\n"))
+        self.assertTrue(out.endswith("\n=== Line 2: 44100 ===\nError: missing OUTPUT_RATE\n"))
+
+    def test_text_error_records_say_why(self):
+        status, out, err = run("--batch", "-", input_text="1e13 1\n1 2 -s 2 -l 5 -m minimal-sum\n")
+        self.assertEqual((status, err), (1, ""))
+        first, second = out.split("\n=== Line 2: ")
+        self.assertTrue(first.startswith("=== Line 1: 1e13 1 ===\n\n--- Single Rational"))
+        self.assertIn("\nCalculation failed. No results to display for single resampler.\nError: ",
+                      first)
+        self.assertEqual(second.split("\n")[1], "Error: option '--limit' does not apply to --mode "
+                         "minimal-sum, which searches up to 65535: use --mode custom-limit or min-cost")
+
+    def test_all_good_is_status_zero_and_options_are_line_defaults(self):
+        text = "44100 48000\n48000 44100 -l 50\n8000 44100 -s 1\n"
+        status, out, err = run("-f", "json", "-s", "2", "-l", "500", "-t", "96k", "-b", "-",
+                               input_text=text)
+        self.assertEqual((status, err), (0, ""))
+        records = json_lines(out)
+        self.assertEqual([r["request"]["limit"] for r in records], [500, 50, None])
+        self.assertEqual([r["request"]["target_hz"] for r in records], [96000.0, 96000.0, None])
+        self.assertEqual([r["request"]["stages"] for r in records], [2, 2, 1])
+
+    def test_empty_batch_writes_only_the_csv_header(self):
+        status, out, err = run("-f", "csv", "-b", "-", input_text="# nothing\n\n")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out.count("\n"), 1)
+        self.assertTrue(out.startswith("line,status,"))
+
+
+class Faults(unittest.TestCase):
+    def test_full_output_device(self):
+        with open("/dev/full", "wb") as full:
+            status, _, err = run("-f", "json", "44100", "48000", stdout=full)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "quillmere: cannot write to standard output: No space left on device\n")
+
+    def test_closed_standard_output(self):
+        result = subprocess.run([PROGRAM, "-f", "json", "44100", "48000"], stdin=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, close_fds=True, timeout=RUN_LIMIT_S,
+                                preexec_fn=lambda: os.close(1))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(),
+                         "quillmere: cannot write to standard output: Bad file descriptor\n")
+
+    def test_closed_standard_input_and_output_do_not_take_the_batch_file(self):
+        requests = batch_file("44100 48000\n")
+        result = subprocess.run([PROGRAM, "-f", "json", "-b", requests], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=RUN_LIMIT_S,
+                                preexec_fn=lambda: os.close(0))
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(json_lines(result.stdout.decode())[0]["status"], "match")
+
+    def test_short_of_memory_ends_with_the_programs_message(self):
+        """Under address-space limits from where the loader gives up to where a batch runs,
+        every start ends with the program's own message or its answer, never in a crash."""
+        if SANITIZED:
+            self.skipTest("a sanitized program cannot run under an address-space limit")
+        import resource
+        requests = batch_file("44100 48000 -s 2\n" * 3)
+        step = 16 * 1024
+        answered = False
+        outcomes = set()
+        for limit in range(2 * 1024 * 1024, 64 * 1024 * 1024, step):
+            def limit_memory(limit=limit):
+                resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+            result = subprocess.run([PROGRAM, "-f", "json", "-b", requests],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, preexec_fn=limit_memory,
+                                    timeout=RUN_LIMIT_S)
+            err = result.stderr.decode(errors="replace")
+            if result.returncode == 127 and not result.stdout:
+                outcomes.add("loader")  # the program never ran
+            elif result.returncode == 1 and err == "Error: Out of memory. Exiting.\n":
+                outcomes.add("out of memory")
+            elif result.returncode == 0 and len(json_lines(result.stdout.decode())) == 3:
+                answered = True
+                break
+            else:
+                self.fail(f"limit {limit // 1024} KiB: exit status {result.returncode}, "
+                          f"standard error {err!r}")
+        self.assertTrue(answered)
+        self.assertIn("out of memory", outcomes)
+
+    def test_closed_pipe(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            status, _, err = run("-f", "json", "-b", "-", input_text="44100 48000\n" * 50,
+                                 stdout=write_end)
+        finally:
+            os.close(write_end)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "quillmere: cannot write to standard output: Broken pipe\n")
+
+    def test_head_takes_one_line(self):
+        requests = batch_file("44100 48000 -s 2\n" * 2000)
+        producer = subprocess.Popen([PROGRAM, "-f", "json", "-b", requests],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+        first = first_line(producer).split(b"\n")[0]
+        producer.stdout.close()
+        err = producer.stderr.read()
+        producer.wait(timeout=RUN_LIMIT_S)
+        self.assertEqual(json.loads(first)["status"], "match")
+        # The pipe may close after everything was written: then nothing failed.
+        if producer.returncode != 0:
+            self.assertEqual(producer.returncode, 1)
+            self.assertEqual(err.decode(), "quillmere: cannot write to standard output: Broken pipe\n")
+
+    def stop_while_waiting_for_input(self, signal_number, expected_status):
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", "-"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdin.write(b"44100 48000\n48000 44100 -s 2\n")
+        process.stdin.flush()
+        # Both answers arrive; then the program waits for a line that never comes.
+        answered = b""
+        while answered.count(b"\n") < 2:
+            answered += first_line(process)
+        process.send_signal(signal_number)
+        out, err = process.communicate(timeout=RUN_LIMIT_S)
+        process.stdin.close()
+        self.assertEqual(process.returncode, expected_status)
+        self.assertEqual([json.loads(line)["line"] for line in answered.splitlines()], [1, 2])
+        self.assertEqual((out, err), (b"", b""))
+
+    def test_ctrl_c_while_waiting_for_a_batch_line(self):
+        self.stop_while_waiting_for_input(signal.SIGINT, 130)
+
+    def test_sigterm_while_waiting_for_a_batch_line(self):
+        self.stop_while_waiting_for_input(signal.SIGTERM, 143)
+
+    def test_stop_in_a_busy_batch_leaves_only_whole_records(self):
+        lines = "".join(f"{rate} 48000 -s 2 -l 65535\n" for rate in range(20000, 60000))
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", batch_file(lines)],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        started = first_line(process)
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=RUN_LIMIT_S)
+        self.assertEqual(process.returncode, 130)
+        self.assertEqual(err, b"")
+        text = (started + out).decode()
+        self.assertTrue(text.endswith("\n"))
+        for line in text.splitlines():
+            json.loads(line)
+        self.assertLess(len(text.splitlines()), 40000 - 1, "stopped before the end")
+
+    def test_no_progress_when_standard_error_is_no_terminal(self):
+        status, out, err = run("-s", "2", "-l", "65535", "-f", "json", "1", "10000000000000")
+        self.assertIn(status, (0, 1))
+        self.assertEqual(err, "")
+
+
+def main():
+    global PROGRAM, SANITIZED
+    args = sys.argv[1:]
+    if len(args) < 2 or args[0] != "--exe":
+        sys.exit(__doc__)
+    PROGRAM = args[1]
+    args = args[2:]
+    if args and args[0] == "--sanitized":
+        SANITIZED = True
+        args = args[1:]
+    unittest.main(argv=[sys.argv[0], *args], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,262 @@
+// The command line's values, options, batch-line words and the requests they make.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/values.h"
+
+using namespace quillmere;
+using namespace quillmere::cli;
+
+namespace {
+
+CommandLine command(const std::vector<std::string>& args) {
+    auto parsed = parse_command_line(args);
+    if (auto* error = std::get_if<UsageError>(&parsed)) {
+        ADD_FAILURE() << "refused: " << error->message;
+        return {};
+    }
+    return std::get<CommandLine>(parsed);
+}
+
+std::string refusal(const std::vector<std::string>& args) {
+    auto parsed = parse_command_line(args);
+    if (auto* error = std::get_if<UsageError>(&parsed)) return error->message;
+    auto resolved = resolve_request(std::get<CommandLine>(parsed).options, nullptr);
+    if (auto* error = std::get_if<UsageError>(&resolved)) return error->message;
+    return "accepted";
+}
+
+ResolvedRequest request(const std::vector<std::string>& args) {
+    auto resolved = resolve_request(command(args).options, nullptr);
+    if (auto* error = std::get_if<UsageError>(&resolved)) {
+        ADD_FAILURE() << "refused: " << error->message;
+        return {};
+    }
+    return std::get<ResolvedRequest>(resolved);
+}
+
+/// A batch line over command-line defaults.
+std::variant<ResolvedRequest, UsageError> line_request(const std::vector<std::string>& defaults,
+                                                       const std::vector<std::string>& line) {
+    const CommandLine base = command(defaults);
+    auto layer = parse_batch_line(line);
+    if (auto* error = std::get_if<UsageError>(&layer)) return *error;
+    return resolve_request(std::get<OptionLayer>(layer), &base.options);
+}
+
+}  // namespace
+
+TEST(CliValues, RatesAcceptWhatTheDialogAcceptsPlusSuffixes) {
+    EXPECT_EQ(parse_rate("48000"), 48000.0);
+    EXPECT_EQ(parse_rate(" 48000 "), 48000.0);
+    EXPECT_EQ(parse_rate("1"), 1.0);
+    EXPECT_EQ(parse_rate("1e13"), 1e13);
+    EXPECT_EQ(parse_rate("0x1p10"), 1024.0);
+    // A suffix scales in the exponent, so the decimal is rounded once: 44.1k is 44100
+    // exactly and 0.3k is the double nearest 300, as "300" reads.
+    EXPECT_EQ(parse_rate("44.1k"), 44100.0);
+    EXPECT_EQ(parse_rate("0.3k"), 300.0);
+    EXPECT_EQ(parse_rate("2.4M"), 2400000.0);
+    EXPECT_EQ(parse_rate("1.000000001G"), 1000000001.0);
+    EXPECT_EQ(parse_rate("4.41e1k"), 44100.0);
+    EXPECT_EQ(parse_rate("10000G"), 1e13);
+    for (const char* refused : {"",      " ",        "0.999",   "1.0000001e13", "0",      "-0",
+                                "-5",    "inf",      "nan",     "-inf",         "1e999",  "+",
+                                ".",     "48000 Hz", "48000Hz", "44.1 k",       "k",      "44.1kk",
+                                "0x10k", "1e",       "1ek",     "44.1K",        "10001G", "infk"}) {
+        EXPECT_FALSE(parse_rate(refused).has_value()) << "'" << refused << "'";
+    }
+}
+
+TEST(CliValues, LimitsAndDecibels) {
+    EXPECT_EQ(parse_limit("1"), 1);
+    EXPECT_EQ(parse_limit("65535"), 65535);
+    EXPECT_EQ(parse_limit("+200"), 200);
+    for (const char* refused : {"0", "65536", "-1", "1.5", "", "1e3", "0x10",
+                                "99999999999999999999", "18446744073709551617"}) {
+        EXPECT_FALSE(parse_limit(refused).has_value()) << "'" << refused << "'";
+    }
+    EXPECT_EQ(parse_decibels("100"), 100.0);
+    EXPECT_EQ(parse_decibels("0.1"), 0.1);
+    for (const char* refused : {"0", "-3", "inf", "nan", "x", ""}) {
+        EXPECT_FALSE(parse_decibels(refused).has_value()) << "'" << refused << "'";
+    }
+}
+
+TEST(CliArguments, LongShortAndEqualsFormsAgree) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--stages", "2", "--limit", "1000", "--target", "96k", "--priority", "final",
+              "--allow-first-decimation", "44100", "48000"},
+             {"--stages=2", "--limit=1000", "--target=96k", "--priority=final", "-a", "44100",
+              "48000"},
+             {"-s", "2", "-l", "1000", "-t", "96000", "-p", "final", "-a", "--", "44100", "48000"},
+             {"44100", "-s2", "-l1000", "48000", "-t96k", "-pfinal", "-a"}}) {
+        const ResolvedRequest r = request(args);
+        EXPECT_EQ(r.stages, 2);
+        EXPECT_EQ(r.two.input_rate_hz, 44100.0);
+        EXPECT_EQ(r.two.output_rate_hz, 48000.0);
+        EXPECT_EQ(r.two.mode, SearchMode::custom_limit);
+        EXPECT_EQ(r.two.max_factor, 1000);
+        EXPECT_TRUE(r.two.allow_first_stage_decimation);
+        ASSERT_TRUE(r.two.intermediate_target.has_value());
+        EXPECT_EQ(r.two.intermediate_target->rate_hz, 96000.0);
+        EXPECT_EQ(r.two.intermediate_target->priority, Priority::final);
+    }
+}
+
+TEST(CliArguments, DefaultsAndModes) {
+    const ResolvedRequest one = request({"44100", "48000"});
+    EXPECT_EQ(one.stages, 1);
+    EXPECT_FALSE(one.cost);
+    const ResolvedRequest two = request({"-s", "2", "44100", "48000"});
+    EXPECT_EQ(two.two.mode, SearchMode::minimal_sum);
+    EXPECT_EQ(two.two.max_factor, 65535);
+    EXPECT_FALSE(two.two.intermediate_target.has_value());
+    // A limit implies custom-limit, but not over min-cost.
+    EXPECT_EQ(request({"-s", "2", "-l", "50", "1", "2"}).two.mode, SearchMode::custom_limit);
+    const ResolvedRequest cheap = request({"-s", "2", "-m", "min-cost", "-l", "50", "1", "2"});
+    EXPECT_EQ(cheap.two.mode, SearchMode::min_cost);
+    EXPECT_EQ(cheap.two.max_factor, 50);
+    EXPECT_EQ(request({"-s", "2", "-m", "custom-limit", "1", "2"}).two.max_factor, 65535);
+    // The last of a repeated option counts.
+    EXPECT_EQ(request({"-s", "1", "-s", "2", "1", "2"}).stages, 2);
+    const ResolvedRequest target = request({"-s", "2", "-t", "96k", "1", "2"});
+    EXPECT_EQ(target.two.intermediate_target->priority, Priority::balanced);
+    // Rates after -- may look like options.
+    EXPECT_EQ(refusal({"--", "-5", "48000"}).rfind("invalid INPUT_RATE '-5'", 0), 0u);
+}
+
+TEST(CliArguments, RefusalsNameTheArgumentAndWhatIsAccepted) {
+    EXPECT_EQ(refusal({"--stages", "3", "1", "2"}),
+              "invalid value '3' for --stages: expected 1 or 2");
+    EXPECT_EQ(refusal({"--limit", "0", "-s", "2", "1", "2"}),
+              "invalid value '0' for --limit: expected an integer from 1 to 65535");
+    EXPECT_EQ(refusal({"--mode", "fast", "1", "2"}),
+              "invalid value 'fast' for --mode: expected minimal-sum, custom-limit or min-cost");
+    EXPECT_EQ(refusal({"--format", "xml", "1", "2"}),
+              "invalid value 'xml' for --format: expected text, json or csv");
+    EXPECT_EQ(refusal({"--priority", "high", "1", "2"}),
+              "invalid value 'high' for --priority: expected strict, final, balanced or ignore");
+    EXPECT_EQ(refusal({"--frobnicate", "1", "2"}), "unrecognized option '--frobnicate'");
+    EXPECT_EQ(refusal({"-x", "1", "2"}), "unrecognized option '-x'");
+    EXPECT_EQ(refusal({"1", "2", "--stages"}), "option '--stages' needs a value: 1 or 2");
+    EXPECT_EQ(refusal({}), "missing INPUT_RATE and OUTPUT_RATE");
+    EXPECT_EQ(refusal({"44100"}), "missing OUTPUT_RATE");
+    EXPECT_EQ(refusal({"1", "2", "3"}),
+              "unexpected argument '3': a request takes two rates, INPUT_RATE and OUTPUT_RATE");
+    EXPECT_EQ(refusal({"0.5", "2"}).rfind("invalid INPUT_RATE '0.5': expected a rate in Hz", 0),
+              0u);
+    EXPECT_EQ(refusal({"1", "2e13"}).rfind("invalid OUTPUT_RATE '2e13'", 0), 0u);
+    EXPECT_EQ(
+        refusal({"-s", "2", "-t", "0.5", "1", "2"}).rfind("invalid value '0.5' for --target", 0),
+        0u);
+}
+
+TEST(CliArguments, OptionsThatMakeNoSenseTogetherAreRefused) {
+    for (const char* option : {"--target=96000", "--limit=100", "--mode=min-cost",
+                               "--allow-first-decimation", "--priority=strict"}) {
+        const std::string name = std::string(option).substr(0, std::string(option).find('='));
+        EXPECT_EQ(refusal({option, "1", "2"}),
+                  "option '" + name + "' applies to two stages only: add --stages 2")
+            << option;
+    }
+    EXPECT_EQ(refusal({"-s", "2", "-m", "minimal-sum", "-l", "100", "1", "2"})
+                  .rfind("option '--limit' does not apply to --mode minimal-sum", 0),
+              0u);
+    EXPECT_EQ(refusal({"-s", "2", "-p", "strict", "1", "2"}), "option '--priority' needs --target");
+    EXPECT_EQ(refusal({"--passband", "20k", "44100", "48000"}),
+              "option '--passband' needs --cost or --mode min-cost");
+    EXPECT_EQ(refusal({"--cost", "--passband", "21k", "--stopband", "20k", "44100", "48000"})
+                  .rfind("invalid value for --passband: it must be below the stopband edge", 0),
+              0u);
+    EXPECT_EQ(refusal({"--cost", "--stopband", "23k", "44100", "48000"})
+                  .rfind("invalid value for --stopband: it may not exceed half the lower", 0),
+              0u);
+    EXPECT_EQ(refusal({"--cost", "--passband", "22050", "44100", "48000"})
+                  .rfind("invalid value for --passband", 0),
+              0u);
+    EXPECT_EQ(refusal({"--cost", "--attenuation", "0", "44100", "48000"}),
+              "invalid value '0' for --attenuation: expected a positive number of dB");
+    EXPECT_EQ(refusal({"--cost", "--passband", "20k", "--stopband", "22050", "44100", "48000"}),
+              "accepted");
+    EXPECT_EQ(refusal({"-b", "f", "1", "2"}).rfind("unexpected argument '1'", 0), 0u);
+    EXPECT_EQ(refusal({"-b", "f", "-s", "1", "-t", "5"}),
+              "option '--target' applies to two stages only: add --stages 2");
+}
+
+TEST(CliArguments, HelpVersionAndBatchNeedNoRates) {
+    EXPECT_TRUE(command({"--help"}).help);
+    EXPECT_TRUE(command({"-h", "44100"}).help);
+    EXPECT_TRUE(command({"-s", "9", "--version"}).version);
+    EXPECT_TRUE(command({"-V"}).version);
+    const CommandLine batch = command({"--batch", "-", "-f", "csv", "-t", "96k"});
+    ASSERT_TRUE(batch.batch_file.has_value());
+    EXPECT_EQ(*batch.batch_file, "-");
+    EXPECT_EQ(batch.format, Format::csv);
+}
+
+TEST(CliBatchLines, CommandLineOptionsAreTheDefaults) {
+    const auto inherited = line_request({"-b", "-", "-s", "2", "-l", "500", "--cost"}, {"1", "2"});
+    ASSERT_TRUE(std::holds_alternative<ResolvedRequest>(inherited));
+    const ResolvedRequest& r = std::get<ResolvedRequest>(inherited);
+    EXPECT_EQ(r.stages, 2);
+    EXPECT_EQ(r.two.mode, SearchMode::custom_limit);
+    EXPECT_EQ(r.two.max_factor, 500);
+    EXPECT_TRUE(r.cost);
+
+    // The line's own options win: its limit over the default mode minimal-sum, its mode
+    // minimal-sum over a default limit.
+    const auto own_limit =
+        line_request({"-b", "-", "-s", "2", "-m", "minimal-sum"}, {"1", "2", "-l", "9"});
+    EXPECT_EQ(std::get<ResolvedRequest>(own_limit).two.mode, SearchMode::custom_limit);
+    EXPECT_EQ(std::get<ResolvedRequest>(own_limit).two.max_factor, 9);
+    const auto own_mode =
+        line_request({"-b", "-", "-s", "2", "-l", "9"}, {"1", "2", "-m", "minimal-sum"});
+    EXPECT_EQ(std::get<ResolvedRequest>(own_mode).two.mode, SearchMode::minimal_sum);
+    EXPECT_EQ(std::get<ResolvedRequest>(own_mode).two.max_factor, 65535);
+    const auto cheap =
+        line_request({"-b", "-", "-s", "2", "-m", "min-cost"}, {"1", "2", "-l", "9"});
+    EXPECT_EQ(std::get<ResolvedRequest>(cheap).two.mode, SearchMode::min_cost);
+
+    // Two-stage defaults do not apply to a one-stage line and are left out ...
+    const auto one =
+        line_request({"-b", "-", "-s", "2", "-t", "96k", "-m", "min-cost"}, {"1", "2", "-s", "1"});
+    ASSERT_TRUE(std::holds_alternative<ResolvedRequest>(one));
+    EXPECT_EQ(std::get<ResolvedRequest>(one).stages, 1);
+    // ... but the line's own are refused.
+    const auto own = line_request({"-b", "-"}, {"1", "2", "-t", "96k"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(own));
+    EXPECT_EQ(std::get<UsageError>(own).message,
+              "option '--target' applies to two stages only: add --stages 2");
+
+    for (const char* refused : {"--format=json", "--batch=x", "--help", "-V"}) {
+        const auto line = line_request({"-b", "-"}, {"1", "2", refused});
+        ASSERT_TRUE(std::holds_alternative<UsageError>(line)) << refused;
+        EXPECT_NE(std::get<UsageError>(line).message.find("command line only"), std::string::npos);
+    }
+    const auto no_rates = line_request({"-b", "-", "-s", "2"}, {"-l", "5"});
+    EXPECT_EQ(std::get<UsageError>(no_rates).message, "missing INPUT_RATE and OUTPUT_RATE");
+}
+
+TEST(CliBatchLines, WordsSplitAsAShellSplitsSimpleQuoting) {
+    const auto words = [](const std::string& line) {
+        auto split = split_words(line);
+        if (auto* error = std::get_if<UsageError>(&split))
+            return std::vector<std::string>{"!" + error->message};
+        return std::get<std::vector<std::string>>(split);
+    };
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(words("  44100\t48000  --stages 2 "), (Words{"44100", "48000", "--stages", "2"}));
+    EXPECT_EQ(words("'4 4' \"a \\\"b\\\" \\\\ \\x\" c\\ d ''"),
+              (Words{"4 4", "a \"b\" \\ \\x", "c d", ""}));
+    EXPECT_EQ(words("a'b'\"c\"d"), (Words{"abcd"}));
+    EXPECT_EQ(words(""), Words{});
+    EXPECT_EQ(words("'open"), (Words{"!unterminated ' quote"}));
+    EXPECT_EQ(words("\"open \\\""), (Words{"!unterminated \" quote"}));
+    EXPECT_EQ(words("end\\"), (Words{"!a backslash ends the line"}));
+}

@@ -35,7 +35,7 @@ for subject in "Ctrl+C" "terminal" "--batch file" "--format format" "JSON" "RFC 
     grep -qF -- "$subject" <<<"$text" || fail "the rendered page never mentions $subject"
 done
 # Lines that run past the width man was given show a rendering fault.
-long=$(awk 'length($0) > 80' <<<"$text")
+long=$(LC_ALL=C.UTF-8 grep -E '^.{81,}' <<<"$text")
 [[ -z $long ]] || fail "rendered lines wider than 80 columns:
 $long"
 

@@ -93,6 +93,7 @@ echo "== lintian =="
 lintian_status=0
 lintian --fail-on error --info --pedantic "${made[@]}" || lintian_status=$?
 [ "$lintian_status" -eq 0 ] || fail "lintian reports errors (exit $lintian_status)"
+echo "lintian: done (tags, if any, above; only errors fail)"
 
 echo "== The unpacked Debian package =="
 root="$work/root"

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
-# Usage: scripts/install-deps.sh [build|test|windows]
+# Usage: scripts/install-deps.sh [build|test|windows|package]
 set -euo pipefail
 
 # CLI11 and nlohmann/json (header-only) build the command-line mode, in every build.
 packages=(cmake make g++ libcli11-dev nlohmann-json3-dev)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config)
+  # mandoc and man-db: the manual page's lint and rendering test.
+  packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config
+    mandoc man-db)
+fi
+if [ "${1:-build}" = package ]; then
+  # dpkg-shlibdeps (dpkg-dev) for the package's dependencies, lintian to check it, zip and
+  # unzip for the Windows archive, python3 to read the JSON of the checks.
+  packages+=(dpkg-dev lintian mandoc man-db zip unzip python3 pkg-config)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build (memcheck sessions included), the sanitizer
-# build, the fuzzers and the Windows build.
+# build, the fuzzers, the Windows build and the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -22,3 +22,5 @@ awk '/ Test: /{name=$NF} /number_of_executed_units/{print "  " name ": " $2 " ex
   build/fuzz/Testing/Temporary/LastTest.log
 echo "== Windows build (MinGW-w64 cross build, tests under Wine) =="
 scripts/test-windows.sh
+echo "== packages (Debian packages and Windows zip, checked as a user gets them) =="
+scripts/check-packages.sh

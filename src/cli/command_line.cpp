@@ -126,9 +126,6 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options) {
         return record;
     }
     record.two = solve_two_stage(request.two, options);
-    // Minimal-sum mode searches up to the program's own limit, which the user did not
-    // choose and the dialog never warns of: no large-limit advice for it.
-    if (request.two.mode == SearchMode::minimal_sum) record.two->advice.large_limit = false;
     if (request.cost && record.two->status == Status::ok) {
         const Stage stages[] = {record.two->first, record.two->second};
         record.cost = estimate_cost(request.two.input_rate_hz, stages, request.filter);

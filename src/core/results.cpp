@@ -92,7 +92,10 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRec
                                stored_relative >= significant_error_threshold;
     advice.large_factors = is_large(result.first) || is_large(result.second);
     advice.slight_difference = !best.final_match && !advice.significant_error;
-    advice.large_limit = request.max_factor > unconfirmed_limit;
+    // Minimal-sum mode searches up to the program's own limit, which the user did not
+    // choose and the dialog never warns of.
+    advice.large_limit =
+        request.mode != SearchMode::minimal_sum && request.max_factor > unconfirmed_limit;
     if (request.intermediate_target) {
         const double target = request.intermediate_target->rate_hz;
         result.intermediate_error = rate_error(best.achieved_intermediate_rate, target);

@@ -178,6 +178,11 @@ TEST(SolveTwoStage, FillsTheResultAsTheReportNeedsIt) {
     EXPECT_EQ(r.advice.intermediate_miss, !r.intermediate_match);
     EXPECT_TRUE(r.advice.large_limit);
     EXPECT_TRUE(r.advice.high_intermediate_target);  // above both 44.1 kHz and 48 kHz
+
+    // Minimal-sum mode's limit is the program's own: no advice about it.
+    request.mode = SearchMode::minimal_sum;
+    request.max_factor = quillmere::max_factor_limit;
+    EXPECT_FALSE(quillmere::solve_two_stage(request).advice.large_limit);
 }
 
 TEST(SolveTwoStage, NothingFoundIsNotFoundWithoutAMessage) {

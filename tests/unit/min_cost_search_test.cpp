@@ -199,6 +199,19 @@ struct Dice {
     std::uint64_t below(std::uint64_t n) { return engine() % n; }
 };
 
+/// Runs a request through the pruned and the exhaustive pass and compares what they keep.
+void expect_same_choice(const SearchRequest& r, const std::string& label) {
+    const Searched fast = run(true, r);
+    const Searched plain = run(false, r);
+    SCOPED_TRACE(label);
+    ASSERT_EQ(fast.status, plain.status);
+    EXPECT_EQ(fast.iterations, plain.iterations);
+    EXPECT_EQ(fast.best.l1, plain.best.l1);
+    EXPECT_EQ(fast.best.m1, plain.best.m1);
+    EXPECT_EQ(fast.best.l2, plain.best.l2);
+    EXPECT_EQ(fast.best.m2, plain.best.m2);
+}
+
 TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
     const std::vector<double> rates = {8000,  11025, 16000, 22050, 24000,  32000,
                                        44100, 48000, 88200, 96000, 176400, 192000,
@@ -255,17 +268,9 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
           std::tuple{48000.0, 44100.0, 3000LL}, std::tuple{96000.0, 8000.0, 2500LL},
           std::tuple{24000.0, 5644800.0, 1200LL}}) {
         for (const bool allow : {false, true}) {
-            const SearchRequest r = min_cost_request(in, out, limit, allow);
-            const Searched fast = run(true, r);
-            const Searched plain = run(false, r);
-            SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
-                         std::to_string(limit));
-            ASSERT_EQ(fast.status, plain.status);
-            EXPECT_EQ(fast.iterations, plain.iterations);
-            EXPECT_EQ(fast.best.l1, plain.best.l1);
-            EXPECT_EQ(fast.best.m1, plain.best.m1);
-            EXPECT_EQ(fast.best.l2, plain.best.l2);
-            EXPECT_EQ(fast.best.m2, plain.best.m2);
+            expect_same_choice(min_cost_request(in, out, limit, allow),
+                               std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                                   std::to_string(limit));
             ++compared;
         }
     }
@@ -275,17 +280,9 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
         for (const auto& [in, out, target] :
              {std::tuple{192000.0, 32000.0, 8000.0}, std::tuple{48000.0, 24000.0, 9600.0},
               std::tuple{44100.0, 48000.0, 41000.0}}) {
-            const SearchRequest r = min_cost_request(in, out, 700, true, target, priority);
-            const Searched fast = run(true, r);
-            const Searched plain = run(false, r);
-            SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " target " +
-                         std::to_string(target));
-            ASSERT_EQ(fast.status, plain.status);
-            EXPECT_EQ(fast.iterations, plain.iterations);
-            EXPECT_EQ(fast.best.l1, plain.best.l1);
-            EXPECT_EQ(fast.best.m1, plain.best.m1);
-            EXPECT_EQ(fast.best.l2, plain.best.l2);
-            EXPECT_EQ(fast.best.m2, plain.best.m2);
+            expect_same_choice(min_cost_request(in, out, 700, true, target, priority),
+                               std::to_string(in) + " -> " + std::to_string(out) + " target " +
+                                   std::to_string(target));
             ++compared;
         }
     }

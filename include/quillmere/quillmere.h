@@ -277,8 +277,8 @@ struct Advice {
     bool slight_difference = false;
     /// Two stages with a target: the intermediate rate misses it.
     bool intermediate_miss = false;
-    /// Two stages, custom-limit or min-cost mode: the per-stage limit exceeds
-    /// unconfirmed_limit (the dialog asks for confirmation of such a limit).
+    /// Two stages in custom-limit mode: the per-stage limit exceeds unconfirmed_limit
+    /// (the dialog asks for confirmation of such a limit).
     bool large_limit = false;
     /// Two stages: the target is above both the input and the output rate, which means
     /// oversampling then downsampling (the dialog warns of it).

@@ -92,10 +92,11 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRec
                                stored_relative >= significant_error_threshold;
     advice.large_factors = is_large(result.first) || is_large(result.second);
     advice.slight_difference = !best.final_match && !advice.significant_error;
-    // Minimal-sum mode searches up to the program's own limit, which the user did not
-    // choose and the dialog never warns of.
+    // Only a limit the user sets for accuracy is warned of, as the dialog does in
+    // custom-limit mode: minimal-sum mode searches up to the program's own limit, and in
+    // min-cost mode a large limit costs nothing (the cheapest split wins whatever its size).
     advice.large_limit =
-        request.mode != SearchMode::minimal_sum && request.max_factor > unconfirmed_limit;
+        request.mode == SearchMode::custom_limit && request.max_factor > unconfirmed_limit;
     if (request.intermediate_target) {
         const double target = request.intermediate_target->rate_hz;
         result.intermediate_error = rate_error(best.achieved_intermediate_rate, target);

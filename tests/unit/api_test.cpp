@@ -179,10 +179,12 @@ TEST(SolveTwoStage, FillsTheResultAsTheReportNeedsIt) {
     EXPECT_TRUE(r.advice.large_limit);
     EXPECT_TRUE(r.advice.high_intermediate_target);  // above both 44.1 kHz and 48 kHz
 
-    // Minimal-sum mode's limit is the program's own: no advice about it.
-    request.mode = SearchMode::minimal_sum;
+    // Only custom-limit mode warns of its limit.
     request.max_factor = quillmere::max_factor_limit;
-    EXPECT_FALSE(quillmere::solve_two_stage(request).advice.large_limit);
+    for (const SearchMode mode : {SearchMode::minimal_sum, SearchMode::min_cost}) {
+        request.mode = mode;
+        EXPECT_FALSE(quillmere::solve_two_stage(request).advice.large_limit);
+    }
 }
 
 TEST(SolveTwoStage, NothingFoundIsNotFoundWithoutAMessage) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "core/candidate.h"
@@ -55,6 +56,64 @@ std::string failure_message(Status status) {
     case Status::not_found: break;
     }
     return {};
+}
+
+/// Passes every event on to the caller's observer and keeps the last error, so that the
+/// result can say what went wrong.
+class ErrorMemo final : public SearchObserver {
+public:
+    explicit ErrorMemo(SearchObserver* next) : next_(next) {}
+    void on_convergent(int index, int count) override {
+        if (next_ != nullptr) next_->on_convergent(index, count);
+    }
+    void on_common_factor_iterations(std::uint64_t total) override {
+        if (next_ != nullptr) next_->on_common_factor_iterations(total);
+    }
+    void on_pass_done(SearchPass pass) override {
+        if (next_ != nullptr) next_->on_pass_done(pass);
+    }
+    void on_error(const SolverError& error) override {
+        last_ = error;
+        if (next_ != nullptr) next_->on_error(error);
+    }
+    const std::optional<SolverError>& last() const { return last_; }
+
+private:
+    SearchObserver* next_;
+    std::optional<SolverError> last_;
+};
+
+const char* factored_name(FactoredNumber number) {
+    switch (number) {
+    case FactoredNumber::convergent_l: return "a convergent's numerator";
+    case FactoredNumber::convergent_m: return "a convergent's denominator";
+    case FactoredNumber::simplest_l: return "the exact ratio's numerator";
+    case FactoredNumber::simplest_m: return "the exact ratio's denominator";
+    }
+    return "a number";
+}
+
+/// One sentence for a failed call, from the solver's error when it reported one.
+std::string failure_message(Status status, const std::optional<SolverError>& error) {
+    if (!error) return failure_message(status);
+    switch (error->kind) {
+    case SolverErrorKind::non_positive_factors:
+        return "No L/M with M up to 65535 approximates the ratio: it is below 1/65535 (the "
+               "last convergent is " +
+               std::to_string(error->l) + "/" + std::to_string(error->m) +
+               "); two stages may find one.";
+    case SolverErrorKind::non_finite_rate:
+        return "The output rate of " + std::to_string(error->l) + "/" +
+               std::to_string(error->m) + " is not a finite number.";
+    case SolverErrorKind::convergents_failed:
+        return std::string("The continued-fraction expansion of the ratio failed (") +
+               status_name(error->status) + ").";
+    case SolverErrorKind::factoring_failed:
+        return std::string("Factoring ") + factored_name(error->factored) + ", " +
+               std::to_string(error->value) + ", failed (" + status_name(error->status) + ").";
+    case SolverErrorKind::invalid_request: break;
+    }
+    return failure_message(status);
 }
 
 /// Tells the observer of a refused request.
@@ -194,7 +253,10 @@ SingleStageResult solve_single_stage(const SingleStageRequest& request,
         report_refusal(options);
         return result;
     }
-    const core::SearchContext context(options);
+    ErrorMemo errors(options.observer);
+    SolveOptions watched = options;
+    watched.observer = &errors;
+    const core::SearchContext context(watched);
     long long l = 0;
     long long m = 0;
     double achieved = 0.0;
@@ -202,7 +264,7 @@ SingleStageResult solve_single_stage(const SingleStageRequest& request,
         core::calculate_single_resampler(context, request.input_rate_hz, request.output_rate_hz, &l,
                                          &m, &achieved, &result.convergent_count);
     if (result.status != Status::ok) {
-        result.message = failure_message(result.status);
+        result.message = failure_message(result.status, errors.last());
         return result;
     }
     result = core::single_stage_result(request, l, m, achieved, result.convergent_count);
@@ -218,13 +280,16 @@ TwoStageResult solve_two_stage(const TwoStageRequest& request, const SolveOption
         report_refusal(options);
         return result;
     }
-    const core::SearchContext context(options);
+    ErrorMemo errors(options.observer);
+    SolveOptions watched = options;
+    watched.observer = &errors;
+    const core::SearchContext context(watched);
     const core::SearchRequest search = core::to_search_request(request);
     core::CascadeRecord best = core::make_empty_record();
     result.status = core::perform_two_stage_search_counted(
         context, &search, &best, &result.convergent_count, &result.common_factor_iterations);
     if (result.status != Status::ok) {
-        result.message = failure_message(result.status);
+        result.message = failure_message(result.status, errors.last());
         return result;
     }
 

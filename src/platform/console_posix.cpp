@@ -13,7 +13,6 @@
 #include <cstring>
 #include <new>
 
-#include "common.h"
 #include "platform/console.h"
 #include "platform/key_decoder.h"
 
@@ -266,7 +265,8 @@ unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error)
             continue;
         }
         if (ready < 0 && errno == EINTR) {
-            if (g_shutdown_requested.load() != 0) return CONSOLE_WAIT_SHUTDOWN;
+            // A stop request has written to the event before its handler returned: the
+            // next poll sees it.
             if (take_read_resumed()) return CONSOLE_WAIT_RESUMED;
             continue;
         }

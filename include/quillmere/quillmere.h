@@ -79,7 +79,8 @@ enum class SearchMode {
     min_cost,      ///< the fewest multiply-accumulates per second (see FilterSpec), then
                    ///< the fewest coefficients, then the smaller sum; two prices within
                    ///< 1 % plus two taps per phase count as equal (see the README); a
-                   ///< final-rate match, then accuracy, come before the price
+                   ///< final-rate match, then accuracy, come before the price; every
+                   ///< stage of the result is in lowest terms
 };
 
 /// How an intermediate-rate target weighs against the final rate.

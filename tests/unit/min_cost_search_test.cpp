@@ -348,6 +348,52 @@ TEST(MinCostRequests, TheLibraryRefusesABadFilterSpecification) {
     EXPECT_EQ(result.second.l, 160);
 }
 
+TEST(MinCostRequests, EveryStageIsInLowestTermsWithTheSameRatesAndFewerCoefficients) {
+    // The common-factor pass answers 8000 -> 16000 with 4/3 -> 6/4; the library reports
+    // the second stage as 3/2: the same rates, half its coefficients.
+    const Searched searched = run(true, min_cost_request(8000, 16000, 65535));
+    ASSERT_EQ(searched.status, Status::ok);
+    ASSERT_EQ(std::gcd(searched.best.l2, searched.best.m2), 2);
+
+    quillmere::TwoStageRequest request;
+    request.input_rate_hz = 8000;
+    request.output_rate_hz = 16000;
+    request.mode = SearchMode::min_cost;
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+    ASSERT_EQ(result.status, Status::ok) << result.message;
+    EXPECT_EQ(result.first.l, searched.best.l1);
+    EXPECT_EQ(result.first.m, searched.best.m1);
+    EXPECT_EQ(result.second.l, searched.best.l2 / 2);
+    EXPECT_EQ(result.second.m, searched.best.m2 / 2);
+    EXPECT_EQ(result.overall_sum,
+              result.first.l + result.first.m + result.second.l + result.second.m);
+    EXPECT_EQ(result.intermediate_rate_hz, searched.best.achieved_intermediate_rate);
+    EXPECT_EQ(result.combined_ratio, searched.best.combined_ratio);
+    EXPECT_TRUE(result.output_match);
+
+    const Stage as_found[] = {Stage{searched.best.l1, searched.best.m1, 0},
+                              Stage{searched.best.l2, searched.best.m2, 0}};
+    const Stage reported[] = {result.first, result.second};
+    const quillmere::CostEstimate before = quillmere::estimate_cost(8000, as_found);
+    const quillmere::CostEstimate after = quillmere::estimate_cost(8000, reported);
+    EXPECT_LT(after.total_coefficients, before.total_coefficients);
+    EXPECT_NEAR(after.total_macs_per_second, before.total_macs_per_second,
+                0.01 * before.total_macs_per_second);
+
+    // Across the table rates, both directions: no stage keeps a common factor.
+    const double rates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 96000, 192000};
+    for (const double in : rates) {
+        for (const double out : rates) {
+            request.input_rate_hz = in;
+            request.output_rate_hz = out;
+            const quillmere::TwoStageResult r = quillmere::solve_two_stage(request);
+            ASSERT_EQ(r.status, Status::ok) << in << " -> " << out;
+            EXPECT_EQ(std::gcd(r.first.l, r.first.m), 1) << in << " -> " << out;
+            EXPECT_EQ(std::gcd(r.second.l, r.second.m), 1) << in << " -> " << out;
+        }
+    }
+}
+
 /// Counts what an observer hears.
 struct Heard : quillmere::SearchObserver {
     int passes_done = 0;

@@ -104,8 +104,8 @@ std::string failure_message(Status status, const std::optional<SolverError>& err
                std::to_string(error->l) + "/" + std::to_string(error->m) +
                "); two stages may find one.";
     case SolverErrorKind::non_finite_rate:
-        return "The output rate of " + std::to_string(error->l) + "/" +
-               std::to_string(error->m) + " is not a finite number.";
+        return "The output rate of " + std::to_string(error->l) + "/" + std::to_string(error->m) +
+               " is not a finite number.";
     case SolverErrorKind::convergents_failed:
         return std::string("The continued-fraction expansion of the ratio failed (") +
                status_name(error->status) + ").";

@@ -18,6 +18,7 @@
 // rates (nine bytes each, see solver_fuzz_support.h).
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <string>
 
 #include "core/two_stage_search.h"
@@ -102,9 +103,21 @@ void check_record(const CascadeRecord& r, const SearchRequest& in, const std::st
     }
 }
 
-/// The public result must show the program's record as it is.
-void check_result(const quillmere::TwoStageResult& result, const CascadeRecord& r, Status status,
-                  int count, std::uint64_t iterations, const std::string& request) {
+/// The public result must show the program's record as it is (in min-cost mode with each
+/// stage in lowest terms).
+void check_result(const quillmere::TwoStageResult& result, const CascadeRecord& record,
+                  Status status, int count, std::uint64_t iterations, bool lowest_terms,
+                  const std::string& request) {
+    CascadeRecord r = record;
+    if (lowest_terms && r.found) {
+        const long long g1 = std::gcd(r.l1, r.m1);
+        const long long g2 = std::gcd(r.l2, r.m2);
+        r.l1 /= g1;
+        r.m1 /= g1;
+        r.l2 /= g2;
+        r.m2 /= g2;
+        r.overall_sum = r.l1 + r.m1 + r.l2 + r.m2;
+    }
     if (result.status != status) fail("API status differs from the search's", request);
     if (result.convergent_count != count) fail("API convergent count differs", request);
     if (result.common_factor_iterations != iterations) fail("API g/h count differs", request);
@@ -216,7 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.observer = &counting;
     }
     const quillmere::TwoStageResult result = quillmere::solve_two_stage(api_request, options);
-    check_result(result, fast, status, fast_count, fast_iterations, request);
+    check_result(result, fast, status, fast_count, fast_iterations,
+                 api_request.mode == SearchMode::min_cost, request);
     if (!progress_line && counting.last_total != 0 && counting.last_total != fast_iterations) {
         fail("the last progress event is not the iteration count", request);
     }

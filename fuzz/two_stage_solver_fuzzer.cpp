@@ -8,7 +8,7 @@
 // take minutes there). The reports of the result are written to a string, with the
 // progress line of the program (bit 5: of the whole run) checked against the counts.
 //
-// Min-cost requests take the default filter specification; their stored price must be the
+// Min-cost requests take the default filter requirements; their stored price must be the
 // estimate's, and agree with the reference's.
 //
 // Input: a flags byte (bit 0 minimal-sum mode, bit 1 M1 > L1 allowed, bit 2 a target,

@@ -157,7 +157,7 @@ struct RequestCheck {
 
 /// Checks a single-stage request without solving it.
 QUILLMERE_EXPORT RequestCheck check_request(const SingleStageRequest& request);
-/// Checks a two-stage request (its filter specification only in min-cost mode).
+/// Checks a two-stage request (its filter requirements only in min-cost mode).
 QUILLMERE_EXPORT RequestCheck check_request(const TwoStageRequest& request);
 
 // ---------------------------------------------------------------------------
@@ -414,6 +414,6 @@ struct CostEstimate {
 /// half the lower of the input and output rate, a stage rate too low to carry the
 /// passband, and non-positive decibels.
 QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz, std::span<const Stage> stages,
-                                            const FilterSpec& spec = {});
+                                            const FilterSpec& filter = {});
 
 }  // namespace quillmere

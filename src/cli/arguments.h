@@ -65,7 +65,7 @@ struct ResolvedRequest {
     TwoStageRequest two;
     /// Whether the filter cost is wanted.
     bool cost = false;
-    /// The filter specification for the cost (and the min-cost mode).
+    /// The filter requirements for the cost (and the min-cost mode).
     FilterSpec filter;
 };
 

@@ -48,13 +48,13 @@ struct CandidateMeasures {
     double intermediate_error;
     bool intermediate_match;
     /// Min-cost mode: the price of the cascade; NaN when it cannot be priced (the filter
-    /// specification refuses it), which rules the candidate out.
+    /// requirements refuse it), which rules the candidate out.
     double macs_per_second = 0.0;
     long long coefficients = 0;
     double macs_grain = 0.0;
 };
 
-/// Min-cost mode: prices a cascade; false when the filter specification refuses it.
+/// Min-cost mode: prices a cascade; false when the filter requirements refuse it.
 bool price_candidate(const SearchRequest& inputs, long long l1, long long m1, long long l2,
                      long long m2, CandidateMeasures* c);
 

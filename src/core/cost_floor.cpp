@@ -22,10 +22,10 @@ double length_factor_floor(double attenuation_db) {
 
 }  // namespace
 
-CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& spec,
+CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& filter,
                      double lowest_hz, double highest_hz) {
     cost_model::Design design;
-    if (cost_model::resolve_design(input_rate_hz, output_rate_hz, 2, spec, &design) !=
+    if (cost_model::resolve_design(input_rate_hz, output_rate_hz, 2, filter, &design) !=
         cost_model::Refusal::none) {
         return;
     }

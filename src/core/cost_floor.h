@@ -20,9 +20,9 @@ class CostFloor {
 public:
     /// For the cascades from input_rate_hz to output_rate_hz (the exact rational output
     /// of the pass) with intermediate rates from lowest_hz to highest_hz. usable() is false
-    /// when the filter specification refuses every such cascade.
-    CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& spec, double lowest_hz,
-              double highest_hz);
+    /// when the filter requirements refuse every such cascade.
+    CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& filter,
+              double lowest_hz, double highest_hz);
 
     bool usable() const { return usable_; }
     double output_rate() const { return output_; }

@@ -45,7 +45,7 @@ bool count_filtered(const Stage* stages, std::size_t count, int* filtered, std::
 /// walk through here, so their figures agree bit for bit.
 template <typename Visit>
 WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                     const FilterSpec& spec, Design* design, Visit&& visit) {
+                     const FilterSpec& filter, Design* design, Visit&& visit) {
     if (!positive_finite(input_rate_hz)) return {Refusal::input_rate, 0};
     if (count == 0) return {Refusal::stages, 0};
     int filtered = 0;
@@ -54,7 +54,7 @@ WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t coun
     const double output_rate_hz = rate_after(input_rate_hz, stages, count);
     if (!positive_finite(output_rate_hz)) return {Refusal::stages, count - 1};
 
-    const Refusal refusal = resolve_design(input_rate_hz, output_rate_hz, filtered, spec, design);
+    const Refusal refusal = resolve_design(input_rate_hz, output_rate_hz, filtered, filter, design);
     if (refusal != Refusal::none) return {refusal, 0};
 
     double stage_input = input_rate_hz;
@@ -134,16 +134,16 @@ double rate_after(double input_rate_hz, const Stage* stages, std::size_t count) 
 }
 
 Refusal resolve_design(double input_rate_hz, double output_rate_hz, int filtered_stages,
-                       const FilterSpec& spec, Design* design) {
-    if (!positive_finite(spec.attenuation_db)) return Refusal::attenuation;
-    if (!positive_finite(spec.ripple_db)) return Refusal::ripple;
-    if (spec.passband_hz && !positive_finite(*spec.passband_hz)) return Refusal::passband;
-    if (spec.stopband_hz && !positive_finite(*spec.stopband_hz)) return Refusal::stopband;
+                       const FilterSpec& filter, Design* design) {
+    if (!positive_finite(filter.attenuation_db)) return Refusal::attenuation;
+    if (!positive_finite(filter.ripple_db)) return Refusal::ripple;
+    if (filter.passband_hz && !positive_finite(*filter.passband_hz)) return Refusal::passband;
+    if (filter.stopband_hz && !positive_finite(*filter.stopband_hz)) return Refusal::stopband;
 
     const double half_lower = std::min(input_rate_hz, output_rate_hz) / 2.0;
-    design->passband_defaulted = !spec.passband_hz;
-    design->passband_hz = spec.passband_hz ? *spec.passband_hz : 0.9 * half_lower;
-    design->stopband_hz = spec.stopband_hz ? *spec.stopband_hz : half_lower;
+    design->passband_defaulted = !filter.passband_hz;
+    design->passband_hz = filter.passband_hz ? *filter.passband_hz : 0.9 * half_lower;
+    design->stopband_hz = filter.stopband_hz ? *filter.stopband_hz : half_lower;
     // A stopband given as half the requested lower rate may sit a rounding above half
     // the achieved one.
     if (design->stopband_hz > half_lower * (1.0 + match_tolerance)) return Refusal::stopband;
@@ -151,12 +151,12 @@ Refusal resolve_design(double input_rate_hz, double output_rate_hz, int filtered
         return Refusal::passband_not_below_stopband;
     }
 
-    design->attenuation_db = spec.attenuation_db;
-    design->ripple_db = spec.ripple_db;
+    design->attenuation_db = filter.attenuation_db;
+    design->ripple_db = filter.ripple_db;
     design->filtered_stages = filtered_stages;
     design->stage_ripple_db =
-        filtered_stages > 0 ? spec.ripple_db / filtered_stages : spec.ripple_db;
-    const double deviation = design_attenuation_db(spec.attenuation_db, design->stage_ripple_db);
+        filtered_stages > 0 ? filter.ripple_db / filtered_stages : filter.ripple_db;
+    const double deviation = design_attenuation_db(filter.attenuation_db, design->stage_ripple_db);
     design->deviation_attenuation_db = deviation + high_attenuation_margin_db(deviation);
     if (!std::isfinite(design->deviation_attenuation_db)) return Refusal::length;
     return Refusal::none;
@@ -186,12 +186,12 @@ Refusal stage_figures(const Design& design, double stage_input_rate_hz, double s
 }
 
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                      const FilterSpec& spec, Price* price) {
+                      const FilterSpec& filter, Price* price) {
     Design design;
     double macs = 0.0;
     double grain = 0.0;
     std::int64_t coefficients = 0;
-    const WalkEnd end = walk_cascade(input_rate_hz, stages, count, spec, &design,
+    const WalkEnd end = walk_cascade(input_rate_hz, stages, count, filter, &design,
                                      [&](std::size_t i, double, double out, const StageFigures* f) {
                                          if (f == nullptr) return;
                                          macs += f->macs_per_second;
@@ -221,27 +221,27 @@ std::string format_number(double value) {
 
 namespace {
 
-/// The field and message of a refusal of the specification itself.
-RefusalText describe_spec_refusal(Refusal refusal, const Design& design, const FilterSpec& spec,
-                                  double half_lower_rate_hz) {
+/// The field and message of a refusal of the filter requirements themselves.
+RefusalText describe_filter_refusal(Refusal refusal, const Design& design, const FilterSpec& filter,
+                                    double half_lower_rate_hz) {
     switch (refusal) {
     case Refusal::attenuation:
         return {"filter.attenuation_db",
                 "The stopband attenuation must be above 0 dB and finite, not " +
-                    db(spec.attenuation_db) + "."};
+                    db(filter.attenuation_db) + "."};
     case Refusal::ripple:
         return {"filter.ripple_db", "The passband ripple must be above 0 dB and finite, not " +
-                                        db(spec.ripple_db) + "."};
+                                        db(filter.ripple_db) + "."};
     case Refusal::passband:
         return {"filter.passband_hz", "The passband edge must be above 0 Hz and finite, not " +
-                                          hz(spec.passband_hz.value_or(0.0)) + "."};
+                                          hz(filter.passband_hz.value_or(0.0)) + "."};
     case Refusal::stopband:
-        if (spec.stopband_hz && !positive_finite(*spec.stopband_hz)) {
+        if (filter.stopband_hz && !positive_finite(*filter.stopband_hz)) {
             return {"filter.stopband_hz", "The stopband edge must be above 0 Hz and finite, not " +
-                                              hz(*spec.stopband_hz) + "."};
+                                              hz(*filter.stopband_hz) + "."};
         }
         return {"filter.stopband_hz",
-                "The stopband edge " + hz(spec.stopband_hz.value_or(0.0)) +
+                "The stopband edge " + hz(filter.stopband_hz.value_or(0.0)) +
                     " is above half the lower of the input and output rates (" +
                     hz(half_lower_rate_hz) + ")."};
     case Refusal::passband_not_below_stopband:
@@ -258,8 +258,9 @@ RefusalText describe_spec_refusal(Refusal refusal, const Design& design, const F
     case Refusal::length:
         // Without a stage, only the decibels can make the filter unbounded.
         return {"filter.attenuation_db",
-                "The attenuation " + db(spec.attenuation_db) + " with a ripple of " +
-                    db(spec.ripple_db) + " asks for a filter longer than any that can be counted."};
+                "The attenuation " + db(filter.attenuation_db) + " with a ripple of " +
+                    db(filter.ripple_db) +
+                    " asks for a filter longer than any that can be counted."};
     default: return {"", ""};
     }
 }
@@ -267,9 +268,9 @@ RefusalText describe_spec_refusal(Refusal refusal, const Design& design, const F
 }  // namespace
 
 RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage* stages,
-                             std::size_t count, const FilterSpec& spec) {
+                             std::size_t count, const FilterSpec& filter) {
     Design design;
-    const WalkEnd end = walk_cascade(input_rate_hz, stages, count, spec, &design,
+    const WalkEnd end = walk_cascade(input_rate_hz, stages, count, filter, &design,
                                      [](std::size_t, double, double, const StageFigures*) {});
     // The walk meets the same refusal again, and with it the stage and the resolved edges.
     if (end.refusal != refusal) return {"", ""};
@@ -305,7 +306,7 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
     default: break;
     }
     const double output = rate_after(input_rate_hz, stages, count);
-    return describe_spec_refusal(refusal, design, spec, std::min(input_rate_hz, output) / 2.0);
+    return describe_filter_refusal(refusal, design, filter, std::min(input_rate_hz, output) / 2.0);
 }
 
 RequestCheck check_filter_request(const TwoStageRequest& request) {
@@ -318,7 +319,7 @@ RequestCheck check_filter_request(const TwoStageRequest& request) {
     const Refusal refusal = resolve_design(in, out, 2, request.filter, &design);
     if (refusal != Refusal::none) {
         const RefusalText text =
-            describe_spec_refusal(refusal, design, request.filter, std::min(in, out) / 2.0);
+            describe_filter_refusal(refusal, design, request.filter, std::min(in, out) / 2.0);
         check.status = Status::invalid_request;
         check.field = text.field;
         check.message = text.message;
@@ -348,7 +349,7 @@ RequestCheck check_filter_request(const TwoStageRequest& request) {
 namespace quillmere {
 
 CostEstimate estimate_cost(double input_rate_hz, std::span<const Stage> stages,
-                           const FilterSpec& spec) {
+                           const FilterSpec& filter) {
     CostEstimate estimate;
     cost_model::Design design;
     std::vector<StageCost> costs;
@@ -370,11 +371,11 @@ CostEstimate estimate_cost(double input_rate_hz, std::span<const Stage> stages,
         }
         costs.push_back(cost);
     };
-    const cost_model::WalkEnd end =
-        cost_model::walk_cascade(input_rate_hz, stages.data(), stages.size(), spec, &design, visit);
+    const cost_model::WalkEnd end = cost_model::walk_cascade(input_rate_hz, stages.data(),
+                                                             stages.size(), filter, &design, visit);
     if (end.refusal != cost_model::Refusal::none) {
         const cost_model::RefusalText text = cost_model::describe_refusal(
-            end.refusal, input_rate_hz, stages.data(), stages.size(), spec);
+            end.refusal, input_rate_hz, stages.data(), stages.size(), filter);
         estimate.status = end.refusal == cost_model::Refusal::length && text.field == "stages"
                               ? Status::overflow_error
                               : Status::invalid_request;

@@ -17,7 +17,7 @@ inline constexpr double max_taps = 9007199254740992.0;
 /// Two MAC/s totals are tied when they differ by at most this fraction of the larger plus
 /// what rounding the lengths to whole taps can account for (see macs_tied). The estimate
 /// is no finer: filters of the estimated lengths land within about a decibel of the
-/// specification, about 1 % of their length.
+/// wanted attenuation, about 1 % of their length.
 inline constexpr double macs_tie_tolerance = 1e-2;
 
 /// Why a cascade cannot be priced.
@@ -79,12 +79,12 @@ struct Design {
     double deviation_attenuation_db = 0.0;
 };
 
-/// Checks the specification against a cascade from input_rate_hz to output_rate_hz with
+/// Checks the filter requirements against a cascade from input_rate_hz to output_rate_hz with
 /// filtered_stages filtered stages and fills the design (edges resolved from their
 /// defaults). A stopband edge within match_tolerance (relative) above half the lower rate
 /// counts as half the lower rate's edge and is accepted as given.
 Refusal resolve_design(double input_rate_hz, double output_rate_hz, int filtered_stages,
-                       const FilterSpec& spec, Design* design);
+                       const FilterSpec& filter, Design* design);
 
 /// The figures of one filtered stage.
 struct StageFigures {
@@ -119,7 +119,7 @@ struct Price {
 /// Prices a cascade exactly as estimate_cost does (same figures, bit for bit), without
 /// allocating; the min-cost search calls it once per candidate it cannot rule out.
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                      const FilterSpec& spec, Price* price);
+                      const FilterSpec& filter, Price* price);
 
 /// Whether two prices count as equal: their MAC/s differ by at most macs_tie_tolerance of
 /// the larger plus twice the larger grain. Kaiser's length, D x rate / transition + 1
@@ -136,9 +136,9 @@ struct RefusalText {
     std::string message;
 };
 RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage* stages,
-                             std::size_t count, const FilterSpec& spec);
+                             std::size_t count, const FilterSpec& filter);
 
-/// Checks the filter specification of a two-stage request before a min-cost search: the
+/// Checks the filter requirements of a two-stage request before a min-cost search: the
 /// decibels, the edges against the requested rates, and, unless its priority is ignore, an
 /// intermediate target too low to carry the passband. Status::ok when it may be searched.
 RequestCheck check_filter_request(const TwoStageRequest& request);

@@ -30,7 +30,7 @@ struct SearchRequest {
     std::optional<cost_model::Price> reference_price;
 };
 
-/// The search request of a public two-stage request (without its filter specification).
+/// The search request of a public two-stage request (without its filter requirements).
 SearchRequest to_search_request(const TwoStageRequest& request);
 
 /// The caller's stop request and observer, passed down to every loop of a solver.

@@ -329,7 +329,7 @@ class Cost(unittest.TestCase):
         self.assertIn("  One stage of the same ratio (160/147): ", cost_text)
         self.assertLessEqual(max(len(line) for line in cost_text.splitlines()), 80)
 
-    def test_refused_filter_specifications(self):
+    def test_refused_filter_requirements(self):
         for args, message in {
             ("--cost", "--stopband", "30k", "44100", "48000"): "invalid value for --stopband",
             ("--cost", "--passband", "23k", "44100", "48000"): "invalid value for --passband",

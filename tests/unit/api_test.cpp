@@ -120,7 +120,7 @@ TEST(RequestCheck, EveryRefusedFieldIsNamedAndTheSolverRefusesIt) {
     }
 }
 
-TEST(RequestCheck, MinCostModeChecksItsFilterSpecification) {
+TEST(RequestCheck, MinCostModeChecksItsFilterRequirements) {
     const quillmere::TwoStageResult result =
         quillmere::solve_two_stage(two_stage(44100, 48000, SearchMode::min_cost));
     EXPECT_EQ(result.status, Status::ok) << result.message;

@@ -1,9 +1,9 @@
 // The filter cost estimate: its defaults and refusals, and proof that filters of the
-// estimated length meet the specification. Each stage's filter is designed from the
-// estimate (Kaiser-windowed sinc, the estimated length and beta, cut-off midway between the
-// passband edge and the stage's stopband edge), its response is measured, the whole
-// cascade is run as polyphase filters on test tones, and a filter of 90 % of the estimated
-// length is shown to miss the specification.
+// estimated length meet the requirements they were estimated for. Each stage's filter is designed
+// from the estimate (Kaiser-windowed sinc, the estimated length and beta, cut-off midway between
+// the passband edge and the stage's stopband edge), its response is measured, the whole cascade is
+// run as polyphase filters on test tones, and a filter of 90 % of the estimated length is shown to
+// miss them.
 #include "core/filter_cost.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +36,8 @@ double to_db(double gain) {
     return 20.0 * std::log10(gain);
 }
 
-CostEstimate estimate(double input, std::vector<Stage> stages, const FilterSpec& spec = {}) {
-    return quillmere::estimate_cost(input, stages, spec);
+CostEstimate estimate(double input, std::vector<Stage> stages, const FilterSpec& filter = {}) {
+    return quillmere::estimate_cost(input, stages, filter);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -117,14 +117,14 @@ TEST(FilterCostDefaults, PassThroughStageCostsNothingAndTakesNoRippleShare) {
 TEST(FilterCostDefaults, RippleIsSharedAmongFilteredStagesAndCanSetTheLength) {
     // At 40 dB the stopband deviation is 0.01; a ripple of 0.1 dB allows 0.00576 in one
     // stage (44.8 dB) and 0.00288 in each of two (50.8 dB): the ripple decides.
-    FilterSpec spec;
-    spec.attenuation_db = 40.0;
+    FilterSpec filter;
+    filter.attenuation_db = 40.0;
     const double one_stage = quillmere::cost_model::design_attenuation_db(40.0, 0.1);
     const double two_stages = quillmere::cost_model::design_attenuation_db(40.0, 0.05);
     EXPECT_NEAR(one_stage, 44.7970, 1e-4);
     EXPECT_NEAR(two_stages, 50.8175, 1e-4);
-    const CostEstimate e1 = estimate(44100, {{160, 147, 160}}, spec);
-    const CostEstimate e2 = estimate(44100, {{10, 7, 10}, {16, 21, 21}}, spec);
+    const CostEstimate e1 = estimate(44100, {{160, 147, 160}}, filter);
+    const CostEstimate e2 = estimate(44100, {{10, 7, 10}, {16, 21, 21}}, filter);
     ASSERT_EQ(e1.status, Status::ok);
     ASSERT_EQ(e2.status, Status::ok);
     // Each stage adds its far-edge margin: 20 log10(1 + t / (3 t + 4 x 19845)).
@@ -140,12 +140,12 @@ TEST(FilterCostDefaults, RippleIsSharedAmongFilteredStagesAndCanSetTheLength) {
 }
 
 TEST(FilterCostDefaults, ExplicitEdgesAreUsedAsGiven) {
-    FilterSpec spec;
-    spec.passband_hz = 20000.0;
-    spec.stopband_hz = 21000.0;
-    spec.attenuation_db = 80.0;
-    spec.ripple_db = 0.2;
-    const CostEstimate e = estimate(44100, {{160, 147, 160}}, spec);
+    FilterSpec filter;
+    filter.passband_hz = 20000.0;
+    filter.stopband_hz = 21000.0;
+    filter.attenuation_db = 80.0;
+    filter.ripple_db = 0.2;
+    const CostEstimate e = estimate(44100, {{160, 147, 160}}, filter);
     ASSERT_EQ(e.status, Status::ok) << e.message;
     EXPECT_EQ(e.passband_hz, 20000.0);
     EXPECT_EQ(e.stopband_hz, 21000.0);
@@ -158,14 +158,14 @@ struct Refused {
     const char* name;
     double input;
     std::vector<Stage> stages;
-    FilterSpec spec;
+    FilterSpec filter;
     Status status;
     const char* field;
     const char* words;  ///< a piece of the message
 };
 
-FilterSpec spec_with(std::optional<double> pass, std::optional<double> stop, double att = 100,
-                     double ripple = 0.1) {
+FilterSpec filter_with(std::optional<double> pass, std::optional<double> stop, double att = 100,
+                       double ripple = 0.1) {
     FilterSpec s;
     s.passband_hz = pass;
     s.stopband_hz = stop;
@@ -177,29 +177,29 @@ FilterSpec spec_with(std::optional<double> pass, std::optional<double> stop, dou
 TEST(FilterCostRefusals, EachNamesItsFieldAndSaysWhy) {
     const std::vector<Stage> one{{160, 147, 160}};
     const std::vector<Refused> cases = {
-        {"passband at stopband", 44100, one, spec_with(22050, 22050), Status::invalid_request,
+        {"passband at stopband", 44100, one, filter_with(22050, 22050), Status::invalid_request,
          "filter.passband_hz", "not below the stopband edge 22050 Hz"},
-        {"passband above stopband", 44100, one, spec_with(21000, 20000), Status::invalid_request,
+        {"passband above stopband", 44100, one, filter_with(21000, 20000), Status::invalid_request,
          "filter.passband_hz", "21000 Hz"},
-        {"default passband above given stopband", 44100, one, spec_with({}, 15000),
+        {"default passband above given stopband", 44100, one, filter_with({}, 15000),
          Status::invalid_request, "filter.stopband_hz", "the default"},
-        {"stopband above half the lower rate", 44100, one, spec_with({}, 22051),
+        {"stopband above half the lower rate", 44100, one, filter_with({}, 22051),
          Status::invalid_request, "filter.stopband_hz", "above half the lower"},
-        {"stopband zero", 44100, one, spec_with({}, 0.0), Status::invalid_request,
+        {"stopband zero", 44100, one, filter_with({}, 0.0), Status::invalid_request,
          "filter.stopband_hz", "above 0 Hz"},
-        {"passband negative", 44100, one, spec_with(-1.0, {}), Status::invalid_request,
+        {"passband negative", 44100, one, filter_with(-1.0, {}), Status::invalid_request,
          "filter.passband_hz", "above 0 Hz"},
-        {"passband NaN", 44100, one, spec_with(kNaN, {}), Status::invalid_request,
+        {"passband NaN", 44100, one, filter_with(kNaN, {}), Status::invalid_request,
          "filter.passband_hz", "finite"},
-        {"attenuation zero", 44100, one, spec_with({}, {}, 0.0), Status::invalid_request,
+        {"attenuation zero", 44100, one, filter_with({}, {}, 0.0), Status::invalid_request,
          "filter.attenuation_db", "above 0 dB"},
-        {"attenuation negative", 44100, one, spec_with({}, {}, -3.0), Status::invalid_request,
+        {"attenuation negative", 44100, one, filter_with({}, {}, -3.0), Status::invalid_request,
          "filter.attenuation_db", "-3 dB"},
-        {"attenuation infinite", 44100, one, spec_with({}, {}, kInf), Status::invalid_request,
+        {"attenuation infinite", 44100, one, filter_with({}, {}, kInf), Status::invalid_request,
          "filter.attenuation_db", "finite"},
-        {"ripple zero", 44100, one, spec_with({}, {}, 100, 0.0), Status::invalid_request,
+        {"ripple zero", 44100, one, filter_with({}, {}, 100, 0.0), Status::invalid_request,
          "filter.ripple_db", "above 0 dB"},
-        {"ripple NaN", 44100, one, spec_with({}, {}, 100, kNaN), Status::invalid_request,
+        {"ripple NaN", 44100, one, filter_with({}, {}, 100, kNaN), Status::invalid_request,
          "filter.ripple_db", "finite"},
         // 44100 -> 22050 -> 48000: stage 1 stops from 22050 - 22050 = 0 Hz.
         {"intermediate rate too low",
@@ -233,16 +233,16 @@ TEST(FilterCostRefusals, EachNamesItsFieldAndSaysWhy) {
         {"filter too long",
          1e13,
          {{65535, 65534, 65535}},
-         spec_with(5e12 - 0.01, {}),
+         filter_with(5e12 - 0.01, {}),
          Status::overflow_error,
          "stages",
          "2^53 taps"},
-        {"decibels beyond any length", 44100, one, spec_with({}, {}, 1e308, 0.1),
+        {"decibels beyond any length", 44100, one, filter_with({}, {}, 1e308, 0.1),
          Status::invalid_request, "filter.attenuation_db", "longer than any"},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.name);
-        const CostEstimate e = quillmere::estimate_cost(c.input, c.stages, c.spec);
+        const CostEstimate e = quillmere::estimate_cost(c.input, c.stages, c.filter);
         EXPECT_EQ(e.status, c.status);
         EXPECT_EQ(e.field, c.field);
         EXPECT_NE(e.message.find(c.words), std::string::npos) << e.message;
@@ -253,14 +253,15 @@ TEST(FilterCostRefusals, EachNamesItsFieldAndSaysWhy) {
 
 TEST(FilterCostRefusals, StopbandAtHalfTheLowerRateIsAccepted) {
     // Given as half the requested rate, a rounding above half the computed one.
-    const CostEstimate exact = estimate(44100, {{160, 147, 160}}, spec_with({}, 22050));
+    const CostEstimate exact = estimate(44100, {{160, 147, 160}}, filter_with({}, 22050));
     EXPECT_EQ(exact.status, Status::ok) << exact.message;
     // 48000 x (11/3 x 3/11) is computed as 47999.99999999999.
-    const CostEstimate rounded = estimate(48000, {{11, 3, 11}, {3, 11, 11}}, spec_with({}, 24000));
+    const CostEstimate rounded =
+        estimate(48000, {{11, 3, 11}, {3, 11, 11}}, filter_with({}, 24000));
     EXPECT_EQ(rounded.status, Status::ok) << rounded.message;
     EXPECT_LT(rounded.stages[1].output_rate_hz, 48000.0);
     // Beyond the match tolerance it is refused.
-    EXPECT_EQ(estimate(48000, {{11, 3, 11}, {3, 11, 11}}, spec_with({}, 24000.001)).status,
+    EXPECT_EQ(estimate(48000, {{11, 3, 11}, {3, 11, 11}}, filter_with({}, 24000.001)).status,
               Status::invalid_request);
 }
 
@@ -340,13 +341,13 @@ TEST(FilterCostPrice, AgreesWithTheEstimateBitForBit) {
         {{3, 7, 7}, {3520, 1323, 3520}},
         {{65535, 65534, 65535}, {7, 5, 7}},
     };
-    FilterSpec tight = spec_with(20000, 21000, 120, 0.01);
-    for (const FilterSpec& spec : {FilterSpec{}, tight}) {
+    FilterSpec tight = filter_with(20000, 21000, 120, 0.01);
+    for (const FilterSpec& filter : {FilterSpec{}, tight}) {
         for (const std::vector<Stage>& stages : cascades) {
-            const CostEstimate e = estimate(44100, stages, spec);
+            const CostEstimate e = estimate(44100, stages, filter);
             quillmere::cost_model::Price price;
-            const auto refusal = quillmere::cost_model::price_cascade(44100, stages.data(),
-                                                                      stages.size(), spec, &price);
+            const auto refusal = quillmere::cost_model::price_cascade(
+                44100, stages.data(), stages.size(), filter, &price);
             if (e.status != Status::ok) {
                 EXPECT_NE(refusal, quillmere::cost_model::Refusal::none);
                 continue;
@@ -367,7 +368,7 @@ struct Scenario {
     const char* name;
     double input;
     std::vector<Stage> stages;
-    FilterSpec spec;
+    FilterSpec filter;
     std::vector<double> passband_tones;  ///< must come out at unity gain, alone in the band
     std::vector<double> folding_tones;   ///< input tones at or above the stopband edge
 };
@@ -377,11 +378,11 @@ void PrintTo(const Scenario& s, std::ostream* os) {
 }
 
 std::vector<Scenario> scenarios() {
-    FilterSpec narrow = spec_with(20000, 21000);
-    FilterSpec ripple_bound = spec_with({}, {}, 50.0, 0.01);
-    FilterSpec low = spec_with({}, {}, 40.0, 1.0);
-    FilterSpec high = spec_with({}, {}, 120.0, 0.1);
-    FilterSpec highest = spec_with({}, {}, 140.0, 0.1);
+    FilterSpec narrow = filter_with(20000, 21000);
+    FilterSpec ripple_bound = filter_with({}, {}, 50.0, 0.01);
+    FilterSpec low = filter_with({}, {}, 40.0, 1.0);
+    FilterSpec high = filter_with({}, {}, 120.0, 0.1);
+    FilterSpec highest = filter_with({}, {}, 140.0, 0.1);
     return {
         {"one stage 44100 -> 48000", 44100, {{160, 147, 160}}, {}, {1200, 9900, 19800}, {}},
         {"one stage 48000 -> 8000",
@@ -511,7 +512,7 @@ class CascadeMeasurement : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(CascadeMeasurement, EveryStageMeetsTheAttenuationAndItsRippleShare) {
     const Scenario& s = GetParam();
-    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.spec);
+    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.filter);
     ASSERT_EQ(e.status, Status::ok) << e.message;
     const double stage_ripple = e.ripple_db / filtered_count(e);
     const std::vector<DesignedStage> designed = design(e, s.stages);
@@ -523,16 +524,16 @@ TEST_P(CascadeMeasurement, EveryStageMeetsTheAttenuationAndItsRippleShare) {
         EXPECT_GE(attenuation, e.attenuation_db - 1.0);
         EXPECT_LE(m.ripple_db, stage_ripple);
         std::printf(
-            "[ stage %zu ] %lld taps at %.6g Hz: stopband %.2f dB (spec %.1f dB), ripple "
+            "[ stage %zu ] %lld taps at %.6g Hz: stopband %.2f dB (wanted %.1f dB), ripple "
             "%.2e dB (share %.3g dB)\n",
             i + 1, static_cast<long long>(e.stages[i].taps), designed[i].rate_hz, attenuation,
             e.attenuation_db, m.ripple_db, stage_ripple);
     }
 }
 
-TEST_P(CascadeMeasurement, NinetyPercentOfTheLengthMissesTheSpecification) {
+TEST_P(CascadeMeasurement, NinetyPercentOfTheLengthMissesTheRequirements) {
     const Scenario& s = GetParam();
-    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.spec);
+    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.filter);
     ASSERT_EQ(e.status, Status::ok) << e.message;
     const double stage_ripple = e.ripple_db / filtered_count(e);
     const std::vector<DesignedStage> shorter = design(e, s.stages, 0.9);
@@ -546,7 +547,7 @@ TEST_P(CascadeMeasurement, NinetyPercentOfTheLengthMissesTheSpecification) {
         EXPECT_TRUE(misses) << "stopband " << attenuation << " dB, ripple " << m.ripple_db
                             << " dB with " << shorter[i].stage.h.size() << " taps";
         std::printf(
-            "[ 90 %% stage %zu ] stopband %.2f dB (spec %.1f dB), ripple %.2e dB "
+            "[ 90 %% stage %zu ] stopband %.2f dB (wanted %.1f dB), ripple %.2e dB "
             "(share %.3g dB)\n",
             i + 1, attenuation, e.attenuation_db, m.ripple_db, stage_ripple);
     }
@@ -604,7 +605,7 @@ ToneResult run_tone(const Scenario& s, const CostEstimate& e, double tone, doubl
 
 TEST_P(CascadeMeasurement, PassbandTonesComeThroughAloneWithinTheRipple) {
     const Scenario& s = GetParam();
-    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.spec);
+    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.filter);
     ASSERT_EQ(e.status, Status::ok) << e.message;
     const double out_rate = e.stages.back().output_rate_hz;
     double lowest_db = kInf;
@@ -640,7 +641,7 @@ std::vector<Scenario> folding_scenarios() {
 
 TEST_P(FoldedTones, StayBelowTheAttenuation) {
     const Scenario& s = GetParam();
-    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.spec);
+    const CostEstimate e = quillmere::estimate_cost(s.input, s.stages, s.filter);
     ASSERT_EQ(e.status, Status::ok) << e.message;
     for (const double tone : s.folding_tones) {
         ASSERT_GE(tone, e.stopband_hz);

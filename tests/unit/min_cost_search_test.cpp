@@ -217,7 +217,7 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
                                        44100, 48000, 88200, 96000, 176400, 192000,
                                        37800, 50000, 2.4e6, 10e6,  44056,  47952};
     const std::vector<long long> limits = {12, 30, 64, 100, 160, 256, 400};
-    const std::vector<FilterSpec> specs = [] {
+    const std::vector<FilterSpec> filters = [] {
         std::vector<FilterSpec> v(4);
         v[1].attenuation_db = 60;
         v[2].attenuation_db = 40;
@@ -233,7 +233,7 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
         const double out = rates[dice.below(rates.size())];
         SearchRequest r =
             min_cost_request(in, out, limits[dice.below(limits.size())], dice.below(2) == 1);
-        r.filter = specs[dice.below(specs.size())];
+        r.filter = filters[dice.below(filters.size())];
         if (dice.below(3) == 0) {
             r.has_intermediate_target = true;
             const double lo = std::min(in, out);
@@ -291,12 +291,12 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
 }
 
 TEST(MinCostFloor, NeverAboveTheRealPrice) {
-    const FilterSpec specs[3] = {FilterSpec{}, FilterSpec{std::nullopt, std::nullopt, 40, 0.01},
-                                 FilterSpec{18000.0, 21000.0, 130, 0.1}};
+    const FilterSpec filters[3] = {FilterSpec{}, FilterSpec{std::nullopt, std::nullopt, 40, 0.01},
+                                   FilterSpec{18000.0, 21000.0, 130, 0.1}};
     Dice dice;
-    for (const FilterSpec& spec : specs) {
+    for (const FilterSpec& filter : filters) {
         // 44100 -> 48000 through every split g a1 / h b1 of 160/147 with small g and h.
-        const quillmere::core::CostFloor floor(44100, 48000, spec, 44100 / 300.0, 44100 * 300.0);
+        const quillmere::core::CostFloor floor(44100, 48000, filter, 44100 / 300.0, 44100 * 300.0);
         ASSERT_TRUE(floor.usable());
         for (int i = 0; i < 3000; ++i) {
             const long long l1 = 1 + dice.below(300);
@@ -307,7 +307,7 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
             const long long m2 = 147 * l1;
             const Stage stages[2] = {{l1, m1, 0}, {l2, m2, 0}};
             quillmere::cost_model::Price price;
-            if (quillmere::cost_model::price_cascade(44100, stages, 2, spec, &price) !=
+            if (quillmere::cost_model::price_cascade(44100, stages, 2, filter, &price) !=
                 quillmere::cost_model::Refusal::none) {
                 continue;
             }
@@ -324,7 +324,7 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
     }
 }
 
-TEST(MinCostRequests, TheLibraryRefusesABadFilterSpecification) {
+TEST(MinCostRequests, TheLibraryRefusesBadFilterRequirements) {
     quillmere::TwoStageRequest request;
     request.input_rate_hz = 44100;
     request.output_rate_hz = 48000;
@@ -336,7 +336,7 @@ TEST(MinCostRequests, TheLibraryRefusesABadFilterSpecification) {
     const quillmere::TwoStageResult refused = quillmere::solve_two_stage(request);
     EXPECT_EQ(refused.status, Status::invalid_request);
     EXPECT_EQ(refused.message, check.message);
-    // Other modes ignore the filter specification.
+    // Other modes ignore the filter requirements.
     request.mode = SearchMode::custom_limit;
     EXPECT_EQ(quillmere::check_request(request).status, Status::ok);
 

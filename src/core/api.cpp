@@ -59,31 +59,6 @@ std::string failure_message(Status status) {
     return {};
 }
 
-/// Passes every event on to the caller's observer and keeps the last error, so that the
-/// result can say what went wrong.
-class ErrorMemo final : public SearchObserver {
-public:
-    explicit ErrorMemo(SearchObserver* next) : next_(next) {}
-    void on_convergent(int index, int count) override {
-        if (next_ != nullptr) next_->on_convergent(index, count);
-    }
-    void on_common_factor_iterations(std::uint64_t total) override {
-        if (next_ != nullptr) next_->on_common_factor_iterations(total);
-    }
-    void on_pass_done(SearchPass pass) override {
-        if (next_ != nullptr) next_->on_pass_done(pass);
-    }
-    void on_error(const SolverError& error) override {
-        last_ = error;
-        if (next_ != nullptr) next_->on_error(error);
-    }
-    const std::optional<SolverError>& last() const { return last_; }
-
-private:
-    SearchObserver* next_;
-    std::optional<SolverError> last_;
-};
-
 const char* factored_name(FactoredNumber number) {
     switch (number) {
     case FactoredNumber::convergent_l: return "a convergent's numerator";
@@ -269,10 +244,8 @@ SingleStageResult solve_single_stage(const SingleStageRequest& request,
         report_refusal(options);
         return result;
     }
-    ErrorMemo errors(options.observer);
-    SolveOptions watched = options;
-    watched.observer = &errors;
-    const core::SearchContext context(watched);
+    std::optional<SolverError> last_error;
+    const core::SearchContext context(options, &last_error);
     long long l = 0;
     long long m = 0;
     double achieved = 0.0;
@@ -280,7 +253,7 @@ SingleStageResult solve_single_stage(const SingleStageRequest& request,
         core::calculate_single_resampler(context, request.input_rate_hz, request.output_rate_hz, &l,
                                          &m, &achieved, &result.convergent_count);
     if (result.status != Status::ok) {
-        result.message = failure_message(result.status, errors.last());
+        result.message = failure_message(result.status, last_error);
         return result;
     }
     result = core::single_stage_result(request, l, m, achieved, result.convergent_count);
@@ -296,16 +269,14 @@ TwoStageResult solve_two_stage(const TwoStageRequest& request, const SolveOption
         report_refusal(options);
         return result;
     }
-    ErrorMemo errors(options.observer);
-    SolveOptions watched = options;
-    watched.observer = &errors;
-    const core::SearchContext context(watched);
+    std::optional<SolverError> last_error;
+    const core::SearchContext context(options, &last_error);
     const core::SearchRequest search = core::to_search_request(request);
     core::CascadeRecord best = core::make_empty_record();
     result.status = core::perform_two_stage_search_counted(
         context, &search, &best, &result.convergent_count, &result.common_factor_iterations);
     if (result.status != Status::ok) {
-        result.message = failure_message(result.status, errors.last());
+        result.message = failure_message(result.status, last_error);
         return result;
     }
     if (request.mode == SearchMode::min_cost && best.found) reduce_stages(&best);

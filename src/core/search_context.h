@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <stop_token>
 
 #include "core/filter_cost.h"
@@ -37,10 +38,14 @@ SearchRequest to_search_request(const TwoStageRequest& request);
 class SearchContext {
 public:
     SearchContext() = default;
-    explicit SearchContext(const SolveOptions& options)
+    /// last_error (may be null) receives every error the solver reports, so the caller
+    /// can say why it failed without watching the events.
+    explicit SearchContext(const SolveOptions& options,
+                           std::optional<SolverError>* last_error = nullptr)
         : stop_token_(options.stop_token),
           stop_flag_(options.stop_flag),
-          observer_(options.observer) {}
+          observer_(options.observer),
+          last_error_(last_error) {}
 
     /// The same stop request without the observer, for a search nobody watches.
     SearchContext silent() const {
@@ -64,6 +69,7 @@ public:
         if (observer_ != nullptr) observer_->on_pass_done(pass);
     }
     void error(const SolverError& error) const {
+        if (last_error_ != nullptr) *last_error_ = error;
         if (observer_ != nullptr) observer_->on_error(error);
     }
 
@@ -71,6 +77,7 @@ private:
     std::stop_token stop_token_;
     const std::atomic<bool>* stop_flag_ = nullptr;
     SearchObserver* observer_ = nullptr;
+    std::optional<SolverError>* last_error_ = nullptr;
 };
 
 }  // namespace quillmere::core

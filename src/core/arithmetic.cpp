@@ -22,6 +22,7 @@ Status calculate_cfe_convergents(double ratio, long long max_denominator,
         return Status::invalid_request;
     }
     std::vector<Convergent>& list = *convergents;
+    list.reserve(16);  // most expansions end within it: one allocation
     // Fails the caller with the status, leaving no partial expansion behind.
     const auto fail = [&list](Status status) {
         list.clear();
@@ -90,6 +91,7 @@ Status find_integer_factor_pairs(long long n, std::vector<FactorPair>* pairs) {
     }
     if (root <= 0) root = 1;
     if (root > n) root = n;
+    pairs->reserve(8);  // most numbers have no more pairs: one allocation
 
     for (long long d = 1; d <= root; ++d) {
         if (n % d == 0) pairs->push_back(FactorPair{d, n / d});

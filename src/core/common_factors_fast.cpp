@@ -83,6 +83,9 @@ struct Bounds {
 /// The state of one common-factor pass.
 struct FastPass {
     const CommonFactorScan* scan = nullptr;
+    /// The scan's request and state, at hand.
+    const TwoStageRequest* request_ = nullptr;
+    SearchState* state = nullptr;
     CommonFactorProgress* progress = nullptr;
     /// The request's target, if any.
     const IntermediateTarget* target = nullptr;
@@ -93,8 +96,8 @@ struct FastPass {
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
 
-    const TwoStageRequest& request() const { return scan->terms.request; }
-    const CascadeRecord& best() const { return scan->state->best; }
+    const TwoStageRequest& request() const { return *request_; }
+    const CascadeRecord& best() const { return state->best; }
 };
 
 std::uint64_t bits_of(double x) {
@@ -315,7 +318,7 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
         if (request.mode == SearchMode::min_cost) price_candidate(request, k, &c);
         if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
     }
-    if (!assess_two_stage_candidate(k, pass->scan->terms, pass->scan->state)) return false;
+    if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) return false;
     refresh_bounds(pass);
     return true;
 }
@@ -494,21 +497,23 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
     const CommonFactorScan& s = *pass->scan;
     const double kg = c.k * static_cast<double>(g);
     const long long h_last = last_h(*pass, c, g, kg);
-    HRanges ranges = winning_h(*pass, c, g, kg, h_last);
-    for (long long h = next_in(ranges, h_first); h <= h_last; h = next_in(ranges, h + 1)) {
+    HRanges ranges;
+    bool stored = true;  // the ranges are due: first, and after every stored candidate
+    for (long long h = h_first;; ++h) {
+        if (stored) ranges = winning_h(*pass, c, g, kg, h_last);
+        h = next_in(ranges, h);
+        if (h > h_last) return ComboEnd::done;
         if (s.context.stop_requested()) {
             progress_count_many(pass->progress, static_cast<std::uint64_t>(h - 1));
             return ComboEnd::leave;
         }
         if (++pass->judged % POLL_EVERY == 0) progress_poll(pass->progress);
-        if (!try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2})) continue;
-        if (dual_stop_holds(s.terms.request, *s.state)) {
+        stored = try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2});
+        if (stored && dual_stop_holds(*pass->request_, *pass->state)) {
             progress_count_many(pass->progress, static_cast<std::uint64_t>(h));
             return ComboEnd::leave;
         }
-        ranges = winning_h(*pass, c, g, kg, h_last);
     }
-    return ComboEnd::done;
 }
 
 /// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
@@ -552,6 +557,8 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
     const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
     FastPass pass;
     pass.scan = &scan;
+    pass.request_ = &request;
+    pass.state = scan.state;
     pass.progress = progress;
     pass.target = target_of(request);
     pass.exact_shortcuts = shortcuts_exact(request);

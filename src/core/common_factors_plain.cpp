@@ -18,13 +18,6 @@ bool multiply_checked(long long x, long long y, long long* product) {
     return true;
 }
 
-/// The candidate g a1 / h b1 -> h a2 / g b2; false when a factor overflows or is below 1.
-bool widened(long long g, long long h, const FactorPair& a, const FactorPair& b, Cascade* k) {
-    return multiply_checked(g, a.factor, &k->l1) && multiply_checked(h, b.factor, &k->m1) &&
-           multiply_checked(h, a.cofactor, &k->l2) && multiply_checked(g, b.cofactor, &k->m2) &&
-           k->l1 >= 1 && k->m1 >= 1 && k->l2 >= 1 && k->m2 >= 1;
-}
-
 }  // namespace
 
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress) {
@@ -39,20 +32,30 @@ void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgres
 
     for (const FactorPair& a : scan.l_pairs) {
         if (must_leave()) return;
-        if (a.factor < 1 || a.cofactor < 1) continue;
+        // Copies, which the compiler may keep in registers across the calls below.
+        const long long a1 = a.factor;
+        const long long a2 = a.cofactor;
+        if (a1 < 1 || a2 < 1) continue;
         for (const FactorPair& b : scan.m_pairs) {
             if (must_leave()) return;
-            if (b.factor < 1 || b.cofactor < 1) continue;
-            const long long max_g = std::max(1LL, std::min(limit / a.factor, limit / b.cofactor));
-            const long long max_h = std::max(1LL, std::min(limit / b.factor, limit / a.cofactor));
+            const long long b1 = b.factor;
+            const long long b2 = b.cofactor;
+            if (b1 < 1 || b2 < 1) continue;
+            const long long max_g = std::max(1LL, std::min(limit / a1, limit / b2));
+            const long long max_h = std::max(1LL, std::min(limit / b1, limit / a2));
             for (long long g = 1; g <= max_g; ++g) {
                 if (must_leave()) return;
                 for (long long h = 1; h <= max_h; ++h) {
                     if (must_leave()) return;
                     progress_count_one(progress);
-                    Cascade k;
-                    if (!widened(g, h, a, b, &k)) break;
-                    assess_two_stage_candidate(k, scan.terms, scan.state);
+                    // The candidate g a1 / h b1 -> h a2 / g b2, while its factors fit.
+                    long long l1 = 0, m1 = 0, l2 = 0, m2 = 0;
+                    if (!multiply_checked(g, a1, &l1) || !multiply_checked(h, b1, &m1) ||
+                        !multiply_checked(h, a2, &l2) || !multiply_checked(g, b2, &m2) || l1 < 1 ||
+                        m1 < 1 || l2 < 1 || m2 < 1) {
+                        break;
+                    }
+                    assess_two_stage_candidate(Cascade{l1, m1, l2, m2}, scan.terms, scan.state);
                     if (minimal_sum && g == 1 && h == 1) {
                         // Under the strict priority the scan goes on until it has stored
                         // an intermediate match.

@@ -213,6 +213,61 @@ long long find_sum_limit(const FastPass& pass) {
     return limit;
 }
 
+/// How the final-rate measures, which decide before the price, leave a candidate against
+/// the record: winning whatever it costs, or judged by its price, or (neither) losing.
+enum class FinalVerdict { wins_outright, price_decides, loses };
+
+/// A candidate that matches where the record does not, or misses less, wins whatever it
+/// costs; one that matches where the record matches, or misses as much, is judged by its
+/// price.
+FinalVerdict final_verdict(const FastPass& pass, const CascadeRecord& b) {
+    bool price_decides = false;
+    if (pass.finals.match_possible) {
+        if (!b.final_match) return FinalVerdict::wins_outright;
+        price_decides = true;
+    }
+    if (pass.finals.miss_possible && !b.final_match) {
+        for (int i = 0; i < pass.finals.error_count; ++i) {
+            const double e = pass.finals.errors[i];
+            if ((b.final_error - 1e-15) > e) return FinalVerdict::wins_outright;
+            if (std::fabs(e - b.final_error) < 1e-15) price_decides = true;
+        }
+    }
+    return price_decides ? FinalVerdict::price_decides : FinalVerdict::loses;
+}
+
+/// The price intervals of a record whose price decides.
+void price_intervals(const FastPass& pass, const CascadeRecord& b, CostBounds* bounds) {
+    const double slack = 1.0 + 1e-9;  // for the rounding of the price
+    const std::optional<cost_model::Price>& reference = pass.scan->terms.reference_price;
+    const double tol = cost_model::macs_tie_tolerance;
+    // A candidate's grain, output / L summed over its stages, is at most input + output.
+    const double c_grain = 2.0 * (pass.request().input_rate_hz + pass.floor->output_rate());
+    if (!reference) {
+        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
+        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
+        const double b_grain = 2.0 * b.macs_grain;
+        bounds->tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
+                                               (1.0 - tol) * slack);
+        bounds->better =
+            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
+        return;
+    }
+    // Second search: tied with the reference (cost_model::macs_tied) means a price of at
+    // most (reference + tol x price + 2 x the larger grain).
+    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
+    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
+    const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
+    if (cost_model::macs_tied(stored, *reference)) {
+        // Only a tied candidate with no more coefficients can win.
+        bounds->tie = pass.floor->rates_within(tied_price);
+        return;
+    }
+    // A tied candidate wins, and so does one cheaper than the record.
+    bounds->better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
+    bounds->tie = bounds->better;
+}
+
 /// Min-cost mode: the intermediate rates with which a candidate's price may win.
 CostBounds find_cost_bounds(const FastPass& pass) {
     const CascadeRecord& b = pass.best();
@@ -228,53 +283,12 @@ CostBounds find_cost_bounds(const FastPass& pass) {
         (reachable.from_factor > 0.0 && reachable.to_factor <= reachable.from_factor * 1.000001)) {
         return bounds;
     }
-    // The final-rate measures decide before the price: a candidate that matches where the
-    // record does not, or misses less, wins whatever it costs; one that matches where
-    // the record matches, or misses as much, is judged by its price.
-    bool price_decides = false;
-    if (pass.finals.match_possible) {
-        if (!b.final_match) return bounds;
-        price_decides = true;
-    }
-    if (pass.finals.miss_possible && !b.final_match) {
-        for (int i = 0; i < pass.finals.error_count; ++i) {
-            const double e = pass.finals.errors[i];
-            if ((b.final_error - 1e-15) > e) return bounds;
-            if (std::fabs(e - b.final_error) < 1e-15) price_decides = true;
-        }
-    }
+    const FinalVerdict verdict = final_verdict(pass, b);
+    if (verdict == FinalVerdict::wins_outright) return bounds;
     bounds.unbounded = false;
     bounds.coefficients = b.coefficients;
-    if (!price_decides) return bounds;  // both intervals empty
-    const double slack = 1.0 + 1e-9;    // for the rounding of the price
-    const std::optional<cost_model::Price>& reference = pass.scan->terms.reference_price;
-    const double tol = cost_model::macs_tie_tolerance;
-    // A candidate's grain, output / L summed over its stages, is at most input + output.
-    const double c_grain = 2.0 * (pass.request().input_rate_hz + pass.floor->output_rate());
-    if (!reference) {
-        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
-        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
-        const double b_grain = 2.0 * b.macs_grain;
-        bounds.tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
-                                              (1.0 - tol) * slack);
-        bounds.better =
-            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
-        return bounds;
-    }
-    // Second search: tied with the reference (cost_model::macs_tied) means a price of at
-    // most (reference + tol x price + 2 x the larger grain).
-    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
-    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
-    const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
-    if (cost_model::macs_tied(stored, *reference)) {
-        // Only a tied candidate with no more coefficients can win.
-        bounds.tie = pass.floor->rates_within(tied_price);
-        return bounds;
-    }
-    // A tied candidate wins, and so does one cheaper than the record.
-    bounds.better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
-    bounds.tie = bounds.better;
-    return bounds;
+    if (verdict == FinalVerdict::price_decides) price_intervals(pass, b, &bounds);
+    return bounds;  // with both intervals empty when the candidates lose on their finals
 }
 
 void refresh_bounds(FastPass* pass) {
@@ -549,12 +563,12 @@ bool shortcuts_exact(const TwoStageRequest& request) {
            (target == nullptr || (within(target->rate_hz) && target->rate_hz > 0.0));
 }
 
-}  // namespace
-
-void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
+/// The pass over the splits of L_simplest/M_simplest, before its bounds: with the final
+/// rates its candidates can have where the shortcuts are exact. (A split above the limit
+/// squared has some factor above the limit: then nothing can be stored, no rate is possible.)
+FastPass start_pass(const CommonFactorScan& scan, CommonFactorProgress* progress,
+                    long long l_simplest, long long m_simplest) {
     const TwoStageRequest& request = scan.terms.request;
-    const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
-    const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
     FastPass pass;
     pass.scan = &scan;
     pass.request_ = &request;
@@ -562,14 +576,21 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
     pass.progress = progress;
     pass.target = target_of(request);
     pass.exact_shortcuts = shortcuts_exact(request);
-    if (pass.exact_shortcuts) {
-        const long long square = request.max_factor * request.max_factor;
-        // Above the square some factor of every candidate exceeds the limit: nothing can
-        // be stored, and no final rate is possible.
-        if (l_simplest <= square && m_simplest <= square) {
-            pass.finals = collect_final_rates(request, l_simplest, m_simplest);
-        }
+    if (!pass.exact_shortcuts) return pass;
+    const long long square = request.max_factor * request.max_factor;  // at most 2^52
+    if (l_simplest <= square && m_simplest <= square) {
+        pass.finals = collect_final_rates(request, l_simplest, m_simplest);
     }
+    return pass;
+}
+
+}  // namespace
+
+void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
+    const TwoStageRequest& request = scan.terms.request;
+    const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
+    const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
+    FastPass pass = start_pass(scan, progress, l_simplest, m_simplest);
     const double input = request.input_rate_hz;
     const double limit = static_cast<double>(request.max_factor);
     const CostFloor floor(input,

@@ -94,6 +94,66 @@ char* write_zeros(char* out, int count) {
     return out;
 }
 
+/// The fewest significant digits that read back as value (> 0, finite), the ones nearest
+/// value among those. Whether some decimal of p digits reads back only grows with p (the
+/// decimals of p digits are among those of p + 1), and 17 always do: a binary search.
+Decimal shortest_digits(double value) {
+    int low = 1;
+    int high = MAX_DIGITS;
+    Decimal best = nearest(value, MAX_DIGITS);  // reads back: a double needs 17 at most
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        Decimal found;
+        if (shortest_of(value, middle, &found)) {
+            high = middle;
+            best = found;
+        } else {
+            low = middle + 1;
+        }
+    }
+    while (best.count > 1 && best.digits[best.count - 1] == '0') --best.count;
+    return best;
+}
+
+/// Writes d plain: 12.3, 0.00123, or a whole number with its exact digits.
+char* write_plain(char* out, const Decimal& d, double value) {
+    const int n = d.count;
+    const int e = d.exponent;
+    if (e >= n - 1) {
+        // A whole number (any fraction would need digits of its own); of the texts of this
+        // length the nearest to value is its exact digits: 12300, and above 2^53
+        // 5088143117563430912 rather than 5088143117563431000.
+        char text[shortest_double_capacity];
+        const int length = std::snprintf(text, sizeof text, "%.0f", value);
+        return write_chars(out, text, length);
+    }
+    if (e >= 0) {
+        out = write_chars(out, d.digits, e + 1);
+        *out++ = '.';
+        return write_chars(out, d.digits + e + 1, n - (e + 1));
+    }
+    *out++ = '0';
+    *out++ = '.';
+    out = write_zeros(out, -e - 1);
+    return write_chars(out, d.digits, n);
+}
+
+/// Writes d in scientific form with at least two exponent digits: 1.23e+45, 5e-07.
+char* write_scientific(char* out, const Decimal& d) {
+    *out++ = d.digits[0];
+    if (d.count > 1) {
+        *out++ = '.';
+        out = write_chars(out, d.digits + 1, d.count - 1);
+    }
+    *out++ = 'e';
+    *out++ = d.exponent < 0 ? '-' : '+';
+    const int e = std::abs(d.exponent);
+    if (e >= 100) *out++ = static_cast<char>('0' + e / 100);
+    *out++ = static_cast<char>('0' + e / 10 % 10);
+    *out++ = static_cast<char>('0' + e % 10);
+    return out;
+}
+
 }  // namespace
 
 char* write_shortest_double(char* first, double value) noexcept {
@@ -106,60 +166,14 @@ char* write_shortest_double(char* first, double value) noexcept {
         *out++ = '0';
         return out;
     }
-
-    // Whether some decimal of p digits reads back only grows with p (the decimals of p
-    // digits are among those of p + 1), and 17 always do: search for the fewest.
-    int low = 1;
-    int high = MAX_DIGITS;
-    Decimal best = nearest(magnitude, MAX_DIGITS);  // reads back: a double needs 17 at most
-    while (low < high) {
-        const int middle = (low + high) / 2;
-        Decimal found;
-        if (shortest_of(magnitude, middle, &found)) {
-            high = middle;
-            best = found;
-        } else {
-            low = middle + 1;
-        }
-    }
-    while (best.count > 1 && best.digits[best.count - 1] == '0') --best.count;
-
-    const int n = best.count;
-    const int e = best.exponent;
-    const int exponent_digits = std::abs(e) >= 100 ? 3 : 2;
-    const int scientific_length = n + (n > 1 ? 1 : 0) + 2 + exponent_digits;
+    const Decimal d = shortest_digits(magnitude);
+    // The shorter of the two forms, plain when both are as long.
+    const int n = d.count;
+    const int e = d.exponent;
+    const int scientific_length = n + (n > 1 ? 1 : 0) + 2 + (std::abs(e) >= 100 ? 3 : 2);
     const int plain_length = e >= n - 1 ? e + 1 : e >= 0 ? n + 1 : n + 1 - e;
-    if (plain_length <= scientific_length) {
-        if (e >= n - 1) {
-            // A whole number (any fraction would need digits of its own); of the texts of
-            // this length the nearest to value is its exact digits: 12300, and above 2^53
-            // 5088143117563430912 rather than 5088143117563431000.
-            char text[shortest_double_capacity];
-            const int length = std::snprintf(text, sizeof text, "%.0f", magnitude);
-            return write_chars(out, text, length);
-        }
-        if (e >= 0) {  // 12.3
-            out = write_chars(out, best.digits, e + 1);
-            *out++ = '.';
-            return write_chars(out, best.digits + e + 1, n - (e + 1));
-        }
-        *out++ = '0';  // 0.00123
-        *out++ = '.';
-        out = write_zeros(out, -e - 1);
-        return write_chars(out, best.digits, n);
-    }
-    *out++ = best.digits[0];  // 1.23e+45
-    if (n > 1) {
-        *out++ = '.';
-        out = write_chars(out, best.digits + 1, n - 1);
-    }
-    *out++ = 'e';
-    *out++ = e < 0 ? '-' : '+';
-    const int magnitude_e = std::abs(e);
-    if (exponent_digits == 3) *out++ = static_cast<char>('0' + magnitude_e / 100);
-    *out++ = static_cast<char>('0' + magnitude_e / 10 % 10);
-    *out++ = static_cast<char>('0' + magnitude_e % 10);
-    return out;
+    return plain_length <= scientific_length ? write_plain(out, d, magnitude)
+                                             : write_scientific(out, d);
 }
 
 std::string shortest_double(double value) {

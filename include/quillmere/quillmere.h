@@ -237,10 +237,10 @@ public:
     /// every index before its candidates are assessed, skipped convergents included.
     virtual void on_convergent(int index, int count);
     /// The common-factor pass has counted `total` g/h iterations so far (a running total,
-    /// at least 1, never decreasing). Called at the first iteration, at the end of the
-    /// pass, and in between whenever the count has passed a multiple of 1000 and some time
-    /// has gone by since the last call: often enough for a progress display, never for
-    /// every iteration.
+    /// at least 1, never decreasing). Called at the first iteration, when the pass ends
+    /// (also by a stop request), and in between only once the count has passed a multiple
+    /// of 1000, at most once per multiple and batched when they come fast: often enough for
+    /// a progress display, never for every iteration.
     virtual void on_common_factor_iterations(std::uint64_t total);
     /// A pass ran to its normal end (not ended by a stop request or an error).
     virtual void on_pass_done(SearchPass pass);

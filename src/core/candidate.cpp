@@ -13,7 +13,6 @@ namespace quillmere::inline v1::core {
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-constexpr double INFINITE_ERROR = std::numeric_limits<double>::infinity();
 /// Two final or two intermediate errors closer than this (Hz) count as equal.
 constexpr double ERROR_TIE_TOLERANCE = 1e-15;
 

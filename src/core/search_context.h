@@ -49,13 +49,10 @@ public:
     /// can say why it failed without watching the events.
     explicit SearchContext(const SolveOptions& options,
                            std::optional<SolverError>* last_error = nullptr)
-        :
+        : stop_flag_(options.stop_flag), observer_(options.observer), last_error_(last_error) {
 #if QUILLMERE_HAS_STOP_TOKEN
-          stop_token_(options.stop_token),
+        stop_token_ = options.stop_token;
 #endif
-          stop_flag_(options.stop_flag),
-          observer_(options.observer),
-          last_error_(last_error) {
     }
 
     /// The same stop request without the observer, for a search nobody watches.

@@ -1,25 +1,20 @@
 // Every public function of the library when memory runs out at any of its allocations:
 // it returns Status::memory_error (or succeeds, once the allocations it needs are left),
-// and never throws. The test's own operator new fails after a given count of allocations.
+// and never throws. The test's operator new (failing_allocator.h) fails after a given count
+// of allocations.
 #include <gtest/gtest.h>
 #include <quillmere/quillmere.h>
 
-#include <cstdlib>
-#include <functional>
-#include <new>
-#include <string>
+#include "failing_allocator.h"
 
 namespace {
-
-/// Allocations left before operator new fails; negative: no limit.
-long g_allocations_left = -1;
 
 /// Runs call with `count` allocations allowed.
 template <typename Call>
 auto with_allocations(long count, Call&& call) {
-    g_allocations_left = count;
+    fail_allocations_after(count);
     auto result = call();
-    g_allocations_left = -1;
+    fail_allocations_after(-1);
     return result;
 }
 
@@ -98,19 +93,3 @@ TEST(MemoryError, RefusalsAndEstimatesToo) {
 }
 
 }  // namespace
-
-// The test's allocator: malloc, or std::bad_alloc once the allowed allocations are used up.
-void* operator new(std::size_t size) {
-    if (g_allocations_left == 0) throw std::bad_alloc();
-    if (g_allocations_left > 0) --g_allocations_left;
-    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}

@@ -1,6 +1,7 @@
 #include "text/shortest_double.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,28 +57,144 @@ Decimal neighbour(Decimal d, int step) {
     return d;
 }
 
-/// The double d reads as. The digits go to strtod as an integer with an exponent, so no
-/// decimal point (and no locale) is involved.
-double value_of(const Decimal& d) {
-    char text[64];
-    std::memcpy(text, d.digits, static_cast<std::size_t>(d.count));
-    std::snprintf(text + d.count, sizeof text - static_cast<std::size_t>(d.count), "e%d",
-                  d.exponent - (d.count - 1));
-    return std::strtod(text, nullptr);
+/// A non-negative integer of up to 48 x 32 bits, enough for a decimal of 17 digits and
+/// its power of ten against a double and its power of two, exactly, over the whole range.
+class BigInteger {
+public:
+    explicit BigInteger(std::uint64_t value) {
+        limbs_[0] = static_cast<std::uint32_t>(value);
+        limbs_[1] = static_cast<std::uint32_t>(value >> 32);
+        size_ = limbs_[1] != 0 ? 2 : 1;
+    }
+
+    void multiply(std::uint32_t factor) {
+        std::uint64_t carry = 0;
+        for (int i = 0; i < size_; ++i) {
+            const std::uint64_t product = std::uint64_t{limbs_[i]} * factor + carry;
+            limbs_[i] = static_cast<std::uint32_t>(product);
+            carry = product >> 32;
+        }
+        if (carry != 0) limbs_[size_++] = static_cast<std::uint32_t>(carry);
+    }
+
+    void multiply_by_power_of_five(int exponent) {
+        static constexpr std::uint32_t POWERS[] = {1,       5,        25,        125,       625,
+                                                   3125,    15625,    78125,     390625,    1953125,
+                                                   9765625, 48828125, 244140625, 1220703125};
+        for (; exponent >= 13; exponent -= 13) multiply(POWERS[13]);
+        multiply(POWERS[exponent]);
+    }
+
+    void shift_left(int bits) {
+        const int whole = bits / 32;
+        const int part = bits % 32;
+        if (part != 0) {
+            std::uint32_t carry = 0;
+            for (int i = 0; i < size_; ++i) {
+                const std::uint32_t limb = limbs_[i];
+                limbs_[i] = (limb << part) | carry;
+                carry = limb >> (32 - part);
+            }
+            if (carry != 0) limbs_[size_++] = carry;
+        }
+        if (whole != 0) {
+            for (int i = size_ - 1; i >= 0; --i) limbs_[i + whole] = limbs_[i];
+            for (int i = 0; i < whole; ++i) limbs_[i] = 0;
+            size_ += whole;
+        }
+    }
+
+    /// -1, 0 or 1 as a is below, equal to or above b.
+    friend int compare(const BigInteger& a, const BigInteger& b) {
+        if (a.size_ != b.size_) return a.size_ < b.size_ ? -1 : 1;
+        for (int i = a.size_ - 1; i >= 0; --i) {
+            if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
+        }
+        return 0;
+    }
+
+private:
+    std::uint32_t limbs_[48] = {};
+    int size_ = 0;
+};
+
+/// -1, 0 or 1 as the decimal d is below, at or above n x 2^k, compared exactly.
+int compare(const Decimal& d, std::uint64_t n, int k) {
+    std::uint64_t digits = 0;
+    for (int i = 0; i < d.count; ++i)
+        digits = digits * 10 + static_cast<unsigned>(d.digits[i] - '0');
+    // digits x 10^e = digits x 5^e x 2^e: the powers of five join whichever side keeps them
+    // whole, then the side with the larger power of two is shifted to the other's.
+    const int e = d.exponent - (d.count - 1);
+    BigInteger left(digits);
+    BigInteger right(n);
+    if (e >= 0) {
+        left.multiply_by_power_of_five(e);
+    } else {
+        right.multiply_by_power_of_five(-e);
+    }
+    if (e > k) {
+        left.shift_left(e - k);
+    } else {
+        right.shift_left(k - e);
+    }
+    return compare(left, right);
+}
+
+/// A double as m x 2^e and the ends of the decimals that read back as it: the halfway
+/// points to its neighbours, low_n x 2^low_k and high_n x 2^high_k, which read back as it
+/// themselves when m is even (ties go to the even significand).
+struct Interval {
+    std::uint64_t m = 0;
+    int e = 0;
+    std::uint64_t low_n = 0;
+    int low_k = 0;
+    std::uint64_t high_n = 0;
+    int high_k = 0;
+    bool ends_included = false;
+};
+
+Interval interval_of(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    Interval r;
+    r.m = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+    r.e = biased == 0 ? -1074 : biased - 1075;
+    r.high_n = 2 * r.m + 1;
+    r.high_k = r.e - 1;
+    if (fraction == 0 && biased > 1) {
+        // A power of two: the neighbour below is half as far away.
+        r.low_n = 4 * r.m - 1;
+        r.low_k = r.e - 2;
+    } else {
+        r.low_n = 2 * r.m - 1;
+        r.low_k = r.e - 1;
+    }
+    r.ends_included = r.m % 2 == 0;
+    return r;
+}
+
+/// Whether d reads back as the double of the interval.
+bool reads_back(const Decimal& d, const Interval& r) {
+    const int low = compare(d, r.low_n, r.low_k);
+    const int high = compare(d, r.high_n, r.high_k);
+    return r.ends_included ? low >= 0 && high <= 0 : low > 0 && high < 0;
 }
 
 /// The decimal of `count` digits nearest value that reads back as it, if any. The decimals
 /// that read back form an interval around value; if it holds a decimal of `count` digits, it
 /// holds one of the two that enclose value: the nearest, or the one on value's other side.
 bool shortest_of(double value, int count, Decimal* found) {
+    const Interval r = interval_of(value);
     const Decimal d = nearest(value, count);
-    const double d_value = value_of(d);
-    if (d_value == value) {
+    if (reads_back(d, r)) {
         *found = d;
         return true;
     }
-    const Decimal other = neighbour(d, d_value > value ? -1 : 1);
-    if (value_of(other) == value) {
+    const Decimal other = neighbour(d, compare(d, r.m, r.e) > 0 ? -1 : 1);
+    if (reads_back(other, r)) {
         *found = other;
         return true;
     }

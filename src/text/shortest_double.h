@@ -1,8 +1,10 @@
 // Doubles as the shortest text that reads back as the same double, laid out exactly as
 // std::to_chars(first, last, value) lays it out, without needing a floating-point
-// std::to_chars (which some standard libraries lack). Compiled into the library and,
-// separately, into the command line, so that it serves both whether the library is
-// static or shared with hidden symbols.
+// std::to_chars (which some standard libraries lack). The digits come from printf's
+// correctly rounded %e; whether they read back is decided exactly, with integers, not by a
+// strtod that may round wrongly (as MinGW's does near some powers of two). Compiled into the
+// library and, separately, into the command line, so that it serves both whether the
+// library is static or shared with hidden symbols.
 #pragma once
 
 #include <cstddef>

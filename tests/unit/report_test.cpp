@@ -166,17 +166,7 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
     EXPECT_EQ(single_stage_error_text(rate, single),
               "\nAchieved rate calculation resulted in non-finite value (L=26, M=25).\n");
 
-    // A refusal the library gives for a field the dialog never lets through names it.
-    quillmere::TwoStageRequest limit = two;
-    limit.max_factor = 0;
-    EXPECT_NE(two_stage_error_text(
-                  SolverError{SolverErrorKind::invalid_request, Status::invalid_request}, limit)
-                  .find("max_factor"),
-              std::string::npos);
-}
-
-TEST(SolverErrorTexts, TheDialogsTextsOfRefusedRatesAndRatios) {
-    const quillmere::SingleStageRequest single{48000, 44100};
+    // The refused rates and ratios, the expansion's overflow and the 0/1 convergent.
     EXPECT_EQ(single_stage_error_text(
                   SolverError{SolverErrorKind::invalid_request, Status::invalid_request},
                   quillmere::SingleStageRequest{0, 44100}),
@@ -194,8 +184,6 @@ TEST(SolverErrorTexts, TheDialogsTextsOfRefusedRatesAndRatios) {
     EXPECT_EQ(single_stage_error_text(zero, single),
               "Internal Error: CFE resulted in non-positive L or M (0 / 1).\n");
 
-    const quillmere::TwoStageRequest two =
-        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
     quillmere::TwoStageRequest zero_input = two;
     zero_input.input_rate_hz = 0.0;
     EXPECT_EQ(
@@ -205,6 +193,14 @@ TEST(SolverErrorTexts, TheDialogsTextsOfRefusedRatesAndRatios) {
     EXPECT_EQ(two_stage_error_text(
                   SolverError{SolverErrorKind::invalid_request, Status::calculation_error}, two),
               "\nCannot calculate valid positive target ratio.\n");
+
+    // A refusal the library gives for a field the dialog never lets through names it.
+    quillmere::TwoStageRequest limit = two;
+    limit.max_factor = 0;
+    EXPECT_NE(two_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::invalid_request}, limit)
+                  .find("max_factor"),
+              std::string::npos);
 }
 
 // ---------------------------------------------------------------------------

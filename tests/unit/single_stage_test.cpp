@@ -26,6 +26,16 @@ SingleStageOutcome solve(double input_rate, double output_rate, SearchEvents* ev
                                          output_rate);
 }
 
+/// The one error event of a failed solve, of the given kind and status, with its L/M.
+void expect_one_error(const SearchEvents& events, SolverErrorKind kind, Status status,
+                      long long l = 0, long long m = 0) {
+    ASSERT_EQ(events.errors.size(), 1u);
+    EXPECT_EQ(events.errors[0].kind, kind);
+    EXPECT_EQ(events.errors[0].status, status);
+    EXPECT_EQ(events.errors[0].l, l);
+    EXPECT_EQ(events.errors[0].m, m);
+}
+
 TEST(SingleSolver, LastConvergentWithinTheBound) {
     struct Case {
         double in, out;
@@ -66,11 +76,8 @@ TEST(SingleSolver, RatiosBelowOneOver65535LeaveZeroOverOne) {
         EXPECT_EQ(outcome.l, 0);
         EXPECT_EQ(outcome.m, 1);
         EXPECT_TRUE(std::isnan(outcome.achieved_output_rate));
-        ASSERT_EQ(events.errors.size(), 1u);
-        EXPECT_EQ(events.errors[0].kind, SolverErrorKind::non_positive_factors);
-        EXPECT_EQ(events.errors[0].status, Status::calculation_error);
-        EXPECT_EQ(events.errors[0].l, 0);
-        EXPECT_EQ(events.errors[0].m, 1);
+        expect_one_error(events, SolverErrorKind::non_positive_factors, Status::calculation_error,
+                         0, 1);
     }
 }
 
@@ -98,9 +105,7 @@ TEST(SingleSolver, RejectedRatesAndRatios) {
         SearchEvents events;
         const SingleStageOutcome outcome = solve(c.in, c.out, &events);
         EXPECT_EQ(outcome.status, c.status);
-        ASSERT_EQ(events.errors.size(), 1u);
-        EXPECT_EQ(events.errors[0].kind, c.kind);
-        EXPECT_EQ(events.errors[0].status, c.status);
+        expect_one_error(events, c.kind, c.status);
         EXPECT_EQ(outcome.l, 0);
         EXPECT_EQ(outcome.m, 0);
         EXPECT_TRUE(std::isnan(outcome.achieved_output_rate));
@@ -116,10 +121,7 @@ TEST(SingleSolver, AchievedRateOverflow) {
     EXPECT_EQ(outcome.l, 26);
     EXPECT_EQ(outcome.m, 25);
     EXPECT_TRUE(std::isinf(outcome.achieved_output_rate));
-    ASSERT_EQ(events.errors.size(), 1u);
-    EXPECT_EQ(events.errors[0].kind, SolverErrorKind::non_finite_rate);
-    EXPECT_EQ(events.errors[0].l, 26);
-    EXPECT_EQ(events.errors[0].m, 25);
+    expect_one_error(events, SolverErrorKind::non_finite_rate, Status::calculation_error, 26, 25);
 }
 
 TEST(SingleSolver, AStopOnEntryEndsItAtOnce) {

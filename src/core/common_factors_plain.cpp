@@ -11,49 +11,40 @@ namespace quillmere::inline v1::core {
 
 namespace {
 
-/// x * y for positive x and y; false when it overflows.
-bool multiply_checked(long long x, long long y, long long* product) {
-    if (x > 0 && y > 0 && y > LLONG_MAX / x) return false;
-    *product = x * y;
-    return true;
-}
-
 /// Whether the pass ends: a stop request, or the dual stop.
 bool must_leave(const CommonFactorScan& scan) {
     return scan.context.stop_requested() || dual_stop_holds(scan.terms.request, *scan.state);
 }
 
 /// Every g and h of the split L = a1 a2, M = b1 b2: the candidates g a1 / h b1 -> h a2 / g b2,
-/// counted and assessed one by one while their factors fit. False when the pass ends here:
-/// a stop, or in minimal-sum mode right after the first candidate (under the strict
-/// priority, once an intermediate match is stored).
+/// counted and assessed one by one while their factors fit in 64 bits. False when the pass
+/// ends here: a stop, or in minimal-sum mode right after the first candidate (under the
+/// strict priority, once an intermediate match is stored).
 bool scan_split(const CommonFactorScan& scan, CommonFactorProgress* progress, const FactorPair& a,
                 const FactorPair& b) {
     const TwoStageRequest& request = scan.terms.request;
     const SearchContext& context = scan.context;
     SearchState& state = *scan.state;
     const auto leave = [&] { return context.stop_requested() || dual_stop_holds(request, state); };
-    const long long limit = request.max_factor;
-    const bool minimal_sum = request.mode == SearchMode::minimal_sum;
     // Copies, which the compiler may keep in registers across the calls below.
     const long long a1 = a.factor;
     const long long a2 = a.cofactor;
     const long long b1 = b.factor;
     const long long b2 = b.cofactor;
+    if (a1 < 1 || a2 < 1 || b1 < 1 || b2 < 1) return true;
+    const long long limit = request.max_factor;
+    const bool minimal_sum = request.mode == SearchMode::minimal_sum;
     const long long max_g = std::max(1LL, std::min(limit / a1, limit / b2));
     const long long max_h = std::max(1LL, std::min(limit / b1, limit / a2));
     for (long long g = 1; g <= max_g; ++g) {
         if (leave()) return false;
+        const long long g_room = LLONG_MAX / g;  // the largest factor g may multiply
         for (long long h = 1; h <= max_h; ++h) {
             if (leave()) return false;
             progress_count_one(progress);
-            long long l1 = 0, m1 = 0, l2 = 0, m2 = 0;
-            if (!multiply_checked(g, a1, &l1) || !multiply_checked(h, b1, &m1) ||
-                !multiply_checked(h, a2, &l2) || !multiply_checked(g, b2, &m2) || l1 < 1 ||
-                m1 < 1 || l2 < 1 || m2 < 1) {
-                break;
-            }
-            assess_two_stage_candidate(Cascade{l1, m1, l2, m2}, scan.terms, &state);
+            const long long h_room = LLONG_MAX / h;
+            if (a1 > g_room || b1 > h_room || a2 > h_room || b2 > g_room) break;
+            assess_two_stage_candidate(Cascade{g * a1, h * b1, h * a2, g * b2}, scan.terms, &state);
             if (minimal_sum && g == 1 && h == 1) {
                 // Under the strict priority the scan goes on until it has stored an
                 // intermediate match.
@@ -71,11 +62,8 @@ bool scan_split(const CommonFactorScan& scan, CommonFactorProgress* progress, co
 
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress) {
     for (const FactorPair& a : scan.l_pairs) {
-        if (must_leave(scan)) return;
-        if (a.factor < 1 || a.cofactor < 1) continue;
         for (const FactorPair& b : scan.m_pairs) {
             if (must_leave(scan)) return;
-            if (b.factor < 1 || b.cofactor < 1) continue;
             if (!scan_split(scan, progress, a, b)) return;
         }
     }

@@ -6,16 +6,16 @@
 // no function prints, reads a global or keeps state between calls, so any number of
 // searches may run at once on different threads.
 //
-// No function throws: every function is noexcept, and a failed allocation ends a call with
-// Status::memory_error. The one way out of that is a SearchObserver of yours that throws:
-// the solvers are noexcept, so that ends the program (std::terminate).
+// No function of the library throws: the solvers, checks, estimates and names are noexcept,
+// and a failed allocation ends a call with Status::memory_error. The one way out of that is
+// a SearchObserver of yours that throws: the solvers are noexcept, so that ends the program
+// (std::terminate).
 //
 //     const quillmere::TwoStageRequest request{.input_rate_hz = 44100.0,
 //                                              .output_rate_hz = 48000.0};
 //     const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
 //     if (result.status == quillmere::Status::ok) {
-//         // result.first.l == 10, result.first.m == 7, result.second.l == 16, result.second.m ==
-//         21
+//         // 10/7 then 16/21: result.first.l == 10, result.first.m == 7, and so on
 //     }
 //
 // The names live in the inline namespace quillmere::v1, which a later major version with

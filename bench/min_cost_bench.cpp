@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/two_stage_search.h"
+#include "core/reference_search.h"
 #include "quillmere/quillmere.h"
 
 namespace {
@@ -32,10 +32,9 @@ quillmere::TwoStageRequest request(double input, double output, quillmere::Searc
 double solve_and_price(const quillmere::TwoStageRequest& r) {
     const quillmere::TwoStageResult result = quillmere::solve_two_stage(r);
     if (result.status != quillmere::Status::ok) return 0.0;
-    const quillmere::Stage stages[2] = {result.first, result.second};
-    const quillmere::CostEstimate two = quillmere::estimate_cost(r.input_rate_hz, stages);
+    const quillmere::CostEstimate two = quillmere::estimate_cost(r, result);
     const quillmere::Stage one[1] = {
-        {result.first.l * result.second.l, result.first.m * result.second.m, 0}};
+        {result.first.l * result.second.l, result.first.m * result.second.m}};
     const quillmere::CostEstimate single = quillmere::estimate_cost(r.input_rate_hz, one);
     return two.total_macs_per_second + single.total_macs_per_second;
 }
@@ -47,15 +46,11 @@ void min_cost_44100_48000(benchmark::State& state) {
 
 void exhaustive_min_cost_44100_48000(benchmark::State& state) {
     const auto r = request(44100, 48000, quillmere::SearchMode::min_cost);
-    const quillmere::core::SearchRequest search = quillmere::core::to_search_request(r);
     for (auto _ : state) {
         const quillmere::core::SearchContext context;
-        quillmere::core::CascadeRecord best = quillmere::core::make_empty_record();
-        int convergents = 0;
-        std::uint64_t iterations = 0;
-        quillmere::core::perform_two_stage_search_reference(context, &search, &best, &convergents,
-                                                            &iterations);
-        benchmark::DoNotOptimize(best);
+        const quillmere::core::SearchOutcome outcome =
+            quillmere::core::search_two_stage_reference(context, r);
+        benchmark::DoNotOptimize(outcome.best);
     }
 }
 

@@ -15,12 +15,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/two_stage_search.h"
+#include "core/reference_search.h"
 #include "quillmere/quillmere.h"
 #include "report/progress_line.h"
 
@@ -85,35 +84,33 @@ double timed_fast_search_with_progress(const TwoStageRequest& in, std::FILE* nul
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-/// Runs the plain reference search until it ends or `stop` is requested.
-double timed_reference_search(const TwoStageRequest& in, std::stop_token stop,
+/// Runs the plain reference search until it ends or `stop` is set.
+double timed_reference_search(const TwoStageRequest& in, const std::atomic<bool>* stop,
                               std::uint64_t* iterations) {
     quillmere::SolveOptions options;
-    options.stop_token = std::move(stop);
+    options.stop_flag = stop;
     const quillmere::core::SearchContext context(options);
-    const quillmere::core::SearchRequest request = quillmere::core::to_search_request(in);
-    quillmere::core::CascadeRecord best = quillmere::core::make_empty_record();
-    int convergents = 0;
     const Clock::time_point start = Clock::now();
-    quillmere::core::perform_two_stage_search_reference(context, &request, &best, &convergents,
-                                                        iterations);
+    const quillmere::core::SearchOutcome outcome =
+        quillmere::core::search_two_stage_reference(context, in);
+    *iterations = outcome.common_factor_iterations;
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 /// Runs the reference until the sample time is over, then extrapolates to the full count.
 double sampled_reference_seconds(const TwoStageRequest& in, std::uint64_t full_iterations) {
-    std::stop_source stop;
+    std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
     std::thread stopper([&] {
         std::unique_lock<std::mutex> lock(mutex);
         if (!finished.wait_for(lock, REFERENCE_SAMPLE, [&] { return done; })) {
-            stop.request_stop();
+            stop.store(true);
         }
     });
     std::uint64_t completed = 0;
-    const double seconds = timed_reference_search(in, stop.get_token(), &completed);
+    const double seconds = timed_reference_search(in, &stop, &completed);
     {
         const std::lock_guard<std::mutex> lock(mutex);
         done = true;
@@ -160,7 +157,7 @@ void bench_reference(benchmark::State& state, BenchCase* c) {
     for (auto _ : state) {
         std::uint64_t iterations = 0;
         const double seconds = sampled ? sampled_reference_seconds(c->inputs, c->iterations)
-                                       : timed_reference_search(c->inputs, {}, &iterations);
+                                       : timed_reference_search(c->inputs, nullptr, &iterations);
         state.SetIterationTime(seconds);
         c->reference_seconds = seconds;
     }

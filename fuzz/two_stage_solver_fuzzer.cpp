@@ -21,7 +21,7 @@
 #include <numeric>
 #include <string>
 
-#include "core/two_stage_search.h"
+#include "core/reference_search.h"
 #include "records.h"
 #include "report/progress_line.h"
 #include "report/reports.h"
@@ -34,36 +34,45 @@ using namespace quillmere::core;
 using quillmere::Priority;
 using quillmere::SearchMode;
 using quillmere::Status;
+using quillmere::TwoStageRequest;
 
 namespace {
 
 constexpr int LIMIT_SPAN = 60;
+/// The priorities in the order of the input's bits 3-4.
+constexpr Priority PRIORITIES[] = {Priority::strict, Priority::final, Priority::balanced,
+                                   Priority::ignore};
 
-std::string describe(const SearchRequest& in) {
-    return show_rate(in.input_rate) + " Hz -> " + show_rate(in.output_rate) + " Hz, mode " +
-           quillmere::search_mode_name(in.mode) + ", max_lm " + std::to_string(in.max_lm) +
-           ", allow " + std::to_string(in.allow_m1_gt_l1) + ", target " +
-           (in.has_intermediate_target ? show_rate(in.target_intermediate_rate) : "none") +
-           ", priority " + quillmere::priority_name(in.priority);
+std::string describe(const TwoStageRequest& in) {
+    const quillmere::IntermediateTarget* target = target_of(in);
+    return show_rate(in.input_rate_hz) + " Hz -> " + show_rate(in.output_rate_hz) + " Hz, mode " +
+           quillmere::search_mode_name(in.mode) + ", max_factor " + std::to_string(in.max_factor) +
+           ", allow " + std::to_string(in.allow_first_stage_decimation) + ", target " +
+           (target != nullptr ? show_rate(target->rate_hz) : "none") + ", priority " +
+           quillmere::priority_name(priority_of(in));
 }
 
 /// The acceptance rules every stored cascade keeps, and the measures that belong to it.
-void check_record(const CascadeRecord& r, const SearchRequest& in, const std::string& request) {
+void check_record(const CascadeRecord& r, const TwoStageRequest& in, const std::string& request) {
     if (!r.found) {
         if (!same_record(r, make_empty_record())) fail("empty record not empty", request);
         return;
     }
     for (const long long factor : {r.l1, r.m1, r.l2, r.m2}) {
-        if (factor < 1 || factor > in.max_lm) fail("factor outside 1 ... max_lm", request);
+        if (factor < 1 || factor > in.max_factor) fail("factor outside 1 ... max_factor", request);
     }
-    if (!in.allow_m1_gt_l1 && r.l1 < r.m1) fail("M1 > L1 stored although not allowed", request);
+    if (!in.allow_first_stage_decimation && r.l1 < r.m1) {
+        fail("M1 > L1 stored although not allowed", request);
+    }
     if (r.overall_sum != r.l1 + r.m1 + r.l2 + r.m2) fail("sum is not L1+M1+L2+M2", request);
     if (!std::isfinite(r.final_error) || r.final_error < 0) fail("final error not finite", request);
 
-    const double rate = calculate_achieved_output_rate_two(in.input_rate, r.l1, r.m1, r.l2, r.m2);
+    const double input = in.input_rate_hz;
+    const double output = in.output_rate_hz;
+    const double rate = calculate_achieved_output_rate_two(input, r.l1, r.m1, r.l2, r.m2);
     if (!std::isfinite(rate)) fail("stored cascade has no output rate", request);
-    if (r.final_error != std::fabs(rate - in.output_rate)) fail("final error mismatch", request);
-    if (r.final_match != (relative_error(rate, in.output_rate) < quillmere::match_tolerance)) {
+    if (r.final_error != std::fabs(rate - output)) fail("final error mismatch", request);
+    if (r.final_match != (relative_error(rate, output) < quillmere::match_tolerance)) {
         fail("final match flag mismatch", request);
     }
     const double expected_ratio =
@@ -71,30 +80,30 @@ void check_record(const CascadeRecord& r, const SearchRequest& in, const std::st
     if (!same_double(r.combined_ratio, expected_ratio) || !std::isfinite(r.combined_ratio)) {
         fail("combined ratio mismatch", request);
     }
-    const double intermediate = guarded_product(in.input_rate, static_cast<double>(r.l1) / r.m1);
+    const double intermediate = guarded_product(input, static_cast<double>(r.l1) / r.m1);
     if (!same_double(r.achieved_intermediate_rate, intermediate)) {
         fail("intermediate rate mismatch", request);
     }
-    if (!in.has_intermediate_target) {
+    const quillmere::IntermediateTarget* target = target_of(in);
+    if (target == nullptr) {
         if (r.intermediate_match || !std::isinf(r.intermediate_error)) {
             fail("intermediate measures without a target", request);
         }
     } else if (std::isfinite(intermediate)) {
-        if (r.intermediate_error != std::fabs(intermediate - in.target_intermediate_rate)) {
+        if (r.intermediate_error != std::fabs(intermediate - target->rate_hz)) {
             fail("intermediate error mismatch", request);
         }
-        if (r.intermediate_match != (relative_error(intermediate, in.target_intermediate_rate) <
-                                     quillmere::match_tolerance)) {
+        if (r.intermediate_match !=
+            (relative_error(intermediate, target->rate_hz) < quillmere::match_tolerance)) {
             fail("intermediate match flag mismatch", request);
         }
     }
-    if (in.has_intermediate_target && in.priority == Priority::strict && !r.intermediate_match) {
+    if (strict_target(in) && !r.intermediate_match) {
         fail("strict priority stored a cascade that misses the target", request);
     }
     if (in.mode == SearchMode::min_cost) {
-        const quillmere::Stage stages[2] = {{r.l1, r.m1, 0}, {r.l2, r.m2, 0}};
-        const quillmere::CostEstimate e =
-            quillmere::estimate_cost(in.input_rate, stages, in.filter);
+        const quillmere::Stage stages[2] = {{r.l1, r.m1}, {r.l2, r.m2}};
+        const quillmere::CostEstimate e = quillmere::estimate_cost(input, stages, in.filter);
         if (e.status != Status::ok) fail("min-cost stored a cascade it cannot price", request);
         if (e.total_macs_per_second != r.macs_per_second ||
             e.total_coefficients != r.coefficients) {
@@ -132,7 +141,7 @@ void check_result(const quillmere::TwoStageResult& result, const CascadeRecord& 
     }
     if (!same_double(result.combined_ratio, r.combined_ratio) ||
         !same_double(result.intermediate_rate_hz, r.achieved_intermediate_rate) ||
-        result.output_match != r.final_match || result.intermediate_match != r.intermediate_match) {
+        result.intermediate_match != r.intermediate_match) {
         fail("API measures differ from the search's record", request);
     }
     if ((result.outcome == quillmere::Outcome::match) != r.final_match) {
@@ -175,9 +184,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     api_request.allow_first_stage_decimation = (flags & 2) != 0;
     if (has_target) {
         api_request.intermediate_target =
-            quillmere::IntermediateTarget{target, static_cast<Priority>(1 + ((flags >> 3) & 3))};
+            quillmere::IntermediateTarget{target, PRIORITIES[(flags >> 3) & 3]};
     }
-    const SearchRequest in = to_search_request(api_request);
+    const TwoStageRequest& in = api_request;
     const std::string request = describe(in);
     const quillmere::RequestCheck check = quillmere::check_request(api_request);
     if (min_cost && check.field == "intermediate_target.rate_hz") {
@@ -190,11 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (check.status != Status::ok) fail("a request the dialog lets through was refused", request);
     const SearchContext context;
 
-    CascadeRecord fast{};
-    int fast_count = -7;
-    std::uint64_t fast_iterations = 0;
-    const Status status =
-        perform_two_stage_search_counted(context, &in, &fast, &fast_count, &fast_iterations);
+    const SearchOutcome fast_search = search_two_stage(context, in);
+    const CascadeRecord& fast = fast_search.best;
+    const Status status = fast_search.status;
+    const int fast_count = fast_search.convergent_count;
+    const std::uint64_t fast_iterations = fast_search.common_factor_iterations;
     if (status != Status::ok && status != Status::not_found) {
         fail("critical status for a valid request", request);
     }
@@ -203,18 +212,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_record(fast, in, request);
 
     if (!full_limit) {
-        CascadeRecord plain{};
-        int plain_count = -7;
-        std::uint64_t plain_iterations = 0;
-        const Status plain_status = perform_two_stage_search_reference(
-            context, &in, &plain, &plain_count, &plain_iterations);
-        if (plain_status != status) fail("status differs from the reference", request);
-        if (!same_record(fast, plain)) fail("record differs from the reference", request);
-        if (fast.macs_per_second != plain.macs_per_second && fast.found) {
+        const SearchOutcome plain = search_two_stage_reference(context, in);
+        if (plain.status != status) fail("status differs from the reference", request);
+        if (!same_record(fast, plain.best)) fail("record differs from the reference", request);
+        if (fast.macs_per_second != plain.best.macs_per_second && fast.found) {
             fail("price differs from the reference", request);
         }
-        if (plain_count != fast_count) fail("convergent count differs from the reference", request);
-        if (plain_iterations != fast_iterations) {
+        if (plain.convergent_count != fast_count) {
+            fail("convergent count differs from the reference", request);
+        }
+        if (plain.common_factor_iterations != fast_iterations) {
             fail("g/h iteration count differs from the reference", request);
         }
     }

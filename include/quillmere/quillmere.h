@@ -3,36 +3,57 @@
 // achieved rates, their errors and an estimate of what the filters will cost.
 //
 // Everything a caller needs is in this header. Requests and results are plain values;
-// no function throws, prints, reads a global or keeps state between calls, so any number
-// of searches may run at once on different threads.
+// no function prints, reads a global or keeps state between calls, so any number of
+// searches may run at once on different threads.
 //
-//     quillmere::TwoStageRequest request;
-//     request.input_rate_hz = 44100.0;
-//     request.output_rate_hz = 48000.0;
+// No function of the library throws: the solvers, checks, estimates and names are noexcept,
+// and a failed allocation ends a call with Status::memory_error. The one way out of that is
+// a SearchObserver of yours that throws: the solvers are noexcept, so that ends the program
+// (std::terminate).
+//
+//     const quillmere::TwoStageRequest request{.input_rate_hz = 44100.0,
+//                                              .output_rate_hz = 48000.0};
 //     const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
 //     if (result.status == quillmere::Status::ok) {
-//         // result.first.l == 10, result.first.m == 7, result.second.l == 16, result.second.m == 21
+//         // 10/7 then 16/21: result.first.l == 10, result.first.m == 7, and so on
 //     }
+//
+// The names live in the inline namespace quillmere::v1, which a later major version with
+// another ABI will replace, so that both can be linked into one program.
 #pragma once
+
+#if !defined(__cplusplus) || (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) <= 201703L
+#error "quillmere/quillmere.h needs C++20 or later (for example -std=c++20, or /std:c++20)"
+#else  // the rest of the header: nothing of it is read before C++20, so the error stands alone
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stop_token>
 #include <string>
 #include <vector>
+#include <version>
+
+// std::stop_token where the standard library has it (not every C++20 library does yet).
+#if defined(__cpp_lib_jthread)
+#include <stop_token>
+#define QUILLMERE_HAS_STOP_TOKEN 1
+#else
+#define QUILLMERE_HAS_STOP_TOKEN 0
+#endif
 
 #include "quillmere/export.h"
+#include "quillmere/version.h"
 
-namespace quillmere {
+namespace quillmere::inline v1 {
 
 // ---------------------------------------------------------------------------
 // Version and limits
 // ---------------------------------------------------------------------------
 
-/// The library's version, "MAJOR.MINOR.PATCH", as the build declared it.
-QUILLMERE_EXPORT const char* version() noexcept;
+/// The library's version, "MAJOR.MINOR.PATCH", as the library was built; the header's own
+/// is QUILLMERE_VERSION_STRING (quillmere/version.h).
+[[nodiscard]] QUILLMERE_EXPORT const char* version() noexcept;
 
 /// Largest L or M per stage that a request may allow, and the default per-stage limit.
 inline constexpr std::int64_t max_factor_limit = 65535;
@@ -46,8 +67,6 @@ inline constexpr double match_tolerance = 1e-9;
 inline constexpr double significant_error_threshold = 1000.0 * match_tolerance;
 /// A factor strictly above this is large.
 inline constexpr std::int64_t large_factor_threshold = 1000;
-/// Largest per-stage limit that the dialog accepts without asking for confirmation.
-inline constexpr std::int64_t unconfirmed_limit = large_factor_threshold;
 
 // ---------------------------------------------------------------------------
 // Status
@@ -59,14 +78,14 @@ enum class Status {
     not_found,          ///< the search ended normally but no candidate met the request
     stopped,            ///< the caller asked the search to stop before it ended
     invalid_request,    ///< the request was refused before any search; see `message`
-    memory_error,       ///< a list could not be allocated
+    memory_error,       ///< memory ran out
     calculation_error,  ///< a computation gave no usable result
     overflow_error,     ///< a 64-bit integer computation would overflow
 };
 
 /// A stable lower-case name of a status ("ok", "not_found", "stopped", "invalid_request",
 /// "memory_error", "calculation_error", "overflow_error"); "unknown" for other values.
-QUILLMERE_EXPORT const char* status_name(Status status) noexcept;
+[[nodiscard]] QUILLMERE_EXPORT const char* status_name(Status status) noexcept;
 
 // ---------------------------------------------------------------------------
 // Requests
@@ -83,26 +102,27 @@ enum class SearchMode {
                    ///< stage of the result is in lowest terms
 };
 
-/// How an intermediate-rate target weighs against the final rate.
+/// How an intermediate-rate target weighs against the final rate. A value-initialised
+/// Priority is `balanced`, the default of IntermediateTarget.
 enum class Priority {
-    strict = 1,    ///< only candidates that match the target can be chosen
-    final = 2,     ///< a final-rate match first, then closeness to the target
-    balanced = 3,  ///< a match of both rates first; otherwise as `final`
-    ignore = 4,    ///< the target plays no part in the choice; it is still reported
+    balanced,  ///< a match of both rates first; otherwise as `final`
+    strict,    ///< only candidates that match the target can be chosen
+    final,     ///< a final-rate match first, then closeness to the target
+    ignore,    ///< the target plays no part in the choice; it is still reported
 };
 
 /// A stable lower-case name of a search mode: "minimal-sum", "custom-limit", "min-cost".
-QUILLMERE_EXPORT const char* search_mode_name(SearchMode mode) noexcept;
+[[nodiscard]] QUILLMERE_EXPORT const char* search_mode_name(SearchMode mode) noexcept;
 /// A stable lower-case name of a priority: "strict", "final", "balanced", "ignore".
-QUILLMERE_EXPORT const char* priority_name(Priority priority) noexcept;
+[[nodiscard]] QUILLMERE_EXPORT const char* priority_name(Priority priority) noexcept;
 
 /// What the filters of a cascade must achieve; the cost estimate and the min-cost mode
 /// use it. Unset edges take their defaults from the lower of the input and output rate.
 struct FilterSpec {
     /// Passband edge in Hz; default 0.9 x half the lower of the input and output rate.
-    std::optional<double> passband_hz;
+    std::optional<double> passband_hz{};
     /// Stopband edge in Hz; default half the lower of the input and output rate.
-    std::optional<double> stopband_hz;
+    std::optional<double> stopband_hz{};
     /// Stopband attenuation of every stage, in dB (> 0).
     double attenuation_db = 100.0;
     /// Peak-to-peak passband ripple of the whole cascade, in dB (> 0), shared among stages.
@@ -126,7 +146,8 @@ struct IntermediateTarget {
     Priority priority = Priority::balanced;
 };
 
-/// A request for two cascaded stages L1/M1 -> L2/M2.
+/// A request for two cascaded stages L1/M1 -> L2/M2. The search reads it as it is, field
+/// by field; every field has a default, so designated initialisers may leave any out.
 struct TwoStageRequest {
     /// Input sample rate in Hz, min_rate_hz..max_rate_hz.
     double input_rate_hz = 0.0;
@@ -139,26 +160,28 @@ struct TwoStageRequest {
     /// Whether the first stage may decimate (M1 > L1); otherwise every result has L1 >= M1.
     bool allow_first_stage_decimation = false;
     /// The rate wanted between the stages, if any.
-    std::optional<IntermediateTarget> intermediate_target;
+    std::optional<IntermediateTarget> intermediate_target{};
     /// The filters the min-cost mode prices; other modes ignore it.
-    FilterSpec filter;
+    FilterSpec filter{};
 };
 
 /// Why a request was refused: which field and why, in words a user can act on.
 struct RequestCheck {
-    /// Status::ok when the request is valid, else Status::invalid_request.
+    /// Status::ok when the request is valid, else Status::invalid_request (or
+    /// Status::memory_error when memory ran out while checking).
     Status status = Status::ok;
     /// The refused field as named in this header ("input_rate_hz", "max_factor",
     /// "intermediate_target.rate_hz", "filter.passband_hz", ...); empty when valid.
-    std::string field;
+    std::string field{};
     /// One sentence naming the field, the value and what is accepted; empty when valid.
-    std::string message;
+    std::string message{};
 };
 
 /// Checks a single-stage request without solving it.
-QUILLMERE_EXPORT RequestCheck check_request(const SingleStageRequest& request);
+[[nodiscard]] QUILLMERE_EXPORT RequestCheck
+check_request(const SingleStageRequest& request) noexcept;
 /// Checks a two-stage request (its filter requirements only in min-cost mode).
-QUILLMERE_EXPORT RequestCheck check_request(const TwoStageRequest& request);
+[[nodiscard]] QUILLMERE_EXPORT RequestCheck check_request(const TwoStageRequest& request) noexcept;
 
 // ---------------------------------------------------------------------------
 // Progress, errors and stopping
@@ -181,10 +204,10 @@ enum class SolverErrorKind {
 
 /// Which number the two-stage search was factoring when it failed.
 enum class FactoredNumber {
-    convergent_l,   ///< the numerator of a convergent
-    convergent_m,   ///< the denominator of a convergent
-    simplest_l,     ///< the numerator of the simplest exact convergent
-    simplest_m,     ///< the denominator of the simplest exact convergent
+    convergent_l,  ///< the numerator of a convergent
+    convergent_m,  ///< the denominator of a convergent
+    simplest_l,    ///< the numerator of the simplest exact convergent
+    simplest_m,    ///< the denominator of the simplest exact convergent
 };
 
 /// One error met by a solver, with its data.
@@ -204,7 +227,8 @@ struct SolverError {
 };
 
 /// Receives the events of a search as they happen, on the calling thread. Every
-/// function has an empty default; override what you need.
+/// function has an empty default; override what you need. An override must not throw
+/// (see the top of this header).
 class QUILLMERE_EXPORT SearchObserver {
 public:
     /// Destroys the observer.
@@ -213,7 +237,10 @@ public:
     /// every index before its candidates are assessed, skipped convergents included.
     virtual void on_convergent(int index, int count);
     /// The common-factor pass has counted `total` g/h iterations so far (a running total,
-    /// at least 1, never decreasing; not necessarily called at every iteration).
+    /// at least 1, never decreasing). Called at the first iteration, when the pass ends
+    /// (also by a stop request), and in between only once the count has passed a multiple
+    /// of 1000, at most once per multiple and batched when they come fast: often enough for
+    /// a progress display, never for every iteration.
     virtual void on_common_factor_iterations(std::uint64_t total);
     /// A pass ran to its normal end (not ended by a stop request or an error).
     virtual void on_pass_done(SearchPass pass);
@@ -223,10 +250,15 @@ public:
 
 /// How a call runs. The defaults: silent, never stops.
 struct SolveOptions {
-    /// The search stops soon after a stop is requested on this token's source.
-    std::stop_token stop_token;
+#if QUILLMERE_HAS_STOP_TOKEN
+    /// The search stops soon after a stop is requested on this token's source. Only where
+    /// the standard library has std::stop_token (QUILLMERE_HAS_STOP_TOKEN); the library
+    /// and its user must be built with the same standard library.
+    std::stop_token stop_token{};
+#endif
     /// The search also stops soon after this flag becomes true (may be null). A flag can
-    /// be set from a signal handler, which a stop_source cannot.
+    /// be set from a signal handler, which a stop_source cannot, and works with every
+    /// standard library.
     const std::atomic<bool>* stop_flag = nullptr;
     /// Receives progress and error events (may be null).
     SearchObserver* observer = nullptr;
@@ -244,7 +276,7 @@ enum class Outcome {
 };
 
 /// A stable lower-case name of an outcome: "match", "approximation", "not_found".
-QUILLMERE_EXPORT const char* outcome_name(Outcome outcome) noexcept;
+[[nodiscard]] QUILLMERE_EXPORT const char* outcome_name(Outcome outcome) noexcept;
 
 /// One resampling stage: interpolate by l, decimate by m.
 struct Stage {
@@ -252,8 +284,9 @@ struct Stage {
     std::int64_t l = 0;
     /// Decimation factor M.
     std::int64_t m = 0;
+
     /// The stage's complexity figure: the larger of l and m.
-    std::int64_t complexity = 0;
+    [[nodiscard]] constexpr std::int64_t complexity() const noexcept { return l > m ? l : m; }
 };
 
 /// How far an achieved rate is from its target. Values that cannot be computed are NaN
@@ -278,12 +311,6 @@ struct Advice {
     bool slight_difference = false;
     /// Two stages with a target: the intermediate rate misses it.
     bool intermediate_miss = false;
-    /// Two stages in custom-limit mode: the per-stage limit exceeds unconfirmed_limit
-    /// (the dialog asks for confirmation of such a limit).
-    bool large_limit = false;
-    /// Two stages: the target is above both the input and the output rate, which means
-    /// oversampling then downsampling (the dialog warns of it).
-    bool high_intermediate_target = false;
 };
 
 /// The answer to a single-stage request.
@@ -292,18 +319,18 @@ struct SingleStageResult {
     Status status = Status::calculation_error;
     /// Match, approximation, or not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success.
-    std::string message;
+    /// Why the call failed, in one sentence; empty on success (and when memory ran out).
+    std::string message{};
     /// The stage L/M (zero when not found).
-    Stage stage;
+    Stage stage{};
     /// L / M in double.
     double achieved_ratio = 0.0;
     /// input x L / M, in Hz.
     double output_rate_hz = 0.0;
     /// The output rate against the requested one.
-    RateError output_error;
+    RateError output_error{};
     /// The report's advice.
-    Advice advice;
+    Advice advice{};
     /// Convergents the expansion delivered; -1 when it was not reached.
     int convergent_count = -1;
 };
@@ -312,17 +339,19 @@ struct SingleStageResult {
 struct TwoStageResult {
     /// Status::ok with factors, Status::not_found when no candidate met the request.
     Status status = Status::calculation_error;
-    /// Match, approximation, or not_found when status is not ok.
+    /// Match (the output rate matches within match_tolerance), approximation, or
+    /// not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success and on not_found.
-    std::string message;
+    /// Why the call failed, in one sentence; empty on success, on not_found (and when
+    /// memory ran out).
+    std::string message{};
     /// The first stage L1/M1.
-    Stage first;
+    Stage first{};
     /// The second stage L2/M2.
-    Stage second;
+    Stage second{};
     /// L1 + M1 + L2 + M2.
     std::int64_t overall_sum = 0;
-    /// first.complexity + second.complexity.
+    /// first.complexity() + second.complexity().
     std::int64_t overall_complexity = 0;
     /// (L1/M1) x (L2/M2) in double; NaN when not representable.
     double combined_ratio = 0.0;
@@ -331,15 +360,13 @@ struct TwoStageResult {
     /// input x (L1/M1) x (L2/M2), in Hz; NaN when not representable.
     double output_rate_hz = 0.0;
     /// The output rate against the requested one.
-    RateError output_error;
+    RateError output_error{};
     /// The intermediate rate against the target; absent without a target.
-    std::optional<RateError> intermediate_error;
-    /// The output rate matches within match_tolerance.
-    bool output_match = false;
+    std::optional<RateError> intermediate_error{};
     /// The intermediate rate matches the target within match_tolerance (false without one).
     bool intermediate_match = false;
     /// The report's advice.
-    Advice advice;
+    Advice advice{};
     /// Convergents the expansion delivered; -1 when it was not reached.
     int convergent_count = -1;
     /// Iterations of the common-factor (g/h) pass, counted as the plain search counts them.
@@ -351,13 +378,13 @@ struct TwoStageResult {
 // ---------------------------------------------------------------------------
 
 /// Solves one stage. A refused request gives Status::invalid_request with the reason.
-QUILLMERE_EXPORT SingleStageResult solve_single_stage(const SingleStageRequest& request,
-                                                      const SolveOptions& options = {});
+[[nodiscard]] QUILLMERE_EXPORT SingleStageResult
+solve_single_stage(const SingleStageRequest& request, const SolveOptions& options = {}) noexcept;
 
 /// Solves two stages. A refused request gives Status::invalid_request with the reason;
 /// a stop request gives Status::stopped.
-QUILLMERE_EXPORT TwoStageResult solve_two_stage(const TwoStageRequest& request,
-                                                const SolveOptions& options = {});
+[[nodiscard]] QUILLMERE_EXPORT TwoStageResult
+solve_two_stage(const TwoStageRequest& request, const SolveOptions& options = {}) noexcept;
 
 // ---------------------------------------------------------------------------
 // Filter cost
@@ -387,12 +414,13 @@ struct StageCost {
 /// The estimated cost of a cascade.
 struct CostEstimate {
     /// Status::ok, or Status::invalid_request with `field` and `message`, or
-    /// Status::overflow_error (field "stages") when a filter would need more than 2^53 taps.
+    /// Status::overflow_error (field "stages") when a filter would need more than 2^53 taps,
+    /// or Status::memory_error; for a result without factors, the result's status.
     Status status = Status::ok;
     /// The refused field, as in RequestCheck; empty on success.
-    std::string field;
+    std::string field{};
     /// Why the estimate was refused; empty on success.
-    std::string message;
+    std::string message{};
     /// The passband edge used, Hz.
     double passband_hz = 0.0;
     /// The stopband edge used, Hz.
@@ -402,7 +430,7 @@ struct CostEstimate {
     /// The passband ripple of the whole cascade, dB.
     double ripple_db = 0.0;
     /// One entry per stage, in order.
-    std::vector<StageCost> stages;
+    std::vector<StageCost> stages{};
     /// Sum of the stages' multiply-accumulates per second.
     double total_macs_per_second = 0.0;
     /// Sum of the stages' taps.
@@ -413,7 +441,22 @@ struct CostEstimate {
 /// fed at input_rate_hz. Refuses a passband not below the stopband, a stopband above
 /// half the lower of the input and output rate, a stage rate too low to carry the
 /// passband, and non-positive decibels.
-QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz, std::span<const Stage> stages,
-                                            const FilterSpec& filter = {});
+[[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz,
+                                                          std::span<const Stage> stages,
+                                                          const FilterSpec& filter = {}) noexcept;
 
-}  // namespace quillmere
+/// Estimates the filter of a single-stage result's stage, fed at the request's input rate.
+/// A result without factors gives its own status (field "result") and no figures.
+[[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const SingleStageRequest& request,
+                                                          const SingleStageResult& result,
+                                                          const FilterSpec& filter = {}) noexcept;
+
+/// Estimates the filters of a two-stage result's cascade under the request's own filter
+/// requirements. A result without factors gives its own status (field "result") and no
+/// figures.
+[[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const TwoStageRequest& request,
+                                                          const TwoStageResult& result) noexcept;
+
+}  // namespace quillmere::inline v1
+
+#endif  // C++20

@@ -120,15 +120,13 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options) {
     if (request.stages == 1) {
         record.single = solve_single_stage(request.single, options);
         if (request.cost && record.single->status == Status::ok) {
-            const Stage stage[] = {record.single->stage};
-            record.cost = estimate_cost(request.single.input_rate_hz, stage, request.filter);
+            record.cost = estimate_cost(request.single, *record.single, request.filter);
         }
         return record;
     }
     record.two = solve_two_stage(request.two, options);
     if (request.cost && record.two->status == Status::ok) {
-        const Stage stages[] = {record.two->first, record.two->second};
-        record.cost = estimate_cost(request.two.input_rate_hz, stages, request.filter);
+        record.cost = estimate_cost(request.two, *record.two);
         // The same overall ratio in one stage, so the saving of two stages shows.
         const std::int64_t l = record.two->first.l * record.two->second.l;
         const std::int64_t m = record.two->first.m * record.two->second.m;
@@ -136,7 +134,6 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options) {
         Stage single;
         single.l = l / divisor;
         single.m = m / divisor;
-        single.complexity = std::max(single.l, single.m);
         record.single_stage_equivalent = single;
         const Stage one[] = {single};
         record.single_stage_cost = estimate_cost(request.two.input_rate_hz, one, request.filter);

@@ -1,10 +1,11 @@
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "cli/records.h"
+#include "report/advice.h"
+#include "text/shortest_double.h"
 
 namespace quillmere::cli {
 
@@ -44,9 +45,7 @@ std::string quoted(const std::string& field) {
 /// The shortest text that reads back as the same double; empty when not finite.
 std::string number(double value) {
     if (!std::isfinite(value)) return {};
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    return text::shortest_double(value);
 }
 
 std::string integer(std::int64_t value) {
@@ -58,7 +57,7 @@ const char* boolean(bool value) {
 }
 
 /// The advice that applies, by name, separated by semicolons.
-std::string advice_names(const Advice& advice) {
+std::string advice_names(const report::ReportAdvice& advice) {
     std::string out;
     const auto add = [&out](bool on, const char* name) {
         if (!on) return;
@@ -104,7 +103,7 @@ void set_stage(Row& row, const char* suffix, const Stage& stage) {
     const std::string s = suffix;
     row.set("l" + s, integer(stage.l));
     row.set("m" + s, integer(stage.m));
-    row.set("complexity" + s, integer(stage.complexity));
+    row.set("complexity" + s, integer(stage.complexity()));
 }
 
 void set_error(Row& row, const char* prefix, const RateError& error) {
@@ -189,14 +188,14 @@ std::string format_csv(const Record& record) {
             row.set("ratio", number(result.achieved_ratio));
             row.set("achieved_output_rate_hz", number(result.output_rate_hz));
             set_error(row, "output", result.output_error);
-            row.set("overall_complexity", integer(result.stage.complexity));
-            row.set("advice", advice_names(result.advice));
+            row.set("overall_complexity", integer(result.stage.complexity()));
+            row.set("advice", advice_names(report::report_advice(result)));
         } else if (result.status != Status::not_found && record.error.empty()) {
             row.set("error", result.message);
         }
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
     }
-    if (record.two) {
+    if (record.two && record.request) {
         const TwoStageResult& result = *record.two;
         if (result.status == Status::ok) {
             set_stage(row, "1", result.first);
@@ -210,9 +209,9 @@ std::string format_csv(const Record& record) {
             }
             row.set("overall_sum", integer(result.overall_sum));
             row.set("overall_complexity", integer(result.overall_complexity));
-            row.set("advice", advice_names(result.advice));
+            row.set("advice", advice_names(report::report_advice(record.request->two, result)));
         } else if (result.status == Status::not_found) {
-            row.set("advice", advice_names(result.advice));
+            row.set("advice", advice_names(report::report_advice(record.request->two, result)));
         } else if (record.error.empty()) {
             row.set("error", result.message);
         }

@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/records.h"
+#include "report/advice.h"
 
 namespace quillmere::cli {
 
@@ -64,7 +65,7 @@ json error_json(const RateError& error) {
                 {"ppm", number(error.ppm)}};
 }
 
-json advice_json(const Advice& advice) {
+json advice_json(const report::ReportAdvice& advice) {
     return json{{"significant_error", advice.significant_error},
                 {"large_factors", advice.large_factors},
                 {"slight_difference", advice.slight_difference},
@@ -76,7 +77,7 @@ json advice_json(const Advice& advice) {
 json stage_json(const Stage& stage, double input_rate_hz, double output_rate_hz) {
     return json{{"l", stage.l},
                 {"m", stage.m},
-                {"complexity", stage.complexity},
+                {"complexity", stage.complexity()},
                 {"input_rate_hz", number(input_rate_hz)},
                 {"output_rate_hz", number(output_rate_hz)}};
 }
@@ -144,8 +145,8 @@ std::string format_json(const Record& record) {
             ratio = number(result.achieved_ratio);
             output_rate = number(result.output_rate_hz);
             output_error = error_json(result.output_error);
-            overall_complexity = result.stage.complexity;
-            advice = advice_json(result.advice);
+            overall_complexity = result.stage.complexity();
+            advice = advice_json(report::report_advice(result));
         }
         search = json{{"convergents", result.convergent_count >= 0 ? json(result.convergent_count)
                                                                    : json(nullptr)},
@@ -165,9 +166,9 @@ std::string format_json(const Record& record) {
                 intermediate_error = error_json(*result.intermediate_error);
             overall_sum = result.overall_sum;
             overall_complexity = result.overall_complexity;
-            advice = advice_json(result.advice);
+            advice = advice_json(report::report_advice(record.request->two, result));
         } else if (result.status == Status::not_found) {
-            advice = advice_json(result.advice);
+            advice = advice_json(report::report_advice(record.request->two, result));
         }
         search = json{{"convergents", result.convergent_count >= 0 ? json(result.convergent_count)
                                                                    : json(nullptr)},

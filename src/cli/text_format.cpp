@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/records.h"
+#include "report/advice.h"
 #include "report/reports.h"
 #include "report/text_sink.h"
 
@@ -12,7 +13,8 @@ namespace {
 
 /// The warnings the dialog gives as questions, as one line of advice each: on the
 /// command line the value was the user's choice and nothing is asked.
-void write_question_advice(TextSink& sink, const TwoStageRequest& request, const Advice& advice) {
+void write_question_advice(TextSink& sink, const TwoStageRequest& request,
+                           const report::ReportAdvice& advice) {
     if (advice.large_limit) {
         sink.print("Advice: Maximum L/M per stage = %" PRId64
                    " is large; resamplers using large L/M values are more complex and "
@@ -83,7 +85,7 @@ std::string format_text(const Record& record) {
         write_single_stage_report(sink, request, *record.single);
     } else if (record.two) {
         const TwoStageRequest& request = record.request->two;
-        write_question_advice(sink, request, record.two->advice);
+        write_question_advice(sink, request, report::report_advice(request, *record.two));
         write_two_stage_header(sink, request);
         write_two_stage_summary(sink, *record.two);
         write_two_stage_report(sink, request, *record.two);

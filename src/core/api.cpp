@@ -1,35 +1,23 @@
 // The library's public functions: request checks, the two solvers, the names of the
-// enumerations and the version.
-#include <charconv>
+// enumerations and the version. Every one is noexcept: a failed allocation anywhere below
+// ends the call here with Status::memory_error.
 #include <cmath>
 #include <cstdint>
-#include <limits>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <string>
 
-#include "core/candidate.h"
-#include "core/filter_cost.h"
+#include "core/filter_request_check.h"
 #include "core/results.h"
 #include "core/single_stage.h"
 #include "core/two_stage_search.h"
 #include "quillmere/quillmere.h"
+#include "text/shortest_double.h"
 
-#ifndef QUILLMERE_VERSION
-#error "QUILLMERE_VERSION must be defined by the build"
-#endif
-
-namespace quillmere {
+namespace quillmere::inline v1 {
 
 namespace {
-
-/// A value as the refusal messages show it: the shortest text that reads back as the
-/// same double; "nan", "inf" or "-inf" for the others.
-std::string show(double value) {
-    char text[64];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
 
 RequestCheck refuse(const char* field, std::string message) {
     return RequestCheck{Status::invalid_request, field, std::move(message)};
@@ -41,7 +29,7 @@ bool rate_ok(double rate) {
 }
 
 RequestCheck refuse_rate(const char* field, double rate) {
-    return refuse(field, std::string(field) + " is " + show(rate) +
+    return refuse(field, std::string(field) + " is " + text::shortest_double(rate) +
                              " Hz; a rate must be a finite number from 1 to 1e13 Hz.");
 }
 
@@ -115,10 +103,106 @@ void report_refusal(const SolveOptions& options) {
     }
 }
 
+/// A result that says memory ran out, with its sentence when there is room for it.
+template <typename Result>
+Result out_of_memory() noexcept {
+    Result result;
+    result.status = Status::memory_error;
+    try {
+        result.message = failure_message(Status::memory_error);
+    } catch (const std::bad_alloc&) {
+        // Not even the sentence fits: the status says it alone.
+    }
+    return result;
+}
+
+RequestCheck check_two_stage(const TwoStageRequest& request) {
+    if (!rate_ok(request.input_rate_hz)) return refuse_rate("input_rate_hz", request.input_rate_hz);
+    if (!rate_ok(request.output_rate_hz)) {
+        return refuse_rate("output_rate_hz", request.output_rate_hz);
+    }
+    switch (request.mode) {
+    case SearchMode::minimal_sum:
+    case SearchMode::custom_limit:
+    case SearchMode::min_cost: break;
+    default:
+        return refuse("mode", "mode is " + std::to_string(static_cast<int>(request.mode)) +
+                                  ", which names no search mode.");
+    }
+    if (request.max_factor < 1 || request.max_factor > max_factor_limit) {
+        return refuse("max_factor", "max_factor is " + std::to_string(request.max_factor) +
+                                        "; the per-stage limit must be from 1 to 65535.");
+    }
+    if (request.intermediate_target) {
+        const IntermediateTarget& target = *request.intermediate_target;
+        if (!rate_ok(target.rate_hz)) {
+            return refuse_rate("intermediate_target.rate_hz", target.rate_hz);
+        }
+        switch (target.priority) {
+        case Priority::strict:
+        case Priority::final:
+        case Priority::balanced:
+        case Priority::ignore: break;
+        default:
+            return refuse("intermediate_target.priority",
+                          "intermediate_target.priority is " +
+                              std::to_string(static_cast<int>(target.priority)) +
+                              ", which names no priority.");
+        }
+    }
+    if (request.mode == SearchMode::min_cost) return cost_model::check_filter_request(request);
+    return {};
+}
+
+SingleStageResult solve_single(const SingleStageRequest& request, const SolveOptions& options) {
+    SingleStageResult result;
+    const RequestCheck check = check_request(request);
+    if (check.status != Status::ok) {
+        result.status = check.status;
+        result.message = check.message;
+        report_refusal(options);
+        return result;
+    }
+    std::optional<SolverError> last_error;
+    const core::SearchContext context(options, &last_error);
+    const core::SingleStageOutcome outcome =
+        core::solve_single(context, request.input_rate_hz, request.output_rate_hz);
+    if (outcome.status != Status::ok) {
+        result.status = outcome.status;
+        result.convergent_count = outcome.convergent_count;
+        result.message = failure_message(outcome.status, last_error);
+        return result;
+    }
+    return core::single_stage_result(request, outcome);
+}
+
+TwoStageResult solve_two(const TwoStageRequest& request, const SolveOptions& options) {
+    TwoStageResult result;
+    const RequestCheck check = check_request(request);
+    if (check.status != Status::ok) {
+        result.status = check.status;
+        result.message = check.message;
+        report_refusal(options);
+        return result;
+    }
+    std::optional<SolverError> last_error;
+    const core::SearchContext context(options, &last_error);
+    core::SearchOutcome outcome = core::search_two_stage(context, request);
+    if (outcome.status != Status::ok) {
+        result.status = outcome.status;
+        result.convergent_count = outcome.convergent_count;
+        result.common_factor_iterations = outcome.common_factor_iterations;
+        result.message = failure_message(outcome.status, last_error);
+        return result;
+    }
+    if (request.mode == SearchMode::min_cost && outcome.best.found) reduce_stages(&outcome.best);
+    return core::two_stage_result(request, outcome);
+}
+
 }  // namespace
 
 const char* version() noexcept {
-    return QUILLMERE_VERSION;
+    return QUILLMERE_VERSION_STRING;
 }
 
 const char* status_name(Status status) noexcept {
@@ -168,120 +252,44 @@ void SearchObserver::on_common_factor_iterations(std::uint64_t) {}
 void SearchObserver::on_pass_done(SearchPass) {}
 void SearchObserver::on_error(const SolverError&) {}
 
-RequestCheck check_request(const SingleStageRequest& request) {
-    if (!rate_ok(request.input_rate_hz)) return refuse_rate("input_rate_hz", request.input_rate_hz);
-    if (!rate_ok(request.output_rate_hz)) {
-        return refuse_rate("output_rate_hz", request.output_rate_hz);
-    }
-    return {};
-}
-
-RequestCheck check_request(const TwoStageRequest& request) {
-    if (!rate_ok(request.input_rate_hz)) return refuse_rate("input_rate_hz", request.input_rate_hz);
-    if (!rate_ok(request.output_rate_hz)) {
-        return refuse_rate("output_rate_hz", request.output_rate_hz);
-    }
-    switch (request.mode) {
-    case SearchMode::minimal_sum:
-    case SearchMode::custom_limit: break;
-    case SearchMode::min_cost: break;
-    default:
-        return refuse("mode", "mode is " + std::to_string(static_cast<int>(request.mode)) +
-                                  ", which names no search mode.");
-    }
-    if (request.max_factor < 1 || request.max_factor > max_factor_limit) {
-        return refuse("max_factor", "max_factor is " + std::to_string(request.max_factor) +
-                                        "; the per-stage limit must be from 1 to 65535.");
-    }
-    if (request.intermediate_target) {
-        const IntermediateTarget& target = *request.intermediate_target;
-        if (!rate_ok(target.rate_hz)) {
-            return refuse_rate("intermediate_target.rate_hz", target.rate_hz);
+RequestCheck check_request(const SingleStageRequest& request) noexcept {
+    try {
+        if (!rate_ok(request.input_rate_hz)) {
+            return refuse_rate("input_rate_hz", request.input_rate_hz);
         }
-        switch (target.priority) {
-        case Priority::strict:
-        case Priority::final:
-        case Priority::balanced:
-        case Priority::ignore: break;
-        default:
-            return refuse("intermediate_target.priority",
-                          "intermediate_target.priority is " +
-                              std::to_string(static_cast<int>(target.priority)) +
-                              ", which names no priority.");
+        if (!rate_ok(request.output_rate_hz)) {
+            return refuse_rate("output_rate_hz", request.output_rate_hz);
         }
+        return {};
+    } catch (const std::bad_alloc&) {
+        return RequestCheck{Status::memory_error};
     }
-    if (request.mode == SearchMode::min_cost) return cost_model::check_filter_request(request);
-    return {};
 }
 
-namespace core {
-
-SearchRequest to_search_request(const TwoStageRequest& request) {
-    SearchRequest search;
-    search.input_rate = request.input_rate_hz;
-    search.output_rate = request.output_rate_hz;
-    search.mode = request.mode;
-    search.allow_m1_gt_l1 = request.allow_first_stage_decimation;
-    search.max_lm = request.max_factor;
-    if (request.intermediate_target) {
-        search.has_intermediate_target = true;
-        search.target_intermediate_rate = request.intermediate_target->rate_hz;
-        search.priority = request.intermediate_target->priority;
+RequestCheck check_request(const TwoStageRequest& request) noexcept {
+    try {
+        return check_two_stage(request);
+    } catch (const std::bad_alloc&) {
+        return RequestCheck{Status::memory_error};
     }
-    search.filter = request.filter;
-    return search;
 }
-
-}  // namespace core
 
 SingleStageResult solve_single_stage(const SingleStageRequest& request,
-                                     const SolveOptions& options) {
-    SingleStageResult result;
-    const RequestCheck check = check_request(request);
-    if (check.status != Status::ok) {
-        result.status = check.status;
-        result.message = check.message;
-        report_refusal(options);
-        return result;
+                                     const SolveOptions& options) noexcept {
+    try {
+        return solve_single(request, options);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory<SingleStageResult>();
     }
-    std::optional<SolverError> last_error;
-    const core::SearchContext context(options, &last_error);
-    long long l = 0;
-    long long m = 0;
-    double achieved = 0.0;
-    result.status =
-        core::calculate_single_resampler(context, request.input_rate_hz, request.output_rate_hz, &l,
-                                         &m, &achieved, &result.convergent_count);
-    if (result.status != Status::ok) {
-        result.message = failure_message(result.status, last_error);
-        return result;
-    }
-    result = core::single_stage_result(request, l, m, achieved, result.convergent_count);
-    return result;
 }
 
-TwoStageResult solve_two_stage(const TwoStageRequest& request, const SolveOptions& options) {
-    TwoStageResult result;
-    const RequestCheck check = check_request(request);
-    if (check.status != Status::ok) {
-        result.status = check.status;
-        result.message = check.message;
-        report_refusal(options);
-        return result;
+TwoStageResult solve_two_stage(const TwoStageRequest& request,
+                               const SolveOptions& options) noexcept {
+    try {
+        return solve_two(request, options);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory<TwoStageResult>();
     }
-    std::optional<SolverError> last_error;
-    const core::SearchContext context(options, &last_error);
-    const core::SearchRequest search = core::to_search_request(request);
-    core::CascadeRecord best = core::make_empty_record();
-    result.status = core::perform_two_stage_search_counted(
-        context, &search, &best, &result.convergent_count, &result.common_factor_iterations);
-    if (result.status != Status::ok) {
-        result.message = failure_message(result.status, last_error);
-        return result;
-    }
-    if (request.mode == SearchMode::min_cost && best.found) reduce_stages(&best);
-    return core::two_stage_result(request, best, result.status, result.convergent_count,
-                                  result.common_factor_iterations);
 }
 
-}  // namespace quillmere
+}  // namespace quillmere::inline v1

@@ -1,21 +1,20 @@
 #include "core/candidate.h"
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-constexpr double INFINITE_ERROR = std::numeric_limits<double>::infinity();
 /// Two final or two intermediate errors closer than this (Hz) count as equal.
 constexpr double ERROR_TIE_TOLERANCE = 1e-15;
-constexpr long long INT64_MAX_VALUE = INT64_MAX;
 
 /// L1 + M1 + L2 + M2, or -1 when the exact sum exceeds INT64_MAX.
 long long guarded_sum(long long l1, long long m1, long long l2, long long m2) {
@@ -25,7 +24,7 @@ long long guarded_sum(long long l1, long long m1, long long l2, long long m2) {
         if (next < total) return -1;
         total = next;
     }
-    if (total > static_cast<std::uint64_t>(INT64_MAX_VALUE)) return -1;
+    if (total > static_cast<std::uint64_t>(LLONG_MAX)) return -1;
     return static_cast<long long>(total);
 }
 
@@ -83,11 +82,12 @@ double stage_ratio(long long num, long long den) {
 }  // namespace
 
 Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
-                          const SearchRequest& inputs) {
-    const bool strict = inputs.has_intermediate_target && inputs.priority == Priority::strict;
-    if (!b.found) return !strict || c.intermediate_match ? Verdict::accept : Verdict::reject;
-
-    const Priority priority = inputs.has_intermediate_target ? inputs.priority : Priority::ignore;
+                          const TwoStageRequest& request) {
+    const Priority priority = priority_of(request);
+    if (!b.found) {
+        return priority != Priority::strict || c.intermediate_match ? Verdict::accept
+                                                                    : Verdict::reject;
+    }
     switch (priority) {
     case Priority::strict:
         if (!c.intermediate_match) return Verdict::reject;
@@ -123,40 +123,21 @@ bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, Sear
     return std::fabs(c.final_error - b.final_error) < ERROR_TIE_TOLERANCE && c.sum < b.overall_sum;
 }
 
-bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,
-                    SearchMode search_mode) {
+bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchTerms& terms) {
+    const SearchMode mode = terms.request.mode;
     if (c.sum == -1 || !std::isfinite(c.final_error)) return false;
-    if (search_mode == SearchMode::min_cost && std::isnan(c.macs_per_second)) return false;
-    const Verdict verdict = judge_by_priority(c, b, inputs);
+    if (mode == SearchMode::min_cost && std::isnan(c.macs_per_second)) return false;
+    const Verdict verdict = judge_by_priority(c, b, terms.request);
     return verdict == Verdict::accept ||
            (verdict == Verdict::mode_order &&
-            wins_by_mode_order(c, b, search_mode,
-                               inputs.reference_price ? &*inputs.reference_price : nullptr));
+            wins_by_mode_order(c, b, mode,
+                               terms.reference_price ? &*terms.reference_price : nullptr));
 }
 
-CascadeRecord make_empty_record() {
-    return CascadeRecord{0,
-                         0,
-                         0,
-                         0,
-                         NOT_A_NUMBER,
-                         INFINITE_ERROR,
-                         false,
-                         false,
-                         INT64_MAX_VALUE,
-                         NOT_A_NUMBER,
-                         INFINITE_ERROR,
-                         false,
-                         INFINITE_ERROR,
-                         0,
-                         0.0};
-}
-
-bool price_candidate(const SearchRequest& inputs, long long l1, long long m1, long long l2,
-                     long long m2, CandidateMeasures* c) {
-    const Stage stages[2] = {Stage{l1, m1, 0}, Stage{l2, m2, 0}};
+bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c) {
+    const Stage stages[2] = {Stage{cascade.l1, cascade.m1}, Stage{cascade.l2, cascade.m2}};
     cost_model::Price price;
-    if (cost_model::price_cascade(inputs.input_rate, stages, 2, inputs.filter, &price) !=
+    if (cost_model::price_cascade(request.input_rate_hz, stages, 2, request.filter, &price) !=
         cost_model::Refusal::none) {
         c->macs_per_second = NOT_A_NUMBER;
         c->coefficients = 0;
@@ -198,83 +179,87 @@ double calculate_achieved_output_rate_two(double input_rate, long long l1, long 
     return guarded_product(input_rate, ratio);
 }
 
-bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long long m2,
-                                long long max_lm, const SearchRequest* inputs,
-                                SearchMode search_mode, CascadeRecord* best,
-                                bool* dual_match_found) {
-    if (inputs == nullptr || best == nullptr) return false;
-    if (l1 < 1 || m1 < 1 || l2 < 1 || m2 < 1) return false;
-    if (l1 > max_lm || m1 > max_lm || l2 > max_lm || m2 > max_lm) return false;
-    if (!inputs->allow_m1_gt_l1 && l1 < m1) return false;
+namespace {
 
-    CandidateMeasures c{};
-    const double rate = calculate_achieved_output_rate_two(inputs->input_rate, l1, m1, l2, m2);
+/// Whether the factors are within the request's limits: each from 1 to max_factor, and
+/// L1 >= M1 unless the first stage may decimate.
+bool within_limits(const Cascade& k, const TwoStageRequest& request) {
+    const long long limit = request.max_factor;
+    if (k.l1 < 1 || k.m1 < 1 || k.l2 < 1 || k.m2 < 1) return false;
+    if (k.l1 > limit || k.m1 > limit || k.l2 > limit || k.m2 > limit) return false;
+    return request.allow_first_stage_decimation || k.l1 >= k.m1;
+}
+
+/// The measures of a candidate within the limits; its intermediate rate in intermediate.
+CandidateMeasures measure(const Cascade& k, const TwoStageRequest& request,
+                          double* intermediate_rate) {
+    const double input = request.input_rate_hz;
+    const double output = request.output_rate_hz;
+    CandidateMeasures c;
+    const double rate = calculate_achieved_output_rate_two(input, k.l1, k.m1, k.l2, k.m2);
     if (std::isfinite(rate)) {
-        c.final_error = std::fabs(rate - inputs->output_rate);
-        c.final_match = relative_error(rate, inputs->output_rate) < match_tolerance;
-    } else {
-        c.final_error = INFINITE_ERROR;
-        c.final_match = false;
+        c.final_error = std::fabs(rate - output);
+        c.final_match = relative_error(rate, output) < match_tolerance;
     }
 
-    double intermediate_rate = NOT_A_NUMBER;
-    if (std::isfinite(inputs->input_rate) && inputs->input_rate > 0.0) {
-        intermediate_rate =
-            guarded_product(inputs->input_rate, static_cast<double>(l1) / static_cast<double>(m1));
+    *intermediate_rate = NOT_A_NUMBER;
+    if (std::isfinite(input) && input > 0.0) {
+        *intermediate_rate =
+            guarded_product(input, static_cast<double>(k.l1) / static_cast<double>(k.m1));
     }
-    c.intermediate_error = INFINITE_ERROR;
-    c.intermediate_match = false;
-    if (inputs->has_intermediate_target && std::isfinite(intermediate_rate)) {
-        c.intermediate_error = std::fabs(intermediate_rate - inputs->target_intermediate_rate);
+    const IntermediateTarget* target = target_of(request);
+    if (target != nullptr && std::isfinite(*intermediate_rate)) {
+        c.intermediate_error = std::fabs(*intermediate_rate - target->rate_hz);
         c.intermediate_match =
-            relative_error(intermediate_rate, inputs->target_intermediate_rate) < match_tolerance;
+            relative_error(*intermediate_rate, target->rate_hz) < match_tolerance;
     }
-    c.sum = guarded_sum(l1, m1, l2, m2);
-    if (search_mode == SearchMode::min_cost && c.sum != -1 && std::isfinite(c.final_error)) {
-        price_candidate(*inputs, l1, m1, l2, m2, &c);
+    c.sum = guarded_sum(k.l1, k.m1, k.l2, k.m2);
+    if (request.mode == SearchMode::min_cost && c.sum != -1 && std::isfinite(c.final_error)) {
+        price_candidate(request, k, &c);
     }
+    return c;
+}
 
-    if (!candidate_wins(c, *best, *inputs, search_mode)) return false;
+}  // namespace
 
-    const double r1 = stage_ratio(l1, m1);
-    const double r2 = stage_ratio(l2, m2);
+bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms,
+                                SearchState* state) {
+    const TwoStageRequest& request = terms.request;
+    if (!within_limits(cascade, request)) return false;
+    double intermediate_rate = NOT_A_NUMBER;
+    const CandidateMeasures c = measure(cascade, request, &intermediate_rate);
+    if (!candidate_wins(c, state->best, terms)) return false;
+
+    const double r1 = stage_ratio(cascade.l1, cascade.m1);
+    const double r2 = stage_ratio(cascade.l2, cascade.m2);
     const double combined =
         std::isfinite(r1) && std::isfinite(r2) ? guarded_product(r1, r2) : NOT_A_NUMBER;
-    *best = CascadeRecord{l1,
-                          m1,
-                          l2,
-                          m2,
-                          combined,
-                          c.final_error,
-                          c.final_match,
-                          true,
-                          c.sum,
-                          intermediate_rate,
-                          c.intermediate_error,
-                          c.intermediate_match,
-                          c.macs_per_second,
-                          c.coefficients,
-                          c.macs_grain};
+    state->best = CascadeRecord{cascade.l1,
+                                cascade.m1,
+                                cascade.l2,
+                                cascade.m2,
+                                combined,
+                                c.final_error,
+                                c.final_match,
+                                true,
+                                c.sum,
+                                intermediate_rate,
+                                c.intermediate_error,
+                                c.intermediate_match,
+                                c.macs_per_second,
+                                c.coefficients,
+                                c.macs_grain};
 
-    if (dual_match_found != nullptr && search_mode == SearchMode::custom_limit &&
-        inputs->has_intermediate_target && inputs->priority == Priority::balanced &&
-        c.final_match && c.intermediate_match) {
-        *dual_match_found = true;
+    if (request.mode == SearchMode::custom_limit && target_of(request) != nullptr &&
+        priority_of(request) == Priority::balanced && c.final_match && c.intermediate_match) {
+        state->dual_match_found = true;
     }
     return true;
 }
 
-void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
-                                 long long max_lm, const SearchRequest* inputs,
-                                 SearchMode search_mode, CascadeRecord* best,
-                                 bool* dual_match_found) {
-    (void)assess_two_stage_candidate(l1, m1, l2, m2, max_lm, inputs, search_mode, best,
-                                     dual_match_found);
+bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state) {
+    return state.dual_match_found && request.mode == SearchMode::custom_limit &&
+           priority_of(request) == Priority::balanced && target_of(request) != nullptr;
 }
 
-bool dual_stop_holds(const SearchRequest* inputs, SearchMode search_mode, bool dual_match_found) {
-    return search_mode == SearchMode::custom_limit && inputs->has_intermediate_target &&
-           inputs->priority == Priority::balanced && dual_match_found;
-}
-
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

@@ -2,33 +2,53 @@
 // measures of a candidate and the rules that decide whether it replaces the record.
 #pragma once
 
-#include "core/filter_cost.h"
+#include <limits>
+
+#include "core/filter_price.h"
 #include "core/search_context.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
-/// The best cascade L1/M1 -> L2/M2 found by a search.
+/// The factors of one candidate cascade L1/M1 -> L2/M2.
+struct Cascade {
+    long long l1 = 0;
+    long long m1 = 0;
+    long long l2 = 0;
+    long long m2 = 0;
+};
+
+/// The best cascade L1/M1 -> L2/M2 found by a search. A value-initialised record is the
+/// empty one a search starts from: nothing stored, every measure unknown.
 struct CascadeRecord {
-    long long l1;
-    long long m1;
-    long long l2;
-    long long m2;
-    double combined_ratio;
-    double final_error;
-    bool final_match;
-    bool found;
-    long long overall_sum;
-    double achieved_intermediate_rate;
-    double intermediate_error;
-    bool intermediate_match;
-    /// Min-cost mode: the cascade's total MAC/s, coefficients and grain (see filter_cost.h).
-    double macs_per_second;
-    long long coefficients;
-    double macs_grain;
+    long long l1 = 0;
+    long long m1 = 0;
+    long long l2 = 0;
+    long long m2 = 0;
+    double combined_ratio = std::numeric_limits<double>::quiet_NaN();
+    double final_error = std::numeric_limits<double>::infinity();
+    bool final_match = false;
+    bool found = false;
+    long long overall_sum = std::numeric_limits<long long>::max();
+    double achieved_intermediate_rate = std::numeric_limits<double>::quiet_NaN();
+    double intermediate_error = std::numeric_limits<double>::infinity();
+    bool intermediate_match = false;
+    /// Min-cost mode: the cascade's total MAC/s, coefficients and grain (see filter_price.h).
+    double macs_per_second = std::numeric_limits<double>::infinity();
+    long long coefficients = 0;
+    double macs_grain = 0.0;
+};
+
+/// What a search has found so far: its record, and whether a balanced-dual search in
+/// custom-limit mode has stored a match of both rates (which ends it).
+struct SearchState {
+    CascadeRecord best{};
+    bool dual_match_found = false;
 };
 
 /// The record as a search starts it: nothing stored, every measure unknown.
-CascadeRecord make_empty_record();
+inline CascadeRecord make_empty_record() {
+    return CascadeRecord{};
+}
 
 /// a * b, or NaN when the product would overflow, leave the normal range or not be finite.
 double guarded_product(double a, double b);
@@ -42,11 +62,11 @@ double calculate_achieved_output_rate_two(double input_rate, long long l1, long 
 
 /// The measures of one candidate that the decision compares.
 struct CandidateMeasures {
-    long long sum;
-    double final_error;
-    bool final_match;
-    double intermediate_error;
-    bool intermediate_match;
+    long long sum = 0;
+    double final_error = std::numeric_limits<double>::infinity();
+    bool final_match = false;
+    double intermediate_error = std::numeric_limits<double>::infinity();
+    bool intermediate_match = false;
     /// Min-cost mode: the price of the cascade; NaN when it cannot be priced (the filter
     /// requirements refuse it), which rules the candidate out.
     double macs_per_second = 0.0;
@@ -55,8 +75,7 @@ struct CandidateMeasures {
 };
 
 /// Min-cost mode: prices a cascade; false when the filter requirements refuse it.
-bool price_candidate(const SearchRequest& inputs, long long l1, long long m1, long long l2,
-                     long long m2, CandidateMeasures* c);
+bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c);
 
 /// What the intermediate-rate priority says of a candidate, in increasing order of favour:
 /// refused, left to the search mode, or preferred outright.
@@ -65,7 +84,7 @@ enum class Verdict { reject, mode_order, accept };
 /// The priority rules for a candidate against the stored record; ignores sum and errors
 /// that cannot be measured.
 Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
-                          const SearchRequest& inputs);
+                          const TwoStageRequest& request);
 
 /// The search mode's order: the smaller sum first, or the smaller final error first, or
 /// (min-cost) a final match first, the smaller final error among misses, then the price.
@@ -77,23 +96,14 @@ bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, Sear
                         const cost_model::Price* reference_price = nullptr);
 
 /// Whether the candidate replaces the stored record.
-bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchRequest& inputs,
-                    SearchMode search_mode);
+bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const SearchTerms& terms);
 
-/// Measures one candidate and stores it in best when it beats the stored one; true when
-/// it was stored.
-bool assess_two_stage_candidate(long long l1, long long m1, long long l2, long long m2,
-                                long long max_lm, const SearchRequest* inputs,
-                                SearchMode search_mode, CascadeRecord* best,
-                                bool* dual_match_found);
-
-/// assess_two_stage_candidate without its answer.
-void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
-                                 long long max_lm, const SearchRequest* inputs,
-                                 SearchMode search_mode, CascadeRecord* best,
-                                 bool* dual_match_found);
+/// Measures one candidate and stores it in the state's record when it beats the stored
+/// one; true when it was stored.
+bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms,
+                                SearchState* state);
 
 /// True when a balanced-dual search in custom-limit mode has found a dual match and stops.
-bool dual_stop_holds(const SearchRequest* inputs, SearchMode search_mode, bool dual_match_found);
+bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

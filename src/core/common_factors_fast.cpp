@@ -25,10 +25,10 @@
 #include <optional>
 
 #include "core/cost_floor.h"
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
 #include "core/two_stage_search.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 namespace {
 
@@ -50,7 +50,7 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 
 /// The final-rate measures that any candidate of the pass can have.
 struct FinalRates {
-    double errors[RATIO_VALUES];
+    double errors[RATIO_VALUES] = {};
     int error_count = 0;
     bool match_possible = false;
     bool miss_possible = false;
@@ -76,21 +76,28 @@ struct CostBounds {
 struct Bounds {
     RateWindow outright;   ///< intermediate rates with which some candidate wins outright
     RateWindow reachable;  ///< ... with which it wins outright or by the search mode
-    long long sum_limit;   ///< largest sum the search mode may accept (LLONG_MIN: none)
+    long long sum_limit = LLONG_MIN;  ///< largest sum the search mode may accept (LLONG_MIN: none)
     CostBounds cost;
 };
 
+/// The state of one common-factor pass.
 struct FastPass {
-    const CommonFactorScan* scan;
-    const SearchRequest* inputs;
-    CommonFactorProgress* progress;
-    bool exact_shortcuts;  ///< the request lies where the shortcuts reproduce the assessment
-    bool has_target;
-    double target;
+    const CommonFactorScan* scan = nullptr;
+    /// The scan's request and state, at hand.
+    const TwoStageRequest* request_ = nullptr;
+    SearchState* state = nullptr;
+    CommonFactorProgress* progress = nullptr;
+    /// The request's target, if any.
+    const IntermediateTarget* target = nullptr;
+    bool exact_shortcuts =
+        false;  ///< the request lies where the shortcuts reproduce the assessment
     FinalRates finals;
     Bounds bounds;
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
+
+    const TwoStageRequest& request() const { return *request_; }
+    const CascadeRecord& best() const { return state->best; }
 };
 
 std::uint64_t bits_of(double x) {
@@ -105,16 +112,16 @@ double double_of(std::uint64_t bits) {
     return x;
 }
 
-FinalRates collect_final_rates(const SearchRequest& inputs, long long l_simplest,
+FinalRates collect_final_rates(const TwoStageRequest& request, long long l_simplest,
                                long long m_simplest) {
     FinalRates finals;
     double ratio = static_cast<double>(l_simplest) / static_cast<double>(m_simplest);
     for (int i = 0; i < RATIO_SPREAD; ++i) ratio = std::nextafter(ratio, 0.0);
     for (int i = 0; i < RATIO_VALUES; ++i, ratio = std::nextafter(ratio, INF)) {
-        const double rate = guarded_product(inputs.input_rate, ratio);
+        const double rate = guarded_product(request.input_rate_hz, ratio);
         if (!std::isfinite(rate)) continue;
-        const double error = std::fabs(rate - inputs.output_rate);
-        if (relative_error(rate, inputs.output_rate) < match_tolerance) {
+        const double error = std::fabs(rate - request.output_rate_hz);
+        if (relative_error(rate, request.output_rate_hz) < match_tolerance) {
             finals.match_possible = true;
         } else {
             finals.miss_possible = true;
@@ -130,15 +137,16 @@ FinalRates collect_final_rates(const SearchRequest& inputs, long long l_simplest
 /// The most favourable verdict a candidate with this intermediate rate can get.
 Verdict best_verdict(const FastPass& pass, double intermediate_rate) {
     CandidateMeasures c{0, 0.0, false, INF, false};
-    if (pass.has_target) {
-        c.intermediate_error = std::fabs(intermediate_rate - pass.target);
-        c.intermediate_match = relative_error(intermediate_rate, pass.target) < match_tolerance;
+    if (pass.target != nullptr) {
+        const double target = pass.target->rate_hz;
+        c.intermediate_error = std::fabs(intermediate_rate - target);
+        c.intermediate_match = relative_error(intermediate_rate, target) < match_tolerance;
     }
     Verdict best = Verdict::reject;
     for (const bool match : {true, false}) {
         if (match ? !pass.finals.match_possible : !pass.finals.miss_possible) continue;
         c.final_match = match;
-        best = std::max(best, judge_by_priority(c, *pass.scan->best, *pass.inputs));
+        best = std::max(best, judge_by_priority(c, pass.best(), pass.request()));
     }
     return best;
 }
@@ -149,16 +157,17 @@ Verdict best_verdict(const FastPass& pass, double intermediate_rate) {
 RateWindow find_window(const FastPass& pass, Verdict level) {
     RateWindow window;
     const auto holds = [&](double rate) { return best_verdict(pass, rate) >= level; };
-    if (!pass.has_target) {
+    if (pass.target == nullptr) {
         window.empty = !holds(0.0);
         return window;
     }
-    if (!holds(pass.target)) return window;
+    const double target = pass.target->rate_hz;
+    if (!holds(target)) return window;
     window.empty = false;
 
     double highest = INF;
     if (!holds(INF)) {
-        std::uint64_t yes = bits_of(pass.target);
+        std::uint64_t yes = bits_of(target);
         std::uint64_t no = bits_of(INF);
         while (no - yes > 1) {
             const std::uint64_t mid = yes + (no - yes) / 2;
@@ -169,7 +178,7 @@ RateWindow find_window(const FastPass& pass, Verdict level) {
     double lowest = 0.0;
     if (!holds(0.0)) {
         std::uint64_t no = bits_of(0.0);
-        std::uint64_t yes = bits_of(pass.target);
+        std::uint64_t yes = bits_of(target);
         while (yes - no > 1) {
             const std::uint64_t mid = no + (yes - no) / 2;
             (holds(double_of(mid)) ? yes : no) = mid;
@@ -185,16 +194,17 @@ RateWindow find_window(const FastPass& pass, Verdict level) {
 
 /// Largest sum with which the search mode may accept some candidate of the pass.
 long long find_sum_limit(const FastPass& pass) {
-    const CascadeRecord& b = *pass.scan->best;
+    const CascadeRecord& b = pass.best();
+    const SearchMode mode = pass.request().mode;
     long long limit = LLONG_MIN;
     if (!b.found) return limit;
-    if (pass.scan->search_mode == SearchMode::min_cost) return LLONG_MAX;  // see find_cost
+    if (mode == SearchMode::min_cost) return LLONG_MAX;  // see find_cost_bounds
     for (int i = 0; i < pass.finals.error_count; ++i) {
         CandidateMeasures c{LLONG_MAX, pass.finals.errors[i], false, INF, false};
-        if (wins_by_mode_order(c, b, pass.scan->search_mode)) return LLONG_MAX;
+        if (wins_by_mode_order(c, b, mode)) return LLONG_MAX;
         for (const long long sum : {b.overall_sum, b.overall_sum - 1}) {
             c.sum = sum;
-            if (wins_by_mode_order(c, b, pass.scan->search_mode)) {
+            if (wins_by_mode_order(c, b, mode)) {
                 limit = std::max(limit, sum);
                 break;
             }
@@ -203,9 +213,64 @@ long long find_sum_limit(const FastPass& pass) {
     return limit;
 }
 
+/// How the final-rate measures, which decide before the price, leave a candidate against
+/// the record: winning whatever it costs, or judged by its price, or (neither) losing.
+enum class FinalVerdict { wins_outright, price_decides, loses };
+
+/// A candidate that matches where the record does not, or misses less, wins whatever it
+/// costs; one that matches where the record matches, or misses as much, is judged by its
+/// price.
+FinalVerdict final_verdict(const FastPass& pass, const CascadeRecord& b) {
+    bool price_decides = false;
+    if (pass.finals.match_possible) {
+        if (!b.final_match) return FinalVerdict::wins_outright;
+        price_decides = true;
+    }
+    if (pass.finals.miss_possible && !b.final_match) {
+        for (int i = 0; i < pass.finals.error_count; ++i) {
+            const double e = pass.finals.errors[i];
+            if ((b.final_error - 1e-15) > e) return FinalVerdict::wins_outright;
+            if (std::fabs(e - b.final_error) < 1e-15) price_decides = true;
+        }
+    }
+    return price_decides ? FinalVerdict::price_decides : FinalVerdict::loses;
+}
+
+/// The price intervals of a record whose price decides.
+void price_intervals(const FastPass& pass, const CascadeRecord& b, CostBounds* bounds) {
+    const double slack = 1.0 + 1e-9;  // for the rounding of the price
+    const std::optional<cost_model::Price>& reference = pass.scan->terms.reference_price;
+    const double tol = cost_model::macs_tie_tolerance;
+    // A candidate's grain, output / L summed over its stages, is at most input + output.
+    const double c_grain = 2.0 * (pass.request().input_rate_hz + pass.floor->output_rate());
+    if (!reference) {
+        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
+        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
+        const double b_grain = 2.0 * b.macs_grain;
+        bounds->tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
+                                               (1.0 - tol) * slack);
+        bounds->better =
+            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
+        return;
+    }
+    // Second search: tied with the reference (cost_model::macs_tied) means a price of at
+    // most (reference + tol x price + 2 x the larger grain).
+    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
+    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
+    const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
+    if (cost_model::macs_tied(stored, *reference)) {
+        // Only a tied candidate with no more coefficients can win.
+        bounds->tie = pass.floor->rates_within(tied_price);
+        return;
+    }
+    // A tied candidate wins, and so does one cheaper than the record.
+    bounds->better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
+    bounds->tie = bounds->better;
+}
+
 /// Min-cost mode: the intermediate rates with which a candidate's price may win.
 CostBounds find_cost_bounds(const FastPass& pass) {
-    const CascadeRecord& b = *pass.scan->best;
+    const CascadeRecord& b = pass.best();
     CostBounds bounds;
     if (pass.floor == nullptr || !b.found) return bounds;
     // The price only narrows the rates where the search mode decides and the priority
@@ -218,53 +283,12 @@ CostBounds find_cost_bounds(const FastPass& pass) {
         (reachable.from_factor > 0.0 && reachable.to_factor <= reachable.from_factor * 1.000001)) {
         return bounds;
     }
-    // The final-rate measures decide before the price: a candidate that matches where the
-    // record does not, or misses less, wins whatever it costs; one that matches where
-    // the record matches, or misses as much, is judged by its price.
-    bool price_decides = false;
-    if (pass.finals.match_possible) {
-        if (!b.final_match) return bounds;
-        price_decides = true;
-    }
-    if (pass.finals.miss_possible && !b.final_match) {
-        for (int i = 0; i < pass.finals.error_count; ++i) {
-            const double e = pass.finals.errors[i];
-            if ((b.final_error - 1e-15) > e) return bounds;
-            if (std::fabs(e - b.final_error) < 1e-15) price_decides = true;
-        }
-    }
+    const FinalVerdict verdict = final_verdict(pass, b);
+    if (verdict == FinalVerdict::wins_outright) return bounds;
     bounds.unbounded = false;
     bounds.coefficients = b.coefficients;
-    if (!price_decides) return bounds;  // both intervals empty
-    const double slack = 1.0 + 1e-9;    // for the rounding of the price
-    const std::optional<cost_model::Price>& reference = pass.inputs->reference_price;
-    const double tol = cost_model::macs_tie_tolerance;
-    // A candidate's grain, output / L summed over its stages, is at most input + output.
-    const double c_grain = 2.0 * (pass.inputs->input_rate + pass.floor->output_rate());
-    if (!reference) {
-        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
-        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
-        const double b_grain = 2.0 * b.macs_grain;
-        bounds.tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
-                                              (1.0 - tol) * slack);
-        bounds.better =
-            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
-        return bounds;
-    }
-    // Second search: tied with the reference (cost_model::macs_tied) means a price of at
-    // most (reference + tol x price + 2 x the larger grain).
-    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
-    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
-    const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
-    if (cost_model::macs_tied(stored, *reference)) {
-        // Only a tied candidate with no more coefficients can win.
-        bounds.tie = pass.floor->rates_within(tied_price);
-        return bounds;
-    }
-    // A tied candidate wins, and so does one cheaper than the record.
-    bounds.better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
-    bounds.tie = bounds.better;
-    return bounds;
+    if (verdict == FinalVerdict::price_decides) price_intervals(pass, b, &bounds);
+    return bounds;  // with both intervals empty when the candidates lose on their finals
 }
 
 void refresh_bounds(FastPass* pass) {
@@ -282,33 +306,33 @@ void refresh_bounds(FastPass* pass) {
 }
 
 /// Judges a candidate; assesses it (storing it when it wins) only when it might win.
-bool try_candidate(FastPass* pass, long long l1, long long m1, long long l2, long long m2) {
-    const CommonFactorScan& s = *pass->scan;
-    if (l1 > s.max_lm || m1 > s.max_lm || l2 > s.max_lm || m2 > s.max_lm ||
-        (!s.inputs->allow_m1_gt_l1 && l1 < m1)) {
+bool try_candidate(FastPass* pass, const Cascade& k) {
+    const TwoStageRequest& request = pass->request();
+    const long long limit = request.max_factor;
+    if (k.l1 > limit || k.m1 > limit || k.l2 > limit || k.m2 > limit ||
+        (!request.allow_first_stage_decimation && k.l1 < k.m1)) {
         return false;  // refused by the assessment before any measure
     }
     if (pass->exact_shortcuts) {
         // Within the checked ranges no guarded product refuses, so plain products give
         // the assessment's values bit for bit.
-        const double r1 = static_cast<double>(l1) / static_cast<double>(m1);
-        const double r2 = static_cast<double>(l2) / static_cast<double>(m2);
-        const double rate = pass->inputs->input_rate * (r1 * r2);
-        CandidateMeasures c{l1 + m1 + l2 + m2, std::fabs(rate - pass->inputs->output_rate),
-                            relative_error(rate, pass->inputs->output_rate) < match_tolerance, INF,
-                            false};
-        if (pass->has_target) {
-            const double intermediate = pass->inputs->input_rate * r1;
-            c.intermediate_error = std::fabs(intermediate - pass->target);
-            c.intermediate_match = relative_error(intermediate, pass->target) < match_tolerance;
+        const double input = request.input_rate_hz;
+        const double output = request.output_rate_hz;
+        const double r1 = static_cast<double>(k.l1) / static_cast<double>(k.m1);
+        const double r2 = static_cast<double>(k.l2) / static_cast<double>(k.m2);
+        const double rate = input * (r1 * r2);
+        CandidateMeasures c{k.l1 + k.m1 + k.l2 + k.m2, std::fabs(rate - output),
+                            relative_error(rate, output) < match_tolerance, INF, false};
+        if (pass->target != nullptr) {
+            const double intermediate = input * r1;
+            const double target = pass->target->rate_hz;
+            c.intermediate_error = std::fabs(intermediate - target);
+            c.intermediate_match = relative_error(intermediate, target) < match_tolerance;
         }
-        if (s.search_mode == SearchMode::min_cost) price_candidate(*s.inputs, l1, m1, l2, m2, &c);
-        if (!candidate_wins(c, *s.best, *pass->inputs, s.search_mode)) return false;
+        if (request.mode == SearchMode::min_cost) price_candidate(request, k, &c);
+        if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
     }
-    if (!assess_two_stage_candidate(l1, m1, l2, m2, s.max_lm, s.inputs, s.search_mode, s.best,
-                                    s.dual_match_found)) {
-        return false;
-    }
+    if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) return false;
     refresh_bounds(pass);
     return true;
 }
@@ -329,8 +353,8 @@ long long ceil_within(double v, long long cap) {
 
 /// An inclusive range of h; empty when first > last.
 struct HRange {
-    long long first;
-    long long last;
+    long long first = 1;
+    long long last = 0;
 };
 
 HRange window_range(const RateWindow& w, double kg, long long h_max) {
@@ -340,192 +364,251 @@ HRange window_range(const RateWindow& w, double kg, long long h_max) {
                   std::isinf(w.to_factor) ? h_max : floor_within(kg * w.to_factor, h_max)};
 }
 
+/// The h of one g that may hold a winner: those whose candidate may win outright, and those
+/// whose candidate may win outright or by the search mode.
+struct HRanges {
+    HRange outright;
+    HRange reachable;
+};
+
 /// Smallest h >= from in either range, or LLONG_MAX.
-long long next_in(const HRange& a, const HRange& b, long long from) {
+long long next_in(const HRanges& ranges, long long from) {
     long long next = LLONG_MAX;
-    for (const HRange& r : {a, b}) {
+    for (const HRange& r : {ranges.outright, ranges.reachable}) {
         const long long h = std::max(from, r.first);
         if (h <= r.last) next = std::min(next, h);
     }
     return next;
 }
 
-/// Outcome of one pair combination.
+/// One split L = a1 a2, M = b1 b2 of the simplest exact convergent and the candidates
+/// g a1 / h b1 -> h a2 / g b2 it spans.
+struct Combination {
+    long long a1 = 1;
+    long long a2 = 1;
+    long long b1 = 1;
+    long long b2 = 1;
+    long long max_g = 1;
+    long long max_h = 1;
+    /// Some g and h keep every factor within the limit.
+    bool any_valid = false;
+    /// K = input * a1 / b1: the intermediate rate of (g, h) is K*g/h.
+    double k = 0.0;
+};
+
+Combination make_combination(const FastPass& pass, const FactorPair& a, const FactorPair& b) {
+    const long long limit = pass.request().max_factor;
+    Combination c{a.factor, a.cofactor, b.factor, b.cofactor};
+    c.max_g = std::max(1LL, std::min(limit / c.a1, limit / c.b2));
+    c.max_h = std::max(1LL, std::min(limit / c.b1, limit / c.a2));
+    // Bounds of 0 raised to 1 give a factor above the limit, which the assessment refuses;
+    // otherwise g <= limit/a1 keeps every product within the limit (none overflows).
+    c.any_valid = limit / c.a1 >= 1 && limit / c.b2 >= 1 && limit / c.b1 >= 1 && limit / c.a2 >= 1;
+    c.k = pass.request().input_rate_hz * static_cast<double>(c.a1) / static_cast<double>(c.b1);
+    return c;
+}
+
+/// Min-cost mode: the price interval that applies to this g. A candidate that can only tie
+/// must not need more coefficients than the record; the floor on the coefficients grows
+/// with g (L1 x input = g a1 input, L2 x intermediate = g a1 a2 input / b1).
+const RateInterval* priced_rates(const FastPass& pass, const Combination& c, long long g) {
+    const CostBounds& cost = pass.bounds.cost;
+    if (pass.floor == nullptr || cost.unbounded) return nullptr;
+    const double gd = static_cast<double>(g);
+    const double in = pass.request().input_rate_hz;
+    const double u1 = gd * static_cast<double>(c.a1) * in;
+    const double u2 =
+        gd * static_cast<double>(c.a1) * static_cast<double>(c.a2) * in / static_cast<double>(c.b1);
+    const bool tie_possible = !cost.tie.empty() && pass.floor->coefficients_floor(u1, u2) <=
+                                                       static_cast<double>(cost.coefficients);
+    return tie_possible ? &cost.tie : &cost.better;
+}
+
+/// The sum g (a1 + b2) that every candidate of this g has before h adds h (b1 + a2); 0
+/// without the shortcuts, which alone keep every factor at most 2^26 (no sum overflows).
+long long base_sum(const FastPass& pass, const Combination& c, long long g) {
+    return pass.exact_shortcuts ? g * (c.a1 + c.b2) : 0;
+}
+
+/// Whether no candidate of this g or any later one can win: sums and coefficients grow
+/// with g, and the record stays as it is.
+bool no_later_g_wins(const FastPass& pass, const Combination& c, long long g) {
+    const Bounds& bounds = pass.bounds;
+    if (!pass.exact_shortcuts || !bounds.outright.empty) return false;
+    const RateInterval* priced = priced_rates(pass, c, g);
+    return bounds.reachable.empty || base_sum(pass, c, g) + c.b1 + c.a2 > bounds.sum_limit ||
+           (priced != nullptr && priced->empty());
+}
+
+/// The last h of this g that keeps L1 >= M1 when the first stage may not decimate, and in
+/// min-cost mode an intermediate rate K*g/h above the passband plus the stopband edge:
+/// below it the candidate cannot be priced and is never stored, even near a target.
+long long last_h(const FastPass& pass, const Combination& c, long long g, double kg) {
+    long long last =
+        pass.request().allow_first_stage_decimation ? c.max_h : std::min(c.max_h, g * c.a1 / c.b1);
+    if (pass.floor != nullptr) {
+        last = std::min(
+            last, floor_within(kg / pass.floor->lowest_priced_rate() * (1.0 + RANGE_MARGIN), last));
+    }
+    return last;
+}
+
+/// The h of this g up to h_last whose candidates might win against the current bounds.
+HRanges winning_h(const FastPass& pass, const Combination& c, long long g, double kg,
+                  long long h_last) {
+    HRanges ranges{window_range(pass.bounds.outright, kg, h_last),
+                   window_range(pass.bounds.reachable, kg, h_last)};
+    HRange& reachable = ranges.reachable;
+    const long long limit = pass.bounds.sum_limit;
+    if (limit != LLONG_MAX) {
+        const long long base = base_sum(pass, c, g);
+        const long long step = c.b1 + c.a2;
+        reachable.last = limit == LLONG_MIN || limit - base < step
+                             ? 0
+                             : std::min(reachable.last, (limit - base) / step);
+    }
+    const RateInterval* rates = priced_rates(pass, c, g);
+    if (rates != nullptr) {
+        if (rates->empty()) {
+            reachable.last = 0;
+        } else {
+            // The intermediate rate K*g/h lies in [lo, hi] for h in [K*g/hi, K*g/lo].
+            const double from = kg / rates->hi * (1.0 - RANGE_MARGIN);
+            const double to = kg / rates->lo * (1.0 + RANGE_MARGIN);
+            reachable.first = std::max(reachable.first, ceil_within(from, h_last));
+            reachable.last = std::min(reachable.last, floor_within(to, h_last));
+        }
+    }
+    return ranges;
+}
+
+/// Outcome of one pair combination, or of one g of it.
 enum class ComboEnd { done, leave };
 
-ComboEnd scan_combination(FastPass* pass, long long a1, long long a2, long long b1, long long b2) {
-    const CommonFactorScan& s = *pass->scan;
-    const long long max_lm = s.max_lm;
-    const long long max_g = std::max(1LL, std::min(max_lm / a1, max_lm / b2));
-    const long long max_h = std::max(1LL, std::min(max_lm / b1, max_lm / a2));
-    const std::uint64_t h_count = static_cast<std::uint64_t>(max_h);
-    // Bounds of 0 raised to 1 give a factor above max_lm, which the assessment refuses;
-    // otherwise g <= max_lm/a1 keeps every product within max_lm (none overflows).
-    const bool any_valid =
-        max_lm / a1 >= 1 && max_lm / b2 >= 1 && max_lm / b1 >= 1 && max_lm / a2 >= 1;
-    const bool minimal_sum = s.search_mode == SearchMode::minimal_sum;
-    const bool allow = s.inputs->allow_m1_gt_l1;
-    const double k = s.inputs->input_rate * static_cast<double>(a1) / static_cast<double>(b1);
-    const CostFloor* floor = pass->floor;
-    // Min-cost mode: the price interval that applies to this g. A candidate that can only
-    // tie must not need more coefficients than the record; the floor on the coefficients
-    // grows with g (L1 x input = g a1 input, L2 x intermediate = g a1 a2 input / b1).
-    const auto cost_interval = [&](long long g) -> const RateInterval* {
-        const CostBounds& cost = pass->bounds.cost;
-        if (floor == nullptr || cost.unbounded) return nullptr;
-        const double gd = static_cast<double>(g);
-        const double in = s.inputs->input_rate;
-        const double u1 = gd * static_cast<double>(a1) * in;
-        const double u2 =
-            gd * static_cast<double>(a1) * static_cast<double>(a2) * in / static_cast<double>(b1);
-        const bool tie_possible = !cost.tie.empty() && floor->coefficients_floor(u1, u2) <=
-                                                           static_cast<double>(cost.coefficients);
-        return tie_possible ? &cost.tie : &cost.better;
-    };
+/// Whether the candidate g = h = 1 is taken ahead of the others: in minimal-sum mode the
+/// stop is tested right after it, and in min-cost mode a stage of it may pass the signal
+/// through and price below the floor.
+bool unit_candidate_first(const FastPass& pass) {
+    return pass.request().mode == SearchMode::minimal_sum || pass.floor != nullptr;
+}
 
-    for (long long g = 1; g <= max_g; ++g) {
-        if (s.context->stop_requested()) return ComboEnd::leave;
+/// The candidate g = h = 1; in minimal-sum mode the pass ends after it (counted as one
+/// iteration) unless a strict target is still unmatched.
+ComboEnd unit_candidate(FastPass* pass, const Combination& c) {
+    try_candidate(pass, Cascade{c.a1, c.b1, c.a2, c.b2});
+    if (pass->request().mode != SearchMode::minimal_sum) return ComboEnd::done;
+    const CascadeRecord& best = pass->best();
+    if (strict_target(pass->request()) && !(best.found && best.intermediate_match)) {
+        return ComboEnd::done;
+    }
+    progress_count_many(pass->progress, 1);
+    return ComboEnd::leave;
+}
+
+/// The candidates of one g from h_first on that might win; ComboEnd::leave when a stop
+/// request or the dual stop ends the pass (the iterations up to there counted).
+ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_first) {
+    const CommonFactorScan& s = *pass->scan;
+    const double kg = c.k * static_cast<double>(g);
+    const long long h_last = last_h(*pass, c, g, kg);
+    HRanges ranges;
+    bool stored = true;  // the ranges are due: first, and after every stored candidate
+    for (long long h = h_first;; ++h) {
+        if (stored) ranges = winning_h(*pass, c, g, kg, h_last);
+        h = next_in(ranges, h);
+        if (h > h_last) return ComboEnd::done;
+        if (s.context.stop_requested()) {
+            progress_count_many(pass->progress, static_cast<std::uint64_t>(h - 1));
+            return ComboEnd::leave;
+        }
+        if (++pass->judged % POLL_EVERY == 0) progress_poll(pass->progress);
+        stored = try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2});
+        if (stored && dual_stop_holds(*pass->request_, *pass->state)) {
+            progress_count_many(pass->progress, static_cast<std::uint64_t>(h));
+            return ComboEnd::leave;
+        }
+    }
+}
+
+/// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
+ComboEnd scan_combination(FastPass* pass, const Combination& c) {
+    const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
+    for (long long g = 1; g <= c.max_g; ++g) {
+        if (pass->scan->context.stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);
-        long long h = 1;
-        if (minimal_sum && g == 1) {
-            // The minimal-sum stop is tested right after the g = h = 1 candidate.
-            try_candidate(pass, a1, b1, a2, b2);
-            const bool strict =
-                s.inputs->has_intermediate_target && s.inputs->priority == Priority::strict;
-            if (!(strict && !(s.best->found && s.best->intermediate_match))) {
-                progress_count_many(pass->progress, 1);
-                return ComboEnd::leave;
-            }
-            h = 2;
+        long long h_first = 1;
+        if (g == 1 && unit_candidate_first(*pass)) {
+            if (unit_candidate(pass, c) == ComboEnd::leave) return ComboEnd::leave;
+            h_first = 2;
         }
-        if (floor != nullptr && g == 1) {
-            // A stage of g = h = 1 may pass the signal through and price below the floor.
-            try_candidate(pass, a1, b1, a2, b2);
-            h = 2;
-        }
-        if (!any_valid) {
+        if (!c.any_valid || no_later_g_wins(*pass, c, g)) {
             progress_count_many(pass->progress,
-                                static_cast<std::uint64_t>(max_g - g + 1) * h_count);
+                                static_cast<std::uint64_t>(c.max_g - g + 1) * h_count);
             return ComboEnd::done;
         }
-        const Bounds& bounds = pass->bounds;
-        // With the shortcuts every factor is at most 2^26, so these sums cannot overflow.
-        const long long base_sum = pass->exact_shortcuts ? g * (a1 + b2) : 0;
-        const long long step_sum = b1 + a2;
-        const RateInterval* priced = cost_interval(g);
-        if (pass->exact_shortcuts && bounds.outright.empty &&
-            (bounds.reachable.empty || base_sum + step_sum > bounds.sum_limit ||
-             (priced != nullptr && priced->empty()))) {
-            // Sums and coefficients grow with g and the record stays as it is: no later g
-            // can win either.
-            progress_count_many(pass->progress,
-                                static_cast<std::uint64_t>(max_g - g + 1) * h_count);
-            return ComboEnd::done;
-        }
-        long long h_valid = allow ? max_h : std::min(max_h, g * a1 / b1);
-        const double kg = k * static_cast<double>(g);
-        if (floor != nullptr) {
-            // Min-cost mode: the rate K*g/h must exceed the passband plus the stopband edge,
-            // or the candidate cannot be priced and is never stored, even near a target.
-            h_valid = std::min(
-                h_valid,
-                floor_within(kg / floor->lowest_priced_rate() * (1.0 + RANGE_MARGIN), h_valid));
-        }
-        HRange outright{1, 0};
-        HRange reachable{1, 0};
-        const auto compute_ranges = [&] {
-            outright = window_range(pass->bounds.outright, kg, h_valid);
-            reachable = window_range(pass->bounds.reachable, kg, h_valid);
-            const long long limit = pass->bounds.sum_limit;
-            if (limit != LLONG_MAX) {
-                reachable.last = limit == LLONG_MIN || limit - base_sum < step_sum
-                                     ? 0
-                                     : std::min(reachable.last, (limit - base_sum) / step_sum);
-            }
-            const RateInterval* rates = cost_interval(g);
-            if (rates != nullptr) {
-                if (rates->empty()) {
-                    reachable.last = 0;
-                } else {
-                    // The intermediate rate K*g/h lies in [lo, hi] for h in [K*g/hi, K*g/lo].
-                    const double from = kg / rates->hi * (1.0 - RANGE_MARGIN);
-                    const double to = kg / rates->lo * (1.0 + RANGE_MARGIN);
-                    reachable.first = std::max(reachable.first, ceil_within(from, h_valid));
-                    reachable.last = std::min(reachable.last, floor_within(to, h_valid));
-                }
-            }
-        };
-        compute_ranges();
-        for (h = next_in(outright, reachable, h); h <= h_valid;
-             h = next_in(outright, reachable, h + 1)) {
-            if (s.context->stop_requested()) {
-                progress_count_many(pass->progress, static_cast<std::uint64_t>(h - 1));
-                return ComboEnd::leave;
-            }
-            if (++pass->judged % POLL_EVERY == 0) progress_poll(pass->progress);
-            if (!try_candidate(pass, g * a1, h * b1, h * a2, g * b2)) continue;
-            if (dual_stop_holds(s.inputs, s.search_mode, *s.dual_match_found)) {
-                progress_count_many(pass->progress, static_cast<std::uint64_t>(h));
-                return ComboEnd::leave;
-            }
-            compute_ranges();
-        }
+        if (scan_g(pass, c, g, h_first) == ComboEnd::leave) return ComboEnd::leave;
         progress_count_many(pass->progress, h_count);
     }
     return ComboEnd::done;
 }
 
+/// Whether the request lies where the shortcuts reproduce the assessment exactly: a limit
+/// within PRUNING_LIMIT and rates (and target) within RATE_RANGE.
+bool shortcuts_exact(const TwoStageRequest& request) {
+    const auto within = [](double x) { return std::isfinite(x) && std::fabs(x) <= RATE_RANGE; };
+    const IntermediateTarget* target = target_of(request);
+    return request.max_factor >= 1 && request.max_factor <= PRUNING_LIMIT &&
+           within(request.input_rate_hz) && request.input_rate_hz >= 1.0 / RATE_RANGE &&
+           within(request.output_rate_hz) &&
+           (target == nullptr || (within(target->rate_hz) && target->rate_hz > 0.0));
+}
+
+/// The pass over the splits of L_simplest/M_simplest, before its bounds: with the final
+/// rates its candidates can have where the shortcuts are exact. (A split above the limit
+/// squared has some factor above the limit: then nothing can be stored, no rate is possible.)
+FastPass start_pass(const CommonFactorScan& scan, CommonFactorProgress* progress,
+                    long long l_simplest, long long m_simplest) {
+    const TwoStageRequest& request = scan.terms.request;
+    FastPass pass;
+    pass.scan = &scan;
+    pass.request_ = &request;
+    pass.state = scan.state;
+    pass.progress = progress;
+    pass.target = target_of(request);
+    pass.exact_shortcuts = shortcuts_exact(request);
+    if (!pass.exact_shortcuts) return pass;
+    const long long square = request.max_factor * request.max_factor;  // at most 2^52
+    if (l_simplest <= square && m_simplest <= square) {
+        pass.finals = collect_final_rates(request, l_simplest, m_simplest);
+    }
+    return pass;
+}
+
 }  // namespace
 
 void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
-    const SearchRequest& in = *scan.inputs;
+    const TwoStageRequest& request = scan.terms.request;
     const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
     const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
-    FastPass pass{&scan,
-                  &in,
-                  progress,
-                  false,
-                  in.has_intermediate_target,
-                  in.target_intermediate_rate,
-                  FinalRates{},
-                  Bounds{}};
-    const auto within = [](double x) { return std::isfinite(x) && std::fabs(x) <= RATE_RANGE; };
-    pass.exact_shortcuts =
-        scan.max_lm >= 1 && scan.max_lm <= PRUNING_LIMIT && within(in.input_rate) &&
-        in.input_rate >= 1.0 / RATE_RANGE && within(in.output_rate) &&
-        (!in.has_intermediate_target ||
-         (within(in.target_intermediate_rate) && in.target_intermediate_rate > 0.0));
-    if (pass.exact_shortcuts) {
-        const long long square = scan.max_lm * scan.max_lm;
-        if (l_simplest > square || m_simplest > square) {
-            // Some factor of every candidate exceeds max_lm: nothing can be stored.
-            pass.finals = FinalRates{};
-        } else {
-            pass.finals = collect_final_rates(in, l_simplest, m_simplest);
-        }
-    }
-    const double limit = static_cast<double>(scan.max_lm);
-    const CostFloor floor(
-        in.input_rate,
-        in.input_rate * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
-        in.filter, in.input_rate / limit, in.input_rate * limit);
-    if (pass.exact_shortcuts && scan.search_mode == SearchMode::min_cost && floor.usable()) {
+    FastPass pass = start_pass(scan, progress, l_simplest, m_simplest);
+    const double input = request.input_rate_hz;
+    const double limit = static_cast<double>(request.max_factor);
+    const CostFloor floor(input,
+                          input * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
+                          request.filter, input / limit, input * limit);
+    if (pass.exact_shortcuts && request.mode == SearchMode::min_cost && floor.usable()) {
         pass.floor = &floor;
     }
     refresh_bounds(&pass);
 
-    for (int i = 0; i < scan.l_count; ++i) {
-        const long long a1 = scan.l_pairs[i].factor;
-        const long long a2 = scan.l_pairs[i].cofactor;
-        if (a1 < 1 || a2 < 1) continue;
-        for (int j = 0; j < scan.m_count; ++j) {
-            if (scan.context->stop_requested()) return;
-            const long long b1 = scan.m_pairs[j].factor;
-            const long long b2 = scan.m_pairs[j].cofactor;
-            if (b1 < 1 || b2 < 1) continue;
-            if (scan_combination(&pass, a1, a2, b1, b2) == ComboEnd::leave) return;
+    for (const FactorPair& a : scan.l_pairs) {
+        if (a.factor < 1 || a.cofactor < 1) continue;
+        for (const FactorPair& b : scan.m_pairs) {
+            if (scan.context.stop_requested()) return;
+            if (b.factor < 1 || b.cofactor < 1) continue;
+            if (scan_combination(&pass, make_combination(pass, a, b)) == ComboEnd::leave) return;
         }
     }
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

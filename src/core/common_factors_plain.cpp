@@ -1,83 +1,77 @@
 // The plain two-stage search: every common-factor candidate is counted and assessed one
 // by one, exactly in the order of the pass. Kept as the reference the program's search
-// must reproduce exactly.
+// must reproduce exactly; built for the tests, the fuzzers and the benchmark only.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
-#include "core/two_stage_search.h"
+#include "core/reference_search.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 namespace {
 
-constexpr long long INT64_MAX_VALUE = INT64_MAX;
+/// Whether the pass ends: a stop request, or the dual stop.
+bool must_leave(const CommonFactorScan& scan) {
+    return scan.context.stop_requested() || dual_stop_holds(scan.terms.request, *scan.state);
+}
 
-/// x * y for positive x and y; false when it overflows.
-bool multiply_checked(long long x, long long y, long long* product) {
-    if (x > 0 && y > 0 && y > INT64_MAX_VALUE / x) return false;
-    *product = x * y;
+/// Every g and h of the split L = a1 a2, M = b1 b2: the candidates g a1 / h b1 -> h a2 / g b2,
+/// counted and assessed one by one while their factors fit in 64 bits. False when the pass
+/// ends here: a stop, or in minimal-sum mode right after the first candidate (under the
+/// strict priority, once an intermediate match is stored).
+bool scan_split(const CommonFactorScan& scan, CommonFactorProgress* progress, const FactorPair& a,
+                const FactorPair& b) {
+    const TwoStageRequest& request = scan.terms.request;
+    const SearchContext& context = scan.context;
+    SearchState& state = *scan.state;
+    const auto leave = [&] { return context.stop_requested() || dual_stop_holds(request, state); };
+    // Copies, which the compiler may keep in registers across the calls below.
+    const long long a1 = a.factor;
+    const long long a2 = a.cofactor;
+    const long long b1 = b.factor;
+    const long long b2 = b.cofactor;
+    if (a1 < 1 || a2 < 1 || b1 < 1 || b2 < 1) return true;
+    const long long limit = request.max_factor;
+    const bool minimal_sum = request.mode == SearchMode::minimal_sum;
+    const long long max_g = std::max(1LL, std::min(limit / a1, limit / b2));
+    const long long max_h = std::max(1LL, std::min(limit / b1, limit / a2));
+    for (long long g = 1; g <= max_g; ++g) {
+        if (leave()) return false;
+        const long long g_room = LLONG_MAX / g;  // the largest factor g may multiply
+        for (long long h = 1; h <= max_h; ++h) {
+            if (leave()) return false;
+            progress_count_one(progress);
+            const long long h_room = LLONG_MAX / h;
+            if (a1 > g_room || b1 > h_room || a2 > h_room || b2 > g_room) break;
+            assess_two_stage_candidate(Cascade{g * a1, h * b1, h * a2, g * b2}, scan.terms, &state);
+            if (minimal_sum && g == 1 && h == 1) {
+                // Under the strict priority the scan goes on until it has stored an
+                // intermediate match.
+                const CascadeRecord& best = state.best;
+                if (!(strict_target(request) && !(best.found && best.intermediate_match))) {
+                    return false;
+                }
+            }
+        }
+    }
     return true;
 }
 
 }  // namespace
 
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress) {
-    const SearchRequest& inputs = *scan.inputs;
-    const bool minimal_sum = scan.search_mode == SearchMode::minimal_sum;
-    const bool strict = inputs.has_intermediate_target && inputs.priority == Priority::strict;
-    bool stop = false;
-    const auto must_leave = [&] {
-        return scan.context->stop_requested() || (minimal_sum && stop) ||
-               dual_stop_holds(scan.inputs, scan.search_mode, *scan.dual_match_found);
-    };
-
-    for (int i = 0; i < scan.l_count; ++i) {
-        if (must_leave()) return;
-        const long long a1 = scan.l_pairs[i].factor;
-        const long long a2 = scan.l_pairs[i].cofactor;
-        if (a1 < 1 || a2 < 1) continue;
-        for (int j = 0; j < scan.m_count; ++j) {
-            if (must_leave()) return;
-            const long long b1 = scan.m_pairs[j].factor;
-            const long long b2 = scan.m_pairs[j].cofactor;
-            if (b1 < 1 || b2 < 1) continue;
-            const long long max_g = std::max(1LL, std::min(scan.max_lm / a1, scan.max_lm / b2));
-            const long long max_h = std::max(1LL, std::min(scan.max_lm / b1, scan.max_lm / a2));
-            for (long long g = 1; g <= max_g; ++g) {
-                if (must_leave()) return;
-                for (long long h = 1; h <= max_h; ++h) {
-                    if (must_leave()) return;
-                    progress_count_one(progress);
-                    long long l1 = 0, m1 = 0, l2 = 0, m2 = 0;
-                    if (!multiply_checked(g, a1, &l1) || !multiply_checked(h, b1, &m1) ||
-                        !multiply_checked(h, a2, &l2) || !multiply_checked(g, b2, &m2) || l1 < 1 ||
-                        m1 < 1 || l2 < 1 || m2 < 1) {
-                        break;
-                    }
-                    assess_candidate_and_update(l1, m1, l2, m2, scan.max_lm, scan.inputs,
-                                                scan.search_mode, scan.best, scan.dual_match_found);
-                    if (minimal_sum && g == 1 && h == 1) {
-                        // Under the strict priority the scan goes on until it has stored
-                        // an intermediate match.
-                        const bool keep_scanning =
-                            strict && !(scan.best->found && scan.best->intermediate_match);
-                        if (!keep_scanning) {
-                            stop = true;
-                            return;
-                        }
-                    }
-                }
-                if (must_leave()) return;
-            }
+    for (const FactorPair& a : scan.l_pairs) {
+        for (const FactorPair& b : scan.m_pairs) {
+            if (must_leave(scan)) return;
+            if (!scan_split(scan, progress, a, b)) return;
         }
     }
 }
 
-Status perform_two_stage_search_reference(const SearchContext& context, const SearchRequest* inputs,
-                                          CascadeRecord* best, int* convergent_count,
-                                          std::uint64_t* gh_iterations) {
-    return run_two_stage_search(context, inputs, best, convergent_count, gh_iterations,
-                                scan_common_factors_plain, false);
+SearchOutcome search_two_stage_reference(const SearchContext& context,
+                                         const TwoStageRequest& request) {
+    return run_two_stage_search(context, request, scan_common_factors_plain, false);
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

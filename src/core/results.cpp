@@ -3,9 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "core/arithmetic.h"
-
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 namespace {
 
@@ -32,25 +30,21 @@ RateError rate_error(double achieved, double target) {
                      ppm_difference(difference, target)};
 }
 
-Stage make_stage(long long l, long long m) {
-    return Stage{l, m, core::max_long_long(l, m)};
-}
-
 bool is_large(const Stage& stage) {
     return stage.l > large_factor_threshold || stage.m > large_factor_threshold;
 }
 
 }  // namespace
 
-SingleStageResult single_stage_result(const SingleStageRequest& request, long long l, long long m,
-                                      double achieved_output_rate, int convergent_count) {
+SingleStageResult single_stage_result(const SingleStageRequest& request,
+                                      const SingleStageOutcome& outcome) {
     SingleStageResult result;
     result.status = Status::ok;
-    result.convergent_count = convergent_count;
-    result.stage = make_stage(l, m);
-    result.achieved_ratio = static_cast<double>(l) / static_cast<double>(m);
-    result.output_rate_hz = achieved_output_rate;
-    result.output_error = rate_error(achieved_output_rate, request.output_rate_hz);
+    result.convergent_count = outcome.convergent_count;
+    result.stage = Stage{outcome.l, outcome.m};
+    result.achieved_ratio = static_cast<double>(outcome.l) / static_cast<double>(outcome.m);
+    result.output_rate_hz = outcome.achieved_output_rate;
+    result.output_error = rate_error(outcome.achieved_output_rate, request.output_rate_hz);
     const bool match = result.output_error.relative < match_tolerance;
     result.outcome = match ? Outcome::match : Outcome::approximation;
     result.advice.significant_error =
@@ -59,20 +53,19 @@ SingleStageResult single_stage_result(const SingleStageRequest& request, long lo
     return result;
 }
 
-TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRecord& best,
-                                Status status, int convergent_count,
-                                std::uint64_t common_factor_iterations) {
+TwoStageResult two_stage_result(const TwoStageRequest& request, const SearchOutcome& outcome) {
     TwoStageResult result;
-    result.status = status;
-    result.convergent_count = convergent_count;
-    result.common_factor_iterations = common_factor_iterations;
-    if (status != Status::ok || !best.found) return result;
+    result.status = outcome.status;
+    result.convergent_count = outcome.convergent_count;
+    result.common_factor_iterations = outcome.common_factor_iterations;
+    const CascadeRecord& best = outcome.best;
+    if (outcome.status != Status::ok || !best.found) return result;
 
-    result.first = make_stage(best.l1, best.m1);
-    result.second = make_stage(best.l2, best.m2);
+    result.first = Stage{best.l1, best.m1};
+    result.second = Stage{best.l2, best.m2};
     result.overall_sum = best.overall_sum;
-    const std::int64_t c1 = result.first.complexity;
-    const std::int64_t c2 = result.second.complexity;
+    const std::int64_t c1 = result.first.complexity();
+    const std::int64_t c2 = result.second.complexity();
     constexpr std::int64_t MAX = std::numeric_limits<std::int64_t>::max();
     result.overall_complexity = c1 < 0 || c2 < 0 ? -1 : c1 > MAX - c2 ? MAX : c1 + c2;
     result.combined_ratio = best.combined_ratio;
@@ -80,7 +73,6 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRec
     result.output_rate_hz = calculate_achieved_output_rate_two(request.input_rate_hz, best.l1,
                                                                best.m1, best.l2, best.m2);
     result.output_error = rate_error(result.output_rate_hz, request.output_rate_hz);
-    result.output_match = best.final_match;
     result.outcome = best.final_match ? Outcome::match : Outcome::approximation;
 
     const double stored_relative =
@@ -92,20 +84,13 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const CascadeRec
                                stored_relative >= significant_error_threshold;
     advice.large_factors = is_large(result.first) || is_large(result.second);
     advice.slight_difference = !best.final_match && !advice.significant_error;
-    // Only a limit the user sets for accuracy is warned of, as the dialog does in
-    // custom-limit mode: minimal-sum mode searches up to the program's own limit, and in
-    // min-cost mode a large limit costs nothing (the cheapest split wins whatever its size).
-    advice.large_limit =
-        request.mode == SearchMode::custom_limit && request.max_factor > unconfirmed_limit;
     if (request.intermediate_target) {
         const double target = request.intermediate_target->rate_hz;
         result.intermediate_error = rate_error(best.achieved_intermediate_rate, target);
         result.intermediate_match = best.intermediate_match;
         advice.intermediate_miss = !best.intermediate_match;
-        advice.high_intermediate_target =
-            target > request.input_rate_hz && target > request.output_rate_hz;
     }
     return result;
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

@@ -1,38 +1,45 @@
-// What every solver of the core is handed: the request in the form the search reads it,
-// and the context that carries the caller's stop request and observer.
+// What every solver of the core is handed: the caller's request, read in its public form
+// from top to bottom, with what a search adds to it, and the context that carries the
+// caller's stop request and observer.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
-#include <stop_token>
 
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 /// A target of magnitude not above this counts as zero (errors become absolute).
 constexpr double ZERO_GUARD = 1e-15;
 
-/// A two-stage request as the search reads it; no field is checked here.
-struct SearchRequest {
-    double input_rate = 0.0;
-    double output_rate = 0.0;
-    SearchMode mode = SearchMode::minimal_sum;
-    bool allow_m1_gt_l1 = false;
-    long long max_lm = max_factor_limit;
-    bool has_intermediate_target = false;
-    double target_intermediate_rate = 0.0;
-    Priority priority = Priority::balanced;
-    /// The filters the min-cost mode prices; other modes ignore it.
-    FilterSpec filter;
+/// What every candidate of one search is judged by: the caller's request as it is (no field
+/// is checked here) and, in the second search of min-cost mode, the price the first search
+/// settled on. New search settings belong in the request; this holds only what a search
+/// derives for itself.
+struct SearchTerms {
+    const TwoStageRequest& request;
     /// Min-cost mode, second search: the price of the cheapest cascade the first search
     /// found. Cascades whose price ties with it are ranked by their coefficients.
-    std::optional<cost_model::Price> reference_price;
+    std::optional<cost_model::Price> reference_price{};
 };
 
-/// The search request of a public two-stage request (without its filter requirements).
-SearchRequest to_search_request(const TwoStageRequest& request);
+/// The request's target, if any.
+inline const IntermediateTarget* target_of(const TwoStageRequest& request) {
+    return request.intermediate_target ? &*request.intermediate_target : nullptr;
+}
+
+/// The priority the candidates are judged by: the target's, or ignore without a target.
+inline Priority priority_of(const TwoStageRequest& request) {
+    return request.intermediate_target ? request.intermediate_target->priority : Priority::ignore;
+}
+
+/// Whether only candidates that match the target may be stored.
+inline bool strict_target(const TwoStageRequest& request) {
+    return priority_of(request) == Priority::strict;
+}
 
 /// The caller's stop request and observer, passed down to every loop of a solver.
 class SearchContext {
@@ -42,10 +49,11 @@ public:
     /// can say why it failed without watching the events.
     explicit SearchContext(const SolveOptions& options,
                            std::optional<SolverError>* last_error = nullptr)
-        : stop_token_(options.stop_token),
-          stop_flag_(options.stop_flag),
-          observer_(options.observer),
-          last_error_(last_error) {}
+        : stop_flag_(options.stop_flag), observer_(options.observer), last_error_(last_error) {
+#if QUILLMERE_HAS_STOP_TOKEN
+        stop_token_ = options.stop_token;
+#endif
+    }
 
     /// The same stop request without the observer, for a search nobody watches.
     SearchContext silent() const {
@@ -56,7 +64,12 @@ public:
 
     /// True once the caller asked the solver to stop.
     bool stop_requested() const {
-        return (stop_flag_ != nullptr && stop_flag_->load()) || stop_token_.stop_requested();
+        if (stop_flag_ != nullptr && stop_flag_->load()) return true;
+#if QUILLMERE_HAS_STOP_TOKEN
+        return stop_token_.stop_requested();
+#else
+        return false;
+#endif
     }
 
     void convergent(int index, int count) const {
@@ -74,10 +87,12 @@ public:
     }
 
 private:
-    std::stop_token stop_token_;
+#if QUILLMERE_HAS_STOP_TOKEN
+    std::stop_token stop_token_{};
+#endif
     const std::atomic<bool>* stop_flag_ = nullptr;
     SearchObserver* observer_ = nullptr;
     std::optional<SolverError>* last_error_ = nullptr;
 };
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

@@ -1,9 +1,12 @@
 #include "core/two_stage_search.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
-namespace quillmere::core {
+namespace quillmere::inline v1::core {
 
 namespace {
 
@@ -11,7 +14,13 @@ namespace {
 constexpr double SIMPLEST_RATIO_TOLERANCE = 1e-14;
 /// Largest per-stage limit whose square fits in a signed 64-bit integer.
 constexpr long long SQUARE_ROOT_BOUND = 3037000499LL;
-constexpr long long INT64_MAX_VALUE = INT64_MAX;
+/// The observer hears of the common-factor count at least at every multiple of this many
+/// iterations (batched, see progress_poll). It is the library's own event rate, stated in
+/// the public header: fine enough for any progress display (the dialog's dot stands for
+/// the same thousand iterations, report/progress_line.h, but a display of another step
+/// works as well), coarse enough to cost nothing per iteration. It stays here rather than
+/// in the report layer because the core cannot ask the layer above it.
+constexpr std::uint64_t REPORT_STEP = 1000;
 /// Gathered steps are reported at least this often, so the progress line keeps moving.
 constexpr std::chrono::milliseconds REPORT_INTERVAL{50};
 /// Gathered steps are reported once this many are due, whatever the time.
@@ -32,146 +41,186 @@ void report_count(CommonFactorProgress* progress) {
     progress->context->common_factor_iterations(progress->iterations);
 }
 
-/// Steps of GH_DOT_STEP completed since the observer last heard of the count.
+/// Steps of REPORT_STEP completed since the observer last heard of the count.
 std::uint64_t steps_due(const CommonFactorProgress* progress) {
-    return progress->iterations / GH_DOT_STEP - progress->reported / GH_DOT_STEP;
+    return progress->iterations / REPORT_STEP - progress->reported / REPORT_STEP;
 }
 
-/// Everything after set-up: the convergent pass, the common-factor pass and their
-/// progress lines. Returns the working result (a critical status, or Status::ok).
-Status search_passes(const SearchContext& context, const SearchRequest& inputs, CascadeRecord* best,
-                     bool* dual_match_found, int* convergent_count,
-                     CommonFactorProgress* gh_progress, CommonFactorPass pass,
-                     bool skip_unsplittable) {
-    const long long max_lm = inputs.max_lm;
-    const SearchMode search_mode = inputs.mode;
-    if (inputs.input_rate <= 0.0) {
+/// The ratio output / input the search approximates; an error that ends the search when
+/// it is no positive finite number.
+Status conversion_ratio(const SearchContext& context, const TwoStageRequest& request,
+                        double* ratio) {
+    if (request.input_rate_hz <= 0.0) {
         context.error(SolverError{SolverErrorKind::invalid_request, Status::invalid_request});
         return Status::invalid_request;
     }
-    const double ratio = inputs.output_rate / inputs.input_rate;
-    if (!std::isfinite(ratio) || ratio <= 0.0) {
+    *ratio = request.output_rate_hz / request.input_rate_hz;
+    if (!std::isfinite(*ratio) || *ratio <= 0.0) {
         context.error(SolverError{SolverErrorKind::invalid_request, Status::calculation_error});
         return Status::calculation_error;
     }
-    const bool square_fits = max_lm >= 1 && max_lm <= SQUARE_ROOT_BOUND;
-    const long long q = square_fits ? max_lm * max_lm : INT64_MAX_VALUE;
+    return Status::ok;
+}
 
-    ConvergentList convergents;
-    FactorPairList l_pairs;
-    FactorPairList m_pairs;
-    Status status = calculate_cfe_convergents(ratio, q, &convergents.items, &convergents.count);
-    *convergent_count = convergents.count;
-    if (status != Status::ok) {
-        context.error(SolverError{SolverErrorKind::convergents_failed, status});
-        return status;
-    }
+/// Largest L or M a split of a convergent can have within the limit: max_factor squared,
+/// or no bound when the square does not fit (or the limit is below 1).
+long long split_bound(long long max_factor) {
+    const bool square_fits = max_factor >= 1 && max_factor <= SQUARE_ROOT_BOUND;
+    return square_fits ? max_factor * max_factor : LLONG_MAX;
+}
 
-    bool simplest_found = false;
-    long long l_simplest = 0;
-    long long m_simplest = 0;
-    for (int i = 0; i < convergents.count; ++i) {
-        const Convergent& c = convergents.items[i];
+/// The first convergent that reproduces the ratio exactly, if any.
+std::optional<Convergent> simplest_exact_convergent(const std::vector<Convergent>& convergents,
+                                                    double ratio) {
+    for (const Convergent& c : convergents) {
         if (c.q < 1 || c.p < 1) continue;
         const double v = static_cast<double>(c.p) / static_cast<double>(c.q);
         const double error =
             std::fabs(ratio) > ZERO_GUARD ? std::fabs((v - ratio) / ratio) : std::fabs(v - ratio);
-        if (error < SIMPLEST_RATIO_TOLERANCE) {
-            simplest_found = true;
-            l_simplest = c.p;
-            m_simplest = c.q;
-            break;
-        }
+        if (error < SIMPLEST_RATIO_TOLERANCE) return c;
     }
+    return std::nullopt;
+}
 
+/// The factor pairs of both numbers of a convergent L/M.
+struct ConvergentSplits {
+    std::vector<FactorPair> l_pairs;
+    std::vector<FactorPair> m_pairs;
+};
+
+/// Factors a convergent's L and M; reports a failure as an error of the named numbers.
+Status factor_convergent(const SearchContext& context, const Convergent& convergent,
+                         FactoredNumber l_name, FactoredNumber m_name, ConvergentSplits* splits) {
+    Status status = find_integer_factor_pairs(convergent.p, &splits->l_pairs);
+    if (status != Status::ok) {
+        report_factoring_error(context, status, l_name, convergent.p);
+        return status;
+    }
+    status = find_integer_factor_pairs(convergent.q, &splits->m_pairs);
+    if (status != Status::ok) {
+        report_factoring_error(context, status, m_name, convergent.q);
+        return status;
+    }
+    return Status::ok;
+}
+
+/// The four arrangements of the splits L = x1 x2 and M = y1 y2 into two stages, each
+/// arrangement once: x1/y1 -> x2/y2, x1/y2 -> x2/y1, x2/y1 -> x1/y2, x2/y2 -> x1/y1.
+void assess_arrangements(const FactorPair& x, const FactorPair& y, const SearchTerms& terms,
+                         SearchState* state) {
+    const long long x1 = x.factor;
+    const long long x2 = x.cofactor;
+    const long long y1 = y.factor;
+    const long long y2 = y.cofactor;
+    assess_two_stage_candidate(Cascade{x1, y1, x2, y2}, terms, state);
+    if (y1 != y2) assess_two_stage_candidate(Cascade{x1, y2, x2, y1}, terms, state);
+    if (x1 != x2) assess_two_stage_candidate(Cascade{x2, y1, x1, y2}, terms, state);
+    if (x1 != x2 && y1 != y2) assess_two_stage_candidate(Cascade{x2, y2, x1, y1}, terms, state);
+}
+
+/// The convergent pass: every convergent's splits in their four arrangements, until a stop
+/// request or the dual stop. Status::ok, or the error of a failed factoring.
+Status convergent_pass(const SearchContext& context, const SearchTerms& terms,
+                       const std::vector<Convergent>& convergents, bool skip_unsplittable,
+                       SearchState* state) {
+    const long long max_factor = terms.request.max_factor;
+    const long long bound = split_bound(max_factor);
+    const int count = static_cast<int>(convergents.size());
     const auto must_leave = [&] {
-        return context.stop_requested() || dual_stop_holds(&inputs, search_mode, *dual_match_found);
+        return context.stop_requested() || dual_stop_holds(terms.request, *state);
     };
-    for (int i = 0; i < convergents.count; ++i) {
-        if (must_leave()) break;
-        context.convergent(i, convergents.count);
-        const long long l = convergents.items[i].p;
-        const long long m = convergents.items[i].q;
-        if (l < 1 || m < 1) continue;
-        // Every split of a number above max_lm squared has a factor above max_lm (and
-        // every factor exceeds a limit below 1), so the assessment would refuse every
+    ConvergentSplits splits;
+    for (int i = 0; i < count && !must_leave(); ++i) {
+        context.convergent(i, count);
+        const Convergent& convergent = convergents[static_cast<std::size_t>(i)];
+        if (convergent.p < 1 || convergent.q < 1) continue;
+        // Every split of a number above max_factor squared has a factor above max_factor
+        // (and every factor exceeds a limit below 1), so the assessment would refuse every
         // arrangement; trial division of such a number can take seconds.
-        if (skip_unsplittable && (max_lm < 1 || (square_fits && (l > q || m > q)))) continue;
-
-        l_pairs.release();
-        status = find_integer_factor_pairs(l, &l_pairs.items, &l_pairs.count);
-        if (status != Status::ok) {
-            report_factoring_error(context, status, FactoredNumber::convergent_l, l);
-            return status;
+        if (skip_unsplittable && (max_factor < 1 || convergent.p > bound || convergent.q > bound)) {
+            continue;
         }
-        m_pairs.release();
-        status = find_integer_factor_pairs(m, &m_pairs.items, &m_pairs.count);
-        if (status != Status::ok) {
-            l_pairs.release();
-            report_factoring_error(context, status, FactoredNumber::convergent_m, m);
-            return status;
-        }
-        for (int x = 0; x < l_pairs.count && !must_leave(); ++x) {
-            const long long x1 = l_pairs.items[x].factor;
-            const long long x2 = l_pairs.items[x].cofactor;
-            for (int y = 0; y < m_pairs.count && !must_leave(); ++y) {
-                const long long y1 = m_pairs.items[y].factor;
-                const long long y2 = m_pairs.items[y].cofactor;
-                assess_candidate_and_update(x1, y1, x2, y2, max_lm, &inputs, search_mode, best,
-                                            dual_match_found);
-                if (y1 != y2) {
-                    assess_candidate_and_update(x1, y2, x2, y1, max_lm, &inputs, search_mode, best,
-                                                dual_match_found);
-                }
-                if (x1 != x2) {
-                    assess_candidate_and_update(x2, y1, x1, y2, max_lm, &inputs, search_mode, best,
-                                                dual_match_found);
-                }
-                if (x1 != x2 && y1 != y2) {
-                    assess_candidate_and_update(x2, y2, x1, y1, max_lm, &inputs, search_mode, best,
-                                                dual_match_found);
-                }
+        const Status status = factor_convergent(context, convergent, FactoredNumber::convergent_l,
+                                                FactoredNumber::convergent_m, &splits);
+        if (status != Status::ok) return status;
+        for (std::size_t x = 0; x < splits.l_pairs.size() && !must_leave(); ++x) {
+            for (std::size_t y = 0; y < splits.m_pairs.size() && !must_leave(); ++y) {
+                assess_arrangements(splits.l_pairs[x], splits.m_pairs[y], terms, state);
             }
         }
-        l_pairs.release();
-        m_pairs.release();
-        if (must_leave()) break;
     }
+    return Status::ok;
+}
 
-    if (!context.stop_requested()) context.pass_done(SearchPass::convergents);
-    convergents.release();
-    if (context.stop_requested()) return Status::ok;  // the caller turns this into a stop
-    if (!simplest_found || l_simplest < 1 || m_simplest < 1 ||
-        dual_stop_holds(&inputs, search_mode, *dual_match_found)) {
-        return Status::ok;
-    }
-
-    status = find_integer_factor_pairs(l_simplest, &l_pairs.items, &l_pairs.count);
-    if (status != Status::ok) {
-        report_factoring_error(context, status, FactoredNumber::simplest_l, l_simplest);
-        return status;
-    }
-    status = find_integer_factor_pairs(m_simplest, &m_pairs.items, &m_pairs.count);
-    if (status != Status::ok) {
-        l_pairs.release();
-        report_factoring_error(context, status, FactoredNumber::simplest_m, m_simplest);
-        return status;
-    }
-
-    const CommonFactorScan scan{&context,      &inputs,          max_lm,        search_mode,
-                                best,          dual_match_found, l_pairs.items, l_pairs.count,
-                                m_pairs.items, m_pairs.count};
-    pass(scan, gh_progress);
-    progress_write_pending(gh_progress);
+/// The common-factor pass over the splits of the simplest exact convergent, widened by
+/// common factors g and h. Status::ok, or the error of a failed factoring.
+Status simplest_convergent_pass(const SearchContext& context, const SearchTerms& terms,
+                                const Convergent& simplest, CommonFactorPass pass,
+                                CommonFactorProgress* progress, SearchState* state) {
+    ConvergentSplits splits;
+    const Status status = factor_convergent(context, simplest, FactoredNumber::simplest_l,
+                                            FactoredNumber::simplest_m, &splits);
+    if (status != Status::ok) return status;
+    pass(CommonFactorScan{context, terms, state, splits.l_pairs, splits.m_pairs}, progress);
+    progress_write_pending(progress);
     if (!context.stop_requested()) context.pass_done(SearchPass::common_factors);
     return Status::ok;
+}
+
+/// Everything after set-up: the convergent pass, then the common-factor pass. Returns the
+/// working result (a critical status, or Status::ok).
+Status search_passes(const SearchContext& context, const SearchTerms& terms, SearchState* state,
+                     int* convergent_count, CommonFactorProgress* progress, CommonFactorPass pass,
+                     bool skip_unsplittable) {
+    double ratio = 0.0;
+    Status status = conversion_ratio(context, terms.request, &ratio);
+    if (status != Status::ok) return status;
+
+    std::vector<Convergent> convergents;
+    status = calculate_cfe_convergents(ratio, split_bound(terms.request.max_factor), &convergents);
+    *convergent_count = static_cast<int>(convergents.size());
+    if (status != Status::ok) {
+        context.error(SolverError{SolverErrorKind::convergents_failed, status});
+        return status;
+    }
+    const std::optional<Convergent> simplest = simplest_exact_convergent(convergents, ratio);
+
+    status = convergent_pass(context, terms, convergents, skip_unsplittable, state);
+    if (status != Status::ok) return status;
+    if (context.stop_requested()) return Status::ok;  // the caller turns this into a stop
+    context.pass_done(SearchPass::convergents);
+
+    if (!simplest || dual_stop_holds(terms.request, *state)) return Status::ok;
+    return simplest_convergent_pass(context, terms, *simplest, pass, progress, state);
+}
+
+/// One search: set-up, both passes, the status.
+SearchOutcome run_search_once(const SearchContext& context, const SearchTerms& terms,
+                              CommonFactorPass pass, bool skip_unsplittable) {
+    SearchOutcome outcome;
+    SearchState state;
+    CommonFactorProgress progress;
+    progress.context = &context;
+
+    const Status status = search_passes(context, terms, &state, &outcome.convergent_count,
+                                        &progress, pass, skip_unsplittable);
+    outcome.best = state.best;
+    outcome.common_factor_iterations = progress.iterations;
+    if (status != Status::ok) {
+        outcome.status = status;
+    } else if (context.stop_requested()) {
+        outcome.status = Status::stopped;
+    } else {
+        outcome.status = state.best.found ? Status::ok : Status::not_found;
+    }
+    return outcome;
 }
 
 }  // namespace
 
 void progress_count_one(CommonFactorProgress* progress) {
     ++progress->iterations;
-    if (!progress->started || progress->iterations % GH_DOT_STEP == 0) report_count(progress);
+    if (!progress->started || progress->iterations % REPORT_STEP == 0) report_count(progress);
 }
 
 void progress_count_many(CommonFactorProgress* progress, std::uint64_t n) {
@@ -191,66 +240,29 @@ void progress_write_pending(CommonFactorProgress* progress) {
     if (progress->started && progress->iterations != progress->reported) report_count(progress);
 }
 
-namespace {
-
-/// One search: set-up, both passes, the status.
-Status run_search_once(const SearchContext& context, const SearchRequest* inputs,
-                       CascadeRecord* best, int* convergent_count, std::uint64_t* gh_iterations,
-                       CommonFactorPass pass, bool skip_unsplittable) {
-    *best = make_empty_record();
-    bool dual_match_found = false;
-    *convergent_count = -1;
-    CommonFactorProgress gh_progress;
-    gh_progress.context = &context;
-
-    const Status result = search_passes(context, *inputs, best, &dual_match_found, convergent_count,
-                                        &gh_progress, pass, skip_unsplittable);
-    if (gh_iterations != nullptr) *gh_iterations = gh_progress.iterations;
-    if (result != Status::ok) return result;
-    if (context.stop_requested()) return Status::stopped;
-    return best->found ? Status::ok : Status::not_found;
-}
-
-}  // namespace
-
-Status run_two_stage_search(const SearchContext& context, const SearchRequest* inputs,
-                            CascadeRecord* best, int* convergent_count,
-                            std::uint64_t* gh_iterations, CommonFactorPass pass,
-                            bool skip_unsplittable) {
-    if (context.stop_requested()) return Status::stopped;
-    if (inputs == nullptr || best == nullptr || convergent_count == nullptr) {
-        return Status::invalid_request;
-    }
-    if (inputs->mode != SearchMode::min_cost || inputs->reference_price) {
-        return run_search_once(context, inputs, best, convergent_count, gh_iterations, pass,
-                               skip_unsplittable);
+SearchOutcome run_two_stage_search(const SearchContext& context, const TwoStageRequest& request,
+                                   CommonFactorPass pass, bool skip_unsplittable) {
+    if (context.stop_requested()) return SearchOutcome{Status::stopped};
+    const SearchTerms terms{request};
+    if (request.mode != SearchMode::min_cost) {
+        return run_search_once(context, terms, pass, skip_unsplittable);
     }
     // Min-cost mode searches twice: unwatched, with ties judged against the record, for a
     // cheapest price; then, watched, for the cascade with the fewest coefficients among
     // those whose price ties with that one. A first search that fails leaves the second
     // to fail the same way, watched.
-    SearchRequest second = *inputs;
-    int count = 0;
-    const Status first =
-        run_search_once(context.silent(), inputs, best, &count, nullptr, pass, skip_unsplittable);
-    if (first == Status::stopped) {
-        *best = make_empty_record();
-        *convergent_count = -1;
-        return first;
+    const SearchOutcome first = run_search_once(context.silent(), terms, pass, skip_unsplittable);
+    if (first.status == Status::stopped) return SearchOutcome{Status::stopped};
+    SearchTerms second{request};
+    if (first.status == Status::ok) {
+        second.reference_price = cost_model::Price{first.best.macs_per_second,
+                                                   first.best.coefficients, first.best.macs_grain};
     }
-    if (first == Status::ok) {
-        second.reference_price =
-            cost_model::Price{best->macs_per_second, best->coefficients, best->macs_grain};
-    }
-    return run_search_once(context, &second, best, convergent_count, gh_iterations, pass,
-                           skip_unsplittable);
+    return run_search_once(context, second, pass, skip_unsplittable);
 }
 
-Status perform_two_stage_search_counted(const SearchContext& context, const SearchRequest* inputs,
-                                        CascadeRecord* best, int* convergent_count,
-                                        std::uint64_t* gh_iterations) {
-    return run_two_stage_search(context, inputs, best, convergent_count, gh_iterations,
-                                scan_common_factors_fast, true);
+SearchOutcome search_two_stage(const SearchContext& context, const TwoStageRequest& request) {
+    return run_two_stage_search(context, request, scan_common_factors_fast, true);
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v1::core

@@ -32,8 +32,17 @@ quillmere::TwoStageRequest to_two_stage_request(const UserInputs& inputs) {
     request.max_factor = inputs.max_lm;
     request.allow_first_stage_decimation = inputs.allow_m1_gt_l1;
     if (inputs.has_intermediate_target) {
-        request.intermediate_target = quillmere::IntermediateTarget{
-            inputs.target_intermediate_rate, static_cast<quillmere::Priority>(inputs.priority)};
+        // The dialog numbers the priorities 1 to 4 as it lists them.
+        quillmere::Priority priority = static_cast<quillmere::Priority>(-1);
+        switch (inputs.priority) {
+        case PRIORITIZE_STRICT_INTERMEDIATE: priority = quillmere::Priority::strict; break;
+        case PRIORITIZE_FINAL_RATE: priority = quillmere::Priority::final; break;
+        case PRIORITIZE_BALANCED_DUAL: priority = quillmere::Priority::balanced; break;
+        case PRIORITIZE_IGNORE_INTERMEDIATE: priority = quillmere::Priority::ignore; break;
+        default: break;
+        }
+        request.intermediate_target =
+            quillmere::IntermediateTarget{inputs.target_intermediate_rate, priority};
     }
     return request;
 }

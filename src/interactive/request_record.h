@@ -78,8 +78,9 @@ const char* status_code_to_string(int code);
 /// The library's single-stage request for a record.
 quillmere::SingleStageRequest to_single_stage_request(const UserInputs& inputs);
 
-/// The library's two-stage request for a record; a search mode or priority the record
-/// does not know is passed on as an invalid enumeration value, which the library refuses.
+/// The library's two-stage request for a record, its priorities 1 to 4 mapped to the
+/// library's; a search mode or priority the record does not know is passed on as an
+/// invalid enumeration value, which the library refuses.
 quillmere::TwoStageRequest to_two_stage_request(const UserInputs& inputs);
 
 /// The dialog's status code for a library status: STATUS_FAILURE for a search that found

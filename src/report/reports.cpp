@@ -169,7 +169,7 @@ void write_single_stage_report(TextSink& sink, const SingleStageRequest& request
 
     sink.print("  L = %lld (Interpolation)\n", l);
     sink.print("  M = %lld (Decimation)\n", m);
-    sink.print("\nComplexity = %lld\n", static_cast<long long>(result.stage.complexity));
+    sink.print("\nComplexity = %lld\n", static_cast<long long>(result.stage.complexity()));
     sink.print("Achieved Ratio (L/M) = %lld / %lld = %.10f\n", l, m, result.achieved_ratio);
     sink.print("Achieved Output Rate = %.10f Hz\n", result.output_rate_hz);
     sink.print("Rate Difference: %+.10f Hz, Relative: %.2e\n", result.output_error.difference_hz,
@@ -272,10 +272,11 @@ void write_two_stage_report(TextSink& sink, const char* title, const TwoStageReq
     const long long l1 = result.first.l, m1 = result.first.m;
     const long long l2 = result.second.l, m2 = result.second.m;
 
+    const bool match = result.outcome == Outcome::match;
     sink.print("%s ", title);
-    if (result.output_match && large) {
+    if (match && large) {
         sink.write("Match Found with Large L/M\n");
-    } else if (result.output_match) {
+    } else if (match) {
         sink.write("Match Found!\n");
     } else if (significant) {
         sink.write("Caution! Significant Error\n");
@@ -284,11 +285,11 @@ void write_two_stage_report(TextSink& sink, const char* title, const TwoStageReq
     }
 
     sink.print("\nFirst Resampler: Complexity: %lld\n",
-               static_cast<long long>(result.first.complexity));
+               static_cast<long long>(result.first.complexity()));
     sink.print("  L1 = %lld (Interpolation)\n", l1);
     sink.print("  M1 = %lld (Decimation)\n", m1);
     sink.print("\nSecond Resampler: Complexity: %lld\n",
-               static_cast<long long>(result.second.complexity));
+               static_cast<long long>(result.second.complexity()));
     sink.print("  L2 = %lld (Interpolation)\n", l2);
     sink.print("  M2 = %lld (Decimation)\n", m2);
     sink.print("\nOverall Sum (L1+M1+L2+M2) = %lld\n", static_cast<long long>(result.overall_sum));

@@ -49,7 +49,9 @@ else
 fi
 
 # The library for other projects (component Development).
-[[ -f $top/include/quillmere/quillmere.h ]] || fail "no include/quillmere/quillmere.h"
+for header in quillmere.h export.h version.h; do
+    [[ -f $top/include/quillmere/$header ]] || fail "no include/quillmere/$header"
+done
 for pattern in 'lib*/libquillmere.*' 'lib*/cmake/Quillmere/QuillmereConfig.cmake' \
     'lib*/pkgconfig/quillmere.pc'; do
     [[ -n $(find "$top" -path "$top/$pattern") ]] || fail "nothing installed as $pattern"

@@ -1,53 +1,18 @@
-// The solvers' internal entry points as the unit tests call them: a dialog record in, the
-// dialog's status code out, and the progress line and error texts on the standard streams
-// exactly as the program prints them (through the report layer's observers), with the
-// program's shutdown flag as the stop request.
+// What the dialog's own tests need of the solvers: the reports of results made from the
+// dialog's record and factors of the test's choosing, printed on standard output exactly as
+// the program prints them (silent once the shutdown flag is set), and the priority names
+// under the dialog's numbering. The core's own tests use the library's request form
+// (search_runs.h) instead.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 
+#include "core/candidate.h"
 #include "core/results.h"
-#include "core/single_stage.h"
 #include "core/two_stage_search.h"
 #include "interactive/request_record.h"
 #include "interactive/shutdown.h"
-#include "report/progress_line.h"
 #include "report/reports.h"
-#include "report/solver_errors.h"
-
-// The tests reach into the core by its own names.
-using namespace quillmere::core;
-using quillmere::Status;
-
-/// The search request of a record, with the limit and mode a test asks for.
-inline quillmere::core::SearchRequest search_request(const UserInputs& in, long long max_lm,
-                                                     int search_mode) {
-    UserInputs copy = in;
-    copy.max_lm = max_lm;
-    copy.search_mode = search_mode;
-    quillmere::core::SearchRequest request =
-        quillmere::core::to_search_request(to_two_stage_request(copy));
-    // Fields the public request cannot carry are passed as they are.
-    request.max_lm = max_lm;
-    request.has_intermediate_target = in.has_intermediate_target;
-    request.target_intermediate_rate = in.target_intermediate_rate;
-    request.priority = static_cast<quillmere::Priority>(in.priority);
-    return request;
-}
-
-inline StatusCode calculate_single_resampler(double input_rate, double output_rate, long long* l,
-                                             long long* m, double* achieved_output_rate) {
-    FileSink err(stderr);
-    const quillmere::SingleStageRequest request{input_rate, output_rate};
-    SolverErrorLines errors(err, request);
-    quillmere::SolveOptions options;
-    options.stop_flag = &g_shutdown_requested;
-    options.observer = &errors;
-    const quillmere::core::SearchContext context(options);
-    return to_status_code(quillmere::core::calculate_single_resampler(
-        context, input_rate, output_rate, l, m, achieved_output_rate));
-}
 
 /// The single-stage report of factors a solver found.
 inline void print_single_resampler_result(double input_rate, double output_rate, long long l,
@@ -55,75 +20,53 @@ inline void print_single_resampler_result(double input_rate, double output_rate,
     if (shutdown_requested()) return;
     FileSink out(stdout);
     const quillmere::SingleStageRequest request{input_rate, output_rate};
-    write_single_stage_report(
-        out, request, quillmere::core::single_stage_result(request, l, m, achieved_output_rate, 0));
+    quillmere::core::SingleStageOutcome outcome;
+    outcome.status = quillmere::Status::ok;
+    outcome.l = l;
+    outcome.m = m;
+    outcome.achieved_output_rate = achieved_output_rate;
+    outcome.convergent_count = 0;
+    write_single_stage_report(out, request, quillmere::core::single_stage_result(request, outcome));
 }
 
-inline void assess_candidate_and_update(long long l1, long long m1, long long l2, long long m2,
-                                        long long max_lm, const UserInputs* inputs, int search_mode,
-                                        CascadeRecord* best, bool* dual_match_found) {
-    const quillmere::core::SearchRequest request = search_request(*inputs, max_lm, search_mode);
-    quillmere::core::assess_candidate_and_update(l1, m1, l2, m2, max_lm, &request, request.mode,
-                                                 best, dual_match_found);
+/// The record the search keeps for the cascade L1/M1 -> L2/M2 of a request, measured
+/// whatever the request's limit, constraint and priority would say of it.
+inline quillmere::core::CascadeRecord stored_record(const UserInputs& in, long long l1,
+                                                    long long m1, long long l2, long long m2) {
+    quillmere::TwoStageRequest any = to_two_stage_request(in);
+    if (any.intermediate_target) any.intermediate_target->priority = quillmere::Priority::ignore;
+    any.max_factor = 1000000;
+    any.allow_first_stage_decimation = true;
+    quillmere::core::SearchState state;
+    quillmere::core::assess_two_stage_candidate(quillmere::core::Cascade{l1, m1, l2, m2},
+                                                quillmere::core::SearchTerms{any}, &state);
+    return state.best;
 }
 
-/// Runs a core search with the program's progress line and error texts.
-template <typename Search>
-StatusCode run_core_search(Search search, const UserInputs* inputs, long long max_lm,
-                           int search_mode, CascadeRecord* best, int* convergent_count,
-                           std::uint64_t* gh_iterations) {
-    FileSink out(stdout);
-    FileSink err(stderr);
-    const quillmere::core::SearchRequest request =
-        inputs != nullptr ? search_request(*inputs, max_lm, search_mode)
-                          : quillmere::core::SearchRequest{};
-    const quillmere::TwoStageRequest public_request =
-        inputs != nullptr ? to_two_stage_request(*inputs) : quillmere::TwoStageRequest{};
-    SolverErrorLines errors(err, public_request);
-    ProgressLine progress(out, request.mode, &g_shutdown_requested, &errors);
-    quillmere::SolveOptions options;
-    options.stop_flag = &g_shutdown_requested;
-    options.observer = &progress;
-    const quillmere::core::SearchContext context(options);
-    return to_status_code(search(context, inputs != nullptr ? &request : nullptr, best,
-                                 convergent_count, gh_iterations));
-}
-
-inline StatusCode perform_two_stage_search_counted(const UserInputs* inputs, long long max_lm,
-                                                   int search_mode, CascadeRecord* best,
-                                                   int* convergent_count,
-                                                   std::uint64_t* gh_iterations) {
-    return run_core_search(quillmere::core::perform_two_stage_search_counted, inputs, max_lm,
-                           search_mode, best, convergent_count, gh_iterations);
-}
-
-inline StatusCode perform_two_stage_search_reference(const UserInputs* inputs, long long max_lm,
-                                                     int search_mode, CascadeRecord* best,
-                                                     int* convergent_count,
-                                                     std::uint64_t* gh_iterations) {
-    return run_core_search(quillmere::core::perform_two_stage_search_reference, inputs, max_lm,
-                           search_mode, best, convergent_count, gh_iterations);
+/// The record the program's search keeps for a request of the dialog.
+inline quillmere::core::CascadeRecord searched_record(const UserInputs& in) {
+    const quillmere::core::SearchContext silent;
+    return quillmere::core::search_two_stage(silent, to_two_stage_request(in)).best;
 }
 
 /// The two-stage report of a stored record under the given title.
 inline void print_two_resamplers_result(const char* title, const UserInputs* inputs,
-                                        const CascadeRecord* result) {
+                                        const quillmere::core::CascadeRecord* result) {
     if (shutdown_requested()) return;
     FileSink out(stdout);
     const quillmere::TwoStageRequest request = to_two_stage_request(*inputs);
-    const quillmere::Status status =
-        result->found ? quillmere::Status::ok : quillmere::Status::not_found;
+    quillmere::core::SearchOutcome outcome;
+    outcome.status = result->found ? quillmere::Status::ok : quillmere::Status::not_found;
+    outcome.best = *result;
+    outcome.convergent_count = 0;
     write_two_stage_report(out, title, request,
-                           quillmere::core::two_stage_result(request, *result, status, 0, 0));
-}
-
-/// The report's PPM line on standard output.
-inline void print_ppm_line(const char* label, double ppm) {
-    FileSink out(stdout);
-    write_ppm_line(out, label, ppm);
+                           quillmere::core::two_stage_result(request, outcome));
 }
 
 /// Display name of a priority of the dialog's record.
 inline const char* priority_to_string(int priority) {
-    return priority_description(static_cast<quillmere::Priority>(priority));
+    UserInputs inputs{};
+    inputs.has_intermediate_target = true;
+    inputs.priority = priority;
+    return priority_description(to_two_stage_request(inputs).intermediate_target->priority);
 }

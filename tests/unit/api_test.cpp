@@ -1,22 +1,18 @@
-// The library's public API: request checks, results, names, observer events, stop
-// requests and searches on several threads at once.
+// The library's public API, and nothing but it: request checks, results, cost estimates of
+// results, names and version, stop requests and searches on several threads at once.
 #include <gtest/gtest.h>
+#include <quillmere/quillmere.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
-#include <stop_token>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
-
-#include "capture.h"
-#include "interactive/conversion_runs.h"
-#include "records.h"
-#include "requests.h"
-#include "solver_calls.h"
 
 namespace {
 
@@ -28,6 +24,7 @@ using quillmere::SearchPass;
 using quillmere::SingleStageRequest;
 using quillmere::SolverError;
 using quillmere::SolverErrorKind;
+using quillmere::Status;
 using quillmere::TwoStageRequest;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -86,7 +83,7 @@ std::vector<Refusal> refused_two_stage_requests() {
         request.intermediate_target = IntermediateTarget{target, Priority::balanced};
         cases.push_back({"target", request, "intermediate_target.rate_hz"});
     }
-    for (const int priority : {0, 5, -1, 99}) {
+    for (const int priority : {4, 5, -1, 99}) {
         TwoStageRequest request = two_stage(44100, 48000);
         request.intermediate_target = IntermediateTarget{96000, static_cast<Priority>(priority)};
         cases.push_back({"priority", request, "intermediate_target.priority"});
@@ -167,24 +164,15 @@ TEST(SolveTwoStage, FillsTheResultAsTheReportNeedsIt) {
     const quillmere::TwoStageResult r = quillmere::solve_two_stage(request);
     ASSERT_EQ(r.status, Status::ok);
     EXPECT_EQ(r.outcome, Outcome::match);
-    EXPECT_TRUE(r.output_match);
-    EXPECT_EQ(r.first.complexity, std::max(r.first.l, r.first.m));
-    EXPECT_EQ(r.second.complexity, std::max(r.second.l, r.second.m));
+    EXPECT_EQ(r.first.complexity(), std::max(r.first.l, r.first.m));
+    EXPECT_EQ(r.second.complexity(), std::max(r.second.l, r.second.m));
     EXPECT_EQ(r.overall_sum, r.first.l + r.first.m + r.second.l + r.second.m);
-    EXPECT_EQ(r.overall_complexity, r.first.complexity + r.second.complexity);
-    EXPECT_DOUBLE_EQ(r.intermediate_rate_hz, 44100.0 * r.first.l / r.first.m);
+    EXPECT_EQ(r.overall_complexity, r.first.complexity() + r.second.complexity());
+    EXPECT_DOUBLE_EQ(r.intermediate_rate_hz,
+                     44100.0 * static_cast<double>(r.first.l) / static_cast<double>(r.first.m));
     ASSERT_TRUE(r.intermediate_error.has_value());
     EXPECT_DOUBLE_EQ(r.intermediate_error->difference_hz, r.intermediate_rate_hz - 96000.0);
     EXPECT_EQ(r.advice.intermediate_miss, !r.intermediate_match);
-    EXPECT_TRUE(r.advice.large_limit);
-    EXPECT_TRUE(r.advice.high_intermediate_target);  // above both 44.1 kHz and 48 kHz
-
-    // Only custom-limit mode warns of its limit.
-    request.max_factor = quillmere::max_factor_limit;
-    for (const SearchMode mode : {SearchMode::minimal_sum, SearchMode::min_cost}) {
-        request.mode = mode;
-        EXPECT_FALSE(quillmere::solve_two_stage(request).advice.large_limit);
-    }
 }
 
 TEST(SolveTwoStage, NothingFoundIsNotFoundWithoutAMessage) {
@@ -203,7 +191,7 @@ TEST(SolveSingleStage, ResultAndTheZeroConvergentError) {
     ASSERT_EQ(r.status, Status::ok);
     EXPECT_EQ(r.stage.l, 147);
     EXPECT_EQ(r.stage.m, 160);
-    EXPECT_EQ(r.stage.complexity, 160);
+    EXPECT_EQ(r.stage.complexity(), 160);
     EXPECT_EQ(r.outcome, Outcome::match);
     EXPECT_EQ(r.output_rate_hz, 44100.0);
     EXPECT_GE(r.convergent_count, 1);
@@ -242,147 +230,145 @@ TEST(Names, EveryValueHasItsNameAndOthersAreUnknown) {
     EXPECT_STREQ(quillmere::priority_name(Priority::final), "final");
     EXPECT_STREQ(quillmere::priority_name(Priority::balanced), "balanced");
     EXPECT_STREQ(quillmere::priority_name(Priority::ignore), "ignore");
-    EXPECT_STREQ(quillmere::priority_name(static_cast<Priority>(0)), "unknown");
+    EXPECT_STREQ(quillmere::priority_name(static_cast<Priority>(4)), "unknown");
     EXPECT_STREQ(quillmere::outcome_name(Outcome::match), "match");
     EXPECT_STREQ(quillmere::outcome_name(Outcome::approximation), "approximation");
     EXPECT_STREQ(quillmere::outcome_name(Outcome::not_found), "not_found");
     EXPECT_STREQ(quillmere::version(), QUILLMERE_EXPECTED_VERSION);
+    EXPECT_STREQ(quillmere::version(), QUILLMERE_VERSION_STRING);
+    EXPECT_EQ(std::to_string(QUILLMERE_VERSION_MAJOR) + "." +
+                  std::to_string(QUILLMERE_VERSION_MINOR) + "." +
+                  std::to_string(QUILLMERE_VERSION_PATCH),
+              QUILLMERE_EXPECTED_VERSION);
+    EXPECT_EQ(QUILLMERE_VERSION, QUILLMERE_VERSION_MAJOR * 10000 + QUILLMERE_VERSION_MINOR * 100 +
+                                     QUILLMERE_VERSION_PATCH);
 }
 
 // ---------------------------------------------------------------------------
-// Observer events against the program's progress line
+// What a C++ user of the header may count on
 // ---------------------------------------------------------------------------
 
-/// The progress lines the program prints for the events of one search.
-std::string progress_from_events(const Recorder& r, SearchMode mode) {
-    std::string text;
-    if (mode == SearchMode::minimal_sum) {
-        int dots = 0;
-        bool header = false;
-        for (const int index : r.convergents) {
-            if (index > 0 && !header) header = true;
-            if (header && index > 0 && index % 10 == 0) ++dots;
-        }
-        if (header) {
-            text +=
-                "Progress (checking CFE convergents): " + std::string(dots == 0 ? 1 : dots, '.') +
-                "\n";
-        }
-    }
-    if (!r.totals.empty()) {
-        const std::uint64_t dots = r.totals.back() / 1000;
-        text += "Progress (checking g/h factors): " +
-                std::string(dots == 0 ? 1 : static_cast<std::size_t>(dots), '.') + "\n";
-    }
-    return text;
+// Every public function says it does not throw.
+static_assert(noexcept(quillmere::solve_two_stage(std::declval<const TwoStageRequest&>())));
+static_assert(noexcept(quillmere::solve_single_stage(std::declval<const SingleStageRequest&>())));
+static_assert(noexcept(quillmere::check_request(std::declval<const TwoStageRequest&>())));
+static_assert(noexcept(quillmere::check_request(std::declval<const SingleStageRequest&>())));
+static_assert(noexcept(quillmere::estimate_cost(0.0, std::span<const quillmere::Stage>{})));
+static_assert(noexcept(quillmere::estimate_cost(std::declval<const TwoStageRequest&>(),
+                                                std::declval<const quillmere::TwoStageResult&>())));
+// The names are the ABI's own namespace, and reachable without it.
+static_assert(std::is_same_v<quillmere::TwoStageRequest, quillmere::v1::TwoStageRequest>);
+// A stage's complexity is computed, also at compile time.
+static_assert(quillmere::Stage{10, 7}.complexity() == 10);
+static_assert(quillmere::Stage{16, 21}.complexity() == 21);
+
+TEST(ValueInitialised, APriorityIsBalancedAndEveryRequestIsUsable) {
+    EXPECT_EQ(Priority{}, Priority::balanced);
+    EXPECT_EQ(IntermediateTarget{}.priority, Priority::balanced);
+    EXPECT_STREQ(quillmere::priority_name(Priority{}), "balanced");
+    // Designated initialisers may leave out every field they do not need.
+    const TwoStageRequest request{.input_rate_hz = 44100.0,
+                                  .output_rate_hz = 48000.0,
+                                  .intermediate_target = IntermediateTarget{.rate_hz = 96000.0}};
+    EXPECT_EQ(quillmere::check_request(request).status, Status::ok);
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+    ASSERT_EQ(result.status, Status::ok);
+    EXPECT_EQ(result.first.l, 16);
+    EXPECT_EQ(result.first.m, 7);
 }
 
-TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
-    const std::vector<UserInputs> requests = {
-        two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
-        two_stage_request(48000, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
-        two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM, 65535),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535, false, 96000,
-                          PRIORITIZE_FINAL_RATE),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true, 96000,
-                          PRIORITIZE_STRICT_INTERMEDIATE),
-    };
-    for (const UserInputs& in : requests) {
-        const TwoStageRequest request = to_two_stage_request(in);
-        SCOPED_TRACE(std::to_string(in.input_rate) + " -> " + std::to_string(in.output_rate) +
-                     " mode " + std::to_string(in.search_mode));
+// ---------------------------------------------------------------------------
+// Cost estimates of results
+// ---------------------------------------------------------------------------
+
+bool same_estimate(const quillmere::CostEstimate& a, const quillmere::CostEstimate& b) {
+    if (a.status != b.status || a.field != b.field || a.message != b.message ||
+        a.stages.size() != b.stages.size() || a.total_macs_per_second != b.total_macs_per_second ||
+        a.total_coefficients != b.total_coefficients) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.stages.size(); ++i) {
+        if (a.stages[i].taps != b.stages[i].taps ||
+            a.stages[i].macs_per_second != b.stages[i].macs_per_second) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(EstimateOfAResult, IsTheEstimateOfItsStagesUnderTheRequestsFilter) {
+    TwoStageRequest request = two_stage(44100, 48000, SearchMode::min_cost, 1000);
+    request.filter.attenuation_db = 90.0;
+    request.filter.passband_hz = 20000.0;
+    const quillmere::TwoStageResult two = quillmere::solve_two_stage(request);
+    ASSERT_EQ(two.status, Status::ok);
+    const quillmere::Stage stages[] = {two.first, two.second};
+    const quillmere::CostEstimate expected =
+        quillmere::estimate_cost(request.input_rate_hz, stages, request.filter);
+    ASSERT_EQ(expected.status, Status::ok);
+    EXPECT_TRUE(same_estimate(quillmere::estimate_cost(request, two), expected));
+
+    const SingleStageRequest single{44100, 48000};
+    const quillmere::SingleStageResult one = quillmere::solve_single_stage(single);
+    ASSERT_EQ(one.status, Status::ok);
+    const quillmere::Stage stage[] = {one.stage};
+    EXPECT_TRUE(same_estimate(quillmere::estimate_cost(single, one, request.filter),
+                              quillmere::estimate_cost(44100, stage, request.filter)));
+}
+
+TEST(EstimateOfAResult, WithoutFactorsItGivesTheResultsStatus) {
+    const TwoStageRequest request = two_stage(1.0, 1e13, SearchMode::custom_limit, 2);
+    const quillmere::TwoStageResult none = quillmere::solve_two_stage(request);
+    ASSERT_EQ(none.status, Status::not_found);
+    const quillmere::CostEstimate estimate = quillmere::estimate_cost(request, none);
+    EXPECT_EQ(estimate.status, Status::not_found);
+    EXPECT_EQ(estimate.field, "result");
+    EXPECT_NE(estimate.message.find("not_found"), std::string::npos) << estimate.message;
+    EXPECT_TRUE(estimate.stages.empty());
+
+    const SingleStageRequest single{1e13, 1.0};
+    const quillmere::CostEstimate refused =
+        quillmere::estimate_cost(single, quillmere::solve_single_stage(single));
+    EXPECT_EQ(refused.status, Status::calculation_error);
+    EXPECT_EQ(refused.field, "result");
+}
+
+// ---------------------------------------------------------------------------
+// Observer events and stop requests
+// ---------------------------------------------------------------------------
+
+TEST(ObserverEvents, EveryConvergentOnceAndTotalsThatEndAtTheCount) {
+    for (const TwoStageRequest& request :
+         {two_stage(44100, 48000), two_stage(44100, 48000, SearchMode::custom_limit),
+          two_stage(48000, 48000, SearchMode::custom_limit), two_stage(1, 3.141592653589793)}) {
+        SCOPED_TRACE(std::to_string(request.input_rate_hz) + " -> " +
+                     std::to_string(request.output_rate_hz));
         Recorder recorder;
         quillmere::SolveOptions options;
         options.observer = &recorder;
         const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
-        ASSERT_TRUE(result.status == Status::ok || result.status == Status::not_found);
-
-        // Every convergent once, in order; totals never fall and end at the count.
+        ASSERT_EQ(result.status, Status::ok);
         ASSERT_EQ(static_cast<int>(recorder.convergents.size()), result.convergent_count);
-        for (int i = 0; i < result.convergent_count; ++i) EXPECT_EQ(recorder.convergents[i], i);
+        for (int i = 0; i < result.convergent_count; ++i) {
+            EXPECT_EQ(recorder.convergents[static_cast<std::size_t>(i)], i);
+        }
         EXPECT_EQ(recorder.convergent_count, result.convergent_count);
         for (std::size_t i = 1; i < recorder.totals.size(); ++i) {
             EXPECT_LT(recorder.totals[i - 1], recorder.totals[i]);
         }
-        if (!recorder.totals.empty()) {
-            EXPECT_GE(recorder.totals.front(), 1u);
-            EXPECT_EQ(recorder.totals.back(), result.common_factor_iterations);
-        }
-        ASSERT_FALSE(recorder.passes.empty());
-        EXPECT_EQ(recorder.passes.front(), SearchPass::convergents);
-
-        StatusCode status = STATUS_FAILURE;
-        const CapturedStreams run =
-            capture_streams([&] { status = prompt_and_run_two_resamplers(&in); });
-        EXPECT_EQ(status, result.status == Status::ok ? STATUS_SUCCESS : STATUS_FAILURE);
-        const std::string start = "Starting search calculation. Please wait...\n\n";
-        const std::size_t from = run.out.find(start);
-        const std::size_t to =
-            run.out.find(std::to_string(result.convergent_count) + " CFE convergents processed...");
-        ASSERT_NE(from, std::string::npos);
-        ASSERT_NE(to, std::string::npos);
-        EXPECT_EQ(run.out.substr(from + start.size(), to - from - start.size()),
-                  progress_from_events(recorder, request.mode));
+        ASSERT_FALSE(recorder.totals.empty());
+        EXPECT_GE(recorder.totals.front(), 1u);
+        EXPECT_EQ(recorder.totals.back(), result.common_factor_iterations);
+        EXPECT_EQ(recorder.passes,
+                  (std::vector<SearchPass>{SearchPass::convergents, SearchPass::common_factors}));
+        EXPECT_TRUE(recorder.errors.empty());
     }
 }
 
-// ---------------------------------------------------------------------------
-// Stop requests
-// ---------------------------------------------------------------------------
-
-/// The plain search of 48000 Hz -> 48000 Hz at the full limit takes minutes.
-const SearchRequest LONG_PLAIN_SEARCH =
-    to_search_request(two_stage(48000, 48000, SearchMode::custom_limit));
-
-Status run_plain(const quillmere::SolveOptions& options, std::uint64_t* iterations) {
-    const SearchContext context(options);
-    CascadeRecord best = make_empty_record();
-    int count = 0;
-    return perform_two_stage_search_reference(context, &LONG_PLAIN_SEARCH, &best, &count,
-                                              iterations);
-}
-
-TEST(StopRequest, AStopTokenEndsThePlainSearch) {
-    std::stop_source source;
-    quillmere::SolveOptions options;
-    options.stop_token = source.get_token();
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        source.request_stop();
-    });
-    std::uint64_t iterations = 0;
-    const Status status = run_plain(options, &iterations);
-    stopper.join();
-    EXPECT_EQ(status, Status::stopped);
-    EXPECT_GT(iterations, 0u);
-    EXPECT_LT(iterations, 4294836225u);
-}
-
-TEST(StopRequest, AStopFlagEndsThePlainSearch) {
-    std::atomic<bool> flag{false};
-    quillmere::SolveOptions options;
-    options.stop_flag = &flag;
-    Recorder recorder;
-    options.observer = &recorder;
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        flag.store(true);
-    });
-    std::uint64_t iterations = 0;
-    const Status status = run_plain(options, &iterations);
-    stopper.join();
-    EXPECT_EQ(status, Status::stopped);
-    EXPECT_LT(iterations, 4294836225u);
-    // A stopped pass is not done.
-    for (const SearchPass pass : recorder.passes) EXPECT_NE(pass, SearchPass::common_factors);
-}
-
 TEST(StopRequest, AStopBeforeTheCallEndsEverySolverAtOnce) {
-    std::stop_source source;
-    source.request_stop();
+    const std::atomic<bool> stop{true};
     quillmere::SolveOptions options;
-    options.stop_token = source.get_token();
+    options.stop_flag = &stop;
     const quillmere::TwoStageResult two =
         quillmere::solve_two_stage(two_stage(44100, 48000), options);
     EXPECT_EQ(two.status, Status::stopped);
@@ -392,9 +378,24 @@ TEST(StopRequest, AStopBeforeTheCallEndsEverySolverAtOnce) {
     EXPECT_EQ(one.status, Status::stopped);
 }
 
+#if QUILLMERE_HAS_STOP_TOKEN
+TEST(StopRequest, AStopTokenBeforeTheCallEndsTheSearchAtOnce) {
+    std::stop_source source;
+    source.request_stop();
+    quillmere::SolveOptions options;
+    options.stop_token = source.get_token();
+    EXPECT_EQ(quillmere::solve_two_stage(two_stage(44100, 48000), options).status, Status::stopped);
+}
+#endif
+
 // ---------------------------------------------------------------------------
 // Threads
 // ---------------------------------------------------------------------------
+
+/// True when two doubles have the same bits: NaNs compare equal, 0.0 and -0.0 do not.
+bool same_double(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 bool same_two_stage(const quillmere::TwoStageResult& a, const quillmere::TwoStageResult& b) {
     return a.status == b.status && a.first.l == b.first.l && a.first.m == b.first.m &&

@@ -31,8 +31,8 @@ Record two_stage_record() {
     TwoStageResult result;
     result.status = Status::ok;
     result.outcome = Outcome::approximation;
-    result.first = Stage{10, 7, 10};
-    result.second = Stage{16, 21, 21};
+    result.first = Stage{10, 7};
+    result.second = Stage{16, 21};
     result.overall_sum = 54;
     result.overall_complexity = 31;
     result.combined_ratio = 160.0 / 147.0;
@@ -40,7 +40,8 @@ Record two_stage_record() {
     result.output_rate_hz = 0.1 + 47999.9;
     result.output_error = RateError{-0.1, 0.1 / 48000.1, NaN};
     result.intermediate_error = RateError{-33000.0, 0.34375, -343750.0};
-    result.advice.large_limit = true;
+    // The request's limit (2000, custom limit) and target (above both rates) add the
+    // warnings of the dialog's questions.
     result.advice.intermediate_miss = true;
     result.convergent_count = 5;
     result.common_factor_iterations = 12345678901234ULL;
@@ -113,7 +114,7 @@ TEST(CliJson, TwoStageRecordReadsBackToTheSameValues) {
     EXPECT_TRUE(json["output_error"]["ppm"].is_null()) << "NaN is written as null";
     EXPECT_EQ(json["intermediate_error"]["ppm"].get<double>(), -343750.0);
     EXPECT_EQ(json["advice"]["large_limit"], true);
-    EXPECT_EQ(json["advice"]["high_intermediate_target"], false);
+    EXPECT_EQ(json["advice"]["high_intermediate_target"], true);
     EXPECT_EQ(json["search"]["common_factor_iterations"].get<std::uint64_t>(), 12345678901234ULL);
     EXPECT_TRUE(json["cost"].is_null());
 }
@@ -163,7 +164,7 @@ TEST(CliJson, CostObjectCarriesTheNamedFields) {
     cost.total_macs_per_second = 2.0 * 1896300.0;
     cost.total_coefficients = 602;
     record.cost = cost;
-    record.single_stage_equivalent = Stage{160, 147, 160};
+    record.single_stage_equivalent = Stage{160, 147};
     record.single_stage_cost = cost;
     const auto json = nlohmann::json::parse(format_json(record));
     const auto& c = json["cost"];
@@ -201,7 +202,7 @@ TEST(CliCsv, RowsMatchTheHeaderAndQuoteAsRfc4180Says) {
     EXPECT_EQ(std::stod(column(rows, 1, "achieved_output_rate_hz")), 0.1 + 47999.9);
     EXPECT_EQ(std::stod(column(rows, 1, "ratio")), 160.0 / 147.0);
     EXPECT_EQ(column(rows, 1, "output_ppm"), "") << "NaN is an empty field";
-    EXPECT_EQ(column(rows, 1, "advice"), "intermediate_miss;large_limit");
+    EXPECT_EQ(column(rows, 1, "advice"), "intermediate_miss;large_limit;high_intermediate_target");
     EXPECT_EQ(column(rows, 1, "common_factor_iterations"), "12345678901234");
     EXPECT_EQ(column(rows, 1, "taps1"), "");
     EXPECT_EQ(column(rows, 2, "status"), "error");

@@ -16,7 +16,8 @@
 
 #include "core/candidate.h"
 #include "core/cost_floor.h"
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
+#include "core/reference_search.h"
 #include "core/two_stage_search.h"
 #include "quillmere/quillmere.h"
 
@@ -27,23 +28,21 @@ using quillmere::Priority;
 using quillmere::SearchMode;
 using quillmere::Stage;
 using quillmere::Status;
+using quillmere::TwoStageRequest;
 using quillmere::core::CandidateMeasures;
 using quillmere::core::CascadeRecord;
-using quillmere::core::SearchRequest;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-SearchRequest min_cost_request(double input, double output, long long limit, bool allow = false,
-                               double target = 0.0, Priority priority = Priority::balanced) {
-    SearchRequest r;
-    r.input_rate = input;
-    r.output_rate = output;
+TwoStageRequest min_cost_request(double input, double output, long long limit, bool allow = false,
+                                 double target = 0.0, Priority priority = Priority::balanced) {
+    TwoStageRequest r;
+    r.input_rate_hz = input;
+    r.output_rate_hz = output;
     r.mode = SearchMode::min_cost;
-    r.max_lm = limit;
-    r.allow_m1_gt_l1 = allow;
-    r.has_intermediate_target = target != 0.0;
-    r.target_intermediate_rate = target;
-    r.priority = priority;
+    r.max_factor = limit;
+    r.allow_first_stage_decimation = allow;
+    if (target != 0.0) r.intermediate_target = quillmere::IntermediateTarget{target, priority};
     return r;
 }
 
@@ -54,14 +53,13 @@ struct Searched {
     std::uint64_t iterations;
 };
 
-Searched run(bool pruned, const SearchRequest& request) {
+Searched run(bool pruned, const TwoStageRequest& request) {
     const quillmere::core::SearchContext context;
-    Searched s{Status::ok, quillmere::core::make_empty_record(), 0, 0};
-    s.status = pruned ? quillmere::core::perform_two_stage_search_counted(
-                            context, &request, &s.best, &s.convergents, &s.iterations)
-                      : quillmere::core::perform_two_stage_search_reference(
-                            context, &request, &s.best, &s.convergents, &s.iterations);
-    return s;
+    const quillmere::core::SearchOutcome outcome =
+        pruned ? quillmere::core::search_two_stage(context, request)
+               : quillmere::core::search_two_stage_reference(context, request);
+    return Searched{outcome.status, outcome.best, outcome.convergent_count,
+                    outcome.common_factor_iterations};
 }
 
 CascadeRecord stored(long long sum, double macs, long long coefficients, bool match = true,
@@ -135,18 +133,19 @@ TEST(MinCostOrder, AccuracyComesBeforeThePrice) {
 }
 
 TEST(MinCostOrder, AnUnpricedCandidateIsNeverStored) {
-    SearchRequest request = min_cost_request(44100, 48000, 65535, true);
-    CascadeRecord best = quillmere::core::make_empty_record();
+    const TwoStageRequest request = min_cost_request(44100, 48000, 65535, true);
+    const quillmere::core::SearchTerms terms{request};
+    quillmere::core::SearchState state;
     // 44100 -> 22050 -> 48000: the first stage cannot carry the passband.
-    EXPECT_FALSE(quillmere::core::assess_two_stage_candidate(1, 2, 320, 147, 65535, &request,
-                                                             SearchMode::min_cost, &best, nullptr));
-    EXPECT_FALSE(best.found);
-    EXPECT_TRUE(quillmere::core::assess_two_stage_candidate(10, 7, 16, 21, 65535, &request,
-                                                            SearchMode::min_cost, &best, nullptr));
-    const Stage stages[2] = {{10, 7, 10}, {16, 21, 21}};
+    EXPECT_FALSE(quillmere::core::assess_two_stage_candidate(
+        quillmere::core::Cascade{1, 2, 320, 147}, terms, &state));
+    EXPECT_FALSE(state.best.found);
+    EXPECT_TRUE(quillmere::core::assess_two_stage_candidate(quillmere::core::Cascade{10, 7, 16, 21},
+                                                            terms, &state));
+    const Stage stages[2] = {{10, 7}, {16, 21}};
     const quillmere::CostEstimate e = quillmere::estimate_cost(44100, stages);
-    EXPECT_EQ(best.macs_per_second, e.total_macs_per_second);
-    EXPECT_EQ(best.coefficients, e.total_coefficients);
+    EXPECT_EQ(state.best.macs_per_second, e.total_macs_per_second);
+    EXPECT_EQ(state.best.coefficients, e.total_coefficients);
 }
 
 TEST(MinCostSearch, KnownAnswers) {
@@ -183,10 +182,10 @@ TEST(MinCostSearch, IntermediateTargetDecidesFirst) {
     EXPECT_TRUE(s.best.intermediate_match);
     EXPECT_EQ(s.best.l1 * 147, s.best.m1 * 320);
     // None of them is cheaper by more than the tie.
-    const Stage stages[2] = {{s.best.l1, s.best.m1, 0}, {s.best.l2, s.best.m2, 0}};
+    const Stage stages[2] = {{s.best.l1, s.best.m1}, {s.best.l2, s.best.m2}};
     const quillmere::CostEstimate chosen = quillmere::estimate_cost(44100, stages);
     for (long long g = 1; g <= 3; ++g) {
-        const Stage other[2] = {{320 * g, 147 * g, 0}, {g, 2 * g, 0}};
+        const Stage other[2] = {{320 * g, 147 * g}, {g, 2 * g}};
         const quillmere::CostEstimate e = quillmere::estimate_cost(44100, other);
         EXPECT_LE(chosen.total_macs_per_second,
                   e.total_macs_per_second * (1 + quillmere::cost_model::macs_tie_tolerance));
@@ -200,7 +199,7 @@ struct Dice {
 };
 
 /// Runs a request through the pruned and the exhaustive pass and compares what they keep.
-void expect_same_choice(const SearchRequest& r, const std::string& label) {
+void expect_same_choice(const TwoStageRequest& r, const std::string& label) {
     const Searched fast = run(true, r);
     const Searched plain = run(false, r);
     SCOPED_TRACE(label);
@@ -231,21 +230,23 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
     for (int i = 0; i < 400; ++i) {
         const double in = rates[dice.below(rates.size())];
         const double out = rates[dice.below(rates.size())];
-        SearchRequest r =
+        TwoStageRequest r =
             min_cost_request(in, out, limits[dice.below(limits.size())], dice.below(2) == 1);
         r.filter = filters[dice.below(filters.size())];
         if (dice.below(3) == 0) {
-            r.has_intermediate_target = true;
             const double lo = std::min(in, out);
             const double hi = std::max(in, out);
-            r.target_intermediate_rate =
+            const double target =
                 dice.below(2) == 0 ? rates[dice.below(rates.size())] : lo + (hi - lo) * 0.37;
-            r.priority = static_cast<Priority>(1 + dice.below(4));
+            const Priority priorities[] = {Priority::strict, Priority::final, Priority::balanced,
+                                           Priority::ignore};
+            r.intermediate_target =
+                quillmere::IntermediateTarget{target, priorities[dice.below(4)]};
         }
         const Searched fast = run(true, r);
         const Searched plain = run(false, r);
         SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
-                     std::to_string(r.max_lm));
+                     std::to_string(r.max_factor));
         ASSERT_EQ(fast.status, plain.status);
         ASSERT_EQ(fast.iterations, plain.iterations);
         ASSERT_EQ(fast.best.found, plain.best.found);
@@ -305,15 +306,16 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
             // L2/M2 completes 160/147.
             const long long l2 = 160 * m1;
             const long long m2 = 147 * l1;
-            const Stage stages[2] = {{l1, m1, 0}, {l2, m2, 0}};
+            const Stage stages[2] = {{l1, m1}, {l2, m2}};
             quillmere::cost_model::Price price;
             if (quillmere::cost_model::price_cascade(44100, stages, 2, filter, &price) !=
                 quillmere::cost_model::Refusal::none) {
                 continue;
             }
-            const double f1 = 44100.0 * l1 / m1;
+            const double f1 = 44100.0 * static_cast<double>(l1) / static_cast<double>(m1);
             EXPECT_LE(floor.macs_floor(f1), price.macs_per_second) << l1 << "/" << m1;
-            EXPECT_LE(floor.coefficients_floor(l1 * 44100.0, l2 * f1),
+            EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * 44100.0,
+                                               static_cast<double>(l2) * f1),
                       static_cast<double>(price.coefficients));
             // Every rate whose price is within a bound lies in the interval for it.
             const quillmere::core::RateInterval within = floor.rates_within(price.macs_per_second);
@@ -369,10 +371,10 @@ TEST(MinCostRequests, EveryStageIsInLowestTermsWithTheSameRatesAndFewerCoefficie
               result.first.l + result.first.m + result.second.l + result.second.m);
     EXPECT_EQ(result.intermediate_rate_hz, searched.best.achieved_intermediate_rate);
     EXPECT_EQ(result.combined_ratio, searched.best.combined_ratio);
-    EXPECT_TRUE(result.output_match);
+    EXPECT_EQ(result.outcome, quillmere::Outcome::match);
 
-    const Stage as_found[] = {Stage{searched.best.l1, searched.best.m1, 0},
-                              Stage{searched.best.l2, searched.best.m2, 0}};
+    const Stage as_found[] = {Stage{searched.best.l1, searched.best.m1},
+                              Stage{searched.best.l2, searched.best.m2}};
     const Stage reported[] = {result.first, result.second};
     const quillmere::CostEstimate before = quillmere::estimate_cost(8000, as_found);
     const quillmere::CostEstimate after = quillmere::estimate_cost(8000, reported);

@@ -2,20 +2,28 @@
 // progress line from events however they are batched, and the texts of error events.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "interactive/conversion_runs.h"
+#include "report/advice.h"
+#include "report/progress_line.h"
+#include "report/reports.h"
+#include "report/solver_errors.h"
 #include "requests.h"
-#include "solver_calls.h"
 
 namespace {
 
 using quillmere::FactoredNumber;
+using quillmere::IntermediateTarget;
+using quillmere::Priority;
 using quillmere::SearchMode;
 using quillmere::SearchPass;
 using quillmere::SolverError;
 using quillmere::SolverErrorKind;
+using quillmere::Status;
 
 /// The run's standard output without its progress lines.
 std::string without_progress(std::string text) {
@@ -158,6 +166,34 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
     EXPECT_EQ(single_stage_error_text(rate, single),
               "\nAchieved rate calculation resulted in non-finite value (L=26, M=25).\n");
 
+    // The refused rates and ratios, the expansion's overflow and the 0/1 convergent.
+    EXPECT_EQ(single_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::invalid_request},
+                  quillmere::SingleStageRequest{0, 44100}),
+              "\nInvalid rates for single resampler (must be positive finite).\n");
+    EXPECT_EQ(single_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::calculation_error},
+                  quillmere::SingleStageRequest{1e-300, 1e300}),
+              "\nTarget ratio is invalid (non-positive or non-finite).\n");
+    EXPECT_EQ(single_stage_error_text(
+                  SolverError{SolverErrorKind::convergents_failed, Status::overflow_error}, single),
+              "\nCritical error during CFE calculation: Arithmetic Overflow Error.\n");
+    SolverError zero{SolverErrorKind::non_positive_factors, Status::calculation_error};
+    zero.l = 0;
+    zero.m = 1;
+    EXPECT_EQ(single_stage_error_text(zero, single),
+              "Internal Error: CFE resulted in non-positive L or M (0 / 1).\n");
+
+    quillmere::TwoStageRequest zero_input = two;
+    zero_input.input_rate_hz = 0.0;
+    EXPECT_EQ(
+        two_stage_error_text(SolverError{SolverErrorKind::invalid_request, Status::invalid_request},
+                             zero_input),
+        "\nInput rate must be positive.\n");
+    EXPECT_EQ(two_stage_error_text(
+                  SolverError{SolverErrorKind::invalid_request, Status::calculation_error}, two),
+              "\nCannot calculate valid positive target ratio.\n");
+
     // A refusal the library gives for a field the dialog never lets through names it.
     quillmere::TwoStageRequest limit = two;
     limit.max_factor = 0;
@@ -165,6 +201,119 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
                   SolverError{SolverErrorKind::invalid_request, Status::invalid_request}, limit)
                   .find("max_factor"),
               std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// The advice of the dialog's questions
+// ---------------------------------------------------------------------------
+
+TEST(ReportAdvice, ALargeLimitOnlyInCustomLimitModeAndAHighTargetOnlyAboveBothRates) {
+    quillmere::TwoStageRequest request =
+        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000));
+    request.intermediate_target = IntermediateTarget{96000, Priority::final};
+    quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+    ASSERT_EQ(result.status, Status::ok);
+    quillmere::report::ReportAdvice advice = quillmere::report::report_advice(request, result);
+    EXPECT_TRUE(advice.large_limit);
+    EXPECT_TRUE(advice.high_intermediate_target);  // above both 44.1 kHz and 48 kHz
+    EXPECT_EQ(advice.intermediate_miss, result.advice.intermediate_miss);
+
+    // The limit the dialog accepts without asking is not large.
+    request.max_factor = quillmere::report::unconfirmed_limit;
+    EXPECT_FALSE(
+        quillmere::report::report_advice(request, quillmere::solve_two_stage(request)).large_limit);
+    // Only custom-limit mode warns of its limit.
+    request.max_factor = quillmere::max_factor_limit;
+    for (const SearchMode mode : {SearchMode::minimal_sum, SearchMode::min_cost}) {
+        request.mode = mode;
+        EXPECT_FALSE(quillmere::report::report_advice(request, quillmere::solve_two_stage(request))
+                         .large_limit);
+    }
+    // A target between the rates, or without a result, is no warning.
+    request.mode = SearchMode::custom_limit;
+    request.intermediate_target = IntermediateTarget{46000, Priority::final};
+    EXPECT_FALSE(quillmere::report::report_advice(request, quillmere::solve_two_stage(request))
+                     .high_intermediate_target);
+    request.intermediate_target = IntermediateTarget{96000, Priority::final};
+    result.status = Status::not_found;
+    advice = quillmere::report::report_advice(request, result);
+    EXPECT_FALSE(advice.large_limit);
+    EXPECT_FALSE(advice.high_intermediate_target);
+}
+
+// ---------------------------------------------------------------------------
+// Observer events against the program's progress line
+// ---------------------------------------------------------------------------
+
+/// Records every event of a solve.
+struct Recorder final : quillmere::SearchObserver {
+    std::vector<int> convergents;
+    std::vector<std::uint64_t> totals;
+    std::vector<SearchPass> passes;
+
+    void on_convergent(int index, int) override { convergents.push_back(index); }
+    void on_common_factor_iterations(std::uint64_t total) override { totals.push_back(total); }
+    void on_pass_done(SearchPass pass) override { passes.push_back(pass); }
+};
+
+/// The progress lines the program prints for the events of one search.
+std::string progress_from_events(const Recorder& r, SearchMode mode) {
+    std::string text;
+    if (mode == SearchMode::minimal_sum) {
+        int dots = 0;
+        bool header = false;
+        for (const int index : r.convergents) {
+            if (index > 0 && !header) header = true;
+            if (header && index > 0 && index % 10 == 0) ++dots;
+        }
+        if (header) {
+            text +=
+                "Progress (checking CFE convergents): " + std::string(dots == 0 ? 1 : dots, '.') +
+                "\n";
+        }
+    }
+    if (!r.totals.empty()) {
+        const std::uint64_t dots = r.totals.back() / PROGRESS_DOT_ITERATIONS;
+        text += "Progress (checking g/h factors): " +
+                std::string(dots == 0 ? 1 : static_cast<std::size_t>(dots), '.') + "\n";
+    }
+    return text;
+}
+
+TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
+    const std::vector<UserInputs> requests = {
+        two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
+        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
+        two_stage_request(48000, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
+        two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM, 65535),
+        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535, false, 96000,
+                          PRIORITIZE_FINAL_RATE),
+        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true, 96000,
+                          PRIORITIZE_STRICT_INTERMEDIATE),
+    };
+    for (const UserInputs& in : requests) {
+        const quillmere::TwoStageRequest request = to_two_stage_request(in);
+        SCOPED_TRACE(std::to_string(in.input_rate) + " -> " + std::to_string(in.output_rate) +
+                     " mode " + std::to_string(in.search_mode));
+        Recorder recorder;
+        quillmere::SolveOptions options;
+        options.observer = &recorder;
+        const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
+        ASSERT_TRUE(result.status == Status::ok || result.status == Status::not_found);
+
+        StatusCode status = STATUS_FAILURE;
+        const CapturedStreams run =
+            capture_streams([&] { status = prompt_and_run_two_resamplers(&in); });
+        EXPECT_EQ(status, result.status == Status::ok ? STATUS_SUCCESS : STATUS_FAILURE);
+        const std::string start = "Starting search calculation. Please wait...\n\n";
+        const std::size_t from = run.out.find(start);
+        const std::size_t to =
+            run.out.find(std::to_string(result.convergent_count) + " CFE convergents processed...");
+        ASSERT_NE(from, std::string::npos);
+        ASSERT_NE(to, std::string::npos);
+        EXPECT_EQ(run.out.substr(from + start.size(), to - from - start.size()),
+                  progress_from_events(recorder, request.mode));
+    }
 }
 
 TEST(TextSinks, LongFormattedTextIsWrittenWhole) {

@@ -1,3 +1,4 @@
+// The single-stage run of the dialog and its report.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -36,8 +37,9 @@ std::string settings(const std::string& rates, const std::string& ratio) {
            "CFE searching with max denominator M <= 65535\n";
 }
 
-constexpr const char* kLargeNote =
-    "Note: One or more calculated factors (L=%L, M=%M) are large.\n"
+/// The large-factor note after its factors.
+constexpr const char* kLargeNoteRest =
+    ") are large.\n"
     "      Implementing this rational ratio with standard polyphase filters may be\n"
     "      computationally expensive or require long filters.\n"
     "      Consider if an arbitrary resampling method might be a suitable\n"
@@ -46,9 +48,12 @@ constexpr const char* kLargeNote =
     "      factor pairs (L1/M1, L2/M2) with lower complexity.";
 
 std::string large_note(const std::string& l, const std::string& m) {
-    std::string note = kLargeNote;
-    note.replace(note.find("%L"), 2, l);
-    note.replace(note.find("%M"), 2, m);
+    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) of a replace here.
+    std::string note = "Note: One or more calculated factors (L=";
+    note += l;
+    note += ", M=";
+    note += m;
+    note += kLargeNoteRest;
     return note;
 }
 
@@ -62,116 +67,6 @@ std::string caution(const std::string& relative) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Solver
-// ---------------------------------------------------------------------------
-
-TEST(SingleSolver, LastConvergentWithinTheBound) {
-    struct Case {
-        double in, out;
-        long long l, m;
-    };
-    for (const Case& c : {Case{48000, 44100, 147, 160}, Case{44100, 48000, 160, 147},
-                          Case{96000, 96000, 1, 1}, Case{1, 1000.0001, 10000001, 10000},
-                          Case{1, 3.141592653589793, 104348, 33215}, Case{48000, 47999.9, 1, 1}}) {
-        long long l = -1, m = -1;
-        double achieved = 0.0;
-        CapturedStreams out = capture_streams([&] {
-            EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), STATUS_SUCCESS);
-        });
-        EXPECT_EQ(l, c.l) << c.in << " -> " << c.out;
-        EXPECT_EQ(m, c.m) << c.in << " -> " << c.out;
-        EXPECT_EQ(achieved, (static_cast<double>(c.l) / static_cast<double>(c.m)) * c.in);
-        EXPECT_EQ(out.out, "");
-        EXPECT_EQ(out.err, "");
-    }
-}
-
-TEST(SingleSolver, StrongDownsamplingLeavesZeroOverOne) {
-    long long l = -1, m = -1;
-    double achieved = 0.0;
-    CapturedStreams c = capture_streams([&] {
-        EXPECT_EQ(calculate_single_resampler(1000000, 10, &l, &m, &achieved),
-                  STATUS_CALCULATION_ERROR);
-    });
-    EXPECT_EQ(c.err, "Internal Error: CFE resulted in non-positive L or M (0 / 1).\n");
-    EXPECT_EQ(c.out, "");
-    EXPECT_EQ(l, 0);
-    EXPECT_EQ(m, 1);
-    EXPECT_TRUE(std::isnan(achieved));
-}
-
-TEST(SingleSolver, RejectedRatesAndRatios) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    struct Case {
-        double in, out;
-        StatusCode status;
-        const char* err;
-    };
-    const char* invalid_rates = "\nInvalid rates for single resampler (must be positive finite).\n";
-    const char* invalid_ratio = "\nTarget ratio is invalid (non-positive or non-finite).\n";
-    for (const Case& c : {
-             Case{0, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
-             Case{-48000, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
-             Case{48000, 0, STATUS_INVALID_INPUT_ERROR, invalid_rates},
-             Case{nan, 44100, STATUS_INVALID_INPUT_ERROR, invalid_rates},
-             Case{48000, inf, STATUS_INVALID_INPUT_ERROR, invalid_rates},
-             Case{1e-300, 1e300, STATUS_CALCULATION_ERROR, invalid_ratio},  // overflows
-             Case{1e300, 1e-300, STATUS_CALCULATION_ERROR, invalid_ratio},  // underflows
-             Case{1e20, 1e4, STATUS_CALCULATION_ERROR,
-                  "\nCritical error during CFE calculation: Calculation Error.\n"},
-             Case{1, 9.3e18, STATUS_ARITHMETIC_OVERFLOW_ERROR,
-                  "\nCritical error during CFE calculation: Arithmetic Overflow Error.\n"},
-         }) {
-        long long l = -1, m = -1;
-        double achieved = 0.0;
-        CapturedStreams out = capture_streams([&] {
-            EXPECT_EQ(calculate_single_resampler(c.in, c.out, &l, &m, &achieved), c.status);
-        });
-        EXPECT_EQ(out.err, c.err) << c.in << " -> " << c.out;
-        EXPECT_EQ(out.out, "");
-        EXPECT_EQ(l, 0);
-        EXPECT_EQ(m, 0);
-        EXPECT_TRUE(std::isnan(achieved));
-    }
-}
-
-TEST(SingleSolver, AchievedRateOverflow) {
-    // 26/25 lies above the ratio, so the achieved rate passes the largest double.
-    const double input_rate = 1.7285510912137651e+308;
-    const double output_rate = std::numeric_limits<double>::max();
-    long long l = -1, m = -1;
-    double achieved = 0.0;
-    CapturedStreams c = capture_streams([&] {
-        EXPECT_EQ(calculate_single_resampler(input_rate, output_rate, &l, &m, &achieved),
-                  STATUS_CALCULATION_ERROR);
-    });
-    EXPECT_EQ(c.err, "\nAchieved rate calculation resulted in non-finite value (L=26, M=25).\n");
-    EXPECT_EQ(l, 26);
-    EXPECT_EQ(m, 25);
-    EXPECT_TRUE(std::isinf(achieved));
-}
-
-TEST(SingleSolver, NullOutputs) {
-    long long l = 7, m = 7;
-    double achieved = 7.0;
-    CapturedStreams c = capture_streams([&] {
-        EXPECT_EQ(calculate_single_resampler(48000, 44100, nullptr, &m, &achieved),
-                  STATUS_INVALID_INPUT_ERROR);
-        EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, nullptr, &achieved),
-                  STATUS_INVALID_INPUT_ERROR);
-        EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, &m, nullptr),
-                  STATUS_INVALID_INPUT_ERROR);
-    });
-    // The solver of the library prints nothing: null outputs are refused silently.
-    EXPECT_EQ(c.err, "");
-    EXPECT_EQ(c.out, "");
-    EXPECT_EQ(l, 7);
-    EXPECT_EQ(m, 7);
-    EXPECT_EQ(achieved, 7.0);
-}
 
 // ---------------------------------------------------------------------------
 // Run and report
@@ -279,19 +174,13 @@ TEST(SingleRun, ShutdownRequestedSilencesEverything) {
     {
         ShutdownFlagScope flag;
         const UserInputs in = one_stage_request(48000, 44100);
-        long long l = 5, m = 5;
-        double achieved = 5.0;
         CapturedStreams c = capture_streams([&] {
             EXPECT_EQ(handle_one_resampler(&in), STATUS_FAILURE);
             EXPECT_EQ(handle_one_resampler(nullptr), STATUS_FAILURE);
-            EXPECT_EQ(calculate_single_resampler(48000, 44100, &l, &m, &achieved), STATUS_FAILURE);
             print_single_resampler_result(48000, 44100, 147, 160, 44100);
         });
         EXPECT_EQ(c.out, "");
         EXPECT_EQ(c.err, "");
-        EXPECT_EQ(l, 5);
-        EXPECT_EQ(m, 5);
-        EXPECT_EQ(achieved, 5.0);
     }
     EXPECT_FALSE(g_shutdown_requested.load());
 }

@@ -1,198 +1,21 @@
-// Two-stage assessment, report and run.
+// The two-stage report and run of the dialog.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
-#include <limits>
+#include <cstdio>
 #include <string>
-#include <thread>
 
+#include "capture.h"
 #include "interactive/conversion_runs.h"
-#include "two_test_support.h"
+#include "requests.h"
+#include "solver_calls.h"
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-/// Assesses one candidate against best with the request's own limit and mode.
-void assess(const UserInputs& in, CascadeRecord* best, long long l1, long long m1, long long l2,
-            long long m2, bool* dual = nullptr) {
-    assess_candidate_and_update(l1, m1, l2, m2, in.max_lm, &in, in.search_mode, best, dual);
-}
+using quillmere::core::CascadeRecord;
+using quillmere::core::make_empty_record;
 
 bool holds(const CascadeRecord& r, long long l1, long long m1, long long l2, long long m2) {
     return r.found && r.l1 == l1 && r.m1 == m1 && r.l2 == l2 && r.m2 == m2;
-}
-
-// ---------------------------------------------------------------------------
-// Assessment
-// ---------------------------------------------------------------------------
-
-TEST(AchievedRateTwo, RefusesWhatCannotBeComputed) {
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 0, 7, 16, 21)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 10, -7, 16, 21)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(44100, 10, 7, 16, 0)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(0, 10, 7, 16, 21)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(NaN, 10, 7, 16, 21)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(INF, 10, 7, 16, 21)));
-    EXPECT_TRUE(std::isnan(calculate_achieved_output_rate_two(1e300, 1000000, 1, 1000000, 1)));
-    EXPECT_EQ(calculate_achieved_output_rate_two(44100, 10, 7, 16, 21),
-              std::nextafter(48000.0, 0.0));
-}
-
-TEST(AssessCandidate, StoresTheComputedErrorNotAnIdealZero) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 10, 7, 16, 21);
-    ASSERT_TRUE(holds(best, 10, 7, 16, 21));
-    EXPECT_EQ(best.overall_sum, 54);
-    EXPECT_TRUE(best.final_match);
-    EXPECT_EQ(best.final_error, 48000.0 - std::nextafter(48000.0, 0.0));
-    EXPECT_NEAR(best.final_error, 7.28e-12, 0.01e-12);
-    EXPECT_EQ(best.achieved_intermediate_rate, 63000.0);
-    EXPECT_EQ(best.intermediate_error, INF);
-    EXPECT_FALSE(best.intermediate_match);
-    EXPECT_EQ(best.combined_ratio, (10.0 / 7.0) * (16.0 / 21.0));
-}
-
-TEST(AssessCandidate, FirstStageDecimationNeedsPermission) {
-    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 16, 21, 10, 7);
-    EXPECT_FALSE(best.found);
-    assess(in, &best, 7, 7, 160, 147);  // L1 = M1 is allowed
-    EXPECT_TRUE(holds(best, 7, 7, 160, 147));
-
-    in.allow_m1_gt_l1 = true;
-    best = make_empty_record();
-    assess(in, &best, 16, 21, 10, 7);
-    EXPECT_TRUE(holds(best, 16, 21, 10, 7));
-}
-
-TEST(AssessCandidate, PerStageLimitIsInclusive) {
-    const UserInputs in = two_stage_request(1000, 1000, SEARCH_MODE_CUSTOM_LIMIT, 50);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 51, 1, 1, 51);
-    assess(in, &best, 1, 1, 51, 51);
-    assess(in, &best, 0, 1, 1, 0);
-    EXPECT_FALSE(best.found);
-    assess(in, &best, 50, 1, 1, 50);
-    EXPECT_TRUE(holds(best, 50, 1, 1, 50));
-}
-
-TEST(AssessCandidate, TinyOutputRateMatchesAbsolutely) {
-    const UserInputs in = two_stage_request(5e-10, 1e-16, SEARCH_MODE_CUSTOM_LIMIT, 10);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 1, 1, 1, 1);
-    EXPECT_TRUE(best.found);
-    EXPECT_TRUE(best.final_match);
-}
-
-TEST(AssessCandidate, MinimalSumPrefersTheSmallerSum) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 13, 10, 1, 1);  // 57330 Hz, sum 25
-    assess(in, &best, 12, 11, 1, 1);  // 48109 Hz, same sum, more accurate
-    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
-    assess(in, &best, 1, 1, 12, 11);  // same sum, same computed error: the first stays
-    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
-    assess(in, &best, 1, 1, 1, 1);  // 44100 Hz: less accurate, but the smaller sum
-    EXPECT_TRUE(holds(best, 1, 1, 1, 1));
-    assess(in, &best, 10, 7, 16, 21);  // a final match beats a miss whatever the sum
-    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
-    assess(in, &best, 16, 7, 10, 21);  // same sum, same computed error
-    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
-}
-
-TEST(AssessCandidate, CustomLimitPrefersTheSmallerError) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 1, 1, 1, 1);
-    assess(in, &best, 24, 22, 1, 1);  // more accurate, larger sum
-    EXPECT_TRUE(holds(best, 24, 22, 1, 1));
-    assess(in, &best, 12, 11, 1, 1);  // same error, smaller sum
-    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
-    assess(in, &best, 24, 22, 1, 1);  // same error, larger sum
-    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
-    assess(in, &best, 1, 1, 1, 1);  // smaller sum, larger error
-    EXPECT_TRUE(holds(best, 12, 11, 1, 1));
-}
-
-TEST(AssessCandidate, ErrorsWithinTheTieToleranceLeaveItToTheSum) {
-    // Errors near 1 Hz are 2.2e-16 apart: two of them differ by less than 1e-15 and tie.
-    const UserInputs in = two_stage_request(1.0, 1.0, SEARCH_MODE_CUSTOM_LIMIT, 65535, true);
-    CascadeRecord best = make_empty_record();
-    best.found = true;
-    best.final_match = false;
-    best.final_error = 1.0 + 4e-16;
-    best.overall_sum = 5;
-    CascadeRecord stored = best;
-    assess(in, &best, 1, 2, 1, 1);  // 0.5 Hz: error 0.5
-    EXPECT_TRUE(holds(best, 1, 2, 1, 1));
-    best = stored;
-    best.final_error = 0.5 + 5e-16;  // within 1e-15 of the candidate's error, smaller sum wins
-    best.overall_sum = 6;
-    assess(in, &best, 1, 2, 1, 1);
-    EXPECT_TRUE(holds(best, 1, 2, 1, 1));
-    best = stored;
-    best.final_error = 0.5 + 5e-16;
-    best.overall_sum = 5;  // equal sum: no
-    assess(in, &best, 1, 2, 1, 1);
-    EXPECT_FALSE(holds(best, 1, 2, 1, 1));
-}
-
-TEST(AssessCandidate, StrictPriorityStoresOnlyIntermediateMatches) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
-                                            12345, PRIORITIZE_STRICT_INTERMEDIATE);
-    CascadeRecord best = make_empty_record();
-    for (long long l1 = 1; l1 <= 40; ++l1) {
-        for (long long m1 = 1; m1 <= l1; ++m1) assess(in, &best, l1, m1, 160, 147);
-    }
-    EXPECT_TRUE(same_record(best, make_empty_record()));
-}
-
-TEST(AssessCandidate, FinalRatePriorityPrefersTheCloserIntermediateRate) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
-                                            50000, PRIORITIZE_FINAL_RATE);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 1, 1, 1, 1);  // 44100 Hz between stages, final error 3900 Hz
-    assess(in, &best, 8, 7, 2, 1);  // 50400 Hz between stages, final error 52800 Hz
-    EXPECT_TRUE(holds(best, 8, 7, 2, 1));
-    assess(in, &best, 1, 1, 12, 11);  // more accurate, but farther from the target
-    EXPECT_TRUE(holds(best, 8, 7, 2, 1));
-    assess(in, &best, 10, 7, 16, 21);  // a final match beats a miss
-    EXPECT_TRUE(holds(best, 10, 7, 16, 21));
-}
-
-TEST(AssessCandidate, DualFlagOnlyInCustomLimitMode) {
-    UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false, 96000,
-                                      PRIORITIZE_BALANCED_DUAL);
-    CascadeRecord best = make_empty_record();
-    bool dual = false;
-    assess(in, &best, 10, 7, 16, 21, &dual);
-    EXPECT_FALSE(dual);
-    assess(in, &best, 320, 147, 420, 840, &dual);
-    EXPECT_TRUE(holds(best, 320, 147, 420, 840));
-    EXPECT_TRUE(best.intermediate_match);
-    EXPECT_TRUE(dual);
-
-    in.search_mode = SEARCH_MODE_MINIMAL_SUM;
-    best = make_empty_record();
-    dual = false;
-    assess(in, &best, 320, 147, 420, 840, &dual);
-    EXPECT_TRUE(best.found);
-    EXPECT_FALSE(dual);
-}
-
-TEST(AssessCandidate, WithoutTargetThePriorityIsIgnored) {
-    const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 1000, false,
-                                            0.0, PRIORITIZE_STRICT_INTERMEDIATE);
-    CascadeRecord best = make_empty_record();
-    assess(in, &best, 1, 1, 1, 1);
-    EXPECT_TRUE(best.found);
-    EXPECT_EQ(best.achieved_intermediate_rate, 44100.0);
-    EXPECT_EQ(best.intermediate_error, INF);
 }
 
 // ---------------------------------------------------------------------------
@@ -206,14 +29,7 @@ std::string report(const char* title, const UserInputs& in, const CascadeRecord&
 }
 
 CascadeRecord stored(const UserInputs& in, long long l1, long long m1, long long l2, long long m2) {
-    UserInputs any = in;
-    any.has_intermediate_target = in.has_intermediate_target;
-    any.priority = PRIORITIZE_IGNORE_INTERMEDIATE;
-    any.max_lm = 1000000;
-    any.allow_m1_gt_l1 = true;
-    CascadeRecord r = make_empty_record();
-    assess(any, &r, l1, m1, l2, m2);
-    return r;
+    return stored_record(in, l1, m1, l2, m2);
 }
 
 constexpr const char* REPORT_10_7_16_21 =
@@ -243,9 +59,9 @@ TEST(PriorityNames, EveryValue) {
 
 TEST(TwoStageReport, ExactMatchFromTheSearch) {
     const UserInputs in = two_stage_request(48000, 44100, SEARCH_MODE_MINIMAL_SUM, 65535);
-    const SearchRun run = run_search(perform_two_stage_search_counted, in);
-    ASSERT_TRUE(holds(run.best, 21, 10, 7, 16));
-    EXPECT_EQ(report("Minimal Sum Search Results:", in, run.best),
+    const CascadeRecord best = searched_record(in);
+    ASSERT_TRUE(holds(best, 21, 10, 7, 16));
+    EXPECT_EQ(report("Minimal Sum Search Results:", in, best),
               "Minimal Sum Search Results: Match Found!\n"
               "\nFirst Resampler: Complexity: 21\n"
               "  L1 = 21 (Interpolation)\n"

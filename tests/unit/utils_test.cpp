@@ -3,7 +3,7 @@
 #include <string>
 
 #include "interactive/messages.h"
-#include "solver_calls.h"
+#include "interactive/request_record.h"
 
 TEST(StatusNames, AssignedCodesHaveTheirNames) {
     EXPECT_STREQ(status_code_to_string(STATUS_SUCCESS), "SUCCESS");
@@ -27,14 +27,6 @@ TEST(PrintStderr, FramesTheMessageWithNewlines) {
     print_stderr("Failed to gather required inputs (%s).", "Invalid Input Error");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\nFailed to gather required inputs (Invalid Input Error).\n");
-}
-
-TEST(MaxLongLong, NegativeValuesCountAsAbsent) {
-    EXPECT_EQ(max_long_long(-1, -5), -1);
-    EXPECT_EQ(max_long_long(-3, 7), 7);
-    EXPECT_EQ(max_long_long(7, -3), 7);
-    EXPECT_EQ(max_long_long(4, 9), 9);
-    EXPECT_EQ(max_long_long(0, 0), 0);
 }
 
 TEST(SharedConstants, SuggestionThresholdIsOneStepAboveOneMillionth) {

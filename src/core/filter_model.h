@@ -1,24 +1,18 @@
-// The filter cost model inside the library: Kaiser's design formulas, the edges a cascade
-// is designed for, and the price of a cascade without allocation, for estimate_cost and
-// for the min-cost search (which must price millions of candidates exactly as
-// estimate_cost would).
+// The filter cost model: Kaiser's design formulas, the edges a cascade is designed for,
+// each filtered stage's figures, and the walk through a cascade that the pricing and the
+// refusal texts share, so that every figure is computed one way.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "quillmere/quillmere.h"
 
-namespace quillmere::cost_model {
+namespace quillmere::inline v1::cost_model {
 
 /// Largest tap count the model gives (2^53, exact in double); a longer filter is refused.
 inline constexpr double max_taps = 9007199254740992.0;
-
-/// Two MAC/s totals are tied when they differ by at most this fraction of the larger plus
-/// what rounding the lengths to whole taps can account for (see macs_tied). The estimate
-/// is no finer: filters of the estimated lengths land within about a decibel of the
-/// wanted attenuation, about 1 % of their length.
-inline constexpr double macs_tie_tolerance = 1e-2;
 
 /// Why a cascade cannot be priced.
 enum class Refusal {
@@ -107,43 +101,60 @@ Refusal stage_figures(const Design& design, double stage_input_rate_hz, double s
 /// is not a positive finite number.
 double rate_after(double input_rate_hz, const Stage* stages, std::size_t count);
 
-/// The totals of a cascade.
-struct Price {
-    double macs_per_second = 0.0;
-    std::int64_t coefficients = 0;
-    /// What one tap more in every phase of every filtered stage would add: the sum of
-    /// output rate / L over those stages, in MAC/s.
-    double macs_grain = 0.0;
+/// Where a walk through the cascade stopped, and why.
+struct WalkEnd {
+    Refusal refusal = Refusal::none;
+    std::size_t stage = 0;  ///< the stage refused (stage_rate, length, stages)
 };
 
-/// Prices a cascade exactly as estimate_cost does (same figures, bit for bit), without
-/// allocating; the min-cost search calls it once per candidate it cannot rule out.
-Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                      const FilterSpec& filter, Price* price);
+namespace detail {
 
-/// Whether two prices count as equal: their MAC/s differ by at most macs_tie_tolerance of
-/// the larger plus twice the larger grain. Kaiser's length, D x rate / transition + 1
-/// rounded up, is one to two taps longer than its continuous part, which is the same for
-/// cascades through the same intermediate rate; spread over L phases that is one to two
-/// taps per phase, so a cascade with more phases can look cheaper by up to two grains of
-/// the other without being any better. A smaller difference says nothing about which
-/// filters are cheaper, and the one with fewer coefficients is preferred.
-bool macs_tied(const Price& a, const Price& b);
+inline bool positive_finite(double x) {
+    return std::isfinite(x) && x > 0.0;
+}
 
-/// The field (as RequestCheck names it) and a one-sentence message for a refusal.
-struct RefusalText {
-    std::string field;
-    std::string message;
-};
-RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage* stages,
-                             std::size_t count, const FilterSpec& filter);
+/// Counts the stages that need a filter (L or M other than 1); false when a factor is
+/// below 1, with the stage in bad_stage.
+bool count_filtered(const Stage* stages, std::size_t count, int* filtered, std::size_t* bad_stage);
 
-/// Checks the filter requirements of a two-stage request before a min-cost search: the
-/// decibels, the edges against the requested rates, and, unless its priority is ignore, an
-/// intermediate target too low to carry the passband. Status::ok when it may be searched.
-RequestCheck check_filter_request(const TwoStageRequest& request);
+}  // namespace detail
 
-/// A number as messages write it: up to 10 significant digits, no trailing zeros.
-std::string format_number(double value);
+/// Walks the cascade stage by stage, calling visit(index, input rate, output rate,
+/// figures or null for a pass-through stage) for each, once everything before it checked.
+/// The pricing of the min-cost search, estimate_cost and the refusal texts all walk
+/// through here, so their figures agree bit for bit.
+template <typename Visit>
+WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
+                     const FilterSpec& filter, Design* design, Visit&& visit) {
+    if (!detail::positive_finite(input_rate_hz)) return {Refusal::input_rate, 0};
+    if (count == 0) return {Refusal::stages, 0};
+    int filtered = 0;
+    std::size_t bad = 0;
+    if (!detail::count_filtered(stages, count, &filtered, &bad)) return {Refusal::stages, bad};
+    const double output_rate_hz = rate_after(input_rate_hz, stages, count);
+    if (!detail::positive_finite(output_rate_hz)) return {Refusal::stages, count - 1};
 
-}  // namespace quillmere::cost_model
+    const Refusal refusal = resolve_design(input_rate_hz, output_rate_hz, filtered, filter, design);
+    if (refusal != Refusal::none) return {refusal, 0};
+
+    double stage_input = input_rate_hz;
+    double ratio = 1.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Stage& s = stages[i];
+        ratio *= static_cast<double>(s.l) / static_cast<double>(s.m);
+        const double stage_output = i + 1 == count ? output_rate_hz : input_rate_hz * ratio;
+        if (!detail::positive_finite(stage_output)) return {Refusal::stages, i};
+        if (s.l == 1 && s.m == 1) {
+            visit(i, stage_input, stage_output, static_cast<const StageFigures*>(nullptr));
+        } else {
+            StageFigures figures;
+            const Refusal r = stage_figures(*design, stage_input, stage_output, s.l, &figures);
+            if (r != Refusal::none) return {r, i};
+            visit(i, stage_input, stage_output, &figures);
+        }
+        stage_input = stage_output;
+    }
+    return {};
+}
+
+}  // namespace quillmere::inline v1::cost_model

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/arguments.h"
+#include "cli/request_resolution.h"
 #include "quillmere/quillmere.h"
 
 namespace quillmere::cli {

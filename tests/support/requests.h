@@ -2,8 +2,7 @@
 // benchmark, so that every one of them builds the record the same way.
 #pragma once
 
-#include "interactive/request_record.h"
-#include "interactive/shutdown.h"
+#include "legacy_vocabulary.h"
 
 /// A two-stage request; no intermediate target unless one is given.
 inline UserInputs two_stage_request(double input_rate, double output_rate, int search_mode,

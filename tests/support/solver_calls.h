@@ -10,14 +10,15 @@
 #include "core/results.h"
 #include "core/single_stage.h"
 #include "core/two_stage_search.h"
-#include "interactive/request_record.h"
 #include "interactive/shutdown.h"
-#include "report/progress_line.h"
+#include "legacy_vocabulary.h"
+#include "report/progress_dots.h"
 #include "report/reports.h"
 #include "report/solver_errors.h"
 
-// The tests reach into the core by its own names.
+// The tests reach into the core and the report texts by their own names.
 using namespace quillmere::core;
+using namespace quillmere::report;
 using quillmere::Status;
 
 /// The search request of a record, with the limit and mode a test asks for.
@@ -42,7 +43,7 @@ inline StatusCode calculate_single_resampler(double input_rate, double output_ra
     const quillmere::SingleStageRequest request{input_rate, output_rate};
     SolverErrorLines errors(err, request);
     quillmere::SolveOptions options;
-    options.stop_flag = &g_shutdown_requested;
+    options.stop_flag = &quillmere::interactive::shutdown_flag();
     options.observer = &errors;
     const quillmere::core::SearchContext context(options);
     return to_status_code(quillmere::core::calculate_single_resampler(
@@ -52,7 +53,7 @@ inline StatusCode calculate_single_resampler(double input_rate, double output_ra
 /// The single-stage report of factors a solver found.
 inline void print_single_resampler_result(double input_rate, double output_rate, long long l,
                                           long long m, double achieved_output_rate) {
-    if (shutdown_requested()) return;
+    if (quillmere::interactive::shutdown_requested()) return;
     FileSink out(stdout);
     const quillmere::SingleStageRequest request{input_rate, output_rate};
     write_single_stage_report(
@@ -80,9 +81,9 @@ StatusCode run_core_search(Search search, const UserInputs* inputs, long long ma
     const quillmere::TwoStageRequest public_request =
         inputs != nullptr ? to_two_stage_request(*inputs) : quillmere::TwoStageRequest{};
     SolverErrorLines errors(err, public_request);
-    ProgressLine progress(out, request.mode, &g_shutdown_requested, &errors);
+    ProgressDots progress(out, request.mode, &quillmere::interactive::shutdown_flag(), &errors);
     quillmere::SolveOptions options;
-    options.stop_flag = &g_shutdown_requested;
+    options.stop_flag = &quillmere::interactive::shutdown_flag();
     options.observer = &progress;
     const quillmere::core::SearchContext context(options);
     return to_status_code(search(context, inputs != nullptr ? &request : nullptr, best,
@@ -108,7 +109,7 @@ inline StatusCode perform_two_stage_search_reference(const UserInputs* inputs, l
 /// The two-stage report of a stored record under the given title.
 inline void print_two_resamplers_result(const char* title, const UserInputs* inputs,
                                         const CascadeRecord* result) {
-    if (shutdown_requested()) return;
+    if (quillmere::interactive::shutdown_requested()) return;
     FileSink out(stdout);
     const quillmere::TwoStageRequest request = to_two_stage_request(*inputs);
     const quillmere::Status status =

@@ -313,8 +313,8 @@ TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
         EXPECT_EQ(recorder.passes.front(), SearchPass::convergents);
 
         StatusCode status = STATUS_FAILURE;
-        const CapturedStreams run =
-            capture_streams([&] { status = prompt_and_run_two_resamplers(&in); });
+        const CapturedStreams run = capture_streams(
+            [&] { status = to_status_code(quillmere::interactive::run_two_stage(request)); });
         EXPECT_EQ(status, result.status == Status::ok ? STATUS_SUCCESS : STATUS_FAILURE);
         const std::string start = "Starting search calculation. Please wait...\n\n";
         const std::size_t from = run.out.find(start);

@@ -252,7 +252,7 @@ PassRun run_pass(CommonFactorPass pass, const UserInputs& in, const CascadeRecor
     PassRun run{start, false, 0, ""};
     const SearchRequest request = search_request(in, in.max_lm, in.search_mode);
     StringSink out;
-    ProgressLine line(out, request.mode);
+    ProgressDots line(out, request.mode);
     quillmere::SolveOptions options;
     options.observer = &line;
     const SearchContext context(options);

@@ -193,11 +193,11 @@ TEST_P(TwoStageSearch, ShutdownDuringTheCommonFactorPassLeavesTheLineOpen) {
         two_stage_request(44100e255, 48000e255, SEARCH_MODE_CUSTOM_LIMIT, 65535);
     std::thread control_event([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        g_shutdown_requested.store(true);
+        set_shutdown_flag(true);
     });
     const SearchRun r = run(inputs);
     control_event.join();
-    g_shutdown_requested.store(false);
+    set_shutdown_flag(false);
     EXPECT_EQ(r.status, STATUS_FAILURE);
     // Whenever the stop arrived, the line holds the header and dots but is never ended.
     const std::string header = "Progress (checking g/h factors): ";

@@ -108,9 +108,9 @@ int run_batch(const CommandLine& command, SolveOptions options) {
         }
     }
     struct Closer {
-        std::FILE* file;
+        std::FILE* file = nullptr;
         ~Closer() {
-            if (file != stdin) std::fclose(file);
+            if (file != nullptr && file != stdin) std::fclose(file);
         }
     } closer{input};
 

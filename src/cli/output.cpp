@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/solving.h"
 #include "platform/stop_signals.h"
 
 namespace quillmere::cli {

@@ -38,6 +38,9 @@ const char* record_status(const Record& record);
 /// its cost could be estimated.
 bool record_succeeded(const Record& record);
 
+/// Why the solver failed, as the library says it; empty when it did not fail.
+std::string solver_message(const Record& record);
+
 /// One JSON object on one line, ending in a newline.
 std::string format_json(const Record& record);
 

@@ -71,10 +71,4 @@ bool search_stopped(const Record& record) {
            (record.single && record.single->status == Status::stopped);
 }
 
-std::string solver_message(const Record& record) {
-    if (record.single) return record.single->message;
-    if (record.two) return record.two->message;
-    return {};
-}
-
 }  // namespace quillmere::cli

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <optional>
-#include <string>
 
 #include "cli/options.h"
 #include "cli/records.h"
@@ -20,8 +19,5 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options);
 
 /// True when a stop was requested or the record's search was stopped.
 bool search_stopped(const Record& record);
-
-/// Why the solver failed; empty when it did not.
-std::string solver_message(const Record& record);
 
 }  // namespace quillmere::cli

@@ -6,7 +6,7 @@
 #include "interactive/line_reader.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 
 #include "interactive/messages.h"
 #include "interactive/shutdown.h"

@@ -1,5 +1,5 @@
-// Requests as the dialog would hand them over, for the tests, the fuzzers and the
-// benchmark, so that every one of them builds the record the same way.
+// The flat request records of the solver tests (legacy_vocabulary.h), built the same way
+// by every test that uses them.
 #pragma once
 
 #include "legacy_vocabulary.h"

@@ -21,7 +21,7 @@
 
 #include "core/reference_search.h"
 #include "quillmere/quillmere.h"
-#include "report/progress_line.h"
+#include "report/progress_dots.h"
 
 namespace {
 
@@ -71,11 +71,11 @@ double timed_fast_search(const TwoStageRequest& in, std::uint64_t* iterations) {
     return seconds;
 }
 
-/// The same search with the interactive program's progress line written to the null device,
+/// The same search with the interactive program's progress dots written to the null device,
 /// as the program writes it to the terminal.
 double timed_fast_search_with_progress(const TwoStageRequest& in, std::FILE* null_device) {
-    FileSink sink(null_device);
-    ProgressLine progress(sink, in.mode);
+    quillmere::report::FileSink sink(null_device);
+    quillmere::report::ProgressDots progress(sink, in.mode);
     quillmere::SolveOptions options;
     options.observer = &progress;
     const Clock::time_point start = Clock::now();

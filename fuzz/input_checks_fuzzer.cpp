@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "fake_console.h"
@@ -20,6 +21,10 @@
 #include "interactive/prompts.h"
 
 namespace {
+
+using namespace quillmere::interactive;
+using quillmere::SearchMode;
+using quillmere::Status;
 
 /// Captures what is written to standard error through a scratch file.
 class StderrCapture {
@@ -76,13 +81,13 @@ bool reader_can_deliver(const std::string& line) {
 
 /// Runs a prompt on the line (then a stop request), returning its status and stderr.
 template <typename Prompt>
-StatusCode run_prompt(const std::string& line, std::string* err, Prompt prompt) {
+Status run_prompt(const std::string& line, std::string* err, Prompt prompt) {
     fake_console_reset();
     fake_console_install_shutdown_event();
     fake_console_queue_text(line + "\r");
     fake_console_queue_shutdown();
     StderrCapture capture;
-    const StatusCode status = prompt();
+    const Status status = prompt();
     *err = capture.finish();
     if (fake_console_is_raw()) fail("console left in raw mode", line);
     return status;
@@ -90,13 +95,12 @@ StatusCode run_prompt(const std::string& line, std::string* err, Prompt prompt) 
 
 /// The prompt either accepts (success, nothing on stderr) or refuses with the message
 /// and then meets the stop request.
-void expect_prompt_matches(StatusCode checked, const std::string& refusal, StatusCode prompted,
+void expect_prompt_matches(Status checked, const std::string& refusal, Status prompted,
                            const std::string& err, const std::string& line) {
-    if (checked == STATUS_SUCCESS) {
-        if (prompted != STATUS_SUCCESS || !err.empty())
-            fail("prompt refused an accepted line", line);
+    if (checked == Status::ok) {
+        if (prompted != Status::ok || !err.empty()) fail("prompt refused an accepted line", line);
     } else {
-        if (prompted != STATUS_FAILURE) fail("prompt accepted a refused line", line);
+        if (prompted != Status::stopped) fail("prompt accepted a refused line", line);
         if (err != refusal) fail("prompt message differs from the check's", line);
     }
 }
@@ -104,8 +108,8 @@ void expect_prompt_matches(StatusCode checked, const std::string& refusal, Statu
 void fuzz_double(const std::string& line, bool via_prompt) {
     double value = 0.0;
     std::string refusal;
-    const StatusCode status = check_positive_double(line.c_str(), &value, &refusal);
-    if (status == STATUS_SUCCESS) {
+    const Status status = check_positive_double(line.c_str(), value, refusal);
+    if (status == Status::ok) {
         if (!refusal.empty()) fail("accepted with a message", line);
         if (!std::isfinite(value) || value < 1.0 || value > 1e13) fail("rate out of bounds", line);
     } else {
@@ -114,50 +118,47 @@ void fuzz_double(const std::string& line, bool via_prompt) {
     if (!via_prompt) return;
     double prompted_value = 0.0;
     std::string err;
-    const StatusCode prompted =
-        run_prompt(line, &err, [&] { return get_positive_double("R: ", &prompted_value); });
+    const Status prompted =
+        run_prompt(line, &err, [&] { return get_positive_double("R: ", prompted_value); });
     expect_prompt_matches(status, refusal, prompted, err, line);
-    if (status == STATUS_SUCCESS && prompted_value != value)
-        fail("prompt stored another rate", line);
+    if (status == Status::ok && prompted_value != value) fail("prompt stored another rate", line);
 }
 
 void fuzz_integer(const std::string& line, bool via_prompt) {
     static constexpr int ALLOWED[] = {1, 2, 3, 4};
     int value = 0;
     std::string refusal;
-    const StatusCode status = check_specific_integer(line.c_str(), ALLOWED, 4, &value, &refusal);
-    if (status == STATUS_SUCCESS && (value < 1 || value > 4)) fail("value not allowed", line);
-    if (status != STATUS_SUCCESS) check_refusal_shape(refusal, line);
+    const Status status = check_specific_integer(line.c_str(), ALLOWED, value, refusal);
+    if (status == Status::ok && (value < 1 || value > 4)) fail("value not allowed", line);
+    if (status != Status::ok) check_refusal_shape(refusal, line);
     if (!via_prompt) return;
     int prompted_value = 0;
     std::string err;
-    const StatusCode prompted = run_prompt(
-        line, &err, [&] { return get_specific_integer("Q: ", ALLOWED, 4, &prompted_value); });
+    const Status prompted = run_prompt(
+        line, &err, [&] { return get_specific_integer("Q: ", ALLOWED, prompted_value); });
     expect_prompt_matches(status, refusal, prompted, err, line);
-    if (status == STATUS_SUCCESS && prompted_value != value)
-        fail("prompt stored another int", line);
+    if (status == Status::ok && prompted_value != value) fail("prompt stored another int", line);
 }
 
 void fuzz_long_long(const std::string& line, bool via_prompt) {
     long long value = 0;
     std::string refusal;
-    const StatusCode status = check_positive_long_long(line.c_str(), &value, &refusal);
-    if (status == STATUS_SUCCESS && value < 1) fail("non-positive value accepted", line);
-    if (status != STATUS_SUCCESS) check_refusal_shape(refusal, line);
+    const Status status = check_positive_long_long(line.c_str(), value, refusal);
+    if (status == Status::ok && value < 1) fail("non-positive value accepted", line);
+    if (status != Status::ok) check_refusal_shape(refusal, line);
     if (!via_prompt) return;
     long long prompted_value = 0;
     std::string err;
-    const StatusCode prompted =
-        run_prompt(line, &err, [&] { return get_positive_long_long("N: ", &prompted_value); });
+    const Status prompted =
+        run_prompt(line, &err, [&] { return get_positive_long_long("N: ", prompted_value); });
     expect_prompt_matches(status, refusal, prompted, err, line);
-    if (status == STATUS_SUCCESS && prompted_value != value)
-        fail("prompt stored another value", line);
+    if (status == Status::ok && prompted_value != value) fail("prompt stored another value", line);
 }
 
 void fuzz_confirmation(const std::string& line, bool via_prompt) {
     std::string refusal;
-    const ConfirmationAnswer answer = check_confirmation(line.c_str(), &refusal);
-    if (answer == CONFIRMATION_REFUSED) {
+    const ConfirmationAnswer answer = check_confirmation(line.c_str(), refusal);
+    if (answer == ConfirmationAnswer::refused) {
         check_refusal_shape(refusal, line);
     } else if (!refusal.empty()) {
         fail("answered with a message", line);
@@ -165,22 +166,23 @@ void fuzz_confirmation(const std::string& line, bool via_prompt) {
     if (!via_prompt) return;
     bool prompted_answer = false;
     std::string err;
-    const StatusCode prompted =
-        run_prompt(line, &err, [&] { return get_confirmation_status("Y? ", &prompted_answer); });
+    const Status prompted =
+        run_prompt(line, &err, [&] { return get_confirmation("Y? ", prompted_answer); });
     expect_prompt_matches(
-        answer == CONFIRMATION_REFUSED ? STATUS_INVALID_INPUT_ERROR : STATUS_SUCCESS, refusal,
+        answer == ConfirmationAnswer::refused ? Status::invalid_request : Status::ok, refusal,
         prompted, err, line);
-    if (answer != CONFIRMATION_REFUSED && prompted_answer != (answer == CONFIRMATION_YES)) {
+    if (answer != ConfirmationAnswer::refused &&
+        prompted_answer != (answer == ConfirmationAnswer::yes)) {
         fail("prompt gave another answer", line);
     }
 }
 
 void fuzz_search_mode(const std::string& line) {
-    int mode = -1;
+    SearchMode mode = SearchMode::min_cost;
     bool is_default = false;
     std::string refusal;
-    if (check_search_mode_answer(line.c_str(), &mode, &is_default, &refusal) == STATUS_SUCCESS) {
-        if (mode != SEARCH_MODE_MINIMAL_SUM && mode != SEARCH_MODE_CUSTOM_LIMIT)
+    if (check_search_mode_answer(line.c_str(), mode, is_default, refusal) == Status::ok) {
+        if (mode != SearchMode::minimal_sum && mode != SearchMode::custom_limit)
             fail("bad mode", line);
     } else {
         check_refusal_shape(refusal, line);
@@ -188,17 +190,15 @@ void fuzz_search_mode(const std::string& line) {
 }
 
 void fuzz_target(const std::string& line) {
-    double target = -1.0;
-    bool has_target = true;
+    std::optional<double> target = -1.0;
     std::string refusal;
-    if (check_target_rate_answer(line.c_str(), &target, &has_target, &refusal) == STATUS_SUCCESS) {
-        if (has_target && (!std::isfinite(target) || target < 1.0 || target > 1e13)) {
+    if (check_target_rate_answer(line.c_str(), target, refusal) == Status::ok) {
+        if (target && (!std::isfinite(*target) || *target < 1.0 || *target > 1e13)) {
             fail("target out of bounds", line);
         }
-        if (!has_target && target != 0.0) fail("skipped target not zero", line);
     } else {
         check_refusal_shape(refusal, line);
-        if (has_target) fail("refused target kept", line);
+        if (target) fail("refused target kept", line);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,19 @@
 
 namespace {
 
+using quillmere::Status;
+using quillmere::interactive::INPUT_LINE_SIZE;
+using quillmere::interactive::read_console_line;
+using quillmere::platform::CONSOLE_KEY_BATCH;
+
 KeyEvent key_for(std::uint8_t byte) {
-    if (byte == '\r' || byte == '\n') return KeyEvent{KEY_ENTER, static_cast<char>(byte)};
-    if (byte == 0x08 || byte == 0x7F) return KeyEvent{KEY_BACKSPACE, static_cast<char>(byte)};
-    return KeyEvent{KEY_OTHER, static_cast<char>(byte)};
+    if (byte == '\r' || byte == '\n') return KeyEvent{KeyKind::enter, static_cast<char>(byte)};
+    if (byte == 0x08 || byte == 0x7F) return KeyEvent{KeyKind::backspace, static_cast<char>(byte)};
+    return KeyEvent{KeyKind::other, static_cast<char>(byte)};
 }
 
 struct Expected {
-    StatusCode status = STATUS_FAILURE;
+    Status status = Status::stopped;
     std::string line;
     std::string console;
 };
@@ -38,12 +44,12 @@ Expected model(const std::vector<std::vector<KeyEvent>>& batches, std::size_t si
     for (const std::vector<KeyEvent>& batch : batches) {
         if (e.line.size() >= size - 1) break;
         for (const KeyEvent& key : batch) {
-            if (key.kind == KEY_ENTER) {
+            if (key.kind == KeyKind::enter) {
                 e.console += "\r\n";
-                e.status = STATUS_SUCCESS;
+                e.status = Status::ok;
                 return e;
             }
-            if (key.kind == KEY_BACKSPACE) {
+            if (key.kind == KeyKind::backspace) {
                 if (!e.line.empty()) {
                     e.line.pop_back();
                     e.console += "\b \b";
@@ -62,7 +68,7 @@ Expected model(const std::vector<std::vector<KeyEvent>>& batches, std::size_t si
     }
     if (e.line.size() >= size - 1) {
         e.console += "\r\n";
-        e.status = STATUS_INVALID_INPUT_ERROR;
+        e.status = Status::invalid_request;
     }
     return e;  // otherwise the script ran out, which the fake console treats as a stop
 }
@@ -96,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     char buffer[INPUT_LINE_SIZE + 1];
     buffer[buffer_size] = '#';  // one byte past the buffer: must stay untouched
-    const StatusCode status = read_line_windows_raw("> ", buffer, buffer_size);
+    const Status status = read_console_line("> ", std::span<char>(buffer, buffer_size));
     const Expected expected = model(batches, buffer_size);
 
     if (buffer[buffer_size] != '#') fail("wrote past the buffer");
@@ -106,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (unsigned char c : line) {
         if (c < 0x20 || c > 0x7E) fail("line holds a non-printable character");
     }
-    if (status != STATUS_FAILURE && line != expected.line) fail("line differs from the model");
+    if (status != Status::stopped && line != expected.line) fail("line differs from the model");
     if (fake_console_output().compare(0, 2, "> ") != 0) fail("prompt missing");
-    if (status != STATUS_FAILURE && fake_console_output().substr(2) != expected.console) {
+    if (status != Status::stopped && fake_console_output().substr(2) != expected.console) {
         fail("console bytes differ from the model");
     }
     if (fake_console_is_raw() || fake_console_restores() != 1) fail("mode not put back once");

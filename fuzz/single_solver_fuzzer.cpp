@@ -16,6 +16,7 @@
 using fuzz_support::fail;
 using fuzz_support::show_rate;
 using quillmere::Status;
+using namespace quillmere::report;
 
 namespace {
 

@@ -6,13 +6,13 @@
 // must give the same cascade, counts and flags. Minimal-sum requests may also take the
 // program's own limit, 65535, where only the program's search runs (the plain one can
 // take minutes there). The reports of the result are written to a string, with the
-// progress line of the program (bit 5: of the whole run) checked against the counts.
+// progress dots of the program (bit 5: of the whole run) checked against the counts.
 //
 // Min-cost requests take the default filter requirements; their stored price must be the
 // estimate's, and agree with the reference's.
 //
 // Input: a flags byte (bit 0 minimal-sum mode, bit 1 M1 > L1 allowed, bit 2 a target,
-// bits 3-4 the priority less one, bit 5 the progress line too, bit 6 the target relative to
+// bits 3-4 the priority less one, bit 5 the progress dots too, bit 6 the target relative to
 // the output rate instead of the input rate, bit 7 with bit 0: the limit 65535, without
 // it: min-cost mode), a limit byte (1 + byte % 60), then the input, output and target
 // rates (nine bytes each, see solver_fuzz_support.h).
@@ -23,7 +23,7 @@
 
 #include "core/reference_search.h"
 #include "records.h"
-#include "report/progress_line.h"
+#include "report/progress_dots.h"
 #include "report/reports.h"
 #include "solver_fuzz_support.h"
 
@@ -31,6 +31,7 @@ using fuzz_support::fail;
 using fuzz_support::show_rate;
 
 using namespace quillmere::core;
+using namespace quillmere::report;
 using quillmere::Priority;
 using quillmere::SearchMode;
 using quillmere::Status;
@@ -165,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = reader.byte();
     const bool minimal_sum = (flags & 1) != 0;
     const bool has_target = (flags & 4) != 0;
-    const bool progress_line = (flags & 32) != 0;
+    const bool progress_dots = (flags & 32) != 0;
     const bool full_limit = minimal_sum && (flags & 128) != 0;
     const bool min_cost = !minimal_sum && (flags & 128) != 0;
     const long long small_limit = 1 + reader.byte() % LIMIT_SPAN;
@@ -228,9 +229,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     StringSink text;
     CountingObserver counting;
-    ProgressLine line(text, api_request.mode);
+    ProgressDots line(text, api_request.mode);
     quillmere::SolveOptions options;
-    if (progress_line) {
+    if (progress_dots) {
         options.observer = &line;
     } else {
         options.observer = &counting;
@@ -238,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const quillmere::TwoStageResult result = quillmere::solve_two_stage(api_request, options);
     check_result(result, fast, status, fast_count, fast_iterations,
                  api_request.mode == SearchMode::min_cost, request);
-    if (!progress_line && counting.last_total != 0 && counting.last_total != fast_iterations) {
+    if (!progress_dots && counting.last_total != 0 && counting.last_total != fast_iterations) {
         fail("the last progress event is not the iteration count", request);
     }
     write_two_stage_header(text, api_request);

@@ -25,4 +25,10 @@ bool record_succeeded(const Record& record) {
     return true;
 }
 
+std::string solver_message(const Record& record) {
+    if (record.single) return record.single->message;
+    if (record.two) return record.two->message;
+    return {};
+}
+
 }  // namespace quillmere::cli

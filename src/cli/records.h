@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/arguments.h"
+#include "cli/request_resolution.h"
 #include "quillmere/quillmere.h"
 
 namespace quillmere::cli {
@@ -37,6 +37,9 @@ const char* record_status(const Record& record);
 /// True when the request found factors (a match or an approximation) and, with --cost,
 /// its cost could be estimated.
 bool record_succeeded(const Record& record);
+
+/// Why the solver failed, as the library says it; empty when it did not fail.
+std::string solver_message(const Record& record);
 
 /// One JSON object on one line, ending in a newline.
 std::string format_json(const Record& record);

@@ -11,6 +11,9 @@ namespace quillmere::cli {
 
 namespace {
 
+using report::StringSink;
+using report::TextSink;
+
 /// The warnings the dialog gives as questions, as one line of advice each: on the
 /// command line the value was the user's choice and nothing is asked.
 void write_question_advice(TextSink& sink, const TwoStageRequest& request,
@@ -81,14 +84,14 @@ std::string format_text(const Record& record) {
     StringSink sink;
     if (record.single) {
         const SingleStageRequest& request = record.request->single;
-        write_single_stage_settings(sink, request);
-        write_single_stage_report(sink, request, *record.single);
+        report::write_single_stage_settings(sink, request);
+        report::write_single_stage_report(sink, request, *record.single);
     } else if (record.two) {
         const TwoStageRequest& request = record.request->two;
         write_question_advice(sink, request, report::report_advice(request, *record.two));
-        write_two_stage_header(sink, request);
-        write_two_stage_summary(sink, *record.two);
-        write_two_stage_report(sink, request, *record.two);
+        report::write_two_stage_header(sink, request);
+        report::write_two_stage_summary(sink, *record.two);
+        report::write_two_stage_report(sink, request, *record.two);
     }
     if (record.cost) write_cost(sink, record);
     return sink.text();

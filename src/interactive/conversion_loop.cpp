@@ -1,55 +1,65 @@
 // The interactive program: start-up checks, the banner, the conversion loop and the exit
-// code.
+// code. Here, at the dialog's edge, the status of the last step becomes the closing
+// message and the exit code (report/dialog_status.h).
 #include "interactive/conversion_loop.h"
 
 #include <clocale>
 #include <cstdio>
 
+#include "interactive/conversion_request.h"
 #include "interactive/conversion_runs.h"
 #include "interactive/dialog.h"
 #include "interactive/messages.h"
-#include "interactive/process_exit.h"
 #include "interactive/prompts.h"
 #include "interactive/shutdown.h"
+#include "interactive/standard_output.h"
 #include "platform/console.h"
+#include "report/dialog_status.h"
+
+namespace quillmere::interactive {
 
 namespace {
 
 constexpr const char* ANOTHER_CONVERSION_PROMPT =
     "Perform another sample rate conversion? (y/n) [Enter=n]: ";
 
+/// The status a step ends the loop with once a stop was requested: a success becomes
+/// the ordinary end of a stopped program.
+Status stopped_after(Status status) {
+    return status == Status::ok ? Status::stopped : status;
+}
+
 /// Runs conversions until the user declines another one, a stop is requested or a step
 /// fails; returns the status of the last step.
-StatusCode run_conversion_loop() {
-    StatusCode status = STATUS_SUCCESS;
-    // The dialog clears the record at the start of every conversion.
-    UserInputs inputs{};
+Status run_conversion_loop() {
+    Status status = Status::ok;
+    ConversionRequest request;
     while (!shutdown_requested()) {
-        status = get_user_inputs(&inputs);
-        if (shutdown_requested()) return status == STATUS_SUCCESS ? STATUS_FAILURE : status;
-        if (status != STATUS_SUCCESS) {
-            if (!shutdown_requested()) {
-                print_stderr("Failed to gather required inputs (%s).",
-                             status_code_to_string(status));
-            }
+        status = get_user_inputs(request);
+        if (shutdown_requested()) return stopped_after(status);
+        if (status != Status::ok) {
+            print_stderr("Failed to gather required inputs (%s).",
+                         report::dialog_status(status).name);
             return status;
         }
 
-        status = inputs.num_resamplers == 1 ? handle_one_resampler(&inputs)
-                                            : prompt_and_run_two_resamplers(&inputs);
-        if (shutdown_requested()) return status == STATUS_SUCCESS ? STATUS_FAILURE : status;
-        if (status < STATUS_FAILURE) {
-            print_stderr("Calculation phase failed with error: %s", status_code_to_string(status));
+        status = request.stages == 1 ? run_single_stage(single_stage_request(request))
+                                     : run_two_stage(request.two_stage);
+        if (shutdown_requested()) return stopped_after(status);
+        if (report::dialog_status(status).critical) {
+            print_stderr("Calculation phase failed with error: %s",
+                         report::dialog_status(status).name);
             return status;
         }
 
         std::fputs("\n", stdout);
         flush_standard_output();
-        const bool another = get_confirmation(ANOTHER_CONVERSION_PROMPT);
-        if (shutdown_requested()) return status == STATUS_SUCCESS ? STATUS_FAILURE : status;
+        bool another = false;
+        const Status asked = get_confirmation(ANOTHER_CONVERSION_PROMPT, another);
+        if (shutdown_requested()) return stopped_after(status);
         // A console that cannot be read gives no answer at all: the results so far stand,
         // but the program must not report a normal end.
-        if (console_failed_during_confirmation()) return STATUS_CALCULATION_ERROR;
+        if (asked == Status::calculation_error) return Status::calculation_error;
         if (!another) return status;
         std::fputs("\n", stdout);
     }
@@ -59,14 +69,12 @@ StatusCode run_conversion_loop() {
 }  // namespace
 
 int run_interactive() {
-    StatusCode status = STATUS_SUCCESS;
-
-    const int stdin_descriptor = console_stdin_descriptor();
+    const int stdin_descriptor = platform::console_stdin_descriptor();
     if (stdin_descriptor < 0) {
         std::fputs("Error: Could not get file descriptor for stdin.\n", stderr);
         return 1;
     }
-    if (!console_is_terminal(stdin_descriptor)) {
+    if (!platform::console_is_terminal(stdin_descriptor)) {
         std::fputs("Error: This program requires interactive input from a terminal.\n", stderr);
         std::fputs("       Input redirection or piping is not supported.\n", stderr);
         return 1;
@@ -91,18 +99,18 @@ int run_interactive() {
     // Standard output that cannot be written shows here, before any question is asked.
     flush_standard_output();
 
-    status = run_conversion_loop();
+    Status status = run_conversion_loop();
 
     // One reading of the flag chooses both the notice and the closing message.
     const bool stopped = shutdown_requested();
     if (stopped) {
         print_stderr("\nShutdown requested by user.");
-        if (status == STATUS_SUCCESS) status = STATUS_FAILURE;
+        status = stopped_after(status);
     }
-    const int exit_code = status == STATUS_SUCCESS ? 0 : 1;
-    if (status == STATUS_SUCCESS) {
+    const report::DialogStatus ending = report::dialog_status(status);
+    if (status == Status::ok) {
         std::fputs("\nExiting program normally.\n", stdout);
-    } else if (status == STATUS_FAILURE && stopped) {
+    } else if (!ending.critical && stopped) {
         std::fputs("\n", stdout);
     } else {
         std::fputs("\nExiting program due to error or user request.\n", stdout);
@@ -112,5 +120,7 @@ int run_interactive() {
     flush_standard_output();
 
     close_shutdown_event();
-    return exit_code;
+    return ending.exit_code;
 }
+
+}  // namespace quillmere::interactive

@@ -2,5 +2,9 @@
 // code.
 #pragma once
 
+namespace quillmere::interactive {
+
 /// Runs the interactive program at the terminal; returns the process exit code.
 int run_interactive();
+
+}  // namespace quillmere::interactive

@@ -2,75 +2,66 @@
 
 #include <cstdio>
 
-#include "interactive/messages.h"
-#include "interactive/process_exit.h"
 #include "interactive/shutdown.h"
-#include "report/progress_line.h"
+#include "interactive/standard_output.h"
+#include "report/progress_dots.h"
 #include "report/reports.h"
 #include "report/solver_errors.h"
+
+namespace quillmere::interactive {
 
 namespace {
 
 /// The options of every solve of the program: the shutdown flag stops it.
-quillmere::SolveOptions program_options(quillmere::SearchObserver* observer) {
-    quillmere::SolveOptions options;
-    options.stop_flag = &g_shutdown_requested;
+SolveOptions program_options(SearchObserver* observer) {
+    SolveOptions options;
+    options.stop_flag = &shutdown_flag();
     options.observer = observer;
     return options;
 }
 
 }  // namespace
 
-StatusCode handle_one_resampler(const UserInputs* inputs) {
-    if (shutdown_requested()) return STATUS_FAILURE;
-    if (inputs == nullptr) {
-        std::fputs("Internal Error (handle_one): NULL inputs pointer.\n", stderr);
-        return STATUS_INVALID_INPUT_ERROR;
-    }
-    const quillmere::SingleStageRequest request = to_single_stage_request(*inputs);
+Status run_single_stage(const SingleStageRequest& request) {
+    if (shutdown_requested()) return Status::stopped;
     StandardOutputSink out;
-    FileSink err(stderr);
-    write_single_stage_settings(out, request);
+    report::FileSink err(stderr);
+    report::write_single_stage_settings(out, request);
 
-    SolverErrorLines errors(err, request);
-    const quillmere::SingleStageResult result =
-        quillmere::solve_single_stage(request, program_options(&errors));
+    report::SolverErrorLines errors(err, request);
+    const SingleStageResult result = solve_single_stage(request, program_options(&errors));
     // A stop requested after the solver ended leaves the result unprinted.
-    if (result.status != quillmere::Status::ok || !shutdown_requested()) {
-        write_single_stage_report(out, request, result);
+    if (result.status != Status::ok || !shutdown_requested()) {
+        report::write_single_stage_report(out, request, result);
     }
-    return to_status_code(result.status);
+    return result.status;
 }
 
-StatusCode prompt_and_run_two_resamplers(const UserInputs* inputs) {
-    if (shutdown_requested()) return STATUS_FAILURE;
-    if (inputs == nullptr) {
-        print_stderr("Internal Error (prompt_two): NULL inputs pointer provided.");
-        return STATUS_INVALID_INPUT_ERROR;
-    }
-    const quillmere::TwoStageRequest request = to_two_stage_request(*inputs);
+Status run_two_stage(const TwoStageRequest& request) {
+    if (shutdown_requested()) return Status::stopped;
     StandardOutputSink out;
-    FileSink err(stderr);
-    write_two_stage_settings(out, request);
-    if (shutdown_requested()) return STATUS_FAILURE;
-    write_two_stage_start(out);
+    report::FileSink err(stderr);
+    report::write_two_stage_settings(out, request);
+    if (shutdown_requested()) return Status::stopped;
+    report::write_two_stage_start(out);
 
-    SolverErrorLines errors(err, request);
-    ProgressLine progress(out, request.mode, &g_shutdown_requested, &errors);
-    const quillmere::TwoStageResult result =
-        quillmere::solve_two_stage(request, program_options(&progress));
+    report::SolverErrorLines errors(err, request);
+    report::ProgressDots progress(out, request.mode, &shutdown_flag(), &errors);
+    const TwoStageResult result = solve_two_stage(request, program_options(&progress));
 
     if (shutdown_requested()) {
         out.write("Search interrupted by user.\n");
         out.flush();
-        return STATUS_FAILURE;
+        return Status::stopped;
     }
-    write_two_stage_summary(out, result);
+    report::write_two_stage_summary(out, result);
     switch (result.status) {
-    case quillmere::Status::ok:
-    case quillmere::Status::not_found: break;
-    default: return to_status_code(result.status);
+    case Status::ok:
+    case Status::not_found: break;
+    default: return result.status;
     }
-    write_two_stage_report(out, request, result);
-    return result.status == quillmere::Status::ok ? STATUS_SUCCESS : STATUS_FAILURE;
+    report::write_two_stage_report(out, request, result);
+    return result.status;
 }
+
+}  // namespace quillmere::interactive

@@ -1,11 +1,16 @@
 // The dialog that fills a conversion request.
 #pragma once
 
-#include "interactive/request_record.h"
+#include "interactive/conversion_request.h"
+#include "quillmere/quillmere.h"
 
-/// Fills a conversion request, question by question. STATUS_SUCCESS with the record
-/// complete; STATUS_FAILURE on a stop request or when the user gives up the request at
-/// the intermediate target warning; STATUS_CALCULATION_ERROR when the console fails
-/// (at any question, yes/no questions included); STATUS_INVALID_INPUT_ERROR when
-/// inputs is null.
-StatusCode get_user_inputs(UserInputs* inputs);
+namespace quillmere::interactive {
+
+/// Fills a conversion request, question by question, starting from an empty one.
+/// Status::ok with the request complete; Status::stopped on a stop request or when the
+/// user gives up the request at the intermediate target warning;
+/// Status::calculation_error when the console fails (at any question, yes/no questions
+/// included). On any other status than ok the request is partly filled and unusable.
+Status get_user_inputs(ConversionRequest& request);
+
+}  // namespace quillmere::interactive

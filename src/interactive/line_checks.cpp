@@ -4,10 +4,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+
+namespace quillmere::interactive {
 
 namespace {
 
@@ -51,15 +55,15 @@ const char* skip_blanks(const char* text) {
 }
 
 /// Refuses the line with `message`.
-StatusCode refuse(std::string* refusal, std::string message) {
-    *refusal = std::move(message);
-    return STATUS_INVALID_INPUT_ERROR;
+Status refuse(std::string& refusal, std::string message) {
+    refusal = std::move(message);
+    return Status::invalid_request;
 }
 
-/// Refusal for a check called without its arguments: nothing to say, nothing stored.
-StatusCode refuse_missing_arguments(std::string* refusal) {
-    if (refusal != nullptr) refusal->clear();
-    return STATUS_INVALID_INPUT_ERROR;
+/// Refusal for a check called without a line: nothing to say, nothing stored.
+Status refuse_missing_line(std::string& refusal) {
+    refusal.clear();
+    return Status::invalid_request;
 }
 
 constexpr const char* NO_INPUT_TEXT = "\nNo input provided.\n\n";
@@ -67,10 +71,10 @@ constexpr const char* NO_INPUT_TEXT = "\nNo input provided.\n\n";
 /// A number converted from the first non-blank character of a line.
 template <typename Number>
 struct NumberParse {
-    Number value;
-    int error;        ///< errno right after the conversion
-    bool converted;   ///< at least one character was taken
-    const char* end;  ///< first character after the number
+    Number value = 0;
+    int error = 0;              ///< errno right after the conversion
+    bool converted = false;     ///< at least one character was taken
+    const char* end = nullptr;  ///< first character after the number
 };
 
 NumberParse<intmax_t> parse_integer(const char* start) {
@@ -92,11 +96,16 @@ NumberParse<double> parse_double(const char* start) {
 /// The refusals of the tests every numeric check starts with; each question words
 /// them its own way.
 struct ConversionTexts {
-    const char* out_of_range;       ///< errno is ERANGE; null when the caller tells it apart
-    const char* failed;             ///< another errno with a zero result, before the reason
-    bool failed_shows_errno;        ///< the reason is followed by " (errno N)"
-    const char* nothing_converted;  ///< no character was converted
-    const char* trailing;           ///< something follows the number, before the quote
+    /// errno is ERANGE; null when the caller tells the cases apart itself.
+    const char* out_of_range = nullptr;
+    /// Another errno with a zero result, before the reason.
+    const char* failed = nullptr;
+    /// The reason is followed by " (errno N)".
+    bool failed_shows_errno = false;
+    /// No character was converted.
+    const char* nothing_converted = nullptr;
+    /// Something follows the number, before the quoted rest.
+    const char* trailing = nullptr;
 };
 
 constexpr ConversionTexts RATE_TEXTS = {
@@ -117,27 +126,27 @@ constexpr ConversionTexts TARGET_TEXTS = {"\nInput out of range for double.\n\n"
 /// Applies the conversion tests in their order; true when one of them refused the line.
 template <typename Number>
 bool refuse_conversion(const NumberParse<Number>& parse, const ConversionTexts& texts,
-                       std::string* refusal) {
+                       std::string& refusal) {
     if (parse.error == ERANGE && texts.out_of_range != nullptr) {
-        *refusal = texts.out_of_range;
+        refusal = texts.out_of_range;
         return true;
     }
     if (parse.error != 0 && parse.error != ERANGE && parse.value == 0) {
-        *refusal = texts.failed;
-        *refusal += std::strerror(parse.error);
-        if (texts.failed_shows_errno) *refusal += format_text(" (errno %d)", parse.error);
-        *refusal += "\n\n";
+        refusal = texts.failed;
+        refusal += std::strerror(parse.error);
+        if (texts.failed_shows_errno) refusal += format_text(" (errno %d)", parse.error);
+        refusal += "\n\n";
         return true;
     }
     if (!parse.converted) {
-        *refusal = texts.nothing_converted;
+        refusal = texts.nothing_converted;
         return true;
     }
     const char* rest = skip_blanks(parse.end);
     if (*rest != '\0') {
-        *refusal = texts.trailing;
-        *refusal += rest;
-        *refusal += "'\n\n";
+        refusal = texts.trailing;
+        refusal += rest;
+        refusal += "'\n\n";
         return true;
     }
     return false;
@@ -145,16 +154,14 @@ bool refuse_conversion(const NumberParse<Number>& parse, const ConversionTexts& 
 
 }  // namespace
 
-StatusCode check_positive_double(const char* line, double* value, std::string* refusal) {
-    if (line == nullptr || value == nullptr || refusal == nullptr) {
-        return refuse_missing_arguments(refusal);
-    }
+Status check_positive_double(const char* line, double& value, std::string& refusal) {
+    if (line == nullptr) return refuse_missing_line(refusal);
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
     const NumberParse<double> parse = parse_double(start);
-    *value = parse.value;
-    if (refuse_conversion(parse, RATE_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
+    value = parse.value;
+    if (refuse_conversion(parse, RATE_TEXTS, refusal)) return Status::invalid_request;
     if (parse.value <= 0.0) return refuse(refusal, "\nValue must be positive.\n\n");
     if (!std::isfinite(parse.value)) {
         return refuse(refusal, "\nValue must be finite (not NaN or infinity).\n\n");
@@ -169,49 +176,44 @@ StatusCode check_positive_double(const char* line, double* value, std::string* r
             refusal,
             format_text("\nInput rate is unreasonably small (less than %.1f Hz).\n\n", RATE_MIN));
     }
-    refusal->clear();
-    return STATUS_SUCCESS;
+    refusal.clear();
+    return Status::ok;
 }
 
-StatusCode check_specific_integer(const char* line, const int* allowed, int count, int* value,
-                                  std::string* refusal) {
-    if (line == nullptr || allowed == nullptr || count <= 0 || value == nullptr ||
-        refusal == nullptr) {
-        return refuse_missing_arguments(refusal);
-    }
+Status check_specific_integer(const char* line, std::span<const int> allowed, int& value,
+                              std::string& refusal) {
+    if (line == nullptr || allowed.empty()) return refuse_missing_line(refusal);
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
     const NumberParse<intmax_t> parse = parse_integer(start);
-    if (refuse_conversion(parse, INTEGER_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
+    if (refuse_conversion(parse, INTEGER_TEXTS, refusal)) return Status::invalid_request;
     if (parse.value < INT_MIN || parse.value > INT_MAX) {
         return refuse(refusal,
                       "\nInput value is outside the valid range for the required integer "
                       "type.\n\n");
     }
-    *value = static_cast<int>(parse.value);
-    for (int i = 0; i < count; ++i) {
-        if (allowed[i] == *value) {
-            refusal->clear();
-            return STATUS_SUCCESS;
+    value = static_cast<int>(parse.value);
+    for (const int choice : allowed) {
+        if (choice == value) {
+            refusal.clear();
+            return Status::ok;
         }
     }
     std::string message = "\nError: Input must be one of the allowed values: ";
-    for (int i = 0; i < count; ++i) {
-        message += format_text("%d%s", allowed[i], i + 1 < count ? ", " : ".\n\n");
+    for (std::size_t i = 0; i < allowed.size(); ++i) {
+        message += format_text("%d%s", allowed[i], i + 1 < allowed.size() ? ", " : ".\n\n");
     }
     return refuse(refusal, std::move(message));
 }
 
-StatusCode check_positive_long_long(const char* line, long long* value, std::string* refusal) {
-    if (line == nullptr || value == nullptr || refusal == nullptr) {
-        return refuse_missing_arguments(refusal);
-    }
+Status check_positive_long_long(const char* line, long long& value, std::string& refusal) {
+    if (line == nullptr) return refuse_missing_line(refusal);
     const char* start = skip_blanks(line);
     if (*start == '\0') return refuse(refusal, NO_INPUT_TEXT);
 
     const NumberParse<intmax_t> parse = parse_integer(start);
-    *value = static_cast<long long>(parse.value);
+    value = static_cast<long long>(parse.value);
     if (parse.error == ERANGE) {
         if (parse.value == INTMAX_MAX) {
             return refuse(refusal, "\nInput value is too large (overflow).\n\n");
@@ -221,74 +223,67 @@ StatusCode check_positive_long_long(const char* line, long long* value, std::str
         }
         return refuse(refusal, "\nInput value is out of range for a long long integer.\n\n");
     }
-    if (refuse_conversion(parse, LONG_LONG_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
+    if (refuse_conversion(parse, LONG_LONG_TEXTS, refusal)) return Status::invalid_request;
     if (parse.value <= 0) return refuse(refusal, "\nValue must be positive.\n\n");
-    refusal->clear();
-    return STATUS_SUCCESS;
+    refusal.clear();
+    return Status::ok;
 }
 
-ConfirmationAnswer check_confirmation(const char* line, std::string* refusal) {
-    if (refusal != nullptr) refusal->clear();
-    if (line == nullptr) return CONFIRMATION_NO;
+ConfirmationAnswer check_confirmation(const char* line, std::string& refusal) {
+    refusal.clear();
+    if (line == nullptr) return ConfirmationAnswer::no;
     const char* start = skip_blanks(line);
     std::size_t length = std::strlen(line);
     while (length > 0 && is_blank(line[length - 1])) --length;
     const std::size_t start_offset = static_cast<std::size_t>(start - line);
     const std::size_t answer_length = length > start_offset ? length - start_offset : 0;
 
-    if (answer_length == 0) return CONFIRMATION_NO;
+    if (answer_length == 0) return ConfirmationAnswer::no;
     if (answer_length == 1) {
         const int answer = std::tolower(static_cast<unsigned char>(*start));
-        if (answer == 'y') return CONFIRMATION_YES;
-        if (answer == 'n') return CONFIRMATION_NO;
+        if (answer == 'y') return ConfirmationAnswer::yes;
+        if (answer == 'n') return ConfirmationAnswer::no;
     }
-    if (refusal != nullptr) {
-        *refusal = "\nInvalid input '";
-        refusal->append(line, length);
-        *refusal += "'. Please enter 'y', 'n', or press Enter for the default ('n').\n\n";
-    }
-    return CONFIRMATION_REFUSED;
+    refusal = "\nInvalid input '";
+    refusal.append(line, length);
+    refusal += "'. Please enter 'y', 'n', or press Enter for the default ('n').\n\n";
+    return ConfirmationAnswer::refused;
 }
 
-StatusCode check_search_mode_answer(const char* line, int* search_mode, bool* is_default,
-                                    std::string* refusal) {
-    if (line == nullptr || search_mode == nullptr || is_default == nullptr || refusal == nullptr) {
-        return refuse_missing_arguments(refusal);
-    }
-    refusal->clear();
-    *is_default = false;
+Status check_search_mode_answer(const char* line, SearchMode& mode, bool& is_default,
+                                std::string& refusal) {
+    if (line == nullptr) return refuse_missing_line(refusal);
+    refusal.clear();
+    is_default = false;
     const char* start = skip_blanks(line);
     if (*start == '\0') {
-        *search_mode = SEARCH_MODE_MINIMAL_SUM;
-        *is_default = true;
-        return STATUS_SUCCESS;
+        mode = SearchMode::minimal_sum;
+        is_default = true;
+        return Status::ok;
     }
 
     const NumberParse<intmax_t> parse = parse_integer(start);
-    if (refuse_conversion(parse, SEARCH_MODE_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
+    if (refuse_conversion(parse, SEARCH_MODE_TEXTS, refusal)) return Status::invalid_request;
     if (parse.value < INT_MIN || parse.value > INT_MAX) {
         return refuse(refusal, "\nValue out of range for int.\n\n");
     }
     if (parse.value != 1 && parse.value != 2) {
         return refuse(refusal, "\nInput must be 1 or 2.\n\n");
     }
-    *search_mode = parse.value == 2 ? SEARCH_MODE_CUSTOM_LIMIT : SEARCH_MODE_MINIMAL_SUM;
-    return STATUS_SUCCESS;
+    mode = parse.value == 2 ? SearchMode::custom_limit : SearchMode::minimal_sum;
+    return Status::ok;
 }
 
-StatusCode check_target_rate_answer(const char* line, double* target, bool* has_target,
-                                    std::string* refusal) {
-    if (line == nullptr || target == nullptr || has_target == nullptr || refusal == nullptr) {
-        return refuse_missing_arguments(refusal);
-    }
-    refusal->clear();
-    *has_target = false;
-    *target = 0.0;
+Status check_target_rate_answer(const char* line, std::optional<double>& target,
+                                std::string& refusal) {
+    if (line == nullptr) return refuse_missing_line(refusal);
+    refusal.clear();
+    target.reset();
     const char* start = skip_blanks(line);
-    if (*start == '\0') return STATUS_SUCCESS;
+    if (*start == '\0') return Status::ok;
 
     const NumberParse<double> parse = parse_double(start);
-    if (refuse_conversion(parse, TARGET_TEXTS, refusal)) return STATUS_INVALID_INPUT_ERROR;
+    if (refuse_conversion(parse, TARGET_TEXTS, refusal)) return Status::invalid_request;
     if (parse.value <= 0.0) return refuse(refusal, "\nTarget rate must be positive.\n\n");
     if (!std::isfinite(parse.value)) return refuse(refusal, "\nTarget rate must be finite.\n\n");
     if (parse.value < TARGET_RATE_MIN) {
@@ -299,7 +294,8 @@ StatusCode check_target_rate_answer(const char* line, double* target, bool* has_
         return refuse(refusal, format_text("\nTarget rate is too large (exceeds %.1f THz).\n\n",
                                            RATE_MAX_THZ));
     }
-    *has_target = true;
-    *target = parse.value;
-    return STATUS_SUCCESS;
+    target = parse.value;
+    return Status::ok;
 }
+
+}  // namespace quillmere::interactive

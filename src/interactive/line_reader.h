@@ -1,21 +1,26 @@
-// The raw line reader of the dialog.
+// The dialog's line reader: one line from the console in raw mode, echoed as it is typed,
+// on every platform.
 #pragma once
 
 #include <cstddef>
+#include <span>
 
-#include "interactive/request_record.h"
+#include "quillmere/quillmere.h"
+
+namespace quillmere::interactive {
 
 /// Size of the line buffer every prompt and the dialog hand to the reader.
-constexpr std::size_t INPUT_LINE_SIZE = 256;
+inline constexpr std::size_t INPUT_LINE_SIZE = 256;
 
-/// Reads one line from the console in raw mode, echoing it; prompt may be null.
-/// STATUS_SUCCESS: Enter was pressed, the line is in buffer. STATUS_FAILURE: a stop was
-/// requested. STATUS_INVALID_INPUT_ERROR: the line filled the buffer and was discarded
-/// (already reported). STATUS_CALCULATION_ERROR: the console failed (already reported).
-StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size);
+/// Reads one line from the console in raw mode, echoing it; the line holds at most
+/// buffer.size() - 2 characters. `prompt` (may be null) is written to the console first.
+/// For a question the caller has already printed on standard output (prompt null),
+/// `shown_prompt` is written again, with the line typed so far, when a read stopped with
+/// Ctrl+Z is resumed, so the question stays in view.
+/// Status::ok: Enter was pressed, the line is in buffer. Status::stopped: a stop was
+/// requested. Status::invalid_request: the line filled the buffer and was discarded
+/// (already reported). Status::calculation_error: the console failed (already reported).
+Status read_console_line(const char* prompt, std::span<char> buffer,
+                         const char* shown_prompt = nullptr);
 
-/// The same for a question the caller has already printed on standard output (prompt
-/// null): `shown_prompt` is written again, with the line typed so far, when a read
-/// stopped with Ctrl+Z is resumed, so the question stays in view.
-StatusCode read_line_windows_raw(const char* prompt, char* buffer, std::size_t buffer_size,
-                                 const char* shown_prompt);
+}  // namespace quillmere::interactive

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace quillmere::interactive {
+
 void print_stderr(const char* format, ...) {
     std::fputc('\n', stderr);
     va_list args;
@@ -12,3 +14,5 @@ void print_stderr(const char* format, ...) {
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
+
+}  // namespace quillmere::interactive

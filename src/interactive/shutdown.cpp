@@ -1,64 +1,83 @@
 #include "interactive/shutdown.h"
 
 #include "interactive/messages.h"
-#include "platform/console.h"
 
-std::atomic<bool> g_shutdown_requested{false};
-std::atomic<ShutdownEvent*> g_hShutdownEvent{nullptr};
+namespace quillmere::interactive {
 
 namespace {
 
-/// Control event types that ask the program to stop.
-constexpr unsigned long CTRL_C_EVENT = 0;
-constexpr unsigned long CTRL_BREAK_EVENT = 1;
-constexpr unsigned long CTRL_CLOSE_EVENT = 2;
-constexpr unsigned long CTRL_LOGOFF_EVENT = 5;
-constexpr unsigned long CTRL_SHUTDOWN_EVENT = 6;
+static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<platform::ShutdownEvent*>::is_always_lock_free);
 
-// Runs inside a signal handler (POSIX) or on a thread of the system (Windows), at any
-// moment. It may only store to lock-free atomics and call async-signal-safe functions
-// (signalling the event is one write to a pipe, or SetEvent); it never prints, allocates
-// or locks. The flag is set before the event is signalled, so whoever wakes on the event
-// finds the flag set; the event is loaded once, because the main loop may clear it.
+// Shared with the control handler, which runs inside a signal handler (POSIX) or on a
+// thread of the system (Windows), at any moment. It may only store to lock-free atomics
+// and call async-signal-safe functions (signalling the event is one write to a pipe, or
+// SetEvent); it never prints, allocates or locks. The flag is set before the event is
+// signalled, so whoever wakes on the event finds the flag set; the event is loaded once,
+// because the main thread may clear it.
+
+/// True once a stop was requested.
+std::atomic<bool> stop_requested{false};
+/// The event a pending console read waits on; null when none exists.
+std::atomic<platform::ShutdownEvent*> stop_event{nullptr};
 
 /// Turns a stop request of the console into the shutdown flag and event.
-bool ConsoleHandler(unsigned long control_type) {
-    switch (control_type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: break;
+bool on_control_event(platform::ControlEvent event) {
+    switch (event) {
+    case platform::ControlEvent::ctrl_c:
+    case platform::ControlEvent::ctrl_break:
+    case platform::ControlEvent::close:
+    case platform::ControlEvent::logoff:
+    case platform::ControlEvent::shutdown: break;
     default: return false;
     }
-    g_shutdown_requested.store(true);
-    ShutdownEvent* const event = g_hShutdownEvent.load();
-    if (event != nullptr) shutdown_event_signal(event);
+    stop_requested.store(true);
+    platform::ShutdownEvent* const pending_read = stop_event.load();
+    if (pending_read != nullptr) platform::shutdown_event_signal(pending_read);
     return true;
 }
 
 }  // namespace
 
+const std::atomic<bool>& shutdown_flag() {
+    return stop_requested;
+}
+
+platform::ShutdownEvent* shutdown_event() {
+    return stop_event.load();
+}
+
 bool setup_signal_handlers() {
     unsigned long error = 0;
-    ShutdownEvent* const event = shutdown_event_create(&error);
-    g_hShutdownEvent.store(event);
+    platform::ShutdownEvent* const event = platform::shutdown_event_create(error);
+    stop_event.store(event);
     if (event == nullptr) {
         print_stderr("Fatal Error: Could not create shutdown event object (Error %lu).", error);
         return false;
     }
-    if (!console_install_control_handler(ConsoleHandler, &error)) {
+    const platform::ConsoleResult installed =
+        platform::console_install_control_handler(on_control_event);
+    if (!installed.ok) {
+        // The dialog's own words on every platform: POSIX has no console control handler,
+        // but the message stays as the program has always printed it.
         print_stderr("Fatal Error: Could not set Windows console control handler (Error %lu).",
-                     error);
+                     installed.error);
         // Cleared before closing, so a handler installed in part never signals a closed event.
-        g_hShutdownEvent.store(nullptr);
-        shutdown_event_close(event);
+        stop_event.store(nullptr);
+        platform::shutdown_event_close(event);
         return false;
     }
     return true;
 }
 
 void close_shutdown_event() {
-    ShutdownEvent* const event = g_hShutdownEvent.exchange(nullptr);
-    if (event != nullptr) shutdown_event_close(event);
+    platform::ShutdownEvent* const event = stop_event.exchange(nullptr);
+    if (event != nullptr) platform::shutdown_event_close(event);
 }
+
+void set_shutdown_state(bool requested, platform::ShutdownEvent* event) {
+    stop_requested.store(requested);
+    stop_event.store(event);
+}
+
+}  // namespace quillmere::interactive

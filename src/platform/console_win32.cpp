@@ -21,21 +21,37 @@
 
 #include "platform/console.h"
 
+namespace quillmere::platform {
+
 namespace {
 
 static_assert(sizeof(DWORD) <= sizeof(ConsoleMode::opaque));
 static_assert(CONSOLE_KEY_BATCH <= 128, "one read takes at most 128 input records");
+static_assert(std::atomic<ControlHandler>::is_always_lock_free);
+
+// The system calls the control handler on a thread of its own, at any moment: the
+// trampoline only loads this lock-free atomic and calls the handler, which keeps to the
+// same rules (see its comment).
 
 /// The program's control handler, read by the trampoline on the system's handler thread.
-std::atomic<ControlHandler> g_control_handler{nullptr};
-/// The input mode a read switched from, while the read holds raw mode (main thread only).
-DWORD g_initial_input_mode = 0;
-bool g_raw_active = false;
-/// The console output handle once found (main thread only); kept for the life of the process.
-HANDLE g_console_output = nullptr;
+std::atomic<ControlHandler> control_handler{nullptr};
 
-void set_error(unsigned long* error, DWORD value) {
-    if (error != nullptr) *error = value;
+/// The console as the reader uses it, on the main thread only.
+struct Console {
+    /// The input mode a read switched from, while the read holds raw mode.
+    DWORD initial_input_mode = 0;
+    bool raw_active = false;
+    /// The console output handle once found; kept for the life of the process.
+    HANDLE output = nullptr;
+};
+
+Console& console() {
+    static Console state;
+    return state;
+}
+
+ConsoleResult failure(DWORD error) {
+    return ConsoleResult{false, error};
 }
 
 bool is_usable(HANDLE handle) {
@@ -59,20 +75,21 @@ HANDLE find_console_output() {
 }
 
 HANDLE console_output() {
-    if (g_console_output == nullptr) g_console_output = find_console_output();
-    return g_console_output;
+    Console& state = console();
+    if (state.output == nullptr) state.output = find_console_output();
+    return state.output;
 }
 
-DWORD load_mode(const ConsoleMode* mode) {
+DWORD load_mode(const ConsoleMode& mode) {
     DWORD value = 0;
-    std::memcpy(&value, mode->opaque, sizeof value);
+    std::memcpy(&value, mode.opaque, sizeof value);
     return value;
 }
 
 /// Runs on the thread the system starts for each console control event.
 BOOL WINAPI control_trampoline(DWORD control_type) {
-    ControlHandler handler = g_control_handler.load();
-    return handler != nullptr && handler(control_type) ? TRUE : FALSE;
+    const ControlHandler handler = control_handler.load();
+    return handler != nullptr && handler(static_cast<ControlEvent>(control_type)) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -96,18 +113,15 @@ bool console_open_handles() {
     return is_usable(console_input()) && console_output() != nullptr;
 }
 
-bool console_get_input_mode(ConsoleMode* mode, unsigned long* error) {
+ConsoleResult console_get_input_mode(ConsoleMode& mode) {
     DWORD value = 0;
-    if (GetConsoleMode(console_input(), &value) == 0) {
-        set_error(error, GetLastError());
-        return false;
-    }
-    std::memset(mode->opaque, 0, sizeof mode->opaque);
-    std::memcpy(mode->opaque, &value, sizeof value);
-    return true;
+    if (GetConsoleMode(console_input(), &value) == 0) return failure(GetLastError());
+    mode = ConsoleMode{};
+    std::memcpy(mode.opaque, &value, sizeof value);
+    return {};
 }
 
-bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error) {
+ConsoleResult console_set_raw_input_mode(const ConsoleMode& initial) {
     DWORD raw = load_mode(initial);
     // Ctrl+C becomes a control event for the handler instead of a key in the queue.
     raw |= ENABLE_PROCESSED_INPUT;
@@ -121,52 +135,45 @@ bool console_set_raw_input_mode(const ConsoleMode* initial, unsigned long* error
     raw &= ~static_cast<DWORD>(ENABLE_MOUSE_INPUT);
     // Every other bit (quick edit, insert mode, extended flags, virtual terminal input)
     // stays as the user had it.
-    if (SetConsoleMode(console_input(), raw) == 0) {
-        set_error(error, GetLastError());
-        return false;
-    }
-    g_initial_input_mode = load_mode(initial);
-    g_raw_active = true;
-    return true;
+    if (SetConsoleMode(console_input(), raw) == 0) return failure(GetLastError());
+    Console& state = console();
+    state.initial_input_mode = load_mode(initial);
+    state.raw_active = true;
+    return {};
 }
 
-bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error) {
-    g_raw_active = false;
-    if (SetConsoleMode(console_input(), load_mode(initial)) == 0) {
-        set_error(error, GetLastError());
-        return false;
-    }
-    return true;
+ConsoleResult console_restore_input_mode(const ConsoleMode& initial) {
+    console().raw_active = false;
+    if (SetConsoleMode(console_input(), load_mode(initial)) == 0) return failure(GetLastError());
+    return {};
 }
 
 void console_leave_raw_mode() {
-    if (!g_raw_active) return;
-    g_raw_active = false;
-    SetConsoleMode(console_input(), g_initial_input_mode);
+    Console& state = console();
+    if (!state.raw_active) return;
+    state.raw_active = false;
+    SetConsoleMode(console_input(), state.initial_input_mode);
 }
 
-unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
+ConsoleWait console_wait_for_input(ShutdownEvent* event) {
     const HANDLE handles[2] = {console_input(), reinterpret_cast<HANDLE>(event)};
     const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0) return CONSOLE_WAIT_INPUT;
-    if (result == WAIT_OBJECT_0 + 1) return CONSOLE_WAIT_SHUTDOWN;
-    set_error(error, GetLastError());
-    return result;
+    if (result == WAIT_OBJECT_0) return ConsoleWait{WaitResult::input, 0, 0};
+    if (result == WAIT_OBJECT_0 + 1) return ConsoleWait{WaitResult::shutdown, 0, 0};
+    return ConsoleWait{WaitResult::failed, result, GetLastError()};
 }
 
-bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
-                       unsigned long* error) {
-    *count = 0;
+ConsoleResult console_read_keys(std::span<KeyEvent> keys, std::size_t& count) {
+    count = 0;
     INPUT_RECORD records[CONSOLE_KEY_BATCH];
     const DWORD wanted =
-        static_cast<DWORD>(capacity < CONSOLE_KEY_BATCH ? capacity : CONSOLE_KEY_BATCH);
-    if (wanted == 0) return true;
+        static_cast<DWORD>(keys.size() < CONSOLE_KEY_BATCH ? keys.size() : CONSOLE_KEY_BATCH);
+    if (wanted == 0) return {};
     // Take the records only up to the first Enter: what follows it belongs to the next
     // line and stays queued in the console, so pasted or typed-ahead answers are kept.
     DWORD queued = 0;
     if (PeekConsoleInputA(console_input(), records, wanted, &queued) == 0) {
-        set_error(error, GetLastError());
-        return false;
+        return failure(GetLastError());
     }
     DWORD take = queued == 0 ? 1 : queued;
     for (DWORD i = 0; i < queued; ++i) {
@@ -180,8 +187,7 @@ bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
     DWORD read = 0;
     // The wait has seen records queued, so this returns without blocking.
     if (ReadConsoleInputA(console_input(), records, take, &read) == 0) {
-        set_error(error, GetLastError());
-        return false;
+        return failure(GetLastError());
     }
     std::size_t found = 0;
     for (DWORD i = 0; i < read; ++i) {
@@ -192,32 +198,32 @@ bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
         KeyEvent& out = keys[found++];
         out.character = key.uChar.AsciiChar;
         if (key.wVirtualKeyCode == VK_RETURN) {
-            out.kind = KEY_ENTER;
+            out.kind = KeyKind::enter;
         } else if (key.wVirtualKeyCode == VK_BACK) {
-            out.kind = KEY_BACKSPACE;
+            out.kind = KeyKind::backspace;
         } else {
-            out.kind = KEY_OTHER;
+            out.kind = KeyKind::other;
         }
     }
-    *count = found;
-    return true;
+    count = found;
+    return {};
 }
 
-void console_write(const char* text, std::size_t length) {
+void console_write(std::string_view text) {
     HANDLE output = console_output();
-    if (output == nullptr || length == 0) return;
+    if (output == nullptr || text.empty()) return;
     DWORD written = 0;
-    WriteConsoleA(output, text, static_cast<DWORD>(length), &written, nullptr);
+    WriteConsoleA(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void console_beep() {
     MessageBeep(MB_ICONASTERISK);
 }
 
-ShutdownEvent* shutdown_event_create(unsigned long* error) {
+ShutdownEvent* shutdown_event_create(unsigned long& error) {
     // Manual reset, not signalled, unnamed: once set it stays set for every later wait.
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) set_error(error, GetLastError());
+    if (event == nullptr) error = GetLastError();
     return reinterpret_cast<ShutdownEvent*>(event);
 }
 
@@ -229,11 +235,10 @@ void shutdown_event_close(ShutdownEvent* event) {
     if (event != nullptr) CloseHandle(reinterpret_cast<HANDLE>(event));
 }
 
-bool console_install_control_handler(ControlHandler handler, unsigned long* error) {
-    g_control_handler.store(handler);
-    if (SetConsoleCtrlHandler(control_trampoline, TRUE) == 0) {
-        set_error(error, GetLastError());
-        return false;
-    }
-    return true;
+ConsoleResult console_install_control_handler(ControlHandler handler) {
+    control_handler.store(handler);
+    if (SetConsoleCtrlHandler(control_trampoline, TRUE) == 0) return failure(GetLastError());
+    return {};
 }
+
+}  // namespace quillmere::platform

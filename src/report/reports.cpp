@@ -5,13 +5,14 @@
 #include <limits>
 #include <string>
 
-using namespace quillmere;
+#include "report/dialog_status.h"
+
+namespace quillmere::report {
 
 namespace {
 
 /// Largest per-stage limit whose square fits in a signed 64-bit integer.
 constexpr std::int64_t SQUARE_ROOT_BOUND = 3037000499LL;
-constexpr std::int64_t INT64_MAX_VALUE = std::numeric_limits<std::int64_t>::max();
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 /// The ratio line of both settings blocks.
@@ -85,19 +86,6 @@ void write_not_found(TextSink& sink, const char* title, const TwoStageRequest& r
 }
 
 }  // namespace
-
-const char* status_description(Status status) {
-    switch (status) {
-    case Status::ok: return "SUCCESS";
-    case Status::not_found:
-    case Status::stopped: return "FAILURE";
-    case Status::memory_error: return "Memory Allocation Error";
-    case Status::invalid_request: return "Invalid Input Error";
-    case Status::calculation_error: return "Calculation Error";
-    case Status::overflow_error: return "Arithmetic Overflow Error";
-    }
-    return "Unknown Error Code";
-}
 
 const char* priority_description(Priority priority) {
     switch (priority) {
@@ -207,8 +195,9 @@ void write_two_stage_settings(TextSink& sink, const TwoStageRequest& request) {
                match_tolerance, match_tolerance);
     sink.print("Arbitrary Suggestion Threshold (relative error): %.1e\n",
                significant_error_threshold);
-    const long long q =
-        max_lm >= 1 && max_lm <= SQUARE_ROOT_BOUND ? max_lm * max_lm : INT64_MAX_VALUE;
+    const long long q = max_lm >= 1 && max_lm <= SQUARE_ROOT_BOUND
+                            ? max_lm * max_lm
+                            : std::numeric_limits<long long>::max();
     sink.print("CFE searching with max overall denominator Q <= %lld\n", q);
     sink.write("\n");
     sink.flush();
@@ -233,7 +222,7 @@ void write_two_stage_summary(TextSink& sink, const TwoStageResult& result) {
         sink.flush();
         return;
     default:
-        sink.print("Search failed critically: %s\n", status_description(result.status));
+        sink.print("Search failed critically: %s\n", dialog_status(result.status).name);
         sink.flush();
         return;
     }
@@ -356,3 +345,5 @@ void write_two_stage_report(TextSink& sink, const char* title, const TwoStageReq
     }
     sink.flush();
 }
+
+}  // namespace quillmere::report

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "report/reports.h"
+#include "report/dialog_status.h"
 
-using namespace quillmere;
+namespace quillmere::report {
 
 namespace {
 
@@ -53,7 +53,7 @@ std::string single_stage_error_text(const SolverError& error, const SingleStageR
     }
     case SolverErrorKind::convergents_failed:
         return framed(std::string("Critical error during CFE calculation: ") +
-                      status_description(error.status) + ".");
+                      dialog_status(error.status).name + ".");
     case SolverErrorKind::non_positive_factors:
         return formatted("Internal Error: CFE resulted in non-positive L or M (%lld / %lld).\n",
                          error.l, error.m);
@@ -63,7 +63,7 @@ std::string single_stage_error_text(const SolverError& error, const SingleStageR
                       error.l, error.m));
     case SolverErrorKind::factoring_failed: break;
     }
-    return framed(std::string("Calculation failed: ") + status_description(error.status) + ".");
+    return framed(std::string("Calculation failed: ") + dialog_status(error.status).name + ".");
 }
 
 std::string two_stage_error_text(const SolverError& error, const TwoStageRequest& request) {
@@ -81,18 +81,18 @@ std::string two_stage_error_text(const SolverError& error, const TwoStageRequest
     }
     case SolverErrorKind::convergents_failed:
         return framed(std::string("Critical Error during CFE: ") +
-                      status_description(error.status) + ".");
+                      dialog_status(error.status).name + ".");
     case SolverErrorKind::factoring_failed: {
         char text[160];
         std::snprintf(text, sizeof text, "Critical error factoring %s=%lld: %s. Aborting.",
                       factored_name(error.factored), static_cast<long long>(error.value),
-                      status_description(error.status));
+                      dialog_status(error.status).name);
         return framed(text);
     }
     case SolverErrorKind::non_positive_factors:
     case SolverErrorKind::non_finite_rate: break;
     }
-    return framed(std::string("Search failed: ") + status_description(error.status) + ".");
+    return framed(std::string("Search failed: ") + dialog_status(error.status).name + ".");
 }
 
 void SolverErrorLines::on_error(const SolverError& error) {
@@ -100,3 +100,5 @@ void SolverErrorLines::on_error(const SolverError& error) {
                                    : two_stage_error_text(error, *two_));
     sink_.flush();
 }
+
+}  // namespace quillmere::report

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <vector>
 
+namespace quillmere::report {
+
 void TextSink::print(const char* format, ...) {
     char small[256];
     va_list args;
@@ -33,3 +35,5 @@ void FileSink::write(std::string_view text) {
 void FileSink::flush() {
     std::fflush(stream_);
 }
+
+}  // namespace quillmere::report

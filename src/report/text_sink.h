@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace quillmere::report {
+
 /// A destination for text.
 class TextSink {
 public:
@@ -46,3 +48,5 @@ public:
 private:
     std::string text_;
 };
+
+}  // namespace quillmere::report

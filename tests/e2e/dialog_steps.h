@@ -5,4 +5,4 @@
 
 /// Answers every question of a two-stage request whose search runs on until the test lets
 /// it: standard output is held once the search has begun.
-testing::AssertionResult start_long_search(Session* session);
+testing::AssertionResult start_long_search(Session& session);

@@ -28,13 +28,13 @@ void let_the_program_settle() {
 }
 
 /// Finishes the conversion whose input rate was 123: output 246 Hz, one stage, no more.
-testing::AssertionResult finish_conversion(Session* session) {
+testing::AssertionResult finish_conversion(Session& session) {
     for (const auto& [prompt, keys] : {
              std::pair{OUTPUT_PROMPT, "246\r"},
              std::pair{STAGES_PROMPT, "1\r"},
              std::pair{ANOTHER, "n\r"},
          }) {
-        testing::AssertionResult done = answer(session, STREAM_TTY, prompt, keys);
+        testing::AssertionResult done = answer(session, SessionStream::tty, prompt, keys);
         if (!done) return done;
     }
     return testing::AssertionSuccess();
@@ -60,21 +60,22 @@ std::size_t occurrences(std::string_view text, std::string_view part) {
 TEST(JobControl, CtrlZAtAPromptGivesTheTerminalBackAndFgShowsTheLineAgain) {
     Session session;
     SessionOptions options;
-    options.group = GROUP_JOB;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "12"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "12"));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_job_stopped(&session));
+    options.group = ProcessGroup::job;
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "12"));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "12"));
+    ASSERT_TRUE(write_keys(session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_job_stopped(session));
     // While stopped, the shell has the terminal as it was before the program.
     EXPECT_TRUE(terminal_unchanged(session));
-    continue_job(&session);
+    continue_job(session);
     // Back in the foreground, the read shows its question and the "12" typed so far on a
     // fresh line, before any further key.
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\r\n" + std::string(INPUT_PROMPT) + "12"));
-    ASSERT_TRUE(type_keys(&session, "3\r"));
-    ASSERT_TRUE(finish_conversion(&session));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(
+        expect_text(session, SessionStream::tty, "\r\n" + std::string(INPUT_PROMPT) + "12"));
+    ASSERT_TRUE(type_keys(session, "3\r"));
+    ASSERT_TRUE(finish_conversion(session));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 0);
     EXPECT_NE(session.out_text.find(SETTINGS_123), std::string::npos);
     EXPECT_EQ(session.err_text, "");
@@ -91,21 +92,21 @@ TEST(JobControl, CtrlZAtAQuestionOnStandardOutputShowsThatQuestionAgain) {
     // the terminal still gets it in front of the answer typed so far.
     Session session;
     SessionOptions options;
-    options.group = GROUP_JOB;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "44100\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "48000\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "2\r"));
-    ASSERT_TRUE(answer(&session, STREAM_OUT, MODE_PROMPT, "2"));
+    options.group = ProcessGroup::job;
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, OUTPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, STAGES_PROMPT, "2\r"));
+    ASSERT_TRUE(answer(session, SessionStream::out, MODE_PROMPT, "2"));
     // The echo of the stage answer, then the program's own echo of this one: the key was
     // read before the stop (a stop discards keys still queued).
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "2\r\r\n2"));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_job_stopped(&session));
-    continue_job(&session);
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "\r\n" + std::string(MODE_PROMPT) + "2"));
-    ASSERT_TRUE(write_keys(&session, "\x03"));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "2\r\r\n2"));
+    ASSERT_TRUE(write_keys(session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_job_stopped(session));
+    continue_job(session);
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "\r\n" + std::string(MODE_PROMPT) + "2"));
+    ASSERT_TRUE(write_keys(session, "\x03"));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 1);
     EXPECT_TRUE(terminal_unchanged(session));
 }
@@ -113,19 +114,19 @@ TEST(JobControl, CtrlZAtAQuestionOnStandardOutputShowsThatQuestionAgain) {
 TEST(JobControl, CtrlZDuringALongSearchDoesNotBreakIt) {
     Session session;
     SessionOptions options;
-    options.group = GROUP_JOB;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(start_long_search(&session));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_job_stopped(&session));
+    options.group = ProcessGroup::job;
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(start_long_search(session));
+    ASSERT_TRUE(write_keys(session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_job_stopped(session));
     EXPECT_TRUE(terminal_unchanged(session));
-    continue_job(&session);
+    continue_job(session);
     // The search goes on: more progress comes after the stop, far from its end.
     const std::size_t before = session.out_text.size();
-    ASSERT_TRUE(read_more_output(&session, 4096));
+    ASSERT_TRUE(read_more_output(session, 4096));
     EXPECT_EQ(session.out_text.find_first_not_of('.', before), std::string::npos);
-    ASSERT_TRUE(write_keys(&session, "\x03"));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(write_keys(session, "\x03"));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 1);
     const std::string_view end = "Search interrupted by user.\n\n";
     ASSERT_GE(session.out_text.size(), end.size());
@@ -137,15 +138,15 @@ TEST(JobControl, CtrlZDuringALongSearchDoesNotBreakIt) {
 TEST(JobControl, CtrlZWithoutAJobControlShellLeavesTheLineIntact) {
     // The program leads its own session: no shell could continue it, so it is not stopped.
     Session session;
-    ASSERT_TRUE(start_session(&session, SessionOptions{}));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "12"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "12"));
+    ASSERT_TRUE(start_session(session, SessionOptions{}));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "12"));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "12"));
     let_the_program_settle();
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(write_keys(session, std::string(1, CTRL_Z)));
     let_the_program_settle();
-    ASSERT_TRUE(type_keys(&session, "3\r"));
-    ASSERT_TRUE(finish_conversion(&session));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(type_keys(session, "3\r"));
+    ASSERT_TRUE(finish_conversion(session));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 0);
     EXPECT_NE(session.out_text.find(SETTINGS_123), std::string::npos);
     EXPECT_EQ(show_bytes(first_answer_on_terminal(session)), show_bytes("123\r\r\n"));
@@ -188,22 +189,22 @@ TEST(JobControl, CtrlZAndFgUnderAnInteractiveShell) {
     options.argv = {shell, "--norc", "--noprofile", "-i"};
     options.env = {"PS1=qm$ ", "TERM=dumb", "HISTFILE=/dev/null"};
     options.output_to_tty = true;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, "qm$ ",
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(answer(session, SessionStream::tty, "qm$ ",
                        program_path() + " >" + out.string() + " 2>" + err.string() + "\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "12"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "12"));
-    ASSERT_TRUE(write_keys(&session, std::string(1, CTRL_Z)));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "Stopped"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, "qm$ ", "fg\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "12"));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "12"));
+    ASSERT_TRUE(write_keys(session, std::string(1, CTRL_Z)));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "Stopped"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, "qm$ ", "fg\r"));
     // fg names the job it continues; the shell has left the terminal to it by then.
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, out.string()));
-    ASSERT_TRUE(type_keys(&session, "3\r"));
-    ASSERT_TRUE(finish_conversion(&session));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, "qm$ ", "echo status=$?\r"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, "status=0"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, "qm$ ", "exit\r"));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, out.string()));
+    ASSERT_TRUE(type_keys(session, "3\r"));
+    ASSERT_TRUE(finish_conversion(session));
+    ASSERT_TRUE(answer(session, SessionStream::tty, "qm$ ", "echo status=$?\r"));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, "status=0"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, "qm$ ", "exit\r"));
+    ASSERT_TRUE(wait_for_exit(session));
 
     EXPECT_NE(read_file(out).find(SETTINGS_123), std::string::npos) << read_file(out);
     EXPECT_EQ(read_file(err), "");

@@ -17,15 +17,15 @@ constexpr std::string_view SHUTDOWN_NOTICE = "\n\nShutdown requested by user.\n"
 constexpr int LOADER_FAILED = 127;
 constexpr rlim_t PAGE = 4096;
 
-enum Outcome {
-    OUTCOME_LOADER_FAILED,   ///< the program never ran: the loader gave up
-    OUTCOME_OUT_OF_MEMORY,   ///< the program's own message, exit code 1, terminal intact
-    OUTCOME_REACHED_PROMPT,  ///< the program started and asked its first question
-    OUTCOME_WRONG,           ///< anything else, a signal above all
+enum class Outcome {
+    loader_failed,   ///< the program never ran: the loader gave up
+    out_of_memory,   ///< the program's own message, exit code 1, terminal intact
+    reached_prompt,  ///< the program started and asked its first question
+    wrong,           ///< anything else, a signal above all
 };
 
 struct Start {
-    Outcome outcome;
+    Outcome outcome = Outcome::wrong;
     std::string details;
 };
 
@@ -36,24 +36,24 @@ Start start_under_limit(rlim_t bytes) {
     options.address_space_bytes = bytes;
     std::ostringstream details;
     details << "limit " << bytes / 1024 << " KiB: ";
-    if (!start_session(&session, options)) return {OUTCOME_WRONG, details.str() + "no start"};
-    const bool asked = expect_text(&session, STREAM_TTY, INPUT_PROMPT);
-    if (asked && !write_keys(&session, "\x03")) return {OUTCOME_WRONG, details.str() + "no typing"};
-    if (!wait_for_exit(&session)) return {OUTCOME_WRONG, details.str() + "no end"};
+    if (!start_session(session, options)) return {Outcome::wrong, details.str() + "no start"};
+    const bool asked = expect_text(session, SessionStream::tty, INPUT_PROMPT);
+    if (asked && !write_keys(session, "\x03")) return {Outcome::wrong, details.str() + "no typing"};
+    if (!wait_for_exit(session)) return {Outcome::wrong, details.str() + "no end"};
     const int code = exit_code(session);
     details << "exit code " << code << ", standard error " << show_bytes(session.err_text);
     if (asked) {
         // Ctrl+C may find the program short of memory too; either way it ends as it should.
         const bool ended = code == 1 && (session.err_text.ends_with(SHUTDOWN_NOTICE) ||
                                          session.err_text.ends_with(OUT_OF_MEMORY));
-        return {ended ? OUTCOME_REACHED_PROMPT : OUTCOME_WRONG, details.str()};
+        return {ended ? Outcome::reached_prompt : Outcome::wrong, details.str()};
     }
     if (code == LOADER_FAILED && session.out_text.empty()) {
-        return {OUTCOME_LOADER_FAILED, details.str()};
+        return {Outcome::loader_failed, details.str()};
     }
     const bool own_end = code == 1 && session.err_text == OUT_OF_MEMORY &&
                          session.tty.empty() && terminal_unchanged(session);
-    return {own_end ? OUTCOME_OUT_OF_MEMORY : OUTCOME_WRONG, details.str()};
+    return {own_end ? Outcome::out_of_memory : Outcome::wrong, details.str()};
 }
 
 TEST(MemoryLimit, EveryStartShortOfMemoryEndsWithTheProgramsOwnMessage) {
@@ -64,12 +64,12 @@ TEST(MemoryLimit, EveryStartShortOfMemoryEndsWithTheProgramsOwnMessage) {
     // halving: below it nothing of the program runs; far above it the program asks.
     rlim_t low = 512 * PAGE;      // 2 MiB: the loader fails
     rlim_t high = 16384 * PAGE;   // 64 MiB: the program asks its first question
-    ASSERT_EQ(start_under_limit(low).outcome, OUTCOME_LOADER_FAILED);
+    ASSERT_EQ(start_under_limit(low).outcome, Outcome::loader_failed);
     const Start roomy = start_under_limit(high);
-    ASSERT_EQ(roomy.outcome, OUTCOME_REACHED_PROMPT) << roomy.details;
+    ASSERT_EQ(roomy.outcome, Outcome::reached_prompt) << roomy.details;
     while (high - low > PAGE) {
         const rlim_t middle = low + (high - low) / PAGE / 2 * PAGE;
-        (start_under_limit(middle).outcome == OUTCOME_LOADER_FAILED ? low : high) = middle;
+        (start_under_limit(middle).outcome == Outcome::loader_failed ? low : high) = middle;
     }
 
     // From there, page by page, up to the first limit that lets the program ask: every
@@ -78,9 +78,9 @@ TEST(MemoryLimit, EveryStartShortOfMemoryEndsWithTheProgramsOwnMessage) {
     bool asked = false;
     for (rlim_t bytes = high; bytes < high + 1024 * PAGE && !asked; bytes += PAGE) {
         const Start start = start_under_limit(bytes);
-        EXPECT_NE(start.outcome, OUTCOME_WRONG) << start.details;
-        if (start.outcome == OUTCOME_OUT_OF_MEMORY) ++out_of_memory;
-        asked = start.outcome == OUTCOME_REACHED_PROMPT;
+        EXPECT_NE(start.outcome, Outcome::wrong) << start.details;
+        if (start.outcome == Outcome::out_of_memory) ++out_of_memory;
+        asked = start.outcome == Outcome::reached_prompt;
     }
     EXPECT_TRUE(asked) << "the program never asked, up to 4 MiB above the loader's limit";
     // The program starts between the loader and its first question with nothing left to

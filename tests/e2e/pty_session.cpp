@@ -41,48 +41,48 @@ bool make_pipe(int ends[2]) {
     return true;
 }
 
-void close_descriptor(int* descriptor) {
-    if (*descriptor >= 0) close(*descriptor);
-    *descriptor = -1;
+void close_descriptor(int& descriptor) {
+    if (descriptor >= 0) close(descriptor);
+    descriptor = -1;
 }
 
-std::string* buffer_of(Session* session, SessionStream stream) {
+std::string& buffer_of(Session& session, SessionStream stream) {
     switch (stream) {
-    case STREAM_TTY: return &session->tty;
-    case STREAM_OUT: return &session->out_text;
-    case STREAM_ERR: return &session->err_text;
+    case SessionStream::tty: return session.tty;
+    case SessionStream::out: return session.out_text;
+    case SessionStream::err: return session.err_text;
     }
-    return &session->tty;
+    return session.tty;
 }
 
 const char* name_of(SessionStream stream) {
     switch (stream) {
-    case STREAM_TTY: return "terminal";
-    case STREAM_OUT: return "standard output";
-    case STREAM_ERR: return "standard error";
+    case SessionStream::tty: return "terminal";
+    case SessionStream::out: return "standard output";
+    case SessionStream::err: return "standard error";
     }
     return "?";
 }
 
 /// Collects the program's exit status when it has ended, without waiting.
-void reap(Session* session) {
-    if (session->exited || session->pid < 0) return;
+void reap(Session& session) {
+    if (session.exited || session.pid < 0) return;
     int status = 0;
-    const pid_t done = wait4(session->pid, &status, WNOHANG, &session->usage);
-    if (done == session->pid) {
-        session->exited = true;
-        session->wait_status = status;
+    const pid_t done = wait4(session.pid, &status, WNOHANG, &session.usage);
+    if (done == session.pid) {
+        session.exited = true;
+        session.wait_status = status;
     }
 }
 
 /// Reads one chunk of what a descriptor has; false at end of file or on a failure. One
 /// chunk at a time, so a test that holds a stream back stops reading it at once, however
 /// fast the program writes.
-bool drain(int descriptor, std::string* into) {
+bool drain(int descriptor, std::string& into) {
     char chunk[4096];
     const ssize_t got = read(descriptor, chunk, sizeof chunk);
     if (got > 0) {
-        into->append(chunk, static_cast<std::size_t>(got));
+        into.append(chunk, static_cast<std::size_t>(got));
         return true;
     }
     return got < 0 && (errno == EAGAIN || errno == EINTR);
@@ -143,17 +143,17 @@ void hand_foreground_away(int terminal) {
 
 Session::~Session() {
     // Hang the terminal up first, so a shell and its jobs end as they would at a real one.
-    close_descriptor(&master);
+    close_descriptor(master);
     if (pid > 0 && !exited) {
         kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    close_descriptor(&slave);
-    close_descriptor(&out);
-    close_descriptor(&err);
-    close_descriptor(&job_events);
-    close_descriptor(&job_control);
+    close_descriptor(slave);
+    close_descriptor(out);
+    close_descriptor(err);
+    close_descriptor(job_events);
+    close_descriptor(job_control);
 }
 
 std::string program_path() {
@@ -162,17 +162,17 @@ std::string program_path() {
     return chosen != nullptr && *chosen != '\0' ? chosen : QUILLMERE_PROGRAM;
 }
 
-testing::AssertionResult start_session(Session* session, const SessionOptions& options) {
+testing::AssertionResult start_session(Session& session, const SessionOptions& options) {
     // A program that ends before reading its piped input must not end the test with it.
     signal(SIGPIPE, SIG_IGN);
-    session->master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (session->master < 0 || grantpt(session->master) != 0 || unlockpt(session->master) != 0) {
+    session.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0) {
         return testing::AssertionFailure() << "no pseudo-terminal: " << std::strerror(errno);
     }
-    set_flag(session->master, O_NONBLOCK, FD_CLOEXEC);
-    const std::string slave_path = ptsname(session->master);
-    session->slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (session->slave < 0 || tcgetattr(session->slave, &session->initial) != 0) {
+    set_flag(session.master, O_NONBLOCK, FD_CLOEXEC);
+    const std::string slave_path = ptsname(session.master);
+    session.slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (session.slave < 0 || tcgetattr(session.slave, &session.initial) != 0) {
         return testing::AssertionFailure() << "cannot open " << slave_path;
     }
 
@@ -182,13 +182,14 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     int job_events[2] = {-1, -1};
     int job_control[2] = {-1, -1};
     if (!make_pipe(out_pipe) || !make_pipe(err_pipe) ||
-        (options.stdin_kind == STDIN_PIPE && !make_pipe(in_pipe)) ||
-        (options.group == GROUP_JOB && (!make_pipe(job_events) || !make_pipe(job_control)))) {
+        (options.stdin_kind == StdinKind::pipe && !make_pipe(in_pipe)) ||
+        (options.group == ProcessGroup::job &&
+         (!make_pipe(job_events) || !make_pipe(job_control)))) {
         return testing::AssertionFailure() << "no pipe: " << std::strerror(errno);
     }
 
     // Closed before fork, so the pipe has no reader from the program's first write on.
-    if (options.stdout_reader_gone) close_descriptor(&out_pipe[0]);
+    if (options.stdout_reader_gone) close_descriptor(out_pipe[0]);
 
     // Everything the child needs is prepared before fork: after it only system calls run.
     std::vector<std::string> arguments = options.argv;
@@ -202,20 +203,20 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     for (std::string& entry : extra_env) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    session->pid = fork();
-    if (session->pid < 0) return testing::AssertionFailure() << "fork failed";
-    if (session->pid == 0) {
+    session.pid = fork();
+    if (session.pid < 0) return testing::AssertionFailure() << "fork failed";
+    if (session.pid == 0) {
         setsid();
         int terminal = -1;
-        if (options.stdin_kind == STDIN_PTY || options.output_to_tty) {
+        if (options.stdin_kind == StdinKind::pty || options.output_to_tty) {
             terminal =
                 open(slave_path.c_str(), O_RDWR | (options.controlling_terminal ? 0 : O_NOCTTY));
             if (terminal < 0) _exit(126);
             if (options.controlling_terminal) ioctl(terminal, TIOCSCTTY, 0);
         }
-        if (options.stdin_kind == STDIN_PTY) dup2(terminal, STDIN_FILENO);
-        if (options.stdin_kind == STDIN_PIPE) dup2(in_pipe[0], STDIN_FILENO);
-        if (options.stdin_kind == STDIN_DEV_NULL) {
+        if (options.stdin_kind == StdinKind::pty) dup2(terminal, STDIN_FILENO);
+        if (options.stdin_kind == StdinKind::pipe) dup2(in_pipe[0], STDIN_FILENO);
+        if (options.stdin_kind == StdinKind::dev_null) {
             const int null_input = open("/dev/null", O_RDONLY);
             dup2(null_input, STDIN_FILENO);
         }
@@ -237,31 +238,31 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
         if (options.ignore_sighup) signal(SIGHUP, SIG_IGN);
-        if (options.group == GROUP_BACKGROUND) hand_foreground_away(terminal);
+        if (options.group == ProcessGroup::background) hand_foreground_away(terminal);
         if (options.address_space_bytes != 0) {
             const rlimit limit = {options.address_space_bytes, options.address_space_bytes};
             setrlimit(RLIMIT_AS, &limit);
         }
-        if (options.group == GROUP_JOB) {
+        if (options.group == ProcessGroup::job) {
             run_as_job(terminal, argv.data(), envp.data(), job_events[1], job_control[0]);
         }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    if (options.group == GROUP_JOB) {
+    if (options.group == ProcessGroup::job) {
         close(job_events[1]);
         close(job_control[0]);
-        session->job_events = job_events[0];
-        session->job_control = job_control[1];
+        session.job_events = job_events[0];
+        session.job_control = job_control[1];
     }
 
     close(out_pipe[1]);
     close(err_pipe[1]);
-    session->out = out_pipe[0];
-    session->err = err_pipe[0];
-    if (session->out >= 0) set_flag(session->out, O_NONBLOCK, 0);
-    set_flag(session->err, O_NONBLOCK, 0);
-    if (options.stdin_kind == STDIN_PIPE) {
+    session.out = out_pipe[0];
+    session.err = err_pipe[0];
+    if (session.out >= 0) set_flag(session.out, O_NONBLOCK, 0);
+    set_flag(session.err, O_NONBLOCK, 0);
+    if (options.stdin_kind == StdinKind::pipe) {
         close(in_pipe[0]);
         const std::string& text = options.stdin_text;
         if (!text.empty() && write(in_pipe[1], text.data(), text.size()) < 0) {
@@ -272,89 +273,89 @@ testing::AssertionResult start_session(Session* session, const SessionOptions& o
     return testing::AssertionSuccess();
 }
 
-void pump_session(Session* session, int timeout_ms) {
+void pump_session(Session& session, int timeout_ms) {
     pollfd descriptors[3] = {
-        {session->tty_ended ? -1 : session->master, POLLIN, 0},
-        {session->hold_output ? -1 : session->out, POLLIN, 0},
-        {session->err, POLLIN, 0},
+        {session.tty_ended ? -1 : session.master, POLLIN, 0},
+        {session.hold_output ? -1 : session.out, POLLIN, 0},
+        {session.err, POLLIN, 0},
     };
     if (poll(descriptors, 3, timeout_ms) <= 0) return;
     // A hung-up terminal side keeps reporting; it is read no more once it has failed.
-    if (descriptors[0].revents != 0 && !drain(session->master, &session->tty)) {
-        session->tty_ended = true;
+    if (descriptors[0].revents != 0 && !drain(session.master, session.tty)) {
+        session.tty_ended = true;
     }
-    if (descriptors[1].revents != 0 && !drain(session->out, &session->out_text)) {
-        close_descriptor(&session->out);
+    if (descriptors[1].revents != 0 && !drain(session.out, session.out_text)) {
+        close_descriptor(session.out);
     }
-    if (descriptors[2].revents != 0 && !drain(session->err, &session->err_text)) {
-        close_descriptor(&session->err);
+    if (descriptors[2].revents != 0 && !drain(session.err, session.err_text)) {
+        close_descriptor(session.err);
     }
 }
 
-testing::AssertionResult read_more_output(Session* session, std::size_t count) {
-    const std::size_t wanted = session->out_text.size() + count;
+testing::AssertionResult read_more_output(Session& session, std::size_t count) {
+    const std::size_t wanted = session.out_text.size() + count;
     const auto deadline = deadline_after(SESSION_TIMEOUT_MS);
-    while (session->out_text.size() < wanted) {
-        if (remaining_ms(deadline) == 0 || session->out < 0) {
-            return testing::AssertionFailure() << "standard output stopped" << describe(*session);
+    while (session.out_text.size() < wanted) {
+        if (remaining_ms(deadline) == 0 || session.out < 0) {
+            return testing::AssertionFailure() << "standard output stopped" << describe(session);
         }
-        pollfd output = {session->out, POLLIN, 0};
+        pollfd output = {session.out, POLLIN, 0};
         if (poll(&output, 1, std::min(remaining_ms(deadline), 50)) != 1) continue;
         char chunk[512];
-        const std::size_t room = std::min(sizeof chunk, wanted - session->out_text.size());
-        const ssize_t got = read(session->out, chunk, room);
-        if (got > 0) session->out_text.append(chunk, static_cast<std::size_t>(got));
-        if (got == 0) close_descriptor(&session->out);
+        const std::size_t room = std::min(sizeof chunk, wanted - session.out_text.size());
+        const ssize_t got = read(session.out, chunk, room);
+        if (got > 0) session.out_text.append(chunk, static_cast<std::size_t>(got));
+        if (got == 0) close_descriptor(session.out);
     }
     return testing::AssertionSuccess();
 }
 
-testing::AssertionResult expect_text(Session* session, SessionStream stream, std::string_view text,
+testing::AssertionResult expect_text(Session& session, SessionStream stream, std::string_view text,
                                      int timeout_ms) {
     const auto deadline = deadline_after(timeout_ms);
-    std::string* buffer = buffer_of(session, stream);
+    const std::string& buffer = buffer_of(session, stream);
     for (;;) {
-        const std::size_t at = buffer->find(text, session->cursor[stream]);
+        const std::size_t at = buffer.find(text, session.cursor[static_cast<std::size_t>(stream)]);
         if (at != std::string::npos) {
-            session->cursor[stream] = at + text.size();
+            session.cursor[static_cast<std::size_t>(stream)] = at + text.size();
             return testing::AssertionSuccess();
         }
         reap(session);
-        const bool silent = session->out < 0 && session->err < 0;
-        if (remaining_ms(deadline) == 0 || (session->exited && silent)) {
+        const bool silent = session.out < 0 && session.err < 0;
+        if (remaining_ms(deadline) == 0 || (session.exited && silent)) {
             return testing::AssertionFailure()
-                   << (session->exited ? "the program ended" : "timed out") << " waiting for "
-                   << show_bytes(text) << " on " << name_of(stream) << describe(*session);
+                   << (session.exited ? "the program ended" : "timed out") << " waiting for "
+                   << show_bytes(text) << " on " << name_of(stream) << describe(session);
         }
         pump_session(session, std::min(remaining_ms(deadline), 50));
     }
 }
 
-testing::AssertionResult wait_for_raw_mode(Session* session) {
+testing::AssertionResult wait_for_raw_mode(Session& session) {
     const auto deadline = deadline_after(SESSION_TIMEOUT_MS);
     for (;;) {
         termios current;
-        if (tcgetattr(session->slave, &current) == 0 && (current.c_lflag & ICANON) == 0) {
+        if (tcgetattr(session.slave, &current) == 0 && (current.c_lflag & ICANON) == 0) {
             return testing::AssertionSuccess();
         }
         reap(session);
-        if (remaining_ms(deadline) == 0 || session->exited) {
+        if (remaining_ms(deadline) == 0 || session.exited) {
             return testing::AssertionFailure()
-                   << "the terminal never went into raw mode" << describe(*session);
+                   << "the terminal never went into raw mode" << describe(session);
         }
         pump_session(session, 5);
     }
 }
 
-testing::AssertionResult type_keys(Session* session, std::string_view keys) {
+testing::AssertionResult type_keys(Session& session, std::string_view keys) {
     testing::AssertionResult raw = wait_for_raw_mode(session);
     if (!raw) return raw;
     return write_keys(session, keys);
 }
 
-testing::AssertionResult write_keys(Session* session, std::string_view keys) {
+testing::AssertionResult write_keys(Session& session, std::string_view keys) {
     while (!keys.empty()) {
-        const ssize_t written = write(session->master, keys.data(), keys.size());
+        const ssize_t written = write(session.master, keys.data(), keys.size());
         if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
             pump_session(session, 10);
             continue;
@@ -365,60 +366,60 @@ testing::AssertionResult write_keys(Session* session, std::string_view keys) {
     return testing::AssertionSuccess();
 }
 
-testing::AssertionResult answer(Session* session, SessionStream stream, std::string_view prompt,
+testing::AssertionResult answer(Session& session, SessionStream stream, std::string_view prompt,
                                 std::string_view keys) {
     testing::AssertionResult seen = expect_text(session, stream, prompt);
     if (!seen) return seen;
     return type_keys(session, keys);
 }
 
-testing::AssertionResult expect_job_stopped(Session* session) {
+testing::AssertionResult expect_job_stopped(Session& session) {
     const auto deadline = deadline_after(SESSION_TIMEOUT_MS);
     for (;;) {
-        pollfd event = {session->job_events, POLLIN, 0};
+        pollfd event = {session.job_events, POLLIN, 0};
         if (poll(&event, 1, 0) == 1) {
             char word = 0;
-            if (read(session->job_events, &word, 1) == 1 && word == 'S') {
+            if (read(session.job_events, &word, 1) == 1 && word == 'S') {
                 return testing::AssertionSuccess();
             }
             return testing::AssertionFailure()
-                   << "the job ended instead of stopping" << describe(*session);
+                   << "the job ended instead of stopping" << describe(session);
         }
         if (remaining_ms(deadline) == 0) {
-            return testing::AssertionFailure() << "the job did not stop" << describe(*session);
+            return testing::AssertionFailure() << "the job did not stop" << describe(session);
         }
         pump_session(session, 20);
     }
 }
 
-void continue_job(Session* session) {
-    if (write(session->job_control, "C", 1) != 1) ADD_FAILURE() << "the shell is gone";
+void continue_job(Session& session) {
+    if (write(session.job_control, "C", 1) != 1) ADD_FAILURE() << "the shell is gone";
 }
 
-void send_signal(Session* session, int signal_number) {
-    kill(session->pid, signal_number);
+void send_signal(Session& session, int signal_number) {
+    kill(session.pid, signal_number);
 }
 
-void hang_up(Session* session) {
-    if (session->master >= 0) {
+void hang_up(Session& session) {
+    if (session.master >= 0) {
         pump_session(session, 0);
-        close_descriptor(&session->master);
+        close_descriptor(session.master);
     }
 }
 
-testing::AssertionResult wait_for_exit(Session* session, int timeout_ms) {
-    session->hold_output = false;
+testing::AssertionResult wait_for_exit(Session& session, int timeout_ms) {
+    session.hold_output = false;
     const auto deadline = deadline_after(timeout_ms);
-    while (!session->exited) {
+    while (!session.exited) {
         if (remaining_ms(deadline) == 0) {
-            return testing::AssertionFailure() << "the program did not end" << describe(*session);
+            return testing::AssertionFailure() << "the program did not end" << describe(session);
         }
         pump_session(session, std::min(remaining_ms(deadline), 20));
         reap(session);
     }
     // The pipes close with the program; whatever is still in them belongs to the result.
     const auto drain_deadline = deadline_after(2000);
-    while ((session->out >= 0 || session->err >= 0) && remaining_ms(drain_deadline) > 0) {
+    while ((session.out >= 0 || session.err >= 0) && remaining_ms(drain_deadline) > 0) {
         pump_session(session, 20);
     }
     pump_session(session, 0);

@@ -14,24 +14,24 @@
 #include <vector>
 
 /// Where the program's standard input comes from.
-enum StdinKind { STDIN_PTY, STDIN_PIPE, STDIN_DEV_NULL };
+enum class StdinKind { pty, pipe, dev_null };
 
 /// Where the program stands among the terminal's process groups.
-enum ProcessGroup {
-    GROUP_SESSION_LEADER,  ///< its own session: no shell, so Ctrl+Z cannot stop it
-    GROUP_JOB,             ///< a foreground job under a small job-control shell
-    GROUP_BACKGROUND,      ///< another process group holds the terminal's foreground
+enum class ProcessGroup {
+    session_leader,  ///< its own session: no shell, so Ctrl+Z cannot stop it
+    job,             ///< a foreground job under a small job-control shell
+    background,      ///< another process group holds the terminal's foreground
 };
 
 /// One of the three streams a session records.
-enum SessionStream { STREAM_TTY, STREAM_OUT, STREAM_ERR };
+enum class SessionStream { tty, out, err };
 
 /// How to start the program.
 struct SessionOptions {
     std::vector<std::string> argv;  ///< the program and its arguments
     std::vector<std::string> env;   ///< extra NAME=value entries
-    StdinKind stdin_kind = STDIN_PTY;
-    std::string stdin_text;            ///< written to the pipe for STDIN_PIPE
+    StdinKind stdin_kind = StdinKind::pty;
+    std::string stdin_text;            ///< written to the pipe for StdinKind::pipe
     bool controlling_terminal = true;  ///< the pty becomes the controlling terminal
     bool ignore_sighup = false;        ///< the parent ignores SIGHUP, so the child inherits it
     bool stdout_to_dev_full = false;   ///< standard output cannot be written
@@ -39,7 +39,7 @@ struct SessionOptions {
     bool output_to_tty = false;        ///< standard output and error are the pty (shells)
     std::vector<int> closed_descriptors;  ///< closed in the program, as by `>&- 2>&-`
     rlim_t address_space_bytes = 0;       ///< the program's address-space limit; 0: none
-    ProcessGroup group = GROUP_SESSION_LEADER;
+    ProcessGroup group = ProcessGroup::session_leader;
 };
 
 /// A running (or finished) program and everything it has written.
@@ -53,8 +53,8 @@ struct Session {
     bool hold_output = false;
     int out = -1;
     int err = -1;
-    int job_events = -1;   ///< GROUP_JOB: the shell writes 'S' when the job stops
-    int job_control = -1;  ///< GROUP_JOB: a byte written here lets the job continue
+    int job_events = -1;   ///< ProcessGroup::job: the shell writes 'S' when the job stops
+    int job_control = -1;  ///< ProcessGroup::job: a byte written here lets the job continue
     std::string tty;
     std::string out_text;
     std::string err_text;
@@ -73,33 +73,33 @@ constexpr int SESSION_TIMEOUT_MS = 20000;
 std::string program_path();
 
 /// Starts the program; the pty's settings are recorded first.
-testing::AssertionResult start_session(Session* session, const SessionOptions& options);
+testing::AssertionResult start_session(Session& session, const SessionOptions& options);
 /// Reads whatever the program has written, waiting at most timeout_ms for something.
-void pump_session(Session* session, int timeout_ms);
+void pump_session(Session& session, int timeout_ms);
 /// Reads at least `count` more bytes of standard output, even while it is held.
-testing::AssertionResult read_more_output(Session* session, std::size_t count);
+testing::AssertionResult read_more_output(Session& session, std::size_t count);
 /// Waits until text appears on the stream after the previous match, and moves past it.
-testing::AssertionResult expect_text(Session* session, SessionStream stream, std::string_view text,
+testing::AssertionResult expect_text(Session& session, SessionStream stream, std::string_view text,
                                      int timeout_ms = SESSION_TIMEOUT_MS);
 /// Waits until the program's read has put the terminal into raw mode.
-testing::AssertionResult wait_for_raw_mode(Session* session);
+testing::AssertionResult wait_for_raw_mode(Session& session);
 /// Types keys at the terminal once the program is reading them.
-testing::AssertionResult type_keys(Session* session, std::string_view keys);
+testing::AssertionResult type_keys(Session& session, std::string_view keys);
 /// Types keys at the terminal at once, whatever the program is doing.
-testing::AssertionResult write_keys(Session* session, std::string_view keys);
+testing::AssertionResult write_keys(Session& session, std::string_view keys);
 /// Waits for a prompt on the stream, then types the answer.
-testing::AssertionResult answer(Session* session, SessionStream stream, std::string_view prompt,
+testing::AssertionResult answer(Session& session, SessionStream stream, std::string_view prompt,
                                 std::string_view keys);
-/// GROUP_JOB: waits until the job has stopped.
-testing::AssertionResult expect_job_stopped(Session* session);
-/// GROUP_JOB: gives the terminal back to the stopped job and continues it, as fg does.
-void continue_job(Session* session);
+/// ProcessGroup::job: waits until the job has stopped.
+testing::AssertionResult expect_job_stopped(Session& session);
+/// ProcessGroup::job: gives the terminal back to the stopped job and continues it, as fg does.
+void continue_job(Session& session);
 /// Sends a signal to the program.
-void send_signal(Session* session, int signal_number);
+void send_signal(Session& session, int signal_number);
 /// Hangs the terminal up: the terminal's side is closed.
-void hang_up(Session* session);
+void hang_up(Session& session);
 /// Waits until the program ends and collects the rest of its output.
-testing::AssertionResult wait_for_exit(Session* session, int timeout_ms = SESSION_TIMEOUT_MS);
+testing::AssertionResult wait_for_exit(Session& session, int timeout_ms = SESSION_TIMEOUT_MS);
 /// The exit code, or 128 + the signal that ended it.
 int exit_code(const Session& session);
 /// Seconds of processor time the finished program used.

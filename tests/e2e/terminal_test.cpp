@@ -37,13 +37,13 @@ bool ends_with(std::string_view text, std::string_view end) {
 }
 
 /// Answers the dialog of one single-stage conversion, 48000 Hz to 44100 Hz.
-testing::AssertionResult run_single_stage(Session* session) {
+testing::AssertionResult run_single_stage(Session& session) {
     for (const auto& [prompt, keys] : {
              std::pair{"Enter the input sample rate (Hz): ", "48000\r"},
              std::pair{"Enter the output sample rate (Hz): ", "44100\r"},
              std::pair{"Use one or two rational resamplers? (1 or 2): ", "1\r"},
          }) {
-        testing::AssertionResult done = answer(session, STREAM_TTY, prompt, keys);
+        testing::AssertionResult done = answer(session, SessionStream::tty, prompt, keys);
         if (!done) return done;
     }
     return testing::AssertionSuccess();
@@ -75,14 +75,14 @@ testing::AssertionResult ended_after_hang_up(const Session& session, const std::
 }
 
 TEST(StartUp, InputFromAPipeOrDevNullIsRefused) {
-    for (const StdinKind kind : {STDIN_PIPE, STDIN_DEV_NULL}) {
-        SCOPED_TRACE(kind == STDIN_PIPE ? "pipe" : "/dev/null");
+    for (const StdinKind kind : {StdinKind::pipe, StdinKind::dev_null}) {
+        SCOPED_TRACE(kind == StdinKind::pipe ? "pipe" : "/dev/null");
         Session session;
         SessionOptions options;
         options.stdin_kind = kind;
         options.stdin_text = "48000\n44100\n1\nn\n";
-        ASSERT_TRUE(start_session(&session, options));
-        ASSERT_TRUE(wait_for_exit(&session));
+        ASSERT_TRUE(start_session(session, options));
+        ASSERT_TRUE(wait_for_exit(session));
         EXPECT_EQ(exit_code(session), 1);
         EXPECT_EQ(session.out_text, "");
         EXPECT_EQ(session.err_text, NOT_A_TERMINAL);
@@ -95,22 +95,22 @@ TEST(StartUp, ClosedStandardStreamsAreNotTakenOverByTheShutdownPipe) {
     Session session;
     SessionOptions options;
     options.closed_descriptors = {STDOUT_FILENO, STDERR_FILENO};
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "4800o\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, INPUT_PROMPT, "48000\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "x\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, OUTPUT_PROMPT, "44100\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, STAGES_PROMPT, "1\r"));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, ANOTHER, "n\r"));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "4800o\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, INPUT_PROMPT, "48000\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, OUTPUT_PROMPT, "x\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, OUTPUT_PROMPT, "44100\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, STAGES_PROMPT, "1\r"));
+    ASSERT_TRUE(answer(session, SessionStream::tty, ANOTHER, "n\r"));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 0);
     EXPECT_TRUE(terminal_unchanged(session));
 
     // A closed standard input is no terminal.
     Session closed_input;
     options.closed_descriptors = {STDIN_FILENO};
-    ASSERT_TRUE(start_session(&closed_input, options));
-    ASSERT_TRUE(wait_for_exit(&closed_input));
+    ASSERT_TRUE(start_session(closed_input, options));
+    ASSERT_TRUE(wait_for_exit(closed_input));
     EXPECT_EQ(exit_code(closed_input), 1);
     EXPECT_EQ(closed_input.out_text, "");
     EXPECT_EQ(closed_input.err_text, NOT_A_TERMINAL);
@@ -125,8 +125,8 @@ TEST(Output, UnwritableStandardOutputEndsTheProgramBeforeAnyQuestion) {
         SessionOptions options;
         options.stdout_to_dev_full = full;
         options.stdout_reader_gone = !full;
-        ASSERT_TRUE(start_session(&session, options));
-        ASSERT_TRUE(wait_for_exit(&session));
+        ASSERT_TRUE(start_session(session, options));
+        ASSERT_TRUE(wait_for_exit(session));
         EXPECT_EQ(exit_code(session), 1);
         EXPECT_EQ(session.err_text, full ? CANNOT_WRITE_FULL : CANNOT_WRITE_PIPE);
         EXPECT_EQ(session.tty, "");
@@ -136,17 +136,17 @@ TEST(Output, UnwritableStandardOutputEndsTheProgramBeforeAnyQuestion) {
 
 TEST(Output, AStandardOutputReaderThatLeavesEndsTheProgramAtTheNextFlush) {
     Session session;
-    ASSERT_TRUE(start_session(&session, SessionOptions{}));
-    ASSERT_TRUE(run_single_stage(&session));
-    ASSERT_TRUE(expect_text(&session, STREAM_OUT, "PPM Error: +0.000 PPM\n\n"));
-    ASSERT_TRUE(expect_text(&session, STREAM_TTY, ANOTHER));
+    ASSERT_TRUE(start_session(session, SessionOptions{}));
+    ASSERT_TRUE(run_single_stage(session));
+    ASSERT_TRUE(expect_text(session, SessionStream::out, "PPM Error: +0.000 PPM\n\n"));
+    ASSERT_TRUE(expect_text(session, SessionStream::tty, ANOTHER));
     // The reader of standard output goes away. Another conversion: the blank line before
     // its first question cannot be written, and the program ends there, in the middle of
     // a read, with the terminal put back.
     close(session.out);
     session.out = -1;
-    ASSERT_TRUE(type_keys(&session, "y\r"));
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(type_keys(session, "y\r"));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 1);
     EXPECT_EQ(session.err_text, CANNOT_WRITE_PIPE);
     EXPECT_EQ(session.tty.find(INPUT_PROMPT, session.tty.find(ANOTHER)), std::string::npos)
@@ -158,10 +158,10 @@ TEST(Search, CtrlCAndCtrlBackslashStopALongSearch) {
     for (const char* key : {"\x03", "\x1c"}) {
         SCOPED_TRACE(show_bytes(key));
         Session session;
-        ASSERT_TRUE(start_session(&session, SessionOptions{}));
-        ASSERT_TRUE(start_long_search(&session));
-        ASSERT_TRUE(write_keys(&session, key));
-        ASSERT_TRUE(wait_for_exit(&session));
+        ASSERT_TRUE(start_session(session, SessionOptions{}));
+        ASSERT_TRUE(start_long_search(session));
+        ASSERT_TRUE(write_keys(session, key));
+        ASSERT_TRUE(wait_for_exit(session));
         EXPECT_EQ(exit_code(session), 1);
         EXPECT_TRUE(ends_with(session.out_text, "Search interrupted by user.\n\n"))
             << show_bytes(session.out_text.substr(session.out_text.size() - 80));
@@ -174,9 +174,9 @@ TEST(ConsoleFailure, LeavesTheTerminalAsItWas) {
     // In the background the terminal refuses raw mode: the console cannot be used.
     Session session;
     SessionOptions options;
-    options.group = GROUP_BACKGROUND;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(wait_for_exit(&session));
+    options.group = ProcessGroup::background;
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), 1);
     EXPECT_EQ(session.out_text, std::string(BANNER) + std::string(ERROR_END));
     EXPECT_EQ(session.err_text,
@@ -191,12 +191,13 @@ TEST(HangUp, WhileWaitingEndsTheProgram) {
         Session session;
         SessionOptions options;
         options.ignore_sighup = ignore_sighup;
-        ASSERT_TRUE(start_session(&session, options));
-        ASSERT_TRUE(answer(&session, STREAM_TTY, "Enter the input sample rate (Hz): ", "480"));
-        ASSERT_TRUE(wait_for_raw_mode(&session));
+        ASSERT_TRUE(start_session(session, options));
+        ASSERT_TRUE(
+            answer(session, SessionStream::tty, "Enter the input sample rate (Hz): ", "480"));
+        ASSERT_TRUE(wait_for_raw_mode(session));
         const auto hung_up = std::chrono::steady_clock::now();
-        hang_up(&session);
-        ASSERT_TRUE(wait_for_exit(&session));
+        hang_up(session);
+        ASSERT_TRUE(wait_for_exit(session));
         record_end(session, hung_up);
         EXPECT_EQ(exit_code(session), 1);
         EXPECT_LT(cpu_seconds(session), CPU_BUDGET_SECONDS);
@@ -209,11 +210,11 @@ TEST(HangUp, ATerminalThatFailsEveryReadEndsTheProgram) {
     Session session;
     SessionOptions options;
     options.controlling_terminal = false;
-    ASSERT_TRUE(start_session(&session, options));
-    ASSERT_TRUE(answer(&session, STREAM_TTY, "Enter the input sample rate (Hz): ", "480"));
+    ASSERT_TRUE(start_session(session, options));
+    ASSERT_TRUE(answer(session, SessionStream::tty, "Enter the input sample rate (Hz): ", "480"));
     const auto hung_up = std::chrono::steady_clock::now();
-    hang_up(&session);
-    ASSERT_TRUE(wait_for_exit(&session));
+    hang_up(session);
+    ASSERT_TRUE(wait_for_exit(session));
     record_end(session, hung_up);
     EXPECT_EQ(exit_code(session), 1);
     EXPECT_LT(cpu_seconds(session), CPU_BUDGET_SECONDS);
@@ -230,12 +231,12 @@ TEST(HangUp, AtTheClosingQuestionIsNoNormalEnd) {
         Session session;
         SessionOptions options;
         options.controlling_terminal = controlling;
-        ASSERT_TRUE(start_session(&session, options));
-        ASSERT_TRUE(run_single_stage(&session));
-        ASSERT_TRUE(expect_text(&session, STREAM_TTY, ANOTHER));
-        ASSERT_TRUE(wait_for_raw_mode(&session));
-        hang_up(&session);
-        ASSERT_TRUE(wait_for_exit(&session));
+        ASSERT_TRUE(start_session(session, options));
+        ASSERT_TRUE(run_single_stage(session));
+        ASSERT_TRUE(expect_text(session, SessionStream::tty, ANOTHER));
+        ASSERT_TRUE(wait_for_raw_mode(session));
+        hang_up(session);
+        ASSERT_TRUE(wait_for_exit(session));
         EXPECT_EQ(exit_code(session), 1);
         EXPECT_LT(cpu_seconds(session), CPU_BUDGET_SECONDS);
         const std::string report_end = "PPM Error: +0.000 PPM\n\n";

@@ -67,7 +67,7 @@ class Transcript : public testing::TestWithParam<std::string> {};
 TEST_P(Transcript, MatchesByteForByte) {
     const std::filesystem::path base = TRANSCRIPTS / GetParam();
     Session session;
-    ASSERT_TRUE(start_session(&session, SessionOptions{}));
+    ASSERT_TRUE(start_session(session, SessionOptions{}));
 
     std::istringstream script(read_file(base.string() + ".script"));
     std::string line;
@@ -80,24 +80,24 @@ TEST_P(Transcript, MatchesByteForByte) {
             space == std::string::npos ? "" : decode_escapes(line.substr(space + 1));
         SCOPED_TRACE(line);
         if (verb == "tty") {
-            ASSERT_TRUE(expect_text(&session, STREAM_TTY, argument));
+            ASSERT_TRUE(expect_text(session, SessionStream::tty, argument));
         } else if (verb == "out") {
-            ASSERT_TRUE(expect_text(&session, STREAM_OUT, argument));
+            ASSERT_TRUE(expect_text(session, SessionStream::out, argument));
         } else if (verb == "err") {
-            ASSERT_TRUE(expect_text(&session, STREAM_ERR, argument));
+            ASSERT_TRUE(expect_text(session, SessionStream::err, argument));
         } else if (verb == "type") {
-            ASSERT_TRUE(type_keys(&session, argument));
+            ASSERT_TRUE(type_keys(session, argument));
         } else if (verb == "typeahead") {
-            ASSERT_TRUE(write_keys(&session, argument));
+            ASSERT_TRUE(write_keys(session, argument));
         } else if (verb == "pause") {
-            pump_session(&session, 0);
+            pump_session(session, 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(argument)));
         } else if (verb == "signal") {
             std::istringstream words(argument);
             std::string name;
             int count = 1;
             words >> name >> count;
-            for (int i = 0; i < count; ++i) send_signal(&session, signal_named(name));
+            for (int i = 0; i < count; ++i) send_signal(session, signal_named(name));
         } else if (verb == "exit") {
             expected_exit = std::stoi(argument);
         } else {
@@ -106,7 +106,7 @@ TEST_P(Transcript, MatchesByteForByte) {
     }
     ASSERT_NE(expected_exit, -1) << "the script names no exit code";
 
-    ASSERT_TRUE(wait_for_exit(&session));
+    ASSERT_TRUE(wait_for_exit(session));
     EXPECT_EQ(exit_code(session), expected_exit);
     EXPECT_EQ(session.out_text, read_file(base.string() + ".stdout"));
     EXPECT_EQ(session.err_text, read_file(base.string() + ".stderr"));
@@ -118,8 +118,9 @@ TEST_P(Transcript, MatchesByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Transcript, testing::ValuesIn(case_names()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             return info.param;
+                         // Not named `info`: the macro's own parameter has that name.
+                         [](const testing::TestParamInfo<std::string>& test) {
+                             return test.param;
                          });
 
 }  // namespace

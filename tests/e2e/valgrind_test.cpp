@@ -82,15 +82,15 @@ Outcome play(const std::vector<Step>& steps, bool under_memcheck, BeforeEnd befo
         std::filesystem::remove(report);
         options.argv = memcheck_argv(report);
     }
-    EXPECT_TRUE(start_session(&session, options));
+    EXPECT_TRUE(start_session(session, options));
     for (const Step& step : steps) {
         const testing::AssertionResult answered =
-            answer(&session, step.stream, step.prompt, step.keys);
+            answer(session, step.stream, step.prompt, step.keys);
         EXPECT_TRUE(answered) << "at " << show_bytes(step.prompt);
         if (!answered) return outcome;
     }
-    before_end(&session);
-    EXPECT_TRUE(wait_for_exit(&session, 3 * SESSION_TIMEOUT_MS));
+    before_end(session);
+    EXPECT_TRUE(wait_for_exit(session, 3 * SESSION_TIMEOUT_MS));
     EXPECT_TRUE(terminal_unchanged(session));
     outcome.exit_code = exit_code(session);
     outcome.out = session.out_text;
@@ -104,7 +104,7 @@ Outcome play(const std::vector<Step>& steps, bool under_memcheck, BeforeEnd befo
 
 /// Plays the session plainly and under memcheck; both must end alike, with `exit_code`.
 void expect_clean(const std::vector<Step>& steps, int exit_code) {
-    const auto nothing = [](Session*) {};
+    const auto nothing = [](Session&) {};
     const Outcome plain = play(steps, false, nothing);
     const Outcome checked = play(steps, true, nothing);
     EXPECT_EQ(plain.exit_code, exit_code);
@@ -115,9 +115,9 @@ void expect_clean(const std::vector<Step>& steps, int exit_code) {
 }
 
 std::vector<Step> one_stage(std::string input, std::string output) {
-    return {{STREAM_TTY, INPUT_PROMPT, input + "\r"},
-            {STREAM_TTY, OUTPUT_PROMPT, output + "\r"},
-            {STREAM_TTY, STAGES_PROMPT, "1\r"}};
+    return {{SessionStream::tty, INPUT_PROMPT, input + "\r"},
+            {SessionStream::tty, OUTPUT_PROMPT, output + "\r"},
+            {SessionStream::tty, STAGES_PROMPT, "1\r"}};
 }
 
 std::vector<Step> operator+(std::vector<Step> first, const std::vector<Step>& second) {
@@ -125,36 +125,36 @@ std::vector<Step> operator+(std::vector<Step> first, const std::vector<Step>& se
     return first;
 }
 
-const std::vector<Step> NO_MORE = {{STREAM_TTY, ANOTHER, "n\r"}};
-const std::vector<Step> ONE_MORE = {{STREAM_TTY, ANOTHER, "y\r"}};
+const std::vector<Step> NO_MORE = {{SessionStream::tty, ANOTHER, "n\r"}};
+const std::vector<Step> ONE_MORE = {{SessionStream::tty, ANOTHER, "y\r"}};
 
 TEST(Memcheck, SingleStageSession) {
     expect_clean(one_stage("48000", "44100") + NO_MORE, 0);
 }
 
 TEST(Memcheck, TwoStageMinimalSumSession) {
-    expect_clean({{STREAM_TTY, INPUT_PROMPT, "44100\r"},
-                  {STREAM_TTY, OUTPUT_PROMPT, "48000\r"},
-                  {STREAM_TTY, STAGES_PROMPT, "2\r"},
-                  {STREAM_OUT, MODE_PROMPT, "\r"},
-                  {STREAM_TTY, M1_PROMPT, "\r"},
-                  {STREAM_OUT, TARGET_PROMPT, "\r"},
-                  {STREAM_TTY, ANOTHER, "\r"}},
+    expect_clean({{SessionStream::tty, INPUT_PROMPT, "44100\r"},
+                  {SessionStream::tty, OUTPUT_PROMPT, "48000\r"},
+                  {SessionStream::tty, STAGES_PROMPT, "2\r"},
+                  {SessionStream::out, MODE_PROMPT, "\r"},
+                  {SessionStream::tty, M1_PROMPT, "\r"},
+                  {SessionStream::out, TARGET_PROMPT, "\r"},
+                  {SessionStream::tty, ANOTHER, "\r"}},
                  0);
 }
 
 /// A small custom limit with a target above both rates under the balanced priority: the
 /// common-factor pass finds the cascade that meets both. Then one stage more.
 TEST(Memcheck, TwoStageCustomLimitSessionThenOneStage) {
-    expect_clean(std::vector<Step>{{STREAM_TTY, INPUT_PROMPT, "44100\r"},
-                                   {STREAM_TTY, OUTPUT_PROMPT, "48000\r"},
-                                   {STREAM_TTY, STAGES_PROMPT, "2\r"},
-                                   {STREAM_OUT, MODE_PROMPT, "2\r"},
-                                   {STREAM_TTY, LIMIT_PROMPT, "60\r"},
-                                   {STREAM_TTY, M1_PROMPT, "y\r"},
-                                   {STREAM_OUT, TARGET_PROMPT, "96000\r"},
-                                   {STREAM_TTY, PROCEED_PROMPT, "y\r"},
-                                   {STREAM_TTY, PRIORITY_PROMPT, "3\r"}} +
+    expect_clean(std::vector<Step>{{SessionStream::tty, INPUT_PROMPT, "44100\r"},
+                                   {SessionStream::tty, OUTPUT_PROMPT, "48000\r"},
+                                   {SessionStream::tty, STAGES_PROMPT, "2\r"},
+                                   {SessionStream::out, MODE_PROMPT, "2\r"},
+                                   {SessionStream::tty, LIMIT_PROMPT, "60\r"},
+                                   {SessionStream::tty, M1_PROMPT, "y\r"},
+                                   {SessionStream::out, TARGET_PROMPT, "96000\r"},
+                                   {SessionStream::tty, PROCEED_PROMPT, "y\r"},
+                                   {SessionStream::tty, PRIORITY_PROMPT, "3\r"}} +
                      ONE_MORE + one_stage("1", "3.141592653589793") + NO_MORE,
                  0);
 }
@@ -162,25 +162,25 @@ TEST(Memcheck, TwoStageCustomLimitSessionThenOneStage) {
 /// Refused entries at every kind of question, an over-long line, and a request given up
 /// at the target warning.
 TEST(Memcheck, RefusalsAndAGivenUpRequest) {
-    expect_clean({{STREAM_TTY, INPUT_PROMPT, "abc\r"},
-                  {STREAM_TTY, INPUT_PROMPT, "4.9e-324\r"},
-                  {STREAM_TTY, INPUT_PROMPT, std::string(300, '7') + "\r"},
-                  {STREAM_TTY, INPUT_PROMPT, "1e400\r"},
-                  {STREAM_TTY, INPUT_PROMPT, "48000\r"},
-                  {STREAM_TTY, OUTPUT_PROMPT, "44100 Hz\r"},
-                  {STREAM_TTY, OUTPUT_PROMPT, "44100\r"},
-                  {STREAM_TTY, STAGES_PROMPT, "3\r"},
-                  {STREAM_TTY, STAGES_PROMPT, "2\r"},
-                  {STREAM_OUT, MODE_PROMPT, "2x\r"},
-                  {STREAM_OUT, MODE_PROMPT, "2\r"},
-                  {STREAM_TTY, LIMIT_PROMPT, "99999999999999999999\r"},
-                  {STREAM_TTY, LIMIT_PROMPT, "65536\r"},
-                  {STREAM_TTY, LIMIT_PROMPT, "40\r"},
-                  {STREAM_TTY, M1_PROMPT, "maybe\r"},
-                  {STREAM_TTY, M1_PROMPT, "n\r"},
-                  {STREAM_OUT, TARGET_PROMPT, "inf\r"},
-                  {STREAM_OUT, TARGET_PROMPT, "96000\r"},
-                  {STREAM_TTY, PROCEED_PROMPT, "n\r"}},
+    expect_clean({{SessionStream::tty, INPUT_PROMPT, "abc\r"},
+                  {SessionStream::tty, INPUT_PROMPT, "4.9e-324\r"},
+                  {SessionStream::tty, INPUT_PROMPT, std::string(300, '7') + "\r"},
+                  {SessionStream::tty, INPUT_PROMPT, "1e400\r"},
+                  {SessionStream::tty, INPUT_PROMPT, "48000\r"},
+                  {SessionStream::tty, OUTPUT_PROMPT, "44100 Hz\r"},
+                  {SessionStream::tty, OUTPUT_PROMPT, "44100\r"},
+                  {SessionStream::tty, STAGES_PROMPT, "3\r"},
+                  {SessionStream::tty, STAGES_PROMPT, "2\r"},
+                  {SessionStream::out, MODE_PROMPT, "2x\r"},
+                  {SessionStream::out, MODE_PROMPT, "2\r"},
+                  {SessionStream::tty, LIMIT_PROMPT, "99999999999999999999\r"},
+                  {SessionStream::tty, LIMIT_PROMPT, "65536\r"},
+                  {SessionStream::tty, LIMIT_PROMPT, "40\r"},
+                  {SessionStream::tty, M1_PROMPT, "maybe\r"},
+                  {SessionStream::tty, M1_PROMPT, "n\r"},
+                  {SessionStream::out, TARGET_PROMPT, "inf\r"},
+                  {SessionStream::out, TARGET_PROMPT, "96000\r"},
+                  {SessionStream::tty, PROCEED_PROMPT, "n\r"}},
                  1);
 }
 
@@ -188,25 +188,26 @@ TEST(Memcheck, RefusalsAndAGivenUpRequest) {
 /// found under a strict target), then in one stage, whose solver failure ends the program.
 TEST(Memcheck, ExtremeRatesSession) {
     expect_clean(one_stage("1", "1e13") + ONE_MORE +
-                     std::vector<Step>{{STREAM_TTY, INPUT_PROMPT, "10000000000000\r"},
-                                       {STREAM_TTY, OUTPUT_PROMPT, "1\r"},
-                                       {STREAM_TTY, STAGES_PROMPT, "2\r"},
-                                       {STREAM_OUT, MODE_PROMPT, "\r"},
-                                       {STREAM_TTY, M1_PROMPT, "y\r"},
-                                       {STREAM_OUT, TARGET_PROMPT, "1\r"},
-                                       {STREAM_TTY, PRIORITY_PROMPT, "1\r"}} +
+                     std::vector<Step>{{SessionStream::tty, INPUT_PROMPT, "10000000000000\r"},
+                                       {SessionStream::tty, OUTPUT_PROMPT, "1\r"},
+                                       {SessionStream::tty, STAGES_PROMPT, "2\r"},
+                                       {SessionStream::out, MODE_PROMPT, "\r"},
+                                       {SessionStream::tty, M1_PROMPT, "y\r"},
+                                       {SessionStream::out, TARGET_PROMPT, "1\r"},
+                                       {SessionStream::tty, PRIORITY_PROMPT, "1\r"}} +
                      ONE_MORE + one_stage("1e13", "1"),
                  1);
 }
 
 TEST(Memcheck, CtrlCAtAPrompt) {
-    expect_clean({{STREAM_TTY, INPUT_PROMPT, "48000\r"}, {STREAM_TTY, OUTPUT_PROMPT, "441\x03"}},
+    expect_clean({{SessionStream::tty, INPUT_PROMPT, "48000\r"},
+                  {SessionStream::tty, OUTPUT_PROMPT, "441\x03"}},
                  1);
 }
 
 TEST(Memcheck, CtrlCAtTheClosingQuestion) {
-    expect_clean(one_stage("48000", "44100") + std::vector<Step>{{STREAM_TTY, ANOTHER, "y\x03"}},
-                 1);
+    expect_clean(
+        one_stage("48000", "44100") + std::vector<Step>{{SessionStream::tty, ANOTHER, "y\x03"}}, 1);
 }
 
 /// Ratio 1 with the largest custom limit: the common-factor pass writes millions of
@@ -215,18 +216,18 @@ TEST(Memcheck, CtrlCAtTheClosingQuestion) {
 /// timing, so only the ends of the streams are compared here.
 TEST(Memcheck, CtrlCDuringALongSearch) {
     const std::vector<Step> steps = {
-        {STREAM_TTY, INPUT_PROMPT, "1\r"},
-        {STREAM_TTY, OUTPUT_PROMPT, "1\r"},
-        {STREAM_TTY, STAGES_PROMPT, "2\r"},
-        {STREAM_OUT, MODE_PROMPT, "2\r"},
-        {STREAM_TTY, LIMIT_PROMPT, "65535\r"},
-        {STREAM_TTY, "Continue with this value? (y/n) [Enter=n]: ", "y\r"},
-        {STREAM_TTY, M1_PROMPT, "\r"},
-        {STREAM_OUT, TARGET_PROMPT, "\r"}};
-    const auto interrupt = [](Session* session) {
-        ASSERT_TRUE(expect_text(session, STREAM_OUT, "Progress (checking g/h factors): .",
+        {SessionStream::tty, INPUT_PROMPT, "1\r"},
+        {SessionStream::tty, OUTPUT_PROMPT, "1\r"},
+        {SessionStream::tty, STAGES_PROMPT, "2\r"},
+        {SessionStream::out, MODE_PROMPT, "2\r"},
+        {SessionStream::tty, LIMIT_PROMPT, "65535\r"},
+        {SessionStream::tty, "Continue with this value? (y/n) [Enter=n]: ", "y\r"},
+        {SessionStream::tty, M1_PROMPT, "\r"},
+        {SessionStream::out, TARGET_PROMPT, "\r"}};
+    const auto interrupt = [](Session& session) {
+        ASSERT_TRUE(expect_text(session, SessionStream::out, "Progress (checking g/h factors): .",
                                 3 * SESSION_TIMEOUT_MS));
-        session->hold_output = true;
+        session.hold_output = true;
         ASSERT_TRUE(write_keys(session, CTRL_C));
     };
     const Outcome checked = play(steps, true, interrupt);

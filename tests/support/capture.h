@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "interactive/request_record.h"
 #include "interactive/shutdown.h"
 
 /// What the code under test wrote to standard output and standard error.
@@ -28,11 +27,17 @@ CapturedStreams capture_streams(Body&& body) {
     return streams;
 }
 
+/// Sets or clears the program's shutdown flag, as a stop request would, without touching
+/// the shutdown event.
+inline void set_shutdown_flag(bool requested) {
+    quillmere::interactive::set_shutdown_state(requested, quillmere::interactive::shutdown_event());
+}
+
 /// Sets the shutdown flag for one scope and clears it again, also when an assertion ends
 /// the test early.
 struct ShutdownFlagScope {
-    ShutdownFlagScope() { g_shutdown_requested.store(true); }
-    ~ShutdownFlagScope() { g_shutdown_requested.store(false); }
+    ShutdownFlagScope() { set_shutdown_flag(true); }
+    ~ShutdownFlagScope() { set_shutdown_flag(false); }
     ShutdownFlagScope(const ShutdownFlagScope&) = delete;
     ShutdownFlagScope& operator=(const ShutdownFlagScope&) = delete;
 };

@@ -4,28 +4,36 @@
 #include <cstring>
 #include <deque>
 
-#include "interactive/request_record.h"
 #include "interactive/shutdown.h"
 
+namespace quillmere::platform {
+
 struct ShutdownEvent {
-    bool in_use;
-    bool signalled;
+    bool in_use = false;
+    bool signalled = false;
 };
+
+}  // namespace quillmere::platform
 
 namespace {
 
-enum StepKind { STEP_KEYS, STEP_SHUTDOWN, STEP_RESUME };
+using quillmere::platform::ConsoleMode;
+using quillmere::platform::ConsoleResult;
+using quillmere::platform::ConsoleWait;
+using quillmere::platform::WaitResult;
+
+enum class StepKind { keys, shutdown, resume };
 
 struct Step {
-    StepKind kind;
+    StepKind kind = StepKind::keys;
     std::vector<KeyEvent> keys;
-    bool shutdown_during_read;
+    bool shutdown_during_read = false;
 };
 
 struct Failure {
-    unsigned long error;
-    int skip;
-    int times;
+    unsigned long error = 0;
+    int skip = 0;
+    int times = 0;
 };
 
 /// The mode the fake reports as the console's own; the raw mode is this with bit 0x100.
@@ -55,31 +63,45 @@ FakeState& state() {
     return s;
 }
 
-/// Counts the call and tells whether it is one of the injected failures.
-bool fails(FakeConsoleOp op, unsigned long* error) {
+std::size_t index_of(FakeConsoleOp op) {
+    return static_cast<std::size_t>(op);
+}
+
+/// Counts the call and tells whether it is one of the injected failures; `error` gets
+/// the injected error number.
+bool fails(FakeConsoleOp op, unsigned long& error) {
     FakeState& s = state();
-    ++s.calls[op];
-    if (!s.armed[op]) return false;
-    Failure& f = s.failures[op];
+    const std::size_t i = index_of(op);
+    ++s.calls[i];
+    if (!s.armed[i]) return false;
+    Failure& f = s.failures[i];
     if (f.skip > 0) {
         --f.skip;
         return false;
     }
     if (f.times == 0) return false;
     if (f.times > 0) --f.times;
-    if (error != nullptr) *error = f.error;
+    error = f.error;
     return true;
 }
 
+/// The result of a console operation that may be made to fail.
+ConsoleResult result_of(FakeConsoleOp op) {
+    unsigned long error = 0;
+    if (fails(op, error)) return ConsoleResult{false, error};
+    return ConsoleResult{};
+}
+
+/// What the control handler does for a stop event: the flag, then the event.
 void request_shutdown(ShutdownEvent* event) {
-    g_shutdown_requested.store(true);
+    quillmere::interactive::set_shutdown_state(true, quillmere::interactive::shutdown_event());
     if (event != nullptr) event->signalled = true;
 }
 
 KeyEvent key_for_byte(char byte) {
-    if (byte == '\r' || byte == '\n') return KeyEvent{KEY_ENTER, '\r'};
-    if (byte == '\b') return KeyEvent{KEY_BACKSPACE, '\b'};
-    return KeyEvent{KEY_OTHER, byte};
+    if (byte == '\r' || byte == '\n') return KeyEvent{KeyKind::enter, '\r'};
+    if (byte == '\b') return KeyEvent{KeyKind::backspace, '\b'};
+    return KeyEvent{KeyKind::other, byte};
 }
 
 std::vector<KeyEvent> keys_for_text(std::string_view text) {
@@ -89,24 +111,31 @@ std::vector<KeyEvent> keys_for_text(std::string_view text) {
     return keys;
 }
 
+ConsoleMode initial_mode() {
+    ConsoleMode mode;
+    std::memset(mode.opaque, 0xA5, sizeof mode.opaque);
+    std::memcpy(mode.opaque, &INITIAL_MODE, sizeof INITIAL_MODE);
+    return mode;
+}
+
 }  // namespace
 
 // --- Test controls ----------------------------------------------------------------
 
 void fake_console_reset() {
     state() = FakeState{};
-    g_shutdown_requested.store(false);
-    g_hShutdownEvent.store(nullptr);
+    quillmere::interactive::set_shutdown_state(false, nullptr);
 }
 
 ShutdownEvent* fake_console_install_shutdown_event() {
-    ShutdownEvent* event = shutdown_event_create(nullptr);
-    g_hShutdownEvent.store(event);
+    unsigned long error = 0;
+    ShutdownEvent* event = quillmere::platform::shutdown_event_create(error);
+    quillmere::interactive::set_shutdown_state(quillmere::interactive::shutdown_requested(), event);
     return event;
 }
 
 void fake_console_queue_keys(const std::vector<KeyEvent>& keys) {
-    state().script.push_back(Step{STEP_KEYS, keys, false});
+    state().script.push_back(Step{StepKind::keys, keys, false});
 }
 
 void fake_console_queue_text(std::string_view text) {
@@ -118,21 +147,21 @@ void fake_console_queue_typed(std::string_view text) {
 }
 
 void fake_console_queue_shutdown() {
-    state().script.push_back(Step{STEP_SHUTDOWN, {}, false});
+    state().script.push_back(Step{StepKind::shutdown, {}, false});
 }
 
 void fake_console_queue_resume() {
-    state().script.push_back(Step{STEP_RESUME, {}, false});
+    state().script.push_back(Step{StepKind::resume, {}, false});
 }
 
 void fake_console_queue_text_then_shutdown(std::string_view text) {
-    state().script.push_back(Step{STEP_KEYS, keys_for_text(text), true});
+    state().script.push_back(Step{StepKind::keys, keys_for_text(text), true});
 }
 
 void fake_console_fail(FakeConsoleOp op, unsigned long error, int skip, int times) {
     FakeState& s = state();
-    s.armed[op] = true;
-    s.failures[op] = Failure{error, skip, times};
+    s.armed[index_of(op)] = true;
+    s.failures[index_of(op)] = Failure{error, skip, times};
 }
 
 void fake_console_set_wait_failure_result(unsigned long result) {
@@ -154,7 +183,7 @@ int fake_console_beeps() {
     return state().beeps;
 }
 int fake_console_calls(FakeConsoleOp op) {
-    return state().calls[op];
+    return state().calls[index_of(op)];
 }
 bool fake_console_is_raw() {
     return state().raw;
@@ -190,6 +219,8 @@ int fake_console_open_events() {
 
 // --- The console interface ----------------------------------------------------------
 
+namespace quillmere::platform {
+
 int console_stdin_descriptor() {
     return state().stdin_descriptor;
 }
@@ -198,83 +229,86 @@ bool console_is_terminal(int descriptor) {
 }
 
 bool console_open_handles() {
-    return !fails(FAKE_OP_OPEN_HANDLES, nullptr);
+    unsigned long error = 0;
+    return !fails(FakeConsoleOp::open_handles, error);
 }
 
-bool console_get_input_mode(ConsoleMode* mode, unsigned long* error) {
-    if (fails(FAKE_OP_GET_MODE, error)) return false;
-    std::memset(mode->opaque, 0xA5, sizeof mode->opaque);
-    std::memcpy(mode->opaque, &INITIAL_MODE, sizeof INITIAL_MODE);
-    return true;
+ConsoleResult console_get_input_mode(ConsoleMode& mode) {
+    const ConsoleResult result = result_of(FakeConsoleOp::get_mode);
+    if (result.ok) mode = initial_mode();
+    return result;
 }
 
-bool console_set_raw_input_mode(const ConsoleMode*, unsigned long* error) {
-    if (fails(FAKE_OP_SET_RAW, error)) return false;
+ConsoleResult console_set_raw_input_mode(const ConsoleMode&) {
+    const ConsoleResult result = result_of(FakeConsoleOp::set_raw);
+    if (!result.ok) return result;
     state().raw = true;
     ++state().raw_sets;
-    return true;
+    return result;
 }
 
-bool console_restore_input_mode(const ConsoleMode* initial, unsigned long* error) {
-    if (fails(FAKE_OP_RESTORE, error)) return false;
-    ConsoleMode expected;
-    std::memset(expected.opaque, 0xA5, sizeof expected.opaque);
-    std::memcpy(expected.opaque, &INITIAL_MODE, sizeof INITIAL_MODE);
-    if (std::memcmp(initial->opaque, expected.opaque, sizeof expected.opaque) != 0) {
+ConsoleResult console_restore_input_mode(const ConsoleMode& initial) {
+    const ConsoleResult result = result_of(FakeConsoleOp::restore);
+    if (!result.ok) return result;
+    const ConsoleMode expected = initial_mode();
+    if (std::memcmp(initial.opaque, expected.opaque, sizeof expected.opaque) != 0) {
         state().restored_saved_mode = false;
     }
     state().raw = false;
     ++state().restores;
-    return true;
+    return result;
 }
 
 void console_leave_raw_mode() {
     state().raw = false;
 }
 
-unsigned long console_wait_for_input(ShutdownEvent* event, unsigned long* error) {
+ConsoleWait console_wait_for_input(ShutdownEvent* event) {
     FakeState& s = state();
-    if (fails(FAKE_OP_WAIT, error)) return s.wait_failure_result;
-    if (event != nullptr && event->signalled) return CONSOLE_WAIT_SHUTDOWN;
+    unsigned long error = 0;
+    if (fails(FakeConsoleOp::wait, error)) {
+        return ConsoleWait{WaitResult::failed, s.wait_failure_result, error};
+    }
+    if (event != nullptr && event->signalled) return ConsoleWait{WaitResult::shutdown, 0, 0};
     if (s.script.empty()) {
         ++s.overruns;
         request_shutdown(event);
-        return CONSOLE_WAIT_SHUTDOWN;
+        return ConsoleWait{WaitResult::shutdown, 0, 0};
     }
-    if (s.script.front().kind == STEP_SHUTDOWN) {
+    if (s.script.front().kind == StepKind::shutdown) {
         s.script.pop_front();
         request_shutdown(event);
-        return CONSOLE_WAIT_SHUTDOWN;
+        return ConsoleWait{WaitResult::shutdown, 0, 0};
     }
-    if (s.script.front().kind == STEP_RESUME) {
+    if (s.script.front().kind == StepKind::resume) {
         s.script.pop_front();
-        return CONSOLE_WAIT_RESUMED;
+        return ConsoleWait{WaitResult::resumed, 0, 0};
     }
-    return CONSOLE_WAIT_INPUT;
+    return ConsoleWait{WaitResult::input, 0, 0};
 }
 
-bool console_read_keys(KeyEvent* keys, std::size_t capacity, std::size_t* count,
-                       unsigned long* error) {
+ConsoleResult console_read_keys(std::span<KeyEvent> keys, std::size_t& count) {
     FakeState& s = state();
-    *count = 0;
-    if (fails(FAKE_OP_READ, error)) return false;
-    if (s.script.empty() || s.script.front().kind != STEP_KEYS) return true;
+    count = 0;
+    const ConsoleResult result = result_of(FakeConsoleOp::read);
+    if (!result.ok) return result;
+    if (s.script.empty() || s.script.front().kind != StepKind::keys) return result;
     Step& step = s.script.front();
-    std::size_t n = step.keys.size() < capacity ? step.keys.size() : capacity;
+    const std::size_t n = step.keys.size() < keys.size() ? step.keys.size() : keys.size();
     for (std::size_t i = 0; i < n; ++i) keys[i] = step.keys[i];
-    *count = n;
+    count = n;
     if (n < step.keys.size()) {
         step.keys.erase(step.keys.begin(), step.keys.begin() + static_cast<std::ptrdiff_t>(n));
-        return true;
+        return result;
     }
-    bool shutdown = step.shutdown_during_read;
+    const bool shutdown = step.shutdown_during_read;
     s.script.pop_front();
-    if (shutdown) request_shutdown(g_hShutdownEvent.load());
-    return true;
+    if (shutdown) request_shutdown(quillmere::interactive::shutdown_event());
+    return result;
 }
 
-void console_write(const char* text, std::size_t length) {
-    state().output.append(text, length);
+void console_write(std::string_view text) {
+    state().output.append(text);
 }
 
 void console_beep() {
@@ -282,15 +316,15 @@ void console_beep() {
     state().output.push_back('\a');
 }
 
-ShutdownEvent* shutdown_event_create(unsigned long* error) {
-    if (fails(FAKE_OP_CREATE_EVENT, error)) return nullptr;
+ShutdownEvent* shutdown_event_create(unsigned long& error) {
+    if (fails(FakeConsoleOp::create_event, error)) return nullptr;
     for (ShutdownEvent& event : state().events) {
         if (!event.in_use) {
             event = ShutdownEvent{true, false};
             return &event;
         }
     }
-    if (error != nullptr) *error = 24;  // too many open: the pool is used up
+    error = 24;  // too many open: the pool is used up
     return nullptr;
 }
 
@@ -302,8 +336,10 @@ void shutdown_event_close(ShutdownEvent* event) {
     if (event != nullptr) *event = ShutdownEvent{false, false};
 }
 
-bool console_install_control_handler(ControlHandler handler, unsigned long* error) {
-    if (fails(FAKE_OP_INSTALL_HANDLER, error)) return false;
-    state().handler = handler;
-    return true;
+ConsoleResult console_install_control_handler(ControlHandler handler) {
+    const ConsoleResult result = result_of(FakeConsoleOp::install_handler);
+    if (result.ok) state().handler = handler;
+    return result;
 }
+
+}  // namespace quillmere::platform

@@ -4,11 +4,11 @@
 // The script is a queue of steps consumed by console_wait_for_input and
 // console_read_keys:
 //   - a key batch: the wait reports input, the next read delivers the batch (at most
-//     `capacity` keys per read; the rest stays queued as the next batch);
-//   - a shutdown: the wait sets g_shutdown_requested, signals the event it was given
-//     and returns CONSOLE_WAIT_SHUTDOWN, as the control handler would during a wait;
-//   - a resume: the wait returns CONSOLE_WAIT_RESUMED, as after Ctrl+Z and fg.
-// A wait on an event that is already signalled returns CONSOLE_WAIT_SHUTDOWN at once.
+//     keys.size() keys per read; the rest stays queued as the next batch);
+//   - a shutdown: the wait sets the program's shutdown flag, signals the event it was
+//     given and returns WaitResult::shutdown, as the control handler would during a wait;
+//   - a resume: the wait returns WaitResult::resumed, as after Ctrl+Z and fg.
+// A wait on an event that is already signalled returns WaitResult::shutdown at once.
 // When the script has run out, a wait behaves like a shutdown (so a test whose script
 // is too short ends instead of hanging) and counts an overrun: tests that expect the
 // script to be consumed exactly check fake_console_script_overruns() == 0.
@@ -24,18 +24,24 @@
 
 #include "platform/console.h"
 
+using quillmere::platform::ControlHandler;
+using quillmere::platform::KeyEvent;
+using quillmere::platform::KeyKind;
+using quillmere::platform::ShutdownEvent;
+
 /// Console operations whose failure a test can inject.
-enum FakeConsoleOp : int {
-    FAKE_OP_OPEN_HANDLES,
-    FAKE_OP_GET_MODE,
-    FAKE_OP_SET_RAW,
-    FAKE_OP_RESTORE,
-    FAKE_OP_WAIT,
-    FAKE_OP_READ,
-    FAKE_OP_CREATE_EVENT,
-    FAKE_OP_INSTALL_HANDLER,
-    FAKE_OP_COUNT,
+enum class FakeConsoleOp {
+    open_handles,
+    get_mode,
+    set_raw,
+    restore,
+    wait,
+    read,
+    create_event,
+    install_handler,
 };
+/// Number of FakeConsoleOp values.
+constexpr int FAKE_OP_COUNT = 8;
 
 /// `times` value for a failure that never stops.
 constexpr int FAKE_FAIL_ALWAYS = -1;
@@ -45,15 +51,16 @@ constexpr unsigned long FAKE_WAIT_FAILED = 0xFFFFFFFFul;
 constexpr int FAKE_EVENT_POOL = 16;
 
 /// Forgets the script, the captured output, the counters, the injected failures, the
-/// installed handler and all events; sets g_shutdown_requested to 0 and g_hShutdownEvent
-/// to null; standard input becomes descriptor 0, a terminal.
+/// installed handler and all events; clears the program's shutdown flag and forgets its
+/// shutdown event; standard input becomes descriptor 0, a terminal.
 void fake_console_reset();
 
-/// Creates a fake shutdown event and stores it in g_hShutdownEvent, as start-up would.
+/// Creates a fake shutdown event and makes it the program's shutdown event, as start-up
+/// would.
 ShutdownEvent* fake_console_install_shutdown_event();
 
 /// Queues one batch decoded from text: '\r' or '\n' is Enter, '\b' is Backspace, any
-/// other byte is KEY_OTHER carrying that byte.
+/// other byte is KeyKind::other carrying that byte.
 void fake_console_queue_text(std::string_view text);
 /// Queues one batch of raw key events.
 void fake_console_queue_keys(const std::vector<KeyEvent>& keys);

@@ -1,9 +1,8 @@
-// Requests as the dialog would hand them over, for the tests, the fuzzers and the
-// benchmark, so that every one of them builds the record the same way.
+// The flat request records of the solver tests (legacy_vocabulary.h), built the same way
+// by every test that uses them.
 #pragma once
 
-#include "interactive/request_record.h"
-#include "interactive/shutdown.h"
+#include "legacy_vocabulary.h"
 
 /// A two-stage request; no intermediate target unless one is given.
 inline UserInputs two_stage_request(double input_rate, double output_rate, int search_mode,

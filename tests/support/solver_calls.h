@@ -10,15 +10,15 @@
 #include "core/candidate.h"
 #include "core/results.h"
 #include "core/two_stage_search.h"
-#include "interactive/request_record.h"
 #include "interactive/shutdown.h"
+#include "legacy_vocabulary.h"
 #include "report/reports.h"
 
 /// The single-stage report of factors a solver found.
 inline void print_single_resampler_result(double input_rate, double output_rate, long long l,
                                           long long m, double achieved_output_rate) {
-    if (shutdown_requested()) return;
-    FileSink out(stdout);
+    if (quillmere::interactive::shutdown_requested()) return;
+    quillmere::report::FileSink out(stdout);
     const quillmere::SingleStageRequest request{input_rate, output_rate};
     quillmere::core::SingleStageOutcome outcome;
     outcome.status = quillmere::Status::ok;
@@ -26,7 +26,8 @@ inline void print_single_resampler_result(double input_rate, double output_rate,
     outcome.m = m;
     outcome.achieved_output_rate = achieved_output_rate;
     outcome.convergent_count = 0;
-    write_single_stage_report(out, request, quillmere::core::single_stage_result(request, outcome));
+    quillmere::report::write_single_stage_report(
+        out, request, quillmere::core::single_stage_result(request, outcome));
 }
 
 /// The record the search keeps for the cascade L1/M1 -> L2/M2 of a request, measured
@@ -52,15 +53,15 @@ inline quillmere::core::CascadeRecord searched_record(const UserInputs& in) {
 /// The two-stage report of a stored record under the given title.
 inline void print_two_resamplers_result(const char* title, const UserInputs* inputs,
                                         const quillmere::core::CascadeRecord* result) {
-    if (shutdown_requested()) return;
-    FileSink out(stdout);
+    if (quillmere::interactive::shutdown_requested()) return;
+    quillmere::report::FileSink out(stdout);
     const quillmere::TwoStageRequest request = to_two_stage_request(*inputs);
     quillmere::core::SearchOutcome outcome;
     outcome.status = result->found ? quillmere::Status::ok : quillmere::Status::not_found;
     outcome.best = *result;
     outcome.convergent_count = 0;
-    write_two_stage_report(out, title, request,
-                           quillmere::core::two_stage_result(request, outcome));
+    quillmere::report::write_two_stage_report(out, title, request,
+                                              quillmere::core::two_stage_result(request, outcome));
 }
 
 /// Display name of a priority of the dialog's record.
@@ -68,5 +69,6 @@ inline const char* priority_to_string(int priority) {
     UserInputs inputs{};
     inputs.has_intermediate_target = true;
     inputs.priority = priority;
-    return priority_description(to_two_stage_request(inputs).intermediate_target->priority);
+    return quillmere::report::priority_description(
+        to_two_stage_request(inputs).intermediate_target->priority);
 }

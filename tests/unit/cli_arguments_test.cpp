@@ -6,7 +6,9 @@
 #include <variant>
 #include <vector>
 
-#include "cli/arguments.h"
+#include "cli/argument_parser.h"
+#include "cli/batch_words.h"
+#include "cli/request_resolution.h"
 #include "cli/values.h"
 
 using namespace quillmere;

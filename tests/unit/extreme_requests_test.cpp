@@ -4,6 +4,7 @@
 // without a crash, a critical status or a stray line on standard error. The solvers'
 // own answers at these ends are tested in extreme_solves_test.cpp.
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@
 #include "requests.h"
 
 namespace {
+
+using namespace quillmere::interactive;
+using quillmere::Status;
 
 // ---------------------------------------------------------------------------
 // Entries
@@ -51,16 +55,15 @@ TEST(ExtremeEntries, SubnormalRatesAreRefused) {
     for (const std::string& line : SUBNORMALS) {
         double value = -1.0;
         std::string refusal;
-        EXPECT_EQ(check_positive_double(line.c_str(), &value, &refusal), STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_positive_double(line.c_str(), value, refusal), Status::invalid_request)
             << line;
         expect_subnormal_refusal(refusal, DOUBLE_RANGE, TOO_SMALL, line);
 
-        bool has_target = true;
-        EXPECT_EQ(check_target_rate_answer(line.c_str(), &value, &has_target, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        std::optional<double> target = 1.0;
+        EXPECT_EQ(check_target_rate_answer(line.c_str(), target, refusal), Status::invalid_request)
             << line;
         expect_subnormal_refusal(refusal, TARGET_DOUBLE_RANGE, TARGET_TOO_SMALL, line);
-        EXPECT_FALSE(has_target);
+        EXPECT_FALSE(target.has_value());
     }
 }
 
@@ -82,13 +85,12 @@ TEST(ExtremeEntries, HugeAndOverlongNumbersAreRefusedWithTheirOwnMessages) {
     for (const Case& c : cases) {
         double value = -1.0;
         std::string refusal;
-        EXPECT_EQ(check_positive_double(c.line.c_str(), &value, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_positive_double(c.line.c_str(), value, refusal), Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.rate_refusal) << c.line;
-        bool has_target = true;
-        EXPECT_EQ(check_target_rate_answer(c.line.c_str(), &value, &has_target, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        std::optional<double> target;
+        EXPECT_EQ(check_target_rate_answer(c.line.c_str(), target, refusal),
+                  Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.target_refusal) << c.line;
     }
@@ -97,22 +99,22 @@ TEST(ExtremeEntries, HugeAndOverlongNumbersAreRefusedWithTheirOwnMessages) {
 TEST(ExtremeEntries, OverlongIntegersAreRefusedAtTheLimitAndChoiceQuestions) {
     long long limit = 0;
     std::string refusal;
-    EXPECT_EQ(check_positive_long_long(DIGITS_250.c_str(), &limit, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_positive_long_long(DIGITS_250.c_str(), limit, refusal),
+              Status::invalid_request);
     EXPECT_EQ(refusal, "\nInput value is too large (overflow).\n\n");
-    EXPECT_EQ(check_positive_long_long(("-" + DIGITS_250).c_str(), &limit, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_positive_long_long(("-" + DIGITS_250).c_str(), limit, refusal),
+              Status::invalid_request);
     EXPECT_EQ(refusal, "\nInput value is too small (underflow).\n\n");
 
     static constexpr int STAGES[] = {1, 2};
     int stages = 0;
-    EXPECT_EQ(check_specific_integer(DIGITS_250.c_str(), STAGES, 2, &stages, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_specific_integer(DIGITS_250.c_str(), STAGES, stages, refusal),
+              Status::invalid_request);
     EXPECT_EQ(refusal, "\nInput value is out of range for an integer.\n\n");
-    int mode = 0;
+    quillmere::SearchMode mode = quillmere::SearchMode::min_cost;
     bool is_default = true;
-    EXPECT_EQ(check_search_mode_answer(DIGITS_250.c_str(), &mode, &is_default, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_search_mode_answer(DIGITS_250.c_str(), mode, is_default, refusal),
+              Status::invalid_request);
     EXPECT_EQ(refusal, "\nInput out of range.\n\n");
 }
 
@@ -121,7 +123,7 @@ TEST(ExtremeEntries, TheBoundsThemselvesAreAcceptedHoweverLongTheirDigits) {
                                     std::string("0.99999999999999999999")}) {
         double value = -1.0;
         std::string refusal = "x";
-        EXPECT_EQ(check_positive_double(line.c_str(), &value, &refusal), STATUS_SUCCESS) << line;
+        EXPECT_EQ(check_positive_double(line.c_str(), value, refusal), Status::ok) << line;
         EXPECT_TRUE(value == 1.0 || value == 1e13) << line;
         EXPECT_EQ(refusal, "") << line;
     }
@@ -139,22 +141,24 @@ TEST_F(ExtremeDialog, RefusesExtremeEntriesThenTakesTheBounds) {
           std::string("1")}) {
         fake_console_queue_text(answer + "\r");
     }
-    UserInputs inputs{};
-    StatusCode status = STATUS_FAILURE;
-    const CapturedStreams streams = capture_streams([&] { status = get_user_inputs(&inputs); });
-    ASSERT_EQ(status, STATUS_SUCCESS) << streams.err;
+    quillmere::interactive::ConversionRequest request;
+    quillmere::Status status = quillmere::Status::stopped;
+    const CapturedStreams streams =
+        capture_streams([&] { status = quillmere::interactive::get_user_inputs(request); });
+    ASSERT_EQ(status, quillmere::Status::ok) << streams.err;
     EXPECT_EQ(fake_console_script_overruns(), 0);
     expect_mode_restored();
 
-    EXPECT_EQ(inputs.input_rate, 1.0);
-    EXPECT_EQ(inputs.output_rate, 1e13);
-    EXPECT_EQ(inputs.num_resamplers, 2);
-    EXPECT_EQ(inputs.search_mode, SEARCH_MODE_CUSTOM_LIMIT);
-    EXPECT_EQ(inputs.max_lm, 1);
-    EXPECT_TRUE(inputs.allow_m1_gt_l1);
-    EXPECT_TRUE(inputs.has_intermediate_target);
-    EXPECT_EQ(inputs.target_intermediate_rate, 1.0);
-    EXPECT_EQ(inputs.priority, PRIORITIZE_STRICT_INTERMEDIATE);
+    const quillmere::TwoStageRequest& two = request.two_stage;
+    EXPECT_EQ(two.input_rate_hz, 1.0);
+    EXPECT_EQ(two.output_rate_hz, 1e13);
+    EXPECT_EQ(request.stages, 2);
+    EXPECT_EQ(two.mode, quillmere::SearchMode::custom_limit);
+    EXPECT_EQ(two.max_factor, 1);
+    EXPECT_TRUE(two.allow_first_stage_decimation);
+    ASSERT_TRUE(two.intermediate_target.has_value());
+    EXPECT_EQ(two.intermediate_target->rate_hz, 1.0);
+    EXPECT_EQ(two.intermediate_target->priority, quillmere::Priority::strict);
 #ifdef __GLIBC__
     EXPECT_EQ(streams.err, std::string(DOUBLE_RANGE) + DOUBLE_RANGE + TOO_LARGE + DOUBLE_RANGE +
                                "\nInput value is too large (overflow).\n\n" + TARGET_DOUBLE_RANGE);
@@ -174,7 +178,10 @@ struct RunResult {
 RunResult run_one_stage(double input_rate, double output_rate) {
     const UserInputs inputs = one_stage_request(input_rate, output_rate);
     RunResult run{STATUS_SUCCESS, {}};
-    run.streams = capture_streams([&] { run.status = handle_one_resampler(&inputs); });
+    run.streams = capture_streams([&] {
+        run.status = to_status_code(
+            quillmere::interactive::run_single_stage(to_single_stage_request(inputs)));
+    });
     return run;
 }
 
@@ -223,7 +230,10 @@ TEST(ExtremeOneStage, OneDecimationBeyondTheLargestIsNotFound) {
 
 RunResult run_two_stages(const UserInputs& inputs) {
     RunResult run{STATUS_SUCCESS, {}};
-    run.streams = capture_streams([&] { run.status = prompt_and_run_two_resamplers(&inputs); });
+    run.streams = capture_streams([&] {
+        run.status =
+            to_status_code(quillmere::interactive::run_two_stage(to_two_stage_request(inputs)));
+    });
     return run;
 }
 

@@ -1,6 +1,8 @@
 // The raw line reader, the line checks and the value prompts, over the fake console.
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,10 @@
 #include "interactive/prompts.h"
 
 namespace {
+
+using namespace quillmere::interactive;
+using quillmere::SearchMode;
+using quillmere::Status;
 
 std::string repeat(char c, std::size_t n) {
     return std::string(n, c);
@@ -25,10 +31,9 @@ using LineReader = ConsoleTest;
 TEST_F(LineReader, EchoesThePromptAndTheKeysAndEndsOnEnter) {
     fake_console_queue_text("12\r");
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_CALCULATION_ERROR;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw("Rate: ", line, sizeof line); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+    Status status = Status::calculation_error;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line("Rate: ", line); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_STREQ(line, "12");
     EXPECT_EQ(fake_console_output(), "Rate: 12\r\n");
     EXPECT_EQ(streams.out, "");
@@ -40,7 +45,7 @@ TEST_F(LineReader, EchoesThePromptAndTheKeysAndEndsOnEnter) {
 TEST_F(LineReader, NullPromptWritesNothingAndEnterAloneGivesAnEmptyLine) {
     fake_console_queue_text("\n");
     char line[INPUT_LINE_SIZE] = "stale";
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_SUCCESS);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::ok);
     EXPECT_STREQ(line, "");
     EXPECT_EQ(fake_console_output(), "\r\n");
 }
@@ -50,7 +55,7 @@ TEST_F(LineReader, BackspaceErasesOnlyWhatWasTyped) {
     fake_console_queue_text("12\b");
     fake_console_queue_text("\r");
     char line[INPUT_LINE_SIZE];
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_SUCCESS);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::ok);
     EXPECT_STREQ(line, "1");
     EXPECT_EQ(fake_console_output(), "12\b \b\r\n");
     EXPECT_EQ(fake_console_beeps(), 0);
@@ -60,29 +65,29 @@ TEST_F(LineReader, EnterDropsTheRestOfItsBatch) {
     fake_console_queue_text("ab\rcd");
     fake_console_queue_text("\r");
     char line[INPUT_LINE_SIZE];
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_SUCCESS);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::ok);
     EXPECT_STREQ(line, "ab");
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_SUCCESS);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::ok);
     EXPECT_STREQ(line, "");
     EXPECT_EQ(fake_console_output(), "ab\r\n\r\n");
 }
 
 TEST_F(LineReader, KeysWithoutAPrintableCharacterAreIgnoredSilently) {
     fake_console_queue_keys({
-        {KEY_OTHER, '\x1b'},
-        {KEY_OTHER, '\t'},
-        {KEY_OTHER, '\x7f'},
-        {KEY_OTHER, static_cast<char>(0xE9)},
-        {KEY_OTHER, static_cast<char>(0x80)},
-        {KEY_OTHER, '\0'},
-        {KEY_OTHER, '\r'},  // a carriage return that is not the Enter key
-        {KEY_OTHER, '\b'},  // likewise for Backspace
-        {KEY_OTHER, ' '},
-        {KEY_OTHER, '~'},
-        {KEY_ENTER, '\0'},  // Enter is known by its key, whatever its character
+        {KeyKind::other, '\x1b'},
+        {KeyKind::other, '\t'},
+        {KeyKind::other, '\x7f'},
+        {KeyKind::other, static_cast<char>(0xE9)},
+        {KeyKind::other, static_cast<char>(0x80)},
+        {KeyKind::other, '\0'},
+        {KeyKind::other, '\r'},  // a carriage return that is not the Enter key
+        {KeyKind::other, '\b'},  // likewise for Backspace
+        {KeyKind::other, ' '},
+        {KeyKind::other, '~'},
+        {KeyKind::enter, '\0'},  // Enter is known by its key, whatever its character
     });
     char line[INPUT_LINE_SIZE];
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_SUCCESS);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::ok);
     EXPECT_STREQ(line, " ~");
     EXPECT_EQ(fake_console_output(), " ~\r\n");
     EXPECT_EQ(fake_console_beeps(), 0);
@@ -91,10 +96,9 @@ TEST_F(LineReader, KeysWithoutAPrintableCharacterAreIgnoredSilently) {
 TEST_F(LineReader, TypedKeyByKeyTheLineHolds254Characters) {
     fake_console_queue_typed(repeat('7', 254) + "\r");
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_CALCULATION_ERROR;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+    Status status = Status::calculation_error;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line(nullptr, line); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_EQ(std::string(line), repeat('7', 254));
     EXPECT_EQ(streams.err, "");
     EXPECT_EQ(fake_console_beeps(), 0);
@@ -103,10 +107,9 @@ TEST_F(LineReader, TypedKeyByKeyTheLineHolds254Characters) {
 TEST_F(LineReader, The255thTypedKeyDiscardsTheLineAtOnce) {
     fake_console_queue_typed(repeat('7', 255));
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_SUCCESS;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw("P> ", line, sizeof line); });
-    EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
+    Status status = Status::ok;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line("P> ", line); });
+    EXPECT_EQ(status, Status::invalid_request);
     EXPECT_EQ(streams.err, "\nInput line too long (max 254 characters). Input discarded.\n\n");
     EXPECT_EQ(streams.out, "");
     EXPECT_EQ(fake_console_output(), "P> " + repeat('7', 255) + "\r\n");
@@ -119,10 +122,9 @@ TEST_F(LineReader, ABatchCanFillThe255thByteAndItsOwnEnterFinishesTheLine) {
     fake_console_queue_typed(repeat('a', 200));
     fake_console_queue_text(repeat('b', 57) + "\r");  // 55 fit, 2 beep
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_CALCULATION_ERROR;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+    Status status = Status::calculation_error;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line(nullptr, line); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_EQ(std::string(line), repeat('a', 200) + repeat('b', 55));
     EXPECT_EQ(fake_console_beeps(), 2);
     EXPECT_EQ(fake_console_output(), repeat('a', 200) + repeat('b', 55) + "\a\a\r\n");
@@ -134,10 +136,9 @@ TEST_F(LineReader, AFullBatchWithoutEnterDiscardsTheLineWhenTheBatchEnds) {
     fake_console_queue_text(repeat('b', 56) + "\b");  // the Backspace frees one byte again
     fake_console_queue_text("c");
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_SUCCESS;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-    EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
+    Status status = Status::ok;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line(nullptr, line); });
+    EXPECT_EQ(status, Status::invalid_request);
     EXPECT_EQ(fake_console_beeps(), 1);
     EXPECT_EQ(fake_console_output(), repeat('a', 200) + repeat('b', 55) + "\a\b \bc\r\n");
     EXPECT_EQ(streams.err, "\nInput line too long (max 254 characters). Input discarded.\n\n");
@@ -147,10 +148,9 @@ TEST_F(LineReader, AFullBatchWithoutEnterDiscardsTheLineWhenTheBatchEnds) {
 TEST_F(LineReader, ASmallBufferReportsItsOwnLimit) {
     fake_console_queue_text("abcdef");
     char line[5];
-    StatusCode status = STATUS_SUCCESS;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-    EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
+    Status status = Status::ok;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line(nullptr, line); });
+    EXPECT_EQ(status, Status::invalid_request);
     EXPECT_STREQ(line, "abcd");
     EXPECT_EQ(fake_console_output(), "abcd\a\a\r\n");
     EXPECT_EQ(streams.err, "\nInput line too long (max 3 characters). Input discarded.\n\n");
@@ -170,10 +170,10 @@ TEST_F(LineReader, AfterAStopAndContinueTheLineIsShownAgainOnAFreshLine) {
         fake_console_queue_resume();
         fake_console_queue_text("00\r");
         char line[INPUT_LINE_SIZE];
-        StatusCode status = STATUS_CALCULATION_ERROR;
+        Status status = Status::calculation_error;
         const CapturedStreams streams =
-            capture_streams([&] { status = read_line_windows_raw(prompt, line, sizeof line); });
-        EXPECT_EQ(status, STATUS_SUCCESS);
+            capture_streams([&] { status = read_console_line(prompt, line); });
+        EXPECT_EQ(status, Status::ok);
         EXPECT_STREQ(line, "44100");
         const std::string shown = prompt != nullptr ? prompt : "";
         EXPECT_EQ(fake_console_output(), shown + "441" + "\r\n" + shown + "441" + "\b \b1" +
@@ -190,31 +190,30 @@ TEST_F(LineReader, AStopRequestDuringTheWaitEndsTheRead) {
     fake_console_queue_text("12");
     fake_console_queue_shutdown();
     char line[INPUT_LINE_SIZE];
-    StatusCode status = STATUS_SUCCESS;
-    CapturedStreams streams =
-        capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-    EXPECT_EQ(status, STATUS_FAILURE);
+    Status status = Status::ok;
+    CapturedStreams streams = capture_streams([&] { status = read_console_line(nullptr, line); });
+    EXPECT_EQ(status, Status::stopped);
     EXPECT_EQ(streams.err, "");
     EXPECT_EQ(fake_console_output(), "12");
-    EXPECT_TRUE(fake_console_event_is_signalled(g_hShutdownEvent.load()));
+    EXPECT_TRUE(fake_console_event_is_signalled(shutdown_event()));
     expect_mode_restored();
 }
 
 TEST_F(LineReader, AStopRequestDuringTheReadDropsTheBatch) {
     fake_console_queue_text_then_shutdown("12\r");
     char line[INPUT_LINE_SIZE];
-    EXPECT_EQ(read_line_windows_raw(nullptr, line, sizeof line), STATUS_FAILURE);
+    EXPECT_EQ(read_console_line(nullptr, line), Status::stopped);
     EXPECT_EQ(fake_console_output(), "");
     expect_mode_restored();
 }
 
 TEST_F(LineReader, AfterAStopRequestOnlyThePromptIsWritten) {
-    g_shutdown_requested.store(true);
+    set_shutdown_flag(true);
     fake_console_queue_text("1\r");
     char line[INPUT_LINE_SIZE];
-    EXPECT_EQ(read_line_windows_raw("P> ", line, sizeof line), STATUS_FAILURE);
+    EXPECT_EQ(read_console_line("P> ", line), Status::stopped);
     EXPECT_EQ(fake_console_output(), "P> ");
-    EXPECT_EQ(fake_console_calls(FAKE_OP_WAIT), 0);
+    EXPECT_EQ(fake_console_calls(FakeConsoleOp::wait), 0);
     expect_mode_restored();
 }
 
@@ -224,48 +223,47 @@ TEST_F(LineReader, FailuresBeforeTheModeChangeTouchNeitherModeNorBuffer) {
         const char* message;
     };
     const Case cases[] = {
-        {FAKE_OP_OPEN_HANDLES, "\nFailed to get standard handles.\n"},
-        {FAKE_OP_GET_MODE, "\nFailed to get console mode (Error 25).\n"},
-        {FAKE_OP_SET_RAW, "\nFailed to set raw console mode (Error 25).\n"},
+        {FakeConsoleOp::open_handles, "\nFailed to get standard handles.\n"},
+        {FakeConsoleOp::get_mode, "\nFailed to get console mode (Error 25).\n"},
+        {FakeConsoleOp::set_raw, "\nFailed to set raw console mode (Error 25).\n"},
     };
     for (const Case& c : cases) {
         fake_console_reset();
         fake_console_install_shutdown_event();
         fake_console_fail(c.op, 25);
         char line[8] = "keep";
-        StatusCode status = STATUS_SUCCESS;
-        CapturedStreams streams =
-            capture_streams([&] { status = read_line_windows_raw("P> ", line, sizeof line); });
-        EXPECT_EQ(status, STATUS_CALCULATION_ERROR) << c.message;
+        Status status = Status::ok;
+        CapturedStreams streams = capture_streams([&] { status = read_console_line("P> ", line); });
+        EXPECT_EQ(status, Status::calculation_error) << c.message;
         EXPECT_EQ(streams.err, c.message);
         EXPECT_STREQ(line, "keep");
         EXPECT_EQ(fake_console_output(), "");
         EXPECT_EQ(fake_console_raw_sets(), 0);
-        EXPECT_EQ(fake_console_calls(FAKE_OP_RESTORE), 0);
+        EXPECT_EQ(fake_console_calls(FakeConsoleOp::restore), 0);
     }
 }
 
-TEST_F(LineReader, UnusableArgumentsAndAMissingEventAreReportedBeforeAnyModeChange) {
+TEST_F(LineReader, UnusableBuffersAndAMissingEventAreReportedBeforeAnyModeChange) {
     char line[8] = "keep";
-    StatusCode status[4] = {};
+    Status status[4] = {};
     const std::string errors[4] = {
-        capture_streams([&] { status[0] = read_line_windows_raw("P", line, 0); }).err,
-        capture_streams([&] { status[1] = read_line_windows_raw("P", line, 1); }).err,
-        capture_streams([&] { status[2] = read_line_windows_raw("P", nullptr, 8); }).err,
+        capture_streams([&] { status[0] = read_console_line("P", std::span<char>(line, 0)); }).err,
+        capture_streams([&] { status[1] = read_console_line("P", std::span<char>(line, 1)); }).err,
+        capture_streams([&] { status[2] = read_console_line("P", std::span<char>()); }).err,
         capture_streams([&] {
-            g_hShutdownEvent.store(nullptr);
-            status[3] = read_line_windows_raw("P", line, sizeof line);
+            close_shutdown_event();
+            status[3] = read_console_line("P", line);
         }).err,
     };
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(status[i], STATUS_CALCULATION_ERROR) << i;
+        EXPECT_EQ(status[i], Status::calculation_error) << i;
         EXPECT_EQ(errors[i], "\nFailed to get standard handles.\n") << i;
     }
-    EXPECT_EQ(status[3], STATUS_CALCULATION_ERROR);
+    EXPECT_EQ(status[3], Status::calculation_error);
     EXPECT_EQ(errors[3], "\nInternal Error: Shutdown event handle is NULL.\n");
     EXPECT_STREQ(line, "keep");
     EXPECT_EQ(fake_console_output(), "");
-    EXPECT_EQ(fake_console_calls(FAKE_OP_GET_MODE), 0);
+    EXPECT_EQ(fake_console_calls(FakeConsoleOp::get_mode), 0);
 }
 
 TEST_F(LineReader, ConsoleFailuresWhileRawAreReportedAndTheModeIsPutBack) {
@@ -275,10 +273,10 @@ TEST_F(LineReader, ConsoleFailuresWhileRawAreReportedAndTheModeIsPutBack) {
         const char* message;
     };
     const Case cases[] = {
-        {FAKE_OP_READ, 0, "\nReadConsoleInput failed (Error 5).\n"},
-        {FAKE_OP_WAIT, FAKE_WAIT_FAILED,
+        {FakeConsoleOp::read, 0, "\nReadConsoleInput failed (Error 5).\n"},
+        {FakeConsoleOp::wait, FAKE_WAIT_FAILED,
          "\nWaitForMultipleObjects failed or returned unexpected value (4294967295, Error 5).\n"},
-        {FAKE_OP_WAIT, 0x80,
+        {FakeConsoleOp::wait, 0x80,
          "\nWaitForMultipleObjects failed or returned unexpected value (128, Error 5).\n"},
     };
     for (const Case& c : cases) {
@@ -289,10 +287,10 @@ TEST_F(LineReader, ConsoleFailuresWhileRawAreReportedAndTheModeIsPutBack) {
         fake_console_queue_text("9");
         fake_console_queue_text("\r");
         char line[INPUT_LINE_SIZE];
-        StatusCode status = STATUS_SUCCESS;
+        Status status = Status::ok;
         CapturedStreams streams =
-            capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
-        EXPECT_EQ(status, STATUS_CALCULATION_ERROR);
+            capture_streams([&] { status = read_console_line(nullptr, line); });
+        EXPECT_EQ(status, Status::calculation_error);
         EXPECT_EQ(streams.err, c.message);
         EXPECT_EQ(fake_console_output(), "9");
         expect_mode_restored();
@@ -305,31 +303,31 @@ TEST_F(LineReader, AFailedRestoreTurnsOnlySuccessAndStopIntoAConsoleFailure) {
     const std::string read_error = "\nReadConsoleInput failed (Error 5).\n";
     struct Case {
         int script;  // 0 Enter, 1 stop, 2 over-long line, 3 read failure
-        StatusCode expected;
+        Status expected;
         std::string err;
     };
     const Case cases[] = {
-        {0, STATUS_CALCULATION_ERROR, restore_error},
-        {1, STATUS_CALCULATION_ERROR, restore_error},
-        {2, STATUS_INVALID_INPUT_ERROR, too_long + restore_error},
-        {3, STATUS_CALCULATION_ERROR, read_error + restore_error},
+        {0, Status::calculation_error, restore_error},
+        {1, Status::calculation_error, restore_error},
+        {2, Status::invalid_request, too_long + restore_error},
+        {3, Status::calculation_error, read_error + restore_error},
     };
     for (const Case& c : cases) {
         fake_console_reset();
         fake_console_install_shutdown_event();
-        fake_console_fail(FAKE_OP_RESTORE, 31);
+        fake_console_fail(FakeConsoleOp::restore, 31);
         if (c.script == 0) fake_console_queue_text("ok\r");
         if (c.script == 1) fake_console_queue_shutdown();
         if (c.script == 2) fake_console_queue_text("toolong");
-        if (c.script == 3) fake_console_fail(FAKE_OP_READ, 5);
+        if (c.script == 3) fake_console_fail(FakeConsoleOp::read, 5);
         if (c.script == 3) fake_console_queue_text("x");
         char line[5];
-        StatusCode status = STATUS_SUCCESS;
+        Status status = Status::ok;
         CapturedStreams streams =
-            capture_streams([&] { status = read_line_windows_raw(nullptr, line, sizeof line); });
+            capture_streams([&] { status = read_console_line(nullptr, line); });
         EXPECT_EQ(status, c.expected) << c.script;
         EXPECT_EQ(streams.err, c.err) << c.script;
-        EXPECT_EQ(fake_console_calls(FAKE_OP_RESTORE), 1) << c.script;
+        EXPECT_EQ(fake_console_calls(FakeConsoleOp::restore), 1) << c.script;
     }
 }
 
@@ -352,7 +350,7 @@ TEST(PositiveDoubleCheck, AcceptsRatesFromOneHertzToTenTerahertz) {
     for (const DoubleCase& c : cases) {
         double value = 0.0;
         std::string refusal = "x";
-        EXPECT_EQ(check_positive_double(c.line, &value, &refusal), STATUS_SUCCESS) << c.line;
+        EXPECT_EQ(check_positive_double(c.line, value, refusal), Status::ok) << c.line;
         EXPECT_EQ(value, c.value) << c.line;
         EXPECT_EQ(refusal, "") << c.line;
     }
@@ -381,8 +379,7 @@ TEST(PositiveDoubleCheck, RefusesWithTheMessageOfTheFirstFailedTest) {
     for (const DoubleCase& c : cases) {
         double value = 0.0;
         std::string refusal;
-        EXPECT_EQ(check_positive_double(c.line, &value, &refusal), STATUS_INVALID_INPUT_ERROR)
-            << c.line;
+        EXPECT_EQ(check_positive_double(c.line, value, refusal), Status::invalid_request) << c.line;
         EXPECT_EQ(refusal, c.refusal) << c.line;
     }
 }
@@ -390,10 +387,10 @@ TEST(PositiveDoubleCheck, RefusesWithTheMessageOfTheFirstFailedTest) {
 TEST(PositiveDoubleCheck, StoresTheNumberBeforeTestingIt) {
     double value = 0.0;
     std::string refusal;
-    check_positive_double("-5", &value, &refusal);
+    check_positive_double("-5", value, refusal);
     EXPECT_EQ(value, -5.0);
-    EXPECT_EQ(check_positive_double(nullptr, &value, &refusal), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(check_positive_double("5", nullptr, &refusal), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_positive_double(nullptr, value, refusal), Status::invalid_request);
+    EXPECT_EQ(refusal, "");
 }
 
 struct IntegerCase {
@@ -405,9 +402,9 @@ TEST(SpecificIntegerCheck, AcceptsOnlyTheAllowedValues) {
     const int allowed[] = {1, 2};
     int value = 0;
     std::string refusal;
-    EXPECT_EQ(check_specific_integer("2", allowed, 2, &value, &refusal), STATUS_SUCCESS);
+    EXPECT_EQ(check_specific_integer("2", allowed, value, refusal), Status::ok);
     EXPECT_EQ(value, 2);
-    EXPECT_EQ(check_specific_integer(" +1 ", allowed, 2, &value, &refusal), STATUS_SUCCESS);
+    EXPECT_EQ(check_specific_integer(" +1 ", allowed, value, refusal), Status::ok);
     EXPECT_EQ(value, 1);
 
     const IntegerCase cases[] = {
@@ -424,8 +421,7 @@ TEST(SpecificIntegerCheck, AcceptsOnlyTheAllowedValues) {
         {"-", "\nNo valid integer found in input.\n\n"},
     };
     for (const IntegerCase& c : cases) {
-        EXPECT_EQ(check_specific_integer(c.line, allowed, 2, &value, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_specific_integer(c.line, allowed, value, refusal), Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.refusal) << c.line;
     }
@@ -435,25 +431,22 @@ TEST(SpecificIntegerCheck, ListsEveryAllowedValueAndStoresAnIntBeforeTheListTest
     const int allowed[] = {1, 2, 3, 4};
     int value = 0;
     std::string refusal;
-    EXPECT_EQ(check_specific_integer("5", allowed, 4, &value, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_specific_integer("5", allowed, value, refusal), Status::invalid_request);
     EXPECT_EQ(refusal, "\nError: Input must be one of the allowed values: 1, 2, 3, 4.\n\n");
     EXPECT_EQ(value, 5);
     const int single[] = {-7};
-    EXPECT_EQ(check_specific_integer("7", single, 1, &value, &refusal), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_specific_integer("7", single, value, refusal), Status::invalid_request);
     EXPECT_EQ(refusal, "\nError: Input must be one of the allowed values: -7.\n\n");
-    EXPECT_EQ(check_specific_integer("1", allowed, 0, &value, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(check_specific_integer("1", nullptr, 4, &value, &refusal),
-              STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(check_specific_integer("1", std::span<const int>(), value, refusal),
+              Status::invalid_request);
 }
 
 TEST(PositiveLongLongCheck, AcceptsEveryPositive64BitValue) {
     long long value = 0;
     std::string refusal;
-    EXPECT_EQ(check_positive_long_long("9223372036854775807", &value, &refusal), STATUS_SUCCESS);
+    EXPECT_EQ(check_positive_long_long("9223372036854775807", value, refusal), Status::ok);
     EXPECT_EQ(value, 9223372036854775807LL);
-    EXPECT_EQ(check_positive_long_long(" 1 ", &value, &refusal), STATUS_SUCCESS);
+    EXPECT_EQ(check_positive_long_long(" 1 ", value, refusal), Status::ok);
     EXPECT_EQ(value, 1);
 
     const IntegerCase cases[] = {
@@ -467,7 +460,7 @@ TEST(PositiveLongLongCheck, AcceptsEveryPositive64BitValue) {
         {"L", "\nNo valid integer found in input.\n\n"},
     };
     for (const IntegerCase& c : cases) {
-        EXPECT_EQ(check_positive_long_long(c.line, &value, &refusal), STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_positive_long_long(c.line, value, refusal), Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.refusal) << c.line;
     }
@@ -475,39 +468,39 @@ TEST(PositiveLongLongCheck, AcceptsEveryPositive64BitValue) {
 
 TEST(ConfirmationCheck, OneLetterInEitherCaseOrNothing) {
     std::string refusal;
-    EXPECT_EQ(check_confirmation("Y", &refusal), CONFIRMATION_YES);
-    EXPECT_EQ(check_confirmation("  y \t", &refusal), CONFIRMATION_YES);
-    EXPECT_EQ(check_confirmation("N", &refusal), CONFIRMATION_NO);
-    EXPECT_EQ(check_confirmation("n", &refusal), CONFIRMATION_NO);
-    EXPECT_EQ(check_confirmation("", &refusal), CONFIRMATION_NO);
-    EXPECT_EQ(check_confirmation("    ", &refusal), CONFIRMATION_NO);
+    EXPECT_EQ(check_confirmation("Y", refusal), ConfirmationAnswer::yes);
+    EXPECT_EQ(check_confirmation("  y \t", refusal), ConfirmationAnswer::yes);
+    EXPECT_EQ(check_confirmation("N", refusal), ConfirmationAnswer::no);
+    EXPECT_EQ(check_confirmation("n", refusal), ConfirmationAnswer::no);
+    EXPECT_EQ(check_confirmation("", refusal), ConfirmationAnswer::no);
+    EXPECT_EQ(check_confirmation("    ", refusal), ConfirmationAnswer::no);
     EXPECT_EQ(refusal, "");
 }
 
 TEST(ConfirmationCheck, QuotesTheRefusedLineWithItsLeadingBlanks) {
     const char* const tail = "'. Please enter 'y', 'n', or press Enter for the default ('n').\n\n";
     std::string refusal;
-    EXPECT_EQ(check_confirmation("yes", &refusal), CONFIRMATION_REFUSED);
+    EXPECT_EQ(check_confirmation("yes", refusal), ConfirmationAnswer::refused);
     EXPECT_EQ(refusal, std::string("\nInvalid input 'yes") + tail);
-    EXPECT_EQ(check_confirmation("  no  ", &refusal), CONFIRMATION_REFUSED);
+    EXPECT_EQ(check_confirmation("  no  ", refusal), ConfirmationAnswer::refused);
     EXPECT_EQ(refusal, std::string("\nInvalid input '  no") + tail);
-    EXPECT_EQ(check_confirmation(" x", &refusal), CONFIRMATION_REFUSED);
+    EXPECT_EQ(check_confirmation(" x", refusal), ConfirmationAnswer::refused);
     EXPECT_EQ(refusal, std::string("\nInvalid input ' x") + tail);
-    EXPECT_EQ(check_confirmation("y y", &refusal), CONFIRMATION_REFUSED);
+    EXPECT_EQ(check_confirmation("y y", refusal), ConfirmationAnswer::refused);
 }
 
 TEST(SearchModeCheck, EmptyMeansMinimalSumOtherwiseOneOrTwo) {
-    int mode = -1;
+    SearchMode mode = SearchMode::min_cost;
     bool is_default = false;
     std::string refusal;
-    EXPECT_EQ(check_search_mode_answer("  ", &mode, &is_default, &refusal), STATUS_SUCCESS);
-    EXPECT_EQ(mode, SEARCH_MODE_MINIMAL_SUM);
+    EXPECT_EQ(check_search_mode_answer("  ", mode, is_default, refusal), Status::ok);
+    EXPECT_EQ(mode, SearchMode::minimal_sum);
     EXPECT_TRUE(is_default);
-    EXPECT_EQ(check_search_mode_answer("2", &mode, &is_default, &refusal), STATUS_SUCCESS);
-    EXPECT_EQ(mode, SEARCH_MODE_CUSTOM_LIMIT);
+    EXPECT_EQ(check_search_mode_answer("2", mode, is_default, refusal), Status::ok);
+    EXPECT_EQ(mode, SearchMode::custom_limit);
     EXPECT_FALSE(is_default);
-    EXPECT_EQ(check_search_mode_answer(" 1 ", &mode, &is_default, &refusal), STATUS_SUCCESS);
-    EXPECT_EQ(mode, SEARCH_MODE_MINIMAL_SUM);
+    EXPECT_EQ(check_search_mode_answer(" 1 ", mode, is_default, refusal), Status::ok);
+    EXPECT_EQ(mode, SearchMode::minimal_sum);
     EXPECT_FALSE(is_default);
 
     const IntegerCase cases[] = {
@@ -518,25 +511,21 @@ TEST(SearchModeCheck, EmptyMeansMinimalSumOtherwiseOneOrTwo) {
         {"one", "\nNo integer found.\n\n"},
     };
     for (const IntegerCase& c : cases) {
-        EXPECT_EQ(check_search_mode_answer(c.line, &mode, &is_default, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_search_mode_answer(c.line, mode, is_default, refusal),
+                  Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.refusal) << c.line;
     }
 }
 
 TEST(TargetRateCheck, EmptySkipsOtherwiseARateFromOneHertzToTenTerahertz) {
-    double target = -1.0;
-    bool has_target = true;
+    std::optional<double> target = -1.0;
     std::string refusal;
-    EXPECT_EQ(check_target_rate_answer("", &target, &has_target, &refusal), STATUS_SUCCESS);
-    EXPECT_FALSE(has_target);
-    EXPECT_EQ(target, 0.0);
+    EXPECT_EQ(check_target_rate_answer("", target, refusal), Status::ok);
+    EXPECT_FALSE(target.has_value());
     for (double accepted : {1.0, 1e13, 96000.0}) {
         const std::string line = std::to_string(accepted);
-        EXPECT_EQ(check_target_rate_answer(line.c_str(), &target, &has_target, &refusal),
-                  STATUS_SUCCESS);
-        EXPECT_TRUE(has_target);
+        EXPECT_EQ(check_target_rate_answer(line.c_str(), target, refusal), Status::ok);
         EXPECT_EQ(target, accepted);
     }
 
@@ -552,11 +541,10 @@ TEST(TargetRateCheck, EmptySkipsOtherwiseARateFromOneHertzToTenTerahertz) {
         {"48000 Hz ", "\nTrailing characters found after number: 'Hz '\n\n"},
     };
     for (const IntegerCase& c : cases) {
-        EXPECT_EQ(check_target_rate_answer(c.line, &target, &has_target, &refusal),
-                  STATUS_INVALID_INPUT_ERROR)
+        EXPECT_EQ(check_target_rate_answer(c.line, target, refusal), Status::invalid_request)
             << c.line;
         EXPECT_EQ(refusal, c.refusal) << c.line;
-        EXPECT_FALSE(has_target);
+        EXPECT_FALSE(target.has_value()) << c.line;
     }
 }
 
@@ -572,10 +560,10 @@ TEST_F(ValuePrompt, RepeatsTheQuestionAfterEachRefusalUntilAValueFits) {
     fake_console_queue_text("0\r");
     fake_console_queue_text("  48000  \r");
     double rate = 0.0;
-    StatusCode status = STATUS_FAILURE;
+    Status status = Status::stopped;
     CapturedStreams streams =
-        capture_streams([&] { status = get_positive_double("Rate: ", &rate); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+        capture_streams([&] { status = get_positive_double("Rate: ", rate); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_EQ(rate, 48000.0);
     EXPECT_EQ(streams.err,
               "\nNo input provided.\n\n"
@@ -591,10 +579,10 @@ TEST_F(ValuePrompt, AnOverLongLineIsAskedAgain) {
     fake_console_queue_typed(repeat('9', 255));
     fake_console_queue_text("7\r");
     long long value = 0;
-    StatusCode status = STATUS_FAILURE;
+    Status status = Status::stopped;
     CapturedStreams streams =
-        capture_streams([&] { status = get_positive_long_long("N: ", &value); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+        capture_streams([&] { status = get_positive_long_long("N: ", value); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_EQ(value, 7);
     EXPECT_EQ(streams.err, "\nInput line too long (max 254 characters). Input discarded.\n\n");
     EXPECT_EQ(fake_console_output(), "N: " + repeat('9', 255) + "\r\nN: 7\r\n");
@@ -605,54 +593,48 @@ TEST_F(ValuePrompt, TheAllowedValuesMessageListsTheChoices) {
     fake_console_queue_text("2\r");
     const int allowed[] = {1, 2};
     int value = 0;
-    StatusCode status = STATUS_FAILURE;
+    Status status = Status::stopped;
     CapturedStreams streams =
-        capture_streams([&] { status = get_specific_integer("Q: ", allowed, 2, &value); });
-    EXPECT_EQ(status, STATUS_SUCCESS);
+        capture_streams([&] { status = get_specific_integer("Q: ", allowed, value); });
+    EXPECT_EQ(status, Status::ok);
     EXPECT_EQ(value, 2);
     EXPECT_EQ(streams.err, "\nError: Input must be one of the allowed values: 1, 2.\n\n");
 }
 
-TEST_F(ValuePrompt, BadArgumentsAreRefusedBeforeAnythingIsRead) {
-    const int allowed[] = {1};
+TEST_F(ValuePrompt, NoAllowedValueIsRefusedBeforeAnythingIsRead) {
     int value = 0;
-    EXPECT_EQ(get_positive_double("P", nullptr), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(get_positive_long_long("P", nullptr), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(get_specific_integer("P", allowed, 1, nullptr), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(get_specific_integer("P", nullptr, 1, &value), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(get_specific_integer("P", allowed, 0, &value), STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(get_confirmation_status("P", nullptr), STATUS_INVALID_INPUT_ERROR);
+    EXPECT_EQ(get_specific_integer("P", std::span<const int>(), value), Status::invalid_request);
     EXPECT_EQ(fake_console_output(), "");
-    EXPECT_EQ(fake_console_calls(FAKE_OP_OPEN_HANDLES), 0);
+    EXPECT_EQ(fake_console_calls(FakeConsoleOp::open_handles), 0);
 }
 
 TEST_F(ValuePrompt, AStopRequestEndsThePromptWithoutAMessage) {
     fake_console_queue_text("abc\r");
     fake_console_queue_shutdown();
     double rate = 0.0;
-    StatusCode status = STATUS_SUCCESS;
+    Status status = Status::ok;
     CapturedStreams streams =
-        capture_streams([&] { status = get_positive_double("Rate: ", &rate); });
-    EXPECT_EQ(status, STATUS_FAILURE);
+        capture_streams([&] { status = get_positive_double("Rate: ", rate); });
+    EXPECT_EQ(status, Status::stopped);
     EXPECT_EQ(streams.err, "\nNo valid number found in input.\n\n");
     EXPECT_EQ(fake_console_output(), "Rate: abc\r\nRate: ");
 
     // Once requested, the stop holds: no prompt is even written.
     fake_console_clear_output();
-    EXPECT_EQ(get_positive_double("Rate: ", &rate), STATUS_FAILURE);
+    EXPECT_EQ(get_positive_double("Rate: ", rate), Status::stopped);
     EXPECT_EQ(fake_console_output(), "");
 }
 
 TEST_F(ValuePrompt, AConsoleFailureEndsThePromptAtOnce) {
-    fake_console_fail(FAKE_OP_READ, 5);
+    fake_console_fail(FakeConsoleOp::read, 5);
     fake_console_queue_text("1\r");
     long long value = 0;
-    StatusCode status = STATUS_SUCCESS;
+    Status status = Status::ok;
     CapturedStreams streams =
-        capture_streams([&] { status = get_positive_long_long("N: ", &value); });
-    EXPECT_EQ(status, STATUS_CALCULATION_ERROR);
+        capture_streams([&] { status = get_positive_long_long("N: ", value); });
+    EXPECT_EQ(status, Status::calculation_error);
     EXPECT_EQ(streams.err, "\nReadConsoleInput failed (Error 5).\n");
-    EXPECT_EQ(fake_console_calls(FAKE_OP_READ), 1);
+    EXPECT_EQ(fake_console_calls(FakeConsoleOp::read), 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -661,14 +643,26 @@ TEST_F(ValuePrompt, AConsoleFailureEndsThePromptAtOnce) {
 
 using Confirmation = ConsoleTest;
 
+/// Asks the question once; the answer with the status.
+struct Answer {
+    Status status = Status::ok;
+    bool yes = false;
+};
+
+Answer ask(const char* prompt) {
+    Answer answer{Status::ok, true};
+    answer.status = get_confirmation(prompt, answer.yes);
+    return answer;
+}
+
 TEST_F(Confirmation, AsksAgainAfterAWordAndTakesOneLetter) {
     fake_console_queue_text("yes\r");
     fake_console_queue_text("  no  \r");
     fake_console_queue_text(" Y \r");
-    bool answer = false;
-    CapturedStreams streams = capture_streams([&] { answer = get_confirmation("OK? "); });
-    EXPECT_TRUE(answer);
-    EXPECT_FALSE(console_failed_during_confirmation());
+    Answer answer;
+    CapturedStreams streams = capture_streams([&] { answer = ask("OK? "); });
+    EXPECT_EQ(answer.status, Status::ok);
+    EXPECT_TRUE(answer.yes);
     EXPECT_EQ(streams.err,
               "\nInvalid input 'yes'. Please enter 'y', 'n', or press Enter for the default "
               "('n').\n\n"
@@ -680,43 +674,45 @@ TEST_F(Confirmation, AsksAgainAfterAWordAndTakesOneLetter) {
 TEST_F(Confirmation, EnterAloneAndNMeanNo) {
     fake_console_queue_text("\r");
     fake_console_queue_text("N\r");
-    EXPECT_FALSE(get_confirmation("OK? "));
-    EXPECT_FALSE(get_confirmation("OK? "));
+    for (int i = 0; i < 2; ++i) {
+        const Answer answer = ask("OK? ");
+        EXPECT_EQ(answer.status, Status::ok);
+        EXPECT_FALSE(answer.yes);
+    }
     EXPECT_EQ(fake_console_script_overruns(), 0);
-    EXPECT_FALSE(console_failed_during_confirmation());
 }
 
 TEST_F(Confirmation, AStopRequestMeansNoButIsNotAConsoleFailure) {
     fake_console_queue_shutdown();
-    bool answer = true;
-    EXPECT_EQ(get_confirmation_status("OK? ", &answer), STATUS_FAILURE);
-    EXPECT_FALSE(answer);
-    EXPECT_FALSE(get_confirmation("OK? "));
-    EXPECT_FALSE(console_failed_during_confirmation());
+    const Answer answer = ask("OK? ");
+    EXPECT_EQ(answer.status, Status::stopped);
+    EXPECT_FALSE(answer.yes);
+    // Once requested, the stop holds: nothing is asked.
+    EXPECT_EQ(ask("OK? ").status, Status::stopped);
+    EXPECT_EQ(fake_console_output(), "OK? ");
 }
 
-TEST_F(Confirmation, AConsoleFailureIsRememberedAndNotAskedAgain) {
-    fake_console_fail(FAKE_OP_READ, 5, 0, 1);
+TEST_F(Confirmation, AConsoleFailureIsNotAskedAgain) {
+    fake_console_fail(FakeConsoleOp::read, 5, 0, 1);
     fake_console_queue_text("y\r");
     fake_console_queue_text("y\r");
-    bool answer = true;
-    CapturedStreams streams = capture_streams([&] { answer = get_confirmation("OK? "); });
-    EXPECT_FALSE(answer);
-    EXPECT_TRUE(console_failed_during_confirmation());
+    Answer answer;
+    CapturedStreams streams = capture_streams([&] { answer = ask("OK? "); });
+    EXPECT_EQ(answer.status, Status::calculation_error);
+    EXPECT_FALSE(answer.yes);
     EXPECT_EQ(streams.err, "\nReadConsoleInput failed (Error 5).\n");
-    EXPECT_EQ(fake_console_calls(FAKE_OP_READ), 1);
+    EXPECT_EQ(fake_console_calls(FakeConsoleOp::read), 1);
     EXPECT_EQ(fake_console_output(), "OK? ");
 
     // The next question starts afresh.
-    EXPECT_TRUE(get_confirmation("OK? "));
-    EXPECT_FALSE(console_failed_during_confirmation());
+    answer = ask("OK? ");
+    EXPECT_EQ(answer.status, Status::ok);
+    EXPECT_TRUE(answer.yes);
 
-    fake_console_fail(FAKE_OP_GET_MODE, 9);
-    answer = true;
-    StatusCode status = STATUS_SUCCESS;
-    capture_streams([&] { status = get_confirmation_status("OK? ", &answer); });
-    EXPECT_EQ(status, STATUS_CALCULATION_ERROR);
-    EXPECT_FALSE(answer);
+    fake_console_fail(FakeConsoleOp::get_mode, 9);
+    capture_streams([&] { answer = ask("OK? "); });
+    EXPECT_EQ(answer.status, Status::calculation_error);
+    EXPECT_FALSE(answer.yes);
 }
 
 }  // namespace

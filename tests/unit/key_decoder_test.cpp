@@ -2,18 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
 
+using namespace quillmere::platform;
+
 /// One decoded key as text: "E" Enter, "B" Backspace, "c" a character, "." an ignored key.
 std::string describe(const KeyEvent& key) {
     switch (key.kind) {
-    case KEY_ENTER: return "E";
-    case KEY_BACKSPACE: return "B";
-    case KEY_OTHER: break;
+    case KeyKind::enter: return "E";
+    case KeyKind::backspace: return "B";
+    case KeyKind::other: break;
     }
     const auto byte = static_cast<unsigned char>(key.character);
     if (byte >= 0x20 && byte <= 0x7E) return std::string(1, key.character);
@@ -22,25 +25,24 @@ std::string describe(const KeyEvent& key) {
 
 struct Decoded {
     std::string keys;
-    std::size_t used;
+    std::size_t used = 0;
 };
 
 /// Decodes one batch with the given decoder, as one read of the console delivers it.
-Decoded decode(KeyDecoder* decoder, std::string_view bytes, std::size_t capacity = 128) {
+Decoded decode(KeyDecoder& decoder, std::string_view bytes, std::size_t capacity = 128) {
     std::vector<KeyEvent> keys(capacity);
-    std::size_t count = 0;
-    const std::size_t used =
-        decode_terminal_keys(decoder, reinterpret_cast<const unsigned char*>(bytes.data()),
-                             bytes.size(), keys.data(), capacity, &count);
-    Decoded result{"", used};
-    for (std::size_t i = 0; i < count; ++i) result.keys += describe(keys[i]);
+    const std::span<const unsigned char> batch(
+        reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    const DecodedKeys decoded = decode_terminal_keys(decoder, batch, keys);
+    Decoded result{"", decoded.bytes_used};
+    for (std::size_t i = 0; i < decoded.key_count; ++i) result.keys += describe(keys[i]);
     return result;
 }
 
 /// Decodes a whole batch from a fresh decoder and expects it all consumed.
 std::string decode_all(std::string_view bytes) {
-    KeyDecoder decoder{KEY_DECODER_GROUND};
-    const Decoded decoded = decode(&decoder, bytes);
+    KeyDecoder decoder{KeyDecoderState::ground};
+    const Decoded decoded = decode(decoder, bytes);
     EXPECT_EQ(decoded.used, bytes.size()) << bytes;
     return decoded.keys;
 }
@@ -54,11 +56,11 @@ TEST(KeyDecoder, PlainBytes) {
 }
 
 TEST(KeyDecoder, CrAndLfAreEnterAndEndTheBatch) {
-    KeyDecoder decoder{KEY_DECODER_GROUND};
-    Decoded decoded = decode(&decoder, "12\r34\n");
+    KeyDecoder decoder{KeyDecoderState::ground};
+    Decoded decoded = decode(decoder, "12\r34\n");
     EXPECT_EQ(decoded.keys, "12E");
     EXPECT_EQ(decoded.used, 3u);
-    decoded = decode(&decoder, "34\n");
+    decoded = decode(decoder, "34\n");
     EXPECT_EQ(decoded.keys, "34E");
     EXPECT_EQ(decoded.used, 3u);
 }
@@ -82,13 +84,13 @@ TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsPartOfThatEnter) {
              Case{{"\x1bO\r", "\n"}, ".E"},       // ESC O CR is one key, no Enter
              Case{{"\x1b[12\r", "\n"}, ".E"},     // a CR that ends a sequence early
          }) {
-        KeyDecoder decoder{KEY_DECODER_GROUND};
+        KeyDecoder decoder{KeyDecoderState::ground};
         std::string keys;
         std::string shown;
         for (const std::string_view batch : c.batches) {
             std::string_view rest = batch;
             while (!rest.empty()) {
-                const Decoded decoded = decode(&decoder, rest);
+                const Decoded decoded = decode(decoder, rest);
                 ASSERT_GT(decoded.used, 0u);
                 keys += decoded.keys;
                 rest.remove_prefix(decoded.used);
@@ -100,13 +102,23 @@ TEST(KeyDecoder, OnlyAnLfDirectlyAfterACrEnterIsPartOfThatEnter) {
 }
 
 TEST(KeyDecoder, EnterCarriesItsByte) {
-    KeyEvent key{KEY_OTHER, 0};
-    std::size_t count = 0;
-    KeyDecoder decoder{KEY_DECODER_GROUND};
-    const unsigned char cr = '\r';
-    EXPECT_EQ(decode_terminal_keys(&decoder, &cr, 1, &key, 2, &count), 1u);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(key.kind, KEY_ENTER);
+    KeyEvent keys[2];
+    KeyDecoder decoder;
+    const unsigned char cr[] = {'\r'};
+    const DecodedKeys decoded = decode_terminal_keys(decoder, cr, keys);
+    EXPECT_EQ(decoded.bytes_used, 1u);
+    ASSERT_EQ(decoded.key_count, 1u);
+    EXPECT_EQ(keys[0].kind, KeyKind::enter);
+    EXPECT_EQ(keys[0].character, '\r');
+}
+
+TEST(KeyDecoder, ADefaultDecoderStandsOutsideAnySequence) {
+    const KeyDecoder decoder;
+    EXPECT_EQ(decoder.state, KeyDecoderState::ground);
+    EXPECT_FALSE(decoder.after_cr_enter);
+    const KeyEvent key;
+    EXPECT_EQ(key.kind, KeyKind::other);
+    EXPECT_EQ(key.character, 0);
 }
 
 TEST(KeyDecoder, Utf8BytesAreIgnoredKeys) {
@@ -177,37 +189,37 @@ TEST(KeyDecoder, AnEscapeSequenceMaySpanTwoBatches) {
              Split{"\x1b", "\r", ".E"},
              Split{"\x1b[", "\r", ".E"},
          }) {
-        KeyDecoder decoder{KEY_DECODER_GROUND};
-        const Decoded first = decode(&decoder, split.first);
+        KeyDecoder decoder{KeyDecoderState::ground};
+        const Decoded first = decode(decoder, split.first);
         EXPECT_EQ(first.used, split.first.size());
-        const Decoded second = decode(&decoder, split.second);
+        const Decoded second = decode(decoder, split.second);
         EXPECT_EQ(second.used, split.second.size());
         EXPECT_EQ(first.keys + second.keys, split.keys)
             << testing::PrintToString(std::string(split.first) + "|" + std::string(split.second));
-        EXPECT_EQ(decoder.state, KEY_DECODER_GROUND);
+        EXPECT_EQ(decoder.state, KeyDecoderState::ground);
     }
 }
 
 TEST(KeyDecoder, StopsWhereTheNextKeysMightNotFit) {
-    KeyDecoder decoder{KEY_DECODER_GROUND};
-    Decoded decoded = decode(&decoder, "abcde", 3);
+    KeyDecoder decoder{KeyDecoderState::ground};
+    Decoded decoded = decode(decoder, "abcde", 3);
     EXPECT_EQ(decoded.keys, "abc");
     EXPECT_EQ(decoded.used, 3u);
     // A whole batch of 128 printable bytes is 128 keys.
     const std::string batch(128, '7');
-    decoded = decode(&decoder, batch, 128);
+    decoded = decode(decoder, batch, 128);
     EXPECT_EQ(decoded.keys, batch);
     EXPECT_EQ(decoded.used, 128u);
     // An ESC followed by CR gives two keys from one byte: both must fit.
-    decoder = KeyDecoder{KEY_DECODER_ESCAPE};
-    decoded = decode(&decoder, "\r", 2);
+    decoder = KeyDecoder{KeyDecoderState::escape};
+    decoded = decode(decoder, "\r", 2);
     EXPECT_EQ(decoded.keys, ".E");
     EXPECT_EQ(decoded.used, 1u);
     // Inside a sequence one free slot is not enough: the byte waits for the next call.
-    decoder = KeyDecoder{KEY_DECODER_ESCAPE};
-    decoded = decode(&decoder, "\r", 1);
+    decoder = KeyDecoder{KeyDecoderState::escape};
+    decoded = decode(decoder, "\r", 1);
     EXPECT_EQ(decoded.used, 0u);
-    EXPECT_EQ(decoder.state, KEY_DECODER_ESCAPE);
+    EXPECT_EQ(decoder.state, KeyDecoderState::escape);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "interactive/process_exit.h"
+#include "process/process_exit.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,12 @@
 #include <new>
 #include <string>
 
+#include "interactive/standard_output.h"
+
 namespace {
+
+using quillmere::interactive::flush_standard_output;
+using quillmere::process::install_out_of_memory_handler;
 
 // Each case runs in a child process of its own, since the program ends there.
 

@@ -9,13 +9,14 @@
 #include "capture.h"
 #include "interactive/conversion_runs.h"
 #include "report/advice.h"
-#include "report/progress_line.h"
+#include "report/dialog_status.h"
+#include "report/progress_dots.h"
 #include "report/reports.h"
 #include "report/solver_errors.h"
-#include "requests.h"
 
 namespace {
 
+using namespace quillmere::report;
 using quillmere::FactoredNumber;
 using quillmere::IntermediateTarget;
 using quillmere::Priority;
@@ -24,6 +25,22 @@ using quillmere::SearchPass;
 using quillmere::SolverError;
 using quillmere::SolverErrorKind;
 using quillmere::Status;
+using quillmere::TwoStageRequest;
+
+/// A two-stage request as the dialog would make it.
+TwoStageRequest two_stage(double input_rate, double output_rate, SearchMode mode,
+                          std::int64_t max_factor, bool allow = false, double target = 0.0,
+                          Priority priority = Priority::balanced) {
+    TwoStageRequest request;
+    request.input_rate_hz = input_rate;
+    request.output_rate_hz = output_rate;
+    request.mode = mode;
+    request.max_factor = max_factor;
+    request.allow_first_stage_decimation = allow;
+    if (target != 0.0)
+        request.intermediate_target = quillmere::IntermediateTarget{target, priority};
+    return request;
+}
 
 /// The run's standard output without its progress lines.
 std::string without_progress(std::string text) {
@@ -36,13 +53,11 @@ std::string without_progress(std::string text) {
 }
 
 TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
-    for (const UserInputs& in : {two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
-                                 two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000,
-                                                   true, 96000, PRIORITIZE_STRICT_INTERMEDIATE),
-                                 two_stage_request(1, 1e13, SEARCH_MODE_CUSTOM_LIMIT, 2),
-                                 two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM,
-                                                   65535, false, 5, PRIORITIZE_BALANCED_DUAL)}) {
-        const quillmere::TwoStageRequest request = to_two_stage_request(in);
+    for (const TwoStageRequest& request :
+         {two_stage(44100, 48000, SearchMode::minimal_sum, 65535),
+          two_stage(44100, 48000, SearchMode::custom_limit, 2000, true, 96000, Priority::strict),
+          two_stage(1, 1e13, SearchMode::custom_limit, 2),
+          two_stage(1, 3.141592653589793, SearchMode::minimal_sum, 65535, false, 5)}) {
         const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
         StringSink pieces;
         write_two_stage_header(pieces, request);
@@ -50,7 +65,7 @@ TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
         write_two_stage_report(pieces, request, result);
 
         const CapturedStreams run =
-            capture_streams([&] { (void)prompt_and_run_two_resamplers(&in); });
+            capture_streams([&] { (void)quillmere::interactive::run_two_stage(request); });
         EXPECT_EQ(pieces.text(), without_progress(run.out));
         EXPECT_EQ(run.err, "");
     }
@@ -59,19 +74,18 @@ TEST(ReportPieces, HeaderSummaryAndReportAreTheRunWithoutItsProgress) {
 TEST(ReportPieces, SingleStageSettingsAndReportAreTheRun) {
     for (const auto& rates :
          {std::pair{48000.0, 44100.0}, std::pair{1.0, 3.141592653589793}, std::pair{1e13, 1.0}}) {
-        const UserInputs in = one_stage_request(rates.first, rates.second);
-        const quillmere::SingleStageRequest request = to_single_stage_request(in);
+        const quillmere::SingleStageRequest request{rates.first, rates.second};
         StringSink pieces;
         write_single_stage_settings(pieces, request);
         write_single_stage_report(pieces, request, quillmere::solve_single_stage(request));
-        const CapturedStreams run = capture_streams([&] { (void)handle_one_resampler(&in); });
+        const CapturedStreams run =
+            capture_streams([&] { (void)quillmere::interactive::run_single_stage(request); });
         EXPECT_EQ(pieces.text(), run.out);
     }
 }
 
 TEST(ReportPieces, StoppedAndFailedSearchesGetTheirSummaryLineAndNoReport) {
-    const quillmere::TwoStageRequest request =
-        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const TwoStageRequest request = two_stage(44100, 48000, SearchMode::minimal_sum, 65535);
     quillmere::TwoStageResult result;
     result.status = Status::stopped;
     StringSink stopped;
@@ -86,9 +100,9 @@ TEST(ReportPieces, StoppedAndFailedSearchesGetTheirSummaryLineAndNoReport) {
     EXPECT_EQ(failed.text(), "Search failed critically: Arithmetic Overflow Error\n");
 }
 
-TEST(ProgressLineEvents, BatchedTotalsGiveTheSameDotsAsOneEventPerStep) {
+TEST(ProgressDotsEvents, BatchedTotalsGiveTheSameDotsAsOneEventPerStep) {
     StringSink one_by_one;
-    ProgressLine a(one_by_one, SearchMode::custom_limit);
+    ProgressDots a(one_by_one, SearchMode::custom_limit);
     a.on_common_factor_iterations(1);
     for (std::uint64_t total = 1000; total <= 25000; total += 1000) {
         a.on_common_factor_iterations(total);
@@ -97,7 +111,7 @@ TEST(ProgressLineEvents, BatchedTotalsGiveTheSameDotsAsOneEventPerStep) {
     a.on_pass_done(SearchPass::common_factors);
 
     StringSink batched;
-    ProgressLine b(batched, SearchMode::custom_limit);
+    ProgressDots b(batched, SearchMode::custom_limit);
     for (const std::uint64_t total : {3u, 999u, 7500u, 7501u, 25999u}) {
         b.on_common_factor_iterations(total);
     }
@@ -106,9 +120,9 @@ TEST(ProgressLineEvents, BatchedTotalsGiveTheSameDotsAsOneEventPerStep) {
     EXPECT_EQ(batched.text(), "Progress (checking g/h factors): " + std::string(25, '.') + "\n");
 }
 
-TEST(ProgressLineEvents, ShortPassesAndTheConvergentLine) {
+TEST(ProgressDotsEvents, ShortPassesAndTheConvergentLine) {
     StringSink text;
-    ProgressLine line(text, SearchMode::minimal_sum);
+    ProgressDots line(text, SearchMode::minimal_sum);
     for (int i = 0; i < 12; ++i) line.on_convergent(i, 12);
     line.on_pass_done(SearchPass::convergents);
     line.on_common_factor_iterations(1);
@@ -118,24 +132,23 @@ TEST(ProgressLineEvents, ShortPassesAndTheConvergentLine) {
 
     // Custom limit: no convergent line; a stopped pass leaves its line open.
     StringSink custom;
-    ProgressLine other(custom, SearchMode::custom_limit);
+    ProgressDots other(custom, SearchMode::custom_limit);
     for (int i = 0; i < 30; ++i) other.on_convergent(i, 30);
     other.on_pass_done(SearchPass::convergents);
     other.on_common_factor_iterations(2500);
     EXPECT_EQ(custom.text(), "Progress (checking g/h factors): ..");
 }
 
-TEST(ProgressLineEvents, AStopFlagEndsALongRunOfDots) {
+TEST(ProgressDotsEvents, AStopFlagEndsALongRunOfDots) {
     std::atomic<bool> stop{true};
     StringSink text;
-    ProgressLine line(text, SearchMode::custom_limit, &stop);
+    ProgressDots line(text, SearchMode::custom_limit, &stop);
     line.on_common_factor_iterations(100000000);
     EXPECT_EQ(text.text(), "Progress (checking g/h factors): ");
 }
 
 TEST(SolverErrorTexts, EveryEventKindWithItsData) {
-    const quillmere::TwoStageRequest two =
-        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535));
+    const TwoStageRequest two = two_stage(44100, 48000, SearchMode::minimal_sum, 65535);
     SolverError error{SolverErrorKind::factoring_failed, Status::memory_error};
     error.value = 123456789;
     const struct {
@@ -209,7 +222,7 @@ TEST(SolverErrorTexts, EveryEventKindWithItsData) {
 
 TEST(ReportAdvice, ALargeLimitOnlyInCustomLimitModeAndAHighTargetOnlyAboveBothRates) {
     quillmere::TwoStageRequest request =
-        to_two_stage_request(two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 2000));
+        two_stage(44100, 48000, SearchMode::custom_limit, 2000);
     request.intermediate_target = IntermediateTarget{96000, Priority::final};
     quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
     ASSERT_EQ(result.status, Status::ok);
@@ -281,30 +294,28 @@ std::string progress_from_events(const Recorder& r, SearchMode mode) {
 }
 
 TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
-    const std::vector<UserInputs> requests = {
-        two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
-        two_stage_request(48000, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535),
-        two_stage_request(1, 3.141592653589793, SEARCH_MODE_MINIMAL_SUM, 65535),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 65535, false, 96000,
-                          PRIORITIZE_FINAL_RATE),
-        two_stage_request(44100, 48000, SEARCH_MODE_CUSTOM_LIMIT, 100, true, 96000,
-                          PRIORITIZE_STRICT_INTERMEDIATE),
+    const std::vector<TwoStageRequest> requests = {
+        two_stage(44100, 48000, SearchMode::minimal_sum, 65535),
+        two_stage(44100, 48000, SearchMode::custom_limit, 65535),
+        two_stage(48000, 48000, SearchMode::custom_limit, 65535),
+        two_stage(1, 3.141592653589793, SearchMode::minimal_sum, 65535),
+        two_stage(44100, 48000, SearchMode::custom_limit, 65535, false, 96000, Priority::final),
+        two_stage(44100, 48000, SearchMode::custom_limit, 100, true, 96000, Priority::strict),
     };
-    for (const UserInputs& in : requests) {
-        const quillmere::TwoStageRequest request = to_two_stage_request(in);
-        SCOPED_TRACE(std::to_string(in.input_rate) + " -> " + std::to_string(in.output_rate) +
-                     " mode " + std::to_string(in.search_mode));
+    for (const TwoStageRequest& request : requests) {
+        SCOPED_TRACE(std::to_string(request.input_rate_hz) + " -> " +
+                     std::to_string(request.output_rate_hz) + " mode " +
+                     quillmere::search_mode_name(request.mode));
         Recorder recorder;
         quillmere::SolveOptions options;
         options.observer = &recorder;
         const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
         ASSERT_TRUE(result.status == Status::ok || result.status == Status::not_found);
 
-        StatusCode status = STATUS_FAILURE;
+        Status status = Status::calculation_error;
         const CapturedStreams run =
-            capture_streams([&] { status = prompt_and_run_two_resamplers(&in); });
-        EXPECT_EQ(status, result.status == Status::ok ? STATUS_SUCCESS : STATUS_FAILURE);
+            capture_streams([&] { status = quillmere::interactive::run_two_stage(request); });
+        EXPECT_EQ(status, result.status);
         const std::string start = "Starting search calculation. Please wait...\n\n";
         const std::size_t from = run.out.find(start);
         const std::size_t to =
@@ -313,6 +324,30 @@ TEST(ObserverEvents, AddUpToTheDotsOfTheInteractiveRun) {
         ASSERT_NE(to, std::string::npos);
         EXPECT_EQ(run.out.substr(from + start.size(), to - from - start.size()),
                   progress_from_events(recorder, request.mode));
+    }
+}
+
+TEST(DialogStatus, EveryStatusHasTheDialogsNameItsWeightAndExitCode) {
+    const struct {
+        Status status;
+        const char* name;
+        bool critical;
+        int exit_code;
+    } cases[] = {
+        {Status::ok, "SUCCESS", false, 0},
+        {Status::not_found, "FAILURE", false, 1},
+        {Status::stopped, "FAILURE", false, 1},
+        {Status::memory_error, "Memory Allocation Error", true, 1},
+        {Status::invalid_request, "Invalid Input Error", true, 1},
+        {Status::calculation_error, "Calculation Error", true, 1},
+        {Status::overflow_error, "Arithmetic Overflow Error", true, 1},
+        {static_cast<Status>(99), "Unknown Error Code", true, 1},
+    };
+    for (const auto& c : cases) {
+        const DialogStatus meaning = dialog_status(c.status);
+        EXPECT_STREQ(meaning.name, c.name) << c.name;
+        EXPECT_EQ(meaning.critical, c.critical) << c.name;
+        EXPECT_EQ(meaning.exit_code, c.exit_code) << c.name;
     }
 }
 

@@ -7,6 +7,9 @@
 
 namespace {
 
+using quillmere::platform::ControlEvent;
+using namespace quillmere::interactive;
+
 class SignalHandlerTest : public testing::Test {
 protected:
     void SetUp() override { fake_console_reset(); }
@@ -21,74 +24,92 @@ protected:
     }
 };
 
+/// A control event by its number, as the console delivers it.
+ControlEvent event_number(unsigned long number) {
+    return static_cast<ControlEvent>(number);
+}
+
 TEST_F(SignalHandlerTest, SetupCreatesAnUnsignalledEventAndRegistersTheHandler) {
     install();
-    ASSERT_NE(g_hShutdownEvent.load(), nullptr);
-    EXPECT_FALSE(fake_console_event_is_signalled(g_hShutdownEvent.load()));
-    EXPECT_FALSE(g_shutdown_requested.load());
+    ASSERT_NE(shutdown_event(), nullptr);
+    EXPECT_FALSE(fake_console_event_is_signalled(shutdown_event()));
+    EXPECT_FALSE(shutdown_requested());
     EXPECT_EQ(fake_console_open_events(), 1);
 }
 
 TEST_F(SignalHandlerTest, EveryStopEventSetsTheFlagAndSignalsTheEvent) {
-    for (const unsigned long type : {0ul, 1ul, 2ul, 5ul, 6ul}) {
+    for (const ControlEvent type :
+         {ControlEvent::ctrl_c, ControlEvent::ctrl_break, ControlEvent::close, ControlEvent::logoff,
+          ControlEvent::shutdown}) {
+        const auto number = static_cast<unsigned long>(type);
         fake_console_reset();
         const ControlHandler handler = install();
-        ShutdownEvent* const event = g_hShutdownEvent.load();
-        EXPECT_TRUE(handler(type)) << type;
-        EXPECT_TRUE(g_shutdown_requested.load()) << type;
-        EXPECT_TRUE(fake_console_event_is_signalled(event)) << type;
+        ShutdownEvent* const event = shutdown_event();
+        EXPECT_TRUE(handler(type)) << number;
+        EXPECT_TRUE(shutdown_requested()) << number;
+        EXPECT_TRUE(fake_console_event_is_signalled(event)) << number;
     }
+}
+
+TEST_F(SignalHandlerTest, TheStopEventsAreTheConsolesNumbers) {
+    // CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT.
+    EXPECT_EQ(static_cast<unsigned long>(ControlEvent::ctrl_c), 0ul);
+    EXPECT_EQ(static_cast<unsigned long>(ControlEvent::ctrl_break), 1ul);
+    EXPECT_EQ(static_cast<unsigned long>(ControlEvent::close), 2ul);
+    EXPECT_EQ(static_cast<unsigned long>(ControlEvent::logoff), 5ul);
+    EXPECT_EQ(static_cast<unsigned long>(ControlEvent::shutdown), 6ul);
 }
 
 TEST_F(SignalHandlerTest, OtherEventTypesArePassedOnAndChangeNothing) {
     const ControlHandler handler = install();
-    ShutdownEvent* const event = g_hShutdownEvent.load();
+    ShutdownEvent* const event = shutdown_event();
     for (const unsigned long type : {3ul, 4ul, 7ul, 0xFFFFFFFFul}) {
-        EXPECT_FALSE(handler(type)) << type;
+        EXPECT_FALSE(handler(event_number(type))) << type;
     }
-    EXPECT_FALSE(g_shutdown_requested.load());
+    EXPECT_FALSE(shutdown_requested());
     EXPECT_FALSE(fake_console_event_is_signalled(event));
-    EXPECT_EQ(g_hShutdownEvent.load(), event);
+    EXPECT_EQ(shutdown_event(), event);
 }
 
 TEST_F(SignalHandlerTest, ASecondCtrlCChangesNothingMore) {
     const ControlHandler handler = install();
-    ShutdownEvent* const event = g_hShutdownEvent.load();
-    EXPECT_TRUE(handler(0));
-    EXPECT_TRUE(handler(0));
-    EXPECT_TRUE(g_shutdown_requested.load());
+    ShutdownEvent* const event = shutdown_event();
+    EXPECT_TRUE(handler(ControlEvent::ctrl_c));
+    EXPECT_TRUE(handler(ControlEvent::ctrl_c));
+    EXPECT_TRUE(shutdown_requested());
     EXPECT_TRUE(fake_console_event_is_signalled(event));
-    EXPECT_EQ(g_hShutdownEvent.load(), event);
+    EXPECT_EQ(shutdown_event(), event);
     EXPECT_EQ(fake_console_open_events(), 1);
 }
 
 TEST_F(SignalHandlerTest, AnEventAfterTheEndOnlySetsTheFlag) {
     const ControlHandler handler = install();
-    ShutdownEvent* const event = g_hShutdownEvent.exchange(nullptr);
-    shutdown_event_close(event);
-    EXPECT_TRUE(handler(2));
-    EXPECT_TRUE(g_shutdown_requested.load());
-    EXPECT_EQ(g_hShutdownEvent.load(), nullptr);
+    close_shutdown_event();
+    EXPECT_EQ(shutdown_event(), nullptr);
+    EXPECT_EQ(fake_console_open_events(), 0);
+    EXPECT_TRUE(handler(ControlEvent::close));
+    EXPECT_TRUE(shutdown_requested());
+    EXPECT_EQ(shutdown_event(), nullptr);
     EXPECT_EQ(fake_console_open_events(), 0);
 }
 
 TEST_F(SignalHandlerTest, EventFailureIsReportedWithItsErrorNumber) {
-    fake_console_fail(FAKE_OP_CREATE_EVENT, 12);
+    fake_console_fail(FakeConsoleOp::create_event, 12);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(setup_signal_handlers());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\nFatal Error: Could not create shutdown event object (Error 12).\n");
-    EXPECT_EQ(g_hShutdownEvent.load(), nullptr);
+    EXPECT_EQ(shutdown_event(), nullptr);
     EXPECT_EQ(fake_console_control_handler(), nullptr);
 }
 
 TEST_F(SignalHandlerTest, HandlerFailureReleasesTheEvent) {
-    fake_console_fail(FAKE_OP_INSTALL_HANDLER, 22);
+    fake_console_fail(FakeConsoleOp::install_handler, 22);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(setup_signal_handlers());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\nFatal Error: Could not set Windows console control handler (Error 22).\n");
-    EXPECT_EQ(g_hShutdownEvent.load(), nullptr);
+    EXPECT_EQ(shutdown_event(), nullptr);
     EXPECT_EQ(fake_console_open_events(), 0);
 }
 

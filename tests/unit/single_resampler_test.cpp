@@ -18,7 +18,10 @@ namespace {
 CapturedStreams run_one(double input_rate, double output_rate, StatusCode expected_status) {
     const UserInputs in = one_stage_request(input_rate, output_rate);
     StatusCode status = STATUS_SUCCESS;
-    CapturedStreams c = capture_streams([&] { status = handle_one_resampler(&in); });
+    CapturedStreams c = capture_streams([&] {
+        status =
+            to_status_code(quillmere::interactive::run_single_stage(to_single_stage_request(in)));
+    });
     EXPECT_EQ(status, expected_status);
     return c;
 }
@@ -175,22 +178,14 @@ TEST(SingleRun, ShutdownRequestedSilencesEverything) {
         ShutdownFlagScope flag;
         const UserInputs in = one_stage_request(48000, 44100);
         CapturedStreams c = capture_streams([&] {
-            EXPECT_EQ(handle_one_resampler(&in), STATUS_FAILURE);
-            EXPECT_EQ(handle_one_resampler(nullptr), STATUS_FAILURE);
+            EXPECT_EQ(quillmere::interactive::run_single_stage(to_single_stage_request(in)),
+                      quillmere::Status::stopped);
             print_single_resampler_result(48000, 44100, 147, 160, 44100);
         });
         EXPECT_EQ(c.out, "");
         EXPECT_EQ(c.err, "");
     }
-    EXPECT_FALSE(g_shutdown_requested.load());
-}
-
-TEST(SingleRun, NullRequest) {
-    StatusCode status = STATUS_SUCCESS;
-    CapturedStreams c = capture_streams([&] { status = handle_one_resampler(nullptr); });
-    EXPECT_EQ(status, STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(c.out, "");
-    EXPECT_EQ(c.err, "Internal Error (handle_one): NULL inputs pointer.\n");
+    EXPECT_FALSE(quillmere::interactive::shutdown_requested());
 }
 
 TEST(SingleReport, ResultsWithoutUsableFactorsOrRatesGiveTheFailureLine) {

@@ -191,7 +191,7 @@ RunOutput run_two(const UserInputs* in) {
     RunOutput r{};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    r.status = prompt_and_run_two_resamplers(in);
+    r.status = to_status_code(quillmere::interactive::run_two_stage(to_two_stage_request(*in)));
     r.err = testing::internal::GetCapturedStderr();
     r.out = testing::internal::GetCapturedStdout();
     return r;
@@ -325,7 +325,7 @@ ssize_t stop_once_started(void* cookie, const char* data, size_t size) {
     auto* text = static_cast<std::string*>(cookie);
     text->append(data, size);
     if (text->find("Starting search calculation") != std::string::npos) {
-        g_shutdown_requested.store(true);
+        set_shutdown_flag(true);
     }
     return static_cast<ssize_t>(size);
 }
@@ -345,11 +345,12 @@ TEST(TwoStageRun, ShutdownDuringTheSearchSkipsTheReport) {
     std::fflush(stdout);
     FILE* const saved = stdout;
     stdout = stream;
-    const StatusCode status = prompt_and_run_two_resamplers(&in);
+    const StatusCode status =
+        to_status_code(quillmere::interactive::run_two_stage(to_two_stage_request(in)));
     std::fflush(stdout);
     stdout = saved;
     std::fclose(stream);
-    g_shutdown_requested.store(false);
+    set_shutdown_flag(false);
     EXPECT_EQ(status, STATUS_FAILURE);
     const std::string ending =
         "Starting search calculation. Please wait...\n\nSearch interrupted by user.\n";
@@ -359,15 +360,10 @@ TEST(TwoStageRun, ShutdownDuringTheSearchSkipsTheReport) {
 #endif
 }
 
-TEST(TwoStageRun, NullRequestAndShutdown) {
-    RunOutput r = run_two(nullptr);
-    EXPECT_EQ(r.status, STATUS_INVALID_INPUT_ERROR);
-    EXPECT_EQ(r.err, "\nInternal Error (prompt_two): NULL inputs pointer provided.\n");
-    EXPECT_EQ(r.out, "");
-
+TEST(TwoStageRun, AStopRequestedBeforehandPrintsNothing) {
     const ShutdownFlagScope shutdown;
     const UserInputs in = two_stage_request(44100, 48000, SEARCH_MODE_MINIMAL_SUM, 65535);
-    r = run_two(&in);
+    const RunOutput r = run_two(&in);
     EXPECT_EQ(r.status, STATUS_FAILURE);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace quillmere::platform;
+
 HANDLE input() {
     return GetStdHandle(STD_INPUT_HANDLE);
 }
@@ -45,8 +47,9 @@ protected:
         if (!have_console()) GTEST_SKIP() << "standard input is not a console";
         FlushConsoleInputBuffer(input());
         ASSERT_TRUE(console_open_handles());
-        event_ = shutdown_event_create(nullptr);
-        ASSERT_NE(event_, nullptr);
+        unsigned long error = 0;
+        event_ = shutdown_event_create(error);
+        ASSERT_NE(event_, nullptr) << error;
     }
     void TearDown() override {
         shutdown_event_close(event_);
@@ -55,9 +58,8 @@ protected:
     std::vector<KeyEvent> read_keys(std::size_t capacity) {
         std::vector<KeyEvent> keys(capacity);
         std::size_t count = 99;
-        unsigned long error = 0;
-        EXPECT_EQ(console_wait_for_input(event_, &error), CONSOLE_WAIT_INPUT);
-        EXPECT_TRUE(console_read_keys(keys.data(), capacity, &count, &error));
+        EXPECT_EQ(console_wait_for_input(event_).result, WaitResult::input);
+        EXPECT_TRUE(console_read_keys(keys, count).ok);
         keys.resize(count);
         return keys;
     }
@@ -76,14 +78,13 @@ TEST_F(ConsoleLayer, RawModeChangesOnlyItsFiveBitsAndRestoreBringsTheModeBack) {
     ASSERT_NE(GetConsoleMode(input(), &before), 0);
 
     ConsoleMode initial;
-    unsigned long error = 0;
-    ASSERT_TRUE(console_get_input_mode(&initial, &error));
-    ASSERT_TRUE(console_set_raw_input_mode(&initial, &error));
+    ASSERT_TRUE(console_get_input_mode(initial).ok);
+    ASSERT_TRUE(console_set_raw_input_mode(initial).ok);
     DWORD raw = 0;
     GetConsoleMode(input(), &raw);
     EXPECT_EQ(raw, (before | ENABLE_PROCESSED_INPUT) & ~cleared);
 
-    ASSERT_TRUE(console_restore_input_mode(&initial, &error));
+    ASSERT_TRUE(console_restore_input_mode(initial).ok);
     DWORD after = 0;
     GetConsoleMode(input(), &after);
     EXPECT_EQ(after, before);
@@ -102,14 +103,14 @@ TEST_F(ConsoleLayer, OnlyKeyDownRecordsBecomeKeysAndEnterAndBackspaceGoByVirtual
 
     const std::vector<KeyEvent> keys = read_keys(CONSOLE_KEY_BATCH);
     ASSERT_EQ(keys.size(), 5u);
-    EXPECT_EQ(keys[0].kind, KEY_OTHER);
+    EXPECT_EQ(keys[0].kind, KeyKind::other);
     EXPECT_EQ(keys[0].character, 'a');
-    EXPECT_EQ(keys[1].kind, KEY_BACKSPACE);
-    EXPECT_EQ(keys[2].kind, KEY_OTHER);  // an arrow: no character
+    EXPECT_EQ(keys[1].kind, KeyKind::backspace);
+    EXPECT_EQ(keys[2].kind, KeyKind::other);  // an arrow: no character
     EXPECT_EQ(keys[2].character, 0);
-    EXPECT_EQ(keys[3].kind, KEY_OTHER);  // a carriage return that is not the Enter key
+    EXPECT_EQ(keys[3].kind, KeyKind::other);  // a carriage return that is not the Enter key
     EXPECT_EQ(keys[3].character, '\r');
-    EXPECT_EQ(keys[4].kind, KEY_ENTER);
+    EXPECT_EQ(keys[4].kind, KeyKind::enter);
 }
 
 TEST_F(ConsoleLayer, OneReadTakesAtMostTheBatchAndLeavesTheRestQueued) {
@@ -131,26 +132,24 @@ TEST_F(ConsoleLayer, AReadEndsAtTheFirstEnterAndKeepsTheNextLineQueued) {
         const std::vector<KeyEvent> keys = read_keys(CONSOLE_KEY_BATCH);
         ASSERT_EQ(keys.size(), 2u);
         EXPECT_EQ(keys[0].character, expected);
-        EXPECT_EQ(keys[1].kind, KEY_ENTER);
+        EXPECT_EQ(keys[1].kind, KeyKind::enter);
     }
 }
 
 TEST_F(ConsoleLayer, TheSignalledEventEndsEveryWaitAndInputComesFirst) {
-    unsigned long error = 0;
     shutdown_event_signal(event_);
-    EXPECT_EQ(console_wait_for_input(event_, &error), CONSOLE_WAIT_SHUTDOWN);
+    EXPECT_EQ(console_wait_for_input(event_).result, WaitResult::shutdown);
     // Manual reset: nothing consumes the signal.
-    EXPECT_EQ(console_wait_for_input(event_, &error), CONSOLE_WAIT_SHUTDOWN);
+    EXPECT_EQ(console_wait_for_input(event_).result, WaitResult::shutdown);
     queue({key('A', 'a')});
-    EXPECT_EQ(console_wait_for_input(event_, &error), CONSOLE_WAIT_INPUT);
+    EXPECT_EQ(console_wait_for_input(event_).result, WaitResult::input);
 }
 
 TEST_F(ConsoleLayer, AWaitWithoutAnEventFailsWithTheSystemError) {
-    unsigned long error = 0;
-    const unsigned long result = console_wait_for_input(nullptr, &error);
-    EXPECT_NE(result, CONSOLE_WAIT_INPUT);
-    EXPECT_NE(result, CONSOLE_WAIT_SHUTDOWN);
-    EXPECT_EQ(error, static_cast<unsigned long>(ERROR_INVALID_HANDLE));
+    const ConsoleWait waited = console_wait_for_input(nullptr);
+    EXPECT_EQ(waited.result, WaitResult::failed);
+    EXPECT_EQ(waited.code, static_cast<unsigned long>(WAIT_FAILED));
+    EXPECT_EQ(waited.error, static_cast<unsigned long>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(ConsoleLayer, WritesReachTheConsoleEvenWithStandardOutputRedirected) {
@@ -166,7 +165,7 @@ TEST_F(ConsoleLayer, WritesReachTheConsoleEvenWithStandardOutputRedirected) {
     ASSERT_NE(GetConsoleScreenBufferInfo(screen, &info), 0);
 
     const std::string marker = "console-layer-marker";
-    console_write(marker.data(), marker.size());
+    console_write(marker);
 
     std::string shown(marker.size(), '\0');
     DWORD read = 0;
@@ -177,19 +176,19 @@ TEST_F(ConsoleLayer, WritesReachTheConsoleEvenWithStandardOutputRedirected) {
     CloseHandle(screen);
 }
 
-std::atomic<unsigned long> g_received{99};
+/// The last control event the handler received, by number; 99 before the first.
+std::atomic<unsigned long> received_event{99};
 
-bool record_event(unsigned long control_type) {
-    g_received.store(control_type);
+bool record_event(ControlEvent event) {
+    received_event.store(static_cast<unsigned long>(event));
     return true;
 }
 
 TEST_F(ConsoleLayer, TheControlHandlerReceivesCtrlC) {
-    unsigned long error = 0;
-    ASSERT_TRUE(console_install_control_handler(record_event, &error));
+    ASSERT_TRUE(console_install_control_handler(record_event).ok);
     ASSERT_NE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0), 0);
-    for (int i = 0; i < 500 && g_received.load() == 99; ++i) Sleep(10);
-    EXPECT_EQ(g_received.load(), 0ul);
+    for (int i = 0; i < 500 && received_event.load() == 99; ++i) Sleep(10);
+    EXPECT_EQ(received_event.load(), static_cast<unsigned long>(ControlEvent::ctrl_c));
 }
 
 }  // namespace

@@ -1,21 +1,16 @@
-#include "cli/arguments.h"
+// The arguments read with CLI11: the shape of the argument list (names, =value, --, short
+// forms) from CLI11, the values by this program, so that every refusal names what is
+// accepted.
+#include "cli/argument_parser.h"
 
-// Before CLI11: its headers define validator objects whose construction allocates as the
-// program starts, before main. Memory that runs out there must end the program with its
-// own message as anywhere else, so the handler is installed first (the objects of one
-// file are constructed in the order they are defined).
-#include "interactive/process_exit.h"
-
-namespace {
-[[maybe_unused]] const bool g_out_of_memory_handler_first = (install_out_of_memory_handler(), true);
-}  // namespace
-
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <initializer_list>
 #include <utility>
 
+// CLI11 only through here: the out-of-memory handler is in place before its objects.
+#include "cli/cli11.h"
+#include "cli/request_resolution.h"
 #include "cli/values.h"
 
 namespace quillmere::cli {
@@ -27,9 +22,9 @@ constexpr const char* FREQUENCY_ACCEPTED = "a frequency in Hz above 0, suffixes 
 
 /// Each option with a value: its names, and what it accepts.
 struct ValueOption {
-    const char* names;  ///< CLI11 names, short form first
-    const char* long_name;
-    const char* accepted;
+    const char* names = nullptr;  ///< CLI11 names, short form first
+    const char* long_name = nullptr;
+    const char* accepted = nullptr;
 };
 
 constexpr ValueOption STAGES{"-s,--stages", "--stages", "1 or 2"};
@@ -200,51 +195,10 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     return std::nullopt;
 }
 
-/// A frequency for a message: "24000", "22050.5".
-std::string hz_text(double hz) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.10g", hz);
-    return text;
-}
-
 /// Refuses an argument list that lacks a rate.
 std::optional<UsageError> require_rates(const OptionLayer& layer) {
     if (!layer.input_rate_hz) return UsageError{"missing INPUT_RATE and OUTPUT_RATE"};
     if (!layer.output_rate_hz) return UsageError{"missing OUTPUT_RATE"};
-    return std::nullopt;
-}
-
-/// Options that only a two-stage request uses, as named in a refusal.
-std::optional<const char*> two_stage_option_in(const OptionLayer& layer) {
-    if (layer.mode) return "--mode";
-    if (layer.limit) return "--limit";
-    if (layer.allow_first_decimation) return "--allow-first-decimation";
-    if (layer.target_hz) return "--target";
-    if (layer.priority) return "--priority";
-    return std::nullopt;
-}
-
-std::optional<const char*> filter_option_in(const OptionLayer& layer) {
-    if (layer.passband_hz) return "--passband";
-    if (layer.stopband_hz) return "--stopband";
-    if (layer.attenuation_db) return "--attenuation";
-    if (layer.ripple_db) return "--ripple";
-    return std::nullopt;
-}
-
-/// Conflicts between options given together in one argument list.
-std::optional<UsageError> check_layer(const OptionLayer& layer, int stages) {
-    if (stages == 1) {
-        if (const auto option = two_stage_option_in(layer)) {
-            return UsageError{std::string("option '") + *option +
-                              "' applies to two stages only: add --stages 2"};
-        }
-    }
-    if (layer.mode == SearchMode::minimal_sum && layer.limit) {
-        return UsageError{
-            "option '--limit' does not apply to --mode minimal-sum, which searches up to "
-            "65535: use --mode custom-limit or min-cost"};
-    }
     return std::nullopt;
 }
 
@@ -274,7 +228,8 @@ std::variant<CommandLine, UsageError> parse_command_line(const std::vector<std::
         }
         // The defaults may hold two-stage options for the lines that ask for two stages;
         // only options that contradict each other on the command line are refused here.
-        if (auto error = check_layer(command.options, command.options.stages.value_or(2))) {
+        if (auto error =
+                check_option_conflicts(command.options, command.options.stages.value_or(2))) {
             return *error;
         }
         return command;
@@ -291,135 +246,6 @@ std::variant<OptionLayer, UsageError> parse_batch_line(const std::vector<std::st
     if (auto error = read_layer(raw, app, layer)) return *error;
     if (auto error = require_rates(layer)) return *error;
     return layer;
-}
-
-std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top,
-                                                          const OptionLayer* defaults) {
-    const OptionLayer none;
-    const OptionLayer& base = defaults != nullptr ? *defaults : none;
-    const auto pick = [](const auto& upper, const auto& lower) { return upper ? upper : lower; };
-
-    ResolvedRequest request;
-    request.stages = top.stages.value_or(base.stages.value_or(1));
-    if (auto error = check_layer(top, request.stages)) return *error;
-    const double input = top.input_rate_hz.value_or(0.0);
-    const double output = top.output_rate_hz.value_or(0.0);
-
-    // The cost and its filter apply to either stage count.
-    request.cost = pick(top.cost, base.cost).value_or(false);
-    FilterSpec& filter = request.filter;
-    filter.passband_hz = pick(top.passband_hz, base.passband_hz);
-    filter.stopband_hz = pick(top.stopband_hz, base.stopband_hz);
-    filter.attenuation_db = pick(top.attenuation_db, base.attenuation_db).value_or(100.0);
-    filter.ripple_db = pick(top.ripple_db, base.ripple_db).value_or(0.1);
-
-    bool min_cost = false;
-    if (request.stages == 1) {
-        request.single.input_rate_hz = input;
-        request.single.output_rate_hz = output;
-    } else {
-        TwoStageRequest& two = request.two;
-        two.input_rate_hz = input;
-        two.output_rate_hz = output;
-        // A limit implies custom-limit, unless the mode in force is min-cost; a limit or
-        // mode of the line outweighs those of the defaults.
-        const auto implied = [](const OptionLayer& layer,
-                                std::optional<SearchMode> below) -> std::optional<SearchMode> {
-            if (layer.mode) return layer.mode;
-            if (layer.limit) {
-                return below == SearchMode::min_cost ? SearchMode::min_cost
-                                                     : SearchMode::custom_limit;
-            }
-            return below;
-        };
-        two.mode = implied(top, implied(base, std::nullopt)).value_or(SearchMode::minimal_sum);
-        if (two.mode == SearchMode::minimal_sum) {
-            two.max_factor = max_factor_limit;
-        } else {
-            two.max_factor = pick(top.limit, base.limit).value_or(max_factor_limit);
-        }
-        two.allow_first_stage_decimation =
-            pick(top.allow_first_decimation, base.allow_first_decimation).value_or(false);
-        const std::optional<double> target = pick(top.target_hz, base.target_hz);
-        if (top.priority && !target) {
-            return UsageError{"option '--priority' needs --target"};
-        }
-        if (target) {
-            two.intermediate_target = IntermediateTarget{
-                *target, pick(top.priority, base.priority).value_or(Priority::balanced)};
-        }
-        two.filter = filter;
-        min_cost = two.mode == SearchMode::min_cost;
-    }
-
-    if (!request.cost && !min_cost) {
-        if (const auto option = filter_option_in(top)) {
-            return UsageError{std::string("option '") + *option +
-                              "' needs --cost or --mode min-cost"};
-        }
-    }
-    if (request.cost || min_cost) {
-        // The edges against each other and against the rates; the stages' own rates are
-        // the library's to check.
-        const double lower = std::min(input, output);
-        const double stopband = filter.stopband_hz.value_or(lower / 2.0);
-        const double passband = filter.passband_hz.value_or(0.9 * lower / 2.0);
-        if (filter.stopband_hz && stopband > lower / 2.0) {
-            return UsageError{
-                "invalid value for --stopband: it may not exceed half the lower "
-                "of the two rates (" +
-                hz_text(lower / 2.0) + " Hz)"};
-        }
-        if (!(passband < stopband)) {
-            return UsageError{"invalid value for --passband: it must be below the stopband edge (" +
-                              hz_text(stopband) + " Hz)"};
-        }
-    }
-    return request;
-}
-
-std::variant<std::vector<std::string>, UsageError> split_words(const std::string& line) {
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\'') {
-            const std::size_t end = line.find('\'', i + 1);
-            if (end == std::string::npos) return UsageError{"unterminated ' quote"};
-            word.append(line, i + 1, end - i - 1);
-            in_word = true;
-            i = end;
-        } else if (c == '"') {
-            in_word = true;
-            bool closed = false;
-            for (++i; i < line.size(); ++i) {
-                if (line[i] == '"') {
-                    closed = true;
-                    break;
-                }
-                if (line[i] == '\\' && i + 1 < line.size() &&
-                    (line[i + 1] == '"' || line[i + 1] == '\\')) {
-                    ++i;
-                }
-                word += line[i];
-            }
-            if (!closed) return UsageError{"unterminated \" quote"};
-        } else if (c == '\\') {
-            if (i + 1 >= line.size()) return UsageError{"a backslash ends the line"};
-            word += line[++i];
-            in_word = true;
-        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f') {
-            if (in_word) words.push_back(std::move(word));
-            word.clear();
-            in_word = false;
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (in_word) words.push_back(std::move(word));
-    return words;
 }
 
 }  // namespace quillmere::cli

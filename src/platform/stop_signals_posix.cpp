@@ -4,50 +4,65 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
-#include "cli/stop_signals.h"
+#include "platform/stop_signals.h"
 
-namespace quillmere::cli {
-
-std::atomic<bool> g_stop_requested{false};
-std::atomic<int> g_stop_signal{0};
+namespace quillmere::platform {
 
 namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
-/// A pipe that holds a byte once a stop was requested, so a wait for input can watch for
-/// the stop too and no signal can slip in between a test of the flag and the wait.
-int g_stop_pipe[2] = {-1, -1};
+// Shared with the signal handler, which runs at any moment: it only stores to these
+// lock-free atomics and writes one byte to a non-blocking pipe, all async-signal-safe,
+// and it saves and restores errno.
 
-// Runs in a signal handler: it only stores to lock-free atomics and writes one byte to a
-// non-blocking pipe, all async-signal-safe; the first signal decides the exit status.
+/// Set once a stop was requested.
+std::atomic<bool> stop_requested_flag{false};
+/// The number of the signal that asked to stop (SIGINT, SIGTERM); 0 before one arrives.
+std::atomic<int> stop_signal{0};
+/// A pipe that holds a byte once a stop was requested, so a wait for input can watch for
+/// the stop too and no signal can slip in between a test of the flag and the wait. Set
+/// before the handler is installed.
+std::atomic<int> stop_pipe_read{-1};
+std::atomic<int> stop_pipe_write{-1};
+
 void on_stop_signal(int signal_number) {
     const int saved_errno = errno;
+    // The first signal decides the exit status.
     int none = 0;
-    g_stop_signal.compare_exchange_strong(none, signal_number);
-    g_stop_requested.store(true);
-    if (g_stop_pipe[1] >= 0) {
+    stop_signal.compare_exchange_strong(none, signal_number);
+    stop_requested_flag.store(true);
+    const int pipe_end = stop_pipe_write.load();
+    if (pipe_end >= 0) {
         const char byte = 1;
-        [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
+        [[maybe_unused]] const ssize_t written = write(pipe_end, &byte, 1);
     }
     errno = saved_errno;
 }
 
 }  // namespace
 
+const std::atomic<bool>& stop_flag() {
+    return stop_requested_flag;
+}
+
 bool standard_output_open() {
     return fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF;
 }
 
 bool install_stop_signals() {
-    if (pipe(g_stop_pipe) != 0) return false;
-    for (const int end : g_stop_pipe) {
+    int ends[2];
+    if (pipe(ends) != 0) return false;
+    for (const int end : ends) {
         // Close-on-exec; non-blocking, so the handler never waits on a full pipe.
         if (fcntl(end, F_SETFD, FD_CLOEXEC) != 0) return false;
         if (fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK) != 0) return false;
     }
+    stop_pipe_read.store(ends[0]);
+    stop_pipe_write.store(ends[1]);
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
@@ -63,54 +78,54 @@ bool install_stop_signals() {
     return sigaction(SIGPIPE, &ignore, nullptr) == 0;
 }
 
-InputRead read_input(std::FILE* stream, char* buffer, std::size_t capacity, std::size_t* count) {
-    *count = 0;
+InputRead read_input(std::FILE* stream, std::span<char> buffer, std::size_t& count) {
+    count = 0;
     const int descriptor = fileno(stream);
+    const int stop_pipe = stop_pipe_read.load();
     for (;;) {
-        if (g_stop_requested.load()) return InputRead::stopped;
-        pollfd watched[2] = {{descriptor, POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
-        const nfds_t watched_count = g_stop_pipe[0] >= 0 ? 2 : 1;
+        if (stop_requested()) return InputRead::stopped;
+        pollfd watched[2] = {{descriptor, POLLIN, 0}, {stop_pipe, POLLIN, 0}};
+        const nfds_t watched_count = stop_pipe >= 0 ? 2 : 1;
         if (poll(watched, watched_count, -1) < 0) {
             if (errno == EINTR) continue;
             return InputRead::failed;
         }
         // The handler runs before poll returns, also when poll found the input ready.
-        if (g_stop_requested.load()) return InputRead::stopped;
+        if (stop_requested()) return InputRead::stopped;
         if (watched_count == 2 && watched[1].revents != 0) return InputRead::stopped;
         if (watched[0].revents == 0) continue;
         // Readable (or ended, or failed): this read does not wait.
-        const ssize_t got = read(descriptor, buffer, capacity);
+        const ssize_t got = read(descriptor, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             return InputRead::failed;
         }
         if (got == 0) return InputRead::end;
-        *count = static_cast<std::size_t>(got);
+        count = static_cast<std::size_t>(got);
         return InputRead::data;
     }
 }
 
 int stop_exit_status() {
-    const int signal_number = g_stop_signal.load();
+    const int signal_number = stop_signal.load();
     return 128 + (signal_number != 0 ? signal_number : SIGINT);
 }
 
-}  // namespace quillmere::cli
-
-namespace quillmere::cli {
-
-static_assert(sizeof(sigset_t) <= 256);
-
-StopSignalHold::StopSignalHold() : saved_{} {
+StopSignalHold::StopSignalHold() {
+    static_assert(sizeof(sigset_t) <= sizeof saved_mask_);
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stop, reinterpret_cast<sigset_t*>(saved_));
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &stop, &previous);
+    std::memcpy(saved_mask_, &previous, sizeof previous);
 }
 
 StopSignalHold::~StopSignalHold() {
-    sigprocmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
+    sigset_t previous;
+    std::memcpy(&previous, saved_mask_, sizeof previous);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::platform

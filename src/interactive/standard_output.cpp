@@ -1,24 +1,12 @@
-#include "interactive/process_exit.h"
+#include "interactive/standard_output.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
-#include "platform/console.h"
+#include "process/process_exit.h"
 
-namespace {
-
-constexpr const char* OUT_OF_MEMORY_TEXT = "Error: Out of memory. Exiting.\n";
-
-void on_allocation_failure() {
-    // Whatever was printed so far is kept; a failure of this flush changes nothing now.
-    std::fflush(stdout);
-    end_program_with_error(OUT_OF_MEMORY_TEXT);
-}
-
-}  // namespace
+namespace quillmere::interactive {
 
 void flush_standard_output() {
     errno = 0;
@@ -36,7 +24,7 @@ void flush_standard_output() {
         std::snprintf(message, sizeof message,
                       "Error: cannot write the results to standard output.\n");
     }
-    end_program_with_error(message);
+    process::end_program_with_error(message);
 }
 
 void StandardOutputSink::write(std::string_view text) {
@@ -47,13 +35,4 @@ void StandardOutputSink::flush() {
     flush_standard_output();
 }
 
-void install_out_of_memory_handler() {
-    std::set_new_handler(on_allocation_failure);
-}
-
-void end_program_with_error(const char* message) {
-    std::fputs(message, stderr);
-    std::fflush(stderr);
-    console_leave_raw_mode();
-    std::_Exit(1);
-}
+}  // namespace quillmere::interactive

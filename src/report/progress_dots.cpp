@@ -1,11 +1,11 @@
-#include "report/progress_line.h"
+#include "report/progress_dots.h"
 
 #include <cstring>
 #include <string_view>
 
-using namespace quillmere;
+namespace quillmere::report {
 
-void ProgressLine::on_convergent(int index, int count) {
+void ProgressDots::on_convergent(int index, int count) {
     (void)count;
     if (mode_ != SearchMode::minimal_sum || index <= 0) return;
     if (!convergent_header_) {
@@ -20,7 +20,7 @@ void ProgressLine::on_convergent(int index, int count) {
     }
 }
 
-void ProgressLine::on_common_factor_iterations(std::uint64_t total) {
+void ProgressDots::on_common_factor_iterations(std::uint64_t total) {
     if (!factor_header_) {
         sink_.write("Progress (checking g/h factors): ");
         sink_.flush();
@@ -32,7 +32,7 @@ void ProgressLine::on_common_factor_iterations(std::uint64_t total) {
     if (due > written) write_dots(due - written);
 }
 
-void ProgressLine::on_pass_done(SearchPass pass) {
+void ProgressDots::on_pass_done(SearchPass pass) {
     switch (pass) {
     case SearchPass::convergents:
         if (!convergent_header_) return;
@@ -47,11 +47,11 @@ void ProgressLine::on_pass_done(SearchPass pass) {
     sink_.flush();
 }
 
-void ProgressLine::on_error(const SolverError& error) {
+void ProgressDots::on_error(const SolverError& error) {
     if (errors_ != nullptr) errors_->on_error(error);
 }
 
-void ProgressLine::write_dots(std::uint64_t n) {
+void ProgressDots::write_dots(std::uint64_t n) {
     // A chunk at a time, flushing each so a long run of dots keeps moving. A stop request
     // ends the writing: which dots had been printed when the user stopped depends on
     // timing anyway.
@@ -68,3 +68,5 @@ void ProgressLine::write_dots(std::uint64_t n) {
         n -= chunk;
     }
 }
+
+}  // namespace quillmere::report

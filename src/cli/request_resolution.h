@@ -1,0 +1,37 @@
+// The request that options make: the options of a request laid over the batch defaults,
+// checked against the conflicts they can have, with the library's defaults filled in.
+#pragma once
+
+#include <optional>
+#include <variant>
+
+#include "cli/options.h"
+#include "quillmere/quillmere.h"
+
+namespace quillmere::cli {
+
+/// One request, complete and checked against the conflicts the options can have.
+struct ResolvedRequest {
+    int stages = 1;
+    /// The one-stage request (stages == 1).
+    SingleStageRequest single;
+    /// The two-stage request (stages == 2); its filter is the one the cost uses.
+    TwoStageRequest two;
+    /// Whether the filter cost is wanted.
+    bool cost = false;
+    /// The filter requirements for the cost (and the min-cost mode).
+    FilterSpec filter;
+};
+
+/// Conflicts between options given together in one argument list, for a request of
+/// `stages` stages: two-stage options with one stage, --limit with minimal-sum.
+std::optional<UsageError> check_option_conflicts(const OptionLayer& layer, int stages);
+
+/// Makes the request of `top` (the command line of a single request, or a batch line)
+/// over `defaults` (the batch command line's options; null for a single request).
+/// Defaults that do not apply to the request (two-stage options on a one-stage line)
+/// are left out; options of `top` that do not apply are refused.
+std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top,
+                                                          const OptionLayer* defaults);
+
+}  // namespace quillmere::cli

@@ -1,0 +1,70 @@
+#include "cli/solving.h"
+
+#include <cstdint>
+#include <numeric>
+
+#include "platform/stop_signals.h"
+
+namespace quillmere::cli {
+
+namespace {
+
+/// The option a field of the library's request stands for, for a refusal.
+const char* option_for_field(const std::string& field) {
+    if (field == "input_rate_hz") return "INPUT_RATE";
+    if (field == "output_rate_hz") return "OUTPUT_RATE";
+    if (field == "max_factor") return "--limit";
+    if (field == "mode") return "--mode";
+    if (field.rfind("intermediate_target", 0) == 0) return "--target";
+    if (field == "filter.passband_hz") return "--passband";
+    if (field == "filter.stopband_hz") return "--stopband";
+    if (field == "filter.attenuation_db") return "--attenuation";
+    if (field == "filter.ripple_db") return "--ripple";
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<UsageError> check_with_library(const ResolvedRequest& request) {
+    const RequestCheck result =
+        request.stages == 1 ? check_request(request.single) : check_request(request.two);
+    if (result.status == Status::ok) return std::nullopt;
+    const char* const option = option_for_field(result.field);
+    return UsageError{option != nullptr ? std::string(option) + ": " + result.message
+                                        : result.message};
+}
+
+Record solve(const ResolvedRequest& request, const SolveOptions& options) {
+    Record record;
+    record.request = request;
+    if (request.stages == 1) {
+        record.single = solve_single_stage(request.single, options);
+        if (request.cost && record.single->status == Status::ok) {
+            record.cost = estimate_cost(request.single, *record.single, request.filter);
+        }
+        return record;
+    }
+    record.two = solve_two_stage(request.two, options);
+    if (request.cost && record.two->status == Status::ok) {
+        record.cost = estimate_cost(request.two, *record.two);
+        // The same overall ratio in one stage, so the saving of two stages shows.
+        const std::int64_t l = record.two->first.l * record.two->second.l;
+        const std::int64_t m = record.two->first.m * record.two->second.m;
+        const std::int64_t divisor = std::gcd(l, m);
+        Stage single;
+        single.l = l / divisor;
+        single.m = m / divisor;
+        record.single_stage_equivalent = single;
+        const Stage one[] = {single};
+        record.single_stage_cost = estimate_cost(request.two.input_rate_hz, one, request.filter);
+    }
+    return record;
+}
+
+bool search_stopped(const Record& record) {
+    if (platform::stop_requested()) return true;
+    return (record.two && record.two->status == Status::stopped) ||
+           (record.single && record.single->status == Status::stopped);
+}
+
+}  // namespace quillmere::cli

@@ -18,7 +18,7 @@
 //         // 10/7 then 16/21: result.first.l == 10, result.first.m == 7, and so on
 //     }
 //
-// The names live in the inline namespace quillmere::v1, which a later major version with
+// The names live in the inline namespace quillmere::v2, which a later major version with
 // another ABI will replace, so that both can be linked into one program.
 #pragma once
 
@@ -45,7 +45,7 @@
 #include "quillmere/export.h"
 #include "quillmere/version.h"
 
-namespace quillmere::inline v1 {
+namespace quillmere::inline v2 {
 
 // ---------------------------------------------------------------------------
 // Version and limits
@@ -457,6 +457,6 @@ struct CostEstimate {
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const TwoStageRequest& request,
                                                           const TwoStageResult& result) noexcept;
 
-}  // namespace quillmere::inline v1
+}  // namespace quillmere::inline v2
 
 #endif  // C++20

@@ -15,7 +15,7 @@
 #include "quillmere/quillmere.h"
 #include "text/shortest_double.h"
 
-namespace quillmere::inline v1 {
+namespace quillmere::inline v2 {
 
 namespace {
 
@@ -292,4 +292,4 @@ TwoStageResult solve_two_stage(const TwoStageRequest& request,
     }
 }
 
-}  // namespace quillmere::inline v1
+}  // namespace quillmere::inline v2

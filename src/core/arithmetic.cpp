@@ -3,7 +3,7 @@
 #include <climits>
 #include <cmath>
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -15,13 +15,13 @@ constexpr double TWO_POW_63 = 9223372036854775808.0;
 }  // namespace
 
 Status calculate_cfe_convergents(double ratio, long long max_denominator,
-                                 std::vector<Convergent>* convergents) {
+                                 ConvergentList* convergents) {
     if (convergents == nullptr) return Status::invalid_request;
     convergents->clear();
     if (!std::isfinite(ratio) || ratio <= 0.0 || max_denominator <= 0) {
         return Status::invalid_request;
     }
-    std::vector<Convergent>& list = *convergents;
+    ConvergentList& list = *convergents;
     list.reserve(16);  // most expansions end within it: one allocation
     // Fails the caller with the status, leaving no partial expansion behind.
     const auto fail = [&list](Status status) {
@@ -77,7 +77,7 @@ Status calculate_cfe_convergents(double ratio, long long max_denominator,
     return Status::ok;
 }
 
-Status find_integer_factor_pairs(long long n, std::vector<FactorPair>* pairs) {
+Status find_integer_factor_pairs(long long n, FactorPairList* pairs) {
     if (pairs == nullptr) return Status::invalid_request;
     pairs->clear();
     if (n <= 0) return Status::invalid_request;
@@ -99,4 +99,4 @@ Status find_integer_factor_pairs(long long n, std::vector<FactorPair>* pairs) {
     return Status::ok;
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

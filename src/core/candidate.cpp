@@ -8,7 +8,7 @@
 
 #include "core/filter_price.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -262,4 +262,4 @@ bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state) {
            priority_of(request) == Priority::balanced && target_of(request) != nullptr;
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -7,7 +7,7 @@
 #include "core/filter_price.h"
 #include "core/search_context.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// The factors of one candidate cascade L1/M1 -> L2/M2.
 struct Cascade {
@@ -106,4 +106,4 @@ bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms
 /// True when a balanced-dual search in custom-limit mode has found a dual match and stops.
 bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state);
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

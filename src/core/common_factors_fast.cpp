@@ -28,7 +28,7 @@
 #include "core/filter_price.h"
 #include "core/two_stage_search.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -611,4 +611,4 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
     }
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -7,7 +7,7 @@
 
 #include "core/reference_search.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -74,4 +74,4 @@ SearchOutcome search_two_stage_reference(const SearchContext& context,
     return run_two_stage_search(context, request, scan_common_factors_plain, false);
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -6,7 +6,7 @@
 
 #include "core/filter_model.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -136,4 +136,4 @@ double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

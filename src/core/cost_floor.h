@@ -7,7 +7,7 @@
 
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// An interval of intermediate rates, in Hz; empty when !(lo <= hi).
 struct RateInterval {
@@ -56,4 +56,4 @@ private:
     double highest_ = 0.0;
 };
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

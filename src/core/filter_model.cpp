@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 namespace detail {
 
@@ -119,4 +119,4 @@ Refusal stage_figures(const Design& design, double stage_input_rate_hz, double s
     return Refusal::none;
 }
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

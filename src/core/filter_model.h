@@ -9,7 +9,7 @@
 
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 /// Largest tap count the model gives (2^53, exact in double); a longer filter is refused.
 inline constexpr double max_taps = 9007199254740992.0;
@@ -157,4 +157,4 @@ WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t coun
     return {};
 }
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

@@ -11,7 +11,7 @@
 
 #include "core/filter_refusals.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
                       const FilterSpec& filter, Price* price) {
@@ -40,9 +40,9 @@ bool macs_tied(const Price& a, const Price& b) {
                2.0 * std::max(a.macs_grain, b.macs_grain);
 }
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model
 
-namespace quillmere::inline v1 {
+namespace quillmere::inline v2 {
 
 namespace {
 
@@ -137,4 +137,4 @@ CostEstimate estimate_cost(const TwoStageRequest& request, const TwoStageResult&
     });
 }
 
-}  // namespace quillmere::inline v1
+}  // namespace quillmere::inline v2

@@ -8,7 +8,7 @@
 #include "core/filter_model.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 /// Two MAC/s totals are tied when they differ by at most this fraction of the larger plus
 /// what rounding the lengths to whole taps can account for (see macs_tied). The estimate
@@ -39,4 +39,4 @@ Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t cou
 /// filters are cheaper, and the one with fewer coefficients is preferred.
 bool macs_tied(const Price& a, const Price& b);
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

@@ -6,7 +6,7 @@
 
 #include "text/shortest_double.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 namespace {
 
@@ -109,4 +109,4 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
     return describe_filter_refusal(refusal, design, filter, std::min(input_rate_hz, output) / 2.0);
 }
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

@@ -8,7 +8,7 @@
 #include "core/filter_model.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 /// The field (as RequestCheck names it) and a one-sentence message for a refusal.
 struct RefusalText {
@@ -26,4 +26,4 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
 RefusalText describe_filter_refusal(Refusal refusal, const Design& design, const FilterSpec& filter,
                                     double half_lower_rate_hz);
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

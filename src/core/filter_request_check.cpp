@@ -6,7 +6,7 @@
 #include "core/filter_refusals.h"
 #include "text/shortest_double.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 RequestCheck check_filter_request(const TwoStageRequest& request) {
     RequestCheck check;
@@ -45,4 +45,4 @@ RequestCheck check_filter_request(const TwoStageRequest& request) {
     return check;
 }
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

@@ -3,11 +3,11 @@
 
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::cost_model {
+namespace quillmere::inline v2::cost_model {
 
 /// Checks the filter requirements of a two-stage request before a min-cost search: the
 /// decibels, the edges against the requested rates, and, unless its priority is ignore, an
 /// intermediate target too low to carry the passband. Status::ok when it may be searched.
 RequestCheck check_filter_request(const TwoStageRequest& request);
 
-}  // namespace quillmere::inline v1::cost_model
+}  // namespace quillmere::inline v2::cost_model

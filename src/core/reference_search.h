@@ -5,7 +5,7 @@
 
 #include "core/two_stage_search.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// The common-factor pass of the reference search: every g and h, one by one.
 void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgress* progress);
@@ -14,4 +14,4 @@ void scan_common_factors_plain(const CommonFactorScan& scan, CommonFactorProgres
 SearchOutcome search_two_stage_reference(const SearchContext& context,
                                          const TwoStageRequest& request);
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -93,4 +93,4 @@ TwoStageResult two_stage_result(const TwoStageRequest& request, const SearchOutc
     return result;
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -5,7 +5,7 @@
 #include "core/single_stage.h"
 #include "core/two_stage_search.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// The result of a single-stage solve that found L/M (outcome.status == Status::ok).
 SingleStageResult single_stage_result(const SingleStageRequest& request,
@@ -15,4 +15,4 @@ SingleStageResult single_stage_result(const SingleStageRequest& request,
 /// with a stored record.
 TwoStageResult two_stage_result(const TwoStageRequest& request, const SearchOutcome& outcome);
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -10,7 +10,7 @@
 #include "core/filter_price.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// A target of magnitude not above this counts as zero (errors become absolute).
 constexpr double ZERO_GUARD = 1e-15;
@@ -95,4 +95,4 @@ private:
     std::optional<SolverError>* last_error_ = nullptr;
 };
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -6,7 +6,7 @@
 
 #include "core/arithmetic.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 SingleStageOutcome solve_single(const SearchContext& context, double input_rate,
                                 double output_rate) {
@@ -29,7 +29,7 @@ SingleStageOutcome solve_single(const SearchContext& context, double input_rate,
         return outcome;
     }
 
-    std::vector<Convergent> convergents;
+    ConvergentList convergents;
     const Status status = calculate_cfe_convergents(ratio, max_factor_limit, &convergents);
     outcome.convergent_count = static_cast<int>(convergents.size());
     if (status != Status::ok) {
@@ -64,4 +64,4 @@ SingleStageOutcome solve_single(const SearchContext& context, double input_rate,
     return outcome;
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

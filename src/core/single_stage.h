@@ -5,7 +5,7 @@
 
 #include "core/search_context.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// What the single-stage solver found.
 struct SingleStageOutcome {
@@ -25,4 +25,4 @@ struct SingleStageOutcome {
 SingleStageOutcome solve_single(const SearchContext& context, double input_rate,
                                 double output_rate);
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -70,7 +70,7 @@ long long split_bound(long long max_factor) {
 }
 
 /// The first convergent that reproduces the ratio exactly, if any.
-std::optional<Convergent> simplest_exact_convergent(const std::vector<Convergent>& convergents,
+std::optional<Convergent> simplest_exact_convergent(const ConvergentList& convergents,
                                                     double ratio) {
     for (const Convergent& c : convergents) {
         if (c.q < 1 || c.p < 1) continue;
@@ -84,8 +84,8 @@ std::optional<Convergent> simplest_exact_convergent(const std::vector<Convergent
 
 /// The factor pairs of both numbers of a convergent L/M.
 struct ConvergentSplits {
-    std::vector<FactorPair> l_pairs;
-    std::vector<FactorPair> m_pairs;
+    FactorPairList l_pairs;
+    FactorPairList m_pairs;
 };
 
 /// Factors a convergent's L and M; reports a failure as an error of the named numbers.
@@ -121,7 +121,7 @@ void assess_arrangements(const FactorPair& x, const FactorPair& y, const SearchT
 /// The convergent pass: every convergent's splits in their four arrangements, until a stop
 /// request or the dual stop. Status::ok, or the error of a failed factoring.
 Status convergent_pass(const SearchContext& context, const SearchTerms& terms,
-                       const std::vector<Convergent>& convergents, bool skip_unsplittable,
+                       const ConvergentList& convergents, bool skip_unsplittable,
                        SearchState* state) {
     const long long max_factor = terms.request.max_factor;
     const long long bound = split_bound(max_factor);
@@ -176,7 +176,7 @@ Status search_passes(const SearchContext& context, const SearchTerms& terms, Sea
     Status status = conversion_ratio(context, terms.request, &ratio);
     if (status != Status::ok) return status;
 
-    std::vector<Convergent> convergents;
+    ConvergentList convergents;
     status = calculate_cfe_convergents(ratio, split_bound(terms.request.max_factor), &convergents);
     *convergent_count = static_cast<int>(convergents.size());
     if (status != Status::ok) {
@@ -265,4 +265,4 @@ SearchOutcome search_two_stage(const SearchContext& context, const TwoStageReque
     return run_two_stage_search(context, request, scan_common_factors_fast, true);
 }
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

@@ -10,7 +10,7 @@
 #include "core/arithmetic.h"
 #include "core/candidate.h"
 
-namespace quillmere::inline v1::core {
+namespace quillmere::inline v2::core {
 
 /// The running count of common-factor iterations and when the observer last heard of it:
 /// at the first iteration, then in steps (see two_stage_search.cpp), either at once or
@@ -68,4 +68,4 @@ SearchOutcome search_two_stage(const SearchContext& context, const TwoStageReque
 /// beat the stored record, with the same outcome and iteration count as the plain pass.
 void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress);
 
-}  // namespace quillmere::inline v1::core
+}  // namespace quillmere::inline v2::core

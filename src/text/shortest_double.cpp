@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace quillmere::inline v1::text {
+namespace quillmere::inline v2::text {
 
 namespace {
 
@@ -298,4 +298,4 @@ std::string shortest_double(double value) {
     return std::string(text, write_shortest_double(text, value));
 }
 
-}  // namespace quillmere::inline v1::text
+}  // namespace quillmere::inline v2::text

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-namespace quillmere::inline v1::text {
+namespace quillmere::inline v2::text {
 
 /// Room every double's shortest text fits in ("-2.2250738585072014e-308" is 24 characters).
 inline constexpr std::size_t shortest_double_capacity = 32;
@@ -25,4 +25,4 @@ char* write_shortest_double(char* first, double value) noexcept;
 /// The shortest text of value, as write_shortest_double writes it.
 std::string shortest_double(double value);
 
-}  // namespace quillmere::inline v1::text
+}  // namespace quillmere::inline v2::text

@@ -6,3 +6,6 @@
 /// Lets `count` more allocations succeed, then makes operator new throw std::bad_alloc;
 /// a negative count lifts the limit. Not thread-safe: for single-threaded tests.
 void fail_allocations_after(long count);
+
+/// Whether malloc fails too (glibc builds without the sanitizers), not only operator new.
+bool failing_allocator_covers_malloc();

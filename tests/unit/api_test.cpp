@@ -257,7 +257,7 @@ static_assert(noexcept(quillmere::estimate_cost(0.0, std::span<const quillmere::
 static_assert(noexcept(quillmere::estimate_cost(std::declval<const TwoStageRequest&>(),
                                                 std::declval<const quillmere::TwoStageResult&>())));
 // The names are the ABI's own namespace, and reachable without it.
-static_assert(std::is_same_v<quillmere::TwoStageRequest, quillmere::v1::TwoStageRequest>);
+static_assert(std::is_same_v<quillmere::TwoStageRequest, quillmere::v2::TwoStageRequest>);
 // A stage's complexity is computed, also at compile time.
 static_assert(quillmere::Stage{10, 7}.complexity() == 10);
 static_assert(quillmere::Stage{16, 21}.complexity() == 21);

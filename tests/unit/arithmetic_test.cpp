@@ -18,7 +18,7 @@ using Pairs = std::vector<std::pair<long long, long long>>;
 /// Runs the expansion and returns its status together with the convergents as plain pairs.
 /// The list starts with a stale entry, which every call must clear.
 Status convergents_of(double ratio, long long bound, Pairs* out) {
-    std::vector<Convergent> list = {Convergent{-5, -5}};
+    ConvergentList list = {Convergent{-5, -5}};
     const Status status = calculate_cfe_convergents(ratio, bound, &list);
     out->clear();
     for (const Convergent& c : list) out->emplace_back(c.p, c.q);
@@ -30,7 +30,7 @@ Status convergents_of(double ratio, long long bound, Pairs* out) {
 
 /// Runs the factorisation and returns its status together with the pairs.
 Status factor_pairs_of(long long n, Pairs* out) {
-    std::vector<FactorPair> list = {FactorPair{-5, -5}};
+    FactorPairList list = {FactorPair{-5, -5}};
     const Status status = find_integer_factor_pairs(n, &list);
     out->clear();
     for (const FactorPair& p : list) out->emplace_back(p.factor, p.cofactor);

@@ -51,15 +51,20 @@ TEST(MemoryError, EverySolverEndsWithMemoryErrorAtEveryAllocation) {
                 return r.status == quillmere::Status::ok && r.first.l == expected.first.l &&
                        r.second.m == expected.second.m;
             });
-        EXPECT_GT(failed, 1) << "the search allocates lists";
+        if (failing_allocator_covers_malloc()) {
+            EXPECT_GT(failed, 1) << "the search allocates lists";
+        }
     }
 
     const quillmere::SingleStageRequest single{44100, 48000};
-    EXPECT_GT(runs_out_then_succeeds([&] { return quillmere::solve_single_stage(single); },
-                                     [](const quillmere::SingleStageResult& r) {
-                                         return r.status == quillmere::Status::ok;
-                                     }),
-              0);
+    const int single_failed =
+        runs_out_then_succeeds([&] { return quillmere::solve_single_stage(single); },
+                               [](const quillmere::SingleStageResult& r) {
+                                   return r.status == quillmere::Status::ok;
+                               });
+    if (failing_allocator_covers_malloc()) {
+        EXPECT_GT(single_failed, 0) << "the solver allocates a list";
+    }
 }
 
 TEST(MemoryError, RefusalsAndEstimatesToo) {

@@ -255,8 +255,8 @@ struct PassRun {
 };
 
 PassRun run_pass(quillmere::core::CommonFactorPass pass, const TwoStageRequest& in,
-                 const CascadeRecord& start, const std::vector<FactorPair>& l_pairs,
-                 const std::vector<FactorPair>& m_pairs) {
+                 const CascadeRecord& start, const quillmere::core::FactorPairList& l_pairs,
+                 const quillmere::core::FactorPairList& m_pairs) {
     PassRun run;
     run.state.best = start;
     SearchEvents events;
@@ -296,8 +296,8 @@ TEST(FastPassMatchesPlainPass, FromRecordsAtTheTieBoundaries) {
         TwoStageRequest in = search_request(
             input, output, dice.chance(70) ? SearchMode::custom_limit : SearchMode::minimal_sum,
             10 + static_cast<long long>(dice.below(400)), dice.chance(50));
-        std::vector<FactorPair> l_pairs;
-        std::vector<FactorPair> m_pairs;
+        quillmere::core::FactorPairList l_pairs;
+        quillmere::core::FactorPairList m_pairs;
         ASSERT_EQ(quillmere::core::find_integer_factor_pairs(l_simplest, &l_pairs),
                   quillmere::Status::ok);
         ASSERT_EQ(quillmere::core::find_integer_factor_pairs(m_simplest, &m_pairs),

@@ -533,7 +533,8 @@ struct StageDesign {
     double output_rate_hz = 0.0;
     /// L x the input rate: the rate the filter runs at, Hz.
     double upsampled_rate_hz = 0.0;
-    /// The filter it got (none for a pass-through stage; the fields below are then zero).
+    /// The filter it got (none for a pass-through stage: the fields below are then zero,
+    /// but measured.meets_spec is true).
     StageFilter filter = StageFilter::none;
     /// Why an automatic design fell back to Kaiser for this stage.
     DesignFallback fallback = DesignFallback::none;
@@ -577,7 +578,7 @@ struct CascadeResponse {
     /// band (below the stopband edge): every leak of a tone passes at least one stage's
     /// stopband, and up to coinciding_leaks of them can land on one frequency in phase, so
     /// -20 log10(coinciding_leaks x the largest stopband gain of a stage x the peak gains
-    /// of the other stages).
+    /// of the other stages); +infinity when no stage filters.
     double attenuation_db = 0.0;
     /// The ripple is within the cascade's and the attenuation at least the cascade's.
     bool meets_spec = false;

@@ -37,30 +37,46 @@ double refined(std::span<const double> a, std::size_t j, double lo, double hi) {
     return v.value;
 }
 
-/// The largest value of f over [lo, hi] near a single peak, by golden-section search.
+/// The top of f's single peak in [lo, hi], near `mid` (f(mid) at least f at both ends),
+/// by successive parabolic interpolation: the vertex of the parabola through the three
+/// points replaces the end on its side (or becomes the end when it is lower than the
+/// middle), until the bracket is a millionth of its width or the parabola turns.
 template <typename F>
-double golden_maximum(F&& f, double lo, double hi) {
-    const double ratio = (std::sqrt(5.0) - 1.0) / 2.0;
-    double x1 = hi - ratio * (hi - lo);
-    double x2 = lo + ratio * (hi - lo);
-    double f1 = f(x1);
-    double f2 = f(x2);
-    double best = std::max({f(lo), f(hi), f1, f2});
-    for (int i = 0; i < 24; ++i) {
-        if (f1 > f2) {
-            hi = x2;
-            x2 = x1;
-            f2 = f1;
-            x1 = hi - ratio * (hi - lo);
-            f1 = f(x1);
-            best = std::max(best, f1);
+double parabolic_maximum(F&& f, double lo, double mid, double hi) {
+    double f_lo = f(lo);
+    double f_mid = f(mid);
+    double f_hi = f(hi);
+    double best = std::max({f_lo, f_mid, f_hi});
+    const double width = hi - lo;
+    for (int i = 0; i < 20 && hi - lo > 1e-6 * width; ++i) {
+        const double left = (mid - lo) * (f_mid - f_hi);
+        const double right = (mid - hi) * (f_mid - f_lo);
+        const double denominator = left - right;
+        if (!(denominator != 0.0)) break;
+        double x = mid - 0.5 * ((mid - lo) * left - (mid - hi) * right) / denominator;
+        // Keep the new point inside and off the middle: halfway into the longer side else.
+        if (!(x > lo && x < hi) || std::fabs(x - mid) < 1e-9 * width) {
+            x = mid - lo > hi - mid ? (lo + mid) / 2.0 : (mid + hi) / 2.0;
+        }
+        const double f_x = f(x);
+        best = std::max(best, f_x);
+        if (f_x >= f_mid) {
+            // The new point is the new middle; the old middle bounds its side.
+            if (x > mid) {
+                lo = mid;
+                f_lo = f_mid;
+            } else {
+                hi = mid;
+                f_hi = f_mid;
+            }
+            mid = x;
+            f_mid = f_x;
+        } else if (x > mid) {
+            hi = x;
+            f_hi = f_x;
         } else {
-            lo = x1;
-            x1 = x2;
-            f1 = f2;
-            x2 = lo + ratio * (hi - lo);
-            f2 = f(x2);
-            best = std::max(best, f2);
+            lo = x;
+            f_lo = f_x;
         }
     }
     return best;
@@ -218,8 +234,8 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
         const double magnitude = std::fabs(y);
         const bool magnitude_peak = magnitude >= std::fabs(before) && magnitude >= std::fabs(after);
         const auto at = static_cast<double>(j);
-        // Near an edge the parabola can overshoot a narrow lobe: the golden-section search
-        // below refines those instead.
+        // Near an edge the parabola through three grid points can overshoot a narrow lobe:
+        // the search on the exact response below refines those instead.
         const bool near_pass_edge = at <= pass_bin && at + near_edge >= pass_bin;
         const bool near_stop_edge = at >= stop_bin && at <= stop_bin + near_edge;
         const bool parabola = !near_pass_edge && !near_stop_edge;
@@ -240,12 +256,13 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
             if (magnitude_peak && near_stop_edge) stop_tops.push_back(j);
         }
     }
-    // Near the edges: every extreme that could pass the grid's after refinement is found by
-    // golden-section search between its neighbours.
+    // Near the edges: every extreme that could pass the grid's after refinement is found
+    // between its neighbours on the exact response.
     const auto search = [&](std::size_t j, double lo, double hi, double sign) {
         const double from = std::max(lo, static_cast<double>(j) - 1.0);
         const double to = std::min(hi, static_cast<double>(j) + 1.0);
-        return sign * golden_maximum([&](double bin) { return sign * amplitude(bin); }, from, to);
+        const auto at = static_cast<double>(j);
+        return sign * parabolic_maximum([&](double bin) { return sign * amplitude(bin); }, from, at, to);
     };
     for (const std::size_t j : pass_tops) {
         if (a[j] - 1.0 >= 0.8 * (e.passband_max - 1.0)) {

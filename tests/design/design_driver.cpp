@@ -18,43 +18,108 @@
 
 namespace {
 
-void print_array(const char* name, const std::vector<double>& values) {
-    std::printf("\"%s\": [", name);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (std::isfinite(values[i])) {
-            std::printf("%s%.17g", i ? ", " : "", values[i]);
+/// Writes one JSON object's members, the commas between them included; numbers that are
+/// not finite as null.
+class Members {
+public:
+    Members() { std::printf("{"); }
+    ~Members() { std::printf("}"); }
+    Members(const Members&) = delete;
+    Members& operator=(const Members&) = delete;
+
+    /// Starts a member: its name, for a value the caller prints.
+    void key(const char* name) {
+        std::printf("%s\"%s\": ", first_ ? "" : ", ", name);
+        first_ = false;
+    }
+    void number(const char* name, double value) {
+        key(name);
+        print_number(value);
+    }
+    void integer(const char* name, long long value) {
+        key(name);
+        std::printf("%lld", value);
+    }
+    void boolean(const char* name, bool value) {
+        key(name);
+        std::printf("%s", value ? "true" : "false");
+    }
+    void text(const char* name, const std::string& value) {
+        key(name);
+        std::printf("\"%s\"", value.c_str());
+    }
+    template <typename T>
+    void array(const char* name, const std::vector<T>& values) {
+        key(name);
+        std::printf("[");
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) std::printf(", ");
+            print_number(static_cast<double>(values[i]));
+        }
+        std::printf("]");
+    }
+
+private:
+    static void print_number(double value) {
+        if (std::isfinite(value)) {
+            std::printf("%.17g", value);
         } else {
-            std::printf("%snull", i ? ", " : "");
+            std::printf("null");
         }
     }
-    std::printf("]");
+    bool first_ = true;
+};
+
+/// A stage's or the cascade's measured figures (a stage's have its peak gain too).
+void figures(Members& out, const char* name, double ripple_db, double attenuation_db,
+             const double* peak_gain_db, bool meets_spec) {
+    out.key(name);
+    Members m;
+    m.number("ripple_db", ripple_db);
+    m.number("attenuation_db", attenuation_db);
+    if (peak_gain_db != nullptr) m.number("peak_gain_db", *peak_gain_db);
+    m.boolean("meets_spec", meets_spec);
 }
 
-/// A number as JSON: non-finite values as null.
-void print_number(const char* name, double value) {
-    if (std::isfinite(value)) {
-        std::printf("\"%s\": %.17g", name, value);
-    } else {
-        std::printf("\"%s\": null", name);
+void response(Members& out, const char* name, const quillmere::MeasuredResponse& r) {
+    figures(out, name, r.ripple_db, r.attenuation_db, &r.peak_gain_db, r.meets_spec);
+}
+
+void cascade(Members& out, const char* name, const quillmere::CascadeResponse& c) {
+    figures(out, name, c.ripple_db, c.attenuation_db, nullptr, c.meets_spec);
+}
+
+void stage(const quillmere::StageDesign& s) {
+    Members m;
+    m.integer("l", s.stage.l);
+    m.integer("m", s.stage.m);
+    m.text("filter", quillmere::stage_filter_name(s.filter));
+    m.text("fallback", quillmere::design_fallback_name(s.fallback));
+    m.boolean("halfband", s.halfband);
+    m.integer("taps", s.taps);
+    m.integer("nonzero_taps", s.nonzero_taps);
+    m.integer("predicted_taps", s.predicted_taps);
+    m.number("input_rate_hz", s.input_rate_hz);
+    m.number("output_rate_hz", s.output_rate_hz);
+    m.number("upsampled_rate_hz", s.upsampled_rate_hz);
+    m.number("passband_hz", s.passband_hz);
+    m.number("stopband_hz", s.stopband_hz);
+    m.number("target_ripple_db", s.target_ripple_db);
+    m.number("target_attenuation_db", s.target_attenuation_db);
+    m.number("kaiser_beta", s.kaiser_beta);
+    m.number("group_delay_samples", s.group_delay_samples);
+    m.number("group_delay_seconds", s.group_delay_seconds);
+    response(m, "measured", s.measured);
+    if (s.quantized) {
+        m.key("quantized");
+        Members q;
+        q.integer("bits", s.quantized->bits);
+        q.integer("scale_exponent", s.quantized->scale_exponent);
+        q.integer("bits_needed", s.quantized->bits_needed);
+        response(q, "measured", s.quantized->measured);
+        q.array("integers", s.quantized->integers);
     }
-}
-
-void print_response(const char* name, const quillmere::MeasuredResponse& r) {
-    std::printf("\"%s\": {", name);
-    print_number("ripple_db", r.ripple_db);
-    std::printf(", ");
-    print_number("attenuation_db", r.attenuation_db);
-    std::printf(", ");
-    print_number("peak_gain_db", r.peak_gain_db);
-    std::printf(", \"meets_spec\": %s}", r.meets_spec ? "true" : "false");
-}
-
-void print_cascade(const char* name, const quillmere::CascadeResponse& c) {
-    std::printf("\"%s\": {", name);
-    print_number("ripple_db", c.ripple_db);
-    std::printf(", ");
-    print_number("attenuation_db", c.attenuation_db);
-    std::printf(", \"meets_spec\": %s}", c.meets_spec ? "true" : "false");
+    m.array("coefficients", s.coefficients);
 }
 
 int run_remez(int argc, char** argv) {
@@ -65,12 +130,15 @@ int run_remez(int argc, char** argv) {
                          std::strtod(argv[i + 2], nullptr), std::strtod(argv[i + 3], nullptr)});
     }
     const quillmere::design::RemezResult r = quillmere::design::remez(taps, bands, {});
-    std::printf("{\"converged\": %s, ", r.converged ? "true" : "false");
-    print_number("weighted_error", r.weighted_error);
-    std::printf(", \"iterations\": %d, \"polynomial_evaluations\": %d, ", r.iterations,
-                r.polynomial_evaluations);
-    print_array("h", r.h);
-    std::printf("}\n");
+    {
+        Members m;
+        m.boolean("converged", r.converged);
+        m.number("weighted_error", r.weighted_error);
+        m.integer("iterations", r.iterations);
+        m.integer("polynomial_evaluations", r.polynomial_evaluations);
+        m.array("h", r.h);
+    }
+    std::printf("\n");
     return r.converged ? 0 : 1;
 }
 
@@ -101,77 +169,31 @@ int run_design(int argc, char** argv) {
         }
     }
     const quillmere::FilterDesign d = quillmere::design_filters(input, stages, filter, options);
-    std::printf("{\"status\": \"%s\", \"field\": \"%s\", \"message\": \"%s\", ",
-                quillmere::status_name(d.status), d.field.c_str(), d.message.c_str());
-    print_number("input_rate_hz", input);
-    std::printf(", ");
-    print_number("passband_hz", d.passband_hz);
-    std::printf(", ");
-    print_number("stopband_hz", d.stopband_hz);
-    std::printf(", ");
-    print_number("attenuation_db", d.attenuation_db);
-    std::printf(", ");
-    print_number("ripple_db", d.ripple_db);
-    std::printf(", ");
-    print_number("coinciding_leaks", d.coinciding_leaks);
-    std::printf(", ");
-    print_number("leak_allowance_db", d.leak_allowance_db);
-    std::printf(", ");
-    print_number("group_delay_seconds", d.group_delay_seconds);
-    std::printf(", \"meets_spec\": %s, ", d.meets_spec ? "true" : "false");
-    print_cascade("measured", d.measured);
-    if (d.quantized) {
-        std::printf(", ");
-        print_cascade("quantized", *d.quantized);
-    }
-    std::printf(", \"stages\": [");
-    for (std::size_t s = 0; s < d.stages.size(); ++s) {
-        const quillmere::StageDesign& st = d.stages[s];
-        std::printf("%s{\"l\": %lld, \"m\": %lld, \"filter\": \"%s\", \"fallback\": \"%s\", "
-                    "\"halfband\": %s, \"taps\": %lld, \"nonzero_taps\": %lld, "
-                    "\"predicted_taps\": %lld, ",
-                    s ? ", " : "", static_cast<long long>(st.stage.l),
-                    static_cast<long long>(st.stage.m), quillmere::stage_filter_name(st.filter),
-                    quillmere::design_fallback_name(st.fallback), st.halfband ? "true" : "false",
-                    static_cast<long long>(st.taps), static_cast<long long>(st.nonzero_taps),
-                    static_cast<long long>(st.predicted_taps));
-        print_number("input_rate_hz", st.input_rate_hz);
-        std::printf(", ");
-        print_number("output_rate_hz", st.output_rate_hz);
-        std::printf(", ");
-        print_number("upsampled_rate_hz", st.upsampled_rate_hz);
-        std::printf(", ");
-        print_number("passband_hz", st.passband_hz);
-        std::printf(", ");
-        print_number("stopband_hz", st.stopband_hz);
-        std::printf(", ");
-        print_number("target_ripple_db", st.target_ripple_db);
-        std::printf(", ");
-        print_number("target_attenuation_db", st.target_attenuation_db);
-        std::printf(", ");
-        print_number("kaiser_beta", st.kaiser_beta);
-        std::printf(", ");
-        print_number("group_delay_samples", st.group_delay_samples);
-        std::printf(", ");
-        print_number("group_delay_seconds", st.group_delay_seconds);
-        std::printf(", ");
-        print_response("measured", st.measured);
-        if (st.quantized) {
-            std::printf(", \"quantized\": {\"bits\": %d, \"scale_exponent\": %d, "
-                        "\"bits_needed\": %d, ",
-                        st.quantized->bits, st.quantized->scale_exponent, st.quantized->bits_needed);
-            print_response("measured", st.quantized->measured);
-            std::printf(", \"integers\": [");
-            for (std::size_t k = 0; k < st.quantized->integers.size(); ++k) {
-                std::printf("%s%d", k ? ", " : "", static_cast<int>(st.quantized->integers[k]));
-            }
-            std::printf("]}");
+    {
+        Members m;
+        m.text("status", quillmere::status_name(d.status));
+        m.text("field", d.field);
+        m.text("message", d.message);
+        m.number("input_rate_hz", input);
+        m.number("passband_hz", d.passband_hz);
+        m.number("stopband_hz", d.stopband_hz);
+        m.number("attenuation_db", d.attenuation_db);
+        m.number("ripple_db", d.ripple_db);
+        m.number("coinciding_leaks", d.coinciding_leaks);
+        m.number("leak_allowance_db", d.leak_allowance_db);
+        m.number("group_delay_seconds", d.group_delay_seconds);
+        m.boolean("meets_spec", d.meets_spec);
+        cascade(m, "measured", d.measured);
+        if (d.quantized) cascade(m, "quantized", *d.quantized);
+        m.key("stages");
+        std::printf("[");
+        for (std::size_t s = 0; s < d.stages.size(); ++s) {
+            if (s > 0) std::printf(", ");
+            stage(d.stages[s]);
         }
-        std::printf(", ");
-        print_array("coefficients", st.coefficients);
-        std::printf("}");
+        std::printf("]");
     }
-    std::printf("]}\n");
+    std::printf("\n");
     return d.status == quillmere::Status::ok ? 0 : 1;
 }
 

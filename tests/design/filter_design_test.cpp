@@ -42,14 +42,10 @@ bool light_only() {
     return std::getenv("QUILLMERE_DESIGN_LIGHT") != nullptr;
 }
 
-FilterSpec spec(std::optional<double> pass, std::optional<double> stop, double attenuation = 100.0,
-                double ripple = 0.1) {
-    FilterSpec f;
-    f.passband_hz = pass;
-    f.stopband_hz = stop;
-    f.attenuation_db = attenuation;
-    f.ripple_db = ripple;
-    return f;
+/// Filter requirements of a given attenuation (and ripple); the edges take their defaults.
+FilterSpec spec(double attenuation_db, double ripple_db = 0.1) {
+    return FilterSpec{.passband_hz = {}, .stopband_hz = {}, .attenuation_db = attenuation_db,
+                      .ripple_db = ripple_db};
 }
 
 FilterDesign design(double input, const std::vector<Stage>& stages, const FilterSpec& filter = {},
@@ -176,29 +172,31 @@ std::vector<Plan> plans() {
          true, {}, {}},
         {"one stage 48000 -> 44100", 48000, {{147, 160, 160}}, standard, DesignMethod::automatic,
          true, {}, {}},
-        {"one stage 10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec({}, {}, 90.0),
+        {"one stage 10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec(90.0),
          DesignMethod::automatic, false, {100000, 400000}, {520000, 3000000}},
-        {"one stage 32000 -> 48000 at 80 dB, 0.01 dB", 32000, {{3, 2, 3}}, spec({}, {}, 80.0, 0.01),
+        {"one stage 32000 -> 48000 at 80 dB, 0.01 dB", 32000, {{3, 2, 3}}, spec(80.0, 0.01),
          DesignMethod::automatic, false, {2000, 14000}, {}},
-        {"one stage 48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec({}, {}, 140.0),
+        {"one stage 48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140.0),
          DesignMethod::automatic, false, {1000}, {4100, 23900}},
-        {"one stage 8000 -> 11025 at 60 dB", 8000, {{441, 320, 441}}, spec({}, {}, 60.0),
+        {"one stage 8000 -> 11025 at 60 dB", 8000, {{441, 320, 441}}, spec(60.0),
          DesignMethod::automatic, true, {}, {}},
         {"interpolation first 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
          DesignMethod::automatic, false, {300, 1200, 10500, 19800}, {}},
         {"narrow edges 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         spec(20000, 21000), DesignMethod::automatic, false, {3000, 19800}, {}},
+         FilterSpec{.passband_hz = 20000.0, .stopband_hz = 21000.0, .attenuation_db = 100.0,
+                    .ripple_db = 0.1},
+         DesignMethod::automatic, false, {3000, 19800}, {}},
         {"ripple bound 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         spec({}, {}, 50.0, 0.01), DesignMethod::automatic, false, {300, 9900}, {}},
+         spec(50.0, 0.01), DesignMethod::automatic, false, {300, 9900}, {}},
         {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         spec({}, {}, 40.0, 1.0), DesignMethod::automatic, false, {300, 9900, 19800}, {}},
+         spec(40.0, 1.0), DesignMethod::automatic, false, {300, 9900, 19800}, {}},
         {"Kaiser 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
          DesignMethod::kaiser, false, {1200}, {}},
         {"equiripple 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
          DesignMethod::equiripple, false, {}, {}},
         {"decimation first 96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, standard,
          DesignMethod::automatic, false, {1000, 3500}, {4000, 10000, 21000, 30000, 47000}},
-        {"decimation first at 120 dB", 96000, {{1, 4, 4}, {1, 3, 3}}, spec({}, {}, 120.0),
+        {"decimation first at 120 dB", 96000, {{1, 4, 4}, {1, 3, 3}}, spec(120.0),
          DesignMethod::automatic, false, {1000}, {4000, 21000, 47000}},
         {"two interpolations 8000 -> 16000 -> 192000", 8000, {{2, 1, 2}, {12, 1, 12}}, standard,
          DesignMethod::automatic, false, {1000, 3500}, {}},
@@ -224,7 +222,7 @@ std::vector<Plan> plans() {
          DesignMethod::automatic, false, {1050, 9900}, {}},
         {"pass-through then 48000 -> 8000", 48000, {{1, 1, 1}, {1, 6, 6}}, standard,
          DesignMethod::automatic, false, {1000}, {9000}},
-        {"one stage 8000 -> 16000 at 40 dB, 1 dB", 8000, {{2, 1, 2}}, spec({}, {}, 40.0, 1.0),
+        {"one stage 8000 -> 16000 at 40 dB, 1 dB", 8000, {{2, 1, 2}}, spec(40.0, 1.0),
          DesignMethod::automatic, false, {100, 3500}, {}},
     };
 }
@@ -260,6 +258,7 @@ TEST_P(DesignedPlan, EveryStageMeasuresWithinItsTargetAndAsReported) {
         if (p.stages[i].l == 1 && p.stages[i].m == 1) {
             EXPECT_EQ(s.filter, StageFilter::none);
             EXPECT_TRUE(s.coefficients.empty());
+            EXPECT_TRUE(s.measured.meets_spec);
             continue;
         }
         if (p.method == DesignMethod::kaiser) {
@@ -452,11 +451,11 @@ struct Comparison {
 
 TEST(DesignLengths, EquirippleNeedsAtLeastAFifthFewerTapsThanKaiserAt80To100Db) {
     const std::vector<Comparison> cases = {
-        {"44100 -> 63000 -> 48000 at 100 dB", 44100, {{10, 7, 10}, {16, 21, 21}}, spec({}, {}, 100)},
-        {"48000 -> 8000 at 80 dB", 48000, {{1, 6, 6}}, spec({}, {}, 80)},
-        {"10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec({}, {}, 90)},
-        {"8000 -> 16000 -> 192000 at 100 dB", 8000, {{2, 1, 2}, {12, 1, 12}}, spec({}, {}, 100)},
-        {"32000 -> 48000 at 90 dB", 32000, {{3, 2, 3}}, spec({}, {}, 90)},
+        {"44100 -> 63000 -> 48000 at 100 dB", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(100)},
+        {"48000 -> 8000 at 80 dB", 48000, {{1, 6, 6}}, spec(80)},
+        {"10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec(90)},
+        {"8000 -> 16000 -> 192000 at 100 dB", 8000, {{2, 1, 2}, {12, 1, 12}}, spec(100)},
+        {"32000 -> 48000 at 90 dB", 32000, {{3, 2, 3}}, spec(90)},
     };
     for (const Comparison& c : cases) {
         SCOPED_TRACE(c.name);
@@ -502,9 +501,9 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
     // A halfband's next shorter length is 4 taps shorter (4k + 3).
     const std::vector<Comparison> cases = {
         {"44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, {}},
-        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec({}, {}, 140)},
+        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140)},
         {"96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, {}},
-        {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, spec({}, {}, 40, 1)},
+        {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(40, 1)},
         {"halfband 176400 -> 88200 -> 44100", 176400, {{1, 2, 2}, {1, 2, 2}}, {}},
     };
     for (const Comparison& c : cases) {
@@ -537,8 +536,8 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
 TEST(DesignLengths, AKaiserWindowOfNinetyPercentOfTheLengthMisses) {
     const std::vector<Comparison> cases = {
         {"44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, {}},
-        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec({}, {}, 140)},
-        {"ripple bound", 44100, {{10, 7, 10}, {16, 21, 21}}, spec({}, {}, 50, 0.01)},
+        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140)},
+        {"ripple bound", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(50, 0.01)},
         {"96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, {}},
     };
     for (const Comparison& c : cases) {
@@ -609,7 +608,8 @@ std::vector<double> rounded(const std::vector<double>& h, int bits) {
 }
 
 TEST(DesignRounding, SixteenBitsMeasureAsReported) {
-    const FilterDesign d = design(44100, {{10, 7, 10}, {16, 21, 21}}, spec({}, {}, 80), DesignMethod::automatic, 16);
+    const FilterDesign d =
+        design(44100, {{10, 7, 10}, {16, 21, 21}}, spec(80), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     ASSERT_TRUE(d.quantized.has_value());
     for (const StageDesign& s : d.stages) {
@@ -641,7 +641,7 @@ TEST(DesignRounding, SixteenBitsMeasureAsReported) {
 }
 
 TEST(DesignRounding, SaysWhenTheBitsCostTheAttenuationAndHowManyKeepIt) {
-    const FilterDesign d = design(48000, {{1, 6, 6}}, spec({}, {}, 120), DesignMethod::automatic, 16);
+    const FilterDesign d = design(48000, {{1, 6, 6}}, spec(120), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     const StageDesign& s = d.stages[0];
     ASSERT_TRUE(s.quantized.has_value());
@@ -689,7 +689,7 @@ TEST(DesignRefusals, EachNamesItsField) {
         {"no stage", 48000, {}, {}, {}, Status::invalid_request, "stages", "at least one"},
         {"stage too low", 44100, {{1, 2, 2}, {320, 147, 320}}, {}, {}, Status::invalid_request,
          "stages", "too low"},
-        {"attenuation", 48000, {{1, 6, 6}}, spec({}, {}, -1.0), {}, Status::invalid_request,
+        {"attenuation", 48000, {{1, 6, 6}}, spec(-1.0), {}, Status::invalid_request,
          "filter.attenuation_db", "above 0 dB"},
         {"seven bits", 48000, {{1, 6, 6}}, {}, seven_bits, Status::invalid_request,
          "options.quantize_bits", "not 7"},

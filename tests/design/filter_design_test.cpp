@@ -590,6 +590,61 @@ TEST(DesignLengths, AHalfbandHasEveryOtherCoefficientZeroButTheCentre) {
     EXPECT_LE(s.stopband_hz, 88200.0 - d.stopband_hz);
 }
 
+TEST(DesignLengths, EqualEdgesMakeAByTwoStageAHalfbandWithTheSameTransition) {
+    // A stopband edge equal to the passband edge (aliases may fall in the transition band;
+    // the cost model does not take such requirements yet): 48000 -> 96000 Hz with both at
+    // 21600 Hz stops from 48000 - 21600 = 26400 Hz, symmetric about 96000 / 4.
+    quillmere::cost_model::Design resolved;
+    resolved.passband_hz = 21600.0;
+    resolved.stopband_hz = 21600.0;
+    resolved.attenuation_db = 100.0;
+    resolved.ripple_db = 0.1;
+    resolved.filtered_stages = 1;
+    resolved.stage_ripple_db = 0.1;
+    quillmere::design::StageTarget t;
+    ASSERT_TRUE(quillmere::design::stage_target(resolved, 48000, 96000, 2, 1, 0.0, &t));
+    ASSERT_TRUE(t.halfband_possible);
+    EXPECT_EQ(t.halfband_passband_hz, 21600.0);
+    EXPECT_EQ(t.halfband_stopband_hz, 26400.0);
+    const quillmere::design::StagePrediction p = quillmere::design::predict_stage(t, DesignMethod::automatic);
+    EXPECT_TRUE(p.halfband);
+    EXPECT_EQ(p.method, StageFilter::equiripple);
+    const quillmere::design::DesignedFilter f =
+        quillmere::design::design_equiripple(t, true, 21600.0, std::stop_token{});
+    ASSERT_EQ(f.failure, quillmere::DesignFallback::none);
+    ASSERT_FALSE(f.h.empty());
+    EXPECT_EQ(f.h.size() % 4, 3u);
+    EXPECT_EQ(f.h[f.h.size() / 2], 1.0);
+    const Response r = measure(f.h, 2.0, 96000, 21600, 26400);
+    EXPECT_GE(r.attenuation_db(), 100.0 - 0.02);
+    EXPECT_LE(r.ripple_db(), 0.1);
+    std::printf("[ equal edges 48000 -> 96000 ] halfband %zu taps: %.2f dB, ripple %.2e dB\n",
+                f.h.size(), r.attenuation_db(), r.ripple_db());
+}
+
+TEST(DesignLengths, ThePredictionsForPricingAreNearTheDeliveredLengths) {
+    // Kaiser's is the delivered length unless its measurement misses; Herrmann's estimate is
+    // within a few per cent of the equiripple search's result.
+    for (const Plan& p : plans()) {
+        if (p.heavy && light_only()) continue;
+        SCOPED_TRACE(p.name);
+        const FilterDesign d = design(p.input, p.stages, p.filter, p.method);
+        ASSERT_EQ(d.status, Status::ok) << d.message;
+        for (const StageDesign& s : d.stages) {
+            if (s.filter == StageFilter::none) continue;
+            const auto taps = static_cast<double>(s.taps);
+            const auto predicted = static_cast<double>(s.predicted_taps);
+            if (s.filter == StageFilter::kaiser) {
+                EXPECT_GE(taps, predicted);
+                EXPECT_LE(taps, 1.03 * predicted);
+            } else {
+                EXPECT_GE(taps, 0.8 * predicted - 4);
+                EXPECT_LE(taps, 1.2 * predicted + 4);
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Rounding
 // ---------------------------------------------------------------------------------------

@@ -454,14 +454,18 @@ QUILLMERE_EXPORT const char* stage_filter_name(StageFilter filter) noexcept;
 
 /// Why a stage of an automatic design is not equiripple.
 enum class DesignFallback {
-    none,            ///< no fallback: the stage has the method asked for
-    too_long,        ///< its equiripple length would exceed max_exchange_taps: not attempted
-    no_convergence,  ///< the exchange did not converge
-    out_of_spec,     ///< no equiripple length up to max_exchange_taps measured within spec
+    /// No fallback: the stage has the method asked for.
+    none,
+    /// Its equiripple length would exceed max_exchange_taps: not attempted.
+    too_long,
+    /// The exchange did not converge.
+    no_convergence,
+    /// No equiripple length up to max_exchange_taps measured within the requirements.
+    missed_requirements,
 };
 
 /// A stable lower-case name of a fallback: "none", "too_long", "no_convergence",
-/// "out_of_spec".
+/// "missed_requirements".
 QUILLMERE_EXPORT const char* design_fallback_name(DesignFallback fallback) noexcept;
 
 /// Longest filter the Remez exchange is attempted for, in taps. Beyond it an automatic

@@ -96,7 +96,7 @@ std::string equiripple_refusal(std::size_t index, const DesignedFilter& d) {
                " taps, more than the exchange is run for (" + std::to_string(max_exchange_taps) +
                ")" + advice;
     case DesignFallback::no_convergence: return stage + "the exchange does not converge" + advice;
-    case DesignFallback::out_of_spec:
+    case DesignFallback::missed_requirements:
         return stage + "no length the exchange gives measures within the requirements" + advice;
     case DesignFallback::none: break;
     }
@@ -106,7 +106,8 @@ std::string equiripple_refusal(std::size_t index, const DesignedFilter& d) {
 FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
                             const FilterSpec& filter, const DesignOptions& options) {
     const CostEstimate estimate = estimate_cost(input_rate_hz, stages, filter);
-    if (estimate.status != Status::ok) return refused(estimate.status, estimate.field, estimate.message);
+    if (estimate.status != Status::ok)
+        return refused(estimate.status, estimate.field, estimate.message);
     switch (options.method) {
     case DesignMethod::automatic:
     case DesignMethod::kaiser:
@@ -115,8 +116,8 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
         return refused(Status::invalid_request, "options.method",
                        "The design method must be auto, kaiser or equiripple.");
     }
-    if (options.quantize_bits &&
-        (*options.quantize_bits < min_quantize_bits || *options.quantize_bits > max_quantize_bits)) {
+    if (options.quantize_bits && (*options.quantize_bits < min_quantize_bits ||
+                                  *options.quantize_bits > max_quantize_bits)) {
         return refused(Status::invalid_request, "options.quantize_bits",
                        "The quantisation must be 8 to 32 bits, not " +
                            std::to_string(*options.quantize_bits) + ".");
@@ -128,7 +129,8 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
     const double output_rate_hz = estimate.stages.back().output_rate_hz;
     if (cost_model::resolve_design(input_rate_hz, output_rate_hz, filtered, filter, &resolved) !=
         cost_model::Refusal::none) {
-        return refused(Status::calculation_error, "filter", "The filter requirements could not be resolved.");
+        return refused(Status::calculation_error, "filter",
+                       "The filter requirements could not be resolved.");
     }
 
     FilterDesign result;
@@ -168,8 +170,10 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
         const design::StagePrediction chosen = design::predict_stage(target, options.method);
         DesignedFilter& d = designed[i];
         if (chosen.method == StageFilter::equiripple) {
-            d = design::design_equiripple(target, chosen.halfband, result.passband_hz, options.stop_token);
-            if (d.stopped) return refused(Status::stopped, "", "The design was stopped on request.");
+            d = design::design_equiripple(target, chosen.halfband, result.passband_hz,
+                                          options.stop_token);
+            if (d.stopped)
+                return refused(Status::stopped, "", "The design was stopped on request.");
             if (d.failure != DesignFallback::none && options.method == DesignMethod::equiripple) {
                 return refused(Status::calculation_error, "stages", equiripple_refusal(i, d));
             }
@@ -180,7 +184,7 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
             return refused(Status::calculation_error, "stages", equiripple_refusal(i, too_long));
         } else {
             d.failure = options.method == DesignMethod::automatic ? DesignFallback::too_long
-                                                                   : DesignFallback::none;
+                                                                  : DesignFallback::none;
         }
         if (d.h.empty()) {
             const DesignFallback fallback = d.failure;
@@ -230,7 +234,7 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
         stages_meet = stages_meet && designed[i].meets;
     }
     result.measured = cascade_response(extremes, samples, result.coinciding_leaks, result.ripple_db,
-                                      result.attenuation_db);
+                                       result.attenuation_db);
     result.meets_spec = stages_meet && result.measured.meets_spec;
 
     if (options.quantize_bits) {
@@ -249,17 +253,19 @@ FilterDesign design_cascade(double input_rate_hz, std::span<const Stage> stages,
             q.bits = *options.quantize_bits;
             q.scale_exponent = r.rounded.scale_exponent;
             q.integers.reserve(r.rounded.integers.size());
-            for (const double v : r.rounded.integers) q.integers.push_back(static_cast<std::int32_t>(v));
-            q.nonzero_taps = static_cast<std::int64_t>(
-                std::count_if(q.integers.begin(), q.integers.end(), [](std::int32_t v) { return v != 0; }));
+            for (const double v : r.rounded.integers)
+                q.integers.push_back(static_cast<std::int32_t>(v));
+            q.nonzero_taps = static_cast<std::int64_t>(std::count_if(
+                q.integers.begin(), q.integers.end(), [](std::int32_t v) { return v != 0; }));
             q.measured = response_of(r.extremes, r.meets);
             q.bits_needed = r.bits_needed;
             result.stages[i].quantized = std::move(q);
             rounded_extremes.push_back(&r.extremes);
             rounded_samples.push_back(&r.samples);
         }
-        result.quantized = cascade_response(rounded_extremes, rounded_samples, result.coinciding_leaks,
-                                            result.ripple_db, result.attenuation_db);
+        result.quantized =
+            cascade_response(rounded_extremes, rounded_samples, result.coinciding_leaks,
+                             result.ripple_db, result.attenuation_db);
     }
     return result;
 }
@@ -289,7 +295,7 @@ const char* design_fallback_name(DesignFallback fallback) noexcept {
     case DesignFallback::none: return "none";
     case DesignFallback::too_long: return "too_long";
     case DesignFallback::no_convergence: return "no_convergence";
-    case DesignFallback::out_of_spec: return "out_of_spec";
+    case DesignFallback::missed_requirements: return "missed_requirements";
     }
     return "unknown";
 }

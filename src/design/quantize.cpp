@@ -20,9 +20,9 @@ std::vector<double> values_of(const Rounded& r) {
 bool rounding_meets(const DesignedFilter& filter, const StageTarget& target, int bits,
                     double cascade_passband_hz) {
     const std::vector<double> h = values_of(round_coefficients(filter.h, bits));
-    const Extremes e = measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
-                                       filter.passband_hz, filter.stopband_hz, cascade_passband_hz,
-                                       nullptr);
+    const Extremes e =
+        measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
+                        filter.passband_hz, filter.stopband_hz, cascade_passband_hz, nullptr);
     return meets_target(e, target);
 }
 
@@ -48,9 +48,9 @@ RoundedStage round_stage(const DesignedFilter& filter, const StageTarget& target
     RoundedStage s;
     s.rounded = round_coefficients(filter.h, bits);
     const std::vector<double> h = values_of(s.rounded);
-    s.extremes = measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
-                                 filter.passband_hz, filter.stopband_hz, cascade_passband_hz,
-                                 &s.samples);
+    s.extremes =
+        measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
+                        filter.passband_hz, filter.stopband_hz, cascade_passband_hz, &s.samples);
     s.meets = meets_target(s.extremes, target);
     if (s.meets) {
         s.bits_needed = bits;

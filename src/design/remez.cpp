@@ -40,7 +40,8 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
                               static_cast<double>(count - 1);
             const auto below = static_cast<std::size_t>(at);
             const std::size_t above = std::min(below + 1, start.size() - 1);
-            wanted[k] = start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
+            wanted[k] =
+                start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
         }
     } else {
         // Shares of the count by the bands' widths, evenly spaced in each band except
@@ -58,14 +59,20 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
             const double lo = cycles[band_start[b]];
             const double hi = cycles[band_start[b + 1] - 1];
             before += hi - lo;
-            const auto share = static_cast<std::size_t>(std::lround(before / total * static_cast<double>(count)));
-            const std::size_t end = b + 1 == bands ? count : std::clamp(share, k + 1, count - (bands - 1 - b));
+            const auto share =
+                static_cast<std::size_t>(std::lround(before / total * static_cast<double>(count)));
+            const std::size_t end =
+                b + 1 == bands ? count : std::clamp(share, k + 1, count - (bands - 1 - b));
             const std::size_t n = end - k;
             spacing.assign(n > 1 ? n - 1 : 0, 1.0);
             for (std::size_t i = 0; i < spacing.size(); ++i) {
-                if (b > 0) spacing[i] = std::min(spacing[i], (static_cast<double>(i) + 0.5) / ramp_intervals);
+                if (b > 0)
+                    spacing[i] =
+                        std::min(spacing[i], (static_cast<double>(i) + 0.5) / ramp_intervals);
                 if (b + 1 < bands) {
-                    spacing[i] = std::min(spacing[i], (static_cast<double>(spacing.size() - 1 - i) + 0.5) / ramp_intervals);
+                    spacing[i] =
+                        std::min(spacing[i], (static_cast<double>(spacing.size() - 1 - i) + 0.5) /
+                                                 ramp_intervals);
                 }
             }
             double span = 0.0;
@@ -319,7 +326,8 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
     // P sampled at theta_j = 2 pi j / size for its cosine coefficients: P(cos theta) =
     // sum_m c_m cos(m theta), and the DFT of the samples is size c_0, size c_m / 2.
     const std::size_t coefficient_size = 2 * fast_fft_size(r);
-    if (!coefficients_ || coefficients_->size() != coefficient_size) coefficients_.emplace(coefficient_size);
+    if (!coefficients_ || coefficients_->size() != coefficient_size)
+        coefficients_.emplace(coefficient_size);
     std::vector<double> sample_x(coefficient_size / 2 + 1);
     for (std::size_t j = 0; j < sample_x.size(); ++j) {
         sample_x[j] = std::cos(2.0 * std::numbers::pi * static_cast<double>(j) /
@@ -371,7 +379,8 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
         }
         const std::span<const std::complex<double>> spectrum = coefficients_->run();
         const double scale = 1.0 / static_cast<double>(coefficient_size);
-        for (std::size_t m = 0; m < r; ++m) c[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
+        for (std::size_t m = 0; m < r; ++m)
+            c[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
         for (std::size_t t = 0; t < r; ++t) {
             double value = 0.0;
             std::size_t upper = 0;
@@ -448,7 +457,8 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
     return result;
 }
 
-RemezResult remez(std::size_t taps, std::span<const RemezBand> bands, std::span<const double> start) {
+RemezResult remez(std::size_t taps, std::span<const RemezBand> bands,
+                  std::span<const double> start) {
     RemezExchange exchange;
     return exchange.design(taps, bands, start);
 }

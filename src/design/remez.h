@@ -51,7 +51,8 @@ public:
     /// trial's coefficients come from its polynomial's values at taps equally spaced
     /// frequencies and its error on the grid from them by FFT, so an exchange costs
     /// O(taps^2) and not O(grid x taps).
-    RemezResult design(std::size_t taps, std::span<const RemezBand> bands, std::span<const double> start);
+    RemezResult design(std::size_t taps, std::span<const RemezBand> bands,
+                       std::span<const double> start);
 
 private:
     void make_grid(std::span<const RemezBand> bands, bool even_length);
@@ -69,6 +70,7 @@ private:
 };
 
 /// One design with a fresh exchange.
-RemezResult remez(std::size_t taps, std::span<const RemezBand> bands, std::span<const double> start);
+RemezResult remez(std::size_t taps, std::span<const RemezBand> bands,
+                  std::span<const double> start);
 
 }  // namespace quillmere::design

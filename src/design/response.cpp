@@ -5,10 +5,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <kissfft.hh>
 #include <limits>
 #include <numbers>
-
-#include <kissfft.hh>
 
 namespace quillmere::design {
 
@@ -94,7 +93,8 @@ double cubic_at(const std::vector<double>& s, double x) {
     const double t = x - static_cast<double>(i);
     return -at(i - 1) * t * (t - 1.0) * (t - 2.0) / 6.0 +
            at(i) * (t + 1.0) * (t - 1.0) * (t - 2.0) / 2.0 -
-           at(i + 1) * (t + 1.0) * t * (t - 2.0) / 2.0 + at(i + 2) * (t + 1.0) * t * (t - 1.0) / 6.0;
+           at(i + 1) * (t + 1.0) * t * (t - 2.0) / 2.0 +
+           at(i + 2) * (t + 1.0) * t * (t - 1.0) / 6.0;
 }
 
 }  // namespace
@@ -239,20 +239,24 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
         const bool near_pass_edge = at <= pass_bin && at + near_edge >= pass_bin;
         const bool near_stop_edge = at >= stop_bin && at <= stop_bin + near_edge;
         const bool parabola = !near_pass_edge && !near_stop_edge;
-        e.peak = std::max(e.peak, magnitude_peak && parabola ? std::fabs(refined(a, j, 0.0, half_bin))
-                                                             : magnitude);
+        e.peak =
+            std::max(e.peak, magnitude_peak && parabola ? std::fabs(refined(a, j, 0.0, half_bin))
+                                                        : magnitude);
         if (at <= pass_bin) {
             const bool top = y >= before && y >= after;
             const bool bottom = y <= before && y <= after;
-            e.passband_max = std::max(e.passband_max, top && parabola ? refined(a, j, 0.0, pass_bin) : y);
-            e.passband_min = std::min(e.passband_min, bottom && parabola ? refined(a, j, 0.0, pass_bin) : y);
+            e.passband_max =
+                std::max(e.passband_max, top && parabola ? refined(a, j, 0.0, pass_bin) : y);
+            e.passband_min =
+                std::min(e.passband_min, bottom && parabola ? refined(a, j, 0.0, pass_bin) : y);
             if (top && near_pass_edge) pass_tops.push_back(j);
             if (bottom && near_pass_edge) pass_bottoms.push_back(j);
         }
         if (at >= stop_bin) {
-            e.stopband_max = std::max(e.stopband_max, magnitude_peak && parabola
-                                                          ? std::fabs(refined(a, j, stop_bin, half_bin))
-                                                          : magnitude);
+            e.stopband_max =
+                std::max(e.stopband_max, magnitude_peak && parabola
+                                             ? std::fabs(refined(a, j, stop_bin, half_bin))
+                                             : magnitude);
             if (magnitude_peak && near_stop_edge) stop_tops.push_back(j);
         }
     }
@@ -262,7 +266,8 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
         const double from = std::max(lo, static_cast<double>(j) - 1.0);
         const double to = std::min(hi, static_cast<double>(j) + 1.0);
         const auto at = static_cast<double>(j);
-        return sign * parabolic_maximum([&](double bin) { return sign * amplitude(bin); }, from, at, to);
+        return sign *
+               parabolic_maximum([&](double bin) { return sign * amplitude(bin); }, from, at, to);
     };
     for (const std::size_t j : pass_tops) {
         if (a[j] - 1.0 >= 0.8 * (e.passband_max - 1.0)) {
@@ -277,14 +282,15 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
     for (const std::size_t j : stop_tops) {
         if (std::fabs(a[j]) >= 0.8 * e.stopband_max) {
             const double sign = a[j] >= 0.0 ? 1.0 : -1.0;
-            e.stopband_max = std::max(e.stopband_max, std::fabs(search(j, stop_bin, half_bin, sign)));
+            e.stopband_max =
+                std::max(e.stopband_max, std::fabs(search(j, stop_bin, half_bin, sign)));
         }
     }
     e.peak = std::max({e.peak, e.passband_max, e.stopband_max});
     if (samples != nullptr) {
         samples->spacing_hz = rate_hz / static_cast<double>(size);
-        const auto count = static_cast<std::size_t>(
-            std::min(std::floor(cascade_passband_hz * bins_per_hz) + 3.0, static_cast<double>(last + 1)));
+        const auto count = static_cast<std::size_t>(std::min(
+            std::floor(cascade_passband_hz * bins_per_hz) + 3.0, static_cast<double>(last + 1)));
         samples->values.assign(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(count));
         samples->edge_hz = cascade_passband_hz;
         samples->at_edge = amplitude_at(h, cascade_passband_hz / rate_hz) * inverse_gain;

@@ -73,8 +73,8 @@ struct Extremes {
 /// and its stopband from stopband_hz: on a grid of at least 8 points per 1/taps (FFT), each
 /// local extreme refined by the parabola through its neighbours, those within 32 points of
 /// a band edge (where the ripples narrow to a few points) by successive parabolic
-/// interpolation on the exact response, and the band edges evaluated exactly. Fills `samples` (when not null)
-/// with the passband up to cascade_passband_hz, for cascade_ripple_db().
+/// interpolation on the exact response, and the band edges evaluated exactly. Fills `samples` (when
+/// not null) with the passband up to cascade_passband_hz, for cascade_ripple_db().
 Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz, double passband_hz,
                          double stopband_hz, double cascade_passband_hz, PassbandSamples* samples);
 

@@ -112,7 +112,8 @@ DesignedFilter design_kaiser(const StageTarget& target, bool halfband, double ca
     for (int attempt = 0; attempt < 8; ++attempt) {
         const KaiserFigures k = kaiser_figures(target, f.passband_hz, f.stopband_hz, extra_db);
         const double taps = halfband ? halfband_length(k.taps) : k.taps;
-        if (attempt == 0) f.predicted_taps = std::isfinite(taps) ? static_cast<std::int64_t>(taps) : 0;
+        if (attempt == 0)
+            f.predicted_taps = std::isfinite(taps) ? static_cast<std::int64_t>(taps) : 0;
         if (!(taps <= static_cast<double>(max_taps))) {
             f.h.clear();
             f.meets = false;
@@ -120,10 +121,11 @@ DesignedFilter design_kaiser(const StageTarget& target, bool halfband, double ca
         }
         const auto n = static_cast<std::int64_t>(taps);
         f.kaiser_beta = k.beta;
-        f.h = halfband ? kaiser_halfband(n, k.beta, gain)
-                       : kaiser_lowpass(n, k.beta, (f.passband_hz + f.stopband_hz) / 2.0 / rate, gain);
-        f.extremes = measure_lowpass(f.h, gain, rate, f.passband_hz, f.stopband_hz, cascade_passband_hz,
-                                     &f.samples);
+        f.h = halfband
+                  ? kaiser_halfband(n, k.beta, gain)
+                  : kaiser_lowpass(n, k.beta, (f.passband_hz + f.stopband_hz) / 2.0 / rate, gain);
+        f.extremes = measure_lowpass(f.h, gain, rate, f.passband_hz, f.stopband_hz,
+                                     cascade_passband_hz, &f.samples);
         f.meets = meets_target(f.extremes, target);
         if (f.meets) break;
         // What the window falls short by, as an attenuation: the stopband against its
@@ -131,9 +133,10 @@ DesignedFilter design_kaiser(const StageTarget& target, bool halfband, double ca
         const Extremes& e = f.extremes;
         const double ripple_deviation_measured =
             (e.passband_max - e.passband_min) / (e.passband_max + e.passband_min);
-        const double shortfall = std::max({target.attenuation_db + to_db(e.stopband_max),
-                                           to_db(ripple_deviation_measured / target.passband_deviation),
-                                           to_db((e.peak - 1.0) / target.passband_deviation)});
+        const double shortfall =
+            std::max({target.attenuation_db + to_db(e.stopband_max),
+                      to_db(ripple_deviation_measured / target.passband_deviation),
+                      to_db((e.peak - 1.0) / target.passband_deviation)});
         extra_db += std::max(shortfall, 0.0) + 0.05;
     }
     return f;
@@ -145,14 +148,14 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     const double stop_edge = halfband ? target.halfband_stopband_hz : target.stopband_hz;
     const double transition = (stop_edge - pass) / target.upsampled_rate_hz;
     const double tighter = std::min(target.passband_deviation, target.stopband_deviation);
-    const double estimate = halfband ? halfband_length(herrmann_taps(tighter, tighter, transition))
-                                     : herrmann_taps(target.passband_deviation,
-                                                     target.stopband_deviation, transition);
+    const double estimate =
+        halfband ? halfband_length(herrmann_taps(tighter, tighter, transition))
+                 : herrmann_taps(target.passband_deviation, target.stopband_deviation, transition);
     DesignedFilter none;
     none.method = StageFilter::equiripple;
     none.halfband = halfband;
-    none.predicted_taps = estimate <= static_cast<double>(max_design_taps)
-                              ? static_cast<std::int64_t>(estimate) : 0;
+    none.predicted_taps =
+        estimate <= static_cast<double>(max_design_taps) ? static_cast<std::int64_t>(estimate) : 0;
     if (!(estimate <= static_cast<double>(max_exchange_taps))) {
         none.failure = DesignFallback::too_long;
         return none;
@@ -189,7 +192,8 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
             none.stopped = true;
             return none;
         }
-        Trial trial = equiripple_trial(exchange, target, halfband, cascade_passband_hz, n, start, false);
+        Trial trial =
+            equiripple_trial(exchange, target, halfband, cascade_passband_hz, n, start, false);
         double next = 0.0;
         if (!trial.converged) {
             // Not a length to use nor to pass; the search goes on below it, halfway to the
@@ -199,14 +203,16 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 return none;
             }
             if (n > failing) ceiling = std::min(ceiling, n);
-            next = failing >= n_min ? static_cast<double>(failing + n) / 2.0 : static_cast<double>(n + 1);
+            next = failing >= n_min ? static_cast<double>(failing + n) / 2.0
+                                    : static_cast<double>(n + 1);
             if (failing < n_min && ceiling == n) ceiling = n_max + 1;  // nothing below to halve to
         } else {
             const double error_db = to_db(trial.weighted_error);
             if (last && last->first != n) {
                 // The secant, but no flatter than half the rule of thumb: the error can stall
                 // over a few lengths.
-                const double secant = (last->second - error_db) / static_cast<double>(n - last->first);
+                const double secant =
+                    (last->second - error_db) / static_cast<double>(n - last->first);
                 if (std::isfinite(secant)) {
                     slope_db = std::max(secant, nominal_slope_db / 2.0);
                     slope_measured = true;
@@ -249,9 +255,9 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
         n = std::clamp(static_cast<std::int64_t>(std::ceil(next)), failing + 1, upper - 1);
     }
     if (!best) {
-        none.failure = failing >= n_max      ? DesignFallback::too_long
-                       : ceiling <= n_max    ? DesignFallback::no_convergence
-                                             : DesignFallback::out_of_spec;
+        none.failure = failing >= n_max   ? DesignFallback::too_long
+                       : ceiling <= n_max ? DesignFallback::no_convergence
+                                          : DesignFallback::missed_requirements;
         return none;
     }
     best->predicted_taps = none.predicted_taps;

@@ -46,8 +46,8 @@ DesignedFilter design_kaiser(const StageTarget& target, bool halfband, double ca
 /// Herrmann's estimate (halfband: over the lengths 4k + 3, by the exchange on the half-
 /// length filter G, h = (impulse at the centre + G(z^2)) / 2). Its `failure` says why
 /// there is none: too_long when the estimate or the search passes max_exchange_taps,
-/// no_convergence when the exchange fails before any length meets, out_of_spec when the
-/// search ends without one.
+/// no_convergence when the exchange fails before any length meets, missed_requirements
+/// when the search ends without one.
 DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                                  double cascade_passband_hz, const std::stop_token& stop);
 

@@ -53,7 +53,8 @@ double coinciding_leaks(const Stage* stages, std::size_t count) {
         Wide next_a = 0;
         Wide next_b = 0;
         overflow = !multiply(a / ga, l_reduced / gb, &next_a) ||
-                   !multiply(b / gb, m_reduced / ga, &next_b) || !multiply(product_l, l, &product_l);
+                   !multiply(b / gb, m_reduced / ga, &next_b) ||
+                   !multiply(product_l, l, &product_l);
         if (overflow) continue;
         a = next_a;
         b = next_b;
@@ -116,17 +117,21 @@ double herrmann_taps(double deviation_1, double deviation_2, double transition_c
 KaiserFigures kaiser_figures(const StageTarget& target, double passband_hz, double stopband_hz,
                              double extra_attenuation_db) {
     // The cost model's design attenuation (see stage_figures there) for these edges.
-    const double deviation = cost_model::design_attenuation_db(target.attenuation_db, target.ripple_db);
-    const double deviation_attenuation = deviation + cost_model::high_attenuation_margin_db(deviation);
+    const double deviation =
+        cost_model::design_attenuation_db(target.attenuation_db, target.ripple_db);
+    const double deviation_attenuation =
+        deviation + cost_model::high_attenuation_margin_db(deviation);
     const double transition = stopband_hz - passband_hz;
     KaiserFigures figures;
     figures.design_attenuation_db = deviation_attenuation +
                                     cost_model::far_edge_margin_db(transition, passband_hz) +
                                     extra_attenuation_db;
     figures.beta = cost_model::kaiser_beta(figures.design_attenuation_db);
-    figures.taps = cost_model::kaiser_taps(cost_model::kaiser_length_factor(figures.design_attenuation_db),
-                                           target.upsampled_rate_hz, transition);
-    if (!(figures.taps <= cost_model::max_taps)) figures.taps = std::numeric_limits<double>::infinity();
+    figures.taps =
+        cost_model::kaiser_taps(cost_model::kaiser_length_factor(figures.design_attenuation_db),
+                                target.upsampled_rate_hz, transition);
+    if (!(figures.taps <= cost_model::max_taps))
+        figures.taps = std::numeric_limits<double>::infinity();
     return figures;
 }
 
@@ -158,9 +163,10 @@ StagePrediction predicted(const StageTarget& target, StageFilter method, bool ha
                                           transition);
     }
     if (halfband && std::isfinite(p.taps)) p.taps = halfband_length(p.taps);
-    p.nonzero_taps = halfband && std::isfinite(p.taps)
-                         ? static_cast<double>(halfband_nonzero_taps(static_cast<std::int64_t>(p.taps)))
-                         : p.taps;
+    p.nonzero_taps =
+        halfband && std::isfinite(p.taps)
+            ? static_cast<double>(halfband_nonzero_taps(static_cast<std::int64_t>(p.taps)))
+            : p.taps;
     return p;
 }
 
@@ -187,7 +193,8 @@ StagePrediction predict_stage(const StageTarget& target, DesignMethod method) {
     StagePrediction best = ordinary;
     if (target.halfband_possible) {
         const StagePrediction halfband = predicted(target, StageFilter::equiripple, true);
-        if (within(halfband) && (!within(ordinary) || halfband.nonzero_taps < ordinary.nonzero_taps)) {
+        if (within(halfband) &&
+            (!within(ordinary) || halfband.nonzero_taps < ordinary.nonzero_taps)) {
             best = halfband;
         }
     }

@@ -44,13 +44,13 @@ struct StageTarget {
     /// min(input rate, output rate) - the cascade's stopband edge: whatever passes lands
     /// where a later stage removes it or at or above the stopband edge.
     double stopband_hz = 0.0;
-    double ripple_db = 0.0;               ///< the stage's share of the cascade's ripple
-    double attenuation_db = 0.0;          ///< the cascade's attenuation + the leak allowance
-    double passband_deviation = 0.0;      ///< from ripple_db
-    double stopband_deviation = 0.0;      ///< from attenuation_db
-    double kaiser_attenuation_db = 0.0;   ///< what the cost model designs a window for
-    bool halfband_possible = false;       ///< see halfband_edges()
-    double halfband_passband_hz = 0.0;    ///< the halfband's edges when possible
+    double ripple_db = 0.0;              ///< the stage's share of the cascade's ripple
+    double attenuation_db = 0.0;         ///< the cascade's attenuation + the leak allowance
+    double passband_deviation = 0.0;     ///< from ripple_db
+    double stopband_deviation = 0.0;     ///< from attenuation_db
+    double kaiser_attenuation_db = 0.0;  ///< what the cost model designs a window for
+    bool halfband_possible = false;      ///< see halfband_edges()
+    double halfband_passband_hz = 0.0;   ///< the halfband's edges when possible
     double halfband_stopband_hz = 0.0;
 };
 

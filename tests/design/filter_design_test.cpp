@@ -43,8 +43,10 @@ bool light_only() {
 }
 
 /// Filter requirements of a given attenuation (and ripple); the edges take their defaults.
-FilterSpec spec(double attenuation_db, double ripple_db = 0.1) {
-    return FilterSpec{.passband_hz = {}, .stopband_hz = {}, .attenuation_db = attenuation_db,
+FilterSpec requirements(double attenuation_db, double ripple_db = 0.1) {
+    return FilterSpec{.passband_hz = {},
+                      .stopband_hz = {},
+                      .attenuation_db = attenuation_db,
                       .ripple_db = ripple_db};
 }
 
@@ -98,7 +100,9 @@ double extreme(const std::vector<double>& h, double rate, double from, double to
         const double right = grid[i + 1] - grid[i];
         if (std::fabs(grid[i] - edge) > 4 * lobe && std::fabs(left - right) < 1e-6 * left) {
             const double curvature = v[i - 1] - 2 * v[i] + v[i + 1];
-            if (curvature < 0) best = std::max(best, v[i] - (v[i - 1] - v[i + 1]) * (v[i - 1] - v[i + 1]) / (8 * curvature));
+            if (curvature < 0)
+                best = std::max(
+                    best, v[i] - (v[i - 1] - v[i + 1]) * (v[i - 1] - v[i + 1]) / (8 * curvature));
             continue;
         }
         double a = grid[i - 1];
@@ -162,68 +166,249 @@ void PrintTo(const Plan& p, std::ostream* os) {
 std::vector<Plan> plans() {
     const FilterSpec standard;
     return {
-        {"one stage 48000 -> 8000", 48000, {{1, 6, 6}}, standard, DesignMethod::automatic, false,
-         {1000, 3500}, {4100, 9000, 12100, 23900}},
-        {"one stage 8000 -> 48000", 8000, {{6, 1, 6}}, standard, DesignMethod::automatic, false,
-         {1000, 3500}, {}},
-        {"one stage 48000 -> 96000", 48000, {{2, 1, 2}}, standard, DesignMethod::automatic, false,
-         {3000, 21000}, {}},
-        {"one stage 44100 -> 48000", 44100, {{160, 147, 160}}, standard, DesignMethod::automatic,
-         true, {}, {}},
-        {"one stage 48000 -> 44100", 48000, {{147, 160, 160}}, standard, DesignMethod::automatic,
-         true, {}, {}},
-        {"one stage 10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec(90.0),
-         DesignMethod::automatic, false, {100000, 400000}, {520000, 3000000}},
-        {"one stage 32000 -> 48000 at 80 dB, 0.01 dB", 32000, {{3, 2, 3}}, spec(80.0, 0.01),
-         DesignMethod::automatic, false, {2000, 14000}, {}},
-        {"one stage 48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140.0),
-         DesignMethod::automatic, false, {1000}, {4100, 23900}},
-        {"one stage 8000 -> 11025 at 60 dB", 8000, {{441, 320, 441}}, spec(60.0),
-         DesignMethod::automatic, true, {}, {}},
-        {"interpolation first 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
-         DesignMethod::automatic, false, {300, 1200, 10500, 19800}, {}},
-        {"narrow edges 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         FilterSpec{.passband_hz = 20000.0, .stopband_hz = 21000.0, .attenuation_db = 100.0,
+        {"one stage 48000 -> 8000",
+         48000,
+         {{1, 6, 6}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 3500},
+         {4100, 9000, 12100, 23900}},
+        {"one stage 8000 -> 48000",
+         8000,
+         {{6, 1, 6}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 3500},
+         {}},
+        {"one stage 48000 -> 96000",
+         48000,
+         {{2, 1, 2}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {3000, 21000},
+         {}},
+        {"one stage 44100 -> 48000",
+         44100,
+         {{160, 147, 160}},
+         standard,
+         DesignMethod::automatic,
+         true,
+         {},
+         {}},
+        {"one stage 48000 -> 44100",
+         48000,
+         {{147, 160, 160}},
+         standard,
+         DesignMethod::automatic,
+         true,
+         {},
+         {}},
+        {"one stage 10 MHz -> 1 MHz at 90 dB",
+         1e7,
+         {{1, 10, 10}},
+         requirements(90.0),
+         DesignMethod::automatic,
+         false,
+         {100000, 400000},
+         {520000, 3000000}},
+        {"one stage 32000 -> 48000 at 80 dB, 0.01 dB",
+         32000,
+         {{3, 2, 3}},
+         requirements(80.0, 0.01),
+         DesignMethod::automatic,
+         false,
+         {2000, 14000},
+         {}},
+        {"one stage 48000 -> 8000 at 140 dB",
+         48000,
+         {{1, 6, 6}},
+         requirements(140.0),
+         DesignMethod::automatic,
+         false,
+         {1000},
+         {4100, 23900}},
+        {"one stage 8000 -> 11025 at 60 dB",
+         8000,
+         {{441, 320, 441}},
+         requirements(60.0),
+         DesignMethod::automatic,
+         true,
+         {},
+         {}},
+        {"interpolation first 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {300, 1200, 10500, 19800},
+         {}},
+        {"narrow edges 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         FilterSpec{.passband_hz = 20000.0,
+                    .stopband_hz = 21000.0,
+                    .attenuation_db = 100.0,
                     .ripple_db = 0.1},
-         DesignMethod::automatic, false, {3000, 19800}, {}},
-        {"ripple bound 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         spec(50.0, 0.01), DesignMethod::automatic, false, {300, 9900}, {}},
-        {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}},
-         spec(40.0, 1.0), DesignMethod::automatic, false, {300, 9900, 19800}, {}},
-        {"Kaiser 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
-         DesignMethod::kaiser, false, {1200}, {}},
-        {"equiripple 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, standard,
-         DesignMethod::equiripple, false, {}, {}},
-        {"decimation first 96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, standard,
-         DesignMethod::automatic, false, {1000, 3500}, {4000, 10000, 21000, 30000, 47000}},
-        {"decimation first at 120 dB", 96000, {{1, 4, 4}, {1, 3, 3}}, spec(120.0),
-         DesignMethod::automatic, false, {1000}, {4000, 21000, 47000}},
-        {"two interpolations 8000 -> 16000 -> 192000", 8000, {{2, 1, 2}, {12, 1, 12}}, standard,
-         DesignMethod::automatic, false, {1000, 3500}, {}},
-        {"interpolation 8000 -> 96000 -> 192000", 8000, {{12, 1, 12}, {2, 1, 2}}, standard,
-         DesignMethod::automatic, false, {1000, 3500}, {}},
-        {"halfband last 44100 -> 88200 -> 176400", 44100, {{2, 1, 2}, {2, 1, 2}}, standard,
-         DesignMethod::automatic, false, {4410, 19845}, {}},
-        {"halfband first 176400 -> 88200 -> 44100", 176400, {{1, 2, 2}, {1, 2, 2}}, standard,
-         DesignMethod::automatic, false, {4410, 19845}, {22050, 30000, 66150, 88000}},
-        {"Kaiser halfband 176400 -> 88200 -> 44100", 176400, {{1, 2, 2}, {1, 2, 2}}, standard,
-         DesignMethod::kaiser, false, {4410}, {30000, 88000}},
-        {"halfband 96000 -> 48000 -> 32000", 96000, {{1, 2, 2}, {2, 3, 3}}, standard,
-         DesignMethod::automatic, false, {1000, 14000}, {16000, 25000, 40000}},
-        {"M1 > L1 96000 -> 64000 -> 44100", 96000, {{2, 3, 3}, {441, 640, 640}}, standard,
-         DesignMethod::automatic, true, {}, {}},
-        {"M1 > L1 192000 -> 128000 -> 48000", 192000, {{2, 3, 3}, {3, 8, 8}}, standard,
-         DesignMethod::automatic, false, {1000, 21000}, {24000, 40000, 70000, 95000}},
-        {"decimation 10 MHz -> 100 kHz -> 44100", 1e7, {{1, 100, 100}, {441, 1000, 1000}},
-         standard, DesignMethod::automatic, true, {}, {}},
-        {"two interpolations 8000 -> 200000 -> 10 MHz", 8000, {{25, 1, 25}, {50, 1, 50}}, standard,
-         DesignMethod::automatic, false, {2000}, {}},
-        {"interpolation 22050 -> 44100 -> 48000", 22050, {{2, 1, 2}, {160, 147, 160}}, standard,
-         DesignMethod::automatic, false, {1050, 9900}, {}},
-        {"pass-through then 48000 -> 8000", 48000, {{1, 1, 1}, {1, 6, 6}}, standard,
-         DesignMethod::automatic, false, {1000}, {9000}},
-        {"one stage 8000 -> 16000 at 40 dB, 1 dB", 8000, {{2, 1, 2}}, spec(40.0, 1.0),
-         DesignMethod::automatic, false, {100, 3500}, {}},
+         DesignMethod::automatic,
+         false,
+         {3000, 19800},
+         {}},
+        {"ripple bound 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         requirements(50.0, 0.01),
+         DesignMethod::automatic,
+         false,
+         {300, 9900},
+         {}},
+        {"40 dB 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         requirements(40.0, 1.0),
+         DesignMethod::automatic,
+         false,
+         {300, 9900, 19800},
+         {}},
+        {"Kaiser 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         standard,
+         DesignMethod::kaiser,
+         false,
+         {1200},
+         {}},
+        {"equiripple 44100 -> 63000 -> 48000",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         standard,
+         DesignMethod::equiripple,
+         false,
+         {},
+         {}},
+        {"decimation first 96000 -> 24000 -> 8000",
+         96000,
+         {{1, 4, 4}, {1, 3, 3}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 3500},
+         {4000, 10000, 21000, 30000, 47000}},
+        {"decimation first at 120 dB",
+         96000,
+         {{1, 4, 4}, {1, 3, 3}},
+         requirements(120.0),
+         DesignMethod::automatic,
+         false,
+         {1000},
+         {4000, 21000, 47000}},
+        {"two interpolations 8000 -> 16000 -> 192000",
+         8000,
+         {{2, 1, 2}, {12, 1, 12}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 3500},
+         {}},
+        {"interpolation 8000 -> 96000 -> 192000",
+         8000,
+         {{12, 1, 12}, {2, 1, 2}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 3500},
+         {}},
+        {"halfband last 44100 -> 88200 -> 176400",
+         44100,
+         {{2, 1, 2}, {2, 1, 2}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {4410, 19845},
+         {}},
+        {"halfband first 176400 -> 88200 -> 44100",
+         176400,
+         {{1, 2, 2}, {1, 2, 2}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {4410, 19845},
+         {22050, 30000, 66150, 88000}},
+        {"Kaiser halfband 176400 -> 88200 -> 44100",
+         176400,
+         {{1, 2, 2}, {1, 2, 2}},
+         standard,
+         DesignMethod::kaiser,
+         false,
+         {4410},
+         {30000, 88000}},
+        {"halfband 96000 -> 48000 -> 32000",
+         96000,
+         {{1, 2, 2}, {2, 3, 3}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 14000},
+         {16000, 25000, 40000}},
+        {"M1 > L1 96000 -> 64000 -> 44100",
+         96000,
+         {{2, 3, 3}, {441, 640, 640}},
+         standard,
+         DesignMethod::automatic,
+         true,
+         {},
+         {}},
+        {"M1 > L1 192000 -> 128000 -> 48000",
+         192000,
+         {{2, 3, 3}, {3, 8, 8}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000, 21000},
+         {24000, 40000, 70000, 95000}},
+        {"decimation 10 MHz -> 100 kHz -> 44100",
+         1e7,
+         {{1, 100, 100}, {441, 1000, 1000}},
+         standard,
+         DesignMethod::automatic,
+         true,
+         {},
+         {}},
+        {"two interpolations 8000 -> 200000 -> 10 MHz",
+         8000,
+         {{25, 1, 25}, {50, 1, 50}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {2000},
+         {}},
+        {"interpolation 22050 -> 44100 -> 48000",
+         22050,
+         {{2, 1, 2}, {160, 147, 160}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1050, 9900},
+         {}},
+        {"pass-through then 48000 -> 8000",
+         48000,
+         {{1, 1, 1}, {1, 6, 6}},
+         standard,
+         DesignMethod::automatic,
+         false,
+         {1000},
+         {9000}},
+        {"one stage 8000 -> 16000 at 40 dB, 1 dB",
+         8000,
+         {{2, 1, 2}},
+         requirements(40.0, 1.0),
+         DesignMethod::automatic,
+         false,
+         {100, 3500},
+         {}},
     };
 }
 
@@ -290,13 +475,13 @@ TEST_P(DesignedPlan, EveryStageMeasuresWithinItsTargetAndAsReported) {
         EXPECT_NEAR(s.measured.attenuation_db, r.attenuation_db(), 0.2);
         EXPECT_NEAR(s.measured.ripple_db, r.ripple_db(), 0.2);
         EXPECT_NEAR(s.measured.ripple_db, r.ripple_db(), 0.01 * s.target_ripple_db + 1e-5);
-        std::printf("[ %s stage %zu ] %s%s %lld taps (%lld non-zero, predicted %lld): %.2f dB "
-                    "(target %.2f, reported %.2f), ripple %.3g dB (share %.3g)\n",
-                    p.name, i + 1, quillmere::stage_filter_name(s.filter),
-                    s.halfband ? " halfband" : "", static_cast<long long>(s.taps),
-                    static_cast<long long>(s.nonzero_taps), static_cast<long long>(s.predicted_taps),
-                    r.attenuation_db(), s.target_attenuation_db, s.measured.attenuation_db,
-                    r.ripple_db(), s.target_ripple_db);
+        std::printf(
+            "[ %s stage %zu ] %s%s %lld taps (%lld non-zero, predicted %lld): %.2f dB "
+            "(target %.2f, reported %.2f), ripple %.3g dB (share %.3g)\n",
+            p.name, i + 1, quillmere::stage_filter_name(s.filter), s.halfband ? " halfband" : "",
+            static_cast<long long>(s.taps), static_cast<long long>(s.nonzero_taps),
+            static_cast<long long>(s.predicted_taps), r.attenuation_db(), s.target_attenuation_db,
+            s.measured.attenuation_db, r.ripple_db(), s.target_ripple_db);
     }
     EXPECT_NEAR(d.group_delay_seconds, delay, 1e-15);
 }
@@ -336,8 +521,10 @@ Lines tone_lines(const Plan& p, const FilterDesign& d, double tone_hz) {
     for (std::int64_t k = 0; 2 * k <= period; ++k) {
         std::complex<double> sum;
         for (std::int64_t n = 0; n < period; ++n) {
-            const double turns = static_cast<double>((k * n) % period) / static_cast<double>(period);
-            sum += y[static_cast<std::size_t>(n)] * std::polar(1.0, -2.0 * std::numbers::pi * turns);
+            const double turns =
+                static_cast<double>((k * n) % period) / static_cast<double>(period);
+            sum +=
+                y[static_cast<std::size_t>(n)] * std::polar(1.0, -2.0 * std::numbers::pi * turns);
         }
         const bool edge = k == 0 || 2 * k == period;
         lines.amplitude.push_back((edge ? 1.0 : 2.0) * std::abs(sum) / static_cast<double>(period));
@@ -370,9 +557,10 @@ TEST_P(DesignedPlan, TonesComeOutAloneWithEveryAliasAndImageTheAttenuationDown) 
         const double below = to_db(gain) - to_db(worst);
         EXPECT_GE(below, d.attenuation_db) << "at " << worst_hz << " Hz";
         EXPECT_GE(-to_db(worst), d.measured.attenuation_db) << "beyond the reported bound";
-        std::printf("[ %s ] tone %.0f Hz: gain %+.2e dB, worst line %.2f dB down at %.0f Hz "
-                    "(bound %.2f dB)\n",
-                    p.name, tone, to_db(gain), below, worst_hz, d.measured.attenuation_db);
+        std::printf(
+            "[ %s ] tone %.0f Hz: gain %+.2e dB, worst line %.2f dB down at %.0f Hz "
+            "(bound %.2f dB)\n",
+            p.name, tone, to_db(gain), below, worst_hz, d.measured.attenuation_db);
     }
     for (const double tone : p.stopband_tones) {
         SCOPED_TRACE("stopband tone " + std::to_string(tone) + " Hz");
@@ -451,16 +639,20 @@ struct Comparison {
 
 TEST(DesignLengths, EquirippleNeedsAtLeastAFifthFewerTapsThanKaiserAt80To100Db) {
     const std::vector<Comparison> cases = {
-        {"44100 -> 63000 -> 48000 at 100 dB", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(100)},
-        {"48000 -> 8000 at 80 dB", 48000, {{1, 6, 6}}, spec(80)},
-        {"10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, spec(90)},
-        {"8000 -> 16000 -> 192000 at 100 dB", 8000, {{2, 1, 2}, {12, 1, 12}}, spec(100)},
-        {"32000 -> 48000 at 90 dB", 32000, {{3, 2, 3}}, spec(90)},
+        {"44100 -> 63000 -> 48000 at 100 dB",
+         44100,
+         {{10, 7, 10}, {16, 21, 21}},
+         requirements(100)},
+        {"48000 -> 8000 at 80 dB", 48000, {{1, 6, 6}}, requirements(80)},
+        {"10 MHz -> 1 MHz at 90 dB", 1e7, {{1, 10, 10}}, requirements(90)},
+        {"8000 -> 16000 -> 192000 at 100 dB", 8000, {{2, 1, 2}, {12, 1, 12}}, requirements(100)},
+        {"32000 -> 48000 at 90 dB", 32000, {{3, 2, 3}}, requirements(90)},
     };
     for (const Comparison& c : cases) {
         SCOPED_TRACE(c.name);
         const FilterDesign kaiser = design(c.input, c.stages, c.filter, DesignMethod::kaiser);
-        const FilterDesign equiripple = design(c.input, c.stages, c.filter, DesignMethod::equiripple);
+        const FilterDesign equiripple =
+            design(c.input, c.stages, c.filter, DesignMethod::equiripple);
         ASSERT_EQ(kaiser.status, Status::ok) << kaiser.message;
         ASSERT_EQ(equiripple.status, Status::ok) << equiripple.message;
         for (std::size_t i = 0; i < c.stages.size(); ++i) {
@@ -487,8 +679,8 @@ quillmere::design::StageTarget target_of(const FilterDesign& d, std::size_t i, c
     int filtered = 0;
     for (const StageDesign& s : d.stages) filtered += s.filter != StageFilter::none ? 1 : 0;
     quillmere::cost_model::Design resolved;
-    EXPECT_EQ(quillmere::cost_model::resolve_design(input, d.stages.back().output_rate_hz,
-                                                    filtered, f, &resolved),
+    EXPECT_EQ(quillmere::cost_model::resolve_design(input, d.stages.back().output_rate_hz, filtered,
+                                                    f, &resolved),
               quillmere::cost_model::Refusal::none);
     const StageDesign& s = d.stages[i];
     quillmere::design::StageTarget t;
@@ -501,9 +693,9 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
     // A halfband's next shorter length is 4 taps shorter (4k + 3).
     const std::vector<Comparison> cases = {
         {"44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, {}},
-        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140)},
+        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, requirements(140)},
         {"96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, {}},
-        {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(40, 1)},
+        {"40 dB 44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, requirements(40, 1)},
         {"halfband 176400 -> 88200 -> 44100", 176400, {{1, 2, 2}, {1, 2, 2}}, {}},
     };
     for (const Comparison& c : cases) {
@@ -522,13 +714,13 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
             ASSERT_EQ(static_cast<std::int64_t>(f.h.size()), shorter);
             const Response r = measure(f.h, static_cast<double>(s.stage.l), s.upsampled_rate_hz,
                                        s.passband_hz, s.stopband_hz);
-            EXPECT_TRUE(misses(r, s)) << shorter << " taps: " << r.attenuation_db() << " dB, ripple "
-                                      << r.ripple_db();
-            std::printf("[ %s stage %zu ] %lld taps meet; %lld: %.2f dB (target %.2f), ripple "
-                        "%.4f dB (share %.4f)\n",
-                        c.name, i + 1, static_cast<long long>(s.taps),
-                        static_cast<long long>(shorter), r.attenuation_db(), s.target_attenuation_db,
-                        r.ripple_db(), s.target_ripple_db);
+            EXPECT_TRUE(misses(r, s))
+                << shorter << " taps: " << r.attenuation_db() << " dB, ripple " << r.ripple_db();
+            std::printf(
+                "[ %s stage %zu ] %lld taps meet; %lld: %.2f dB (target %.2f), ripple "
+                "%.4f dB (share %.4f)\n",
+                c.name, i + 1, static_cast<long long>(s.taps), static_cast<long long>(shorter),
+                r.attenuation_db(), s.target_attenuation_db, r.ripple_db(), s.target_ripple_db);
         }
     }
 }
@@ -536,8 +728,8 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
 TEST(DesignLengths, AKaiserWindowOfNinetyPercentOfTheLengthMisses) {
     const std::vector<Comparison> cases = {
         {"44100 -> 63000 -> 48000", 44100, {{10, 7, 10}, {16, 21, 21}}, {}},
-        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, spec(140)},
-        {"ripple bound", 44100, {{10, 7, 10}, {16, 21, 21}}, spec(50, 0.01)},
+        {"48000 -> 8000 at 140 dB", 48000, {{1, 6, 6}}, requirements(140)},
+        {"ripple bound", 44100, {{10, 7, 10}, {16, 21, 21}}, requirements(50, 0.01)},
         {"96000 -> 24000 -> 8000", 96000, {{1, 4, 4}, {1, 3, 3}}, {}},
     };
     for (const Comparison& c : cases) {
@@ -546,7 +738,8 @@ TEST(DesignLengths, AKaiserWindowOfNinetyPercentOfTheLengthMisses) {
         ASSERT_EQ(d.status, Status::ok) << d.message;
         for (const StageDesign& s : d.stages) {
             // The tests' own window of the same beta and cut-off, 90 % as long.
-            const auto taps = static_cast<std::int64_t>(std::floor(0.9 * static_cast<double>(s.taps)));
+            const auto taps =
+                static_cast<std::int64_t>(std::floor(0.9 * static_cast<double>(s.taps)));
             std::vector<double> h = polyphase::kaiser_lowpass(
                 taps, s.kaiser_beta, (s.passband_hz + s.stopband_hz) / 2, s.upsampled_rate_hz);
             const Response r = measure(h, 1.0, s.upsampled_rate_hz, s.passband_hz, s.stopband_hz);
@@ -606,7 +799,8 @@ TEST(DesignLengths, EqualEdgesMakeAByTwoStageAHalfbandWithTheSameTransition) {
     ASSERT_TRUE(t.halfband_possible);
     EXPECT_EQ(t.halfband_passband_hz, 21600.0);
     EXPECT_EQ(t.halfband_stopband_hz, 26400.0);
-    const quillmere::design::StagePrediction p = quillmere::design::predict_stage(t, DesignMethod::automatic);
+    const quillmere::design::StagePrediction p =
+        quillmere::design::predict_stage(t, DesignMethod::automatic);
     EXPECT_TRUE(p.halfband);
     EXPECT_EQ(p.method, StageFilter::equiripple);
     const quillmere::design::DesignedFilter f =
@@ -664,7 +858,7 @@ std::vector<double> rounded(const std::vector<double>& h, int bits) {
 
 TEST(DesignRounding, SixteenBitsMeasureAsReported) {
     const FilterDesign d =
-        design(44100, {{10, 7, 10}, {16, 21, 21}}, spec(80), DesignMethod::automatic, 16);
+        design(44100, {{10, 7, 10}, {16, 21, 21}}, requirements(80), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     ASSERT_TRUE(d.quantized.has_value());
     for (const StageDesign& s : d.stages) {
@@ -689,14 +883,16 @@ TEST(DesignRounding, SixteenBitsMeasureAsReported) {
         EXPECT_NEAR(q.measured.attenuation_db, r.attenuation_db(), 0.2);
         EXPECT_NEAR(q.measured.ripple_db, r.ripple_db(), 0.2);
         EXPECT_EQ(q.measured.meets_spec, !misses(r, s));
-        std::printf("[ 16 bits ] %lld taps: %.2f dB (reported %.2f, unrounded %.2f), bits needed %d\n",
-                    static_cast<long long>(s.taps), r.attenuation_db(), q.measured.attenuation_db,
-                    s.measured.attenuation_db, q.bits_needed);
+        std::printf(
+            "[ 16 bits ] %lld taps: %.2f dB (reported %.2f, unrounded %.2f), bits needed %d\n",
+            static_cast<long long>(s.taps), r.attenuation_db(), q.measured.attenuation_db,
+            s.measured.attenuation_db, q.bits_needed);
     }
 }
 
 TEST(DesignRounding, SaysWhenTheBitsCostTheAttenuationAndHowManyKeepIt) {
-    const FilterDesign d = design(48000, {{1, 6, 6}}, spec(120), DesignMethod::automatic, 16);
+    const FilterDesign d =
+        design(48000, {{1, 6, 6}}, requirements(120), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     const StageDesign& s = d.stages[0];
     ASSERT_TRUE(s.quantized.has_value());
@@ -740,23 +936,72 @@ TEST(DesignRefusals, EachNamesItsField) {
     quillmere::DesignOptions equiripple;
     equiripple.method = DesignMethod::equiripple;
     const std::vector<Refused> cases = {
-        {"input rate", 0.0, {{1, 6, 6}}, {}, {}, Status::invalid_request, "input_rate_hz", "positive"},
+        {"input rate",
+         0.0,
+         {{1, 6, 6}},
+         {},
+         {},
+         Status::invalid_request,
+         "input_rate_hz",
+         "positive"},
         {"no stage", 48000, {}, {}, {}, Status::invalid_request, "stages", "at least one"},
-        {"stage too low", 44100, {{1, 2, 2}, {320, 147, 320}}, {}, {}, Status::invalid_request,
-         "stages", "too low"},
-        {"attenuation", 48000, {{1, 6, 6}}, spec(-1.0), {}, Status::invalid_request,
-         "filter.attenuation_db", "above 0 dB"},
-        {"seven bits", 48000, {{1, 6, 6}}, {}, seven_bits, Status::invalid_request,
-         "options.quantize_bits", "not 7"},
-        {"33 bits", 48000, {{1, 6, 6}}, {}, thirty_three_bits, Status::invalid_request,
-         "options.quantize_bits", "8 to 32"},
-        {"method", 48000, {{1, 6, 6}}, {}, bad_method, Status::invalid_request, "options.method",
+        {"stage too low",
+         44100,
+         {{1, 2, 2}, {320, 147, 320}},
+         {},
+         {},
+         Status::invalid_request,
+         "stages",
+         "too low"},
+        {"attenuation",
+         48000,
+         {{1, 6, 6}},
+         requirements(-1.0),
+         {},
+         Status::invalid_request,
+         "filter.attenuation_db",
+         "above 0 dB"},
+        {"seven bits",
+         48000,
+         {{1, 6, 6}},
+         {},
+         seven_bits,
+         Status::invalid_request,
+         "options.quantize_bits",
+         "not 7"},
+        {"33 bits",
+         48000,
+         {{1, 6, 6}},
+         {},
+         thirty_three_bits,
+         Status::invalid_request,
+         "options.quantize_bits",
+         "8 to 32"},
+        {"method",
+         48000,
+         {{1, 6, 6}},
+         {},
+         bad_method,
+         Status::invalid_request,
+         "options.method",
          "auto, kaiser or equiripple"},
         // About 14,000 equiripple taps: beyond the exchange's 4095.
-        {"equiripple too long", 44100, {{160, 147, 160}}, {}, equiripple,
-         Status::calculation_error, "stages", "more than the exchange is run for"},
+        {"equiripple too long",
+         44100,
+         {{160, 147, 160}},
+         {},
+         equiripple,
+         Status::calculation_error,
+         "stages",
+         "more than the exchange is run for"},
         // 8000 -> 10 GHz in one stage: far more taps than a design holds.
-        {"too many taps", 8000, {{1250000, 1, 65535}}, {}, {}, Status::memory_error, "stages",
+        {"too many taps",
+         8000,
+         {{1250000, 1, 65535}},
+         {},
+         {},
+         Status::memory_error,
+         "stages",
          "a design holds at most"},
     };
     for (const Refused& c : cases) {
@@ -775,8 +1020,8 @@ TEST(DesignRefusals, AStopRequestStopsTheDesign) {
     source.request_stop();
     quillmere::DesignOptions options;
     options.stop_token = source.get_token();
-    const FilterDesign d = quillmere::design_filters(44100, std::vector<Stage>{{10, 7, 10}, {16, 21, 21}},
-                                                     {}, options);
+    const FilterDesign d = quillmere::design_filters(
+        44100, std::vector<Stage>{{10, 7, 10}, {16, 21, 21}}, {}, options);
     EXPECT_EQ(d.status, Status::stopped);
     EXPECT_TRUE(d.stages.empty());
 }
@@ -798,8 +1043,8 @@ TEST(DesignRefusals, NamesOfTheEnumerations) {
     EXPECT_STREQ(quillmere::stage_filter_name(StageFilter::equiripple), "equiripple");
     EXPECT_STREQ(quillmere::design_fallback_name(quillmere::DesignFallback::no_convergence),
                  "no_convergence");
-    EXPECT_STREQ(quillmere::design_fallback_name(quillmere::DesignFallback::out_of_spec),
-                 "out_of_spec");
+    EXPECT_STREQ(quillmere::design_fallback_name(quillmere::DesignFallback::missed_requirements),
+                 "missed_requirements");
 }
 
 }  // namespace

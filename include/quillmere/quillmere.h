@@ -520,10 +520,9 @@ struct QuantizedFilter {
     std::int64_t nonzero_taps = 0;
     /// The response of the rounded filter.
     MeasuredResponse measured;
-    /// The fewest bits whose rounding still measures within the stage's requirements:
-    /// `bits` or fewer when this rounding keeps them (then equal to `bits`), more when it
-    /// costs them; 0 when no rounding up to 53 bits keeps them (the filter misses without
-    /// rounding).
+    /// When this rounding costs the stage's requirements, the fewest bits whose rounding
+    /// keeps them; `bits` itself when this rounding keeps them (fewer are not tried); 0
+    /// when no rounding up to 53 bits keeps them (the filter misses without rounding).
     int bits_needed = 0;
 };
 

@@ -3,12 +3,14 @@
 # Usage: scripts/install-deps.sh [build|test|windows|package]
 set -euo pipefail
 
-# CLI11 and nlohmann/json (header-only) build the command-line mode, in every build.
-packages=(cmake make g++ libcli11-dev nlohmann-json3-dev)
+# CLI11 and nlohmann/json (header-only) build the command-line mode, KissFFT's header the
+# filter design; in every build.
+packages=(cmake make g++ libcli11-dev nlohmann-json3-dev libkissfft-dev)
 if [ "${1:-build}" = test ]; then
-  # mandoc and man-db: the manual page's lint and rendering test.
+  # mandoc and man-db: the manual page's lint and rendering test; python3-scipy: the filter
+  # design's independent oracle (scipy.signal.remez, freqz, upfirdn).
   packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config
-    mandoc man-db)
+    mandoc man-db python3-scipy)
 fi
 if [ "${1:-build}" = package ]; then
   # dpkg-shlibdeps (dpkg-dev) for the package's dependencies, lintian to check it, zip and

@@ -457,6 +457,235 @@ struct CostEstimate {
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const TwoStageRequest& request,
                                                           const TwoStageResult& result) noexcept;
 
+// ---------------------------------------------------------------------------
+// Filter design
+// ---------------------------------------------------------------------------
+//
+// design_filters() designs the filters of a cascade, measures them and hands them over as
+// values. Each filtered stage gets a linear-phase FIR lowpass, the prototype at its
+// upsampled rate U = L x its input rate: it passes up to the passband edge and stops from
+// min(the stage's input rate, its output rate) - the stopband edge, like the cost estimate.
+// Its coefficients are in time order with DC gain L, so the stage's passband gain is 1 as
+// scipy.signal.upfirdn(h, x, L, M) runs it; polyphase phase p takes h[p + k L].
+
+/// How design_filters designs the filter of each stage.
+enum class DesignMethod {
+    /// Per stage: equiripple where the exchange converges and the filter measures within
+    /// its requirements, otherwise Kaiser.
+    automatic,
+    /// A Kaiser-windowed sinc with the cost model's length and beta.
+    kaiser,
+    /// A Parks-McClellan design (Remez exchange): the shortest length that measures within
+    /// the requirements. A stage the exchange cannot design refuses the whole design.
+    equiripple,
+};
+
+/// A stable lower-case name of a design method: "auto", "kaiser", "equiripple".
+[[nodiscard]] QUILLMERE_EXPORT const char* design_method_name(DesignMethod method) noexcept;
+
+/// The filter a stage got.
+enum class StageFilter {
+    none,        ///< L = M = 1: the stage passes the signal through, no filter
+    kaiser,      ///< a Kaiser-windowed sinc
+    equiripple,  ///< a Parks-McClellan (Remez exchange) design
+};
+
+/// A stable lower-case name of a stage's filter: "none", "kaiser", "equiripple".
+[[nodiscard]] QUILLMERE_EXPORT const char* stage_filter_name(StageFilter filter) noexcept;
+
+/// Why a stage of an automatic design is not equiripple.
+enum class DesignFallback {
+    /// No fallback: the stage has the method asked for.
+    none,
+    /// Its equiripple length would exceed max_exchange_taps: not attempted.
+    too_long,
+    /// The exchange did not converge.
+    no_convergence,
+    /// No equiripple length up to max_exchange_taps measured within the requirements.
+    missed_requirements,
+};
+
+/// A stable lower-case name of a fallback: "none", "too_long", "no_convergence",
+/// "missed_requirements".
+[[nodiscard]] QUILLMERE_EXPORT const char* design_fallback_name(DesignFallback fallback) noexcept;
+
+/// Longest filter the Remez exchange is attempted for, in taps. Beyond it an automatic
+/// design takes a Kaiser window and an equiripple design is refused.
+inline constexpr std::int64_t max_exchange_taps = 4095;
+/// Longest filter design_filters designs, in taps: designing and measuring one takes about
+/// 200 bytes per tap.
+inline constexpr std::int64_t max_design_taps = std::int64_t{1} << 24;
+/// Fewest bits a quantisation may ask for.
+inline constexpr int min_quantize_bits = 8;
+/// Most bits a quantisation may ask for.
+inline constexpr int max_quantize_bits = 32;
+
+/// How design_filters runs.
+struct DesignOptions {
+    /// How each stage's filter is designed.
+    DesignMethod method = DesignMethod::automatic;
+    /// Also round the coefficients to signed integers of this many bits,
+    /// min_quantize_bits..max_quantize_bits, and measure the rounded filters.
+    std::optional<int> quantize_bits{};
+#if QUILLMERE_HAS_STOP_TOKEN
+    /// The design stops soon after a stop is requested on this token's source
+    /// (Status::stopped); where the standard library has std::stop_token.
+    std::stop_token stop_token{};
+#endif
+    /// The design also stops soon after this flag becomes true (may be null).
+    const std::atomic<bool>* stop_flag = nullptr;
+};
+
+/// A filter's response, measured on a grid of at least 8 points per U / taps (by FFT),
+/// the extremes refined between the grid points.
+struct MeasuredResponse {
+    /// Peak-to-peak passband ripple from 0 Hz to the passband edge, dB.
+    double ripple_db = 0.0;
+    /// Minimum stopband attenuation from the stage's stopband edge to U / 2, in dB below
+    /// the passband gain (1 after the stage's gain L).
+    double attenuation_db = 0.0;
+    /// The largest gain anywhere from 0 to U / 2, in dB against the passband gain: the
+    /// passband's top, or a bump of the transition band above it.
+    double peak_gain_db = 0.0;
+    /// The ripple is within the stage's share, the attenuation at least the stage's
+    /// target and the peak gain no higher than the top of that ripple share.
+    bool meets_spec = false;
+};
+
+/// A stage's coefficients rounded to signed integers with one power-of-two scale.
+struct QuantizedFilter {
+    /// The bits asked for (sign included).
+    int bits = 0;
+    /// coefficient = integer x 2^-scale_exponent; the largest power of two that keeps
+    /// every integer within +/-(2^(bits-1) - 1).
+    int scale_exponent = 0;
+    /// The rounded coefficients, in time order.
+    std::vector<std::int32_t> integers;
+    /// Integers other than zero.
+    std::int64_t nonzero_taps = 0;
+    /// The response of the rounded filter.
+    MeasuredResponse measured;
+    /// When this rounding costs the stage's requirements, the fewest bits whose rounding
+    /// keeps them; `bits` itself when this rounding keeps them (fewer are not tried); 0
+    /// when no rounding up to 53 bits keeps them (the filter misses without rounding).
+    int bits_needed = 0;
+};
+
+/// The designed filter of one stage.
+struct StageDesign {
+    /// The stage's factors.
+    Stage stage;
+    /// The stage's input rate, Hz.
+    double input_rate_hz = 0.0;
+    /// The stage's output rate, Hz.
+    double output_rate_hz = 0.0;
+    /// L x the input rate: the rate the filter runs at, Hz.
+    double upsampled_rate_hz = 0.0;
+    /// The filter it got (none for a pass-through stage: the fields below are then zero,
+    /// but measured.meets_spec is true).
+    StageFilter filter = StageFilter::none;
+    /// Why an automatic design fell back to Kaiser for this stage.
+    DesignFallback fallback = DesignFallback::none;
+    /// A halfband: every other coefficient but the centre one is zero.
+    bool halfband = false;
+    /// Passband edge designed for, Hz (a halfband's may be wider than the cascade's).
+    double passband_hz = 0.0;
+    /// Stopband edge designed for, Hz (a halfband's may be lower than the stage's).
+    double stopband_hz = 0.0;
+    /// The stage's share of the cascade's ripple, dB.
+    double target_ripple_db = 0.0;
+    /// The attenuation the stage is designed for: the cascade's plus the leak allowance, dB.
+    double target_attenuation_db = 0.0;
+    /// The Kaiser window's beta (Kaiser designs; 0 otherwise).
+    double kaiser_beta = 0.0;
+    /// The length the method's estimate predicted: Kaiser's formula through the cost model,
+    /// or Herrmann's estimate for an equiripple design (a halfband's rounded up to 4k + 3).
+    std::int64_t predicted_taps = 0;
+    /// The filter's length.
+    std::int64_t taps = 0;
+    /// Coefficients other than zero: what a polyphase filter multiplies.
+    std::int64_t nonzero_taps = 0;
+    /// The prototype, in time order, DC gain L.
+    std::vector<double> coefficients;
+    /// Group delay, (taps - 1) / 2, in samples at the upsampled rate.
+    double group_delay_samples = 0.0;
+    /// Group delay in seconds.
+    double group_delay_seconds = 0.0;
+    /// The measured response.
+    MeasuredResponse measured;
+    /// The rounded coefficients and their response, when quantize_bits was given.
+    std::optional<QuantizedFilter> quantized;
+};
+
+/// What the whole cascade does to a signal, from the measured stages.
+struct CascadeResponse {
+    /// Peak-to-peak ripple of the product of the stages' passband gains, 0 Hz to the
+    /// passband edge, dB.
+    double ripple_db = 0.0;
+    /// A bound on the attenuation of anything that can alias or image into the protected
+    /// band (below the stopband edge): every leak of a tone passes at least one stage's
+    /// stopband, and up to coinciding_leaks of them can land on one frequency in phase, so
+    /// -20 log10(coinciding_leaks x the largest stopband gain of a stage x the peak gains
+    /// of the other stages); +infinity when no stage filters.
+    double attenuation_db = 0.0;
+    /// The ripple is within the cascade's and the attenuation at least the cascade's.
+    bool meets_spec = false;
+};
+
+/// The designed filters of a cascade.
+struct FilterDesign {
+    /// Status::ok; Status::invalid_request with `field` and `message` (as estimate_cost
+    /// refuses, or "options.method", "options.quantize_bits"); Status::memory_error (field
+    /// "stages") when a filter would exceed max_design_taps or memory ran out;
+    /// Status::calculation_error (field "stages") when an equiripple design was asked for a
+    /// stage the exchange cannot design; Status::stopped on a stop request.
+    Status status = Status::ok;
+    /// The refused field, as in RequestCheck; empty on success.
+    std::string field;
+    /// Why the design failed, in one sentence; empty on success.
+    std::string message;
+    /// The method asked for.
+    DesignMethod method = DesignMethod::automatic;
+    /// The passband edge used, Hz.
+    double passband_hz = 0.0;
+    /// The stopband edge used, Hz.
+    double stopband_hz = 0.0;
+    /// The attenuation the cascade must keep, dB.
+    double attenuation_db = 0.0;
+    /// The passband ripple of the whole cascade, dB.
+    double ripple_db = 0.0;
+    /// How many stopband leaks of one tone can land on one output frequency (see the
+    /// README): 1, or 2 when a tone's positive and negative frequency lines can meet, times
+    /// the paths a line takes through the cascade to any one output frequency.
+    double coinciding_leaks = 1.0;
+    /// What each stage's attenuation target adds for them: 20 log10(coinciding_leaks) plus
+    /// the passband gains of the other stages, dB.
+    double leak_allowance_db = 0.0;
+    /// One entry per stage, in order.
+    std::vector<StageDesign> stages;
+    /// The whole cascade as measured.
+    CascadeResponse measured;
+    /// The whole cascade with the rounded coefficients, when quantize_bits was given.
+    std::optional<CascadeResponse> quantized;
+    /// The sum of the stages' group delays, seconds.
+    double group_delay_seconds = 0.0;
+    /// Every stage and the cascade measure within the requirements (the unrounded filters).
+    bool meets_spec = false;
+};
+
+/// Designs and measures the filters of a cascade of `stages` (one or more, each with
+/// l, m >= 1) fed at input_rate_hz, for the filter requirements (their defaults as in
+/// estimate_cost). The ripple is shared among the filtered stages; each stage's stopband is
+/// tightened by the leak allowance, so that the cascade as a whole keeps every alias and
+/// image in the protected band the attenuation down. A stage that interpolates or
+/// decimates by 2, with a quarter of its upsampled rate inside its transition band, gets a
+/// halfband when that needs fewer non-zero taps. A design that misses its requirements
+/// says so in meets_spec; it is never silently short.
+[[nodiscard]] QUILLMERE_EXPORT FilterDesign design_filters(double input_rate_hz,
+                                                           std::span<const Stage> stages,
+                                                           const FilterSpec& filter = {},
+                                                           const DesignOptions& options = {}) noexcept;
+
 }  // namespace quillmere::inline v2
 
 #endif  // C++20

@@ -1,0 +1,466 @@
+// The Remez exchange (Parks and McClellan) on the cosine polynomial of a linear-phase
+// filter, with barycentric Lagrange interpolation through the extremal set.
+#include "design/remez.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+
+namespace quillmere::inline v2::design {
+
+namespace {
+
+/// Exchanges before the design counts as not converged.
+constexpr int max_iterations = 100;
+/// The exchange has converged when the largest error is within this fraction of the
+/// levelled one (0.004 dB).
+constexpr double convergence_tolerance = 5e-4;
+/// After half the exchanges allowed, within this fraction (0.09 dB) is converged enough.
+constexpr double stalled_tolerance = 1e-2;
+/// Grid points whose amplitude comes from a direct sum, not from an FFT bin.
+constexpr std::size_t no_bin = std::numeric_limits<std::size_t>::max();
+/// Intervals over which the first extremal spacing next to a transition band widens to the
+/// band's spacing (the optimum's do over about 3 to 5).
+constexpr double ramp_intervals = 4.0;
+/// Grid steps next to an edge that faces a transition band with four points each.
+constexpr double fine_steps = 8.0;
+
+/// r + 1 grid indices for the first extremal set: `start` resampled, or spread evenly
+/// over the bands.
+std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
+                                           const std::vector<std::size_t>& band_start,
+                                           std::size_t count, std::span<const double> start) {
+    const std::size_t points = cycles.size();
+    std::vector<double> wanted(count);
+    if (start.size() >= 2) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const double at = static_cast<double>(k) * static_cast<double>(start.size() - 1) /
+                              static_cast<double>(count - 1);
+            const auto below = static_cast<std::size_t>(at);
+            const std::size_t above = std::min(below + 1, start.size() - 1);
+            wanted[k] =
+                start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
+        }
+    } else {
+        // Shares of the count by the bands' widths, evenly spaced in each band except
+        // over the first intervals at an edge that faces a transition band, which widen
+        // steadily from an eighth of the spacing: the optimum's extremals crowd there.
+        const std::size_t bands = band_start.size() - 1;
+        double total = 0.0;
+        for (std::size_t b = 0; b < bands; ++b) {
+            total += cycles[band_start[b + 1] - 1] - cycles[band_start[b]];
+        }
+        std::size_t k = 0;
+        double before = 0.0;
+        std::vector<double> spacing;
+        for (std::size_t b = 0; b < bands; ++b) {
+            const double lo = cycles[band_start[b]];
+            const double hi = cycles[band_start[b + 1] - 1];
+            before += hi - lo;
+            const auto share =
+                static_cast<std::size_t>(std::lround(before / total * static_cast<double>(count)));
+            const std::size_t end =
+                b + 1 == bands ? count : std::clamp(share, k + 1, count - (bands - 1 - b));
+            const std::size_t n = end - k;
+            spacing.assign(n > 1 ? n - 1 : 0, 1.0);
+            for (std::size_t i = 0; i < spacing.size(); ++i) {
+                if (b > 0)
+                    spacing[i] =
+                        std::min(spacing[i], (static_cast<double>(i) + 0.5) / ramp_intervals);
+                if (b + 1 < bands) {
+                    spacing[i] =
+                        std::min(spacing[i], (static_cast<double>(spacing.size() - 1 - i) + 0.5) /
+                                                 ramp_intervals);
+                }
+            }
+            double span = 0.0;
+            for (const double d : spacing) span += d;
+            double along = 0.0;
+            for (std::size_t i = 0; i < n; ++i, ++k) {
+                wanted[k] = n > 1 ? lo + (hi - lo) * along / span : (lo + hi) / 2.0;
+                if (i < spacing.size()) along += spacing[i];
+            }
+        }
+    }
+    std::vector<std::size_t> index(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto it = std::lower_bound(cycles.begin(), cycles.end(), wanted[k]);
+        std::size_t i = static_cast<std::size_t>(it - cycles.begin());
+        if (i == points || (i > 0 && wanted[k] - cycles[i - 1] < cycles[i] - wanted[k])) --i;
+        index[k] = i;
+    }
+    // Strictly increasing, within the grid.
+    for (std::size_t k = 1; k < count; ++k) index[k] = std::max(index[k], index[k - 1] + 1);
+    for (std::size_t k = count; k-- > 0;) index[k] = std::min(index[k], points - count + k);
+    return index;
+}
+
+/// Barycentric weights 1 / prod_{j != k} 2 (x_k - x_j), scaled together so that the
+/// largest is about 1: the weights are 2^shift times these. The products are kept as
+/// mantissa and exponent, as they under- or overflow a double for long filters.
+void barycentric_weights(const std::vector<double>& x, std::vector<double>* weights,
+                         std::vector<int>* exponents, int* shift) {
+    const std::size_t n = x.size();
+    weights->resize(n);
+    exponents->resize(n);
+    constexpr double high = 0x1p300;
+    constexpr double low = 0x1p-300;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double xk = x[k];
+        // Four independent products (for speed), brought back into range after every
+        // block of 16 factors when they leave 2^-300 .. 2^300: a block changes them by at
+        // most 2^8 upwards and, with nodes at least 1e-10 apart, 2^-130 downwards.
+        double p[4] = {1.0, 1.0, 1.0, 1.0};
+        int e = 0;
+        const auto factor = [&](std::size_t j) { return j == k ? 1.0 : 2.0 * (xk - x[j]); };
+        for (std::size_t block = 0; block < n; block += 16) {
+            const std::size_t end = std::min(block + 16, n);
+            std::size_t j = block;
+            for (; j + 4 <= end; j += 4) {
+                p[0] *= factor(j);
+                p[1] *= factor(j + 1);
+                p[2] *= factor(j + 2);
+                p[3] *= factor(j + 3);
+            }
+            for (; j < end; ++j) p[0] *= factor(j);
+            for (double& q : p) {
+                const double magnitude = std::fabs(q);
+                if (magnitude > high || magnitude < low) {
+                    int step = 0;
+                    q = std::frexp(q, &step);
+                    e += step;
+                }
+            }
+        }
+        // Each product to a mantissa in [0.5, 1) before they are multiplied together.
+        double mantissa = 1.0;
+        for (const double q : p) {
+            int step = 0;
+            mantissa *= std::frexp(q, &step);
+            e += step;
+        }
+        (*weights)[k] = mantissa;
+        (*exponents)[k] = e;
+    }
+    *shift = *std::min_element(exponents->begin(), exponents->end());
+    for (std::size_t k = 0; k < n; ++k) {
+        (*weights)[k] = std::ldexp(1.0 / (*weights)[k], *shift - (*exponents)[k]);
+    }
+}
+
+/// The polynomial through (x_k, y_k), k < count, from barycentric weights w (2^shift times
+/// 1 / prod_{j != k} 2 (x_k - x_j)).
+struct Interpolant {
+    const std::vector<double>& x;
+    const std::vector<double>& y;
+    const std::vector<double>& w;
+    std::size_t count;
+    int shift;
+    std::vector<double>& terms;  ///< scratch space of at least `count` values
+
+    /// The value at t by the second (true) barycentric formula, sum c_k y_k / sum c_k with
+    /// c_k = w_k / (t - x_k); where the denominator cancels (it is 1 / prod (t - x_k), tiny
+    /// against its terms near the ends of long node sets), by the first: the product
+    /// prod 2 (t - x_k) / 2 times the numerator.
+    double operator()(double t) const {
+        double* c = terms.data();
+        for (std::size_t k = 0; k < count; ++k) c[k] = w[k] / (t - x[k]);
+        double numerator[4] = {0.0, 0.0, 0.0, 0.0};
+        double denominator[4] = {0.0, 0.0, 0.0, 0.0};
+        double size[4] = {0.0, 0.0, 0.0, 0.0};
+        std::size_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            for (std::size_t u = 0; u < 4; ++u) {
+                numerator[u] += c[k + u] * y[k + u];
+                denominator[u] += c[k + u];
+                size[u] += std::fabs(c[k + u]);
+            }
+        }
+        for (; k < count; ++k) {
+            numerator[0] += c[k] * y[k];
+            denominator[0] += c[k];
+            size[0] += std::fabs(c[k]);
+        }
+        const double sum = numerator[0] + numerator[1] + numerator[2] + numerator[3];
+        const double d = denominator[0] + denominator[1] + denominator[2] + denominator[3];
+        const double magnitude = size[0] + size[1] + size[2] + size[3];
+        const double value = sum / d;
+        if (std::isfinite(value) && std::fabs(d) > 1e-8 * magnitude) return value;
+        for (k = 0; k < count; ++k) {
+            if (!std::isfinite(c[k])) return y[k];  // t is a node
+        }
+        double product = 1.0;
+        int e = 0;
+        for (k = 0; k < count; ++k) {
+            product *= 2.0 * (t - x[k]);
+            if ((k & 15) == 15) {
+                int step = 0;
+                product = std::frexp(product, &step);
+                e += step;
+            }
+        }
+        return std::ldexp(product * sum, e - shift - 1);
+    }
+};
+
+/// The alternating extremal set for the next exchange from the weighted error on the
+/// grid: local extremes about the levelled error or more, same signs merged (the larger
+/// kept), then the smallest dropped until `count` remain. False when fewer remain.
+bool exchange(const std::vector<std::size_t>& band_start, const std::vector<double>& error,
+              double levelled, std::size_t count, std::vector<std::size_t>* extremals) {
+    // Between two old extremal frequencies lies a local extreme of at least the levelled
+    // error; rounding can put it a little below, so only clearly smaller ones are left out.
+    std::vector<std::size_t> found;
+    const double threshold = levelled / 2.0;
+    for (std::size_t b = 0; b + 1 < band_start.size(); ++b) {
+        const std::size_t first = band_start[b];
+        const std::size_t end = band_start[b + 1];
+        for (std::size_t i = first; i < end; ++i) {
+            const double e = error[i];
+            if (!(std::fabs(e) >= threshold)) continue;
+            const double before = i > first ? error[i - 1] : 0.0;
+            const double after = i + 1 < end ? error[i + 1] : 0.0;
+            const bool extreme = e > 0.0 ? e >= before && e >= after : e <= before && e <= after;
+            if (extreme) found.push_back(i);
+        }
+    }
+    const auto sign = [&](std::size_t i) { return error[i] > 0.0; };
+    const auto size_of = [&](std::size_t i) { return std::fabs(error[i]); };
+    // Merge neighbours of the same sign, keeping the larger error.
+    std::vector<std::size_t> alternating;
+    for (const std::size_t i : found) {
+        if (!alternating.empty() && sign(alternating.back()) == sign(i)) {
+            if (size_of(i) > size_of(alternating.back())) alternating.back() = i;
+        } else {
+            alternating.push_back(i);
+        }
+    }
+    while (alternating.size() > count) {
+        if (alternating.size() == count + 1) {
+            // One too many: drop the end with the smaller error.
+            if (size_of(alternating.front()) < size_of(alternating.back())) {
+                alternating.erase(alternating.begin());
+            } else {
+                alternating.pop_back();
+            }
+            continue;
+        }
+        const auto smallest =
+            std::min_element(alternating.begin(), alternating.end(),
+                             [&](std::size_t a, std::size_t b) { return size_of(a) < size_of(b); });
+        const auto at = alternating.erase(smallest);
+        // Removing an inner point leaves two neighbours of the same sign: keep the larger.
+        if (at != alternating.begin() && at != alternating.end() && sign(*(at - 1)) == sign(*at)) {
+            if (size_of(*at) > size_of(*(at - 1))) *(at - 1) = *at;
+            alternating.erase(at);
+        }
+    }
+    if (alternating.size() < count) return false;
+    *extremals = std::move(alternating);
+    return true;
+}
+
+}  // namespace
+
+void RemezExchange::make_grid(std::span<const RemezBand> bands, bool even_length) {
+    cycles_.clear();
+    desired_.clear();
+    weight_.clear();
+    bin_.clear();
+    band_start_.clear();
+    const auto size = static_cast<double>(fft_size_);
+    const auto add = [&](double f, const RemezBand& band, std::size_t b) {
+        cycles_.push_back(f);
+        desired_.push_back(band.desired);
+        weight_.push_back(band.weight);
+        bin_.push_back(b);
+    };
+    for (const RemezBand& band : bands) {
+        band_start_.push_back(cycles_.size());
+        // An even-length filter is zero at half the rate whatever its coefficients.
+        const double upper = even_length ? std::min(band.upper, 0.5 - 0.5 / size) : band.upper;
+        add(band.lower, band, no_bin);
+        if (upper > band.lower) {
+            // Every bin between the edges, and three more points between the bins within
+            // fine_steps of an edge that faces a transition band.
+            const double fine_below = band.lower > 0.0 ? band.lower * size + fine_steps : -1.0;
+            const double fine_above = upper < 0.5 ? upper * size - fine_steps : upper * size + 1.0;
+            const double first = std::floor(band.lower * size);
+            const double last = std::ceil(upper * size);
+            for (double j = first; j < last; j += 1.0) {
+                if (j > band.lower * size) add(j / size, band, static_cast<std::size_t>(j));
+                if (j + 1.0 <= fine_below || j >= fine_above) {
+                    for (int quarter = 1; quarter < 4; ++quarter) {
+                        const double f = (j + quarter / 4.0) / size;
+                        if (f > band.lower && f < upper) add(f, band, no_bin);
+                    }
+                }
+            }
+            add(upper, band, no_bin);
+        }
+    }
+    band_start_.push_back(cycles_.size());
+}
+
+RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> bands,
+                                  std::span<const double> start) {
+    RemezResult result;
+    if (taps < 3 || bands.empty()) return result;
+    const bool even = taps % 2 == 0;
+    const std::size_t r = even ? taps / 2 : (taps + 1) / 2;  // cosine terms
+    const std::size_t count = r + 1;                         // extremal frequencies
+    const std::size_t fft_size = 2 * fast_fft_size(8 * taps);
+    if (fft_size != fft_size_ || !transform_) {
+        fft_size_ = fft_size;
+        transform_.reset();
+        transform_.emplace(fft_size);
+    }
+    make_grid(bands, even);
+    const std::size_t points = cycles_.size();
+    if (points < count) return result;
+
+    // A(F) = Q(F) P(cos 2 pi F) with Q = 1 (odd lengths) or cos(pi F) (even lengths).
+    const auto q = [&](double f) { return even ? std::cos(std::numbers::pi * f) : 1.0; };
+    // P sampled at theta_j = 2 pi j / size for its cosine coefficients: P(cos theta) =
+    // sum_m c_m cos(m theta), and the DFT of the samples is size c_0, size c_m / 2.
+    const std::size_t coefficient_size = 2 * fast_fft_size(r);
+    if (!coefficients_ || coefficients_->size() != coefficient_size)
+        coefficients_.emplace(coefficient_size);
+    std::vector<double> sample_x(coefficient_size / 2 + 1);
+    for (std::size_t j = 0; j < sample_x.size(); ++j) {
+        sample_x[j] = std::cos(2.0 * std::numbers::pi * static_cast<double>(j) /
+                               static_cast<double>(coefficient_size));
+    }
+    std::vector<double> c(r);
+
+    std::vector<std::size_t> extremal = initial_extremals(cycles_, band_start_, count, start);
+    std::vector<double> x(count), y(count), weight, terms(count), error(points);
+    std::vector<int> exponents;
+    std::vector<double> h(taps);
+    double previous_levelled = 0.0;
+    for (int iteration = 1; iteration <= max_iterations; ++iteration) {
+        result.iterations = iteration;
+        // The levelled error delta: W (D - A) = (-1)^k delta at every extremal frequency.
+        for (std::size_t k = 0; k < count; ++k) {
+            x[k] = std::cos(2.0 * std::numbers::pi * cycles_[extremal[k]]);
+        }
+        int shift = 0;
+        barycentric_weights(x, &weight, &exponents, &shift);
+        double numerator = 0.0;
+        double denominator = 0.0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = extremal[k];
+            const double qk = q(cycles_[i]);
+            const double alternate = k % 2 == 0 ? 1.0 : -1.0;
+            numerator += weight[k] * desired_[i] / qk;
+            denominator += alternate * weight[k] / (weight_[i] * qk);
+        }
+        const double delta = numerator / denominator;
+        if (!std::isfinite(delta)) return result;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = extremal[k];
+            const double alternate = k % 2 == 0 ? 1.0 : -1.0;
+            y[k] = (desired_[i] - alternate * delta / weight_[i]) / q(cycles_[i]);
+        }
+        // P through the first r points (degree r - 1): drop the last node from the weights.
+        for (std::size_t k = 0; k < r; ++k) weight[k] *= 2.0 * (x[k] - x[r]);
+        const Interpolant p{x, y, weight, r, shift, terms};
+
+        // P's cosine coefficients c_m from its samples (one FFT), and from them the
+        // coefficients: A = P for odd lengths, h[centre +/- m] = c_m / 2; A = cos(theta / 2)
+        // P for even ones, whose cos((t + 1/2) theta) coefficient is (c_t + c_{t+1}) / 2
+        // (c_0 + c_1 / 2 for t = 0), h[centre +/- (t + 1/2)] half of it.
+        const std::span<double> input = coefficients_->input();
+        for (std::size_t j = 0; j < sample_x.size(); ++j) {
+            input[j] = p(sample_x[j]);
+            if (j > 0 && j < coefficient_size - j) input[coefficient_size - j] = input[j];
+        }
+        const std::span<const std::complex<double>> spectrum = coefficients_->run();
+        const double scale = 1.0 / static_cast<double>(coefficient_size);
+        for (std::size_t m = 0; m < r; ++m)
+            c[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
+        for (std::size_t t = 0; t < r; ++t) {
+            double value = 0.0;
+            std::size_t upper = 0;
+            if (even) {
+                const double next = t + 1 < r ? c[t + 1] : 0.0;
+                value = t == 0 ? (c[0] + next / 2.0) / 2.0 : (c[t] + next) / 4.0;
+                upper = r + t;
+            } else {
+                value = t == 0 ? c[0] : c[t] / 2.0;
+                upper = r - 1 + t;
+            }
+            h[upper] = value;
+            h[taps - 1 - upper] = value;
+        }
+
+        // The weighted error on the grid, from the coefficients by FFT.
+        const double levelled = std::fabs(delta);
+        const std::span<const double> amplitude = transform_->run(h);
+        for (std::size_t i = 0; i < points; ++i) {
+            const double a = bin_[i] == no_bin ? amplitude_at(h, cycles_[i]) : amplitude[bin_[i]];
+            error[i] = weight_[i] * (desired_[i] - a);
+        }
+        // At the extremal frequencies the error is +/- delta. Where it is not, the
+        // polynomial is so large in the transition bands (early exchanges from a poor start)
+        // that the coefficients' rounding drowns the error: take it from the polynomial
+        // itself on the grid instead, O(grid x taps) for this exchange.
+        double mismatch = 0.0;
+        for (std::size_t k = 0; k < count; ++k) {
+            mismatch = std::max(mismatch, std::fabs(std::fabs(error[extremal[k]]) - levelled));
+        }
+        if (!(mismatch <= 0.1 * levelled)) {
+            // Only near the exchange's own accuracy: every 4th grid point, the band edges
+            // and the current extremals, the rest left out (zero); later exchanges, from
+            // extremals close to the optimum, are exact again.
+            ++result.polynomial_evaluations;
+            std::fill(error.begin(), error.end(), 0.0);
+            const auto evaluate = [&](std::size_t i) {
+                const double f = cycles_[i];
+                const double a = q(f) * p(std::cos(2.0 * std::numbers::pi * f));
+                error[i] = weight_[i] * (desired_[i] - a);
+            };
+            for (std::size_t i = 0; i < points; i += 4) evaluate(i);
+            for (std::size_t b = 0; b + 1 < band_start_.size(); ++b) {
+                evaluate(band_start_[b]);
+                evaluate(band_start_[b + 1] - 1);
+            }
+            for (const std::size_t i : extremal) evaluate(i);
+        }
+        double largest = 0.0;
+        bool finite = true;
+        for (std::size_t i = 0; i < points; ++i) {
+            finite = finite && std::isfinite(error[i]);
+            largest = std::max(largest, std::fabs(error[i]));
+        }
+        if (!finite) return result;
+        result.weighted_error = largest;
+        // Converged; or, when the exchange circles without closing the last fraction, as
+        // good as: the optimum lies between the levelled and the largest error.
+        if (largest <= levelled * (1.0 + convergence_tolerance) ||
+            (iteration >= max_iterations / 2 && largest <= levelled * (1.0 + stalled_tolerance))) {
+            result.converged = true;
+            break;
+        }
+        // The levelled error grows from one exchange to the next; a fall means the
+        // arithmetic has broken down.
+        if (levelled < previous_levelled * (1.0 - 1e-6)) return result;
+        previous_levelled = levelled;
+        if (!exchange(band_start_, error, levelled, count, &extremal)) return result;
+    }
+    if (!result.converged) return result;
+    result.h = std::move(h);
+    result.extremals.reserve(count);
+    for (const std::size_t i : extremal) result.extremals.push_back(cycles_[i]);
+    return result;
+}
+
+RemezResult remez(std::size_t taps, std::span<const RemezBand> bands,
+                  std::span<const double> start) {
+    RemezExchange exchange;
+    return exchange.design(taps, bands, start);
+}
+
+}  // namespace quillmere::inline v2::design

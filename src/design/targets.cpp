@@ -1,0 +1,204 @@
+// The requirements of each stage and the length estimates of the design methods.
+#include "design/targets.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace quillmere::inline v2::design {
+
+namespace {
+
+using Wide = std::uint64_t;
+
+/// a x b, false when it overflows.
+bool multiply(Wide a, Wide b, Wide* product) {
+    if (b != 0 && a > std::numeric_limits<Wide>::max() / b) return false;
+    *product = a * b;
+    return true;
+}
+
+}  // namespace
+
+double ripple_deviation(double ripple_db) {
+    const double ratio = std::pow(10.0, ripple_db / 20.0);
+    return (ratio - 1.0) / (ratio + 1.0);
+}
+
+double stopband_deviation(double attenuation_db) {
+    return std::pow(10.0, -attenuation_db / 20.0);
+}
+
+double coinciding_leaks(const Stage* stages, std::size_t count) {
+    // The rates are the input rate times a / b after each stage (a / b in lowest terms);
+    // their greatest common divisor is the input rate / lcm(b over the stages), and the
+    // output reaches R = a_K x lcm / b_K lines.
+    Wide a = 1;
+    Wide b = 1;
+    Wide lcm_b = 1;
+    Wide product_l = 1;
+    double product_l_bound = 1.0;
+    bool overflow = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto l = static_cast<Wide>(stages[i].l);
+        const auto m = static_cast<Wide>(stages[i].m);
+        product_l_bound *= static_cast<double>(l);
+        if (overflow) continue;
+        const Wide g = std::gcd(l, m);
+        const Wide l_reduced = l / g;
+        const Wide m_reduced = m / g;
+        const Wide ga = std::gcd(a, m_reduced);
+        const Wide gb = std::gcd(l_reduced, b);
+        Wide next_a = 0;
+        Wide next_b = 0;
+        overflow = !multiply(a / ga, l_reduced / gb, &next_a) ||
+                   !multiply(b / gb, m_reduced / ga, &next_b) ||
+                   !multiply(product_l, l, &product_l);
+        if (overflow) continue;
+        a = next_a;
+        b = next_b;
+        overflow = !multiply(lcm_b / std::gcd(lcm_b, b), b, &lcm_b);
+    }
+    Wide reached = 0;
+    if (overflow || !multiply(a, lcm_b / b, &reached)) return 2.0 * product_l_bound;
+    const double paths = static_cast<double>(product_l) / static_cast<double>(reached);
+    const bool both_signs = lcm_b > 1 && reached >= 4;
+    return both_signs ? 2.0 * paths : paths;
+}
+
+double leak_allowance_db(double coinciding_leaks, int filtered_stages, double stage_ripple_db) {
+    const double passband_top = 1.0 + ripple_deviation(stage_ripple_db);
+    return 20.0 * std::log10(coinciding_leaks) +
+           std::max(0, filtered_stages - 1) * 20.0 * std::log10(passband_top);
+}
+
+bool stage_target(const cost_model::Design& design, double input_rate_hz, double output_rate_hz,
+                  std::int64_t l, std::int64_t m, double leak_allowance_db, StageTarget* target) {
+    StageTarget t;
+    t.input_rate_hz = input_rate_hz;
+    t.output_rate_hz = output_rate_hz;
+    t.l = l;
+    t.m = m;
+    t.upsampled_rate_hz = static_cast<double>(l) * input_rate_hz;
+    t.passband_hz = design.passband_hz;
+    t.stopband_hz = std::min(input_rate_hz, output_rate_hz) - design.stopband_hz;
+    if (!(t.stopband_hz - t.passband_hz > 0.0)) return false;
+    t.ripple_db = design.stage_ripple_db;
+    t.attenuation_db = design.attenuation_db + leak_allowance_db;
+    t.passband_deviation = ripple_deviation(t.ripple_db);
+    t.stopband_deviation = stopband_deviation(t.attenuation_db);
+    t.kaiser_attenuation_db = kaiser_figures(t, t.passband_hz, t.stopband_hz).design_attenuation_db;
+    t.halfband_possible = halfband_edges(t, &t.halfband_passband_hz, &t.halfband_stopband_hz);
+    *target = t;
+    return true;
+}
+
+bool halfband_edges(const StageTarget& target, double* passband_hz, double* stopband_hz) {
+    const bool by_two = (target.l == 2 && target.m == 1) || (target.l == 1 && target.m == 2);
+    const double half = target.upsampled_rate_hz / 2.0;
+    const double quarter = half / 2.0;
+    if (!by_two || !(target.passband_hz < quarter && quarter < target.stopband_hz)) return false;
+    *passband_hz = std::max(target.passband_hz, half - target.stopband_hz);
+    *stopband_hz = half - *passband_hz;
+    return true;
+}
+
+double herrmann_taps(double deviation_1, double deviation_2, double transition_cycles) {
+    // Herrmann, Rabiner and Chan fitted D for the larger deviation as d1.
+    const double l1 = std::log10(std::max(deviation_1, deviation_2));
+    const double l2 = std::log10(std::min(deviation_1, deviation_2));
+    const double d = (5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
+                     (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1);
+    const double f = 11.01217 + 0.51244 * (l1 - l2);
+    return std::ceil(std::max(1.0, d / transition_cycles - f * transition_cycles + 1.0));
+}
+
+KaiserFigures kaiser_figures(const StageTarget& target, double passband_hz, double stopband_hz,
+                             double extra_attenuation_db) {
+    // The cost model's design attenuation (see stage_figures there) for these edges.
+    const double deviation =
+        cost_model::design_attenuation_db(target.attenuation_db, target.ripple_db);
+    const double deviation_attenuation =
+        deviation + cost_model::high_attenuation_margin_db(deviation);
+    const double transition = stopband_hz - passband_hz;
+    KaiserFigures figures;
+    figures.design_attenuation_db = deviation_attenuation +
+                                    cost_model::far_edge_margin_db(transition, passband_hz) +
+                                    extra_attenuation_db;
+    figures.beta = cost_model::kaiser_beta(figures.design_attenuation_db);
+    figures.taps =
+        cost_model::kaiser_taps(cost_model::kaiser_length_factor(figures.design_attenuation_db),
+                                target.upsampled_rate_hz, transition);
+    if (!(figures.taps <= cost_model::max_taps))
+        figures.taps = std::numeric_limits<double>::infinity();
+    return figures;
+}
+
+double halfband_length(double taps) {
+    return 4.0 * std::max(0.0, std::ceil((taps - 3.0) / 4.0)) + 3.0;
+}
+
+std::int64_t halfband_nonzero_taps(std::int64_t taps) {
+    return (taps + 3) / 2;
+}
+
+namespace {
+
+/// The predicted length of one structure (ordinary or halfband) by one method.
+StagePrediction predicted(const StageTarget& target, StageFilter method, bool halfband) {
+    StagePrediction p;
+    p.method = method;
+    p.halfband = halfband;
+    const double pass = halfband ? target.halfband_passband_hz : target.passband_hz;
+    const double stop = halfband ? target.halfband_stopband_hz : target.stopband_hz;
+    if (method == StageFilter::kaiser) {
+        p.taps = kaiser_figures(target, pass, stop).taps;
+    } else {
+        const double transition = (stop - pass) / target.upsampled_rate_hz;
+        // A halfband has one deviation in both bands: the tighter.
+        const double deviation = std::min(target.passband_deviation, target.stopband_deviation);
+        p.taps = halfband ? herrmann_taps(deviation, deviation, transition)
+                          : herrmann_taps(target.passband_deviation, target.stopband_deviation,
+                                          transition);
+    }
+    if (halfband && std::isfinite(p.taps)) p.taps = halfband_length(p.taps);
+    p.nonzero_taps =
+        halfband && std::isfinite(p.taps)
+            ? static_cast<double>(halfband_nonzero_taps(static_cast<std::int64_t>(p.taps)))
+            : p.taps;
+    return p;
+}
+
+/// The ordinary design or the halfband, whichever has fewer non-zero taps.
+StagePrediction cheaper(const StageTarget& target, StageFilter method) {
+    const StagePrediction ordinary = predicted(target, method, false);
+    if (!target.halfband_possible) return ordinary;
+    const StagePrediction halfband = predicted(target, method, true);
+    return halfband.nonzero_taps < ordinary.nonzero_taps ? halfband : ordinary;
+}
+
+}  // namespace
+
+StagePrediction predict_stage(const StageTarget& target, DesignMethod method) {
+    switch (method) {
+    case DesignMethod::kaiser: return cheaper(target, StageFilter::kaiser);
+    case DesignMethod::equiripple: return cheaper(target, StageFilter::equiripple);
+    case DesignMethod::automatic: break;
+    }
+    const auto within = [](const StagePrediction& p) {
+        return p.taps <= static_cast<double>(max_exchange_taps);
+    };
+    const StagePrediction ordinary = predicted(target, StageFilter::equiripple, false);
+    StagePrediction best = ordinary;
+    if (target.halfband_possible) {
+        const StagePrediction halfband = predicted(target, StageFilter::equiripple, true);
+        if (within(halfband) &&
+            (!within(ordinary) || halfband.nonzero_taps < ordinary.nonzero_taps)) {
+            best = halfband;
+        }
+    }
+    return within(best) ? best : cheaper(target, StageFilter::kaiser);
+}
+
+}  // namespace quillmere::inline v2::design

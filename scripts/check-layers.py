@@ -25,8 +25,11 @@ ALLOWED = {
     "report": {"quillmere"},
     "platform": set(),
     "process": {"platform"},
+    # Requests from their options, solved into records and written: the command line's,
+    # the web page's and the Python module's.
+    "records": {"quillmere", "text", "report"},
     "interactive": {"quillmere", "report", "process", "platform"},
-    "cli": {"quillmere", "text", "report", "process", "platform"},
+    "cli": {"quillmere", "text", "report", "records", "process", "platform"},
     # The program's entry: both front ends and what they share.
     "main": {"quillmere", "cli", "interactive", "process", "platform"},
 }

@@ -10,10 +10,15 @@
 
 // CLI11 only through here: the out-of-memory handler is in place before its objects.
 #include "cli/cli11.h"
-#include "cli/request_resolution.h"
-#include "cli/values.h"
+#include "records/request_resolution.h"
+#include "records/values.h"
 
 namespace quillmere::cli {
+
+using records::parse_decibels;
+using records::parse_frequency;
+using records::parse_limit;
+using records::parse_rate;
 
 namespace {
 

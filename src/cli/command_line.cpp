@@ -16,17 +16,27 @@
 #include "cli/batch_words.h"
 #include "cli/help_text.h"
 #include "cli/output.h"
-#include "cli/records.h"
-#include "cli/request_resolution.h"
+#include "records/records.h"
+#include "records/request_resolution.h"
 #include "cli/search_status_line.h"
-#include "cli/solving.h"
+#include "records/solving.h"
 #include "platform/console.h"
 #include "platform/stop_signals.h"
 #include "quillmere/quillmere.h"
 
 namespace quillmere::cli {
 
+using records::Record;
+using records::ResolvedRequest;
+
 namespace {
+
+/// True when a stop was requested or the record's search was stopped.
+bool search_stopped(const Record& record) {
+    if (platform::stop_requested()) return true;
+    return (record.two && record.two->status == Status::stopped) ||
+           (record.single && record.single->status == Status::stopped);
+}
 
 constexpr int STDERR_DESCRIPTOR = 2;
 

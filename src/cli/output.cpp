@@ -8,6 +8,8 @@
 
 namespace quillmere::cli {
 
+using records::csv_header;
+
 bool write_output(const std::string& text) {
     const platform::StopSignalHold hold;
     errno = 0;

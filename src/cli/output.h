@@ -5,9 +5,11 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/records.h"
+#include "records/records.h"
 
 namespace quillmere::cli {
+
+using records::Record;
 
 /// The program's name in its diagnostics.
 inline constexpr const char* PROGRAM = "quillmere";

@@ -8,11 +8,12 @@
 
 #include "cli/argument_parser.h"
 #include "cli/batch_words.h"
-#include "cli/request_resolution.h"
-#include "cli/values.h"
+#include "records/request_resolution.h"
+#include "records/values.h"
 
 using namespace quillmere;
 using namespace quillmere::cli;
+using namespace quillmere::records;
 
 namespace {
 

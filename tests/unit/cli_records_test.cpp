@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/records.h"
+#include "records/records.h"
 
 using namespace quillmere;
-using namespace quillmere::cli;
+using namespace quillmere::records;
 
 namespace {
 

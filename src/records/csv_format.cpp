@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/records.h"
+#include "records/records.h"
 #include "report/advice.h"
 #include "text/shortest_double.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -222,4 +222,4 @@ std::string format_csv(const Record& record) {
     return row.text();
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

@@ -1,6 +1,6 @@
-#include "cli/records.h"
+#include "records/records.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 const char* record_status(const Record& record) {
     if (!record.error.empty() || !record.request) return "error";
@@ -31,4 +31,4 @@ std::string solver_message(const Record& record) {
     return {};
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

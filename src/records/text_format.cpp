@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/records.h"
+#include "records/records.h"
 #include "report/advice.h"
 #include "report/reports.h"
 #include "report/text_sink.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -97,4 +97,4 @@ std::string format_text(const Record& record) {
     return sink.text();
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

@@ -1,10 +1,10 @@
-#include "cli/request_resolution.h"
+#include "records/request_resolution.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -136,4 +136,4 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
     return request;
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "cli/request_resolution.h"
+#include "records/request_resolution.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 /// The answer to one request, or to one line of a batch file.
 struct Record {
@@ -53,4 +53,4 @@ std::string format_csv(const Record& record);
 /// progress and no questions), with the advice of its questions as lines and the cost.
 std::string format_text(const Record& record);
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

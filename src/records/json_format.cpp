@@ -1,10 +1,10 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "cli/records.h"
+#include "records/records.h"
 #include "report/advice.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string format_json(const Record& record) {
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

@@ -1,11 +1,10 @@
-#include "cli/solving.h"
+#include "records/solving.h"
 
 #include <cstdint>
 #include <numeric>
 
-#include "platform/stop_signals.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -61,10 +60,4 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options) {
     return record;
 }
 
-bool search_stopped(const Record& record) {
-    if (platform::stop_requested()) return true;
-    return (record.two && record.two->status == Status::stopped) ||
-           (record.single && record.single->status == Status::stopped);
-}
-
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

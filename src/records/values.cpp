@@ -1,4 +1,4 @@
-#include "cli/values.h"
+#include "records/values.h"
 
 #include <cctype>
 #include <cerrno>
@@ -8,7 +8,7 @@
 
 #include "quillmere/quillmere.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 namespace {
 
@@ -127,4 +127,4 @@ std::optional<double> parse_decibels(std::string_view text) {
     return value;
 }
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

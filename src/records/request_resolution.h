@@ -5,10 +5,10 @@
 #include <optional>
 #include <variant>
 
-#include "cli/options.h"
+#include "records/request_options.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 /// One request, complete and checked against the conflicts the options can have.
 struct ResolvedRequest {
@@ -34,4 +34,4 @@ std::optional<UsageError> check_option_conflicts(const OptionLayer& layer, int s
 std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top,
                                                           const OptionLayer* defaults);
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

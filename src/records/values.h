@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace quillmere::cli {
+namespace quillmere::records {
 
 /// A number of Hz as the dialog reads it (what strtod accepts, blanks around it allowed),
 /// optionally followed by k (x1e3), M (x1e6) or G (x1e9): "48000", "44.1k", "2.4M".
@@ -23,4 +23,4 @@ std::optional<std::int64_t> parse_limit(std::string_view text);
 /// A positive, finite number of decibels.
 std::optional<double> parse_decibels(std::string_view text);
 
-}  // namespace quillmere::cli
+}  // namespace quillmere::records

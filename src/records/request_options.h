@@ -1,0 +1,36 @@
+// What one request's options say, as the command line, a batch line, the web page or the
+// Python module gives them: each option present or absent, before the defaults.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "quillmere/quillmere.h"
+
+namespace quillmere::records {
+
+/// What one argument list says, option by option; empty where it says nothing.
+struct OptionLayer {
+    std::optional<int> stages;
+    std::optional<SearchMode> mode;
+    std::optional<std::int64_t> limit;
+    std::optional<bool> allow_first_decimation;
+    std::optional<double> target_hz;
+    std::optional<Priority> priority;
+    std::optional<bool> cost;
+    std::optional<double> passband_hz;
+    std::optional<double> stopband_hz;
+    std::optional<double> attenuation_db;
+    std::optional<double> ripple_db;
+    /// The rates as given; both or neither.
+    std::optional<double> input_rate_hz;
+    std::optional<double> output_rate_hz;
+};
+
+/// A refused request: one line naming the option and what is accepted.
+struct UsageError {
+    std::string message;
+};
+
+}  // namespace quillmere::records

@@ -28,7 +28,7 @@ _quillmere_option_table='
 .   --method                  auto|kaiser|equiripple
 .   --quantize                BITS
 .   --coefficients            FILE
-.   --coefficients-format     json|csv|c
+.   --coefficients-format     json|csv|c|c-header
 '
 
 # Prints what follows OPTION (short or long) in the table; nothing for an unknown option.

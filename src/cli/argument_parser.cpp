@@ -46,7 +46,7 @@ constexpr ValueOption METHOD{"--method", "--method", "kaiser, equiripple or auto
 constexpr ValueOption QUANTIZE{"--quantize", "--quantize", "an integer from 8 to 32"};
 constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients", "a file name"};
 constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format",
-                                          "json, csv or c"};
+                                          "json, csv, c or c-header"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
@@ -218,7 +218,8 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
         layer.coefficients_format = from_names<records::CoefficientFormat>(
             raw.coefficients_format, {{"json", records::CoefficientFormat::json},
                                       {"csv", records::CoefficientFormat::csv},
-                                      {"c", records::CoefficientFormat::c}});
+                                      {"c", records::CoefficientFormat::c},
+                                      {"c-header", records::CoefficientFormat::c}});
         if (!layer.coefficients_format) {
             return invalid_value(COEFFICIENTS_FORMAT, raw.coefficients_format);
         }

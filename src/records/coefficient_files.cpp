@@ -80,7 +80,11 @@ std::string coefficients_json(const FilterDesign& design) {
                    {"halfband", s.halfband},
                    {"taps", s.taps},
                    {"nonzero_taps", s.nonzero_taps},
-                   {"group_delay_samples", number(s.group_delay_samples)}};
+                   {"group_delay_samples", number(s.group_delay_samples)},
+                   {"passband_hz", number(s.passband_hz)},
+                   {"stopband_hz", number(s.stopband_hz)},
+                   {"target_ripple_db", number(s.target_ripple_db)},
+                   {"target_attenuation_db", number(s.target_attenuation_db)}};
         json coefficients = json::array();
         for (const double c : s.coefficients) coefficients.push_back(c);
         stage["coefficients"] = std::move(coefficients);

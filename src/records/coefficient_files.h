@@ -18,7 +18,9 @@ std::string coefficient_file_name(std::string_view pattern, std::optional<std::i
 
 /// JSON: {"input_rate_hz", "output_rate_hz", "filter": {"passband_hz", "stopband_hz",
 /// "attenuation_db", "ripple_db"}, "stages": [{"l", "m", "input_rate_hz", "output_rate_hz",
-/// "method", "halfband", "taps", "nonzero_taps", "group_delay_samples", "coefficients",
+/// "method", "halfband", "taps", "nonzero_taps", "group_delay_samples", "passband_hz",
+/// "stopband_hz", "target_ripple_db", "target_attenuation_db" (the edges and targets the
+/// stage was designed and measured for), "coefficients",
 /// "measured": {"ripple_db", "attenuation_db", "peak_gain_db", "meets_spec"}, "quantized":
 /// null or {"bits", "scale_exponent", "integers", "measured", "bits_needed"}}]}, one stage per
 /// stage of the cascade (a pass-through stage with method "none" and no coefficients). The

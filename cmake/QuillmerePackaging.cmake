@@ -28,6 +28,8 @@ if(WIN32)
   install(TARGETS quillmere RUNTIME DESTINATION . COMPONENT Runtime)
   install(FILES README.md CHANGELOG.md DESTINATION . COMPONENT Runtime)
   install(FILES LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT Runtime)
+  # KissFFT is compiled into the program: its licence goes with it.
+  install(FILES packaging/third-party/KissFFT-LICENSE.txt DESTINATION . COMPONENT Runtime)
 else()
   install(TARGETS quillmere RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   install(FILES completions/quillmere.bash
@@ -37,7 +39,8 @@ else()
 
   if(NOT QUILLMERE_DEBIAN_LAYOUT)
     install(FILES man/quillmere.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
-    install(FILES LICENSE DESTINATION ${quillmere_doc_dir} COMPONENT Runtime)
+    install(FILES LICENSE packaging/third-party/KissFFT-LICENSE.txt
+            DESTINATION ${quillmere_doc_dir} COMPONENT Runtime)
   else()
     # The Debian changelog of this version, from its entry in CHANGELOG.md: the version
     # must have one, with its date, and each of its bold headings becomes a line.
@@ -72,6 +75,16 @@ else()
     string(REGEX REPLACE "\n+$" "" quillmere_license "${quillmere_license}")
     string(REPLACE "\n\n" "\n.\n" quillmere_license "${quillmere_license}")
     string(REPLACE "\n" "\n " QUILLMERE_DEBIAN_LICENSE " ${quillmere_license}")
+    # KissFFT's kissfft.hh is compiled into the program and the library: its notice and
+    # licence (BSD-3-clause), from the text the Windows zip carries, less its first lines.
+    file(READ packaging/third-party/KissFFT-LICENSE.txt quillmere_kissfft)
+    string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)\\. All rights reserved\\." _ "${quillmere_kissfft}")
+    set(QUILLMERE_DEBIAN_KISSFFT_HOLDER "${CMAKE_MATCH_1}")
+    string(REGEX REPLACE "^.*All rights reserved\\.\n\n" "" quillmere_kissfft
+           "${quillmere_kissfft}")
+    string(REGEX REPLACE "\n+$" "" quillmere_kissfft "${quillmere_kissfft}")
+    string(REPLACE "\n\n" "\n.\n" quillmere_kissfft "${quillmere_kissfft}")
+    string(REPLACE "\n" "\n " QUILLMERE_DEBIAN_KISSFFT_LICENSE " ${quillmere_kissfft}")
 
     set(quillmere_deb_dir "${PROJECT_BINARY_DIR}/debian")
     configure_file(packaging/debian/copyright.in "${quillmere_deb_dir}/copyright" @ONLY)

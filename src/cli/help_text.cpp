@@ -40,7 +40,7 @@ const char* const HELP_TEXT =
     "      --coefficients FILE   write the designed filters to FILE; {line} in FILE\n"
     "                            becomes the number of the batch line\n"
     "      --coefficients-format FORMAT\n"
-    "                            json, csv or c (a C header); by default from\n"
+    "                            json, csv or c-header (also c); by default from\n"
     "                            FILE's extension (.json, .csv, .h)\n"
     "  -f, --format FORMAT       text (default; the interactive program's report),\n"
     "                            json (one object per line) or csv\n"

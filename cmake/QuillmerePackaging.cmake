@@ -20,6 +20,15 @@ set(QUILLMERE_PACKAGE_NAME_DEV "${PROJECT_NAME}-dev")
 
 set(quillmere_doc_dir "${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME}")
 
+# A licence's text as a License paragraph of a Debian copyright file wants it: each line
+# indented by one space, a blank line as " .".
+function(quillmere_debian_license_text text out_var)
+  string(REGEX REPLACE "\n+$" "" text "${text}")
+  string(REPLACE "\n\n" "\n.\n" text "${text}")
+  string(REPLACE "\n" "\n " text " ${text}")
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
 # --- What `cmake --install` puts where -----------------------------------------------------
 
 if(WIN32)
@@ -72,9 +81,7 @@ else()
     set(QUILLMERE_DEBIAN_COPYRIGHT_HOLDER "${CMAKE_MATCH_1}")
     string(REGEX REPLACE "^MIT License\n\nCopyright[^\n]*\n\n" "" quillmere_license
            "${quillmere_license}")
-    string(REGEX REPLACE "\n+$" "" quillmere_license "${quillmere_license}")
-    string(REPLACE "\n\n" "\n.\n" quillmere_license "${quillmere_license}")
-    string(REPLACE "\n" "\n " QUILLMERE_DEBIAN_LICENSE " ${quillmere_license}")
+    quillmere_debian_license_text("${quillmere_license}" QUILLMERE_DEBIAN_LICENSE)
     # KissFFT's kissfft.hh is compiled into the program and the library: its notice and
     # licence (BSD-3-clause), from the text the Windows zip carries, less its first lines.
     file(READ packaging/third-party/KissFFT-LICENSE.txt quillmere_kissfft)
@@ -82,9 +89,7 @@ else()
     set(QUILLMERE_DEBIAN_KISSFFT_HOLDER "${CMAKE_MATCH_1}")
     string(REGEX REPLACE "^.*All rights reserved\\.\n\n" "" quillmere_kissfft
            "${quillmere_kissfft}")
-    string(REGEX REPLACE "\n+$" "" quillmere_kissfft "${quillmere_kissfft}")
-    string(REPLACE "\n\n" "\n.\n" quillmere_kissfft "${quillmere_kissfft}")
-    string(REPLACE "\n" "\n " QUILLMERE_DEBIAN_KISSFFT_LICENSE " ${quillmere_kissfft}")
+    quillmere_debian_license_text("${quillmere_kissfft}" QUILLMERE_DEBIAN_KISSFFT_LICENSE)
 
     set(quillmere_deb_dir "${PROJECT_BINARY_DIR}/debian")
     configure_file(packaging/debian/copyright.in "${quillmere_deb_dir}/copyright" @ONLY)

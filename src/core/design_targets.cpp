@@ -10,6 +10,21 @@ namespace quillmere::inline v2::cost_model {
 
 namespace {
 
+/// Herrmann, Rabiner and Chan's D(d1, d2) and f(d1, d2) of the equiripple length
+/// N = D / dF - f dF + 1; they fitted D with the larger deviation as d1.
+struct HerrmannTerms {
+    double d = 0.0;
+    double f = 0.0;
+};
+
+HerrmannTerms herrmann_terms(double deviation_1, double deviation_2) {
+    const double l1 = std::log10(std::max(deviation_1, deviation_2));
+    const double l2 = std::log10(std::min(deviation_1, deviation_2));
+    return {(5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
+                (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1),
+            11.01217 + 0.51244 * (l1 - l2)};
+}
+
 using Wide = std::uint64_t;
 
 /// a x b, false when it overflows.
@@ -105,13 +120,8 @@ bool halfband_edges(const StageTarget& target, double* passband_hz, double* stop
 }
 
 double herrmann_taps(double deviation_1, double deviation_2, double transition_cycles) {
-    // Herrmann, Rabiner and Chan fitted D for the larger deviation as d1.
-    const double l1 = std::log10(std::max(deviation_1, deviation_2));
-    const double l2 = std::log10(std::min(deviation_1, deviation_2));
-    const double d = (5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
-                     (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1);
-    const double f = 11.01217 + 0.51244 * (l1 - l2);
-    return std::ceil(std::max(1.0, d / transition_cycles - f * transition_cycles + 1.0));
+    const HerrmannTerms t = herrmann_terms(deviation_1, deviation_2);
+    return std::ceil(std::max(1.0, t.d / transition_cycles - t.f * transition_cycles + 1.0));
 }
 
 KaiserFigures kaiser_figures(const StageTarget& target, double passband_hz, double stopband_hz,
@@ -211,13 +221,9 @@ double kaiser_factor_floor(double attenuation_db) {
 
 /// Herrmann's D(d1, d2) + min(0, x - f(d1, d2) x^2), not below 0 (see herrmann_taps).
 double herrmann_factor_floor(double deviation_1, double deviation_2, double max_transition) {
-    const double l1 = std::log10(std::max(deviation_1, deviation_2));
-    const double l2 = std::log10(std::min(deviation_1, deviation_2));
-    const double d = (5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
-                     (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1);
-    const double f = 11.01217 + 0.51244 * (l1 - l2);
+    const HerrmannTerms t = herrmann_terms(deviation_1, deviation_2);
     const double x = max_transition;
-    return std::max(0.0, d + std::min(0.0, x - f * x * x));
+    return std::max(0.0, t.d + std::min(0.0, x - t.f * x * x));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #else  // the rest of the header: nothing of it is read before C++20, so the error stands alone
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -685,6 +686,18 @@ struct FilterDesign {
                                                            std::span<const Stage> stages,
                                                            const FilterSpec& filter = {},
                                                            const DesignOptions& options = {}) noexcept;
+
+/// A filter's magnitude response for a plot: `points` values (at least 2) at the
+/// frequencies k x to_hz / (points - 1), k = 0 .. points - 1, each the largest gain of the
+/// filter within half that spacing of its frequency (so that no stopband peak falls between
+/// two points), in dB against `gain` (a stage's passband gain is its L). The filter runs at
+/// rate_hz; above rate_hz / 2 its response repeats as a sampled filter's does. Measured by
+/// FFT on a grid of at least 8 points per rate_hz / taps, as design_filters measures; a gain
+/// of exactly zero reads as -400 dB. Empty when there are no coefficients, fewer than 2
+/// points, a rate, gain or to_hz that is not positive and finite, or no memory for it.
+[[nodiscard]] QUILLMERE_EXPORT std::vector<double> magnitude_response_db(
+    std::span<const double> coefficients, double gain, double rate_hz, double to_hz,
+    std::size_t points) noexcept;
 
 }  // namespace quillmere::inline v2
 

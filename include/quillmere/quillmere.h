@@ -688,12 +688,13 @@ struct FilterDesign {
                                                            const DesignOptions& options = {}) noexcept;
 
 /// A filter's magnitude response for a plot: `points` values (at least 2) at the
-/// frequencies k x to_hz / (points - 1), k = 0 .. points - 1, each the largest gain of the
-/// filter within half that spacing of its frequency (so that no stopband peak falls between
-/// two points), in dB against `gain` (a stage's passband gain is its L). The filter runs at
-/// rate_hz; above rate_hz / 2 its response repeats as a sampled filter's does. Measured by
-/// FFT on a grid of at least 8 points per rate_hz / taps, as design_filters measures; a gain
-/// of exactly zero reads as -400 dB. Empty when there are no coefficients, fewer than 2
+/// frequencies k x to_hz / (points - 1), k = 0 .. points - 1, in dB against `gain` (a
+/// stage's passband gain is its L). Each is the largest gain over its share of the axis
+/// (half the spacing either side), so that no stopband peak falls between two points: the
+/// largest of an FFT grid of at least 8 points per rate_hz / taps (as design_filters
+/// measures) over the share and the grid point beyond each of its ends. The filter runs at
+/// rate_hz; above rate_hz / 2 its response repeats as a sampled filter's does. A gain of
+/// exactly zero reads as -400 dB. Empty when there are no coefficients, fewer than 2
 /// points, a rate, gain or to_hz that is not positive and finite, or no memory for it.
 [[nodiscard]] QUILLMERE_EXPORT std::vector<double> magnitude_response_db(
     std::span<const double> coefficients, double gain, double rate_hz, double to_hz,

@@ -85,8 +85,10 @@ std::vector<double> plot_response(std::span<const double> h, double gain, double
                     from = 0.0;
                 }
             }
-            const auto first = static_cast<std::size_t>(std::ceil(from));
-            const auto last = static_cast<std::size_t>(std::floor(to));
+            // The grid points that cover the share: those inside and the one beyond each
+            // end, so that a slope or a crest at the share's edge is not missed.
+            const auto first = static_cast<std::size_t>(std::floor(from));
+            const auto last = static_cast<std::size_t>(std::ceil(to));
             for (std::size_t j = first; j <= last && j < magnitudes.size(); ++j) {
                 largest = std::max(largest, magnitudes[j]);
             }

@@ -287,6 +287,23 @@ describe("the filters", () => {
     figures.stopping = await page.evaluate(() => globalThis.quillmere.stopping);
     await page.close();
   });
+  test("a request typed while a design is under way replaces it: the newest plan and its filters are shown", async () => {
+    const page = await browser.newPage();
+    await page.goto(`${base}?input=44100&output=96000&stages=2&cost&design&attenuation=150&ripple=0.001`);
+    await page.waitForFunction(() => document.getElementById("design-summary").textContent.startsWith("Designing"), null, { timeout: 60000 });
+    await page.fill("#output", "48000");
+    await settled(page);
+    const { stdout } = await native(["--format", "json", "--stages", "2", "--cost", "--attenuation", "150", "--ripple", "0.001", "44100", "48000"]);
+    assert.equal(await json(page), stdout);
+    await page.waitForSelector("#plots figure canvas");
+    const titles = await page.evaluate(() => globalThis.quillmere.plots.map((p) => p.title));
+    const record = JSON.parse(stdout);
+    const filtered = record.stages.filter((s) => s.l !== 1 || s.m !== 1);
+    assert.equal(titles.length, 2 + filtered.length, titles.join("; "));
+    filtered.forEach((s) => assert.ok(titles.some((t) => t.includes(`↑${s.l} ↓${s.m}`)), `${s.l}/${s.m} in ${titles}`));
+    figures.stoppingDuringDesign = await page.evaluate(() => ({ restarts: globalThis.quillmere.restarts }));
+    await page.close();
+  });
 });
 
 describe("use", () => {

@@ -27,6 +27,7 @@
 #else  // the rest of the header: nothing of it is read before C++20, so the error stands alone
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -745,6 +746,19 @@ struct FilterDesign {
 /// model takes it; CostEstimate::designed is true. The unrounded filters are counted. A
 /// design that failed gives its status, field and message, and no figures.
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate design_cost(const FilterDesign& design) noexcept;
+
+/// A filter's magnitude response for a plot: `points` values (at least 2) at the
+/// frequencies k x to_hz / (points - 1), k = 0 .. points - 1, in dB against `gain` (a
+/// stage's passband gain is its L). Each is the largest gain over its share of the axis
+/// (half the spacing either side), so that no stopband peak falls between two points: the
+/// largest of an FFT grid of at least 8 points per rate_hz / taps (as design_filters
+/// measures) over the share and the grid point beyond each of its ends. The filter runs at
+/// rate_hz; above rate_hz / 2 its response repeats as a sampled filter's does. A gain of
+/// exactly zero reads as -400 dB. Empty when there are no coefficients, fewer than 2
+/// points, a rate, gain or to_hz that is not positive and finite, or no memory for it.
+[[nodiscard]] QUILLMERE_EXPORT std::vector<double> magnitude_response_db(
+    std::span<const double> coefficients, double gain, double rate_hz, double to_hz,
+    std::size_t points) noexcept;
 
 }  // namespace quillmere::inline v2
 

@@ -4,49 +4,41 @@
 #include "cli/argument_parser.h"
 
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
+#include <string>
+#include <string_view>
 #include <utility>
 
 // CLI11 only through here: the out-of-memory handler is in place before its objects.
 #include "cli/cli11.h"
+#include "records/option_values.h"
 #include "records/request_resolution.h"
-#include "records/values.h"
 
 namespace quillmere::cli {
 
-using records::parse_decibels;
-using records::parse_frequency;
-using records::parse_limit;
-using records::parse_quantize_bits;
-using records::parse_rate;
-
 namespace {
 
-constexpr const char* RATE_ACCEPTED = "a rate in Hz from 1 to 1e13, suffixes k, M, G allowed";
-constexpr const char* FREQUENCY_ACCEPTED = "a frequency in Hz above 0, suffixes k, M, G allowed";
-
-/// Each option with a value: its names, and what it accepts.
+/// Each option with a value: its names, and what it accepts (for a request's options, what
+/// records::request_options() says).
 struct ValueOption {
     const char* names = nullptr;  ///< CLI11 names, short form first
     const char* long_name = nullptr;
     const char* accepted = nullptr;
 };
 
-constexpr ValueOption STAGES{"-s,--stages", "--stages", "1 or 2"};
-constexpr ValueOption MODE{"-m,--mode", "--mode", "minimal-sum, custom-limit or min-cost"};
-constexpr ValueOption LIMIT{"-l,--limit", "--limit", "an integer from 1 to 65535"};
-constexpr ValueOption TARGET{"-t,--target", "--target", RATE_ACCEPTED};
-constexpr ValueOption PRIORITY{"-p,--priority", "--priority", "strict, final, balanced or ignore"};
-constexpr ValueOption PASSBAND{"--passband", "--passband", FREQUENCY_ACCEPTED};
-constexpr ValueOption STOPBAND{"--stopband", "--stopband", FREQUENCY_ACCEPTED};
-constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation", "a positive number of dB"};
-constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
-constexpr ValueOption METHOD{"--method", "--method", "kaiser, equiripple or auto"};
-constexpr ValueOption QUANTIZE{"--quantize", "--quantize", "an integer from 8 to 32"};
-constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients", "a file name"};
-constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format",
-                                          "json, csv, c or c-header"};
+constexpr ValueOption STAGES{"-s,--stages", "--stages"};
+constexpr ValueOption MODE{"-m,--mode", "--mode"};
+constexpr ValueOption LIMIT{"-l,--limit", "--limit"};
+constexpr ValueOption TARGET{"-t,--target", "--target"};
+constexpr ValueOption PRIORITY{"-p,--priority", "--priority"};
+constexpr ValueOption PASSBAND{"--passband", "--passband"};
+constexpr ValueOption STOPBAND{"--stopband", "--stopband"};
+constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation"};
+constexpr ValueOption RIPPLE{"--ripple", "--ripple"};
+constexpr ValueOption METHOD{"--method", "--method"};
+constexpr ValueOption QUANTIZE{"--quantize", "--quantize"};
+constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients"};
+constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
@@ -55,9 +47,22 @@ constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, 
                                          METHOD,   QUANTIZE,    COEFFICIENTS,
                                          COEFFICIENTS_FORMAT};
 
+/// The option's name as the records name it ("stages" for --stages).
+std::string_view record_name(const ValueOption& option) {
+    return std::string_view(option.long_name).substr(2);
+}
+
+std::string accepted(const ValueOption& option) {
+    if (option.accepted != nullptr) return option.accepted;
+    for (const records::RequestOption& known : records::request_options()) {
+        if (record_name(option) == known.name && known.accepted != nullptr) return known.accepted;
+    }
+    return {};
+}
+
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
-                      option.accepted};
+                      accepted(option)};
 }
 
 /// The option texts as given, before their values are read.
@@ -113,7 +118,7 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
             const std::string name = option.long_name;
             if (what.rfind(name + ":", 0) == 0 ||
                 what.find(" " + name + ":") != std::string::npos) {
-                return UsageError{"option '" + name + "' needs a value: " + option.accepted};
+                return UsageError{"option '" + name + "' needs a value: " + accepted(option)};
             }
         }
         return UsageError{what};
@@ -147,96 +152,31 @@ std::optional<T> from_names(const std::string& text,
     return std::nullopt;
 }
 
-/// Reads the values of the options that a batch line may give too.
+/// Reads the values of the options that a batch line may give too, each as the records
+/// read an option by its name, in the order of the help: the first refused is reported.
 std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
                                      OptionLayer& layer) {
-    const auto given = [&app](const ValueOption& option) {
-        return app.count(option.long_name) > 0;
-    };
-    if (given(STAGES)) {
-        layer.stages = from_names<int>(raw.stages, {{"1", 1}, {"2", 2}});
-        if (!layer.stages) return invalid_value(STAGES, raw.stages);
+    const std::pair<const ValueOption&, const std::string&> values[] = {
+        {STAGES, raw.stages},     {MODE, raw.mode},         {LIMIT, raw.limit},
+        {TARGET, raw.target},     {PRIORITY, raw.priority}, {PASSBAND, raw.passband},
+        {STOPBAND, raw.stopband}, {ATTENUATION, raw.attenuation}, {RIPPLE, raw.ripple},
+        {METHOD, raw.method},     {QUANTIZE, raw.quantize}, {COEFFICIENTS, raw.coefficients},
+        {COEFFICIENTS_FORMAT, raw.coefficients_format}};
+    for (const auto& [option, text] : values) {
+        if (app.count(option.long_name) == 0) continue;
+        if (auto error = records::read_option(record_name(option), text, layer)) return error;
     }
-    if (given(MODE)) {
-        layer.mode = from_names<SearchMode>(raw.mode, {{"minimal-sum", SearchMode::minimal_sum},
-                                                       {"custom-limit", SearchMode::custom_limit},
-                                                       {"min-cost", SearchMode::min_cost}});
-        if (!layer.mode) return invalid_value(MODE, raw.mode);
-    }
-    if (given(LIMIT)) {
-        layer.limit = parse_limit(raw.limit);
-        if (!layer.limit) return invalid_value(LIMIT, raw.limit);
-    }
-    if (given(TARGET)) {
-        layer.target_hz = parse_rate(raw.target);
-        if (!layer.target_hz) return invalid_value(TARGET, raw.target);
-    }
-    if (given(PRIORITY)) {
-        layer.priority = from_names<Priority>(raw.priority, {{"strict", Priority::strict},
-                                                             {"final", Priority::final},
-                                                             {"balanced", Priority::balanced},
-                                                             {"ignore", Priority::ignore}});
-        if (!layer.priority) return invalid_value(PRIORITY, raw.priority);
-    }
-    const auto frequency = [&](const ValueOption& option, const std::string& text,
-                               std::optional<double>& out) -> std::optional<UsageError> {
-        if (!given(option)) return std::nullopt;
-        out = parse_frequency(text);
-        if (!out || !std::isfinite(*out) || *out <= 0.0) return invalid_value(option, text);
-        return std::nullopt;
-    };
-    const auto decibels = [&](const ValueOption& option, const std::string& text,
-                              std::optional<double>& out) -> std::optional<UsageError> {
-        if (!given(option)) return std::nullopt;
-        out = parse_decibels(text);
-        if (!out) return invalid_value(option, text);
-        return std::nullopt;
-    };
-    if (auto error = frequency(PASSBAND, raw.passband, layer.passband_hz)) return error;
-    if (auto error = frequency(STOPBAND, raw.stopband, layer.stopband_hz)) return error;
-    if (auto error = decibels(ATTENUATION, raw.attenuation, layer.attenuation_db)) return error;
-    if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
     if (raw.allow_first_decimation) layer.allow_first_decimation = true;
     if (raw.cost) layer.cost = true;
     if (raw.design) layer.design = true;
-    if (given(METHOD)) {
-        layer.method = from_names<DesignMethod>(raw.method,
-                                                {{"kaiser", DesignMethod::kaiser},
-                                                 {"equiripple", DesignMethod::equiripple},
-                                                 {"auto", DesignMethod::automatic}});
-        if (!layer.method) return invalid_value(METHOD, raw.method);
-    }
-    if (given(QUANTIZE)) {
-        layer.quantize_bits = parse_quantize_bits(raw.quantize);
-        if (!layer.quantize_bits) return invalid_value(QUANTIZE, raw.quantize);
-    }
-    if (given(COEFFICIENTS)) {
-        if (raw.coefficients.empty()) return invalid_value(COEFFICIENTS, raw.coefficients);
-        layer.coefficients_file = raw.coefficients;
-    }
-    if (given(COEFFICIENTS_FORMAT)) {
-        layer.coefficients_format = from_names<records::CoefficientFormat>(
-            raw.coefficients_format, {{"json", records::CoefficientFormat::json},
-                                      {"csv", records::CoefficientFormat::csv},
-                                      {"c", records::CoefficientFormat::c},
-                                      {"c-header", records::CoefficientFormat::c}});
-        if (!layer.coefficients_format) {
-            return invalid_value(COEFFICIENTS_FORMAT, raw.coefficients_format);
-        }
-    }
 
     if (raw.positionals.size() > 2) {
         return UsageError{"unexpected argument '" + raw.positionals[2] +
                           "': a request takes two rates, INPUT_RATE and OUTPUT_RATE"};
     }
     const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
-    std::optional<double>* const rates[] = {&layer.input_rate_hz, &layer.output_rate_hz};
     for (std::size_t i = 0; i < raw.positionals.size(); ++i) {
-        *rates[i] = parse_rate(raw.positionals[i]);
-        if (!*rates[i]) {
-            return UsageError{"invalid " + std::string(names[i]) + " '" + raw.positionals[i] +
-                              "': expected " + RATE_ACCEPTED};
-        }
+        if (auto error = records::read_option(names[i], raw.positionals[i], layer)) return error;
     }
     return std::nullopt;
 }

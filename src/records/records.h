@@ -31,8 +31,14 @@ struct Record {
     std::optional<CostEstimate> single_stage_cost;
 };
 
-/// "match", "approximation", "not_found" or "error".
+/// "match", "approximation", "not_found" or "error" (also for factors whose requested
+/// cost could not be estimated).
 const char* record_status(const Record& record);
+
+/// Why the record did not succeed: the line's own error, the solver's reason for an error
+/// or for finding nothing, or why the requested cost could not be estimated; empty when
+/// it succeeded.
+std::string record_error(const Record& record);
 
 /// True when the request found factors (a match or an approximation) and, with --cost,
 /// its cost could be estimated.

@@ -108,7 +108,8 @@ std::optional<double> parse_rate(std::string_view text) {
 
 std::optional<std::int64_t> parse_limit(std::string_view text) {
     text = trimmed(text);
-    if (text.empty() || text.size() > 20) return std::nullopt;
+    if (text.empty()) return std::nullopt;
+    // Any number of leading zeros, as a rate may have; the value never grows past the limit.
     std::int64_t value = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];

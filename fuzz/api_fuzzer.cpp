@@ -36,10 +36,9 @@ using quillmere::Status;
 namespace {
 
 constexpr int LIMIT_SPAN = 60;
-constexpr quillmere::Priority PRIORITIES[] = {quillmere::Priority::strict,
-                                              quillmere::Priority::final,
-                                              quillmere::Priority::balanced,
-                                              quillmere::Priority::ignore};
+constexpr quillmere::Priority PRIORITIES[] = {
+    quillmere::Priority::strict, quillmere::Priority::final, quillmere::Priority::balanced,
+    quillmere::Priority::ignore};
 
 /// A rate from the input: in range as the dialog takes it, or (raw) any double at all.
 double read_any_rate(fuzz_support::ByteReader* in, double reference, bool raw) {
@@ -55,8 +54,7 @@ double read_level(fuzz_support::ByteReader* in, double usual_low, double usual_h
     const std::uint8_t kind = in->byte();
     const std::uint64_t payload = in->u64();
     switch (kind % 4) {
-    case 0:
-        return usual_low + (usual_high - usual_low) * fuzz_support::unit_interval(payload);
+    case 0: return usual_low + (usual_high - usual_low) * fuzz_support::unit_interval(payload);
     case 1: {
         double value = 0.0;
         std::memcpy(&value, &payload, sizeof value);
@@ -97,7 +95,8 @@ void check_estimate(const CostEstimate& estimate, std::size_t stage_count,
     std::int64_t taps = 0;
     double macs = 0.0;
     for (const quillmere::StageCost& stage : estimate.stages) {
-        if (stage.taps < 0 || (stage.filtered && stage.taps < 1)) fail("taps out of range", request);
+        if (stage.taps < 0 || (stage.filtered && stage.taps < 1))
+            fail("taps out of range", request);
         if (!(stage.macs_per_second >= 0.0) || !std::isfinite(stage.macs_per_second)) {
             fail("multiply-accumulates not finite", request);
         }
@@ -232,11 +231,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         filter.ripple_db = read_level(&in, 0.001, 3.0);
     }
     const std::string text = show_rate(input_rate) + " Hz -> " + show_rate(output_rate) +
-                       " Hz, flags " + std::to_string(flags) + ", limit byte " +
-                       std::to_string(limit_byte) + ", target " + show_rate(target_rate) +
-                       ", filter " + show_rate(filter.passband_hz.value_or(0.0)) + " " +
-                       show_rate(filter.stopband_hz.value_or(0.0)) + " " +
-                       show_rate(filter.attenuation_db) + " " + show_rate(filter.ripple_db);
+                             " Hz, flags " + std::to_string(flags) + ", limit byte " +
+                             std::to_string(limit_byte) + ", target " + show_rate(target_rate) +
+                             ", filter " + show_rate(filter.passband_hz.value_or(0.0)) + " " +
+                             show_rate(filter.stopband_hz.value_or(0.0)) + " " +
+                             show_rate(filter.attenuation_db) + " " + show_rate(filter.ripple_db);
 
     const int kind = flags & 3;
     if (kind == 0) {

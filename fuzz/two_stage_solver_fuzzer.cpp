@@ -19,9 +19,9 @@
 //
 // Input: a flags byte (bit 0 minimal-sum mode, bit 1 M1 > L1 allowed, bit 2 a target,
 // bits 3-4 the priority less one, bit 5 the progress dots too, bit 6 the target relative to
-// the output rate instead of the input rate, bit 7 with bit 0: the limit 65535 (not strict), without
-// it: min-cost mode), a limit byte (1 + byte % 60), then the input, output and target
-// rates (nine bytes each, see solver_fuzz_support.h).
+// the output rate instead of the input rate, bit 7 with bit 0: the limit 65535 (not strict),
+// without it: min-cost mode), a limit byte (1 + byte % 60), then the input, output and target rates
+// (nine bytes each, see solver_fuzz_support.h).
 #include <cmath>
 #include <cstdint>
 #include <numeric>

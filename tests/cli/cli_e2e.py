@@ -809,27 +809,27 @@ class Faults(unittest.TestCase):
             process.communicate()
             self.fail("the program did not end within %g s of the stop" % limit_s)
 
+    def start_on_batch_fifo(self, folder):
+        """The program on a batch FIFO that has no writer yet, once its handlers are in."""
+        fifo = os.path.join(folder, "requests")
+        os.mkfifo(fifo)
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", fifo],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.wait_for(lambda: self.handlers_installed(process), "the stop handlers")
+        return fifo, process
+
     def test_a_stop_ends_a_wait_for_a_batch_fifo_without_writer(self):
         for signal_number, expected_status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
             with self.subTest(signal=signal_number), tempfile.TemporaryDirectory() as folder:
-                fifo = os.path.join(folder, "requests")
-                os.mkfifo(fifo)
-                process = subprocess.Popen([PROGRAM, "-f", "json", "-b", fifo],
-                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                           stderr=subprocess.PIPE)
-                self.wait_for(lambda: self.handlers_installed(process), "the stop handlers")
+                _, process = self.start_on_batch_fifo(folder)
                 process.send_signal(signal_number)
                 out, err = self.ended_within(process, 10.0)
                 self.assertEqual((process.returncode, out, err), (expected_status, b"", b""))
 
     def test_a_batch_fifo_is_read_once_a_writer_comes(self):
         with tempfile.TemporaryDirectory() as folder:
-            fifo = os.path.join(folder, "requests")
-            os.mkfifo(fifo)
-            process = subprocess.Popen([PROGRAM, "-f", "json", "-b", fifo],
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                       stderr=subprocess.PIPE)
-            self.wait_for(lambda: self.handlers_installed(process), "the stop handlers")
+            fifo, process = self.start_on_batch_fifo(folder)
             with open(fifo, "w") as writer:
                 writer.write("44100 48000\n")
             out, err = process.communicate(timeout=RUN_LIMIT_S)

@@ -239,6 +239,7 @@ enum class SolverErrorKind {
     convergents_failed,    ///< the continued-fraction expansion failed (`status`)
     factoring_failed,      ///< factoring `value` failed (`status`, `factored`)
     non_positive_factors,  ///< single stage: the last convergent is `l`/`m` with l or m < 1
+                           ///< (a ratio below 1/65535); the status is Status::not_found
     non_finite_rate,       ///< single stage: `l`/`m` gives no finite output rate
 };
 
@@ -355,11 +356,13 @@ struct Advice {
 
 /// The answer to a single-stage request.
 struct SingleStageResult {
-    /// Status::ok with factors; otherwise see `message` and the error events.
+    /// Status::ok with factors, Status::not_found when the ratio is below 1/65535 (no L/M
+    /// with M up to 65535 approximates it); otherwise see `message` and the error events.
     Status status = Status::calculation_error;
     /// Match, approximation, or not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success (and when memory ran out).
+    /// Why the call failed or found nothing, in one sentence; empty on success (and when
+    /// memory ran out).
     std::string message{};
     /// The stage L/M (zero when not found).
     Stage stage{};
@@ -382,8 +385,8 @@ struct TwoStageResult {
     /// Match (the output rate matches within match_tolerance), approximation, or
     /// not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success, on not_found (and when
-    /// memory ran out).
+    /// Why the call failed or found nothing, in one sentence (for not_found: the limits
+    /// and rules that no candidate got past); empty on success (and when memory ran out).
     std::string message{};
     /// The first stage L1/M1.
     Stage first{};
@@ -472,7 +475,9 @@ struct CostEstimate {
     std::string field{};
     /// Why the estimate was refused; empty on success.
     std::string message{};
-    /// The passband edge used, Hz.
+    /// The passband edge used, Hz. A refused estimate has the edges and levels it resolved
+    /// before a stage was refused (field "stages"), and 0 for each when the refusal came
+    /// before them.
     double passband_hz = 0.0;
     /// The stopband edge used, Hz.
     double stopband_hz = 0.0;
@@ -496,10 +501,11 @@ struct CostEstimate {
 };
 
 /// Estimates the filters of a cascade of `stages` (one or more, each with l, m >= 1)
-/// fed at input_rate_hz. Refuses a passband not below the stopband, a stopband above
-/// half the lower of the input and output rate, a stage rate too low to carry the
-/// passband, non-positive decibels and a design method that is none of DesignMethod's
-/// (field "filter.design_method").
+/// fed at input_rate_hz (min_rate_hz..max_rate_hz, as the solvers accept it). Refuses a
+/// passband not below the stopband, a stopband above half the lower of the input and output
+/// rate, a stage rate too low to carry the passband, non-positive decibels, decibels that
+/// ask for an unbounded filter or overflow (under the field of the level at fault), and a
+/// design method that is none of DesignMethod's (field "filter.design_method").
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz,
                                                           std::span<const Stage> stages,
                                                           const FilterSpec& filter = {}) noexcept;

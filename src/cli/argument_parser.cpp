@@ -4,7 +4,9 @@
 #include "cli/argument_parser.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,6 +67,94 @@ UsageError invalid_value(const ValueOption& option, const std::string& value) {
                       accepted(option)};
 }
 
+/// The options without a value, long and short names.
+struct FlagOption {
+    const char* long_name = nullptr;
+    char short_name = 0;
+};
+
+constexpr FlagOption FLAG_OPTIONS[] = {
+    {"--allow-first-decimation", 'a'}, {"--cost", 'c'}, {"--help", 'h'}, {"--version", 'V'}};
+
+const ValueOption* value_option_named(std::string_view name) {
+    for (const ValueOption& option : VALUE_OPTIONS) {
+        if (name == option.long_name) return &option;
+    }
+    return nullptr;
+}
+
+bool is_value_option_letter(char letter) {
+    for (const ValueOption& option : VALUE_OPTIONS) {
+        const std::string_view names = option.names;
+        if (names.size() > 3 && names[0] == '-' && names[1] == letter && names[2] == ',') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_flag_letter(char letter) {
+    return std::any_of(std::begin(FLAG_OPTIONS), std::end(FLAG_OPTIONS),
+                       [letter](const FlagOption& flag) { return flag.short_name == letter; });
+}
+
+UsageError flag_with_value(const std::string& name, const std::string& value) {
+    return UsageError{"option '" + name + "' takes no value, but was given '" + value + "'"};
+}
+
+/// The arguments as CLI11 gets them, and the refusals of what CLI11 reads otherwise than
+/// meant: "--name=value" of a value option becomes "--name" "value", so that an empty value
+/// stays a value instead of taking the next word; a flag given a value, and a word of three
+/// dashes, are refused. Words after "--" are left as they are.
+std::variant<std::vector<std::string>, UsageError> prepared(std::vector<std::string> args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string word = args[i];
+        if (word == "--") break;
+        if (word.rfind("---", 0) == 0) return UsageError{"unrecognized option '" + word + "'"};
+        if (word.rfind("--", 0) == 0) {
+            const std::size_t equals = word.find('=');
+            const std::string name = word.substr(0, equals);
+            if (equals != std::string::npos) {
+                for (const FlagOption& flag : FLAG_OPTIONS) {
+                    if (name == flag.long_name)
+                        return flag_with_value(name, word.substr(equals + 1));
+                }
+                if (value_option_named(name) != nullptr) {
+                    args[i] = name;
+                    args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                word.substr(equals + 1));
+                    ++i;
+                }
+            } else if (value_option_named(name) != nullptr) {
+                ++i;  // its value, whatever it looks like
+            }
+            continue;
+        }
+        if (word.size() < 2 || word[0] != '-') continue;
+        // Short options run together: flags, then at most one option with a value, which
+        // takes the rest of the word or the next word.
+        for (std::size_t at = 1; at < word.size(); ++at) {
+            if (is_value_option_letter(word[at])) {
+                if (at + 1 == word.size()) ++i;
+                break;
+            }
+            if (!is_flag_letter(word[at])) break;  // CLI11 names it
+            if (at + 1 < word.size() && word[at + 1] == '=') {
+                return flag_with_value(std::string("-") + word[at], word.substr(at + 2));
+            }
+        }
+    }
+    return args;
+}
+
+/// The text of a named value, without blanks at either end (as numbers are read).
+std::string without_blanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
+    if (first == std::string::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t\n\v\f\r");
+    return text.substr(first, last - first + 1);
+}
+
 /// The option texts as given, before their values are read.
 struct RawOptions {
     std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
@@ -80,8 +170,11 @@ struct RawOptions {
 
 /// CLI11 reads the shape of the arguments (names, =value, --, short forms); the values
 /// are read by this program, so every refusal names what is accepted.
-std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_line,
+std::optional<UsageError> read_raw(std::vector<std::string> given, bool command_line,
                                    RawOptions& raw, CLI::App& app) {
+    auto prepared_args = prepared(std::move(given));
+    if (auto* error = std::get_if<UsageError>(&prepared_args)) return *error;
+    std::vector<std::string>& args = std::get<std::vector<std::string>>(prepared_args);
     app.set_help_flag();
     app.allow_extras();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -146,8 +239,9 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
 template <typename T>
 std::optional<T> from_names(const std::string& text,
                             std::initializer_list<std::pair<const char*, T>> names) {
+    const std::string name_given = without_blanks(text);
     for (const auto& [name, value] : names) {
-        if (text == name) return value;
+        if (name_given == name) return value;
     }
     return std::nullopt;
 }
@@ -170,13 +264,15 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     if (raw.cost) layer.cost = true;
     if (raw.design) layer.design = true;
 
+    // The rates first: a word in their place that is no rate is named as the rate it
+    // stands for, before any word too many.
+    const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
+    for (std::size_t i = 0; i < raw.positionals.size() && i < 2; ++i) {
+        if (auto error = records::read_option(names[i], raw.positionals[i], layer)) return error;
+    }
     if (raw.positionals.size() > 2) {
         return UsageError{"unexpected argument '" + raw.positionals[2] +
                           "': a request takes two rates, INPUT_RATE and OUTPUT_RATE"};
-    }
-    const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
-    for (std::size_t i = 0; i < raw.positionals.size(); ++i) {
-        if (auto error = records::read_option(names[i], raw.positionals[i], layer)) return error;
     }
     return std::nullopt;
 }

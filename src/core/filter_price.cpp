@@ -194,6 +194,13 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
                               : Status::invalid_request;
         estimate.field = std::move(text.field);
         estimate.message = std::move(text.message);
+        // A stage refused after the requirements were resolved: they are the ones used.
+        if (design.resolved) {
+            estimate.passband_hz = design.passband_hz;
+            estimate.stopband_hz = design.stopband_hz;
+            estimate.attenuation_db = design.attenuation_db;
+            estimate.ripple_db = design.ripple_db;
+        }
         return estimate;
     }
     estimate.passband_hz = design.passband_hz;

@@ -133,11 +133,14 @@ void set_error(Row& row, const char* prefix, const RateError& error) {
 
 void set_cost(Row& row, const Record& record) {
     const CostEstimate& cost = *record.cost;
-    row.set("passband_hz", number(cost.passband_hz));
-    row.set("stopband_hz", number(cost.stopband_hz));
-    row.set("attenuation_db", number(cost.attenuation_db));
-    row.set("ripple_db", number(cost.ripple_db));
-    if (cost.status != Status::ok) {
+    const bool ok = cost.status == Status::ok;
+    // A refused estimate has its edges and levels only when it came as far as them.
+    const auto level = [ok](double value) { return ok || value > 0.0 ? number(value) : ""; };
+    row.set("passband_hz", level(cost.passband_hz));
+    row.set("stopband_hz", level(cost.stopband_hz));
+    row.set("attenuation_db", level(cost.attenuation_db));
+    row.set("ripple_db", level(cost.ripple_db));
+    if (!ok) {
         row.set("cost_error", cost.message);
         return;
     }
@@ -227,7 +230,7 @@ std::string format_csv(const Record& record) {
     Row row;
     if (record.line) row.set("line", integer(*record.line));
     row.set("status", record_status(record));
-    if (!record.error.empty()) row.set("error", record.error);
+    row.set("error", record_error(record));
 
     if (record.request) {
         const ResolvedRequest& request = *record.request;
@@ -257,8 +260,6 @@ std::string format_csv(const Record& record) {
             set_error(row, "output", result.output_error);
             row.set("overall_complexity", integer(result.stage.complexity()));
             row.set("advice", advice_names(report::report_advice(result)));
-        } else if (result.status != Status::not_found && record.error.empty()) {
-            row.set("error", result.message);
         }
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
     }
@@ -279,8 +280,6 @@ std::string format_csv(const Record& record) {
             row.set("advice", advice_names(report::report_advice(record.request->two, result)));
         } else if (result.status == Status::not_found) {
             row.set("advice", advice_names(report::report_advice(record.request->two, result)));
-        } else if (record.error.empty()) {
-            row.set("error", result.message);
         }
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
         row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));

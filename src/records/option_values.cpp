@@ -45,13 +45,14 @@ constexpr Priority PRIORITIES[] = {Priority::strict, Priority::final, Priority::
 template <typename T, std::size_t N>
 std::optional<T> named(std::string_view text, const T (&values)[N], const char* (*name)(T)) {
     for (const T value : values) {
-        if (text == name(value)) return value;
+        if (trimmed(text) == name(value)) return value;
     }
     return std::nullopt;
 }
 
 /// A coefficient file's format by its name ("c-header" is the C header's longer name).
 std::optional<CoefficientFormat> coefficient_format_named(std::string_view text) {
+    text = trimmed(text);
     if (text == "json") return CoefficientFormat::json;
     if (text == "csv") return CoefficientFormat::csv;
     if (text == "c" || text == "c-header") return CoefficientFormat::c;
@@ -105,9 +106,9 @@ std::optional<UsageError> read_option(std::string_view name, std::string_view te
     } else if (name == "OUTPUT_RATE") {
         read = read_into(layer.output_rate_hz, parse_rate(text));
     } else if (name == "stages") {
-        read = read_into(layer.stages, text == "1"   ? std::optional<int>(1)
-                                       : text == "2" ? std::optional<int>(2)
-                                                     : std::nullopt);
+        read = read_into(layer.stages, trimmed(text) == "1"   ? std::optional<int>(1)
+                                       : trimmed(text) == "2" ? std::optional<int>(2)
+                                                              : std::nullopt);
     } else if (name == "mode") {
         read = read_into(layer.mode, named(text, MODES, search_mode_name));
     } else if (name == "limit") {

@@ -16,12 +16,15 @@ bool is_blank(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-/// The text without blanks at either end.
+}  // namespace
+
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     return text;
 }
+
+namespace {
 
 /// The power of ten a suffix stands for; 0 for no suffix character.
 int suffix_exponent(char c) {
@@ -108,7 +111,8 @@ std::optional<double> parse_rate(std::string_view text) {
 
 std::optional<std::int64_t> parse_limit(std::string_view text) {
     text = trimmed(text);
-    if (text.empty() || text.size() > 20) return std::nullopt;
+    if (text.empty()) return std::nullopt;
+    // Any number of leading zeros, as a rate may have; the value never grows past the limit.
     std::int64_t value = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];

@@ -744,6 +744,8 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
             if (scan.context.stop_requested()) return;
             if (b.factor < 1 || b.cofactor < 1) continue;
             if (scan_combination(&pass, make_combination(pass, a, b)) == ComboEnd::leave) return;
+            // A combination often ends after a few g, its iterations counted in a batch.
+            progress_poll(progress);
         }
     }
 }

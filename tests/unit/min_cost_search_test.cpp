@@ -417,7 +417,8 @@ TEST(MinCostRequests, TheObserverHearsOneSearchAndAStopIsHonoured) {
     options.observer = &heard;
     const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
     ASSERT_EQ(result.status, Status::ok);
-    // The search for the cheapest price runs unwatched: one pass of each kind is heard.
+    // The search for the cheapest price reports only its progress (search_progress_test):
+    // one pass of each kind is heard.
     EXPECT_EQ(heard.passes_done, 2);
     EXPECT_EQ(heard.convergents, result.convergent_count);
     EXPECT_EQ(heard.last_total, result.common_factor_iterations);

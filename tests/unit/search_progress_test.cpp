@@ -64,6 +64,12 @@ std::string describe(const TwoStageRequest& r) {
            quillmere::search_mode_name(r.mode) + " limit " + std::to_string(r.max_factor);
 }
 
+quillmere::TwoStageResult solve_watched(const TwoStageRequest& r, Recorder* heard) {
+    quillmere::SolveOptions options;
+    options.observer = heard;
+    return quillmere::solve_two_stage(r, options);
+}
+
 /// What every solve's events must satisfy, whatever the request.
 void check_events(const TwoStageRequest& r, const quillmere::TwoStageResult& result,
                   const Recorder& heard) {
@@ -120,9 +126,7 @@ TEST(SearchProgress, EveryModeCountsTowardsItsTotal) {
     requests.push_back(targeted);
     for (const TwoStageRequest& r : requests) {
         Recorder heard;
-        quillmere::SolveOptions options;
-        options.observer = &heard;
-        const quillmere::TwoStageResult result = quillmere::solve_two_stage(r, options);
+        const quillmere::TwoStageResult result = solve_watched(r, &heard);
         ASSERT_EQ(result.status, Status::ok) << describe(r);
         check_events(r, result, heard);
         const auto factors = heard.of(1, SearchPass::common_factors);
@@ -144,9 +148,7 @@ TEST(SearchProgress, TheTotalIsThePlainPassCount) {
     };
     for (const TwoStageRequest& r : requests) {
         Recorder heard;
-        quillmere::SolveOptions options;
-        options.observer = &heard;
-        const quillmere::TwoStageResult result = quillmere::solve_two_stage(r, options);
+        const quillmere::TwoStageResult result = solve_watched(r, &heard);
         ASSERT_EQ(result.status, Status::ok) << describe(r);
         const quillmere::core::SearchOutcome plain =
             quillmere::core::search_two_stage_reference(quillmere::core::SearchContext{}, r);
@@ -165,9 +167,7 @@ TEST(SearchProgress, MinCostFirstSearchReportsAsItGoes) {
     const TwoStageRequest r = request(44100, 48000, SearchMode::min_cost, 65535);
     Recorder heard;
     heard.slow_events = 4;
-    quillmere::SolveOptions options;
-    options.observer = &heard;
-    const quillmere::TwoStageResult result = quillmere::solve_two_stage(r, options);
+    const quillmere::TwoStageResult result = solve_watched(r, &heard);
     ASSERT_EQ(result.status, Status::ok);
     const auto first = heard.of(1, SearchPass::common_factors);
     ASSERT_GE(first.size(), 3U);

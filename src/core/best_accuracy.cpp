@@ -1,0 +1,862 @@
+// The best-accuracy search.
+//
+// The order. A cascade a/b -> c/d (each stage in lowest terms: a stage with a common factor
+// has the same rates and a larger sum, so it never wins) is judged by:
+//   1. the intermediate-target priority, exactly as judge_by_priority judges it: the
+//      candidates it leaves are those it puts in the mode order against the best one (the
+//      one with a final match if any, then the smallest intermediate error);
+//   2. the exact relative error E of the overall ratio (a c)/(b d) against output/input,
+//      errors within the tie of exact_ratio.h (2^-50 (1 + E)) of the smallest counting as
+//      equal. The final match (E < match_tolerance) is judged on E too;
+//   3. the smaller sum a + b + c + d, then the smaller E, then the smaller (a, b, c, d) in
+//      lexicographic order.
+// Ties are judged against the smallest error, never pairwise, so no order of a scan can
+// decide. The tests check this against a scan of all cascades.
+//
+// Why it is fast: the search never looks at the limit^4 cascades. Everything rests on three
+// facts about the fractions p/q with p, q <= n (the Stern-Brocot tree cut at height n):
+//   - the two that bracket a point are found in O(log^2 n) exact comparisons (bracket());
+//   - among the fractions inside an interval, one has both the smallest numerator and the
+//     smallest denominator (simplest_in()), so the second stage with the smallest c + d
+//     inside an error band is found as fast;
+//   - the error of s1 x s2 is V-shaped in s2 around r / s1, so the most accurate second
+//     stage for a given first stage is one of the two that bracket r / s1.
+// With a first stage fixed (strict and balanced priorities: the few first stages within
+// match_tolerance of the target; the final priority: the first stages nearest the target),
+// each costs O(log^2 n). Without one (no target, the ignore priority) the search works on
+// overall ratios p/q with p, q <= n^2 instead: a reduced p/q is the product of two stages
+// within the limit exactly when p = p1 p2 and q = q1 q2 with every factor <= n (a first
+// stage p1 g / q1 and second stage p2 / (q2 g) when the first must not decimate), and the
+// smallest sum for it is found from the divisors of p and q. The most accurate ratio is
+// found by walking outward from output/input through the neighbours of the cut tree at
+// n^2 (the Farey recurrence, O(1) a step) until one factors; at large limits the walk is
+// short because most ratios near any point factor. The ratios tied with it lie in an
+// interval of relative width about 2^-49, which at limit 65535 holds up to some thousands
+// of them: they are visited in increasing denominator (as the descendants of the simplest
+// one, (alpha h + beta h') / (alpha k + beta k'), merged in a heap) and the walk ends as
+// soon as 2 sqrt(p) + 2 sqrt(q), which no split of p/q can beat, exceeds the best sum found:
+// the first ratios of the band that factor evenly end it. Where the target leaves a
+// first stage to find (the final priority), the first stages nearest the target that have
+// a good enough second stage are sought from both ends at once: first stages walking away
+// from the target, and second stages walking away from (output/input) / target with the
+// few first stages that make each one good enough; whichever walk proves the nearest
+// first ends the search.
+#include "core/best_accuracy.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <queue>
+#include <vector>
+
+#include "core/factoring.h"
+#include "core/rational_walk.h"
+
+namespace quillmere::core {
+
+namespace {
+
+using u64 = std::uint64_t;
+constexpr double INF = std::numeric_limits<double>::infinity();
+/// Relative distance at which a comparison made in double is trusted without the exact one.
+constexpr double SURE = 1e-12;
+
+/// Which errors the class of candidates being searched accepts.
+struct Accept {
+    bool need_match = false;
+    std::optional<double> tolerance;
+
+    bool ok(const ExactError& e) const {
+        if (need_match && !error_below(e, match_tolerance)) return false;
+        return !tolerance || error_at_most(e, *tolerance);
+    }
+    /// The largest relative error accepted; infinity when any is.
+    double width() const {
+        double w = INF;
+        if (need_match) w = match_tolerance;
+        if (tolerance) w = std::min(w, *tolerance);
+        return w;
+    }
+};
+
+struct Problem {
+    const SearchContext* context = nullptr;
+    double x = 0.0;
+    double y = 0.0;
+    ExactRatio ratio;
+    u64 n = 1;
+    bool allow = true;
+    bool has_target = false;
+    double target = 0.0;
+    double t = 0.0;  ///< target / input
+    Priority priority = Priority::ignore;
+    std::optional<double> tolerance;
+    SearchRequest judge;  ///< the request as judge_by_priority reads it
+    mutable u64 polls = 0;
+    mutable bool cancelled = false;
+
+    /// True once a stop was requested; looks at the request every 64 calls.
+    bool stop() const {
+        if (!cancelled && (++polls & 63) == 0) cancelled = context->stop_requested();
+        return cancelled;
+    }
+};
+
+/// Sign of p/q - output/input, exactly (p, q below 2^64).
+int side_of_ratio(const Problem& pr, u64 p, u64 q) {
+    const double v = static_cast<double>(p) / static_cast<double>(q);
+    const double r = pr.ratio.approx;
+    if (v < r * (1.0 - SURE)) return -1;
+    if (v > r * (1.0 + SURE)) return 1;
+    return compare(Wide::of(pr.ratio.b) * p, Wide::of(pr.ratio.a) * q);
+}
+
+ExactError error_of(const Problem& pr, u64 p, u64 q) {
+    return exact_error(pr.ratio, p, q);
+}
+
+/// Whether e is tied with the best error and accepted.
+bool in_band(const ExactError& e, const ExactError& best, const Accept& acc) {
+    // The doubles are within 1e-15 (1 + E) of the exact errors.
+    const double slack = 4e-15 * (1.0 + best.approx);
+    if (e.approx > best.approx * (1.0 + 1e-9) + slack) return false;
+    return error_within_tie(e, best) && acc.ok(e);
+}
+
+/// The measures of a first stage a/b as the assessment computes them.
+struct FirstMeasures {
+    double rate = 0.0;
+    double ie = INF;
+    bool im = false;
+};
+
+FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
+    FirstMeasures m;
+    m.rate = guarded_product(pr.x, static_cast<double>(a) / static_cast<double>(b));
+    if (pr.has_target && std::isfinite(m.rate)) {
+        m.ie = std::fabs(m.rate - pr.target);
+        m.im = relative_error(m.rate, pr.target) < match_tolerance;
+    }
+    return m;
+}
+
+bool valid_first(const Problem& pr, u64 a, u64 b) {
+    return pr.allow || a >= b;
+}
+
+/// A cascade a/b -> c/d.
+struct Choice {
+    bool found = false;
+    u64 a = 0, b = 0, c = 0, d = 0;
+    u64 sum = 0;
+    ExactError e;
+};
+
+/// The order among cascades left equal by the error: sum, error, lexicographic.
+bool better(const Choice& x, const Choice& y) {
+    if (!y.found) return x.found;
+    if (!x.found) return false;
+    if (x.sum != y.sum) return x.sum < y.sum;
+    const int by_error = compare_errors(x.e, y.e);
+    if (by_error != 0) return by_error < 0;
+    if (x.a != y.a) return x.a < y.a;
+    if (x.b != y.b) return x.b < y.b;
+    if (x.c != y.c) return x.c < y.c;
+    return x.d < y.d;
+}
+
+// ---------------------------------------------------------------------------------------
+// A first stage fixed: the second stage.
+// ---------------------------------------------------------------------------------------
+
+/// The most accurate second stage after a/b, when its error is accepted.
+struct Second {
+    bool found = false;
+    u64 c = 0, d = 0;
+    ExactError e;
+};
+
+Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
+    // c/d below r b / a exactly when a c / (b d) is below r.
+    const Bracket br = bracket(pr.n, [&](u64 c, u64 d) { return side_of_ratio(pr, a * c, b * d) < 0; });
+    Second best;
+    for (const Fraction& f : {br.below, br.above}) {
+        if (f.none_below() || f.none_above()) continue;
+        const ExactError e = error_of(pr, a * f.p, b * f.q);
+        if (!best.found || compare_errors(e, best.e) < 0) best = Second{true, f.p, f.q, e};
+    }
+    if (best.found && !acc.ok(best.e)) best.found = false;
+    return best;
+}
+
+/// The second stage with the smallest c + d whose error after a/b is tied with `band` and
+/// accepted.
+Second simplest_second(const Problem& pr, u64 a, u64 b, const ExactError& band,
+                       const Accept& acc) {
+    const Fraction f = simplest_in(pr.n, [&](u64 c, u64 d) {
+        const ExactError e = error_of(pr, a * c, b * d);
+        if (in_band(e, band, acc)) return 0;
+        return side_of_ratio(pr, a * c, b * d) < 0 ? -1 : 1;
+    });
+    if (f.none_below()) return Second{};
+    return Second{true, f.p, f.q, error_of(pr, a * f.p, b * f.q)};
+}
+
+struct ClassChoice {
+    Choice choice;
+    bool any = false;           ///< some first stage had a second stage at all
+    ExactError min_error;       ///< the smallest error of the class, accepted or not
+};
+
+/// Step 2 and 3 of the order over the first stages of one class.
+ClassChoice choose_among(const Problem& pr, const std::vector<Fraction>& firsts,
+                         const Accept& acc) {
+    ClassChoice out;
+    std::vector<Second> seconds(firsts.size());
+    bool have_best = false;
+    ExactError best;
+    Accept any_error;
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (pr.stop()) return out;
+        const Second s = best_second(pr, firsts[i].p, firsts[i].q, any_error);
+        if (!s.found) continue;
+        if (!out.any || compare_errors(s.e, out.min_error) < 0) out.min_error = s.e;
+        out.any = true;
+        if (!acc.ok(s.e)) continue;
+        seconds[i] = s;
+        if (!have_best || compare_errors(s.e, best) < 0) {
+            best = s.e;
+            have_best = true;
+        }
+    }
+    if (!have_best) return out;
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (!seconds[i].found || !in_band(seconds[i].e, best, acc)) continue;
+        const u64 a = firsts[i].p;
+        const u64 b = firsts[i].q;
+        const Second s = simplest_second(pr, a, b, best, acc);
+        if (!s.found) continue;
+        const Choice c{true, a, b, s.c, s.d, a + b + s.c + s.d, s.e};
+        if (better(c, out.choice)) out.choice = c;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// No first stage fixed: overall ratios.
+// ---------------------------------------------------------------------------------------
+
+/// The cascade with the smallest sum (then lexicographic) whose overall ratio is the
+/// reduced p/q; not found when no split of p and q fits the limit.
+Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+    Choice best;
+    const u64 n = pr.n;
+    if (p > n * n || q > n * n) return best;
+    const Factorisation fp = factorise(p, n);
+    if (fp.count < 0) return best;
+    const Factorisation fq = factorise(q, n);
+    if (fq.count < 0) return best;
+    divisors(fp, dp);
+    divisors(fq, dq);
+    for (const u64 p1 : *dp) {
+        const u64 p2 = p / p1;
+        if (p1 > n || p2 > n) continue;
+        for (const u64 q1 : *dq) {
+            const u64 q2 = q / q1;
+            if (q1 > n || q2 > n) continue;
+            // First stage p1 g / q1, second p2 / (q2 g): g = 1 unless the first stage must
+            // not decimate; then the smallest g that makes it interpolate (any larger g, or
+            // a factor on the other side, only adds to the sum).
+            u64 g = 1;
+            if (!pr.allow && p1 < q1) {
+                g = (q1 + p1 - 1) / p1;
+                if (p1 * g > n || q2 * g > n) continue;
+            }
+            Choice c{true, p1 * g, q1, p2, q2 * g, 0, {}};
+            c.sum = c.a + c.b + c.c + c.d;
+            if (best.found && c.sum > best.sum) continue;
+            c.e = error_of(pr, p, q);
+            if (better(c, best)) best = c;
+        }
+    }
+    return best;
+}
+
+bool splits(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+    return best_split(pr, p, q, dp, dq).found;
+}
+
+/// The smallest error of any cascade: walks the ratios of the cut tree at n^2 outward from
+/// output/input, nearest first, until one splits.
+std::optional<ExactError> smallest_product_error(const Problem& pr) {
+    const u64 bound = pr.n * pr.n;
+    // Without first-stage decimation the overall ratio is at least 1/n.
+    const bool floor = !pr.allow;
+    const auto below = [&](u64 p, u64 q) {
+        if (floor && compare_fractions(p, q, 1, pr.n) < 0) return true;
+        return side_of_ratio(pr, p, q) < 0;
+    };
+    const Bracket br = bracket(bound, below);
+    Fraction left = br.below, left_up = br.above;   // walking down
+    Fraction right = br.above, right_down = br.below;  // walking up
+    const auto left_alive = [&] {
+        return !left.none_below() && !(floor && compare_fractions(left.p, left.q, 1, pr.n) < 0);
+    };
+    std::vector<u64> dp, dq;
+    for (;;) {
+        if (pr.stop()) return std::nullopt;
+        const bool has_left = left_alive();
+        const bool has_right = !right.none_above();
+        if (!has_left && !has_right) return std::nullopt;
+        bool take_left = has_left;
+        if (has_left && has_right) {
+            take_left = compare_errors(error_of(pr, left.p, left.q),
+                                       error_of(pr, right.p, right.q)) <= 0;
+        }
+        if (take_left) {
+            if (splits(pr, left.p, left.q, &dp, &dq)) return error_of(pr, left.p, left.q);
+            const Fraction next = next_below(left, left_up, bound);
+            left_up = left;
+            left = next;
+        } else {
+            if (splits(pr, right.p, right.q, &dp, &dq)) return error_of(pr, right.p, right.q);
+            const Fraction next = next_above(right_down, right, bound);
+            right_down = right;
+            right = next;
+        }
+    }
+}
+
+u64 inverse_mod(u64 value, u64 modulus) {
+    // Extended Euclid on signed 128-bit values.
+    __int128 r0 = static_cast<__int128>(modulus), r1 = static_cast<__int128>(value % modulus);
+    __int128 s0 = 0, s1 = 1;
+    while (r1 != 0) {
+        const __int128 k = r0 / r1;
+        const __int128 r2 = r0 - k * r1;
+        r0 = r1;
+        r1 = r2;
+        const __int128 s2 = s0 - k * s1;
+        s0 = s1;
+        s1 = s2;
+    }
+    __int128 inv = s0 % static_cast<__int128>(modulus);
+    if (inv < 0) inv += static_cast<__int128>(modulus);
+    return static_cast<u64>(inv);
+}
+
+/// The cascade of the band tied with `best` (and accepted) with the smallest sum.
+Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Accept& acc) {
+    const u64 bound = pr.n * pr.n;
+    // Without first-stage decimation no overall ratio lies below 1/n.
+    const bool floor = !pr.allow;
+    const auto place = [&](u64 p, u64 q) {
+        if (floor && compare_fractions(p, q, 1, pr.n) < 0) return -1;
+        const ExactError e = error_of(pr, p, q);
+        if (in_band(e, best, acc)) return 0;
+        return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
+    };
+    const Fraction f0 = simplest_in(bound, place);
+    Choice chosen;
+    if (f0.none_below()) return chosen;
+    std::vector<u64> dp, dq;
+    chosen = best_split(pr, f0.p, f0.q, &dp, &dq);
+
+    // The parents of f0 = h/k in the Stern-Brocot tree: h kl - hl k = 1, hr k - h kr = 1.
+    const u64 h = f0.p, k = f0.q;
+    Fraction left_parent, right_parent;
+    if (k == 1) {
+        left_parent = Fraction{h - 1, 1};
+        right_parent = Fraction{1, 0};
+    } else {
+        const u64 kl = inverse_mod(h, k);
+        left_parent = Fraction{(h * kl - 1) / k, kl};
+        right_parent = Fraction{h - left_parent.p, k - kl};
+    }
+    // The band's reach on each side of f0, generously: its descendants (alpha h + beta h') /
+    // (alpha k + beta k') lie beta / (k q) from it.
+    const double f0v = static_cast<double>(h) / static_cast<double>(k);
+    const double r = pr.ratio.approx;
+    double band = best.approx + std::ldexp(1.0 + best.approx, ERROR_TIE_EXPONENT);
+    band = std::min(band, acc.width());
+    double reach_left = (std::max(0.0, f0v - r) + r * band + 4e-16 * r) * (1.0 + 1e-6);
+    const double reach_right = (std::max(0.0, r - f0v) + r * band + 4e-16 * r) * (1.0 + 1e-6);
+    double low_value = std::max(0.0, (r - r * band) * (1.0 - 1e-9));
+    if (floor) {
+        const double lowest = 1.0 / static_cast<double>(pr.n);
+        reach_left = std::min(reach_left, (f0v - lowest) * (1.0 + 1e-6) + 1e-18 * f0v);
+        low_value = std::max(low_value, lowest * (1.0 - 1e-9));
+    }
+
+    struct Stream {
+        u64 q;
+        int side;  // 0 left, 1 right
+        u64 beta;
+        u64 alpha;
+        bool operator>(const Stream& o) const { return q > o.q; }
+    };
+    std::priority_queue<Stream, std::vector<Stream>, std::greater<>> heap;
+    const Fraction parent[2] = {left_parent, right_parent};
+    const double reach[2] = {reach_left, reach_right};
+    u64 next_beta[2] = {1, 1};
+    bool beta_done[2] = {false, false};
+    // The smallest q of stream beta: alpha >= (beta / (k reach) - beta k') / k.
+    const auto first_alpha = [&](int side, u64 beta) -> double {
+        const double kd = static_cast<double>(k);
+        const double a0 = (static_cast<double>(beta) / (kd * reach[side]) -
+                           static_cast<double>(beta) * static_cast<double>(parent[side].q)) /
+                          kd;
+        return std::max(1.0, std::floor(a0) - 1.0);
+    };
+    const auto stream_q = [&](int side, u64 beta, u64 alpha) {
+        return alpha * k + beta * parent[side].q;
+    };
+    const auto lower_sum = [&](u64 q) {
+        const double qd = static_cast<double>(q);
+        return 2.0 * std::sqrt(qd) + 2.0 * std::sqrt(qd * low_value);
+    };
+    // Where stream beta starts: its q and p in double (they only grow with beta).
+    const auto start_q = [&](int side, u64 beta) {
+        return first_alpha(side, beta) * static_cast<double>(k) +
+               static_cast<double>(beta) * static_cast<double>(parent[side].q);
+    };
+    const auto start_p = [&](int side, u64 beta) {
+        return first_alpha(side, beta) * static_cast<double>(h) +
+               static_cast<double>(beta) * static_cast<double>(parent[side].p);
+    };
+    const auto add_beta = [&](int side) {
+        const u64 beta = next_beta[side]++;
+        const double bd = static_cast<double>(bound);
+        if (!(start_q(side, beta) <= bd) || !(start_p(side, beta) <= bd)) {
+            beta_done[side] = true;
+            return;
+        }
+        const auto a = static_cast<u64>(first_alpha(side, beta));
+        heap.push(Stream{stream_q(side, beta, a), side, beta, a});
+    };
+    const auto beta_threshold = [&](int side) -> double {
+        if (beta_done[side]) return INF;
+        return start_q(side, next_beta[side]);
+    };
+    for (int side = 0; side < 2; ++side) {
+        if (!beta_done[side]) add_beta(side);
+    }
+    for (;;) {
+        if (pr.stop()) return Choice{};
+        // Bring in every stream that might start before the heap's smallest q.
+        const double top = heap.empty() ? INF : static_cast<double>(heap.top().q);
+        bool added = false;
+        for (int side = 0; side < 2; ++side) {
+            if (beta_threshold(side) <= top && beta_threshold(side) < INF) {
+                add_beta(side);
+                added = true;
+            }
+        }
+        if (added) continue;
+        if (heap.empty()) break;
+        Stream s = heap.top();
+        heap.pop();
+        if (s.q > bound) continue;
+        if (chosen.found && lower_sum(s.q) > static_cast<double>(chosen.sum) + 1.0) break;
+        const Fraction& par = parent[s.side];
+        const u64 p = s.alpha * h + s.beta * par.p;
+        if (p <= bound && std::gcd(s.alpha, s.beta) == 1) {
+            const ExactError e = error_of(pr, p, s.q);
+            if (in_band(e, best, acc)) {
+                const Choice c = best_split(pr, p, s.q, &dp, &dq);
+                if (better(c, chosen)) chosen = c;
+            }
+        }
+        if (p > bound) continue;  // the stream only grows
+        ++s.alpha;
+        s.q = stream_q(s.side, s.beta, s.alpha);
+        if (s.q <= bound) heap.push(s);
+    }
+    return chosen;
+}
+
+// ---------------------------------------------------------------------------------------
+// First stages near the target.
+// ---------------------------------------------------------------------------------------
+
+/// Every first stage within match_tolerance of the target (the strict class).
+std::vector<Fraction> matching_first_stages(const Problem& pr) {
+    std::vector<Fraction> out;
+    const double lo = pr.t * (1.0 - 2e-9);
+    const double hi = pr.t * (1.0 + 2e-9);
+    const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
+        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    });
+    Fraction prev = br.below;
+    Fraction cur = br.above;
+    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
+        if (valid_first(pr, cur.p, cur.q) && first_measures(pr, cur.p, cur.q).im) {
+            out.push_back(cur);
+        }
+        const Fraction next = next_above(prev, cur, pr.n);
+        prev = cur;
+        cur = next;
+    }
+    return out;
+}
+
+/// Walks the first stages outward from the target, nearest first.
+class FirstStageWalk {
+public:
+    explicit FirstStageWalk(const Problem& pr) : pr_(pr) {
+        // Without first-stage decimation no first stage lies below 1/1.
+        const double from = pr.allow ? pr.t : std::max(pr.t, 1.0);
+        const bool at_one = !pr.allow && pr.t <= 1.0;
+        const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
+            if (at_one) return p < q;
+            return static_cast<double>(p) / static_cast<double>(q) < from;
+        });
+        left_ = br.below;
+        left_up_ = br.above;
+        right_ = br.above;
+        right_down_ = br.below;
+    }
+
+    bool done() const { return !left_alive() && right_.none_above(); }
+
+    /// A lower bound on the intermediate error of every first stage not yet returned.
+    double bound() const {
+        double b = INF;
+        if (left_alive()) {
+            const FirstMeasures m = first_measures(pr_, left_.p, left_.q);
+            b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
+        }
+        if (!right_.none_above()) {
+            const FirstMeasures m = first_measures(pr_, right_.p, right_.q);
+            b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
+        }
+        return b;
+    }
+
+    Fraction next() {
+        const bool has_left = left_alive();
+        bool take_left = has_left;
+        if (has_left && !right_.none_above()) {
+            const double dl = pr_.t - static_cast<double>(left_.p) / static_cast<double>(left_.q);
+            const double dr =
+                static_cast<double>(right_.p) / static_cast<double>(right_.q) - pr_.t;
+            take_left = dl <= dr;
+        }
+        if (take_left) {
+            const Fraction f = left_;
+            const Fraction next = next_below(left_, left_up_, pr_.n);
+            left_up_ = left_;
+            left_ = next;
+            return f;
+        }
+        const Fraction f = right_;
+        const Fraction next = next_above(right_down_, right_, pr_.n);
+        right_down_ = right_;
+        right_ = next;
+        return f;
+    }
+
+private:
+    bool left_alive() const { return !left_.none_below() && valid_first(pr_, left_.p, left_.q); }
+
+    const Problem& pr_;
+    Fraction left_, left_up_, right_, right_down_;
+};
+
+/// Walks the second stages outward from (output/input) / target: the second stages whose
+/// good enough first stages lie nearest the target first.
+class SecondStageWalk {
+public:
+    SecondStageWalk(const Problem& pr, double width) : pr_(pr), width_(width) {
+        v_ = pr.ratio.approx / pr.t;
+        const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
+            return static_cast<double>(p) / static_cast<double>(q) < v_;
+        });
+        left_ = br.below;
+        left_up_ = br.above;
+        right_ = br.above;
+        right_down_ = br.below;
+    }
+
+    bool done() const { return left_.none_below() && right_.none_above(); }
+
+    /// A lower bound on the intermediate error of a first stage made good enough by a second
+    /// stage not yet returned: such a first stage lies within width of ratio / s2.
+    double bound() const {
+        double b = INF;
+        const double r = pr_.ratio.approx;
+        if (!left_.none_below()) {
+            const double s1 = r * static_cast<double>(left_.q) / static_cast<double>(left_.p);
+            b = std::min(b, std::max(0.0, s1 * (1.0 - width_ * 1.01) - pr_.t));
+        }
+        if (!right_.none_above()) {
+            const double s1 = r * static_cast<double>(right_.q) / static_cast<double>(right_.p);
+            b = std::min(b, std::max(0.0, pr_.t - s1 * (1.0 + width_ * 1.01)));
+        }
+        // In Hz, less what the roundings of the intermediate rate can take off.
+        return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
+    }
+
+    Fraction next() {
+        bool take_left = !left_.none_below();
+        if (take_left && !right_.none_above()) {
+            const double r = pr_.ratio.approx;
+            const double dl = r * static_cast<double>(left_.q) / static_cast<double>(left_.p) - pr_.t;
+            const double dr =
+                pr_.t - r * static_cast<double>(right_.q) / static_cast<double>(right_.p);
+            take_left = dl <= dr;
+        }
+        if (take_left) {
+            const Fraction f = left_;
+            const Fraction next = next_below(left_, left_up_, pr_.n);
+            left_up_ = left_;
+            left_ = next;
+            return f;
+        }
+        const Fraction f = right_;
+        const Fraction next = next_above(right_down_, right_, pr_.n);
+        right_down_ = right_;
+        right_ = next;
+        return f;
+    }
+
+private:
+    const Problem& pr_;
+    double width_;
+    double v_ = 1.0;
+    Fraction left_, left_up_, right_, right_down_;
+};
+
+/// The first stages that make s2 good enough: those within the accepted error of
+/// ratio / s2.
+template <typename Visit>
+void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, Visit&& visit) {
+    const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double lo = centre * (1.0 - w);
+    const double hi = centre * (1.0 + w);
+    const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
+        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    });
+    Fraction prev = br.below;
+    Fraction cur = br.above;
+    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
+        if (valid_first(pr, cur.p, cur.q) && acc.ok(error_of(pr, cur.p * s2.p, cur.q * s2.q))) {
+            visit(cur);
+        }
+        const Fraction next = next_above(prev, cur, pr.n);
+        prev = cur;
+        cur = next;
+    }
+}
+
+/// The first stages with a second stage that the class accepts, whose intermediate error is
+/// tied with the smallest (the final priority's class), found from both ends.
+std::vector<Fraction> nearest_first_stages(const Problem& pr, const Accept& acc) {
+    struct Seen {
+        Fraction s1;
+        double ie;
+    };
+    std::vector<Seen> seen;
+    double best_ie = INF;
+    const double margin_base = 2e-15 + 16.0 * DBL_EPSILON * pr.target;
+    const auto record = [&](const Fraction& s1) {
+        for (const Seen& s : seen) {
+            if (s.s1.p == s1.p && s.s1.q == s1.q) return;
+        }
+        const double ie = first_measures(pr, s1.p, s1.q).ie;
+        seen.push_back(Seen{s1, ie});
+        best_ie = std::min(best_ie, ie);
+    };
+    const bool always = !std::isfinite(acc.width());
+    FirstStageWalk firsts(pr);
+    std::optional<SecondStageWalk> seconds;
+    // The second stages' walk pays where good enough first stages are rare: when the
+    // accepted error leaves only a few first stages per second stage.
+    const double per_window = static_cast<double>(pr.n) * static_cast<double>(pr.n) * acc.width();
+    if (!always && per_window <= 64.0) seconds.emplace(pr, acc.width());
+    for (long long step = 0;; ++step) {
+        if (pr.stop()) return {};
+        const double limit = best_ie + margin_base + best_ie * 1e-15;
+        if (firsts.done() || firsts.bound() > limit) break;
+        if (seconds && (seconds->done() || seconds->bound() > limit)) break;
+        if (!seconds || step % 2 == 0) {
+            const Fraction s1 = firsts.next();
+            if (always || best_second(pr, s1.p, s1.q, acc).found) record(s1);
+        } else {
+            const Fraction s2 = seconds->next();
+            first_stages_for(pr, s2, acc, record);
+        }
+    }
+    std::vector<Fraction> out;
+    const double limit = best_ie + margin_base + best_ie * 1e-15;
+    for (const Seen& s : seen) {
+        if (s.ie <= limit) out.push_back(s.s1);
+    }
+    return out;
+}
+
+/// The record of a candidate as judge_by_priority reads it.
+CascadeRecord leader_record(const Problem& pr, const Fraction& s1, bool final_match) {
+    CascadeRecord b = make_empty_record();
+    const FirstMeasures m = first_measures(pr, s1.p, s1.q);
+    b.found = true;
+    b.final_match = final_match;
+    b.intermediate_error = m.ie;
+    b.intermediate_match = m.im;
+    return b;
+}
+
+/// The first stages that judge_by_priority puts in the mode order against the one with
+/// the smallest intermediate error.
+std::vector<Fraction> priority_class(const Problem& pr, const std::vector<Fraction>& firsts,
+                                     bool final_match) {
+    if (firsts.empty()) return firsts;
+    const Fraction* leader = &firsts.front();
+    for (const Fraction& f : firsts) {
+        if (first_measures(pr, f.p, f.q).ie < first_measures(pr, leader->p, leader->q).ie) {
+            leader = &f;
+        }
+    }
+    const CascadeRecord b = leader_record(pr, *leader, final_match);
+    std::vector<Fraction> out;
+    for (const Fraction& f : firsts) {
+        const FirstMeasures m = first_measures(pr, f.p, f.q);
+        CandidateMeasures c{};
+        c.final_match = final_match;
+        c.intermediate_error = m.ie;
+        c.intermediate_match = m.im;
+        if (judge_by_priority(c, b, pr.judge) == Verdict::mode_order) out.push_back(f);
+    }
+    return out;
+}
+
+AccuracyResult finish(const Problem& pr, const Choice& c) {
+    AccuracyResult result;
+    if (pr.cancelled) {
+        result.status = Status::stopped;
+        return result;
+    }
+    if (!c.found) return result;
+    const u64 g1 = std::gcd(c.a, c.b);
+    const u64 g2 = std::gcd(c.c, c.d);
+    const auto l1 = static_cast<long long>(c.a / g1), m1 = static_cast<long long>(c.b / g1);
+    const auto l2 = static_cast<long long>(c.c / g2), m2 = static_cast<long long>(c.d / g2);
+    CascadeRecord& b = result.best;
+    const double rate = calculate_achieved_output_rate_two(pr.x, l1, m1, l2, m2);
+    const FirstMeasures m = first_measures(pr, static_cast<u64>(l1), static_cast<u64>(m1));
+    b = CascadeRecord{l1,
+                      m1,
+                      l2,
+                      m2,
+                      guarded_product(static_cast<double>(l1) / static_cast<double>(m1),
+                                      static_cast<double>(l2) / static_cast<double>(m2)),
+                      std::isfinite(rate) ? std::fabs(rate - pr.y) : INF,
+                      error_below(c.e, match_tolerance),
+                      true,
+                      l1 + m1 + l2 + m2,
+                      m.rate,
+                      m.ie,
+                      m.im,
+                      0.0,
+                      0,
+                      0.0};
+    result.error = c.e;
+    result.status = Status::ok;
+    return result;
+}
+
+AccuracyResult not_found(const Problem& pr, const std::optional<ExactError>& best) {
+    AccuracyResult result;
+    if (pr.cancelled) {
+        result.status = Status::stopped;
+        return result;
+    }
+    result.status = Status::not_found;
+    result.best_error_found = best ? best->approx : std::numeric_limits<double>::quiet_NaN();
+    if (best && pr.tolerance && !error_at_most(*best, *pr.tolerance)) {
+        result.message = tolerance_miss_message(best->approx, Tolerance{*pr.tolerance});
+    } else if (pr.has_target && pr.priority == Priority::strict) {
+        result.message = "No first stage within the limit reaches the intermediate target.";
+    }
+    return result;
+}
+
+/// The final priority (and the balanced one without a cascade that matches both rates).
+AccuracyResult search_final(const Problem& pr) {
+    const std::optional<ExactError> smallest = smallest_product_error(pr);
+    if (!smallest) return not_found(pr, smallest);
+    const Accept base{false, pr.tolerance};
+    if (!base.ok(*smallest)) return not_found(pr, smallest);
+    const bool match = error_below(*smallest, match_tolerance);
+    const Accept acc{match, pr.tolerance};
+    const std::vector<Fraction> firsts = priority_class(pr, nearest_first_stages(pr, acc), match);
+    const ClassChoice cc = choose_among(pr, firsts, acc);
+    return cc.choice.found ? finish(pr, cc.choice) : not_found(pr, smallest);
+}
+
+}  // namespace
+
+std::string tolerance_miss_message(double best_error, const Tolerance& tolerance) {
+    return "No cascade within the limit meets the tolerance of " +
+           cost_model::format_number(tolerance.relative) +
+           " (relative); the most accurate misses by " + cost_model::format_number(best_error) +
+           ".";
+}
+
+AccuracyResult search_best_accuracy(const SearchContext& context, const AccuracyRequest& request) {
+    Problem pr;
+    pr.context = &context;
+    pr.x = request.input_rate_hz;
+    pr.y = request.output_rate_hz;
+    pr.ratio = ExactRatio::of(pr.x, pr.y);
+    pr.n = static_cast<u64>(std::clamp<long long>(request.max_factor, 1, max_factor_limit));
+    pr.allow = request.allow_first_stage_decimation;
+    if (request.tolerance) pr.tolerance = request.tolerance->relative;
+    pr.judge.input_rate = pr.x;
+    pr.judge.output_rate = pr.y;
+    pr.judge.allow_m1_gt_l1 = pr.allow;
+    pr.judge.max_lm = static_cast<long long>(pr.n);
+    if (request.intermediate_target) {
+        pr.has_target = true;
+        pr.target = request.intermediate_target->rate_hz;
+        pr.t = pr.target / pr.x;
+        pr.priority = request.intermediate_target->priority;
+        pr.judge.has_intermediate_target = true;
+        pr.judge.target_intermediate_rate = pr.target;
+        pr.judge.priority = pr.priority;
+    }
+    if (context.stop_requested()) {
+        AccuracyResult stopped;
+        stopped.status = Status::stopped;
+        return stopped;
+    }
+    const Accept base{false, pr.tolerance};
+    switch (pr.has_target ? pr.priority : Priority::ignore) {
+    case Priority::strict: {
+        const ClassChoice cc = choose_among(pr, matching_first_stages(pr), base);
+        if (cc.choice.found) return finish(pr, cc.choice);
+        return not_found(pr, cc.any ? std::optional<ExactError>(cc.min_error) : std::nullopt);
+    }
+    case Priority::balanced: {
+        const ClassChoice duals =
+            choose_among(pr, matching_first_stages(pr), Accept{true, pr.tolerance});
+        if (duals.choice.found) return finish(pr, duals.choice);
+        if (pr.cancelled) return not_found(pr, std::nullopt);
+        return search_final(pr);
+    }
+    case Priority::final: return search_final(pr);
+    case Priority::ignore:
+    default: {
+        const std::optional<ExactError> smallest = smallest_product_error(pr);
+        if (!smallest || !base.ok(*smallest)) return not_found(pr, smallest);
+        const Accept acc{error_below(*smallest, match_tolerance), pr.tolerance};
+        return finish(pr, choose_among_ratios(pr, *smallest, acc));
+    }
+    }
+}
+
+}  // namespace quillmere::core

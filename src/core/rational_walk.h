@@ -1,0 +1,121 @@
+// Walking the fractions p/q with 1 <= p, q <= bound (the Stern-Brocot tree cut at a
+// height): the two fractions that bracket a point, found by descending the tree in runs
+// as the continued fraction of the point does, and the neighbours of a fraction, found by
+// the Farey recurrence. The searches use them on the stages of a cascade (bound: the
+// per-stage limit) and on overall ratios (bound: the limit squared).
+#pragma once
+
+#include <cstdint>
+
+namespace quillmere::core {
+
+/// p/q; 0/1 stands for "none below" and 1/0 for "none above".
+struct Fraction {
+    std::uint64_t p = 0;
+    std::uint64_t q = 1;
+    bool none_below() const { return p == 0; }
+    bool none_above() const { return q == 0; }
+};
+
+/// Two fractions of the cut tree with none of it between them, the first "below" and the
+/// second not.
+struct Bracket {
+    Fraction below{0, 1};
+    Fraction above{1, 0};
+};
+
+namespace walk_detail {
+
+/// Largest j with base + j x step within the bound (at least 1 when base + step is).
+inline std::uint64_t steps_within(const Fraction& base, const Fraction& step,
+                                  std::uint64_t bound) {
+    std::uint64_t j = ~std::uint64_t{0};
+    if (step.p != 0) j = (bound - base.p) / step.p;
+    if (step.q != 0 && (bound - base.q) / step.q < j) j = (bound - base.q) / step.q;
+    return j;
+}
+
+/// Largest j in [1, last] with holds(j), knowing holds(1) and that holds is true up to some
+/// point and false after it: doubling, then halving.
+template <typename Holds>
+std::uint64_t last_holding(std::uint64_t last, Holds&& holds) {
+    std::uint64_t yes = 1;
+    std::uint64_t no = last + 1;
+    while (yes <= last / 2 && yes * 2 < no) {
+        if (!holds(yes * 2)) {
+            no = yes * 2;
+            break;
+        }
+        yes *= 2;
+    }
+    while (no - yes > 1) {
+        const std::uint64_t mid = yes + (no - yes) / 2;
+        (holds(mid) ? yes : no) = mid;
+    }
+    return yes;
+}
+
+}  // namespace walk_detail
+
+/// The fractions of the cut tree on either side of the point that `below(p, q)` describes:
+/// below(p, q) must be true for every fraction under some value and false for every other.
+/// Exact whenever `below` is; O(log^2 bound) calls.
+template <typename Below>
+Bracket bracket(std::uint64_t bound, Below&& below) {
+    Fraction lo{0, 1};
+    Fraction hi{1, 0};
+    for (;;) {
+        const Fraction mediant{lo.p + hi.p, lo.q + hi.q};
+        if (mediant.p > bound || mediant.q > bound) return Bracket{lo, hi};
+        if (below(mediant.p, mediant.q)) {
+            const std::uint64_t j = walk_detail::last_holding(
+                walk_detail::steps_within(lo, hi, bound),
+                [&](std::uint64_t k) { return below(lo.p + k * hi.p, lo.q + k * hi.q); });
+            lo = Fraction{lo.p + j * hi.p, lo.q + j * hi.q};
+        } else {
+            const std::uint64_t j = walk_detail::last_holding(
+                walk_detail::steps_within(hi, lo, bound),
+                [&](std::uint64_t k) { return !below(hi.p + k * lo.p, hi.q + k * lo.q); });
+            hi = Fraction{hi.p + j * lo.p, hi.q + j * lo.q};
+        }
+    }
+}
+
+/// The simplest fraction (smallest p and smallest q) of the cut tree inside an interval,
+/// or 0/1 when none is: place(p, q) is negative below the interval, 0 inside it and
+/// positive above it. Every other fraction inside has a larger p and a larger q.
+template <typename Place>
+Fraction simplest_in(std::uint64_t bound, Place&& place) {
+    Fraction lo{0, 1};
+    Fraction hi{1, 0};
+    for (;;) {
+        const Fraction mediant{lo.p + hi.p, lo.q + hi.q};
+        if (mediant.p > bound || mediant.q > bound) return Fraction{0, 1};
+        const int where = place(mediant.p, mediant.q);
+        if (where == 0) return mediant;
+        if (where < 0) {
+            const std::uint64_t j = walk_detail::last_holding(
+                walk_detail::steps_within(lo, hi, bound),
+                [&](std::uint64_t k) { return place(lo.p + k * hi.p, lo.q + k * hi.q) < 0; });
+            lo = Fraction{lo.p + j * hi.p, lo.q + j * hi.q};
+        } else {
+            const std::uint64_t j = walk_detail::last_holding(
+                walk_detail::steps_within(hi, lo, bound),
+                [&](std::uint64_t k) { return place(hi.p + k * lo.p, hi.q + k * lo.q) > 0; });
+            hi = Fraction{hi.p + j * lo.p, hi.q + j * lo.q};
+        }
+    }
+}
+
+/// The next fraction of the cut tree above `upper`, `lower` being the one just below it;
+/// 1/0 when upper is the largest.
+Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound);
+
+/// The next fraction below `lower`, `upper` being the one just above it; 0/1 when lower is
+/// the smallest.
+Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound);
+
+/// Compares p/q with r/s exactly (values below 2^64): -1, 0 or 1.
+int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::uint64_t s);
+
+}  // namespace quillmere::core

@@ -255,6 +255,8 @@ Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::ve
     Choice best;
     const u64 n = pr.n;
     if (p > n * n || q > n * n) return best;
+    // Most ratios near an awkward one have a large prime factor: rejected cheaply first.
+    if (has_prime_factor_above(q, n) || has_prime_factor_above(p, n)) return best;
     const Factorisation fp = factorise(p, n);
     if (fp.count < 0) return best;
     const Factorisation fq = factorise(q, n);
@@ -382,8 +384,11 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
     const double r = pr.ratio.approx;
     double band = best.approx + std::ldexp(1.0 + best.approx, ERROR_TIE_EXPONENT);
     band = std::min(band, acc.width());
-    double reach_left = (std::max(0.0, f0v - r) + r * band + 4e-16 * r) * (1.0 + 1e-6);
-    const double reach_right = (std::max(0.0, r - f0v) + r * band + 4e-16 * r) * (1.0 + 1e-6);
+    // The band is [r (1 - band), r (1 + band)]; its ends' distances from f0, widened by
+    // what the roundings of f0 and r in double can hide.
+    const double slack = 4e-16 * std::max(r, f0v);
+    double reach_left = (std::max(0.0, (f0v - r) + r * band) + slack) * (1.0 + 1e-6);
+    const double reach_right = (std::max(0.0, (r - f0v) + r * band) + slack) * (1.0 + 1e-6);
     double low_value = std::max(0.0, (r - r * band) * (1.0 - 1e-9));
     if (floor) {
         const double lowest = 1.0 / static_cast<double>(pr.n);
@@ -571,7 +576,9 @@ private:
 class SecondStageWalk {
 public:
     SecondStageWalk(const Problem& pr, double width) : pr_(pr), width_(width) {
-        v_ = pr.ratio.approx / pr.t;
+        // Without first-stage decimation the first stages nearest the target are those
+        // nearest max(target, 1).
+        v_ = pr.ratio.approx / (pr.allow ? pr.t : std::max(pr.t, 1.0));
         const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
             return static_cast<double>(p) / static_cast<double>(q) < v_;
         });
@@ -581,7 +588,7 @@ public:
         right_down_ = br.below;
     }
 
-    bool done() const { return left_.none_below() && right_.none_above(); }
+    bool done() const { return left_.none_below() && !right_alive(); }
 
     /// A lower bound on the intermediate error of a first stage made good enough by a second
     /// stage not yet returned: such a first stage lies within width of ratio / s2.
@@ -592,7 +599,7 @@ public:
             const double s1 = r * static_cast<double>(left_.q) / static_cast<double>(left_.p);
             b = std::min(b, std::max(0.0, s1 * (1.0 - width_ * 1.01) - pr_.t));
         }
-        if (!right_.none_above()) {
+        if (right_alive()) {
             const double s1 = r * static_cast<double>(right_.q) / static_cast<double>(right_.p);
             b = std::min(b, std::max(0.0, pr_.t - s1 * (1.0 + width_ * 1.01)));
         }
@@ -602,7 +609,7 @@ public:
 
     Fraction next() {
         bool take_left = !left_.none_below();
-        if (take_left && !right_.none_above()) {
+        if (take_left && right_alive()) {
             const double r = pr_.ratio.approx;
             const double dl = r * static_cast<double>(left_.q) / static_cast<double>(left_.p) - pr_.t;
             const double dr =
@@ -624,6 +631,16 @@ public:
     }
 
 private:
+    /// Second stages above the centre make good enough only first stages below the target;
+    /// without first-stage decimation none below 1/1.
+    bool right_alive() const {
+        if (right_.none_above()) return false;
+        if (pr_.allow) return true;
+        const double s1 =
+            pr_.ratio.approx * static_cast<double>(right_.q) / static_cast<double>(right_.p);
+        return s1 * (1.0 + width_ * 1.01) >= 1.0;
+    }
+
     const Problem& pr_;
     double width_;
     double v_ = 1.0;
@@ -653,9 +670,100 @@ void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, 
     }
 }
 
+/// Overall ratios the accepted window may hold before the walks below are cheaper.
+constexpr std::size_t WINDOW_RATIOS = 4096;
+
+/// The first stages nearest the target among the cascades whose overall ratio the class
+/// accepts, found from the overall ratios themselves: every such cascade is
+/// (p1 g1)/(q1 g2) -> (p2 g2)/(q2 g1) for a reduced p/q = (p1 p2)/(q1 q2) in the window, and
+/// for each split the g1/g2 nearest target x q1/p1 is a bracket in the fractions with
+/// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). Empty when the window holds too many
+/// ratios (then first stages are plentiful and the walks find them fast).
+std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc) {
+    const u64 n = pr.n;
+    const u64 bound = n * n;
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double r = pr.ratio.approx;
+    const double lo = r * (1.0 - w);
+    const double hi = r * (1.0 + w);
+    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
+    const double density = 0.61 * static_cast<double>(bound) * static_cast<double>(bound) /
+                           std::max(1.0, r * r);
+    if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
+    std::vector<Fraction> window;
+    const Bracket br = bracket(bound, [&](u64 p, u64 q) {
+        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    });
+    Fraction prev = br.below;
+    Fraction cur = br.above;
+    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
+        if (window.size() >= WINDOW_RATIOS) return std::nullopt;
+        if (pr.stop()) return std::vector<Fraction>{};
+        window.push_back(cur);
+        const Fraction next = next_above(prev, cur, bound);
+        prev = cur;
+        cur = next;
+    }
+    const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
+    std::vector<Fraction> found;
+    std::vector<double> ies;
+    std::vector<u64> dp, dq;
+    for (const Fraction& f : window) {
+        if (!acc.ok(error_of(pr, f.p, f.q))) continue;
+        if (has_prime_factor_above(f.q, n) || has_prime_factor_above(f.p, n)) continue;
+        const Factorisation fp = factorise(f.p, n);
+        if (fp.count < 0) continue;
+        const Factorisation fq = factorise(f.q, n);
+        if (fq.count < 0) continue;
+        divisors(fp, &dp);
+        divisors(fq, &dq);
+        for (const u64 p1 : dp) {
+            const u64 p2 = f.p / p1;
+            if (p1 > n || p2 > n) continue;
+            for (const u64 q1 : dq) {
+                const u64 q2 = f.q / q1;
+                if (q1 > n || q2 > n) continue;
+                const u64 g1_max = std::min(n / p1, n / q2);
+                const u64 g2_max = std::min(n / p2, n / q1);
+                const Bracket g = bracket(g1_max, g2_max, [&](u64 g1, u64 g2) {
+                    return static_cast<double>(p1 * g1) / static_cast<double>(q1 * g2) < centre;
+                });
+                for (const Fraction& gg : {g.below, g.above}) {
+                    if (gg.none_below() || gg.none_above()) continue;
+                    u64 a = p1 * gg.p, b = q1 * gg.q;
+                    const u64 common = std::gcd(a, b);
+                    a /= common;
+                    b /= common;
+                    if (!valid_first(pr, a, b)) continue;
+                    found.push_back(Fraction{a, b});
+                    ies.push_back(first_measures(pr, a, b).ie);
+                }
+            }
+        }
+    }
+    double best_ie = INF;
+    for (const double ie : ies) best_ie = std::min(best_ie, ie);
+    const double limit = best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
+    std::vector<Fraction> out;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (ies[i] > limit) continue;
+        const bool seen = std::any_of(out.begin(), out.end(), [&](const Fraction& f) {
+            return f.p == found[i].p && f.q == found[i].q;
+        });
+        if (!seen) out.push_back(found[i]);
+    }
+    return out;
+}
+
 /// The first stages with a second stage that the class accepts, whose intermediate error is
-/// tied with the smallest (the final priority's class), found from both ends.
-std::vector<Fraction> nearest_first_stages(const Problem& pr, const Accept& acc) {
+/// tied with the smallest (the final priority's class), found from both ends. With a budget,
+/// empty when that many steps found none (the caller then learns whether any exists).
+std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, const Accept& acc,
+                                                          long long budget = -1) {
+    if (std::isfinite(acc.width())) {
+        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc);
+        if (by_ratios) return by_ratios;
+    }
     struct Seen {
         Fraction s1;
         double ie;
@@ -679,7 +787,8 @@ std::vector<Fraction> nearest_first_stages(const Problem& pr, const Accept& acc)
     const double per_window = static_cast<double>(pr.n) * static_cast<double>(pr.n) * acc.width();
     if (!always && per_window <= 64.0) seconds.emplace(pr, acc.width());
     for (long long step = 0;; ++step) {
-        if (pr.stop()) return {};
+        if (pr.stop()) return std::vector<Fraction>{};
+        if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
         const double limit = best_ie + margin_base + best_ie * 1e-15;
         if (firsts.done() || firsts.bound() > limit) break;
         if (seconds && (seconds->done() || seconds->bound() > limit)) break;
@@ -785,17 +894,34 @@ AccuracyResult not_found(const Problem& pr, const std::optional<ExactError>& bes
     return result;
 }
 
+/// Steps the search for first stages with a matching cascade may take before it asks
+/// whether any cascade matches at all.
+constexpr long long MATCH_PROBE_STEPS = 256;
+
 /// The final priority (and the balanced one without a cascade that matches both rates).
 AccuracyResult search_final(const Problem& pr) {
-    const std::optional<ExactError> smallest = smallest_product_error(pr);
-    if (!smallest) return not_found(pr, smallest);
-    const Accept base{false, pr.tolerance};
-    if (!base.ok(*smallest)) return not_found(pr, smallest);
-    const bool match = error_below(*smallest, match_tolerance);
+    // Where matching cascades are plentiful the nearest first stage with one is found in a
+    // few steps, which also proves that one exists; otherwise the smallest error of all
+    // cascades says whether any matches.
+    const Accept matching{true, pr.tolerance};
+    std::optional<std::vector<Fraction>> nearest =
+        nearest_first_stages(pr, matching, MATCH_PROBE_STEPS);
+    bool match = nearest && !nearest->empty();
+    std::optional<ExactError> smallest;
+    if (!match) {
+        if (pr.cancelled) return not_found(pr, std::nullopt);
+        smallest = smallest_product_error(pr);
+        if (!smallest || (pr.tolerance && !error_at_most(*smallest, *pr.tolerance))) {
+            return not_found(pr, smallest);
+        }
+        match = error_below(*smallest, match_tolerance);
+        nearest = nearest_first_stages(pr, Accept{match, pr.tolerance});
+    }
     const Accept acc{match, pr.tolerance};
-    const std::vector<Fraction> firsts = priority_class(pr, nearest_first_stages(pr, acc), match);
+    const std::vector<Fraction> firsts = priority_class(pr, *nearest, match);
     const ClassChoice cc = choose_among(pr, firsts, acc);
-    return cc.choice.found ? finish(pr, cc.choice) : not_found(pr, smallest);
+    if (cc.choice.found) return finish(pr, cc.choice);
+    return not_found(pr, smallest ? smallest : smallest_product_error(pr));
 }
 
 }  // namespace

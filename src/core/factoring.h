@@ -24,6 +24,11 @@ struct Factorisation {
 /// Deterministic primality for 64-bit n.
 bool is_prime(std::uint64_t n);
 
+/// A quick test that rejects most numbers with a prime factor above limit (true: it has
+/// one). False does not promise the contrary when what remains after the primes below 256
+/// is composite.
+bool has_prime_factor_above(std::uint64_t n, std::uint64_t limit);
+
 /// Factors n >= 1. When stop_above is given, the factorisation may end early (with count
 /// -1) as soon as a prime factor above stop_above is certain, which callers that only
 /// want numbers without such factors use to reject quickly.

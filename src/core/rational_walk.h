@@ -26,12 +26,12 @@ struct Bracket {
 
 namespace walk_detail {
 
-/// Largest j with base + j x step within the bound (at least 1 when base + step is).
+/// Largest j with base + j x step within the bounds (at least 1 when base + step is).
 inline std::uint64_t steps_within(const Fraction& base, const Fraction& step,
-                                  std::uint64_t bound) {
+                                  std::uint64_t bound_p, std::uint64_t bound_q) {
     std::uint64_t j = ~std::uint64_t{0};
-    if (step.p != 0) j = (bound - base.p) / step.p;
-    if (step.q != 0 && (bound - base.q) / step.q < j) j = (bound - base.q) / step.q;
+    if (step.p != 0) j = (bound_p - base.p) / step.p;
+    if (step.q != 0 && (bound_q - base.q) / step.q < j) j = (bound_q - base.q) / step.q;
     return j;
 }
 
@@ -57,28 +57,34 @@ std::uint64_t last_holding(std::uint64_t last, Holds&& holds) {
 
 }  // namespace walk_detail
 
-/// The fractions of the cut tree on either side of the point that `below(p, q)` describes:
-/// below(p, q) must be true for every fraction under some value and false for every other.
-/// Exact whenever `below` is; O(log^2 bound) calls.
+/// The fractions p/q with p <= bound_p and q <= bound_q on either side of the point that
+/// `below(p, q)` describes: below(p, q) must be true for every fraction under some value and
+/// false for every other. Exact whenever `below` is; O(log^2 bound) calls.
 template <typename Below>
-Bracket bracket(std::uint64_t bound, Below&& below) {
+Bracket bracket(std::uint64_t bound_p, std::uint64_t bound_q, Below&& below) {
     Fraction lo{0, 1};
     Fraction hi{1, 0};
     for (;;) {
         const Fraction mediant{lo.p + hi.p, lo.q + hi.q};
-        if (mediant.p > bound || mediant.q > bound) return Bracket{lo, hi};
+        if (mediant.p > bound_p || mediant.q > bound_q) return Bracket{lo, hi};
         if (below(mediant.p, mediant.q)) {
             const std::uint64_t j = walk_detail::last_holding(
-                walk_detail::steps_within(lo, hi, bound),
+                walk_detail::steps_within(lo, hi, bound_p, bound_q),
                 [&](std::uint64_t k) { return below(lo.p + k * hi.p, lo.q + k * hi.q); });
             lo = Fraction{lo.p + j * hi.p, lo.q + j * hi.q};
         } else {
             const std::uint64_t j = walk_detail::last_holding(
-                walk_detail::steps_within(hi, lo, bound),
+                walk_detail::steps_within(hi, lo, bound_p, bound_q),
                 [&](std::uint64_t k) { return !below(hi.p + k * lo.p, hi.q + k * lo.q); });
             hi = Fraction{hi.p + j * lo.p, hi.q + j * lo.q};
         }
     }
+}
+
+/// The same within the cut tree: p, q <= bound.
+template <typename Below>
+Bracket bracket(std::uint64_t bound, Below&& below) {
+    return bracket(bound, bound, below);
 }
 
 /// The simplest fraction (smallest p and smallest q) of the cut tree inside an interval,
@@ -95,12 +101,12 @@ Fraction simplest_in(std::uint64_t bound, Place&& place) {
         if (where == 0) return mediant;
         if (where < 0) {
             const std::uint64_t j = walk_detail::last_holding(
-                walk_detail::steps_within(lo, hi, bound),
+                walk_detail::steps_within(lo, hi, bound, bound),
                 [&](std::uint64_t k) { return place(lo.p + k * hi.p, lo.q + k * hi.q) < 0; });
             lo = Fraction{lo.p + j * hi.p, lo.q + j * hi.q};
         } else {
             const std::uint64_t j = walk_detail::last_holding(
-                walk_detail::steps_within(hi, lo, bound),
+                walk_detail::steps_within(hi, lo, bound, bound),
                 [&](std::uint64_t k) { return place(hi.p + k * lo.p, hi.q + k * lo.q) > 0; });
             hi = Fraction{hi.p + j * lo.p, hi.q + j * lo.q};
         }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -548,6 +549,136 @@ TEST(BestAccuracy, AgreesWithAScanOfEveryCascade) {
         ASSERT_EQ(got.best.m2, static_cast<long long>(expected.d)) << describe(r);
     }
     EXPECT_GT(found, requests / 2);
+}
+
+}  // namespace
+
+namespace {
+
+quillmere::TwoStageResult custom_limit(const AccuracyRequest& r) {
+    quillmere::TwoStageRequest t;
+    t.input_rate_hz = r.input_rate_hz;
+    t.output_rate_hz = r.output_rate_hz;
+    t.mode = quillmere::SearchMode::custom_limit;
+    t.max_factor = r.max_factor;
+    t.allow_first_stage_decimation = r.allow_first_stage_decimation;
+    t.intermediate_target = r.intermediate_target;
+    return quillmere::solve_two_stage(t);
+}
+
+TEST(BestAccuracy, IsNeverLessAccurateThanCustomLimit) {
+    Dice dice{std::mt19937_64{77}};
+    const int requests = kSanitized ? 40 : 300;
+    for (int i = 0; i < requests; ++i) {
+        AccuracyRequest r = random_request(dice, 65535);
+        r.tolerance.reset();
+        if (dice.chance(50)) r.max_factor = 65535;
+        const quillmere::TwoStageResult other = custom_limit(r);
+        const AccuracyResult mine = search(r);
+        if (other.status != Status::ok) continue;
+        ASSERT_EQ(mine.status, Status::ok) << describe(r);
+        const ExactRatio ratio = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
+        const ExactError theirs = quillmere::core::exact_error(
+            ratio, static_cast<u64>(other.first.l * other.second.l),
+            static_cast<u64>(other.first.m * other.second.m));
+        // The priority comes first: where it prefers this search's cascade (a nearer
+        // intermediate rate, a final match) the error may be larger.
+        quillmere::core::CandidateMeasures c{};
+        c.final_match = quillmere::core::error_below(theirs, quillmere::match_tolerance);
+        c.intermediate_error = other.intermediate_error
+                                   ? std::fabs(other.intermediate_error->difference_hz)
+                                   : std::numeric_limits<double>::infinity();
+        c.intermediate_match = other.intermediate_match;
+        quillmere::core::SearchRequest judge;
+        judge.has_intermediate_target = r.intermediate_target.has_value();
+        if (r.intermediate_target) {
+            judge.target_intermediate_rate = r.intermediate_target->rate_hz;
+            judge.priority = r.intermediate_target->priority;
+        }
+        const quillmere::core::Verdict verdict =
+            quillmere::core::judge_by_priority(c, mine.best, judge);
+        ASSERT_NE(verdict, quillmere::core::Verdict::accept) << describe(r);
+        if (verdict == quillmere::core::Verdict::reject) continue;
+        EXPECT_TRUE(quillmere::core::compare_errors(mine.error, theirs) <= 0 ||
+                    quillmere::core::error_within_tie(mine.error, theirs))
+            << describe(r) << ": " << mine.error.approx << " against " << theirs.approx;
+    }
+}
+
+AccuracyRequest request(double in, double out, long long limit, bool allow = true) {
+    AccuracyRequest r;
+    r.input_rate_hz = in;
+    r.output_rate_hz = out;
+    r.max_factor = limit;
+    r.allow_first_stage_decimation = allow;
+    return r;
+}
+
+TEST(BestAccuracy, FindsWhatTheConvergentSplitsMiss) {
+    // Custom-limit answers 1/2 -> 17/2 (1.7e-3); 78/97 -> 90/17 is within 5.5e-7.
+    const AccuracyResult r = search(request(22050, 93869.67, 101, false));
+    ASSERT_EQ(r.status, Status::ok);
+    const ExactError known =
+        quillmere::core::exact_error(ExactRatio::of(22050, 93869.67), 78 * 90, 97 * 17);
+    EXPECT_LE(quillmere::core::compare_errors(r.error, known), 0);
+    EXPECT_LT(r.error.approx, 5.6e-7);
+    EXPECT_LE(r.best.l1, 101);
+    EXPECT_GE(r.best.l1, r.best.m1);
+    // Non-exact ratios are approximated, not passed through.
+    const AccuracyResult near = search(request(44100, 48000.5, 65535));
+    ASSERT_EQ(near.status, Status::ok);
+    EXPECT_LT(near.error.approx, 1e-12);
+    EXPECT_FALSE(near.best.l1 == 1 && near.best.m1 == 1 && near.best.l2 == 1);
+}
+
+TEST(BestAccuracy, GivesEveryStageInLowestTermsAndTheSmallestSumOfTheExactRatio) {
+    AccuracyRequest r = request(44100, 48000, 65535);
+    r.intermediate_target = IntermediateTarget{8000, Priority::strict};
+    const AccuracyResult strict = search(r);
+    ASSERT_EQ(strict.status, Status::ok);
+    EXPECT_EQ(std::gcd(strict.best.l1, strict.best.m1), 1);
+    EXPECT_EQ(std::gcd(strict.best.l2, strict.best.m2), 1);
+    EXPECT_EQ(strict.best.l1 * 44100 / strict.best.m1, 8000);
+    EXPECT_EQ(strict.best.l1 + strict.best.m1, 80 + 441);
+    EXPECT_EQ(strict.best.l2, 6);
+    EXPECT_EQ(strict.best.m2, 1);
+    // 160/147 splits as 10/7 x 16/21 (sum 54) or 16/21 x 10/7; the smaller L1 comes first.
+    const AccuracyResult plain = search(request(44100, 48000, 65535));
+    ASSERT_EQ(plain.status, Status::ok);
+    EXPECT_EQ(plain.best.overall_sum, 54);
+    EXPECT_TRUE(plain.best.final_match);
+    EXPECT_EQ(plain.error.approx, 0.0);
+}
+
+TEST(BestAccuracy, RefusesWhatMissesTheToleranceAndSaysByHowMuch) {
+    AccuracyRequest r = request(44100, 48000.5, 10);
+    r.tolerance = Tolerance{1e-9};
+    const AccuracyResult missed = search(r);
+    EXPECT_EQ(missed.status, Status::not_found);
+    EXPECT_GT(missed.best_error_found, 1e-9);
+    EXPECT_NE(missed.message.find("tolerance of 1e-09"), std::string::npos) << missed.message;
+    EXPECT_NE(missed.message.find("misses by"), std::string::npos) << missed.message;
+    // Within a wider tolerance the most accurate cascade is still the answer.
+    r.tolerance = Tolerance{1e-2};
+    const AccuracyResult wide = search(r);
+    ASSERT_EQ(wide.status, Status::ok);
+    r.tolerance.reset();
+    EXPECT_EQ(wide.best.overall_sum, search(r).best.overall_sum);
+    AccuracyRequest strict = request(44100, 48000, 10);
+    strict.intermediate_target = IntermediateTarget{12345, Priority::strict};
+    const AccuracyResult none = search(strict);
+    EXPECT_EQ(none.status, Status::not_found);
+    EXPECT_FALSE(none.message.empty());
+}
+
+TEST(BestAccuracy, StopsWhenAsked) {
+    std::atomic<bool> stop{true};
+    quillmere::SolveOptions options;
+    options.stop_flag = &stop;
+    const quillmere::core::SearchContext context(options);
+    const AccuracyResult r =
+        quillmere::core::search_best_accuracy(context, request(48000, 71237, 65535));
+    EXPECT_EQ(r.status, Status::stopped);
 }
 
 }  // namespace

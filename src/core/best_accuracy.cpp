@@ -49,7 +49,6 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
-#include <queue>
 #include <vector>
 
 #include "core/factoring.h"
@@ -332,24 +331,6 @@ std::optional<ExactError> smallest_product_error(const Problem& pr) {
     }
 }
 
-u64 inverse_mod(u64 value, u64 modulus) {
-    // Extended Euclid on signed 128-bit values.
-    __int128 r0 = static_cast<__int128>(modulus), r1 = static_cast<__int128>(value % modulus);
-    __int128 s0 = 0, s1 = 1;
-    while (r1 != 0) {
-        const __int128 k = r0 / r1;
-        const __int128 r2 = r0 - k * r1;
-        r0 = r1;
-        r1 = r2;
-        const __int128 s2 = s0 - k * s1;
-        s0 = s1;
-        s1 = s2;
-    }
-    __int128 inv = s0 % static_cast<__int128>(modulus);
-    if (inv < 0) inv += static_cast<__int128>(modulus);
-    return static_cast<u64>(inv);
-}
-
 /// The cascade of the band tied with `best` (and accepted) with the smallest sum.
 Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Accept& acc) {
     const u64 bound = pr.n * pr.n;
@@ -367,118 +348,37 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
     std::vector<u64> dp, dq;
     chosen = best_split(pr, f0.p, f0.q, &dp, &dq);
 
-    // The parents of f0 = h/k in the Stern-Brocot tree: h kl - hl k = 1, hr k - h kr = 1.
-    const u64 h = f0.p, k = f0.q;
-    Fraction left_parent, right_parent;
-    if (k == 1) {
-        left_parent = Fraction{h - 1, 1};
-        right_parent = Fraction{1, 0};
-    } else {
-        const u64 kl = inverse_mod(h, k);
-        left_parent = Fraction{(h * kl - 1) / k, kl};
-        right_parent = Fraction{h - left_parent.p, k - kl};
-    }
-    // The band's reach on each side of f0, generously: its descendants (alpha h + beta h') /
-    // (alpha k + beta k') lie beta / (k q) from it.
-    const double f0v = static_cast<double>(h) / static_cast<double>(k);
+    // The band's reach on each side of f0: it is [r (1 - band), r (1 + band)], widened by
+    // what the roundings of f0 and r in double can hide.
+    const double f0v = static_cast<double>(f0.p) / static_cast<double>(f0.q);
     const double r = pr.ratio.approx;
     double band = best.approx + std::ldexp(1.0 + best.approx, ERROR_TIE_EXPONENT);
     band = std::min(band, acc.width());
-    // The band is [r (1 - band), r (1 + band)]; its ends' distances from f0, widened by
-    // what the roundings of f0 and r in double can hide.
     const double slack = 4e-16 * std::max(r, f0v);
-    double reach_left = (std::max(0.0, (f0v - r) + r * band) + slack) * (1.0 + 1e-6);
-    const double reach_right = (std::max(0.0, (r - f0v) + r * band) + slack) * (1.0 + 1e-6);
+    double reach_below = (std::max(0.0, (f0v - r) + r * band) + slack) * (1.0 + 1e-6);
+    const double reach_above = (std::max(0.0, (r - f0v) + r * band) + slack) * (1.0 + 1e-6);
     double low_value = std::max(0.0, (r - r * band) * (1.0 - 1e-9));
     if (floor) {
         const double lowest = 1.0 / static_cast<double>(pr.n);
-        reach_left = std::min(reach_left, (f0v - lowest) * (1.0 + 1e-6) + 1e-18 * f0v);
+        reach_below = std::min(reach_below, (f0v - lowest) * (1.0 + 1e-6) + 1e-18 * f0v);
         low_value = std::max(low_value, lowest * (1.0 - 1e-9));
     }
-
-    struct Stream {
-        u64 q;
-        int side;  // 0 left, 1 right
-        u64 beta;
-        u64 alpha;
-        bool operator>(const Stream& o) const { return q > o.q; }
-    };
-    std::priority_queue<Stream, std::vector<Stream>, std::greater<>> heap;
-    const Fraction parent[2] = {left_parent, right_parent};
-    const double reach[2] = {reach_left, reach_right};
-    u64 next_beta[2] = {1, 1};
-    bool beta_done[2] = {false, false};
-    // The smallest q of stream beta: alpha >= (beta / (k reach) - beta k') / k.
-    const auto first_alpha = [&](int side, u64 beta) -> double {
-        const double kd = static_cast<double>(k);
-        const double a0 = (static_cast<double>(beta) / (kd * reach[side]) -
-                           static_cast<double>(beta) * static_cast<double>(parent[side].q)) /
-                          kd;
-        return std::max(1.0, std::floor(a0) - 1.0);
-    };
-    const auto stream_q = [&](int side, u64 beta, u64 alpha) {
-        return alpha * k + beta * parent[side].q;
-    };
+    // No split of p/q sums to less than 2 sqrt(p) + 2 sqrt(q).
     const auto lower_sum = [&](u64 q) {
         const double qd = static_cast<double>(q);
         return 2.0 * std::sqrt(qd) + 2.0 * std::sqrt(qd * low_value);
     };
-    // Where stream beta starts: its q and p in double (they only grow with beta).
-    const auto start_q = [&](int side, u64 beta) {
-        return first_alpha(side, beta) * static_cast<double>(k) +
-               static_cast<double>(beta) * static_cast<double>(parent[side].q);
-    };
-    const auto start_p = [&](int side, u64 beta) {
-        return first_alpha(side, beta) * static_cast<double>(h) +
-               static_cast<double>(beta) * static_cast<double>(parent[side].p);
-    };
-    const auto add_beta = [&](int side) {
-        const u64 beta = next_beta[side]++;
-        const double bd = static_cast<double>(bound);
-        if (!(start_q(side, beta) <= bd) || !(start_p(side, beta) <= bd)) {
-            beta_done[side] = true;
-            return;
-        }
-        const auto a = static_cast<u64>(first_alpha(side, beta));
-        heap.push(Stream{stream_q(side, beta, a), side, beta, a});
-    };
-    const auto beta_threshold = [&](int side) -> double {
-        if (beta_done[side]) return INF;
-        return start_q(side, next_beta[side]);
-    };
-    for (int side = 0; side < 2; ++side) {
-        if (!beta_done[side]) add_beta(side);
-    }
+    IncreasingDenominators band_fractions(f0, reach_below, reach_above, bound, bound);
     for (;;) {
         if (pr.stop()) return Choice{};
-        // Bring in every stream that might start before the heap's smallest q.
-        const double top = heap.empty() ? INF : static_cast<double>(heap.top().q);
-        bool added = false;
-        for (int side = 0; side < 2; ++side) {
-            if (beta_threshold(side) <= top && beta_threshold(side) < INF) {
-                add_beta(side);
-                added = true;
-            }
+        if (chosen.found && lower_sum(band_fractions.next_q()) > static_cast<double>(chosen.sum) + 1.0) {
+            break;
         }
-        if (added) continue;
-        if (heap.empty()) break;
-        Stream s = heap.top();
-        heap.pop();
-        if (s.q > bound) continue;
-        if (chosen.found && lower_sum(s.q) > static_cast<double>(chosen.sum) + 1.0) break;
-        const Fraction& par = parent[s.side];
-        const u64 p = s.alpha * h + s.beta * par.p;
-        if (p <= bound && std::gcd(s.alpha, s.beta) == 1) {
-            const ExactError e = error_of(pr, p, s.q);
-            if (in_band(e, best, acc)) {
-                const Choice c = best_split(pr, p, s.q, &dp, &dq);
-                if (better(c, chosen)) chosen = c;
-            }
-        }
-        if (p > bound) continue;  // the stream only grows
-        ++s.alpha;
-        s.q = stream_q(s.side, s.beta, s.alpha);
-        if (s.q <= bound) heap.push(s);
+        const Fraction f = band_fractions.next();
+        if (f.none_above()) break;
+        if (!in_band(error_of(pr, f.p, f.q), best, acc)) continue;
+        const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+        if (better(c, chosen)) chosen = c;
     }
     return chosen;
 }

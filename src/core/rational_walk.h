@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <queue>
+#include <vector>
 
 namespace quillmere::core {
 
@@ -120,6 +122,50 @@ Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t 
 /// The next fraction below `lower`, `upper` being the one just above it; 0/1 when lower is
 /// the smallest.
 Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound);
+
+/// The fractions of an interval around its simplest fraction f0 = h/k, by increasing
+/// denominator: every other fraction of the interval is a descendant of f0 in the
+/// Stern-Brocot tree, (alpha h + beta h') / (alpha k + beta k') with alpha, beta >= 1 coprime
+/// and h'/k' a parent of f0, and lies beta / (k q) from f0. So for each beta the fractions
+/// within the interval form a run of alpha, and the runs are merged in a heap.
+class IncreasingDenominators {
+public:
+    /// reach_below and reach_above: how far the interval extends below and above f0, at
+    /// least (a generous bound: candidates outside the interval come too and the caller
+    /// checks each one). Fractions beyond the bounds on p and q are left out.
+    IncreasingDenominators(const Fraction& f0, double reach_below, double reach_above,
+                           std::uint64_t bound_p, std::uint64_t bound_q);
+
+    /// The next candidate after f0 in nondecreasing q, in lowest terms; 1/0 when none is left.
+    Fraction next();
+
+    /// A lower bound on the q of every candidate not yet returned; ~0 when none is left.
+    std::uint64_t next_q();
+
+private:
+    struct Run {
+        std::uint64_t q;
+        int side;
+        std::uint64_t beta;
+        std::uint64_t alpha;
+        bool operator>(const Run& o) const { return q > o.q; }
+    };
+    double first_alpha(int side, std::uint64_t beta) const;
+    double start_q(int side, std::uint64_t beta) const;
+    void add_run(int side);
+    void bring_in();
+
+    std::uint64_t h_, k_, bound_p_, bound_q_;
+    Fraction parent_[2];
+    double reach_[2];
+    std::uint64_t next_beta_[2] = {1, 1};
+    bool beta_done_[2] = {false, false};
+    std::priority_queue<Run, std::vector<Run>, std::greater<>> heap_;
+};
+
+/// The Stern-Brocot parents of h/k (k >= 1): h kl - hl k = 1 and hr k - h kr = 1; 0/1 and
+/// 1/0 stand for the tree's ends.
+void stern_brocot_parents(const Fraction& f, Fraction* left, Fraction* right);
 
 /// Compares p/q with r/s exactly (values below 2^64): -1, 0 or 1.
 int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::uint64_t s);

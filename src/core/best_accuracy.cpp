@@ -290,45 +290,109 @@ bool splits(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u
     return best_split(pr, p, q, dp, dq).found;
 }
 
-/// The smallest error of any cascade: walks the ratios of the cut tree at n^2 outward from
-/// output/input, nearest first, until one splits.
-std::optional<ExactError> smallest_product_error(const Problem& pr) {
-    const u64 bound = pr.n * pr.n;
-    // Without first-stage decimation the overall ratio is at least 1/n.
-    const bool floor = !pr.allow;
-    const auto below = [&](u64 p, u64 q) {
-        if (floor && compare_fractions(p, q, 1, pr.n) < 0) return true;
-        return side_of_ratio(pr, p, q) < 0;
-    };
-    const Bracket br = bracket(bound, below);
-    Fraction left = br.below, left_up = br.above;   // walking down
-    Fraction right = br.above, right_down = br.below;  // walking up
-    const auto left_alive = [&] {
-        return !left.none_below() && !(floor && compare_fractions(left.p, left.q, 1, pr.n) < 0);
-    };
+/// The overall ratios of the cut tree at n^2 (no lower than 1/n without first-stage
+/// decimation), walked outward from output/input, nearest first.
+class RatioWalk {
+public:
+    explicit RatioWalk(const Problem& pr) : pr_(pr), bound_(pr.n * pr.n), floor_(!pr.allow) {
+        const Bracket br = bracket(bound_, [&](u64 p, u64 q) {
+            if (floor_ && compare_fractions(p, q, 1, pr_.n) < 0) return true;
+            return side_of_ratio(pr_, p, q) < 0;
+        });
+        left_ = br.below;
+        left_up_ = br.above;
+        right_ = br.above;
+        right_down_ = br.below;
+        refresh_left();
+        refresh_right();
+    }
+
+    /// The next ratio and its error; 1/0 when none is left.
+    Fraction next(ExactError* e) {
+        const bool has_left = left_alive();
+        const bool has_right = !right_.none_above();
+        if (!has_left && !has_right) return Fraction{1, 0};
+        const bool take_left =
+            has_left && (!has_right || compare_errors(left_error_, right_error_) <= 0);
+        if (take_left) {
+            const Fraction f = left_;
+            *e = left_error_;
+            const Fraction next = next_below(left_, left_up_, bound_);
+            left_up_ = left_;
+            left_ = next;
+            refresh_left();
+            return f;
+        }
+        const Fraction f = right_;
+        *e = right_error_;
+        const Fraction next = next_above(right_down_, right_, bound_);
+        right_down_ = right_;
+        right_ = next;
+        refresh_right();
+        return f;
+    }
+
+private:
+    bool left_alive() const {
+        return !left_.none_below() && !(floor_ && compare_fractions(left_.p, left_.q, 1, pr_.n) < 0);
+    }
+    void refresh_left() {
+        if (left_alive()) left_error_ = error_of(pr_, left_.p, left_.q);
+    }
+    void refresh_right() {
+        if (!right_.none_above()) right_error_ = error_of(pr_, right_.p, right_.q);
+    }
+
+    const Problem& pr_;
+    u64 bound_;
+    bool floor_;
+    Fraction left_, left_up_, right_, right_down_;
+    ExactError left_error_, right_error_;
+};
+
+/// The smallest error of any cascade: the first ratio of the walk that splits. The walk is
+/// left just past it.
+std::optional<ExactError> smallest_product_error(const Problem& pr, RatioWalk* walk,
+                                                 Fraction* first) {
     std::vector<u64> dp, dq;
     for (;;) {
         if (pr.stop()) return std::nullopt;
-        const bool has_left = left_alive();
-        const bool has_right = !right.none_above();
-        if (!has_left && !has_right) return std::nullopt;
-        bool take_left = has_left;
-        if (has_left && has_right) {
-            take_left = compare_errors(error_of(pr, left.p, left.q),
-                                       error_of(pr, right.p, right.q)) <= 0;
-        }
-        if (take_left) {
-            if (splits(pr, left.p, left.q, &dp, &dq)) return error_of(pr, left.p, left.q);
-            const Fraction next = next_below(left, left_up, bound);
-            left_up = left;
-            left = next;
-        } else {
-            if (splits(pr, right.p, right.q, &dp, &dq)) return error_of(pr, right.p, right.q);
-            const Fraction next = next_above(right_down, right, bound);
-            right_down = right;
-            right = next;
+        ExactError e;
+        const Fraction f = walk->next(&e);
+        if (f.none_above()) return std::nullopt;
+        if (splits(pr, f.p, f.q, &dp, &dq)) {
+            *first = f;
+            return e;
         }
     }
+}
+
+std::optional<ExactError> smallest_product_error(const Problem& pr) {
+    RatioWalk walk(pr);
+    Fraction first;
+    return smallest_product_error(pr, &walk, &first);
+}
+
+/// The cascade with the smallest sum among the ratios of the band tied with `best`,
+/// continuing the walk that found `best` at `first`: every ratio nearer than it was seen
+/// not to split. Pays where the band is narrow beside the error.
+Choice continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
+                     const ExactError& best, const Accept& acc) {
+    std::vector<u64> dp, dq;
+    Choice chosen;
+    Fraction f = first;
+    ExactError e = best;
+    for (;;) {
+        if (pr.stop()) return Choice{};
+        if (!error_within_tie(e, best)) break;  // the walk only moves away
+        if (acc.ok(e)) {
+            const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+            if (better(c, chosen)) chosen = c;
+        }
+        f = walk->next(&e);
+        if (f.none_above()) break;
+    }
+    return chosen;
 }
 
 /// The cascade of the band tied with `best` (and accepted) with the smallest sum.
@@ -376,7 +440,9 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
         }
         const Fraction f = band_fractions.next();
         if (f.none_above()) break;
-        if (!in_band(error_of(pr, f.p, f.q), best, acc)) continue;
+        const ExactError e = error_of(pr, f.p, f.q);
+        // Nearer than the smallest error: the walk saw it does not split.
+        if (!in_band(e, best, acc) || compare_errors(e, best) < 0) continue;
         const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
         if (better(c, chosen)) chosen = c;
     }
@@ -411,12 +477,14 @@ std::vector<Fraction> matching_first_stages(const Problem& pr) {
 /// Walks the first stages outward from the target, nearest first.
 class FirstStageWalk {
 public:
-    explicit FirstStageWalk(const Problem& pr) : pr_(pr) {
+    /// Only first stages from lowest to highest (in double, generously) are walked: those
+    /// outside have no good enough second stage.
+    FirstStageWalk(const Problem& pr, double lowest, double highest) : pr_(pr) {
         // Without first-stage decimation no first stage lies below 1/1.
-        const double from = pr.allow ? pr.t : std::max(pr.t, 1.0);
-        const bool at_one = !pr.allow && pr.t <= 1.0;
+        lowest_ = pr.allow ? lowest : std::max(lowest, 1.0);
+        highest_ = highest;
+        const double from = std::clamp(pr.t, lowest_, std::max(lowest_, highest_));
         const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
-            if (at_one) return p < q;
             return static_cast<double>(p) / static_cast<double>(q) < from;
         });
         left_ = br.below;
@@ -425,7 +493,7 @@ public:
         right_down_ = br.below;
     }
 
-    bool done() const { return !left_alive() && right_.none_above(); }
+    bool done() const { return !left_alive() && !right_alive(); }
 
     /// A lower bound on the intermediate error of every first stage not yet returned.
     double bound() const {
@@ -434,7 +502,7 @@ public:
             const FirstMeasures m = first_measures(pr_, left_.p, left_.q);
             b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
         }
-        if (!right_.none_above()) {
+        if (right_alive()) {
             const FirstMeasures m = first_measures(pr_, right_.p, right_.q);
             b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
         }
@@ -444,7 +512,7 @@ public:
     Fraction next() {
         const bool has_left = left_alive();
         bool take_left = has_left;
-        if (has_left && !right_.none_above()) {
+        if (has_left && right_alive()) {
             const double dl = pr_.t - static_cast<double>(left_.p) / static_cast<double>(left_.q);
             const double dr =
                 static_cast<double>(right_.p) / static_cast<double>(right_.q) - pr_.t;
@@ -465,9 +533,18 @@ public:
     }
 
 private:
-    bool left_alive() const { return !left_.none_below() && valid_first(pr_, left_.p, left_.q); }
+    bool left_alive() const {
+        return !left_.none_below() && valid_first(pr_, left_.p, left_.q) &&
+               static_cast<double>(left_.p) / static_cast<double>(left_.q) >= lowest_;
+    }
+    bool right_alive() const {
+        return !right_.none_above() &&
+               static_cast<double>(right_.p) / static_cast<double>(right_.q) <= highest_;
+    }
 
     const Problem& pr_;
+    double lowest_ = 0.0;
+    double highest_ = INF;
     Fraction left_, left_up_, right_, right_down_;
 };
 
@@ -477,8 +554,10 @@ class SecondStageWalk {
 public:
     SecondStageWalk(const Problem& pr, double width) : pr_(pr), width_(width) {
         // Without first-stage decimation the first stages nearest the target are those
-        // nearest max(target, 1).
-        v_ = pr.ratio.approx / (pr.allow ? pr.t : std::max(pr.t, 1.0));
+        // nearest max(target, 1); no first stage lies above n.
+        const double n = static_cast<double>(pr.n);
+        const double t = std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0, n);
+        v_ = pr.ratio.approx / t;
         const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
             return static_cast<double>(p) / static_cast<double>(q) < v_;
         });
@@ -488,14 +567,14 @@ public:
         right_down_ = br.below;
     }
 
-    bool done() const { return left_.none_below() && !right_alive(); }
+    bool done() const { return !left_alive() && !right_alive(); }
 
     /// A lower bound on the intermediate error of a first stage made good enough by a second
     /// stage not yet returned: such a first stage lies within width of ratio / s2.
     double bound() const {
         double b = INF;
         const double r = pr_.ratio.approx;
-        if (!left_.none_below()) {
+        if (left_alive()) {
             const double s1 = r * static_cast<double>(left_.q) / static_cast<double>(left_.p);
             b = std::min(b, std::max(0.0, s1 * (1.0 - width_ * 1.01) - pr_.t));
         }
@@ -508,7 +587,7 @@ public:
     }
 
     Fraction next() {
-        bool take_left = !left_.none_below();
+        bool take_left = left_alive();
         if (take_left && right_alive()) {
             const double r = pr_.ratio.approx;
             const double dl = r * static_cast<double>(left_.q) / static_cast<double>(left_.p) - pr_.t;
@@ -531,6 +610,14 @@ public:
     }
 
 private:
+    /// Second stages below the centre make good enough only first stages above the target,
+    /// none above n.
+    bool left_alive() const {
+        if (left_.none_below()) return false;
+        const double s1 =
+            pr_.ratio.approx * static_cast<double>(left_.q) / static_cast<double>(left_.p);
+        return s1 * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
+    }
     /// Second stages above the centre make good enough only first stages below the target;
     /// without first-stage decimation none below 1/1.
     bool right_alive() const {
@@ -680,7 +767,17 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
         best_ie = std::min(best_ie, ie);
     };
     const bool always = !std::isfinite(acc.width());
-    FirstStageWalk firsts(pr);
+    // A first stage with a good enough second stage c/d (1/n <= c/d <= n) lies within
+    // the accepted error of ratio / (c/d).
+    double lowest = 0.0;
+    double highest = INF;
+    if (!always) {
+        const double w = acc.width() * 1.01 + 1e-12;
+        const double n = static_cast<double>(pr.n);
+        lowest = pr.ratio.approx * (1.0 - w) / n;
+        highest = pr.ratio.approx * (1.0 + w) * n;
+    }
+    FirstStageWalk firsts(pr, lowest, highest);
     std::optional<SecondStageWalk> seconds;
     // The second stages' walk pays where good enough first stages are rare: when the
     // accepted error leaves only a few first stages per second stage.
@@ -877,10 +974,17 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
     case Priority::final: return search_final(pr);
     case Priority::ignore:
     default: {
-        const std::optional<ExactError> smallest = smallest_product_error(pr);
+        RatioWalk walk(pr);
+        Fraction first;
+        const std::optional<ExactError> smallest = smallest_product_error(pr, &walk, &first);
         if (!smallest || !base.ok(*smallest)) return not_found(pr, smallest);
         const Accept acc{error_below(*smallest, match_tolerance), pr.tolerance};
-        return finish(pr, choose_among_ratios(pr, *smallest, acc));
+        // Where the smallest error exceeds the tie, the band holds few ratios beyond it and
+        // the walk goes on; where it is below, the band is wide and its ratios are visited
+        // by increasing denominator until no split of them can have a smaller sum.
+        const bool narrow = std::ldexp(1.0 + smallest->approx, ERROR_TIE_EXPONENT) <= smallest->approx;
+        return finish(pr, narrow ? continue_walk(pr, &walk, first, *smallest, acc)
+                                 : choose_among_ratios(pr, *smallest, acc));
     }
     }
 }

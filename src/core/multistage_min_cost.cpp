@@ -90,7 +90,19 @@ struct Ratio {
     ExactError error;
     std::vector<u64> dp, dq;      ///< divisors, increasing
     std::vector<int> omega_p, omega_q;  ///< their prime factors counted with multiplicity
+    /// For each divisor, the indices of its own divisors within the limit.
+    std::vector<std::vector<std::uint32_t>> sub_p, sub_q;
 };
+
+void divisors_of_divisors(const std::vector<u64>& d, u64 n,
+                          std::vector<std::vector<std::uint32_t>>* sub) {
+    sub->assign(d.size(), {});
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        for (std::size_t j = 0; j <= i && d[j] <= n; ++j) {
+            if (d[i] % d[j] == 0) (*sub)[i].push_back(static_cast<std::uint32_t>(j));
+        }
+    }
+}
 
 bool factor_ratio(u64 p, u64 q, u64 n, Ratio* ratio) {
     const Factorisation fp = factorise(p, n);
@@ -113,6 +125,8 @@ bool factor_ratio(u64 p, u64 q, u64 n, Ratio* ratio) {
     };
     for (const u64 d : ratio->dp) ratio->omega_p.push_back(omega(fp, d));
     for (const u64 d : ratio->dq) ratio->omega_q.push_back(omega(fq, d));
+    divisors_of_divisors(ratio->dp, n, &ratio->sub_p);
+    divisors_of_divisors(ratio->dq, n, &ratio->sub_q);
     return true;
 }
 
@@ -192,15 +206,11 @@ private:
     void for_each_stage(std::size_t ip, std::size_t iq, int left, bool first, Step&& step) const {
         const u64 lp = ratio_.dp[ip];
         const u64 lq = ratio_.dq[iq];
-        for (std::size_t a = 0; a < ratio_.dp.size(); ++a) {
+        for (const std::uint32_t a : ratio_.sub_p[ip]) {
             const u64 l = ratio_.dp[a];
-            if (l > lp) break;
-            if (l > pr_.n || lp % l != 0) continue;
             const std::size_t np = index_p(lp / l);
-            for (std::size_t b = 0; b < ratio_.dq.size(); ++b) {
+            for (const std::uint32_t b : ratio_.sub_q[iq]) {
                 const u64 m = ratio_.dq[b];
-                if (m > lq) break;
-                if (m > pr_.n || lq % m != 0) continue;
                 if (l == 1 && m == 1) continue;
                 if (first && !pr_.allow && l < m) continue;
                 const std::size_t nq = index_q(lq / m);
@@ -367,32 +377,54 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
         return out;
     }
     const double r = pr.exact.approx;
-    const double f0v = static_cast<double>(f0.p) / static_cast<double>(f0.q);
-    const double slack = 4e-16 * std::max(r, f0v);
-    const double below = (std::max(0.0, (f0v - r) + r * width) + slack) * (1.0 + 1e-6);
-    const double above = (std::max(0.0, (r - f0v) + r * width) + slack) * (1.0 + 1e-6);
-    IncreasingDenominators window(f0, below, above, height, height);
-    std::vector<Fraction> batch;
-    for (int look = 0; look < WINDOW_LOOKS && out.size() < RATIO_LIMIT;) {
-        if (pr.stop()) break;
-        // The fractions of one denominator, by increasing numerator.
-        batch.clear();
-        const u64 q = window.next_q();
-        while (window.next_q() == q && look < WINDOW_LOOKS) {
-            const Fraction f = window.next();
-            ++look;
-            if (f.none_above()) break;
-            if (inside(f.p, f.q)) batch.push_back(f);
+    const auto consider = [&](u64 p, u64 q) {
+        Ratio ratio;
+        if (!factor_ratio(p, q, pr.n, &ratio)) return;
+        ratio.error = exact_error(pr.exact, p, q);
+        out.push_back(std::move(ratio));
+    };
+    // The window's fractions after f0 in order of M, then L, up to WINDOW_LOOKS of them.
+    int looks = 1;
+    if (2.0 * width * r * static_cast<double>(f0.q) >= 0.125) {
+        // A wide window has fractions at almost every M: take M in turn.
+        const double lo = r * (1.0 - width) * (1.0 - 1e-12);
+        const double hi = r * (1.0 + width) * (1.0 + 1e-12);
+        for (u64 q = f0.q; q <= height && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT; ++q) {
+            if (pr.stop()) break;
+            const double from = std::max(1.0, std::ceil(lo * static_cast<double>(q)));
+            const double to = std::min(static_cast<double>(height), std::floor(hi * static_cast<double>(q)));
+            for (double pd = from; pd <= to && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT; ++pd) {
+                const auto p = static_cast<u64>(pd);
+                if ((p == f0.p && q == f0.q) || std::gcd(p, q) != 1 || !inside(p, q)) continue;
+                ++looks;
+                consider(p, q);
+            }
         }
-        if (batch.empty() && q == ~u64{0}) break;
-        std::sort(batch.begin(), batch.end(),
-                  [](const Fraction& a, const Fraction& b) { return a.p < b.p; });
-        for (const Fraction& f : batch) {
-            if (out.size() >= RATIO_LIMIT) break;
-            Ratio ratio;
-            if (!factor_ratio(f.p, f.q, pr.n, &ratio)) continue;
-            ratio.error = exact_error(pr.exact, f.p, f.q);
-            out.push_back(std::move(ratio));
+    } else {
+        // A narrow one has few: its fractions by increasing M, those of one M by L.
+        const double f0v = static_cast<double>(f0.p) / static_cast<double>(f0.q);
+        const double slack = 4e-16 * std::max(r, f0v);
+        const double below = (std::max(0.0, (f0v - r) + r * width) + slack) * (1.0 + 1e-6);
+        const double above = (std::max(0.0, (r - f0v) + r * width) + slack) * (1.0 + 1e-6);
+        IncreasingDenominators window(f0, below, above, height, height);
+        std::vector<Fraction> batch;
+        while (looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT) {
+            if (pr.stop()) break;
+            batch.clear();
+            const u64 q = window.next_q();
+            if (q == ~u64{0}) break;
+            while (window.next_q() == q) {
+                const Fraction f = window.next();
+                if (f.none_above()) break;
+                if (inside(f.p, f.q)) batch.push_back(f);
+            }
+            std::sort(batch.begin(), batch.end(),
+                      [](const Fraction& a, const Fraction& b) { return a.p < b.p; });
+            for (const Fraction& f : batch) {
+                if (looks >= WINDOW_LOOKS || out.size() >= RATIO_LIMIT) break;
+                ++looks;
+                consider(f.p, f.q);
+            }
         }
     }
     if (out.empty()) {
@@ -566,7 +598,14 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     MultistageResult result;
     const std::vector<Ratio> ratios = candidate_ratios(pr, request.tolerance, height, &result.message);
     Plan best;
-    if (request.intermediate_target) {
+    const bool pass_through =
+        std::any_of(ratios.begin(), ratios.end(), [](const Ratio& r) { return r.p == 1 && r.q == 1; });
+    if (pass_through && !request.intermediate_target) {
+        // Output = input: no stage, no filter, nothing cheaper.
+        best.found = true;
+        best.count = 0;
+        best.error = exact_error(pr.exact, 1, 1);
+    } else if (request.intermediate_target) {
         best = with_target(pr, ratios, *request.intermediate_target);
     } else {
         const int fewest = request.stages == 0 ? 1 : request.stages;

@@ -92,13 +92,15 @@ bool factors_within(u64 v, u64 n) {
     return v <= n || v == 1;
 }
 
-/// The overall ratios: the exact one, or the eight simplest (by M, then L) within the
-/// tolerance whose primes are within the limit.
+/// The overall ratios: the exact one (the simplest within match_tolerance), or with a
+/// tolerance the fractions within it in order of M, then L (the simplest first), of which
+/// the first 4096 are looked at and the first eight whose primes fit the limit kept.
 std::vector<std::pair<u64, u64>> ratios(const MultistageRequest& r, u64 height) {
     const quillmere::core::ExactRatio exact =
         quillmere::core::ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
     std::vector<std::pair<u64, u64>> out;
     const u64 n = static_cast<u64>(r.max_factor);
+    int looks = 0;
     for (u64 q = 1; q <= height; ++q) {
         for (u64 p = 1; p <= height; ++p) {
             if (std::gcd(p, q) != 1) continue;
@@ -107,13 +109,9 @@ std::vector<std::pair<u64, u64>> ratios(const MultistageRequest& r, u64 height) 
                                     ? quillmere::core::error_at_most(e, r.tolerance->relative)
                                     : quillmere::core::error_below(e, quillmere::match_tolerance);
             if (!inside) continue;
-            if (!r.tolerance) {
-                // The simplest one only.
-                if (factors_within(p, n) && factors_within(q, n)) out.push_back({p, q});
-                return out;
-            }
+            if (looks++ >= 4096) return out;
             if (factors_within(p, n) && factors_within(q, n)) out.push_back({p, q});
-            if (out.size() == 8) return out;
+            if (!r.tolerance || out.size() == 8) return out;
         }
     }
     return out;
@@ -202,6 +200,11 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
             }
         }
         all = members;
+    }
+    if (!r.intermediate_target) {
+        for (const auto& [p, q] : ratios(r, height)) {
+            if (p == 1 && q == 1) return Candidate{};  // no stage at all
+        }
     }
     if (all.empty()) return std::nullopt;
     const Candidate* reference = &all.front();

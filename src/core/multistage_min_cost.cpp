@@ -391,6 +391,7 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
         const double hi = r * (1.0 + width) * (1.0 + 1e-12);
         for (u64 q = f0.q; q <= height && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT; ++q) {
             if (pr.stop()) break;
+            if (lo * static_cast<double>(q) > static_cast<double>(height)) break;  // L too large
             const double from = std::max(1.0, std::ceil(lo * static_cast<double>(q)));
             const double to = std::min(static_cast<double>(height), std::floor(hi * static_cast<double>(q)));
             for (double pd = from; pd <= to && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT; ++pd) {

@@ -376,6 +376,19 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
         }
         return out;
     }
+    // A tolerance trades accuracy for simpler ratios: none with a larger L or M than the
+    // exact ratio's (the simplest within the tighter of the tolerance and match_tolerance).
+    // Larger ones would only move the rates between the stages, which the Kaiser price
+    // hardly sees, for filters many times as long.
+    if (width > match_tolerance) {
+        const Fraction exact_ratio = simplest_in(height, [&](u64 p, u64 q) {
+            if (error_below(exact_error(pr.exact, p, q), match_tolerance)) return 0;
+            return compare(Wide::of(pr.exact.b) * p, Wide::of(pr.exact.a) * q) < 0 ? -1 : 1;
+        });
+        if (!exact_ratio.none_below()) height = std::min(height, std::max(exact_ratio.p, exact_ratio.q));
+    } else {
+        height = std::min(height, std::max(f0.p, f0.q));
+    }
     const double r = pr.exact.approx;
     const auto consider = [&](u64 p, u64 q) {
         Ratio ratio;

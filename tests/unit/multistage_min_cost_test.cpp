@@ -99,6 +99,25 @@ std::vector<std::pair<u64, u64>> ratios(const MultistageRequest& r, u64 height) 
     const quillmere::core::ExactRatio exact =
         quillmere::core::ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
     std::vector<std::pair<u64, u64>> out;
+    // With a tolerance, no L or M above the exact ratio's (the first fraction by M, then
+    // L, within the tighter of the tolerance and match_tolerance).
+    if (r.tolerance) {
+        const double tighter = std::min(r.tolerance->relative, quillmere::match_tolerance);
+        bool done = false;
+        for (u64 q = 1; q <= height && !done; ++q) {
+            for (u64 p = 1; p <= height; ++p) {
+                const quillmere::core::ExactError e = quillmere::core::exact_error(exact, p, q);
+                const bool inside = tighter < quillmere::match_tolerance
+                                        ? quillmere::core::error_at_most(e, tighter)
+                                        : quillmere::core::error_below(e, tighter);
+                if (std::gcd(p, q) == 1 && inside) {
+                    height = std::min(height, std::max(p, q));
+                    done = true;
+                    break;
+                }
+            }
+        }
+    }
     const u64 n = static_cast<u64>(r.max_factor);
     int looks = 0;
     for (u64 q = 1; q <= height; ++q) {

@@ -142,6 +142,20 @@ FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
     return m;
 }
 
+double value_of(const Fraction& f) {
+    return static_cast<double>(f.p) / static_cast<double>(f.q);
+}
+
+/// Calls visit(f) for every fraction of the cut tree at bound from lo to hi (in double).
+template <typename Visit>
+void fractions_between(u64 bound, double lo, double hi, Visit&& visit) {
+    OutwardWalk walk(bracket(bound, [&](u64 p, u64 q) {
+                         return static_cast<double>(p) / static_cast<double>(q) < lo;
+                     }),
+                     bound);
+    while (!walk.above().none_above() && value_of(walk.above()) <= hi) visit(walk.take_above());
+}
+
 bool valid_first(const Problem& pr, u64 a, u64 b) {
     return pr.allow || a >= b;
 }
@@ -294,60 +308,54 @@ bool splits(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u
 /// decimation), walked outward from output/input, nearest first.
 class RatioWalk {
 public:
-    explicit RatioWalk(const Problem& pr) : pr_(pr), bound_(pr.n * pr.n), floor_(!pr.allow) {
-        const Bracket br = bracket(bound_, [&](u64 p, u64 q) {
-            if (floor_ && compare_fractions(p, q, 1, pr_.n) < 0) return true;
-            return side_of_ratio(pr_, p, q) < 0;
-        });
-        left_ = br.below;
-        left_up_ = br.above;
-        right_ = br.above;
-        right_down_ = br.below;
-        refresh_left();
-        refresh_right();
+    explicit RatioWalk(const Problem& pr)
+        : pr_(pr),
+          floor_(!pr.allow),
+          walk_(bracket(pr.n * pr.n,
+                        [&](u64 p, u64 q) {
+                            if (floor_ && compare_fractions(p, q, 1, pr_.n) < 0) return true;
+                            return side_of_ratio(pr_, p, q) < 0;
+                        }),
+                pr.n * pr.n) {
+        refresh_below();
+        refresh_above();
     }
 
     /// The next ratio and its error; 1/0 when none is left.
     Fraction next(ExactError* e) {
-        const bool has_left = left_alive();
-        const bool has_right = !right_.none_above();
-        if (!has_left && !has_right) return Fraction{1, 0};
-        const bool take_left =
-            has_left && (!has_right || compare_errors(left_error_, right_error_) <= 0);
-        if (take_left) {
-            const Fraction f = left_;
-            *e = left_error_;
-            const Fraction next = next_below(left_, left_up_, bound_);
-            left_up_ = left_;
-            left_ = next;
-            refresh_left();
+        const bool has_below = below_alive();
+        const bool has_above = !walk_.above().none_above();
+        if (!has_below && !has_above) return Fraction{1, 0};
+        if (has_below && (!has_above || compare_errors(below_error_, above_error_) <= 0)) {
+            *e = below_error_;
+            const Fraction f = walk_.take_below();
+            refresh_below();
             return f;
         }
-        const Fraction f = right_;
-        *e = right_error_;
-        const Fraction next = next_above(right_down_, right_, bound_);
-        right_down_ = right_;
-        right_ = next;
-        refresh_right();
+        *e = above_error_;
+        const Fraction f = walk_.take_above();
+        refresh_above();
         return f;
     }
 
 private:
-    bool left_alive() const {
-        return !left_.none_below() && !(floor_ && compare_fractions(left_.p, left_.q, 1, pr_.n) < 0);
+    bool below_alive() const {
+        const Fraction& f = walk_.below();
+        return !f.none_below() && !(floor_ && compare_fractions(f.p, f.q, 1, pr_.n) < 0);
     }
-    void refresh_left() {
-        if (left_alive()) left_error_ = error_of(pr_, left_.p, left_.q);
+    void refresh_below() {
+        if (below_alive()) below_error_ = error_of(pr_, walk_.below().p, walk_.below().q);
     }
-    void refresh_right() {
-        if (!right_.none_above()) right_error_ = error_of(pr_, right_.p, right_.q);
+    void refresh_above() {
+        if (!walk_.above().none_above()) {
+            above_error_ = error_of(pr_, walk_.above().p, walk_.above().q);
+        }
     }
 
     const Problem& pr_;
-    u64 bound_;
     bool floor_;
-    Fraction left_, left_up_, right_, right_down_;
-    ExactError left_error_, right_error_;
+    OutwardWalk walk_;
+    ExactError below_error_, above_error_;
 };
 
 /// The smallest error of any cascade: the first ratio of the walk that splits. The walk is
@@ -456,21 +464,9 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
 /// Every first stage within match_tolerance of the target (the strict class).
 std::vector<Fraction> matching_first_stages(const Problem& pr) {
     std::vector<Fraction> out;
-    const double lo = pr.t * (1.0 - 2e-9);
-    const double hi = pr.t * (1.0 + 2e-9);
-    const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
-        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    fractions_between(pr.n, pr.t * (1.0 - 2e-9), pr.t * (1.0 + 2e-9), [&](const Fraction& f) {
+        if (valid_first(pr, f.p, f.q) && first_measures(pr, f.p, f.q).im) out.push_back(f);
     });
-    Fraction prev = br.below;
-    Fraction cur = br.above;
-    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
-        if (valid_first(pr, cur.p, cur.q) && first_measures(pr, cur.p, cur.q).im) {
-            out.push_back(cur);
-        }
-        const Fraction next = next_above(prev, cur, pr.n);
-        prev = cur;
-        cur = next;
-    }
     return out;
 }
 
@@ -479,159 +475,124 @@ class FirstStageWalk {
 public:
     /// Only first stages from lowest to highest (in double, generously) are walked: those
     /// outside have no good enough second stage.
-    FirstStageWalk(const Problem& pr, double lowest, double highest) : pr_(pr) {
-        // Without first-stage decimation no first stage lies below 1/1.
-        lowest_ = pr.allow ? lowest : std::max(lowest, 1.0);
-        highest_ = highest;
-        const double from = std::clamp(pr.t, lowest_, std::max(lowest_, highest_));
-        const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
-            return static_cast<double>(p) / static_cast<double>(q) < from;
-        });
-        left_ = br.below;
-        left_up_ = br.above;
-        right_ = br.above;
-        right_down_ = br.below;
-    }
+    FirstStageWalk(const Problem& pr, double lowest, double highest)
+        : pr_(pr),
+          lowest_(pr.allow ? lowest : std::max(lowest, 1.0)),  // none below 1/1 without -a
+          highest_(highest),
+          walk_(bracket(pr.n,
+                        [&](u64 p, u64 q) {
+                            const double from =
+                                std::clamp(pr.t, lowest_, std::max(lowest_, highest_));
+                            return static_cast<double>(p) / static_cast<double>(q) < from;
+                        }),
+                pr.n) {}
 
-    bool done() const { return !left_alive() && !right_alive(); }
+    bool done() const { return !below_alive() && !above_alive(); }
 
     /// A lower bound on the intermediate error of every first stage not yet returned.
     double bound() const {
         double b = INF;
-        if (left_alive()) {
-            const FirstMeasures m = first_measures(pr_, left_.p, left_.q);
+        if (below_alive()) {
+            const FirstMeasures m = first_measures(pr_, walk_.below().p, walk_.below().q);
             b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
         }
-        if (right_alive()) {
-            const FirstMeasures m = first_measures(pr_, right_.p, right_.q);
+        if (above_alive()) {
+            const FirstMeasures m = first_measures(pr_, walk_.above().p, walk_.above().q);
             b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
         }
         return b;
     }
 
     Fraction next() {
-        const bool has_left = left_alive();
-        bool take_left = has_left;
-        if (has_left && right_alive()) {
-            const double dl = pr_.t - static_cast<double>(left_.p) / static_cast<double>(left_.q);
-            const double dr =
-                static_cast<double>(right_.p) / static_cast<double>(right_.q) - pr_.t;
-            take_left = dl <= dr;
+        const bool has_below = below_alive();
+        if (has_below && above_alive()) {
+            const double down = pr_.t - value_of(walk_.below());
+            const double up = value_of(walk_.above()) - pr_.t;
+            return down <= up ? walk_.take_below() : walk_.take_above();
         }
-        if (take_left) {
-            const Fraction f = left_;
-            const Fraction next = next_below(left_, left_up_, pr_.n);
-            left_up_ = left_;
-            left_ = next;
-            return f;
-        }
-        const Fraction f = right_;
-        const Fraction next = next_above(right_down_, right_, pr_.n);
-        right_down_ = right_;
-        right_ = next;
-        return f;
+        return has_below ? walk_.take_below() : walk_.take_above();
     }
 
 private:
-    bool left_alive() const {
-        return !left_.none_below() && valid_first(pr_, left_.p, left_.q) &&
-               static_cast<double>(left_.p) / static_cast<double>(left_.q) >= lowest_;
+    bool below_alive() const {
+        const Fraction& f = walk_.below();
+        return !f.none_below() && valid_first(pr_, f.p, f.q) && value_of(f) >= lowest_;
     }
-    bool right_alive() const {
-        return !right_.none_above() &&
-               static_cast<double>(right_.p) / static_cast<double>(right_.q) <= highest_;
+    bool above_alive() const {
+        return !walk_.above().none_above() && value_of(walk_.above()) <= highest_;
     }
 
     const Problem& pr_;
-    double lowest_ = 0.0;
-    double highest_ = INF;
-    Fraction left_, left_up_, right_, right_down_;
+    double lowest_;
+    double highest_;
+    OutwardWalk walk_;
 };
 
 /// Walks the second stages outward from (output/input) / target: the second stages whose
 /// good enough first stages lie nearest the target first.
 class SecondStageWalk {
 public:
-    SecondStageWalk(const Problem& pr, double width) : pr_(pr), width_(width) {
-        // Without first-stage decimation the first stages nearest the target are those
-        // nearest max(target, 1); no first stage lies above n.
-        const double n = static_cast<double>(pr.n);
-        const double t = std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0, n);
-        v_ = pr.ratio.approx / t;
-        const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
-            return static_cast<double>(p) / static_cast<double>(q) < v_;
-        });
-        left_ = br.below;
-        left_up_ = br.above;
-        right_ = br.above;
-        right_down_ = br.below;
-    }
+    SecondStageWalk(const Problem& pr, double width)
+        : pr_(pr),
+          width_(width),
+          // Without first-stage decimation the first stages nearest the target are those
+          // nearest max(target, 1); no first stage lies above n.
+          v_(pr.ratio.approx / std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0,
+                                          static_cast<double>(pr.n))),
+          walk_(bracket(pr.n,
+                        [&](u64 p, u64 q) {
+                            return static_cast<double>(p) / static_cast<double>(q) < v_;
+                        }),
+                pr.n) {}
 
-    bool done() const { return !left_alive() && !right_alive(); }
+    bool done() const { return !below_alive() && !above_alive(); }
 
     /// A lower bound on the intermediate error of a first stage made good enough by a second
     /// stage not yet returned: such a first stage lies within width of ratio / s2.
     double bound() const {
         double b = INF;
-        const double r = pr_.ratio.approx;
-        if (left_alive()) {
-            const double s1 = r * static_cast<double>(left_.q) / static_cast<double>(left_.p);
-            b = std::min(b, std::max(0.0, s1 * (1.0 - width_ * 1.01) - pr_.t));
+        if (below_alive()) {
+            b = std::min(b, std::max(0.0, first_of(walk_.below()) * (1.0 - width_ * 1.01) - pr_.t));
         }
-        if (right_alive()) {
-            const double s1 = r * static_cast<double>(right_.q) / static_cast<double>(right_.p);
-            b = std::min(b, std::max(0.0, pr_.t - s1 * (1.0 + width_ * 1.01)));
+        if (above_alive()) {
+            b = std::min(b, std::max(0.0, pr_.t - first_of(walk_.above()) * (1.0 + width_ * 1.01)));
         }
         // In Hz, less what the roundings of the intermediate rate can take off.
         return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
     }
 
     Fraction next() {
-        bool take_left = left_alive();
-        if (take_left && right_alive()) {
-            const double r = pr_.ratio.approx;
-            const double dl = r * static_cast<double>(left_.q) / static_cast<double>(left_.p) - pr_.t;
-            const double dr =
-                pr_.t - r * static_cast<double>(right_.q) / static_cast<double>(right_.p);
-            take_left = dl <= dr;
+        const bool has_below = below_alive();
+        if (has_below && above_alive()) {
+            const double down = first_of(walk_.below()) - pr_.t;
+            const double up = pr_.t - first_of(walk_.above());
+            return down <= up ? walk_.take_below() : walk_.take_above();
         }
-        if (take_left) {
-            const Fraction f = left_;
-            const Fraction next = next_below(left_, left_up_, pr_.n);
-            left_up_ = left_;
-            left_ = next;
-            return f;
-        }
-        const Fraction f = right_;
-        const Fraction next = next_above(right_down_, right_, pr_.n);
-        right_down_ = right_;
-        right_ = next;
-        return f;
+        return has_below ? walk_.take_below() : walk_.take_above();
     }
 
 private:
+    /// The first stage that s2 asks for: ratio / s2.
+    double first_of(const Fraction& s2) const {
+        return pr_.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
+    }
     /// Second stages below the centre make good enough only first stages above the target,
     /// none above n.
-    bool left_alive() const {
-        if (left_.none_below()) return false;
-        const double s1 =
-            pr_.ratio.approx * static_cast<double>(left_.q) / static_cast<double>(left_.p);
-        return s1 * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
+    bool below_alive() const {
+        return !walk_.below().none_below() &&
+               first_of(walk_.below()) * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
     }
     /// Second stages above the centre make good enough only first stages below the target;
     /// without first-stage decimation none below 1/1.
-    bool right_alive() const {
-        if (right_.none_above()) return false;
-        if (pr_.allow) return true;
-        const double s1 =
-            pr_.ratio.approx * static_cast<double>(right_.q) / static_cast<double>(right_.p);
-        return s1 * (1.0 + width_ * 1.01) >= 1.0;
+    bool above_alive() const {
+        if (walk_.above().none_above()) return false;
+        return pr_.allow || first_of(walk_.above()) * (1.0 + width_ * 1.01) >= 1.0;
     }
 
     const Problem& pr_;
     double width_;
-    double v_ = 1.0;
-    Fraction left_, left_up_, right_, right_down_;
+    double v_;
+    OutwardWalk walk_;
 };
 
 /// The first stages that make s2 good enough: those within the accepted error of
@@ -640,21 +601,9 @@ template <typename Visit>
 void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, Visit&& visit) {
     const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    const double lo = centre * (1.0 - w);
-    const double hi = centre * (1.0 + w);
-    const Bracket br = bracket(pr.n, [&](u64 p, u64 q) {
-        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
+        if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
     });
-    Fraction prev = br.below;
-    Fraction cur = br.above;
-    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
-        if (valid_first(pr, cur.p, cur.q) && acc.ok(error_of(pr, cur.p * s2.p, cur.q * s2.q))) {
-            visit(cur);
-        }
-        const Fraction next = next_above(prev, cur, pr.n);
-        prev = cur;
-        cur = next;
-    }
 }
 
 /// Overall ratios the accepted window may hold before the walks below are cheaper.
@@ -678,19 +627,15 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
                            std::max(1.0, r * r);
     if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
     std::vector<Fraction> window;
-    const Bracket br = bracket(bound, [&](u64 p, u64 q) {
-        return static_cast<double>(p) / static_cast<double>(q) < lo;
+    bool too_many = false;
+    fractions_between(bound, lo, hi, [&](const Fraction& f) {
+        if (window.size() >= WINDOW_RATIOS) {
+            too_many = true;
+        } else {
+            window.push_back(f);
+        }
     });
-    Fraction prev = br.below;
-    Fraction cur = br.above;
-    while (!cur.none_above() && static_cast<double>(cur.p) / static_cast<double>(cur.q) <= hi) {
-        if (window.size() >= WINDOW_RATIOS) return std::nullopt;
-        if (pr.stop()) return std::vector<Fraction>{};
-        window.push_back(cur);
-        const Fraction next = next_above(prev, cur, bound);
-        prev = cur;
-        cur = next;
-    }
+    if (too_many) return std::nullopt;
     const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
     std::vector<Fraction> found;
     std::vector<double> ies;

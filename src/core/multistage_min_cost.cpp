@@ -275,12 +275,31 @@ private:
             price_leaf();
             return;
         }
+        // The most promising stages first (the least floor of what they lead to: MAC/s in
+        // the first pass, coefficients in the second), so that the bounds tighten early.
+        struct Next {
+            double key;
+            u64 l, m;
+            std::size_t np, nq;
+            StageFloor floor;
+        };
+        std::vector<Next> nexts;
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
-            plan_l_[depth] = l;
-            plan_m_[depth] = m;
+            double rest_m = 0.0, rest_c = 0.0;
+            floors(np, nq, left - 1, &rest_m, &rest_c);
+            if (!std::isfinite(rest_m)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
-            descend(depth + 1, np, nq, macs + f.macs_per_second, coefficients + f.coefficients);
+            const double key = mode_ == Mode::cheapest ? f.macs_per_second + rest_m
+                                                       : f.coefficients + rest_c;
+            nexts.push_back(Next{key, l, m, np, nq, f});
         });
+        std::sort(nexts.begin(), nexts.end(), [](const Next& a, const Next& b) { return a.key < b.key; });
+        for (const Next& n : nexts) {
+            plan_l_[depth] = n.l;
+            plan_m_[depth] = n.m;
+            descend(depth + 1, n.np, n.nq, macs + n.floor.macs_per_second,
+                    coefficients + n.floor.coefficients);
+        }
     }
 
     void price_leaf() {
@@ -561,10 +580,14 @@ StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in
                                      double out_hz, std::int64_t l) const {
     const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
     if (!(transition > 0.0)) return StageFloor{INF, INF};
-    // Kaiser's length factor is non-decreasing above 21 dB and its value there bounds the
-    // 0.9222 below; the far-edge margin only adds.
-    const double d =
-        std::max((21.0 - 7.95) / 14.36, (design.deviation_attenuation_db - 7.95) / 14.36);
+    // The length the estimate gives before it rounds up, for these rates: the design
+    // attenuation with this transition's far-edge margin. The rates may differ from the
+    // priced ones by a rounding, so the factor is taken at the lower of two attenuations a
+    // hair apart (it steps down at 21 dB), and the whole lowered by a part in 10^9.
+    const double attenuation =
+        design.deviation_attenuation_db + cost_model::far_edge_margin_db(transition, design.passband_hz);
+    const double d = std::min(cost_model::kaiser_length_factor(attenuation * (1.0 - 1e-9)),
+                              cost_model::kaiser_length_factor(attenuation * (1.0 + 1e-9)));
     const double ld = static_cast<double>(l);
     const double taps = (d * ld * in_hz / transition + 1.0) * (1.0 - 1e-9);
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};

@@ -167,6 +167,40 @@ private:
 /// 1/0 stand for the tree's ends.
 void stern_brocot_parents(const Fraction& f, Fraction* left, Fraction* right);
 
+/// The cut tree walked outward from a bracket, one fraction at a time on either side.
+class OutwardWalk {
+public:
+    OutwardWalk(const Bracket& start, std::uint64_t bound)
+        : bound_(bound),
+          below_(start.below),
+          below_up_(start.above),
+          above_(start.above),
+          above_down_(start.below) {}
+
+    /// The next fraction down (0/1 when none is left) and up (1/0 when none is left).
+    const Fraction& below() const { return below_; }
+    const Fraction& above() const { return above_; }
+
+    Fraction take_below() {
+        const Fraction f = below_;
+        const Fraction next = next_below(below_, below_up_, bound_);
+        below_up_ = below_;
+        below_ = next;
+        return f;
+    }
+    Fraction take_above() {
+        const Fraction f = above_;
+        const Fraction next = next_above(above_down_, above_, bound_);
+        above_down_ = above_;
+        above_ = next;
+        return f;
+    }
+
+private:
+    std::uint64_t bound_;
+    Fraction below_, below_up_, above_, above_down_;
+};
+
 /// Compares p/q with r/s exactly (values below 2^64): -1, 0 or 1.
 int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::uint64_t s);
 

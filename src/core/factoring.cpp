@@ -72,50 +72,67 @@ struct Montgomery32 {
     std::uint64_t from(std::uint64_t a) const { return reduce(a); }
 };
 
-/// Miller-Rabin with the bases 2, 7, 61 (which decide every n below 2^32), for odd n
-/// without small factors.
-bool is_prime_32(std::uint64_t n) {
-    const Montgomery32 mg(n);
+/// Arithmetic modulo any n below 2^64, through 128-bit remainders.
+struct Plain64 {
+    std::uint64_t n;
+    explicit Plain64(std::uint64_t modulus) : n(modulus) {}
+    std::uint64_t mul(std::uint64_t a, std::uint64_t b) const {
+        return static_cast<std::uint64_t>(static_cast<u128>(a) * b % n);
+    }
+    std::uint64_t to(std::uint64_t a) const { return a % n; }
+    std::uint64_t from(std::uint64_t a) const { return a; }
+};
+
+/// Miller-Rabin for odd n without small factors, in the arithmetic given.
+template <typename Arithmetic>
+bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
+    const Arithmetic ar(n);
     std::uint64_t d = n - 1;
     int s = 0;
     while ((d & 1) == 0) {
         d >>= 1;
         ++s;
     }
-    const std::uint64_t one = mg.to(1);
-    const std::uint64_t minus_one = mg.to(n - 1);
-    for (const std::uint64_t a : {2ULL, 7ULL, 61ULL}) {
-        if (a % n == 0) continue;
+    const std::uint64_t one = ar.to(1);
+    const std::uint64_t minus_one = ar.to(n - 1);
+    for (int i = 0; i < base_count; ++i) {
+        if (bases[i] % n == 0) continue;
         std::uint64_t x = one;
-        std::uint64_t base = mg.to(a);
+        std::uint64_t base = ar.to(bases[i]);
         for (std::uint64_t e = d; e != 0; e >>= 1) {
-            if ((e & 1) != 0) x = mg.mul(x, base);
-            base = mg.mul(base, base);
+            if ((e & 1) != 0) x = ar.mul(x, base);
+            base = ar.mul(base, base);
         }
         if (x == one || x == minus_one) continue;
         bool composite = true;
-        for (int r = 1; r < s; ++r) {
-            x = mg.mul(x, x);
-            if (x == minus_one) {
-                composite = false;
-                break;
-            }
+        for (int r = 1; r < s && composite; ++r) {
+            x = ar.mul(x, x);
+            composite = x != minus_one;
         }
         if (composite) return false;
     }
     return true;
 }
 
-/// Pollard-Brent rho in Montgomery form for odd composite n below 2^32.
-std::uint64_t rho_factor_32(std::uint64_t n) {
-    const Montgomery32 mg(n);
+/// Bases that decide every n below 2^32 (2, 7, 61), and every 64-bit n (the seven).
+constexpr std::uint64_t BASES_32[] = {2, 7, 61};
+constexpr std::uint64_t BASES_64[] = {2, 325, 9375, 28178, 450775, 9780504, 1795265022};
+
+bool is_prime_32(std::uint64_t n) {
+    return miller_rabin<Montgomery32>(n, BASES_32, 3);
+}
+
+/// Pollard-Brent rho: a non-trivial factor of an odd composite n without small factors.
+template <typename Arithmetic>
+std::uint64_t rho_factor(std::uint64_t n) {
+    const Arithmetic ar(n);
     for (std::uint64_t c = 1;; ++c) {
-        const std::uint64_t cm = mg.to(c);
+        const std::uint64_t cm = ar.to(c);
         const auto f = [&](std::uint64_t v) {
-            const std::uint64_t t = mg.mul(v, v) + cm;
-            return t >= n ? t - n : t;
+            const std::uint64_t t = ar.mul(v, v) + cm;
+            return t >= n || t < cm ? t - n : t;
         };
-        std::uint64_t y = mg.to(2), x = y, ys = y, q = mg.to(1), g = 1;
+        std::uint64_t y = ar.to(2), x = y, ys = y, q = ar.to(1), g = 1;
         constexpr std::uint64_t BATCH = 32;
         for (std::uint64_t r = 1; g == 1; r *= 2) {
             x = y;
@@ -124,59 +141,9 @@ std::uint64_t rho_factor_32(std::uint64_t n) {
                 ys = y;
                 for (std::uint64_t i = 0; i < BATCH && i < r - k; ++i) {
                     y = f(y);
-                    q = mg.mul(q, x > y ? x - y : y - x);
+                    q = ar.mul(q, x > y ? x - y : y - x);
                 }
-                g = std::gcd(mg.from(q), n);
-            }
-        }
-        if (g == n) {
-            do {
-                ys = f(ys);
-                g = std::gcd(x > ys ? x - ys : ys - x, n);
-            } while (g == 1);
-        }
-        if (g != n) return g;
-    }
-}
-
-std::uint64_t mul_mod(std::uint64_t a, std::uint64_t b, std::uint64_t m) {
-    // Below 2^32 the product fits in 64 bits, and a 64-bit remainder is several times
-    // faster than a 128-bit one.
-    if (m <= 0xFFFFFFFFULL) return a * b % m;
-    return static_cast<std::uint64_t>(static_cast<u128>(a) * b % m);
-}
-
-std::uint64_t pow_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_t m) {
-    std::uint64_t result = 1 % m;
-    base %= m;
-    while (exponent != 0) {
-        if ((exponent & 1) != 0) result = mul_mod(result, base, m);
-        base = mul_mod(base, base, m);
-        exponent >>= 1;
-    }
-    return result;
-}
-
-/// A non-trivial factor of an odd composite n (not a prime power of a small prime).
-std::uint64_t rho_factor(std::uint64_t n) {
-    for (std::uint64_t c = 1;; ++c) {
-        std::uint64_t y = 2;
-        std::uint64_t x = 2;
-        std::uint64_t g = 1;
-        std::uint64_t q = 1;
-        std::uint64_t ys = 2;
-        const auto f = [&](std::uint64_t v) { return (mul_mod(v, v, n) + c) % n; };
-        constexpr std::uint64_t BATCH = 64;
-        for (std::uint64_t r = 1; g == 1; r *= 2) {
-            x = y;
-            for (std::uint64_t i = 0; i < r; ++i) y = f(y);
-            for (std::uint64_t k = 0; k < r && g == 1; k += BATCH) {
-                ys = y;
-                for (std::uint64_t i = 0; i < BATCH && i < r - k; ++i) {
-                    y = f(y);
-                    q = mul_mod(q, x > y ? x - y : y - x, n);
-                }
-                g = std::gcd(q, n);
+                g = std::gcd(ar.from(q), n);
             }
         }
         if (g == n) {
@@ -211,7 +178,7 @@ bool split_large(std::uint64_t n, std::uint64_t stop_above, Factorisation* f) {
         return true;
     }
     // A composite without small factors has every prime factor below n / 256.
-    const std::uint64_t d = small ? rho_factor_32(n) : rho_factor(n);
+    const std::uint64_t d = small ? rho_factor<Montgomery32>(n) : rho_factor<Plain64>(n);
     return split_large(d, stop_above, f) && split_large(n / d, stop_above, f);
 }
 
@@ -236,35 +203,7 @@ bool is_prime(std::uint64_t n) {
         if (n % p == 0) return n == p;
     }
     if (n < TRIAL_LIMIT * TRIAL_LIMIT) return true;
-    std::uint64_t d = n - 1;
-    int s = 0;
-    while ((d & 1) == 0) {
-        d >>= 1;
-        ++s;
-    }
-    // Bases that decide every n below 2^32 (2, 7, 61), and every 64-bit n (the seven).
-    static constexpr std::uint64_t SMALL_BASES[] = {2, 7, 61};
-    static constexpr std::uint64_t LARGE_BASES[] = {2,      325,     9375,      28178,
-                                                    450775, 9780504, 1795265022};
-    const bool small = n <= 0xFFFFFFFFULL;
-    const std::uint64_t* bases = small ? SMALL_BASES : LARGE_BASES;
-    const int base_count = small ? 3 : 7;
-    for (int i = 0; i < base_count; ++i) {
-        const std::uint64_t a = bases[i];
-        if (a % n == 0) continue;
-        std::uint64_t x = pow_mod(a, d, n);
-        if (x == 0 || x == 1 || x == n - 1) continue;
-        bool composite = true;
-        for (int r = 1; r < s; ++r) {
-            x = mul_mod(x, x, n);
-            if (x == n - 1) {
-                composite = false;
-                break;
-            }
-        }
-        if (composite) return false;
-    }
-    return true;
+    return n <= 0xFFFFFFFFULL ? is_prime_32(n) : miller_rabin<Plain64>(n, BASES_64, 7);
 }
 
 Factorisation factorise(std::uint64_t n, std::uint64_t stop_above) {

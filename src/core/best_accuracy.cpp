@@ -27,20 +27,34 @@
 // overall ratios p/q with p, q <= n^2 instead: a reduced p/q is the product of two stages
 // within the limit exactly when p = p1 p2 and q = q1 q2 with every factor <= n (a first
 // stage p1 g / q1 and second stage p2 / (q2 g) when the first must not decimate), and the
-// smallest sum for it is found from the divisors of p and q. The most accurate ratio is
-// found by walking outward from output/input through the neighbours of the cut tree at
-// n^2 (the Farey recurrence, O(1) a step) until one factors; at large limits the walk is
-// short because most ratios near any point factor. The ratios tied with it lie in an
-// interval of relative width about 2^-49, which at limit 65535 holds up to some thousands
-// of them: they are visited in increasing denominator (as the descendants of the simplest
-// one, (alpha h + beta h') / (alpha k + beta k'), merged in a heap) and the walk ends as
-// soon as 2 sqrt(p) + 2 sqrt(q), which no split of p/q can beat, exceeds the best sum found:
-// the first ratios of the band that factor evenly end it. Where the target leaves a
-// first stage to find (the final priority), the first stages nearest the target that have
-// a good enough second stage are sought from both ends at once: first stages walking away
-// from the target, and second stages walking away from (output/input) / target with the
-// few first stages that make each one good enough; whichever walk proves the nearest
-// first ends the search.
+// smallest sum for it is found from the divisors of p and q (Pollard rho and Miller-Rabin
+// factor them in microseconds; most are rejected at once by a prime factor above n). The
+// most accurate ratio is found by walking outward from output/input through the
+// neighbours of the cut tree at n^2 (the Farey recurrence, O(1) a step) until one factors:
+// every nearer ratio was seen not to. Then the ratios tied with it:
+//   - where its error E* is at least the tie (2^-50 (1 + E*)), the band holds only ratios
+//     the walk reaches next, a fraction tie / E* of those it already passed: it goes on;
+//   - where E* is below the tie (large limits, where ratios within a double's precision
+//     abound), the band is an interval of relative width about 2^-49 holding up to some
+//     thousands of ratios: they are visited in increasing denominator (the descendants of
+//     its simplest ratio, (alpha h + beta h') / (alpha k + beta k'), merged in a heap) until
+//     2 sqrt(p) + 2 sqrt(q), which no split of p/q can beat, exceeds the best sum found, so
+//     the first ratios of the band that factor evenly end it.
+// Where the target leaves a first stage to find (the final priority), the first stages
+// nearest the target with a good enough second stage are found one of three ways, each
+// exact: where the accepted window holds few overall ratios (under 4096), from the ratios
+// themselves (each split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a
+// bracket in g1/g2); otherwise by two walks at once, the first stages walking away from
+// the target and the second stages walking away from (output/input) / target with the few
+// first stages that make each good enough, whichever proves the nearest first. Both walks
+// keep to the stages that can be good enough at all (a first stage within the accepted
+// error of ratio x [1/n, n]). Whether any cascade matches at all is learnt from 256 steps
+// of those walks where matches are common, else from the walk for E*.
+//
+// The slowest requests left are exact ratios at large limits whose numerator or
+// denominator has a prime factor above the limit and no target: near such a ratio few
+// overall ratios factor, so the walk to E* and the band after it each test some thousands
+// (tens of milliseconds at limit 65535; see the benchmark).
 #include "core/best_accuracy.h"
 
 #include <algorithm>

@@ -2,8 +2,10 @@
 //
 // The candidates. The overall ratio is L/M in lowest terms: without a tolerance the exact
 // ratio (the simplest fraction whose relative error is below match_tolerance, which for
-// rates given exactly is output/input itself); with a tolerance, the RATIO_LIMIT simplest
-// fractions within it (by increasing M) that factor within the limit. A plan of k stages
+// rates given exactly is output/input itself); with a tolerance, the fractions within it
+// by increasing M, then L, with no L or M above the exact ratio's (a tolerance simplifies
+// the ratio), of which the first WINDOW_LOOKS are looked at and the first RATIO_LIMIT that
+// factor within the limit kept. Output = input needs no stage at all. A plan of k stages
 // factors it: L = l1 ... lk and M = m1 ... mk with every li, mi within the per-stage limit
 // and no stage 1/1 (a pass-through is dropped, not counted). Each stage is then in lowest
 // terms (li divides L and mi divides M, and L and M are coprime). Without first-stage

@@ -14,11 +14,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
-#include <ctime>
 
 #include "core/best_accuracy.h"
 #include "core/multistage_min_cost.h"
@@ -43,10 +43,29 @@ struct Dice {
     }
 };
 
-const double COMMON_RATES[] = {8000,   11025,  16000,   22050,   24000,   32000,  37800,
-                               44100,  48000,  50000,   88200,   96000,   176400, 192000,
-                               352800, 384000, 705600,  768000,  2822400, 5644800, 1e6,
-                               44055.944055944055, 47952.047952047952};
+const double COMMON_RATES[] = {8000,
+                               11025,
+                               16000,
+                               22050,
+                               24000,
+                               32000,
+                               37800,
+                               44100,
+                               48000,
+                               50000,
+                               88200,
+                               96000,
+                               176400,
+                               192000,
+                               352800,
+                               384000,
+                               705600,
+                               768000,
+                               2822400,
+                               5644800,
+                               1e6,
+                               44055.944055944055,
+                               47952.047952047952};
 
 double random_rate(Dice& dice) {
     switch (dice.below(4)) {
@@ -68,8 +87,9 @@ std::optional<IntermediateTarget> random_target(Dice& dice, double input) {
 AccuracyRequest random_accuracy_request(Dice& dice) {
     AccuracyRequest r;
     r.input_rate_hz = random_rate(dice);
-    r.output_rate_hz =
-        dice.chance(50) ? random_rate(dice) : std::clamp(r.input_rate_hz * dice.log_between(0.05, 20.0), 1.0, 1e13);
+    r.output_rate_hz = dice.chance(50)
+                           ? random_rate(dice)
+                           : std::clamp(r.input_rate_hz * dice.log_between(0.05, 20.0), 1.0, 1e13);
     r.max_factor = dice.chance(50) ? 65535 : static_cast<long long>(dice.log_between(1.0, 65535.0));
     r.allow_first_stage_decimation = dice.chance(60);
     r.intermediate_target = random_target(dice, r.input_rate_hz);
@@ -79,10 +99,10 @@ AccuracyRequest random_accuracy_request(Dice& dice) {
 
 MultistageRequest random_multistage_request(Dice& dice) {
     MultistageRequest r;
-    r.input_rate_hz = dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))]
-                                      : random_rate(dice);
-    r.output_rate_hz = dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))]
-                                       : random_rate(dice);
+    r.input_rate_hz =
+        dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))] : random_rate(dice);
+    r.output_rate_hz =
+        dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))] : random_rate(dice);
     r.max_factor = dice.chance(60) ? 65535 : static_cast<long long>(dice.log_between(2.0, 65535.0));
     r.stages = static_cast<int>(dice.below(5));
     r.allow_first_stage_decimation = dice.chance(80);
@@ -179,9 +199,12 @@ void random_best_accuracy(benchmark::State& state) {
     std::vector<AccuracyRequest> requests;
     for (std::size_t i = 0; i < count; ++i) requests.push_back(random_accuracy_request(dice));
     const quillmere::core::SearchContext context;
-    time_requests(state, count, [&](std::size_t i) {
-        benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
-    }, [&](std::size_t i) { return describe(requests[i]); });
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
 }
 
 void random_multistage_min_cost(benchmark::State& state) {
@@ -190,9 +213,13 @@ void random_multistage_min_cost(benchmark::State& state) {
     std::vector<MultistageRequest> requests;
     for (std::size_t i = 0; i < count; ++i) requests.push_back(random_multistage_request(dice));
     const quillmere::core::SearchContext context;
-    time_requests(state, count, [&](std::size_t i) {
-        benchmark::DoNotOptimize(quillmere::core::search_multistage_min_cost(context, requests[i]));
-    }, [&](std::size_t i) { return describe(requests[i]); });
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_multistage_min_cost(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
 }
 
 AccuracyRequest accuracy(double in, double out, long long limit, bool allow,
@@ -225,9 +252,13 @@ const std::vector<AccuracyRequest> HARD_ACCURACY = {
 
 void hard_best_accuracy(benchmark::State& state) {
     const quillmere::core::SearchContext context;
-    time_requests(state, HARD_ACCURACY.size(), [&](std::size_t i) {
-        benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, HARD_ACCURACY[i]));
-    }, [&](std::size_t i) { return describe(HARD_ACCURACY[i]); });
+    time_requests(
+        state, HARD_ACCURACY.size(),
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_best_accuracy(context, HARD_ACCURACY[i]));
+        },
+        [&](std::size_t i) { return describe(HARD_ACCURACY[i]); });
 }
 
 MultistageRequest reference_case(int stages) {
@@ -260,9 +291,13 @@ void hard_multistage_min_cost(benchmark::State& state) {
     many.output_rate_hz = 5573.51;
     requests.push_back(many);
     const quillmere::core::SearchContext context;
-    time_requests(state, requests.size(), [&](std::size_t i) {
-        benchmark::DoNotOptimize(quillmere::core::search_multistage_min_cost(context, requests[i]));
-    }, [&](std::size_t i) { return describe(requests[i]); });
+    time_requests(
+        state, requests.size(),
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_multistage_min_cost(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
 }
 
 quillmere::TwoStageRequest two_stage(double in, double out, quillmere::SearchMode mode,
@@ -280,9 +315,9 @@ quillmere::TwoStageRequest two_stage(double in, double out, quillmere::SearchMod
 
 /// The existing modes' tails listed in the issue, each timed on its own.
 void existing_custom_limit_tail(benchmark::State& state) {
-    const auto r = two_stage(5224181115754.0977, 5224181115754.0977,
-                             quillmere::SearchMode::custom_limit, 61267, true,
-                             IntermediateTarget{84385.72, Priority::balanced});
+    const auto r =
+        two_stage(5224181115754.0977, 5224181115754.0977, quillmere::SearchMode::custom_limit,
+                  61267, true, IntermediateTarget{84385.72, Priority::balanced});
     for (auto _ : state) benchmark::DoNotOptimize(quillmere::solve_two_stage(r));
 }
 

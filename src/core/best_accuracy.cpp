@@ -163,10 +163,10 @@ double value_of(const Fraction& f) {
 /// Calls visit(f) for every fraction of the cut tree at bound from lo to hi (in double).
 template <typename Visit>
 void fractions_between(u64 bound, double lo, double hi, Visit&& visit) {
-    OutwardWalk walk(bracket(bound, [&](u64 p, u64 q) {
-                         return static_cast<double>(p) / static_cast<double>(q) < lo;
-                     }),
-                     bound);
+    OutwardWalk walk(
+        bracket(bound,
+                [&](u64 p, u64 q) { return static_cast<double>(p) / static_cast<double>(q) < lo; }),
+        bound);
     while (!walk.above().none_above() && value_of(walk.above()) <= hi) visit(walk.take_above());
 }
 
@@ -208,7 +208,8 @@ struct Second {
 
 Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
     // c/d below r b / a exactly when a c / (b d) is below r.
-    const Bracket br = bracket(pr.n, [&](u64 c, u64 d) { return side_of_ratio(pr, a * c, b * d) < 0; });
+    const Bracket br =
+        bracket(pr.n, [&](u64 c, u64 d) { return side_of_ratio(pr, a * c, b * d) < 0; });
     Second best;
     for (const Fraction& f : {br.below, br.above}) {
         if (f.none_below() || f.none_above()) continue;
@@ -221,8 +222,7 @@ Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
 
 /// The second stage with the smallest c + d whose error after a/b is tied with `band` and
 /// accepted.
-Second simplest_second(const Problem& pr, u64 a, u64 b, const ExactError& band,
-                       const Accept& acc) {
+Second simplest_second(const Problem& pr, u64 a, u64 b, const ExactError& band, const Accept& acc) {
     const Fraction f = simplest_in(pr.n, [&](u64 c, u64 d) {
         const ExactError e = error_of(pr, a * c, b * d);
         if (in_band(e, band, acc)) return 0;
@@ -234,8 +234,8 @@ Second simplest_second(const Problem& pr, u64 a, u64 b, const ExactError& band,
 
 struct ClassChoice {
     Choice choice;
-    bool any = false;           ///< some first stage had a second stage at all
-    ExactError min_error;       ///< the smallest error of the class, accepted or not
+    bool any = false;      ///< some first stage had a second stage at all
+    ExactError min_error;  ///< the smallest error of the class, accepted or not
 };
 
 /// Step 2 and 3 of the order over the first stages of one class.
@@ -457,7 +457,8 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
     IncreasingDenominators band_fractions(f0, reach_below, reach_above, bound, bound);
     for (;;) {
         if (pr.stop()) return Choice{};
-        if (chosen.found && lower_sum(band_fractions.next_q()) > static_cast<double>(chosen.sum) + 1.0) {
+        if (chosen.found &&
+            lower_sum(band_fractions.next_q()) > static_cast<double>(chosen.sum) + 1.0) {
             break;
         }
         const Fraction f = band_fractions.next();
@@ -551,8 +552,8 @@ public:
           width_(width),
           // Without first-stage decimation the first stages nearest the target are those
           // nearest max(target, 1); no first stage lies above n.
-          v_(pr.ratio.approx / std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0,
-                                          static_cast<double>(pr.n))),
+          v_(pr.ratio.approx /
+             std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0, static_cast<double>(pr.n))),
           walk_(bracket(pr.n,
                         [&](u64 p, u64 q) {
                             return static_cast<double>(p) / static_cast<double>(q) < v_;
@@ -637,8 +638,8 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
     const double lo = r * (1.0 - w);
     const double hi = r * (1.0 + w);
     // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
-    const double density = 0.61 * static_cast<double>(bound) * static_cast<double>(bound) /
-                           std::max(1.0, r * r);
+    const double density =
+        0.61 * static_cast<double>(bound) * static_cast<double>(bound) / std::max(1.0, r * r);
     if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
     std::vector<Fraction> window;
     bool too_many = false;
@@ -941,7 +942,8 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
         // Where the smallest error exceeds the tie, the band holds few ratios beyond it and
         // the walk goes on; where it is below, the band is wide and its ratios are visited
         // by increasing denominator until no split of them can have a smaller sum.
-        const bool narrow = std::ldexp(1.0 + smallest->approx, ERROR_TIE_EXPONENT) <= smallest->approx;
+        const bool narrow =
+            std::ldexp(1.0 + smallest->approx, ERROR_TIE_EXPONENT) <= smallest->approx;
         return finish(pr, narrow ? continue_walk(pr, &walk, first, *smallest, acc)
                                  : choose_among_ratios(pr, *smallest, acc));
     }

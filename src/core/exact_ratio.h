@@ -50,7 +50,7 @@ struct ExactError {
     Wide deviation;
     std::uint64_t q = 1;
     unsigned __int128 a = 1;  ///< the ratio's A
-    double approx = 0.0;  ///< the error in double, for display and quick comparisons
+    double approx = 0.0;      ///< the error in double, for display and quick comparisons
 };
 
 ExactError exact_error(const ExactRatio& ratio, std::uint64_t p, std::uint64_t q);

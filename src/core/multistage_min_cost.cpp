@@ -90,7 +90,7 @@ bool better_among_tied(const Plan& a, const Plan& b) {
 struct Ratio {
     u64 p = 1, q = 1;
     ExactError error;
-    std::vector<u64> dp, dq;      ///< divisors, increasing
+    std::vector<u64> dp, dq;            ///< divisors, increasing
     std::vector<int> omega_p, omega_q;  ///< their prime factors counted with multiplicity
     /// For each divisor, the indices of its own divisors within the limit.
     std::vector<std::vector<std::uint32_t>> sub_p, sub_q;
@@ -229,7 +229,7 @@ private:
     StageFloor stage_floor(std::size_t ip, std::size_t iq, std::size_t np, std::size_t nq,
                            u64 l) const {
         const StageFloor f = pr_.pricer->stage_floor(design_, rate(ip, iq), rate(np, nq),
-                                                      static_cast<std::int64_t>(l));
+                                                     static_cast<std::int64_t>(l));
         return f;
     }
 
@@ -242,14 +242,16 @@ private:
             if (left == 0) {
                 if (ip == 0 && iq == 0) best_macs = best_coefficients = 0.0;
             } else {
-                for_each_stage(ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
-                    double rest_macs = 0.0, rest_coefficients = 0.0;
-                    floors(np, nq, left - 1, &rest_macs, &rest_coefficients);
-                    if (!std::isfinite(rest_macs)) return;
-                    const StageFloor f = stage_floor(ip, iq, np, nq, l);
-                    best_macs = std::min(best_macs, f.macs_per_second + rest_macs);
-                    best_coefficients = std::min(best_coefficients, f.coefficients + rest_coefficients);
-                });
+                for_each_stage(
+                    ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
+                        double rest_macs = 0.0, rest_coefficients = 0.0;
+                        floors(np, nq, left - 1, &rest_macs, &rest_coefficients);
+                        if (!std::isfinite(rest_macs)) return;
+                        const StageFloor f = stage_floor(ip, iq, np, nq, l);
+                        best_macs = std::min(best_macs, f.macs_per_second + rest_macs);
+                        best_coefficients =
+                            std::min(best_coefficients, f.coefficients + rest_coefficients);
+                    });
             }
             macs_floor_[s] = best_macs;
             coefficient_floor_[s] = best_coefficients;
@@ -291,11 +293,12 @@ private:
             floors(np, nq, left - 1, &rest_m, &rest_c);
             if (!std::isfinite(rest_m)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
-            const double key = mode_ == Mode::cheapest ? f.macs_per_second + rest_m
-                                                       : f.coefficients + rest_c;
+            const double key =
+                mode_ == Mode::cheapest ? f.macs_per_second + rest_m : f.coefficients + rest_c;
             nexts.push_back(Next{key, l, m, np, nq, f});
         });
-        std::sort(nexts.begin(), nexts.end(), [](const Next& a, const Next& b) { return a.key < b.key; });
+        std::sort(nexts.begin(), nexts.end(),
+                  [](const Next& a, const Next& b) { return a.key < b.key; });
         for (const Next& n : nexts) {
             plan_l_[depth] = n.l;
             plan_m_[depth] = n.m;
@@ -328,7 +331,8 @@ private:
                  better_among_tied(plan, *best_))) {
                 *best_ = plan;
             }
-        } else if (cost_model::macs_tied(plan.price, reference_) && better_among_tied(plan, *best_)) {
+        } else if (cost_model::macs_tied(plan.price, reference_) &&
+                   better_among_tied(plan, *best_)) {
             *best_ = plan;
         }
     }
@@ -354,7 +358,8 @@ private:
 /// smallest Kaiser length factor), so a <= ref / (0.99 - 2 / D) when its grain is the
 /// larger, and a <= (ref + 2 ref grain) / 0.99 otherwise.
 double tied_limit(const cost_model::Price& reference, const cost_model::Design& design) {
-    const double d = std::max((21.0 - 7.95) / 14.36, (design.deviation_attenuation_db - 7.95) / 14.36);
+    const double d =
+        std::max((21.0 - 7.95) / 14.36, (design.deviation_attenuation_db - 7.95) / 14.36);
     const double tol = cost_model::macs_tie_tolerance;
     double limit = (reference.macs_per_second + 2.0 * reference.macs_grain) / (1.0 - tol);
     if (1.0 - tol - 2.0 / d > 0.0) {
@@ -406,7 +411,8 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
             if (error_below(exact_error(pr.exact, p, q), match_tolerance)) return 0;
             return compare(Wide::of(pr.exact.b) * p, Wide::of(pr.exact.a) * q) < 0 ? -1 : 1;
         });
-        if (!exact_ratio.none_below()) height = std::min(height, std::max(exact_ratio.p, exact_ratio.q));
+        if (!exact_ratio.none_below())
+            height = std::min(height, std::max(exact_ratio.p, exact_ratio.q));
     } else {
         height = std::min(height, std::max(f0.p, f0.q));
     }
@@ -427,8 +433,10 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
             if (pr.stop()) break;
             if (lo * static_cast<double>(q) > static_cast<double>(height)) break;  // L too large
             const double from = std::max(1.0, std::ceil(lo * static_cast<double>(q)));
-            const double to = std::min(static_cast<double>(height), std::floor(hi * static_cast<double>(q)));
-            for (double pd = from; pd <= to && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT; ++pd) {
+            const double to =
+                std::min(static_cast<double>(height), std::floor(hi * static_cast<double>(q)));
+            for (double pd = from; pd <= to && looks < WINDOW_LOOKS && out.size() < RATIO_LIMIT;
+                 ++pd) {
                 const auto p = static_cast<u64>(pd);
                 if ((p == f0.p && q == f0.q) || std::gcd(p, q) != 1 || !inside(p, q)) continue;
                 ++looks;
@@ -496,16 +504,19 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
                 c.plan.m[1] = m2;
                 c.plan.sum = l1 + m1 + l2 + m2;
                 c.plan.error = ratio.error;
-                const Stage stages[2] = {{static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1), 0},
-                                         {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2), 0}};
+                const Stage stages[2] = {
+                    {static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1), 0},
+                    {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2), 0}};
                 if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price) !=
                     cost_model::Refusal::none) {
                     continue;
                 }
-                const double rate = guarded_product(pr.x, static_cast<double>(l1) / static_cast<double>(m1));
+                const double rate =
+                    guarded_product(pr.x, static_cast<double>(l1) / static_cast<double>(m1));
                 c.measures.final_match = error_below(ratio.error, match_tolerance);
                 c.measures.intermediate_error = std::fabs(rate - target.rate_hz);
-                c.measures.intermediate_match = relative_error(rate, target.rate_hz) < match_tolerance;
+                c.measures.intermediate_match =
+                    relative_error(rate, target.rate_hz) < match_tolerance;
                 all.push_back(c);
             }
         }
@@ -550,7 +561,8 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
     }
     Plan best;
     for (const Measured* c : members) {
-        if (cost_model::macs_tied(c->plan.price, reference.price) && better_among_tied(c->plan, best)) {
+        if (cost_model::macs_tied(c->plan.price, reference.price) &&
+            better_among_tied(c->plan, best)) {
             best = c->plan;
         }
     }
@@ -578,16 +590,16 @@ cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stage
     return cost_model::price_cascade(input_rate_hz, stages, count, filter, price);
 }
 
-StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in_hz,
-                                     double out_hz, std::int64_t l) const {
+StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
+                                     std::int64_t l) const {
     const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
     if (!(transition > 0.0)) return StageFloor{INF, INF};
     // The length the estimate gives before it rounds up, for these rates: the design
     // attenuation with this transition's far-edge margin. The rates may differ from the
     // priced ones by a rounding, so the factor is taken at the lower of two attenuations a
     // hair apart (it steps down at 21 dB), and the whole lowered by a part in 10^9.
-    const double attenuation =
-        design.deviation_attenuation_db + cost_model::far_edge_margin_db(transition, design.passband_hz);
+    const double attenuation = design.deviation_attenuation_db +
+                               cost_model::far_edge_margin_db(transition, design.passband_hz);
     const double d = std::min(cost_model::kaiser_length_factor(attenuation * (1.0 - 1e-9)),
                               cost_model::kaiser_length_factor(attenuation * (1.0 + 1e-9)));
     const double ld = static_cast<double>(l);
@@ -608,8 +620,9 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
                                             const MultistageRequest& request,
                                             const CascadePricer& pricer) {
     if (request.stages < 0 || request.stages > MAX_STAGES) {
-        return refuse("stages", "The stage count must be 1 to 4, or 0 for the cheapest count; not " +
-                                    std::to_string(request.stages) + ".");
+        return refuse("stages",
+                      "The stage count must be 1 to 4, or 0 for the cheapest count; not " +
+                          std::to_string(request.stages) + ".");
     }
     if (request.intermediate_target && request.stages != 2) {
         return refuse("intermediate_target",
@@ -635,10 +648,11 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     for (int i = 0; i < most && height <= HEIGHT_LIMIT / pr.n; ++i) height *= pr.n;
     height = std::min(height, HEIGHT_LIMIT);
     MultistageResult result;
-    const std::vector<Ratio> ratios = candidate_ratios(pr, request.tolerance, height, &result.message);
+    const std::vector<Ratio> ratios =
+        candidate_ratios(pr, request.tolerance, height, &result.message);
     Plan best;
-    const bool pass_through =
-        std::any_of(ratios.begin(), ratios.end(), [](const Ratio& r) { return r.p == 1 && r.q == 1; });
+    const bool pass_through = std::any_of(ratios.begin(), ratios.end(),
+                                          [](const Ratio& r) { return r.p == 1 && r.q == 1; });
     if (pass_through && !request.intermediate_target) {
         // Output = input: no stage, no filter, nothing cheaper.
         best.found = true;
@@ -651,7 +665,8 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
         std::vector<Factorings> searches;
         searches.reserve(ratios.size() * MAX_STAGES);
         for (const Ratio& ratio : ratios) {
-            for (int count = fewest; count <= most; ++count) searches.emplace_back(pr, ratio, count);
+            for (int count = fewest; count <= most; ++count)
+                searches.emplace_back(pr, ratio, count);
         }
         Plan cheapest;
         for (Factorings& s : searches) s.cheapest(&cheapest);

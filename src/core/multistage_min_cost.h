@@ -32,14 +32,13 @@ public:
     virtual ~CascadePricer() = default;
     /// The price of a cascade, as estimate_cost figures it (Refusal::none when it can be
     /// priced).
-    virtual cost_model::Refusal price(double input_rate_hz, const Stage* stages,
-                                      std::size_t count, const FilterSpec& filter,
-                                      cost_model::Price* price) const = 0;
+    virtual cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
+                                      const FilterSpec& filter, cost_model::Price* price) const = 0;
     /// A lower bound on the price of one filtered stage from in_hz to out_hz interpolating
     /// by l, in a cascade designed as `design` says (edges resolved, the ripple shared
     /// among its filtered stages). The default, 0, rules nothing out.
-    virtual StageFloor stage_floor(const cost_model::Design& design, double in_hz,
-                                   double out_hz, std::int64_t l) const;
+    virtual StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
+                                   std::int64_t l) const;
 };
 
 /// The Kaiser estimate of filter_cost.h (cost_model::price_cascade), with its continuous

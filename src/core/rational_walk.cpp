@@ -13,16 +13,14 @@ namespace quillmere::core {
 
 Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
     if (upper.q == 0 || upper.p == 0) return Fraction{1, 0};
-    const std::uint64_t k =
-        std::min((bound + lower.q) / upper.q, (bound + lower.p) / upper.p);
+    const std::uint64_t k = std::min((bound + lower.q) / upper.q, (bound + lower.p) / upper.p);
     if (k * upper.q <= lower.q || k * upper.p <= lower.p) return Fraction{1, 0};
     return Fraction{k * upper.p - lower.p, k * upper.q - lower.q};
 }
 
 Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
     if (lower.p == 0 || lower.q == 0) return Fraction{0, 1};
-    const std::uint64_t k =
-        std::min((bound + upper.q) / lower.q, (bound + upper.p) / lower.p);
+    const std::uint64_t k = std::min((bound + upper.q) / lower.q, (bound + upper.p) / lower.p);
     if (k * lower.p <= upper.p || k * lower.q <= upper.q) return Fraction{0, 1};
     return Fraction{k * lower.p - upper.p, k * lower.q - upper.q};
 }
@@ -77,9 +75,9 @@ double IncreasingDenominators::first_alpha(int side, std::uint64_t beta) const {
     // beta k') / k; one less, for the rounding.
     const double k = static_cast<double>(k_);
     const double b = static_cast<double>(beta);
-    const double a0 =
-        reach_[side] > 0.0 ? (b / (k * reach_[side]) - b * static_cast<double>(parent_[side].q)) / k
-                           : NEVER;
+    const double a0 = reach_[side] > 0.0
+                          ? (b / (k * reach_[side]) - b * static_cast<double>(parent_[side].q)) / k
+                          : NEVER;
     return std::max(1.0, std::floor(a0) - 1.0);
 }
 

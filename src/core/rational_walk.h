@@ -29,8 +29,8 @@ struct Bracket {
 namespace walk_detail {
 
 /// Largest j with base + j x step within the bounds (at least 1 when base + step is).
-inline std::uint64_t steps_within(const Fraction& base, const Fraction& step,
-                                  std::uint64_t bound_p, std::uint64_t bound_q) {
+inline std::uint64_t steps_within(const Fraction& base, const Fraction& step, std::uint64_t bound_p,
+                                  std::uint64_t bound_q) {
     std::uint64_t j = ~std::uint64_t{0};
     if (step.p != 0) j = (bound_p - base.p) / step.p;
     if (step.q != 0 && (bound_q - base.q) / step.q < j) j = (bound_q - base.q) / step.q;

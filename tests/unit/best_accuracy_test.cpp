@@ -1,6 +1,8 @@
 // The best-accuracy search: its exact arithmetic and fraction walks against brute force, and
 // the search itself against a scan of every cascade at limits up to 60 and against the
 // custom-limit search at large limits.
+#include "core/best_accuracy.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 #include <tuple>
 #include <vector>
 
-#include "core/best_accuracy.h"
 #include "core/candidate.h"
 #include "core/exact_ratio.h"
 #include "core/factoring.h"
@@ -102,8 +103,8 @@ TEST(ExactRatio, LimitsAndTiesAreJudgedExactly) {
     EXPECT_TRUE(quillmere::core::error_within_tie(quillmere::core::exact_error(one, q + 1, q),
                                                   quillmere::core::exact_error(one, 1, 1)));
     const u64 q49 = u64{1} << 49;
-    EXPECT_FALSE(quillmere::core::error_within_tie(
-        quillmere::core::exact_error(one, q49 + 1, q49), quillmere::core::exact_error(one, 1, 1)));
+    EXPECT_FALSE(quillmere::core::error_within_tie(quillmere::core::exact_error(one, q49 + 1, q49),
+                                                   quillmere::core::exact_error(one, 1, 1)));
     // The rates a request may give: 1 Hz to 1e13 Hz either way.
     const ExactRatio wide = ExactRatio::of(1.0, 1e13);
     EXPECT_TRUE(quillmere::core::error_at_most(
@@ -236,9 +237,9 @@ TEST(Factoring, FactorsAgreeWithTrialDivision) {
         if (n > 1) primes.push_back(n);
         return primes;
     };
-    std::vector<u64> numbers = {1, 2, 65521ULL * 65521ULL, 65521ULL * 65519ULL,
-                                4294967291ULL, 561, 1105, 3215031751ULL,
-                                999999000001ULL, 18446744073709551557ULL};
+    std::vector<u64> numbers = {
+        1,   2,    65521ULL * 65521ULL, 65521ULL * 65519ULL, 4294967291ULL,
+        561, 1105, 3215031751ULL,       999999000001ULL,     18446744073709551557ULL};
     for (int i = 0; i < 3000; ++i) numbers.push_back(1 + (dice.engine() >> (20 + dice.below(40))));
     for (const u64 n : numbers) {
         if (n > (u64{1} << 50)) {
@@ -325,8 +326,8 @@ public:
             for (u64 b = 1; b <= n_; ++b) {
                 if (!request_.allow_first_stage_decimation && a < b) continue;
                 for (u64 c = 1; c <= n_; ++c) {
-                    const double d0 = static_cast<double>(a * c) /
-                                      (static_cast<double>(b) * ratio_.approx);
+                    const double d0 =
+                        static_cast<double>(a * c) / (static_cast<double>(b) * ratio_.approx);
                     double nearest = std::numeric_limits<double>::infinity();
                     for (const u64 d : around(d0)) nearest = std::min(nearest, approx(a, b, c, d));
                     if (nearest > best->approx + 1e-14 * (1.0 + best->approx)) continue;
@@ -353,8 +354,8 @@ public:
                         found = top + 1;
                     }
                     if (found == 0) continue;
-                    const Cascade x{true, a, b, c, found, a + b + c + found,
-                                    exact(measure(a, b, c, found))};
+                    const Cascade x{
+                        true, a, b, c, found, a + b + c + found, exact(measure(a, b, c, found))};
                     if (better(x, chosen)) chosen = x;
                 }
             }
@@ -397,8 +398,7 @@ private:
 
     Candidate measure(u64 a, u64 b, u64 c, u64 d) const {
         Candidate cand{a, b, c, d, approx(a, b, c, d), true, {}};
-        cand.in_tolerance =
-            !request_.tolerance || under(cand, request_.tolerance->relative, true);
+        cand.in_tolerance = !request_.tolerance || under(cand, request_.tolerance->relative, true);
         cand.measures.final_match = under(cand, quillmere::match_tolerance, false);
         cand.measures.intermediate_error = std::numeric_limits<double>::infinity();
         if (request_.intermediate_target) {
@@ -426,8 +426,8 @@ private:
             for (u64 b = 1; b <= n_; ++b) {
                 if (!request_.allow_first_stage_decimation && a < b) continue;
                 for (u64 c = 1; c <= n_; ++c) {
-                    const double d0 = static_cast<double>(a * c) /
-                                      (static_cast<double>(b) * ratio_.approx);
+                    const double d0 =
+                        static_cast<double>(a * c) / (static_cast<double>(b) * ratio_.approx);
                     for (const u64 d : around(d0)) visit(measure(a, b, c, d));
                 }
             }
@@ -466,7 +466,7 @@ private:
     quillmere::core::SearchRequest judge_;
 };
 
-const std::vector<double> RATES = {8000,  11025, 16000,  22050,  24000,  32000, 44100,
+const std::vector<double> RATES = {8000,  11025, 16000, 22050,  24000,  32000, 44100,
                                    48000, 88200, 96000, 176400, 192000, 37800, 50000};
 
 double random_rate(Dice& dice) {
@@ -578,9 +578,9 @@ TEST(BestAccuracy, IsNeverLessAccurateThanCustomLimit) {
         if (other.status != Status::ok) continue;
         ASSERT_EQ(mine.status, Status::ok) << describe(r);
         const ExactRatio ratio = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
-        const ExactError theirs = quillmere::core::exact_error(
-            ratio, static_cast<u64>(other.first.l * other.second.l),
-            static_cast<u64>(other.first.m * other.second.m));
+        const ExactError theirs =
+            quillmere::core::exact_error(ratio, static_cast<u64>(other.first.l * other.second.l),
+                                         static_cast<u64>(other.first.m * other.second.m));
         // The priority comes first: where it prefers this search's cascade (a nearer
         // intermediate rate, a final match) the error may be larger.
         quillmere::core::CandidateMeasures c{};

@@ -1,5 +1,7 @@
 // The many-stage min-cost search against an enumeration of every factorisation on small
 // limits and ratios, and the plans it finds for 192 kHz -> 44.1 kHz.
+#include "core/multistage_min_cost.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include "core/candidate.h"
 #include "core/exact_ratio.h"
 #include "core/filter_cost.h"
-#include "core/multistage_min_cost.h"
 #include "quillmere/quillmere.h"
 
 namespace {
@@ -170,8 +171,8 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
                     }
                     c.error = quillmere::core::exact_error(exact, p, q);
                     if (r.intermediate_target) {
-                        const double rate = r.input_rate_hz * (static_cast<double>(l[0]) /
-                                                               static_cast<double>(m[0]));
+                        const double rate = r.input_rate_hz *
+                                            (static_cast<double>(l[0]) / static_cast<double>(m[0]));
                         const double target = r.intermediate_target->rate_hz;
                         c.measures.final_match =
                             quillmere::core::error_below(c.error, quillmere::match_tolerance);
@@ -229,13 +230,15 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
     const Candidate* reference = &all.front();
     for (const Candidate& c : all) {
         if (c.price.macs_per_second < reference->price.macs_per_second ||
-            (c.price.macs_per_second == reference->price.macs_per_second && before(c, *reference))) {
+            (c.price.macs_per_second == reference->price.macs_per_second &&
+             before(c, *reference))) {
             reference = &c;
         }
     }
     std::optional<Candidate> best;
     for (const Candidate& c : all) {
-        if (quillmere::cost_model::macs_tied(c.price, reference->price) && (!best || before(c, *best))) {
+        if (quillmere::cost_model::macs_tied(c.price, reference->price) &&
+            (!best || before(c, *best))) {
             best = c;
         }
     }
@@ -260,14 +263,16 @@ std::string describe(const MultistageRequest& r) {
 
 TEST(MultistageMinCost, AgreesWithAnEnumerationOfEveryFactorisation) {
     Dice dice{std::mt19937_64{44}};
-    const u64 smooth[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 14, 15, 16, 18, 20, 21, 24, 25, 27,
-                          28, 30, 32, 35, 36, 40, 42, 45, 48, 49, 50, 54, 56, 60, 63, 64, 70, 72};
+    const u64 smooth[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 12, 14, 15,
+                          16, 18, 20, 21, 24, 25, 27, 28, 30, 32, 35, 36, 40,
+                          42, 45, 48, 49, 50, 54, 56, 60, 63, 64, 70, 72};
     int found = 0;
     const int requests = 1000;
     for (int i = 0; i < requests; ++i) {
         MultistageRequest r;
         r.stages = static_cast<int>(dice.below(5));
-        r.max_factor = static_cast<long long>(2 + dice.below(r.stages == 0 || r.stages == 4 ? 5 : 8));
+        r.max_factor =
+            static_cast<long long>(2 + dice.below(r.stages == 0 || r.stages == 4 ? 5 : 8));
         // Mostly ratios whose primes fit the limit.
         const auto pick = [&] {
             for (;;) {
@@ -293,10 +298,10 @@ TEST(MultistageMinCost, AgreesWithAnEnumerationOfEveryFactorisation) {
         if (r.stages == 2 && dice.chance(40)) {
             const Priority priorities[] = {Priority::strict, Priority::final, Priority::balanced,
                                            Priority::ignore};
-            r.intermediate_target = IntermediateTarget{
-                r.input_rate_hz * static_cast<double>(1 + dice.below(8)) /
-                    static_cast<double>(1 + dice.below(8)),
-                priorities[dice.below(4)]};
+            r.intermediate_target =
+                IntermediateTarget{r.input_rate_hz * static_cast<double>(1 + dice.below(8)) /
+                                       static_cast<double>(1 + dice.below(8)),
+                                   priorities[dice.below(4)]};
         }
         const std::optional<Candidate> expected = enumerate(r);
         const MultistageResult got = search(r);
@@ -369,8 +374,8 @@ TEST(MultistageMinCost, FactorsTheReferenceCaseIntoTwoToFourStages) {
     // The cheapest count is one of the counts, by the tie rule.
     const MultistageResult any = search(reference_case(0));
     ASSERT_EQ(any.status, Status::ok);
-    EXPECT_LE(any.plan.price.macs_per_second, two.plan.price.macs_per_second * 1.01 +
-                                                  2.0 * two.plan.price.macs_grain);
+    EXPECT_LE(any.plan.price.macs_per_second,
+              two.plan.price.macs_per_second * 1.01 + 2.0 * two.plan.price.macs_grain);
 }
 
 TEST(MultistageMinCost, FindsThePlansADesignedCascadeNeeds) {
@@ -385,7 +390,8 @@ TEST(MultistageMinCost, FindsThePlansADesignedCascadeNeeds) {
     r.max_factor = 21;
     const MultistageResult got = search(r);
     ASSERT_EQ(got.status, Status::ok);
-    EXPECT_LE(got.plan.price.macs_per_second, price.macs_per_second * 1.01 + 2.0 * price.macs_grain);
+    EXPECT_LE(got.plan.price.macs_per_second,
+              price.macs_per_second * 1.01 + 2.0 * price.macs_grain);
 }
 
 TEST(MultistageMinCost, RefusesWhatItCannotDo) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -42,7 +43,7 @@ struct AccuracyResult {
     ExactError error;
     /// The smallest relative error among the cascades the priority left, when the tolerance
     /// refused them all; NaN otherwise.
-    double best_error_found = 0.0;
+    double best_error_found = std::numeric_limits<double>::quiet_NaN();
     /// Why nothing was found, in one sentence; empty on success.
     std::string message;
 };

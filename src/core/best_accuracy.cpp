@@ -67,8 +67,9 @@
 
 #include "core/factoring.h"
 #include "core/rational_walk.h"
+#include "text/shortest_double.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -107,7 +108,7 @@ struct Problem {
     double t = 0.0;  ///< target / input
     Priority priority = Priority::ignore;
     std::optional<double> tolerance;
-    SearchRequest judge;  ///< the request as judge_by_priority reads it
+    TwoStageRequest judge;  ///< the request as judge_by_priority reads it
     mutable u64 polls = 0;
     mutable bool cancelled = false;
 
@@ -885,8 +886,8 @@ AccuracyResult search_final(const Problem& pr) {
 
 std::string tolerance_miss_message(double best_error, const Tolerance& tolerance) {
     return "No cascade within the limit meets the tolerance of " +
-           cost_model::format_number(tolerance.relative) +
-           " (relative); the most accurate misses by " + cost_model::format_number(best_error) +
+           text::shortest_double(tolerance.relative) +
+           " (relative); the most accurate misses by " + text::shortest_double(best_error) +
            ".";
 }
 
@@ -899,18 +900,16 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
     pr.n = static_cast<u64>(std::clamp<long long>(request.max_factor, 1, max_factor_limit));
     pr.allow = request.allow_first_stage_decimation;
     if (request.tolerance) pr.tolerance = request.tolerance->relative;
-    pr.judge.input_rate = pr.x;
-    pr.judge.output_rate = pr.y;
-    pr.judge.allow_m1_gt_l1 = pr.allow;
-    pr.judge.max_lm = static_cast<long long>(pr.n);
+    pr.judge.input_rate_hz = pr.x;
+    pr.judge.output_rate_hz = pr.y;
+    pr.judge.allow_first_stage_decimation = pr.allow;
+    pr.judge.max_factor = static_cast<std::int64_t>(pr.n);
     if (request.intermediate_target) {
         pr.has_target = true;
         pr.target = request.intermediate_target->rate_hz;
         pr.t = pr.target / pr.x;
         pr.priority = request.intermediate_target->priority;
-        pr.judge.has_intermediate_target = true;
-        pr.judge.target_intermediate_rate = pr.target;
-        pr.judge.priority = pr.priority;
+        pr.judge.intermediate_target = request.intermediate_target;
     }
     if (context.stop_requested()) {
         AccuracyResult stopped;
@@ -950,4 +949,4 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
     }
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

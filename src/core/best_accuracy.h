@@ -16,7 +16,7 @@
 #include "core/search_context.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 /// What the best-accuracy search reads from a request.
 struct AccuracyRequest {
@@ -54,4 +54,4 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
 /// The one sentence of a not_found result whose best error misses the tolerance.
 std::string tolerance_miss_message(double best_error, const Tolerance& tolerance);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

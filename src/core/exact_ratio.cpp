@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -198,4 +198,4 @@ bool within_tolerance(double relative_error, const Tolerance& tolerance) {
     return relative_error <= tolerance.relative;
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 /// An unsigned integer of 384 bits, enough for every product below without overflow.
 struct Wide {
@@ -90,4 +90,4 @@ std::optional<Tolerance> parse_tolerance(const char* text);
 /// tolerance, for the modes that rank by the computed error.
 bool within_tolerance(double relative_error, const Tolerance& tolerance);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

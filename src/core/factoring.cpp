@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -245,4 +245,4 @@ void divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
     std::sort(out->begin(), out->end());
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 struct PrimePower {
     std::uint64_t prime = 0;
@@ -37,4 +37,4 @@ Factorisation factorise(std::uint64_t n, std::uint64_t stop_above = ~std::uint64
 /// Every divisor of the factorised number, in increasing order.
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

@@ -42,7 +42,7 @@
 #include "core/factoring.h"
 #include "core/rational_walk.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 namespace {
 
@@ -314,7 +314,7 @@ private:
         plan.count = count_;
         for (int i = 0; i < count_; ++i) {
             stages[i] = Stage{static_cast<std::int64_t>(plan_l_[i]),
-                              static_cast<std::int64_t>(plan_m_[i]), 0};
+                              static_cast<std::int64_t>(plan_m_[i])};
             plan.l[i] = plan_l_[i];
             plan.m[i] = plan_m_[i];
             plan.sum += plan_l_[i] + plan_m_[i];
@@ -505,8 +505,8 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
                 c.plan.sum = l1 + m1 + l2 + m2;
                 c.plan.error = ratio.error;
                 const Stage stages[2] = {
-                    {static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1), 0},
-                    {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2), 0}};
+                    {static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1)},
+                    {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2)}};
                 if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price) !=
                     cost_model::Refusal::none) {
                     continue;
@@ -521,10 +521,8 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
             }
         }
     }
-    SearchRequest judge;
-    judge.has_intermediate_target = true;
-    judge.target_intermediate_rate = target.rate_hz;
-    judge.priority = target.priority;
+    TwoStageRequest judge;
+    judge.intermediate_target = target;
     // The leader: accepted over every other candidate, the smallest intermediate error
     // among those; the class: what the priority leaves to the mode's order against it.
     CascadeRecord leader = make_empty_record();
@@ -703,7 +701,7 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     for (int i = 0; i < best.count; ++i) {
         const auto l = static_cast<std::int64_t>(best.l[i]);
         const auto m = static_cast<std::int64_t>(best.m[i]);
-        result.plan.stages.push_back(Stage{l, m, std::max(l, m)});
+        result.plan.stages.push_back(Stage{l, m});
     }
     result.plan.price = best.price;
     result.plan.macs_per_input_sample = best.price.macs_per_second / pr.x;
@@ -718,4 +716,4 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     return search_multistage_min_cost(context, request, pricer);
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

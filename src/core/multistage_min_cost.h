@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "core/exact_ratio.h"
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
 #include "core/search_context.h"
 #include "quillmere/quillmere.h"
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 /// Lower bounds on one filtered stage's cost, for pruning.
 struct StageFloor {
@@ -105,4 +105,4 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
 MultistageResult search_multistage_min_cost(const SearchContext& context,
                                             const MultistageRequest& request);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

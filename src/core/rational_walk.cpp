@@ -5,7 +5,7 @@
 #include <limits>
 #include <numeric>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 // Two neighbours a/b < c/d of the cut tree satisfy bc - ad = 1, and so does the next pair:
 // the fraction after c/d is (kc - a) / (kd - b) for the largest k that keeps it within the
@@ -144,4 +144,4 @@ int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::ui
     return left < right ? -1 : left > right ? 1 : 0;
 }
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

@@ -9,7 +9,7 @@
 #include <queue>
 #include <vector>
 
-namespace quillmere::core {
+namespace quillmere::inline v2::core {
 
 /// p/q; 0/1 stands for "none below" and 1/0 for "none above".
 struct Fraction {
@@ -204,4 +204,4 @@ private:
 /// Compares p/q with r/s exactly (values below 2^64): -1, 0 or 1.
 int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::uint64_t s);
 
-}  // namespace quillmere::core
+}  // namespace quillmere::inline v2::core

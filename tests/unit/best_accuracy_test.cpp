@@ -287,13 +287,9 @@ class Scan {
 public:
     Scan(const AccuracyRequest& r) : request_(r), n_(static_cast<u64>(r.max_factor)) {
         ratio_ = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
-        judge_.input_rate = r.input_rate_hz;
-        judge_.output_rate = r.output_rate_hz;
-        if (r.intermediate_target) {
-            judge_.has_intermediate_target = true;
-            judge_.target_intermediate_rate = r.intermediate_target->rate_hz;
-            judge_.priority = r.intermediate_target->priority;
-        }
+        judge_.input_rate_hz = r.input_rate_hz;
+        judge_.output_rate_hz = r.output_rate_hz;
+        judge_.intermediate_target = r.intermediate_target;
     }
 
     Cascade run() {
@@ -463,7 +459,7 @@ private:
     AccuracyRequest request_;
     u64 n_;
     ExactRatio ratio_;
-    quillmere::core::SearchRequest judge_;
+    quillmere::TwoStageRequest judge_;
 };
 
 const std::vector<double> RATES = {8000,  11025, 16000, 22050,  24000,  32000, 44100,
@@ -589,12 +585,8 @@ TEST(BestAccuracy, IsNeverLessAccurateThanCustomLimit) {
                                    ? std::fabs(other.intermediate_error->difference_hz)
                                    : std::numeric_limits<double>::infinity();
         c.intermediate_match = other.intermediate_match;
-        quillmere::core::SearchRequest judge;
-        judge.has_intermediate_target = r.intermediate_target.has_value();
-        if (r.intermediate_target) {
-            judge.target_intermediate_rate = r.intermediate_target->rate_hz;
-            judge.priority = r.intermediate_target->priority;
-        }
+        quillmere::TwoStageRequest judge;
+        judge.intermediate_target = r.intermediate_target;
         const quillmere::core::Verdict verdict =
             quillmere::core::judge_by_priority(c, mine.best, judge);
         ASSERT_NE(verdict, quillmere::core::Verdict::accept) << describe(r);

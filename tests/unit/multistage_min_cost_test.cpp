@@ -15,7 +15,7 @@
 
 #include "core/candidate.h"
 #include "core/exact_ratio.h"
-#include "core/filter_cost.h"
+#include "core/filter_price.h"
 #include "quillmere/quillmere.h"
 
 namespace {
@@ -160,7 +160,7 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
                     for (int i = 0; i < k; ++i) {
                         if (l[i] == 1 && m[i] == 1) ok = false;
                         c.stages.push_back(Stage{static_cast<std::int64_t>(l[i]),
-                                                 static_cast<std::int64_t>(m[i]), 0});
+                                                 static_cast<std::int64_t>(m[i])});
                         c.sum += static_cast<long long>(l[i] + m[i]);
                     }
                     if (!ok || (!r.allow_first_stage_decimation && l[0] < m[0])) continue;
@@ -188,10 +188,8 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
     }
     if (r.intermediate_target) {
         // The priority first: the class the leader leaves to the price.
-        quillmere::core::SearchRequest judge;
-        judge.has_intermediate_target = true;
-        judge.target_intermediate_rate = r.intermediate_target->rate_hz;
-        judge.priority = r.intermediate_target->priority;
+        quillmere::TwoStageRequest judge;
+        judge.intermediate_target = r.intermediate_target;
         quillmere::core::CascadeRecord leader = quillmere::core::make_empty_record();
         const auto lead = [&](const Candidate& c) {
             leader.found = true;
@@ -380,7 +378,7 @@ TEST(MultistageMinCost, FactorsTheReferenceCaseIntoTwoToFourStages) {
 
 TEST(MultistageMinCost, FindsThePlansADesignedCascadeNeeds) {
     // down 2, down 2, 21/20, 7/8: the last stage's L is small, so its filter is short.
-    const Stage plan[] = {{1, 2, 0}, {1, 2, 0}, {21, 20, 0}, {7, 8, 0}};
+    const Stage plan[] = {{1, 2}, {1, 2}, {21, 20}, {7, 8}};
     quillmere::cost_model::Price price;
     const FilterSpec filter = quillmere::core::effective_filter(reference_case(4).filter);
     ASSERT_EQ(quillmere::cost_model::price_cascade(192000, plan, 4, filter, &price),

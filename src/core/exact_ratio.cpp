@@ -1,9 +1,6 @@
 #include "core/exact_ratio.h"
 
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 
 namespace quillmere::inline v2::core {
 
@@ -172,30 +169,6 @@ bool error_within_tie(const ExactError& e, const ExactError& best) {
     const Wide best_q = best.deviation * e.q;
     const Wide right = best_q.shifted_left(scale) + Wide::of(e.a) * e.q * best.q + best_q;
     return left <= right;
-}
-
-std::optional<Tolerance> parse_tolerance(const char* text) {
-    if (text == nullptr) return std::nullopt;
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (*p == '\0') return std::nullopt;
-    char* end = nullptr;
-    double value = std::strtod(p, &end);
-    if (end == p) return std::nullopt;
-    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
-    if (std::strncmp(end, "ppm", 3) == 0) {
-        value *= 1e-6;
-        end += 3;
-        while (std::isspace(static_cast<unsigned char>(*end))) ++end;
-    }
-    if (*end != '\0' || !std::isfinite(value) || value < 0.0 || value >= 1.0) {
-        return std::nullopt;
-    }
-    return Tolerance{value};
-}
-
-bool within_tolerance(double relative_error, const Tolerance& tolerance) {
-    return relative_error <= tolerance.relative;
 }
 
 }  // namespace quillmere::inline v2::core

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 namespace quillmere::inline v2::core {
 
@@ -80,14 +79,5 @@ struct Tolerance {
     /// The largest relative error accepted, >= 0 (1e-6, or 5 ppm as 5e-6).
     double relative = 0.0;
 };
-
-/// Reads a tolerance as a user writes it: a relative error ("1e-6", "0.001") or parts per
-/// million ("5ppm", "0.5 ppm"). Empty when the text is not a finite number >= 0, with or
-/// without the ppm suffix, or when it is 1 or more (such a tolerance accepts any rate).
-std::optional<Tolerance> parse_tolerance(const char* text);
-
-/// Whether a result whose computed relative error is `relative_error` lies within the
-/// tolerance, for the modes that rank by the computed error.
-bool within_tolerance(double relative_error, const Tolerance& tolerance);
 
 }  // namespace quillmere::inline v2::core

@@ -61,6 +61,10 @@ constexpr u64 HEIGHT_LIMIT = u64{1} << 62;
 struct Plan {
     bool found = false;
     int count = 0;
+    /// Stages 1/1 among them (only the seed has any): not counted as stages.
+    int pass_through = 0;
+    /// The plan given as the seed.
+    bool seed = false;
     u64 l[MAX_STAGES] = {0, 0, 0, 0};
     u64 m[MAX_STAGES] = {0, 0, 0, 0};
     cost_model::Price price;
@@ -75,7 +79,9 @@ bool better_among_tied(const Plan& a, const Plan& b) {
     if (a.price.coefficients != b.price.coefficients) {
         return a.price.coefficients < b.price.coefficients;
     }
-    if (a.count != b.count) return a.count < b.count;
+    if (a.count - a.pass_through != b.count - b.pass_through) {
+        return a.count - a.pass_through < b.count - b.pass_through;
+    }
     if (a.sum != b.sum) return a.sum < b.sum;
     const int by_error = compare_errors(a.error, b.error);
     if (by_error != 0) return by_error < 0;
@@ -214,7 +220,7 @@ private:
             for (const std::uint32_t b : ratio_.sub_q[iq]) {
                 const u64 m = ratio_.dq[b];
                 if (l == 1 && m == 1) continue;
-                if (first && !pr_.allow && l < m) continue;
+                if (first && count_ > 1 && !pr_.allow && l < m) continue;
                 const std::size_t nq = index_q(lq / m);
                 if (left == 1) {
                     if (np != 0 || nq != 0) continue;
@@ -477,14 +483,27 @@ std::vector<Ratio> candidate_ratios(const Problem& pr, const std::optional<Toler
     return out;
 }
 
-/// Two stages with an intermediate target: every plan, the priority first.
+/// The measures of a two-stage plan that the priority reads.
+CandidateMeasures target_measures(const Problem& pr, const Plan& plan,
+                                  const IntermediateTarget& target) {
+    CandidateMeasures measures;
+    const double rate =
+        guarded_product(pr.x, static_cast<double>(plan.l[0]) / static_cast<double>(plan.m[0]));
+    measures.final_match = error_below(plan.error, match_tolerance);
+    measures.intermediate_error = std::fabs(rate - target.rate_hz);
+    measures.intermediate_match = relative_error(rate, target.rate_hz) < match_tolerance;
+    return measures;
+}
+
+/// Two stages with an intermediate target: every plan and the seed, the priority first.
 Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
-                 const IntermediateTarget& target) {
+                 const IntermediateTarget& target, const Plan& seed) {
     struct Measured {
         Plan plan;
         CandidateMeasures measures;
     };
     std::vector<Measured> all;
+    if (seed.found) all.push_back(Measured{seed, target_measures(pr, seed, target)});
     for (const Ratio& ratio : ratios) {
         for (const u64 l1 : ratio.dp) {
             const u64 l2 = ratio.p / l1;
@@ -511,12 +530,7 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
                     cost_model::Refusal::none) {
                     continue;
                 }
-                const double rate =
-                    guarded_product(pr.x, static_cast<double>(l1) / static_cast<double>(m1));
-                c.measures.final_match = error_below(ratio.error, match_tolerance);
-                c.measures.intermediate_error = std::fabs(rate - target.rate_hz);
-                c.measures.intermediate_match =
-                    relative_error(rate, target.rate_hz) < match_tolerance;
+                c.measures = target_measures(pr, c.plan, target);
                 all.push_back(c);
             }
         }
@@ -565,6 +579,41 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
         }
     }
     return best;
+}
+
+/// The seed as a plan, priced; not found when it has no stage, too many, or cannot be
+/// priced. Its 1/1 stages stay in it (the two-stage search's answer as it is) but count
+/// neither as stages nor in the sum.
+Plan seed_plan(const Problem& pr, const std::vector<Stage>& stages) {
+    Plan plan;
+    if (stages.empty() || stages.size() > static_cast<std::size_t>(MAX_STAGES)) return plan;
+    // Four factors up to max_factor_limit multiply to below 2^64.
+    u64 p = 1, q = 1;
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        const Stage& s = stages[i];
+        if (s.l < 1 || s.m < 1 || s.l > max_factor_limit || s.m > max_factor_limit) return plan;
+        plan.l[i] = static_cast<u64>(s.l);
+        plan.m[i] = static_cast<u64>(s.m);
+        p *= plan.l[i];
+        q *= plan.m[i];
+        if (s.l == 1 && s.m == 1) {
+            ++plan.pass_through;
+        } else {
+            plan.sum += plan.l[i] + plan.m[i];
+        }
+    }
+    const u64 g = std::gcd(p, q);
+    p /= g;
+    q /= g;
+    plan.count = static_cast<int>(stages.size());
+    if (pr.pricer->price(pr.x, stages.data(), stages.size(), pr.filter, &plan.price) !=
+        cost_model::Refusal::none) {
+        return plan;
+    }
+    plan.error = exact_error(pr.exact, p, q);
+    plan.found = true;
+    plan.seed = true;
+    return plan;
 }
 
 MultistageResult refuse(const char* field, std::string message) {
@@ -649,6 +698,11 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     const std::vector<Ratio> ratios =
         candidate_ratios(pr, request.tolerance, height, &result.message);
     Plan best;
+    const Plan seed = seed_plan(pr, request.seed);
+    // Without a tolerance the plans are matches: an approximate seed only stands in when
+    // none exists.
+    const bool seed_competes =
+        seed.found && (request.tolerance || error_below(seed.error, match_tolerance));
     const bool pass_through = std::any_of(ratios.begin(), ratios.end(),
                                           [](const Ratio& r) { return r.p == 1 && r.q == 1; });
     if (pass_through && !request.intermediate_target) {
@@ -657,7 +711,8 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
         best.count = 0;
         best.error = exact_error(pr.exact, 1, 1);
     } else if (request.intermediate_target) {
-        best = with_target(pr, ratios, *request.intermediate_target);
+        best = with_target(pr, ratios, *request.intermediate_target,
+                           seed_competes ? seed : Plan{});
     } else {
         const int fewest = request.stages == 0 ? 1 : request.stages;
         std::vector<Factorings> searches;
@@ -666,7 +721,7 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
             for (int count = fewest; count <= most; ++count)
                 searches.emplace_back(pr, ratio, count);
         }
-        Plan cheapest;
+        Plan cheapest = seed_competes ? seed : Plan{};
         for (Factorings& s : searches) s.cheapest(&cheapest);
         if (cheapest.found) {
             cost_model::Design design;
@@ -677,8 +732,13 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
             (void)cost_model::resolve_design(pr.x, out, fewest, pr.filter, &design);
             const double limit = tied_limit(cheapest.price, design);
             for (Factorings& s : searches) s.tied(cheapest.price, limit, &best);
+            if (seed_competes && cost_model::macs_tied(seed.price, cheapest.price) &&
+                better_among_tied(seed, best)) {
+                best = seed;
+            }
         }
     }
+    if (!best.found && seed.found && !request.tolerance) best = seed;
     if (pr.cancelled) {
         result.status = Status::stopped;
         result.message.clear();
@@ -698,7 +758,9 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     }
     result.status = Status::ok;
     result.message.clear();
+    result.seed_chosen = best.seed;
     for (int i = 0; i < best.count; ++i) {
+        if (best.l[i] == 1 && best.m[i] == 1) continue;
         const auto l = static_cast<std::int64_t>(best.l[i]);
         const auto m = static_cast<std::int64_t>(best.m[i]);
         result.plan.stages.push_back(Stage{l, m});

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,7 +58,8 @@ struct MultistageRequest {
     double output_rate_hz = 0.0;
     /// Largest L and M of each stage, 1..max_factor_limit.
     long long max_factor = max_factor_limit;
-    /// Whether the first stage may decimate; on by default in this mode.
+    /// Whether the first of several stages may decimate; on by default in this mode. A
+    /// single stage decimates as the rates need.
     bool allow_first_stage_decimation = true;
     /// 1..4 filtered stages, or 0 for the cheapest count (fewer coefficients, then fewer
     /// stages, on tied prices).
@@ -68,6 +70,11 @@ struct MultistageRequest {
     /// ratio (the simplest within match_tolerance).
     std::optional<Tolerance> tolerance;
     FilterSpec filter;
+    /// A plan found elsewhere that takes part as one more candidate (the two-stage
+    /// search's answer, 1/1 stages and all; those count neither as stages nor in the sum).
+    /// Without a tolerance it competes only when it matches the output rate, and stands in
+    /// when no plan of the exact ratio exists.
+    std::vector<Stage> seed;
 };
 
 /// The chosen plan.
@@ -88,6 +95,11 @@ struct MultistageResult {
     /// cannot be reached); invalid_request (with field and message); stopped.
     Status status = Status::not_found;
     MultistagePlan plan;
+    /// The seed was chosen (plan.stages are its stages without the 1/1 ones).
+    bool seed_chosen = false;
+    /// not_found with a tolerance: the smallest relative error of the ratios the search
+    /// looked at; NaN otherwise.
+    double best_error_found = std::numeric_limits<double>::quiet_NaN();
     std::string field;
     std::string message;
 };

@@ -163,7 +163,8 @@ std::optional<Candidate> enumerate(const MultistageRequest& r) {
                                                  static_cast<std::int64_t>(m[i])});
                         c.sum += static_cast<long long>(l[i] + m[i]);
                     }
-                    if (!ok || (!r.allow_first_stage_decimation && l[0] < m[0])) continue;
+                    // A single stage decimates as the rates need; only the first of several is held.
+                    if (!ok || (k > 1 && !r.allow_first_stage_decimation && l[0] < m[0])) continue;
                     if (quillmere::cost_model::price_cascade(r.input_rate_hz, c.stages.data(),
                                                              c.stages.size(), filter, &c.price) !=
                         quillmere::cost_model::Refusal::none) {

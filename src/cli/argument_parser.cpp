@@ -19,6 +19,7 @@ using records::parse_decibels;
 using records::parse_frequency;
 using records::parse_limit;
 using records::parse_rate;
+using records::parse_tolerance;
 
 namespace {
 
@@ -32,8 +33,9 @@ struct ValueOption {
     const char* accepted = nullptr;
 };
 
-constexpr ValueOption STAGES{"-s,--stages", "--stages", "1 or 2"};
-constexpr ValueOption MODE{"-m,--mode", "--mode", "minimal-sum, custom-limit or min-cost"};
+constexpr ValueOption STAGES{"-s,--stages", "--stages", "1, 2, 3, 4 or auto"};
+constexpr ValueOption MODE{"-m,--mode", "--mode",
+                           "minimal-sum, custom-limit, min-cost or best-accuracy"};
 constexpr ValueOption LIMIT{"-l,--limit", "--limit", "an integer from 1 to 65535"};
 constexpr ValueOption TARGET{"-t,--target", "--target", RATE_ACCEPTED};
 constexpr ValueOption PRIORITY{"-p,--priority", "--priority", "strict, final, balanced or ignore"};
@@ -41,11 +43,14 @@ constexpr ValueOption PASSBAND{"--passband", "--passband", FREQUENCY_ACCEPTED};
 constexpr ValueOption STOPBAND{"--stopband", "--stopband", FREQUENCY_ACCEPTED};
 constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation", "a positive number of dB"};
 constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
+constexpr ValueOption TOLERANCE{"--tolerance", "--tolerance",
+                                "a relative error from 0 to below 1 (1e-6) or parts per million "
+                                "(5ppm)"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
-constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
-                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH};
+constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET,    PRIORITY, PASSBAND,
+                                         STOPBAND, ATTENUATION, RIPPLE, TOLERANCE, FORMAT,   BATCH};
 
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
@@ -55,8 +60,9 @@ UsageError invalid_value(const ValueOption& option, const std::string& value) {
 /// The option texts as given, before their values are read.
 struct RawOptions {
     std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
-        format, batch;
+        tolerance, format, batch;
     bool allow_first_decimation = false;
+    bool no_first_decimation = false;
     bool cost = false;
     bool help = false;
     bool version = false;
@@ -79,7 +85,9 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
     app.add_option(STOPBAND.names, raw.stopband);
     app.add_option(ATTENUATION.names, raw.attenuation);
     app.add_option(RIPPLE.names, raw.ripple);
+    app.add_option(TOLERANCE.names, raw.tolerance);
     app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
+    app.add_flag("--no-first-decimation", raw.no_first_decimation);
     app.add_flag("-c,--cost", raw.cost);
     // Known on batch lines too, so that they are refused by name rather than as unknown.
     app.add_option(FORMAT.names, raw.format);
@@ -139,13 +147,15 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
         return app.count(option.long_name) > 0;
     };
     if (given(STAGES)) {
-        layer.stages = from_names<int>(raw.stages, {{"1", 1}, {"2", 2}});
+        layer.stages = from_names<int>(
+            raw.stages, {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"auto", auto_stages}});
         if (!layer.stages) return invalid_value(STAGES, raw.stages);
     }
     if (given(MODE)) {
         layer.mode = from_names<SearchMode>(raw.mode, {{"minimal-sum", SearchMode::minimal_sum},
                                                        {"custom-limit", SearchMode::custom_limit},
-                                                       {"min-cost", SearchMode::min_cost}});
+                                                       {"min-cost", SearchMode::min_cost},
+                                                       {"best-accuracy", SearchMode::best_accuracy}});
         if (!layer.mode) return invalid_value(MODE, raw.mode);
     }
     if (given(LIMIT)) {
@@ -181,7 +191,17 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     if (auto error = frequency(STOPBAND, raw.stopband, layer.stopband_hz)) return error;
     if (auto error = decibels(ATTENUATION, raw.attenuation, layer.attenuation_db)) return error;
     if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
+    if (given(TOLERANCE)) {
+        layer.tolerance = parse_tolerance(raw.tolerance);
+        if (!layer.tolerance) return invalid_value(TOLERANCE, raw.tolerance);
+    }
+    if (raw.allow_first_decimation && raw.no_first_decimation) {
+        return UsageError{
+            "options '--allow-first-decimation' and '--no-first-decimation' contradict each "
+            "other"};
+    }
     if (raw.allow_first_decimation) layer.allow_first_decimation = true;
+    if (raw.no_first_decimation) layer.allow_first_decimation = false;
     if (raw.cost) layer.cost = true;
 
     if (raw.positionals.size() > 2) {

@@ -35,7 +35,8 @@ namespace {
 bool search_stopped(const Record& record) {
     if (platform::stop_requested()) return true;
     return (record.two && record.two->status == Status::stopped) ||
-           (record.single && record.single->status == Status::stopped);
+           (record.single && record.single->status == Status::stopped) ||
+           (record.plan && record.plan->status == Status::stopped);
 }
 
 constexpr int STDERR_DESCRIPTOR = 2;

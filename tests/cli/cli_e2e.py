@@ -88,8 +88,11 @@ class Usage(unittest.TestCase):
 
     def test_usage_errors_name_the_argument_then_hint_at_help(self):
         cases = {
+            ("--stages", "5", "44100", "48000"):
+                "invalid value '5' for --stages: expected 1, 2, 3, 4 or auto",
             ("--stages", "3", "44100", "48000"):
-                "invalid value '3' for --stages: expected 1 or 2",
+                "option '--stages 3' needs --mode min-cost: only min-cost plans more than two "
+                "stages",
             ("--frobnicate", "44100", "48000"): "unrecognized option '--frobnicate'",
             ("44100",): "missing OUTPUT_RATE",
             (): None,  # no arguments is the interactive program, not a usage error
@@ -102,8 +105,14 @@ class Usage(unittest.TestCase):
                 "option '--target' applies to two stages only: add --stages 2",
             ("-s", "2", "--limit", "65536", "44100", "48000"):
                 "invalid value '65536' for --limit: expected an integer from 1 to 65535",
-            ("-s", "1", "-m", "min-cost", "44100", "48000"):
+            ("-s", "1", "-m", "custom-limit", "44100", "48000"):
                 "option '--mode' applies to two stages only: add --stages 2",
+            ("-s", "2", "-a", "--no-first-decimation", "44100", "48000"):
+                "options '--allow-first-decimation' and '--no-first-decimation' contradict "
+                "each other",
+            ("--tolerance", "1", "44100", "48000"):
+                "invalid value '1' for --tolerance: expected a relative error from 0 to below 1 "
+                "(1e-6) or parts per million (5ppm)",
             ("44100", "48000", "--limit"): "option '--limit' needs a value: an integer from 1 to 65535",
             ("-b", "-", "44100", "48000"):
                 "unexpected argument '44100': with --batch the rates go on the lines of the file",

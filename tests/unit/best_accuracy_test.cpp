@@ -114,20 +114,6 @@ TEST(ExactRatio, LimitsAndTiesAreJudgedExactly) {
         quillmere::core::exact_error(narrow, 1, 10000000000000ULL), 1e-300));
 }
 
-TEST(ExactRatio, ToleranceReadsRelativeErrorsAndPpm) {
-    using quillmere::core::parse_tolerance;
-    EXPECT_DOUBLE_EQ(parse_tolerance("1e-6")->relative, 1e-6);
-    EXPECT_DOUBLE_EQ(parse_tolerance("5ppm")->relative, 5e-6);
-    EXPECT_DOUBLE_EQ(parse_tolerance(" 0.5 ppm ")->relative, 0.5e-6);
-    EXPECT_DOUBLE_EQ(parse_tolerance("0")->relative, 0.0);
-    for (const char* bad : {"", "ppm", "-1e-6", "1", "2ppmx", "nan", "inf", "1e-6 5", "x"}) {
-        EXPECT_FALSE(parse_tolerance(bad)) << bad;
-    }
-    EXPECT_TRUE(quillmere::core::within_tolerance(1e-6, Tolerance{1e-6}));
-    EXPECT_FALSE(quillmere::core::within_tolerance(1.0000001e-6, Tolerance{1e-6}));
-    EXPECT_FALSE(quillmere::core::within_tolerance(std::nan(""), Tolerance{1e-6}));
-}
-
 // ---------------------------------------------------------------------------------------
 // Fraction walks and factoring
 // ---------------------------------------------------------------------------------------

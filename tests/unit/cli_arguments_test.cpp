@@ -135,19 +135,26 @@ TEST(CliArguments, DefaultsAndModes) {
 }
 
 TEST(CliArguments, RefusalsNameTheArgumentAndWhatIsAccepted) {
+    EXPECT_EQ(refusal({"--stages", "5", "1", "2"}),
+              "invalid value '5' for --stages: expected 1, 2, 3, 4 or auto");
     EXPECT_EQ(refusal({"--stages", "3", "1", "2"}),
-              "invalid value '3' for --stages: expected 1 or 2");
+              "option '--stages 3' needs --mode min-cost: only min-cost plans more than two "
+              "stages");
+    EXPECT_EQ(refusal({"--tolerance", "-1e-6", "1", "2"}),
+              "invalid value '-1e-6' for --tolerance: expected a relative error from 0 to below "
+              "1 (1e-6) or parts per million (5ppm)");
     EXPECT_EQ(refusal({"--limit", "0", "-s", "2", "1", "2"}),
               "invalid value '0' for --limit: expected an integer from 1 to 65535");
     EXPECT_EQ(refusal({"--mode", "fast", "1", "2"}),
-              "invalid value 'fast' for --mode: expected minimal-sum, custom-limit or min-cost");
+              "invalid value 'fast' for --mode: expected minimal-sum, custom-limit, min-cost or "
+              "best-accuracy");
     EXPECT_EQ(refusal({"--format", "xml", "1", "2"}),
               "invalid value 'xml' for --format: expected text, json or csv");
     EXPECT_EQ(refusal({"--priority", "high", "1", "2"}),
               "invalid value 'high' for --priority: expected strict, final, balanced or ignore");
     EXPECT_EQ(refusal({"--frobnicate", "1", "2"}), "unrecognized option '--frobnicate'");
     EXPECT_EQ(refusal({"-x", "1", "2"}), "unrecognized option '-x'");
-    EXPECT_EQ(refusal({"1", "2", "--stages"}), "option '--stages' needs a value: 1 or 2");
+    EXPECT_EQ(refusal({"1", "2", "--stages"}), "option '--stages' needs a value: 1, 2, 3, 4 or auto");
     EXPECT_EQ(refusal({}), "missing INPUT_RATE and OUTPUT_RATE");
     EXPECT_EQ(refusal({"44100"}), "missing OUTPUT_RATE");
     EXPECT_EQ(refusal({"1", "2", "3"}),
@@ -161,8 +168,9 @@ TEST(CliArguments, RefusalsNameTheArgumentAndWhatIsAccepted) {
 }
 
 TEST(CliArguments, OptionsThatMakeNoSenseTogetherAreRefused) {
-    for (const char* option : {"--target=96000", "--limit=100", "--mode=min-cost",
-                               "--allow-first-decimation", "--priority=strict"}) {
+    for (const char* option : {"--target=96000", "--limit=100", "--mode=custom-limit",
+                               "--mode=best-accuracy", "--allow-first-decimation",
+                               "--no-first-decimation", "--priority=strict"}) {
         const std::string name = std::string(option).substr(0, std::string(option).find('='));
         EXPECT_EQ(refusal({option, "1", "2"}),
                   "option '" + name + "' applies to two stages only: add --stages 2")
@@ -175,7 +183,7 @@ TEST(CliArguments, OptionsThatMakeNoSenseTogetherAreRefused) {
     EXPECT_EQ(refusal({"--passband", "20k", "44100", "48000"}),
               "option '--passband' needs --cost or --mode min-cost");
     EXPECT_EQ(refusal({"--cost", "--passband", "21k", "--stopband", "20k", "44100", "48000"})
-                  .rfind("invalid value for --passband: it must be below the stopband edge", 0),
+                  .rfind("invalid value for --passband: it may not exceed the stopband edge", 0),
               0u);
     EXPECT_EQ(refusal({"--cost", "--stopband", "23k", "44100", "48000"})
                   .rfind("invalid value for --stopband: it may not exceed half the lower", 0),

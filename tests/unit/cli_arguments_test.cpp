@@ -91,6 +91,71 @@ TEST(CliValues, LimitsAndDecibels) {
     }
 }
 
+TEST(CliValues, ToleranceReadsRelativeErrorsAndPartsPerMillion) {
+    EXPECT_EQ(parse_tolerance("1e-6"), 1e-6);
+    EXPECT_EQ(parse_tolerance("0.001"), 0.001);
+    EXPECT_EQ(parse_tolerance("0"), 0.0);
+    // The scale goes into the exponent: 5ppm reads as 5e-6 does.
+    EXPECT_EQ(parse_tolerance("5ppm"), 5e-6);
+    EXPECT_EQ(parse_tolerance(" 0.5 ppm "), 0.5e-6);
+    EXPECT_EQ(parse_tolerance("999999ppm"), 0.999999);
+    for (const char* refused : {"", "ppm", "-1e-6", "1", "1000000ppm", "2ppmx", "5 ppm ppm",
+                                "nan", "inf", "1e-6 5", "x", "5PPM"}) {
+        EXPECT_FALSE(parse_tolerance(refused).has_value()) << "'" << refused << "'";
+    }
+}
+
+TEST(CliArguments, PlanOptionsMakeRequestsOfTheGeneralSolver) {
+    // The dialog's requests stay with their solvers; the new modes, counts and the
+    // tolerance go to solve_plan.
+    EXPECT_FALSE(request({"-s", "2", "1", "2"}).general);
+    EXPECT_FALSE(request({"-s", "2", "-m", "min-cost", "1", "2"}).general);
+    const ResolvedRequest three = request({"-s", "3", "-m", "min-cost", "-l", "50", "1", "2"});
+    EXPECT_TRUE(three.general);
+    EXPECT_EQ(three.plan.stages, 3);
+    EXPECT_EQ(three.plan.max_factor, 50);
+    EXPECT_EQ(request({"--stages=auto", "-m", "min-cost", "1", "2"}).plan.stages, auto_stages);
+    const ResolvedRequest best = request({"-s", "2", "-m", "best-accuracy", "1", "2"});
+    EXPECT_TRUE(best.general);
+    EXPECT_EQ(best.plan.mode, SearchMode::best_accuracy);
+    const ResolvedRequest tolerant = request({"--tolerance", "5ppm", "1", "2"});
+    EXPECT_TRUE(tolerant.general);
+    EXPECT_EQ(tolerant.plan.tolerance, 5e-6);
+    EXPECT_TRUE(request({"-m", "min-cost", "1", "2"}).general);
+
+    // First-stage decimation: on in min-cost and best-accuracy unless turned off, off in
+    // the dialog's modes unless turned on.
+    EXPECT_TRUE(request({"-s", "2", "-m", "min-cost", "1", "2"}).two.allow_first_stage_decimation);
+    EXPECT_TRUE(first_stage_decimation_allowed(best.plan));
+    EXPECT_FALSE(request({"-s", "2", "-m", "min-cost", "--no-first-decimation", "1", "2"})
+                     .two.allow_first_stage_decimation);
+    EXPECT_FALSE(request({"-s", "2", "-m", "custom-limit", "1", "2"})
+                     .two.allow_first_stage_decimation);
+    EXPECT_TRUE(request({"-s", "2", "-a", "1", "2"}).two.allow_first_stage_decimation);
+
+    // Batch lines: a line's own count and mode over the defaults; a default target is for
+    // the two-stage lines only.
+    const auto line = line_request({"-s", "2", "-t", "96k", "-m", "min-cost", "-b", "f"},
+                                   {"44100", "48000", "-s", "4"});
+    ASSERT_TRUE(std::holds_alternative<ResolvedRequest>(line));
+    EXPECT_EQ(std::get<ResolvedRequest>(line).plan.stages, 4);
+    EXPECT_FALSE(std::get<ResolvedRequest>(line).plan.intermediate_target);
+    const auto refused = line_request({"-s", "3", "-m", "min-cost", "-b", "f"},
+                                      {"44100", "48000", "-m", "custom-limit"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(refused));
+    EXPECT_EQ(std::get<UsageError>(refused).message.rfind("option '--stages 3' needs --mode", 0),
+              0u);
+    EXPECT_EQ(refusal({"-s", "3", "-m", "min-cost", "-t", "96k", "1", "2"}),
+              "option '--target' needs exactly two stages, not --stages 3");
+    // Equal edges let aliases fall above the passband; at half the lower rate nothing is
+    // left for a transition band.
+    EXPECT_EQ(refusal({"--cost", "--passband", "20k", "--stopband", "20k", "44100", "48000"}),
+              "accepted");
+    EXPECT_EQ(refusal({"--cost", "--passband", "22050", "--stopband", "22050", "44100", "48000"})
+                  .rfind("invalid value for --passband: at the stopband edge", 0),
+              0u);
+}
+
 TEST(CliArguments, LongShortAndEqualsFormsAgree) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--stages", "2", "--limit", "1000", "--target", "96k", "--priority", "final",

@@ -214,19 +214,27 @@ void write_two_stage_header(TextSink& sink, const TwoStageRequest& request) {
     write_two_stage_start(sink);
 }
 
-void write_two_stage_summary(TextSink& sink, const TwoStageResult& result) {
-    switch (result.status) {
+namespace {
+
+/// The line of a search that was stopped or failed; false (nothing written) for ok and
+/// not_found.
+bool write_search_end(TextSink& sink, Status status) {
+    switch (status) {
     case Status::ok:
-    case Status::not_found: break;
-    case Status::stopped:
-        sink.write("Search interrupted by user.\n");
-        sink.flush();
-        return;
+    case Status::not_found: return false;
+    case Status::stopped: sink.write("Search interrupted by user.\n"); break;
     default:
-        sink.print("Search failed critically: %s\n", dialog_status(result.status).name);
-        sink.flush();
-        return;
+        sink.print("Search failed critically: %s\n", dialog_status(status).name);
+        break;
     }
+    sink.flush();
+    return true;
+}
+
+}  // namespace
+
+void write_two_stage_summary(TextSink& sink, const TwoStageResult& result) {
+    if (write_search_end(sink, result.status)) return;
     if (result.convergent_count >= 0) {
         sink.print("%d CFE convergents processed...\n", result.convergent_count);
     }
@@ -425,19 +433,10 @@ void write_plan_settings(TextSink& sink, const PlanRequest& request) {
 
 void write_plan_report(TextSink& sink, const PlanRequest& request, const PlanResult& result) {
     const std::string title = std::string(plan_description(request)) + " Search Results:";
-    switch (result.status) {
-    case Status::ok: break;
-    case Status::not_found:
+    if (write_search_end(sink, result.status)) return;
+    if (result.status == Status::not_found) {
         sink.print("%s Not found\n", title.c_str());
         if (!result.message.empty()) sink.print("\n%s\n", result.message.c_str());
-        sink.flush();
-        return;
-    case Status::stopped:
-        sink.write("Search interrupted by user.\n");
-        sink.flush();
-        return;
-    default:
-        sink.print("Search failed critically: %s\n", dialog_status(result.status).name);
         sink.flush();
         return;
     }

@@ -700,9 +700,10 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
     Plan best;
     const Plan seed = seed_plan(pr, request.seed);
     // Without a tolerance the plans are matches: an approximate seed only stands in when
-    // none exists.
+    // none exists. With one, the seed competes only within it, as every plan does.
     const bool seed_competes =
-        seed.found && (request.tolerance || error_below(seed.error, match_tolerance));
+        seed.found && (request.tolerance ? error_at_most(seed.error, request.tolerance->relative)
+                                         : error_below(seed.error, match_tolerance));
     const bool pass_through = std::any_of(ratios.begin(), ratios.end(),
                                           [](const Ratio& r) { return r.p == 1 && r.q == 1; });
     if (pass_through && !request.intermediate_target) {
@@ -725,8 +726,10 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
         for (Factorings& s : searches) s.cheapest(&cheapest);
         if (cheapest.found) {
             cost_model::Design design;
-            const double out = pr.x * (static_cast<double>(ratios.front().p) /
-                                       static_cast<double>(ratios.front().q));
+            // The seed may be the only plan when no ratio factors.
+            const double out = ratios.empty() ? request.output_rate_hz
+                                              : pr.x * (static_cast<double>(ratios.front().p) /
+                                                        static_cast<double>(ratios.front().q));
             // The fewest stages share the ripple among the fewest filters: the smallest
             // design attenuation, the smallest length factor.
             (void)cost_model::resolve_design(pr.x, out, fewest, pr.filter, &design);

@@ -279,6 +279,15 @@ PlanResult solve_min_cost(const PlanRequest& request, const SolveOptions& option
                                           core::error_below(found.plan.error, match_tolerance))
                             : failed(found.status, found.message);
     result.best_error_found = found.best_error_found;
+    // Refused by the tolerance: the two-stage search's answer, where it ran, is the best
+    // error found.
+    if (found.status == Status::not_found && request.tolerance &&
+        seed_result.status == Status::ok) {
+        const double error = seed_result.output_error.relative;
+        result.best_error_found = error;
+        result.message += " The two-stage search's cheapest cascade has a relative error of " +
+                          text::shortest_double(error) + ".";
+    }
     // What the two-stage search did, where it ran.
     result.convergent_count = seed_result.convergent_count;
     result.common_factor_iterations = seed_result.common_factor_iterations;

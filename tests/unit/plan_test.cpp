@@ -239,6 +239,30 @@ TEST(Plan, TheToleranceRefusesWhatMissesItInEveryMode) {
               quillmere::estimate_cost(cheap, exact).total_coefficients / 10);
 }
 
+TEST(Plan, MinCostNeverAnswersOutsideTheTolerance) {
+    // The two-stage search's cheapest cascade within 100, 8/7 -> 20/21, is off by 1.04e-5:
+    // with a tolerance of 1e-6 it may not win however cheap it is. No ratio within 1e-6
+    // factors into two stages within 100: not_found, the two-stage error the best found.
+    PlanRequest request;
+    request.input_rate_hz = 44100.0;
+    request.output_rate_hz = 48000.5;
+    request.mode = SearchMode::min_cost;
+    request.max_factor = 100;
+    request.tolerance = 1e-6;
+    request.stages = 2;
+    const PlanResult refused = quillmere::solve_plan(request);
+    EXPECT_EQ(refused.status, Status::not_found);
+    EXPECT_NEAR(refused.best_error_found, 1.0416558e-5, 1e-11);
+    EXPECT_NE(refused.message.find("relative error of 1.04"), std::string::npos)
+        << refused.message;
+    // Three stages do factor a ratio within it, and auto finds them.
+    request.stages = auto_stages;
+    const PlanResult result = quillmere::solve_plan(request);
+    ASSERT_EQ(result.status, Status::ok) << result.message;
+    EXPECT_EQ(result.stages.size(), 3u);
+    EXPECT_LE(result.output_error.relative, 1e-6);
+}
+
 TEST(Plan, OutputEqualToInputNeedsNoStage) {
     PlanRequest request;
     request.input_rate_hz = 48000.0;

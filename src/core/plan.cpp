@@ -135,42 +135,44 @@ PlanResult failed(Status status, std::string message) {
     return result;
 }
 
-PlanResult from_single(const SingleStageResult& single) {
+/// The fields a single- and a two-stage result share, in a plan result; the stages' own
+/// fields are the caller's.
+template <typename Result>
+PlanResult shared_fields(const Result& from) {
     PlanResult result;
-    result.status = single.status;
-    result.outcome = single.outcome;
-    result.message = single.message;
-    result.convergent_count = single.convergent_count;
+    result.status = from.status;
+    result.outcome = from.outcome;
+    result.message = from.message;
+    result.convergent_count = from.convergent_count;
+    if (from.status != Status::ok) return result;
+    result.output_rate_hz = from.output_rate_hz;
+    result.output_error = from.output_error;
+    result.advice = from.advice;
+    return result;
+}
+
+PlanResult from_single(const SingleStageResult& single) {
+    PlanResult result = shared_fields(single);
     if (single.status != Status::ok) return result;
     result.stages = {single.stage};
     result.stage_output_rates_hz = {single.output_rate_hz};
     result.combined_ratio = single.achieved_ratio;
-    result.output_rate_hz = single.output_rate_hz;
-    result.output_error = single.output_error;
     result.overall_sum = single.stage.l + single.stage.m;
     result.overall_complexity = single.stage.complexity();
-    result.advice = single.advice;
     return result;
 }
 
 PlanResult from_two(const TwoStageResult& two) {
-    PlanResult result;
-    result.status = two.status;
-    result.outcome = two.outcome;
-    result.message = two.message;
-    result.convergent_count = two.convergent_count;
+    PlanResult result = shared_fields(two);
     result.common_factor_iterations = two.common_factor_iterations;
     if (two.status != Status::ok) return result;
     result.stages = {two.first, two.second};
     result.stage_output_rates_hz = {two.intermediate_rate_hz, two.output_rate_hz};
     result.combined_ratio = two.combined_ratio;
-    result.output_rate_hz = two.output_rate_hz;
-    result.output_error = two.output_error;
     result.intermediate_error = two.intermediate_error;
     result.intermediate_match = two.intermediate_match;
     result.overall_sum = two.overall_sum;
     result.overall_complexity = two.overall_complexity;
-    result.advice = two.advice;
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -361,4 +362,90 @@ TEST(Plan, AStopRequestStopsEverySearch) {
     request.stages = 2;
     request.output_rate_hz = 44100.5;
     EXPECT_EQ(quillmere::solve_plan(request, options).status, Status::stopped);
+}
+
+TEST(Plan, RandomRequestsKeepEveryPromiseOfThePlan) {
+    // Whatever the mode, count, limit, tolerance and decimation: a plan found keeps to the
+    // limit, its stages are in lowest terms (in the wider searches), its rates chain from
+    // the input rate, and it lies within the tolerance; a plan refused by the tolerance
+    // says by how much the best missed.
+    std::mt19937_64 engine{20};
+    const auto below = [&](std::uint64_t n) { return engine() % n; };
+    const double rates[] = {8000,  11025, 16000,  22050,  32000,   44100,    48000,
+                            88200, 96000, 176400, 192000, 48000.5, 70981.0, 93869.67};
+    int found = 0;
+    for (int i = 0; i < 300; ++i) {
+        PlanRequest r;
+        r.input_rate_hz = rates[below(std::size(rates))];
+        r.output_rate_hz = rates[below(std::size(rates))];
+        switch (below(4)) {
+        case 0: r.mode = SearchMode::minimal_sum; r.stages = 1 + static_cast<int>(below(2)); break;
+        case 1: r.mode = SearchMode::custom_limit; r.stages = 2; break;
+        case 2: r.mode = SearchMode::best_accuracy; r.stages = 2; break;
+        default: r.mode = SearchMode::min_cost; r.stages = static_cast<int>(below(5)); break;
+        }
+        if (!(r.mode == SearchMode::minimal_sum)) {
+            r.max_factor = static_cast<std::int64_t>(2 + below(below(2) == 0 ? 30 : 2000));
+        }
+        if (below(3) == 0) r.allow_first_stage_decimation = below(2) == 0;
+        if (below(3) == 0) r.tolerance = std::pow(10.0, -2.0 - static_cast<double>(below(8)));
+        r.filter.attenuation_db = 60.0 + static_cast<double>(below(50));
+        const std::string what = std::string(quillmere::search_mode_name(r.mode)) + " " +
+                                 std::to_string(r.stages) + " stages, " +
+                                 std::to_string(r.input_rate_hz) + " -> " +
+                                 std::to_string(r.output_rate_hz) + " limit " +
+                                 std::to_string(r.max_factor);
+        SCOPED_TRACE(what);
+        const PlanResult result = quillmere::solve_plan(r);
+        if (result.status == Status::not_found) {
+            if (r.tolerance && !std::isnan(result.best_error_found)) {
+                EXPECT_GT(result.best_error_found, *r.tolerance);
+                EXPECT_FALSE(result.message.empty());
+            }
+            continue;
+        }
+        ASSERT_EQ(result.status, Status::ok) << result.message;
+        ++found;
+        if (r.tolerance) {
+            EXPECT_LE(result.output_error.relative, *r.tolerance);
+        }
+        const bool wider = r.mode == SearchMode::best_accuracy ||
+                           (r.mode == SearchMode::min_cost && r.stages != 2);
+        const bool one_dialog_stage = r.mode == SearchMode::minimal_sum && r.stages == 1;
+        const bool plan_of_min_cost = r.mode == SearchMode::min_cost && r.tolerance;
+        if (r.stages != auto_stages && !plan_of_min_cost &&
+            (!wider || r.mode == SearchMode::best_accuracy)) {
+            EXPECT_EQ(result.stages.size(), static_cast<std::size_t>(r.stages));
+        }
+        if (plan_of_min_cost || (wider && r.mode == SearchMode::min_cost)) {
+            EXPECT_LE(result.stages.size(), static_cast<std::size_t>(quillmere::max_plan_stages));
+            // Output = input needs no stage.
+            if (r.stages != auto_stages && r.input_rate_hz != r.output_rate_hz) {
+                EXPECT_EQ(result.stages.size(), static_cast<std::size_t>(r.stages));
+            }
+        }
+        double rate = r.input_rate_hz;
+        for (std::size_t s = 0; s < result.stages.size(); ++s) {
+            const Stage& stage = result.stages[s];
+            if (!one_dialog_stage) {
+                EXPECT_LE(stage.l, r.max_factor);
+                EXPECT_LE(stage.m, r.max_factor);
+            }
+            if (wider) {
+                EXPECT_EQ(std::gcd(stage.l, stage.m), 1);
+            }
+            if (wider && r.mode == SearchMode::min_cost) {
+                EXPECT_FALSE(stage.l == 1 && stage.m == 1);
+            }
+            if (s == 0 && result.stages.size() > 1 && !quillmere::first_stage_decimation_allowed(r)) {
+                EXPECT_GE(stage.l, stage.m);
+            }
+            rate *= static_cast<double>(stage.l) / static_cast<double>(stage.m);
+            EXPECT_NEAR(result.stage_output_rates_hz[s], rate, rate * 1e-12);
+        }
+        EXPECT_NEAR(result.output_rate_hz, rate, rate * 1e-12);
+        EXPECT_NEAR(result.output_error.relative,
+                    std::fabs(rate - r.output_rate_hz) / r.output_rate_hz, 1e-12);
+    }
+    EXPECT_GT(found, 200);
 }

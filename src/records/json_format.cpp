@@ -1,6 +1,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "records/design_records.h"
 #include "records/records.h"
 #include "report/advice.h"
 
@@ -27,7 +28,7 @@ std::string error_text(const Record& record) {
     }
     // A plan that found nothing says why when it knows (a tolerance gives the best error).
     if (record.plan && record.plan->status != Status::ok) return record.plan->message;
-    return {};
+    return design_failure(record);
 }
 
 /// The stage count as a request gives it: a number, or "auto".
@@ -247,6 +248,7 @@ std::string format_json(const Record& record) {
     out["advice"] = std::move(advice);
     out["search"] = std::move(search);
     out["cost"] = record.cost ? cost_json(record) : json(nullptr);
+    out["design"] = design_json(record);
     // Invalid UTF-8 from a batch line is replaced, not thrown on.
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -18,6 +18,7 @@ const char* record_status(const Record& record) {
     }
     if (status == Status::not_found) return "not_found";
     if (status != Status::ok) return "error";
+    if (!design_failure(record).empty()) return "error";
     return outcome_name(outcome);
 }
 
@@ -33,6 +34,11 @@ std::string solver_message(const Record& record) {
     if (record.two) return record.two->message;
     if (record.plan) return record.plan->message;
     return {};
+}
+
+std::string failure_message(const Record& record) {
+    const std::string solver = solver_message(record);
+    return solver.empty() ? design_failure(record) : solver;
 }
 
 }  // namespace quillmere::records

@@ -41,13 +41,14 @@ constexpr ValueOption METHOD{"--method", "--method"};
 constexpr ValueOption QUANTIZE{"--quantize", "--quantize"};
 constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients"};
 constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format"};
+constexpr ValueOption TOLERANCE{"--tolerance", "--tolerance"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
-constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
-                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH,
-                                         METHOD,   QUANTIZE,    COEFFICIENTS,
-                                         COEFFICIENTS_FORMAT};
+constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,        TARGET,
+                                         PRIORITY, PASSBAND,    STOPBAND,     ATTENUATION,
+                                         RIPPLE,   TOLERANCE,   FORMAT,       BATCH,
+                                         METHOD,   QUANTIZE,    COEFFICIENTS, COEFFICIENTS_FORMAT};
 
 /// The option's name as the records name it ("stages" for --stages).
 std::string_view record_name(const ValueOption& option) {
@@ -74,7 +75,8 @@ struct FlagOption {
 };
 
 constexpr FlagOption FLAG_OPTIONS[] = {
-    {"--allow-first-decimation", 'a'}, {"--cost", 'c'}, {"--help", 'h'}, {"--version", 'V'}};
+    {"--allow-first-decimation", 'a'}, {"--no-first-decimation", 0}, {"--cost", 'c'},
+    {"--design", 0}, {"--help", 'h'}, {"--version", 'V'}};
 
 const ValueOption* value_option_named(std::string_view name) {
     for (const ValueOption& option : VALUE_OPTIONS) {
@@ -158,9 +160,10 @@ std::string without_blanks(const std::string& text) {
 /// The option texts as given, before their values are read.
 struct RawOptions {
     std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
-        format, batch;
+        tolerance, format, batch;
     std::string method, quantize, coefficients, coefficients_format;
     bool allow_first_decimation = false;
+    bool no_first_decimation = false;
     bool cost = false;
     bool design = false;
     bool help = false;
@@ -187,7 +190,9 @@ std::optional<UsageError> read_raw(std::vector<std::string> given, bool command_
     app.add_option(STOPBAND.names, raw.stopband);
     app.add_option(ATTENUATION.names, raw.attenuation);
     app.add_option(RIPPLE.names, raw.ripple);
+    app.add_option(TOLERANCE.names, raw.tolerance);
     app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
+    app.add_flag("--no-first-decimation", raw.no_first_decimation);
     app.add_flag("-c,--cost", raw.cost);
     app.add_flag("--design", raw.design);
     app.add_option(METHOD.names, raw.method);
@@ -254,13 +259,20 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
         {STAGES, raw.stages},     {MODE, raw.mode},         {LIMIT, raw.limit},
         {TARGET, raw.target},     {PRIORITY, raw.priority}, {PASSBAND, raw.passband},
         {STOPBAND, raw.stopband}, {ATTENUATION, raw.attenuation}, {RIPPLE, raw.ripple},
+        {TOLERANCE, raw.tolerance},
         {METHOD, raw.method},     {QUANTIZE, raw.quantize}, {COEFFICIENTS, raw.coefficients},
         {COEFFICIENTS_FORMAT, raw.coefficients_format}};
     for (const auto& [option, text] : values) {
         if (app.count(option.long_name) == 0) continue;
         if (auto error = records::read_option(record_name(option), text, layer)) return error;
     }
+    if (raw.allow_first_decimation && raw.no_first_decimation) {
+        return UsageError{
+            "options '--allow-first-decimation' and '--no-first-decimation' contradict each "
+            "other"};
+    }
     if (raw.allow_first_decimation) layer.allow_first_decimation = true;
+    if (raw.no_first_decimation) layer.allow_first_decimation = false;
     if (raw.cost) layer.cost = true;
     if (raw.design) layer.design = true;
 

@@ -509,6 +509,14 @@ CostEstimate design_cost(const FilterDesign& design) noexcept {
             }
             cost.stages.push_back(stage);
         }
+        // Per input sample of the cascade: the first stage's input rate.
+        const double input = design.stages.empty() ? 0.0 : design.stages.front().input_rate_hz;
+        if (input > 0.0) {
+            for (StageCost& stage : cost.stages) {
+                stage.macs_per_input_sample = stage.macs_per_second / input;
+            }
+            cost.macs_per_input_sample = cost.total_macs_per_second / input;
+        }
         return cost;
     } catch (...) {
         CostEstimate cost;

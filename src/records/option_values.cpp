@@ -16,10 +16,11 @@ constexpr const char* DECIBELS_ACCEPTED = "a positive number of dB";
 constexpr RequestOption OPTIONS[] = {
     {"INPUT_RATE", RATE_ACCEPTED},
     {"OUTPUT_RATE", RATE_ACCEPTED},
-    {"stages", "1 or 2"},
-    {"mode", "minimal-sum, custom-limit or min-cost"},
+    {"stages", "1, 2, 3, 4 or auto"},
+    {"mode", "minimal-sum, custom-limit, min-cost or best-accuracy"},
     {"limit", "an integer from 1 to 65535"},
     {"allow-first-decimation", nullptr},
+    {"no-first-decimation", nullptr},
     {"target", RATE_ACCEPTED},
     {"priority", "strict, final, balanced or ignore"},
     {"cost", nullptr},
@@ -27,6 +28,7 @@ constexpr RequestOption OPTIONS[] = {
     {"stopband", FREQUENCY_ACCEPTED},
     {"attenuation", DECIBELS_ACCEPTED},
     {"ripple", DECIBELS_ACCEPTED},
+    {"tolerance", "a relative error from 0 to below 1 (1e-6) or parts per million (5ppm)"},
     {"design", nullptr},
     {"method", "kaiser, equiripple or auto"},
     {"quantize", "an integer from 8 to 32"},
@@ -35,7 +37,7 @@ constexpr RequestOption OPTIONS[] = {
 };
 
 constexpr SearchMode MODES[] = {SearchMode::minimal_sum, SearchMode::custom_limit,
-                                SearchMode::min_cost};
+                                SearchMode::min_cost, SearchMode::best_accuracy};
 constexpr DesignMethod METHODS[] = {DesignMethod::kaiser, DesignMethod::equiripple,
                                     DesignMethod::automatic};
 constexpr Priority PRIORITIES[] = {Priority::strict, Priority::final, Priority::balanced,
@@ -47,6 +49,14 @@ std::optional<T> named(std::string_view text, const T (&values)[N], const char* 
     for (const T value : values) {
         if (trimmed(text) == name(value)) return value;
     }
+    return std::nullopt;
+}
+
+/// A stage count: 1 to max_plan_stages, or "auto" (the cheapest count).
+std::optional<int> stage_count_named(std::string_view text) {
+    text = trimmed(text);
+    if (text == "auto") return auto_stages;
+    if (text.size() == 1 && text[0] >= '1' && text[0] < '1' + max_plan_stages) return text[0] - '0';
     return std::nullopt;
 }
 
@@ -106,15 +116,15 @@ std::optional<UsageError> read_option(std::string_view name, std::string_view te
     } else if (name == "OUTPUT_RATE") {
         read = read_into(layer.output_rate_hz, parse_rate(text));
     } else if (name == "stages") {
-        read = read_into(layer.stages, trimmed(text) == "1"   ? std::optional<int>(1)
-                                       : trimmed(text) == "2" ? std::optional<int>(2)
-                                                              : std::nullopt);
+        read = read_into(layer.stages, stage_count_named(text));
     } else if (name == "mode") {
         read = read_into(layer.mode, named(text, MODES, search_mode_name));
     } else if (name == "limit") {
         read = read_into(layer.limit, parse_limit(text));
     } else if (name == "allow-first-decimation") {
         layer.allow_first_decimation = true;
+    } else if (name == "no-first-decimation") {
+        layer.allow_first_decimation = false;
     } else if (name == "target") {
         read = read_into(layer.target_hz, parse_rate(text));
     } else if (name == "priority") {
@@ -129,6 +139,8 @@ std::optional<UsageError> read_option(std::string_view name, std::string_view te
         read = read_into(layer.attenuation_db, parse_decibels(text));
     } else if (name == "ripple") {
         read = read_into(layer.ripple_db, parse_decibels(text));
+    } else if (name == "tolerance") {
+        read = read_into(layer.tolerance, parse_tolerance(text));
     } else if (name == "design") {
         layer.design = true;
     } else if (name == "method") {

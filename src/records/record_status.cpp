@@ -12,6 +12,9 @@ const char* record_status(const Record& record) {
     } else if (record.two) {
         status = record.two->status;
         outcome = record.two->outcome;
+    } else if (record.plan) {
+        status = record.plan->status;
+        outcome = record.plan->outcome;
     }
     if (status == Status::not_found) return "not_found";
     if (status != Status::ok) return "error";
@@ -27,6 +30,8 @@ std::string record_error(const Record& record) {
     if (!record.error.empty()) return record.error;
     if (record.single && record.single->status != Status::ok) return record.single->message;
     if (record.two && record.two->status != Status::ok) return record.two->message;
+    // A plan that found nothing says why when it knows (a tolerance gives the best error).
+    if (record.plan && record.plan->status != Status::ok) return record.plan->message;
     if (record.request && record.request->cost && record.cost &&
         record.cost->status != Status::ok) {
         return record.cost->message;
@@ -42,6 +47,7 @@ bool record_succeeded(const Record& record) {
 std::string solver_message(const Record& record) {
     if (record.single) return record.single->message;
     if (record.two) return record.two->message;
+    if (record.plan) return record.plan->message;
     return {};
 }
 

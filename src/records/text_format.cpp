@@ -16,7 +16,8 @@ using report::TextSink;
 
 /// The warnings the dialog gives as questions, as one line of advice each: on the
 /// command line the value was the user's choice and nothing is asked.
-void write_question_advice(TextSink& sink, const TwoStageRequest& request,
+template <typename Request>
+void write_question_advice(TextSink& sink, const Request& request,
                            const report::ReportAdvice& advice) {
     if (advice.large_limit) {
         sink.print("Advice: Maximum L/M per stage = %" PRId64
@@ -82,9 +83,16 @@ void write_cost(TextSink& sink, const Record& record) {
     } else if (record.two && cost.stages.size() == 2) {
         write_stage_cost(sink, "First stage", record.two->first, cost.stages[0], by_method);
         write_stage_cost(sink, "Second stage", record.two->second, cost.stages[1], by_method);
+    } else if (record.plan && cost.stages.size() == record.plan->stages.size()) {
+        for (std::size_t i = 0; i < cost.stages.size(); ++i) {
+            const std::string name = "Stage " + std::to_string(i + 1);
+            write_stage_cost(sink, name.c_str(), record.plan->stages[i], cost.stages[i],
+                             by_method);
+        }
     }
     sink.print("  Total: %.0f MAC/s, %" PRId64 " coefficients\n", cost.total_macs_per_second,
                cost.total_coefficients);
+    sink.print("  Multiplications per input sample: %.2f\n", cost.macs_per_input_sample);
     if (record.single_stage_equivalent && record.single_stage_cost) {
         const Stage& single = *record.single_stage_equivalent;
         const CostEstimate& single_cost = *record.single_stage_cost;
@@ -198,6 +206,11 @@ std::string format_text(const Record& record) {
         report::write_two_stage_header(sink, request);
         report::write_two_stage_summary(sink, *record.two);
         report::write_two_stage_report(sink, request, *record.two);
+    } else if (record.plan) {
+        const PlanRequest& request = record.request->plan;
+        write_question_advice(sink, request, report::report_advice(request, *record.plan));
+        report::write_plan_settings(sink, request);
+        report::write_plan_report(sink, request, *record.plan);
     }
     if (record.cost) write_cost(sink, record);
     if (record.design) write_design(sink, record);

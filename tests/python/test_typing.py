@@ -67,3 +67,31 @@ def test_everything_public_has_a_docstring():
     text = inspect.getdoc(quillmere.plan)
     for parameter in inspect.signature(quillmere.plan).parameters:
         assert re.search(rf"^{parameter}\b", text, flags=re.MULTILINE), parameter
+
+
+USER_CODE = '''
+import numpy as np
+import quillmere
+
+plan = quillmere.plan(44100, 48000, stages=2, filter=quillmere.FilterSpec(attenuation_db=90))
+design = quillmere.design(plan, method=quillmere.DesignMethod.KAISER, quantize=16)
+h: np.ndarray = design.stages[0].coefficients
+rate: float = design.stages[0].output_rate_hz
+status: quillmere.Status = plan.status
+wrong: str = plan.stages[0].l
+'''
+
+
+def test_mypy_knows_the_types_in_a_users_code(tmp_path):
+    """The package as mypy sees it (py.typed): a user's code checks, and a wrong type is
+    found."""
+    pytest.importorskip("mypy.api")
+    (tmp_path / "use.py").write_text(USER_CODE)
+    run = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir",
+                          str(tmp_path / "cache"), "--ignore-missing-imports", "use.py"],
+                         capture_output=True, text=True, check=False, cwd=tmp_path,
+                         env={**os.environ, "PYTHONPATH": str(PACKAGE.parent),
+                              "MYPYPATH": str(PACKAGE.parent)})
+    errors = [line for line in run.stdout.splitlines() if ": error:" in line]
+    assert len(errors) == 1 and errors[0].startswith("use.py:10:"), run.stdout
+    assert 'expression has type "int", variable has type "str"' in errors[0]

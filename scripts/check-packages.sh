@@ -143,7 +143,8 @@ if [ -f "$deb_python" ]; then
     QUILLMERE_MODULE_DIR="$root/usr/lib/python3/dist-packages/quillmere" \
     QUILLMERE_PROGRAM="$program" PYTHONDONTWRITEBYTECODE=1 \
     /usr/bin/python3 -m pytest -q -p no:cacheprovider "$OLDPWD/tests/python/test_plans.py" \
-    "$OLDPWD/tests/python/test_typing.py" "$OLDPWD/tests/python/test_readme_example.py"); then
+    "$OLDPWD/tests/python/test_design.py" "$OLDPWD/tests/python/test_typing.py" \
+    "$OLDPWD/tests/python/test_readme_example.py"); then
     echo "python3-quillmere: the tests pass against the unpacked module"
   else
     fail "the Python module's tests fail against the unpacked python3-quillmere"

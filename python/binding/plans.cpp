@@ -49,7 +49,13 @@ double rate_from(const py::handle& value, const char* parameter) {
         }
         return *rate;
     }
-    return value.cast<double>();
+    // Anything else that Python can make a float of (int, numpy.float64, Fraction, ...).
+    if (PyNumber_Check(value.ptr()) == 0) {
+        throw py::type_error(std::string(parameter) + " must be a number or text such as "
+                             "'44.1k', not " + py::str(py::type::of(value).attr("__name__"))
+                                 .cast<std::string>());
+    }
+    return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
 }
 
 /// A name of one of the library's enumerations, or the refusal that lists the names.

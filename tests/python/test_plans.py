@@ -276,3 +276,15 @@ def test_ctrl_c_stops_a_long_call_within_100_ms():
     assert latency < 0.1
     # The module works on after it.
     assert quillmere.plan(44100, 48000).status is Status.OK
+
+
+def test_a_rate_of_another_type_is_a_type_error_naming_it():
+    with pytest.raises(TypeError, match="input_rate must be a number or text"):
+        quillmere.plan([44100], 48000)
+    with pytest.raises(TypeError, match="target must be a number"):
+        quillmere.plan(44100, 48000, stages=2, target=None or {})
+    # Numbers of other kinds are taken as floats are.
+    from fractions import Fraction
+    import numpy as np
+    expected = quillmere.plan(44100, 48000).to_json()
+    assert quillmere.plan(np.float32(44100), Fraction(48000)).to_json() == expected

@@ -13,7 +13,7 @@ gives that very record); design() designs, measures and hands over the filters o
 stages. A refused request raises RequestError, a ValueError that names the refused
 parameter; a search that finds nothing, or fails, says so in its status. Both release the
 GIL, so several threads can plan at once, and Ctrl+C (KeyboardInterrupt) stops them
-within a few milliseconds.
+within tens of milliseconds.
 """
 
 from __future__ import annotations

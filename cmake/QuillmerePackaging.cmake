@@ -22,6 +22,15 @@ set(QUILLMERE_PACKAGE_NAME_DEV "${PROJECT_NAME}-dev")
 
 set(quillmere_doc_dir "${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME}")
 
+# A licence's text as a License paragraph of a Debian copyright file wants it: each line
+# indented by one space, a blank line as " .".
+function(quillmere_debian_license_text text out_var)
+  string(REGEX REPLACE "\n+$" "" text "${text}")
+  string(REPLACE "\n\n" "\n.\n" text "${text}")
+  string(REPLACE "\n" "\n " text " ${text}")
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
 # --- What `cmake --install` puts where -----------------------------------------------------
 
 if(WIN32)
@@ -30,6 +39,8 @@ if(WIN32)
   install(TARGETS quillmere RUNTIME DESTINATION . COMPONENT Runtime)
   install(FILES README.md CHANGELOG.md DESTINATION . COMPONENT Runtime)
   install(FILES LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT Runtime)
+  # KissFFT is compiled into the program: its licence goes with it.
+  install(FILES packaging/third-party/KissFFT-LICENSE.txt DESTINATION . COMPONENT Runtime)
 else()
   install(TARGETS quillmere RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   install(FILES completions/quillmere.bash
@@ -39,7 +50,8 @@ else()
 
   if(NOT QUILLMERE_DEBIAN_LAYOUT)
     install(FILES man/quillmere.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
-    install(FILES LICENSE DESTINATION ${quillmere_doc_dir} COMPONENT Runtime)
+    install(FILES LICENSE packaging/third-party/KissFFT-LICENSE.txt
+            DESTINATION ${quillmere_doc_dir} COMPONENT Runtime)
   else()
     # The Debian changelog of this version, from its entry in CHANGELOG.md: the version
     # must have one, with its date, and each of its bold headings becomes a line.
@@ -71,9 +83,15 @@ else()
     set(QUILLMERE_DEBIAN_COPYRIGHT_HOLDER "${CMAKE_MATCH_1}")
     string(REGEX REPLACE "^MIT License\n\nCopyright[^\n]*\n\n" "" quillmere_license
            "${quillmere_license}")
-    string(REGEX REPLACE "\n+$" "" quillmere_license "${quillmere_license}")
-    string(REPLACE "\n\n" "\n.\n" quillmere_license "${quillmere_license}")
-    string(REPLACE "\n" "\n " QUILLMERE_DEBIAN_LICENSE " ${quillmere_license}")
+    quillmere_debian_license_text("${quillmere_license}" QUILLMERE_DEBIAN_LICENSE)
+    # KissFFT's kissfft.hh is compiled into the program and the library: its notice and
+    # licence (BSD-3-clause), from the text the Windows zip carries, less its first lines.
+    file(READ packaging/third-party/KissFFT-LICENSE.txt quillmere_kissfft)
+    string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)\\. All rights reserved\\." _ "${quillmere_kissfft}")
+    set(QUILLMERE_DEBIAN_KISSFFT_HOLDER "${CMAKE_MATCH_1}")
+    string(REGEX REPLACE "^.*All rights reserved\\.\n\n" "" quillmere_kissfft
+           "${quillmere_kissfft}")
+    quillmere_debian_license_text("${quillmere_kissfft}" QUILLMERE_DEBIAN_KISSFFT_LICENSE)
 
     set(quillmere_deb_dir "${PROJECT_BINARY_DIR}/debian")
     configure_file(packaging/debian/copyright.in "${quillmere_deb_dir}/copyright" @ONLY)

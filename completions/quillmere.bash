@@ -24,6 +24,11 @@ _quillmere_option_table='
 .   --stopband                HZ
 .   --attenuation             DB
 .   --ripple                  DB
+.   --design                  -
+.   --method                  auto|kaiser|equiripple
+.   --quantize                BITS
+.   --coefficients            FILE
+.   --coefficients-format     json|csv|c|c-header
 '
 
 # Prints what follows OPTION (short or long) in the table; nothing for an unknown option.

@@ -116,6 +116,38 @@ enum class Priority {
 /// A stable lower-case name of a priority: "strict", "final", "balanced", "ignore".
 [[nodiscard]] QUILLMERE_EXPORT const char* priority_name(Priority priority) noexcept;
 
+// ---------------------------------------------------------------------------
+// Filter design methods
+// ---------------------------------------------------------------------------
+//
+// Declared here, before FilterSpec, which can ask the cost estimate to price the filters of
+// a design method; the design itself is at the end of this header.
+
+/// How design_filters designs the filter of each stage.
+enum class DesignMethod {
+    /// Per stage: equiripple where the exchange converges and the filter measures within
+    /// its requirements, otherwise Kaiser.
+    automatic,
+    /// A Kaiser-windowed sinc with the cost model's length and beta.
+    kaiser,
+    /// A Parks-McClellan design (Remez exchange): the shortest length that measures within
+    /// the requirements. A stage the exchange cannot design refuses the whole design.
+    equiripple,
+};
+
+/// A stable lower-case name of a design method: "auto", "kaiser", "equiripple".
+[[nodiscard]] QUILLMERE_EXPORT const char* design_method_name(DesignMethod method) noexcept;
+
+/// The filter a stage got.
+enum class StageFilter {
+    none,        ///< L = M = 1: the stage passes the signal through, no filter
+    kaiser,      ///< a Kaiser-windowed sinc
+    equiripple,  ///< a Parks-McClellan (Remez exchange) design
+};
+
+/// A stable lower-case name of a stage's filter: "none", "kaiser", "equiripple".
+[[nodiscard]] QUILLMERE_EXPORT const char* stage_filter_name(StageFilter filter) noexcept;
+
 /// What the filters of a cascade must achieve; the cost estimate and the min-cost mode
 /// use it. Unset edges take their defaults from the lower of the input and output rate.
 struct FilterSpec {
@@ -127,6 +159,13 @@ struct FilterSpec {
     double attenuation_db = 100.0;
     /// Peak-to-peak passband ripple of the whole cascade, in dB (> 0), shared among stages.
     double ripple_db = 0.1;
+    /// The filters estimate_cost prices. Absent: Kaiser's estimate, each stage a window of
+    /// the length Kaiser's formula gives (see the README's "Filter cost model"). Present:
+    /// the filters design_filters delivers with this method, as predicted without designing
+    /// them (the method's length estimate at each stage's design targets, the halfband where
+    /// it has fewer non-zero taps, multiplies counted by non-zero taps); StageCost says which
+    /// filter each stage got. The min-cost search still prices Kaiser's estimate.
+    std::optional<DesignMethod> design_method{};
 };
 
 /// A request for one stage: the last continued-fraction convergent L/M of
@@ -390,8 +429,9 @@ solve_two_stage(const TwoStageRequest& request, const SolveOptions& options = {}
 // Filter cost
 // ---------------------------------------------------------------------------
 
-/// The estimated filter of one stage: a Kaiser-windowed lowpass at the stage's
-/// upsampled rate L x (its input rate), run as a polyphase filter.
+/// The estimated filter of one stage: a lowpass at the stage's upsampled rate L x (its
+/// input rate), run as a polyphase filter; a Kaiser window unless the filter requirements
+/// name a design method.
 struct StageCost {
     /// The stage's input rate, in Hz.
     double input_rate_hz = 0.0;
@@ -401,14 +441,24 @@ struct StageCost {
     bool filtered = false;
     /// Width of the transition band, from the passband edge to the stage's stopband edge, Hz.
     double transition_hz = 0.0;
-    /// Filter length (Kaiser's formula, rounded up); also the coefficients to store.
+    /// Filter length (Kaiser's formula, rounded up; with a design method the length that
+    /// method gives).
     std::int64_t taps = 0;
-    /// Kaiser window parameter for the attenuation.
+    /// Kaiser window parameter for the attenuation (0 for an equiripple filter).
     double kaiser_beta = 0.0;
-    /// taps / L.
+    /// nonzero_taps / L: the multiplies of one output sample.
     double taps_per_output_sample = 0.0;
-    /// taps / L x the stage's output rate.
+    /// nonzero_taps / L x the stage's output rate.
     double macs_per_second = 0.0;
+    /// The filter priced: kaiser for Kaiser's estimate, else the one the design method
+    /// gives this stage; none for a stage that passes the signal through.
+    StageFilter filter = StageFilter::none;
+    /// A halfband (with a design method only): every other coefficient but the centre one
+    /// is zero.
+    bool halfband = false;
+    /// The coefficients other than zero: what the polyphase filter multiplies and what is
+    /// stored. taps, or about half of them for a halfband.
+    std::int64_t nonzero_taps = 0;
 };
 
 /// The estimated cost of a cascade.
@@ -433,14 +483,22 @@ struct CostEstimate {
     std::vector<StageCost> stages{};
     /// Sum of the stages' multiply-accumulates per second.
     double total_macs_per_second = 0.0;
-    /// Sum of the stages' taps.
+    /// Sum of the stages' non-zero taps: the coefficients to store (without halfbands, the
+    /// sum of the taps).
     std::int64_t total_coefficients = 0;
+    /// The design method priced (the filter requirements' design_method); absent for
+    /// Kaiser's estimate.
+    std::optional<DesignMethod> design_method{};
+    /// The figures are those of filters design_filters delivered (design_cost), not
+    /// predictions.
+    bool designed = false;
 };
 
 /// Estimates the filters of a cascade of `stages` (one or more, each with l, m >= 1)
 /// fed at input_rate_hz. Refuses a passband not below the stopband, a stopband above
 /// half the lower of the input and output rate, a stage rate too low to carry the
-/// passband, and non-positive decibels.
+/// passband, non-positive decibels and a design method that is none of DesignMethod's
+/// (field "filter.design_method").
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz,
                                                           std::span<const Stage> stages,
                                                           const FilterSpec& filter = {}) noexcept;
@@ -467,31 +525,6 @@ struct CostEstimate {
 // min(the stage's input rate, its output rate) - the stopband edge, like the cost estimate.
 // Its coefficients are in time order with DC gain L, so the stage's passband gain is 1 as
 // scipy.signal.upfirdn(h, x, L, M) runs it; polyphase phase p takes h[p + k L].
-
-/// How design_filters designs the filter of each stage.
-enum class DesignMethod {
-    /// Per stage: equiripple where the exchange converges and the filter measures within
-    /// its requirements, otherwise Kaiser.
-    automatic,
-    /// A Kaiser-windowed sinc with the cost model's length and beta.
-    kaiser,
-    /// A Parks-McClellan design (Remez exchange): the shortest length that measures within
-    /// the requirements. A stage the exchange cannot design refuses the whole design.
-    equiripple,
-};
-
-/// A stable lower-case name of a design method: "auto", "kaiser", "equiripple".
-[[nodiscard]] QUILLMERE_EXPORT const char* design_method_name(DesignMethod method) noexcept;
-
-/// The filter a stage got.
-enum class StageFilter {
-    none,        ///< L = M = 1: the stage passes the signal through, no filter
-    kaiser,      ///< a Kaiser-windowed sinc
-    equiripple,  ///< a Parks-McClellan (Remez exchange) design
-};
-
-/// A stable lower-case name of a stage's filter: "none", "kaiser", "equiripple".
-[[nodiscard]] QUILLMERE_EXPORT const char* stage_filter_name(StageFilter filter) noexcept;
 
 /// Why a stage of an automatic design is not equiripple.
 enum class DesignFallback {
@@ -525,7 +558,10 @@ struct DesignOptions {
     /// How each stage's filter is designed.
     DesignMethod method = DesignMethod::automatic;
     /// Also round the coefficients to signed integers of this many bits,
-    /// min_quantize_bits..max_quantize_bits, and measure the rounded filters.
+    /// min_quantize_bits..max_quantize_bits, and measure the rounded filters. Each stage is
+    /// then designed so that its rounded filter meets the requirements where the bits allow:
+    /// a filter that misses once rounded is designed again with a margin for the rounding
+    /// (QuantizedFilter::rounding_margin_db), a little longer.
     std::optional<int> quantize_bits{};
 #if QUILLMERE_HAS_STOP_TOKEN
     /// The design stops soon after a stop is requested on this token's source
@@ -565,9 +601,14 @@ struct QuantizedFilter {
     std::int64_t nonzero_taps = 0;
     /// The response of the rounded filter.
     MeasuredResponse measured;
-    /// When this rounding costs the stage's requirements, the fewest bits whose rounding
-    /// keeps them; `bits` itself when this rounding keeps them (fewer are not tried); 0
-    /// when no rounding up to 53 bits keeps them (the filter misses without rounding).
+    /// What the stage's attenuation target was raised by for the filter that was rounded,
+    /// dB: 0 when the filter designed without rounding in mind rounds within the
+    /// requirements; else the filter handed out (StageDesign::coefficients) was designed
+    /// with both deviations lowered by the error the rounding adds (see design_filters).
+    double rounding_margin_db = 0.0;
+    /// The fewest bits, from 2 to 53, at which the stage's filter, designed with the margin
+    /// that rounding to them needs, rounds within the stage's requirements (may be fewer
+    /// than `bits`); 0 when none does.
     int bits_needed = 0;
 };
 
@@ -681,10 +722,29 @@ struct FilterDesign {
 /// decimates by 2, with a quarter of its upsampled rate inside its transition band, gets a
 /// halfband when that needs fewer non-zero taps. A design that misses its requirements
 /// says so in meets_spec; it is never silently short.
+///
+/// With options.quantize_bits = B, each stage's filter is first designed as without it and
+/// rounded to B bits. When the rounded filter misses the stage's requirements, the rounding
+/// error E (the largest the rounding adds to the amplitude, over the gain, anywhere from 0
+/// to half the rate) is measured and the stage designed again for both deviations lowered
+/// by 1.1 E (a stopband target raised by -20 log10(1 - 1.1 E / its deviation) dB), rounded
+/// and measured; while that misses, again with the margin of the last filter tried, at
+/// least 25 % more each time, up to four designs. The first that rounds within the
+/// requirements is handed out; when none does (the bits are too few: E comes near the
+/// deviations), the filter designed without rounding in mind is. bits_needed applies the
+/// same rule at every number of bits. filter.design_method plays no part here.
 [[nodiscard]] QUILLMERE_EXPORT FilterDesign design_filters(double input_rate_hz,
                                                            std::span<const Stage> stages,
                                                            const FilterSpec& filter = {},
                                                            const DesignOptions& options = {}) noexcept;
+
+/// The cost of the filters a design delivered, in the form of estimate_cost: each filtered
+/// stage's length, its non-zero taps (what its polyphase filter multiplies and stores),
+/// non-zero taps / L per output sample and their MAC/s at the stage's output rate, the
+/// Kaiser window's beta (0 for equiripple filters), the stage's transition as the cost
+/// model takes it; CostEstimate::designed is true. The unrounded filters are counted. A
+/// design that failed gives its status, field and message, and no figures.
+[[nodiscard]] QUILLMERE_EXPORT CostEstimate design_cost(const FilterDesign& design) noexcept;
 
 }  // namespace quillmere::inline v2
 

@@ -18,6 +18,7 @@ namespace quillmere::cli {
 using records::parse_decibels;
 using records::parse_frequency;
 using records::parse_limit;
+using records::parse_quantize_bits;
 using records::parse_rate;
 
 namespace {
@@ -41,11 +42,18 @@ constexpr ValueOption PASSBAND{"--passband", "--passband", FREQUENCY_ACCEPTED};
 constexpr ValueOption STOPBAND{"--stopband", "--stopband", FREQUENCY_ACCEPTED};
 constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation", "a positive number of dB"};
 constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
+constexpr ValueOption METHOD{"--method", "--method", "kaiser, equiripple or auto"};
+constexpr ValueOption QUANTIZE{"--quantize", "--quantize", "an integer from 8 to 32"};
+constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients", "a file name"};
+constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format",
+                                          "json, csv, c or c-header"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
 constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
-                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH};
+                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH,
+                                         METHOD,   QUANTIZE,    COEFFICIENTS,
+                                         COEFFICIENTS_FORMAT};
 
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
@@ -56,8 +64,10 @@ UsageError invalid_value(const ValueOption& option, const std::string& value) {
 struct RawOptions {
     std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
         format, batch;
+    std::string method, quantize, coefficients, coefficients_format;
     bool allow_first_decimation = false;
     bool cost = false;
+    bool design = false;
     bool help = false;
     bool version = false;
     std::vector<std::string> positionals;
@@ -81,6 +91,11 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
     app.add_option(RIPPLE.names, raw.ripple);
     app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
     app.add_flag("-c,--cost", raw.cost);
+    app.add_flag("--design", raw.design);
+    app.add_option(METHOD.names, raw.method);
+    app.add_option(QUANTIZE.names, raw.quantize);
+    app.add_option(COEFFICIENTS.names, raw.coefficients);
+    app.add_option(COEFFICIENTS_FORMAT.names, raw.coefficients_format);
     // Known on batch lines too, so that they are refused by name rather than as unknown.
     app.add_option(FORMAT.names, raw.format);
     app.add_option(BATCH.names, raw.batch);
@@ -183,6 +198,32 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
     if (raw.allow_first_decimation) layer.allow_first_decimation = true;
     if (raw.cost) layer.cost = true;
+    if (raw.design) layer.design = true;
+    if (given(METHOD)) {
+        layer.method = from_names<DesignMethod>(raw.method,
+                                                {{"kaiser", DesignMethod::kaiser},
+                                                 {"equiripple", DesignMethod::equiripple},
+                                                 {"auto", DesignMethod::automatic}});
+        if (!layer.method) return invalid_value(METHOD, raw.method);
+    }
+    if (given(QUANTIZE)) {
+        layer.quantize_bits = parse_quantize_bits(raw.quantize);
+        if (!layer.quantize_bits) return invalid_value(QUANTIZE, raw.quantize);
+    }
+    if (given(COEFFICIENTS)) {
+        if (raw.coefficients.empty()) return invalid_value(COEFFICIENTS, raw.coefficients);
+        layer.coefficients_file = raw.coefficients;
+    }
+    if (given(COEFFICIENTS_FORMAT)) {
+        layer.coefficients_format = from_names<records::CoefficientFormat>(
+            raw.coefficients_format, {{"json", records::CoefficientFormat::json},
+                                      {"csv", records::CoefficientFormat::csv},
+                                      {"c", records::CoefficientFormat::c},
+                                      {"c-header", records::CoefficientFormat::c}});
+        if (!layer.coefficients_format) {
+            return invalid_value(COEFFICIENTS_FORMAT, raw.coefficients_format);
+        }
+    }
 
     if (raw.positionals.size() > 2) {
         return UsageError{"unexpected argument '" + raw.positionals[2] +
@@ -230,6 +271,12 @@ std::variant<CommandLine, UsageError> parse_command_line(const std::vector<std::
         if (!raw.positionals.empty()) {
             return UsageError{"unexpected argument '" + raw.positionals.front() +
                               "': with --batch the rates go on the lines of the file"};
+        }
+        // Every line writes its own coefficient file: a default name must tell them apart.
+        if (command.options.coefficients_file &&
+            command.options.coefficients_file->find("{line}") == std::string::npos) {
+            return UsageError{"option '--coefficients' with --batch needs {line} in the file "
+                              "name, which each line's number replaces"};
         }
         // The defaults may hold two-stage options for the lines that ask for two stages;
         // only options that contradict each other on the command line are refused here.

@@ -16,6 +16,7 @@
 #include "cli/batch_words.h"
 #include "cli/help_text.h"
 #include "cli/output.h"
+#include "records/coefficient_files.h"
 #include "records/records.h"
 #include "records/request_resolution.h"
 #include "cli/search_status_line.h"
@@ -35,10 +36,41 @@ namespace {
 bool search_stopped(const Record& record) {
     if (platform::stop_requested()) return true;
     return (record.two && record.two->status == Status::stopped) ||
-           (record.single && record.single->status == Status::stopped);
+           (record.single && record.single->status == Status::stopped) ||
+           (record.design && record.design->status == Status::stopped);
 }
 
 constexpr int STDERR_DESCRIPTOR = 2;
+
+/// Writes the coefficient file the request asks for, once its filters are designed (also
+/// when they miss their requirements: the record says so). A file that cannot be written
+/// fails the record, which says why.
+void write_coefficients(Record& record) {
+    if (!record.request || !record.request->coefficients_file || !record.design ||
+        record.design->status != Status::ok) {
+        return;
+    }
+    const std::string name =
+        records::coefficient_file_name(*record.request->coefficients_file, record.line);
+    const std::string text =
+        records::coefficient_file(*record.design, record.request->coefficients_format, name);
+    errno = 0;
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    int error = errno;
+    if (file != nullptr) {
+        if (std::fclose(file) != 0 && written) {
+            written = false;
+            error = errno;
+        }
+    }
+    if (!written) {
+        record.coefficients_error = "cannot write the coefficient file '" + name +
+                                    "': " + (error != 0 ? std::strerror(error) : "write error");
+        return;
+    }
+    record.coefficients_file = name;
+}
 
 /// One request from the command line.
 int run_single(const CommandLine& command, SolveOptions options) {
@@ -54,9 +86,10 @@ int run_single(const CommandLine& command, SolveOptions options) {
     }
     SearchStatusLine progress(platform::console_is_terminal(STDERR_DESCRIPTOR));
     options.observer = &progress;
-    const Record record = solve(request, options);
+    Record record = solve(request, options);
     progress.clear();
     if (search_stopped(record)) return platform::stop_exit_status();
+    write_coefficients(record);
     RecordWriter writer(command.format);
     if (!writer.begin() || !writer.write(record, {})) {
         report_output_failure();
@@ -65,7 +98,7 @@ int run_single(const CommandLine& command, SolveOptions options) {
     if (platform::stop_requested()) return platform::stop_exit_status();
     if (command.format == Format::text && std::string(record_status(record)) == "error") {
         // The report says the calculation failed; the reason goes with the diagnostics.
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, solver_message(record).c_str());
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, failure_message(record).c_str());
     }
     return record_succeeded(record) ? EXIT_ALL_FOUND : EXIT_SOME_FAILED;
 }
@@ -101,6 +134,7 @@ Record run_line(const CommandLine& command, std::int64_t line_number, const std:
     }
     Record record = solve(request, options);
     record.line = line_number;
+    write_coefficients(record);
     return record;
 }
 

@@ -56,7 +56,7 @@ bool RecordWriter::write(const Record& record, const std::string& line_text) {
         text += format_text(record);
         // A failed calculation: the report says so; the record also says why.
         if (record.line && std::string(record_status(record)) == "error") {
-            text += "Error: " + solver_message(record) + "\n";
+            text += "Error: " + failure_message(record) + "\n";
         }
     }
     return write_output(text);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/design_targets.h"
 #include "core/filter_model.h"
 #include "quillmere/quillmere.h"
 
@@ -29,6 +30,34 @@ struct Price {
 /// allocating; the min-cost search calls it once per candidate it cannot rule out.
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
                       const FilterSpec& filter, Price* price);
+
+/// One filtered stage as design_filters would deliver it with a design method, predicted
+/// without designing it.
+struct DesignedStage {
+    StagePrediction prediction;
+    /// The Kaiser window's beta when the prediction is a Kaiser window; 0 otherwise.
+    double kaiser_beta = 0.0;
+};
+
+/// What every filtered stage of a cascade adds to its attenuation target against leaks that
+/// meet: leak_allowance_db() of the cascade's coinciding leaks (once per cascade).
+double cascade_leak_allowance_db(const Stage* stages, std::size_t count, const Design& design);
+
+/// A filtered stage from stage_input_rate_hz to stage_output_rate_hz priced by `method`:
+/// predict_stage() at the stage's design targets (its rates, the cascade's design and leak
+/// allowance). Refusal::stage_rate when it has no transition band, Refusal::length when
+/// the predicted filter would exceed max_taps.
+Refusal designed_stage(const Design& design, double leak_allowance_db, double stage_input_rate_hz,
+                       double stage_output_rate_hz, const Stage& stage, DesignMethod method,
+                       DesignedStage* designed);
+
+/// Prices a cascade as estimate_cost does with filter.design_method = method (the same
+/// figures, bit for bit), without allocating: MAC/s from each stage's predicted non-zero
+/// taps, the coefficients their sum, the grain as in price_cascade. What a search that
+/// prices candidates by design method calls per candidate; nonzero_taps_factor_floor()
+/// (core/design_targets.h) bounds it from below for pruning.
+Refusal price_designed_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
+                               const FilterSpec& filter, DesignMethod method, Price* price);
 
 /// Whether two prices count as equal: their MAC/s differ by at most macs_tie_tolerance of
 /// the larger plus twice the larger grain. Kaiser's length, D x rate / transition + 1

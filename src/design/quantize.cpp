@@ -8,22 +8,11 @@ namespace quillmere::inline v2::design {
 
 namespace {
 
-constexpr int max_measured_bits = 53;
-
 /// The rounded filter's coefficients as values.
 std::vector<double> values_of(const Rounded& r) {
     std::vector<double> h(r.integers.size());
     for (std::size_t k = 0; k < h.size(); ++k) h[k] = std::ldexp(r.integers[k], -r.scale_exponent);
     return h;
-}
-
-bool rounding_meets(const DesignedFilter& filter, const StageTarget& target, int bits,
-                    double cascade_passband_hz) {
-    const std::vector<double> h = values_of(round_coefficients(filter.h, bits));
-    const Extremes e =
-        measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
-                        filter.passband_hz, filter.stopband_hz, cascade_passband_hz, nullptr);
-    return meets_target(e, target);
 }
 
 }  // namespace
@@ -52,33 +41,31 @@ RoundedStage round_stage(const DesignedFilter& filter, const StageTarget& target
         measure_lowpass(h, static_cast<double>(target.l), target.upsampled_rate_hz,
                         filter.passband_hz, filter.stopband_hz, cascade_passband_hz, &s.samples);
     s.meets = meets_target(s.extremes, target);
-    if (s.meets) {
-        s.bits_needed = bits;
-        return s;
-    }
-    // Double the step until a rounding meets, then bisect between the last that missed
-    // and the first that met.
-    int missing = bits;
-    int meeting = 0;
-    for (int step = 1; missing < max_measured_bits; step *= 2) {
-        const int trial = std::min(missing + step, max_measured_bits);
-        if (rounding_meets(filter, target, trial, cascade_passband_hz)) {
-            meeting = trial;
-            break;
-        }
-        missing = trial;
-    }
-    if (meeting == 0) return s;
-    while (meeting - missing > 1) {
-        const int middle = (missing + meeting) / 2;
-        if (rounding_meets(filter, target, middle, cascade_passband_hz)) {
-            meeting = middle;
-        } else {
-            missing = middle;
-        }
-    }
-    s.bits_needed = meeting;
     return s;
+}
+
+double rounding_error_peak(std::span<const double> h, double gain, int bits) {
+    const std::vector<double> rounded = values_of(round_coefficients(h, bits));
+    std::vector<double> error(h.size());
+    for (std::size_t k = 0; k < h.size(); ++k) error[k] = rounded[k] - h[k];
+    AmplitudeTransform transform(2 * fast_fft_size(std::max<std::size_t>(4 * h.size(), 32)));
+    double peak = 0.0;
+    for (const double a : transform.run(error)) peak = std::max(peak, std::fabs(a));
+    return peak / gain;
+}
+
+bool tightened_target(const StageTarget& target, double error, StageTarget* tightened) {
+    const double passband = target.passband_deviation - error;
+    const double stopband = target.stopband_deviation - error;
+    if (!(passband > 0.0 && stopband > 0.0)) return false;
+    StageTarget t = target;
+    t.passband_deviation = passband;
+    t.stopband_deviation = stopband;
+    t.ripple_db = 20.0 * std::log10((1.0 + passband) / (1.0 - passband));
+    t.attenuation_db = -20.0 * std::log10(stopband);
+    t.kaiser_attenuation_db = kaiser_figures(t, t.passband_hz, t.stopband_hz).design_attenuation_db;
+    *tightened = t;
+    return true;
 }
 
 }  // namespace quillmere::inline v2::design

@@ -1,105 +1,25 @@
-// What each stage's filter is designed for, and how long each method makes it: the ripple
-// share and the leak allowance of a cascade, the edges of a stage and of its halfband, and
-// the length estimates (Kaiser's, through the cost model, and Herrmann's for equiripple
-// filters). Cheap and allocation-free, so that a cost estimate can price designs by method.
+// The requirements of each stage and the length estimates of the design methods, as the
+// design reads them. They live in the cost model (core/design_targets.h), which prices
+// designs by method without designing anything; the design uses the very same figures.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
-#include "core/filter_model.h"
-#include "quillmere/quillmere.h"
+#include "core/design_targets.h"
 
 namespace quillmere::inline v2::design {
 
-/// The deviation 1 +/- d of a peak-to-peak passband ripple in dB: (1 + d) / (1 - d) =
-/// 10^(ripple/20).
-double ripple_deviation(double ripple_db);
-
-/// The stopband deviation of an attenuation in dB: 10^(-attenuation/20).
-double stopband_deviation(double attenuation_db);
-
-/// How many stopband leaks of one input tone can land on one output frequency of a cascade
-/// (the stages are those of the cascade, pass-throughs included). Every output line a
-/// complex input line reaches is reached along prod(L) / R paths, R being the number of
-/// lines it reaches (the output rate over the greatest common divisor of all the rates);
-/// the lines of +f and -f of a real tone land on the same output lines, other than its own,
-/// when that divisor is below the input rate and R >= 4. The count is 2 x paths in that
-/// case, paths otherwise. Factors whose products overflow 64 bits give the bound 2 x prod(L).
-double coinciding_leaks(const Stage* stages, std::size_t count);
-
-/// What the stopband target of every filtered stage adds to the cascade's attenuation, in
-/// dB: 20 log10(coinciding leaks), plus the largest passband gain (1 + ripple deviation)
-/// of each of the other filtered stages a leak passes on its way.
-double leak_allowance_db(double coinciding_leaks, int filtered_stages, double stage_ripple_db);
-
-/// The requirements of one filtered stage, at its upsampled rate L x its input rate.
-struct StageTarget {
-    double input_rate_hz = 0.0;
-    double output_rate_hz = 0.0;
-    double upsampled_rate_hz = 0.0;
-    std::int64_t l = 1;
-    std::int64_t m = 1;
-    double passband_hz = 0.0;  ///< the cascade's passband edge
-    /// min(input rate, output rate) - the cascade's stopband edge: whatever passes lands
-    /// where a later stage removes it or at or above the stopband edge.
-    double stopband_hz = 0.0;
-    double ripple_db = 0.0;              ///< the stage's share of the cascade's ripple
-    double attenuation_db = 0.0;         ///< the cascade's attenuation + the leak allowance
-    double passband_deviation = 0.0;     ///< from ripple_db
-    double stopband_deviation = 0.0;     ///< from attenuation_db
-    double kaiser_attenuation_db = 0.0;  ///< what the cost model designs a window for
-    bool halfband_possible = false;      ///< see halfband_edges()
-    double halfband_passband_hz = 0.0;   ///< the halfband's edges when possible
-    double halfband_stopband_hz = 0.0;
-};
-
-/// The target of one stage: its rates and factors, the design the cost model resolved for
-/// the cascade, and the cascade's leak allowance. False when the stage has no transition
-/// band (its stopband edge is not above the passband edge).
-bool stage_target(const cost_model::Design& design, double input_rate_hz, double output_rate_hz,
-                  std::int64_t l, std::int64_t m, double leak_allowance_db, StageTarget* target);
-
-/// Whether a stage can be a halfband: it interpolates or decimates by 2 (L/M = 2/1 or 1/2)
-/// and a quarter of its upsampled rate U lies inside its transition band. The halfband's
-/// edges are then symmetric about U/4 inside the required ones: passband to
-/// max(fp, U/2 - fs), stopband from U/2 minus that.
-bool halfband_edges(const StageTarget& target, double* passband_hz, double* stopband_hz);
-
-/// Herrmann, Rabiner and Chan's estimate of an equiripple lowpass's length for deviations
-/// d1, d2 (either order) and a transition of delta_f cycles per sample:
-/// D(d1, d2) / delta_f - f(d1, d2) x delta_f + 1, rounded up.
-double herrmann_taps(double deviation_1, double deviation_2, double transition_cycles);
-
-/// Kaiser's taps and beta for a stage as the cost model computes them, for the target's
-/// attenuation: the cost model's design attenuation (the tighter deviation, the margin
-/// above 100 dB and the far-edge margin) for the given edges.
-struct KaiserFigures {
-    double taps = 0.0;  ///< +infinity when beyond any length
-    double beta = 0.0;
-    double design_attenuation_db = 0.0;
-};
-KaiserFigures kaiser_figures(const StageTarget& target, double passband_hz, double stopband_hz,
-                             double extra_attenuation_db = 0.0);
-
-/// The smallest halfband length (4k + 3, the end taps non-zero) of at least `taps`.
-double halfband_length(double taps);
-
-/// Non-zero coefficients of a halfband of `taps` = 4k + 3 taps: the centre and every other.
-std::int64_t halfband_nonzero_taps(std::int64_t taps);
-
-/// A stage's predicted filter, before any design: its method, length and non-zero taps.
-struct StagePrediction {
-    StageFilter method = StageFilter::kaiser;
-    bool halfband = false;
-    double taps = 0.0;          ///< +infinity when beyond any length
-    double nonzero_taps = 0.0;  ///< taps, or the halfband's non-zero taps
-};
-
-/// Predicts a stage's filter for `method` (automatic: equiripple up to max_exchange_taps,
-/// Kaiser beyond), with the halfband where it has fewer non-zero taps. design_filters
-/// delivers lengths close to these: Kaiser's exactly unless its measurement misses,
-/// equiripple ones within a few taps of Herrmann's estimate.
-StagePrediction predict_stage(const StageTarget& target, DesignMethod method);
+using cost_model::coinciding_leaks;
+using cost_model::halfband_edges;
+using cost_model::halfband_length;
+using cost_model::halfband_nonzero_taps;
+using cost_model::herrmann_taps;
+using cost_model::kaiser_figures;
+using cost_model::KaiserFigures;
+using cost_model::leak_allowance_db;
+using cost_model::predict_stage;
+using cost_model::ripple_deviation;
+using cost_model::stage_target;
+using cost_model::StagePrediction;
+using cost_model::StageTarget;
+using cost_model::stopband_deviation;
 
 }  // namespace quillmere::inline v2::design

@@ -27,7 +27,25 @@ constexpr std::array COLUMNS = {
     "taps_per_output_sample1", "macs_per_second1", "transition_hz1", "taps2", "kaiser_beta2",
     "taps_per_output_sample2", "macs_per_second2", "transition_hz2", "total_macs_per_second",
     "total_coefficients", "single_stage_l", "single_stage_m", "single_stage_taps",
-    "single_stage_macs_per_second", "cost_error"};
+    "single_stage_macs_per_second", "cost_error",
+    // The design (with --design)
+    "design_method", "design_method1", "design_taps1", "design_nonzero_taps1",
+    "design_halfband1", "design_measured_ripple_db1", "design_measured_attenuation_db1",
+    "design_group_delay_samples1", "design_group_delay_seconds1", "design_meets_spec1",
+    "design_method2", "design_taps2", "design_nonzero_taps2", "design_halfband2",
+    "design_measured_ripple_db2", "design_measured_attenuation_db2", "design_group_delay_samples2",
+    "design_group_delay_seconds2", "design_meets_spec2", "design_cascade_measured_ripple_db",
+    "design_cascade_measured_attenuation_db", "design_cascade_group_delay_seconds",
+    "design_cascade_meets_spec", "design_quantize_bits", "design_quantized_scale_exponent1",
+    "design_quantized_nonzero_taps1", "design_quantized_measured_ripple_db1",
+    "design_quantized_measured_attenuation_db1", "design_quantized_meets_spec1",
+    "design_quantized_bits_needed1", "design_quantized_rounding_margin_db1",
+    "design_quantized_scale_exponent2", "design_quantized_nonzero_taps2",
+    "design_quantized_measured_ripple_db2", "design_quantized_measured_attenuation_db2",
+    "design_quantized_meets_spec2", "design_quantized_bits_needed2",
+    "design_quantized_rounding_margin_db2", "design_cascade_quantized_measured_ripple_db",
+    "design_cascade_quantized_measured_attenuation_db", "design_cascade_quantized_meets_spec",
+    "design_meets_spec", "design_coefficients_file", "design_error"};
 
 /// One field as RFC 4180 quotes it: in double quotes, with quotes doubled, when it holds
 /// a comma, a quote or a line break.
@@ -144,6 +162,55 @@ void set_cost(Row& row, const Record& record) {
     }
 }
 
+/// The design's columns: the method, each stage's filter and measurement, the cascade's,
+/// the rounded filters', the coefficient file and why the design failed.
+void set_design(Row& row, const Record& record) {
+    const FilterDesign& d = *record.design;
+    row.set("design_method", design_method_name(d.method));
+    if (record.request && record.request->quantize_bits) {
+        row.set("design_quantize_bits", integer(*record.request->quantize_bits));
+    }
+    const std::string failure = design_failure(record);
+    const bool meets = d.status == Status::ok && d.meets_spec &&
+                       (!d.quantized || d.quantized->meets_spec);
+    row.set("design_meets_spec", boolean(meets));
+    if (record.coefficients_file) row.set("design_coefficients_file", *record.coefficients_file);
+    row.set("design_error", failure);
+    if (d.status != Status::ok) return;
+    for (std::size_t i = 0; i < d.stages.size() && i < 2; ++i) {
+        const StageDesign& s = d.stages[i];
+        const std::string n = std::to_string(i + 1);
+        row.set("design_method" + n, stage_filter_name(s.filter));
+        row.set("design_taps" + n, integer(s.taps));
+        row.set("design_nonzero_taps" + n, integer(s.nonzero_taps));
+        row.set("design_halfband" + n, boolean(s.halfband));
+        row.set("design_measured_ripple_db" + n, number(s.measured.ripple_db));
+        row.set("design_measured_attenuation_db" + n, number(s.measured.attenuation_db));
+        row.set("design_group_delay_samples" + n, number(s.group_delay_samples));
+        row.set("design_group_delay_seconds" + n, number(s.group_delay_seconds));
+        row.set("design_meets_spec" + n, boolean(s.measured.meets_spec));
+        if (!s.quantized) continue;
+        const QuantizedFilter& q = *s.quantized;
+        row.set("design_quantized_scale_exponent" + n, integer(q.scale_exponent));
+        row.set("design_quantized_nonzero_taps" + n, integer(q.nonzero_taps));
+        row.set("design_quantized_measured_ripple_db" + n, number(q.measured.ripple_db));
+        row.set("design_quantized_measured_attenuation_db" + n, number(q.measured.attenuation_db));
+        row.set("design_quantized_meets_spec" + n, boolean(q.measured.meets_spec));
+        row.set("design_quantized_bits_needed" + n, integer(q.bits_needed));
+        row.set("design_quantized_rounding_margin_db" + n, number(q.rounding_margin_db));
+    }
+    row.set("design_cascade_measured_ripple_db", number(d.measured.ripple_db));
+    row.set("design_cascade_measured_attenuation_db", number(d.measured.attenuation_db));
+    row.set("design_cascade_group_delay_seconds", number(d.group_delay_seconds));
+    row.set("design_cascade_meets_spec", boolean(d.measured.meets_spec));
+    if (d.quantized) {
+        row.set("design_cascade_quantized_measured_ripple_db", number(d.quantized->ripple_db));
+        row.set("design_cascade_quantized_measured_attenuation_db",
+                number(d.quantized->attenuation_db));
+        row.set("design_cascade_quantized_meets_spec", boolean(d.quantized->meets_spec));
+    }
+}
+
 }  // namespace
 
 std::string csv_header() {
@@ -219,6 +286,12 @@ std::string format_csv(const Record& record) {
         row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
     }
     if (record.cost) set_cost(row, record);
+    if (record.design) {
+        set_design(row, record);
+        // A request that found factors but whose design failed says why with the others.
+        const std::string failure = design_failure(record);
+        if (!failure.empty() && record.error.empty()) row.set("error", failure);
+    }
     return row.text();
 }
 

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "records/design_records.h"
 #include "records/records.h"
 #include "report/advice.h"
 
@@ -25,7 +26,7 @@ std::string error_text(const Record& record) {
     if (record.two && record.two->status != Status::ok && record.two->status != Status::not_found) {
         return record.two->message;
     }
-    return {};
+    return design_failure(record);
 }
 
 json request_json(const ResolvedRequest& request) {
@@ -185,6 +186,7 @@ std::string format_json(const Record& record) {
     out["advice"] = std::move(advice);
     out["search"] = std::move(search);
     out["cost"] = record.cost ? cost_json(record) : json(nullptr);
+    out["design"] = design_json(record);
     // Invalid UTF-8 from a batch line is replaced, not thrown on.
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }

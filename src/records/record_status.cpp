@@ -15,6 +15,7 @@ const char* record_status(const Record& record) {
     }
     if (status == Status::not_found) return "not_found";
     if (status != Status::ok) return "error";
+    if (!design_failure(record).empty()) return "error";
     return outcome_name(outcome);
 }
 
@@ -29,6 +30,11 @@ std::string solver_message(const Record& record) {
     if (record.single) return record.single->message;
     if (record.two) return record.two->message;
     return {};
+}
+
+std::string failure_message(const Record& record) {
+    const std::string solver = solver_message(record);
+    return solver.empty() ? design_failure(record) : solver;
 }
 
 }  // namespace quillmere::records

@@ -29,6 +29,13 @@ struct Record {
     /// Two stages with --cost: the same overall ratio in one stage, and its cost.
     std::optional<Stage> single_stage_equivalent;
     std::optional<CostEstimate> single_stage_cost;
+    /// The designed filters of the factors found (with --design).
+    std::optional<FilterDesign> design;
+    /// The coefficient file written, its {line} replaced; absent when none was asked for or
+    /// the design failed.
+    std::optional<std::string> coefficients_file;
+    /// Why the coefficient file could not be written; empty when it was (or none was asked).
+    std::string coefficients_error;
 };
 
 /// "match", "approximation", "not_found" or "error".
@@ -40,6 +47,15 @@ bool record_succeeded(const Record& record);
 
 /// Why the solver failed, as the library says it; empty when it did not fail.
 std::string solver_message(const Record& record);
+
+/// Why a request whose factors were found fails with --design, in one sentence: the
+/// design was refused, misses its requirements (rounded or not), or its coefficient file
+/// could not be written. Empty when nothing of that failed. Such a record's status is
+/// "error".
+std::string design_failure(const Record& record);
+
+/// Why a record failed: the solver's message, else design_failure(); empty when neither.
+std::string failure_message(const Record& record);
 
 /// One JSON object on one line, ending in a newline.
 std::string format_json(const Record& record);

@@ -10,6 +10,9 @@
 
 namespace quillmere::records {
 
+/// The formats of a coefficient file (--coefficients-format).
+enum class CoefficientFormat { json, csv, c };
+
 /// What one argument list says, option by option; empty where it says nothing.
 struct OptionLayer {
     std::optional<int> stages;
@@ -23,6 +26,12 @@ struct OptionLayer {
     std::optional<double> stopband_hz;
     std::optional<double> attenuation_db;
     std::optional<double> ripple_db;
+    std::optional<bool> design;
+    std::optional<DesignMethod> method;
+    std::optional<int> quantize_bits;
+    /// The coefficient file's name as given ({line} not yet replaced).
+    std::optional<std::string> coefficients_file;
+    std::optional<CoefficientFormat> coefficients_format;
     /// The rates as given; both or neither.
     std::optional<double> input_rate_hz;
     std::optional<double> output_rate_hz;

@@ -1,6 +1,7 @@
 #include "records/request_resolution.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -34,7 +35,67 @@ std::optional<const char*> filter_option_in(const OptionLayer& layer) {
     return std::nullopt;
 }
 
+/// Options of the design, as named in a refusal.
+std::optional<const char*> design_option_in(const OptionLayer& layer) {
+    if (layer.method) return "--method";
+    if (layer.quantize_bits) return "--quantize";
+    if (layer.coefficients_file) return "--coefficients";
+    if (layer.coefficients_format) return "--coefficients-format";
+    return std::nullopt;
+}
+
+/// The design options of a request over the defaults: --design implies the cost, and the
+/// other design options need it.
+std::optional<UsageError> resolve_design(const OptionLayer& top, const OptionLayer& base,
+                                         ResolvedRequest& request) {
+    const auto pick = [](const auto& upper, const auto& lower) { return upper ? upper : lower; };
+    request.design = pick(top.design, base.design).value_or(false);
+    if (!request.design) {
+        if (const auto option = design_option_in(top)) {
+            return UsageError{std::string("option '") + *option + "' needs --design"};
+        }
+        return std::nullopt;
+    }
+    request.cost = true;
+    request.method = pick(top.method, base.method).value_or(DesignMethod::automatic);
+    request.quantize_bits = pick(top.quantize_bits, base.quantize_bits);
+    request.filter.design_method = request.method;
+    request.coefficients_file = pick(top.coefficients_file, base.coefficients_file);
+    const auto format = pick(top.coefficients_format, base.coefficients_format);
+    if (!request.coefficients_file) {
+        if (top.coefficients_format) {
+            return UsageError{"option '--coefficients-format' needs --coefficients"};
+        }
+        return std::nullopt;
+    }
+    if (format) {
+        request.coefficients_format = *format;
+    } else if (const auto by_name = coefficient_format_of(*request.coefficients_file)) {
+        request.coefficients_format = *by_name;
+    } else {
+        return UsageError{"cannot tell the format of the coefficient file '" +
+                          *request.coefficients_file +
+                          "' from its name: end it in .json, .csv or .h, or give "
+                          "--coefficients-format json, csv or c"};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<CoefficientFormat> coefficient_format_of(std::string_view file_name) {
+    const std::size_t dot = file_name.rfind('.');
+    const std::size_t slash = file_name.find_last_of("/\\");
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+        return std::nullopt;
+    }
+    std::string extension(file_name.substr(dot + 1));
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == "json") return CoefficientFormat::json;
+    if (extension == "csv") return CoefficientFormat::csv;
+    if (extension == "h") return CoefficientFormat::c;
+    return std::nullopt;
+}
 
 std::optional<UsageError> check_option_conflicts(const OptionLayer& layer, int stages) {
     if (stages == 1) {
@@ -70,6 +131,7 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
     filter.stopband_hz = pick(top.stopband_hz, base.stopband_hz);
     filter.attenuation_db = pick(top.attenuation_db, base.attenuation_db).value_or(100.0);
     filter.ripple_db = pick(top.ripple_db, base.ripple_db).value_or(0.1);
+    if (auto error = resolve_design(top, base, request)) return *error;
 
     bool min_cost = false;
     if (request.stages == 1) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <variant>
 
 #include "records/request_options.h"
@@ -19,9 +20,23 @@ struct ResolvedRequest {
     TwoStageRequest two;
     /// Whether the filter cost is wanted.
     bool cost = false;
-    /// The filter requirements for the cost (and the min-cost mode).
+    /// The filter requirements for the cost (and the min-cost mode); with `design` their
+    /// design_method is the method, so that the cost prices the method's filters.
     FilterSpec filter;
+    /// Whether the filters are designed (--design, which implies the cost).
+    bool design = false;
+    /// How they are designed: the method and the bits to round to.
+    DesignMethod method = DesignMethod::automatic;
+    std::optional<int> quantize_bits;
+    /// Where the designed coefficients go, as given (a batch line's {line} is replaced when
+    /// the file is written), and in which format.
+    std::optional<std::string> coefficients_file;
+    CoefficientFormat coefficients_format = CoefficientFormat::json;
 };
+
+/// The coefficient file format a file name's extension names: .json, .csv or .h (in any
+/// case); empty for another or none.
+std::optional<CoefficientFormat> coefficient_format_of(std::string_view file_name);
 
 /// Conflicts between options given together in one argument list, for a request of
 /// `stages` stages: two-stage options with one stage, --limit with minimal-sum.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <numeric>
-
+#include <span>
 
 namespace quillmere::records {
 
@@ -22,6 +22,25 @@ const char* option_for_field(const std::string& field) {
     return nullptr;
 }
 
+/// Designs the filters of the stages found, and prices what was delivered (what the
+/// method predicts when the design failed).
+void design(const ResolvedRequest& request, const SolveOptions& options, double input_rate_hz,
+            std::span<const Stage> stages, Record& record) {
+    DesignOptions design_options;
+    design_options.method = request.method;
+    design_options.quantize_bits = request.quantize_bits;
+    design_options.stop_flag = options.stop_flag;
+#if QUILLMERE_HAS_STOP_TOKEN
+    design_options.stop_token = options.stop_token;
+#endif
+    record.design = design_filters(input_rate_hz, stages, request.filter, design_options);
+    if (record.design->status == Status::ok) {
+        record.cost = design_cost(*record.design);
+    } else {
+        record.cost = estimate_cost(input_rate_hz, stages, request.filter);
+    }
+}
+
 }  // namespace
 
 std::optional<UsageError> check_with_library(const ResolvedRequest& request) {
@@ -38,14 +57,22 @@ Record solve(const ResolvedRequest& request, const SolveOptions& options) {
     record.request = request;
     if (request.stages == 1) {
         record.single = solve_single_stage(request.single, options);
-        if (request.cost && record.single->status == Status::ok) {
+        if (request.design && record.single->status == Status::ok) {
+            const Stage stage[] = {record.single->stage};
+            design(request, options, request.single.input_rate_hz, stage, record);
+        } else if (request.cost && record.single->status == Status::ok) {
             record.cost = estimate_cost(request.single, *record.single, request.filter);
         }
         return record;
     }
     record.two = solve_two_stage(request.two, options);
     if (request.cost && record.two->status == Status::ok) {
-        record.cost = estimate_cost(request.two, *record.two);
+        if (request.design) {
+            const Stage stages[] = {record.two->first, record.two->second};
+            design(request, options, request.two.input_rate_hz, stages, record);
+        } else {
+            record.cost = estimate_cost(request.two, *record.two);
+        }
         // The same overall ratio in one stage, so the saving of two stages shows.
         const std::int64_t l = record.two->first.l * record.two->second.l;
         const std::int64_t m = record.two->first.m * record.two->second.m;

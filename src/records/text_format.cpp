@@ -32,14 +32,32 @@ void write_question_advice(TextSink& sink, const TwoStageRequest& request,
     }
 }
 
-void write_stage_cost(TextSink& sink, const char* name, const Stage& stage, const StageCost& cost) {
+/// The filter a stage's cost prices, when it prices a design method's: "equiripple",
+/// "Kaiser beta 10.832", "equiripple halfband, 13 non-zero".
+void write_priced_filter(TextSink& sink, const StageCost& cost) {
+    if (cost.filter == StageFilter::kaiser) {
+        sink.print("Kaiser beta %.3f", cost.kaiser_beta);
+    } else {
+        sink.write(stage_filter_name(cost.filter));
+    }
+    if (cost.halfband) sink.print(" halfband, %" PRId64 " non-zero", cost.nonzero_taps);
+}
+
+void write_stage_cost(TextSink& sink, const char* name, const Stage& stage, const StageCost& cost,
+                      bool by_method) {
     sink.print("  %s (%" PRId64 "/%" PRId64 "): ", name, stage.l, stage.m);
     if (!cost.filtered) {
         sink.write("passes the signal through, no filter\n");
         return;
     }
-    sink.print("%" PRId64 " taps, Kaiser beta %.3f, transition %.2f Hz,\n", cost.taps,
-               cost.kaiser_beta, cost.transition_hz);
+    if (by_method) {
+        sink.print("%" PRId64 " taps, ", cost.taps);
+        write_priced_filter(sink, cost);
+        sink.print(", transition %.2f Hz,\n", cost.transition_hz);
+    } else {
+        sink.print("%" PRId64 " taps, Kaiser beta %.3f, transition %.2f Hz,\n", cost.taps,
+                   cost.kaiser_beta, cost.transition_hz);
+    }
     sink.print("    %.2f taps per output sample, %.0f MAC/s\n", cost.taps_per_output_sample,
                cost.macs_per_second);
 }
@@ -48,7 +66,9 @@ void write_stage_cost(TextSink& sink, const char* name, const Stage& stage, cons
 /// overall ratio beside it.
 void write_cost(TextSink& sink, const Record& record) {
     const CostEstimate& cost = *record.cost;
-    sink.write("\nFilter Cost Estimate:\n");
+    const bool by_method = cost.design_method.has_value();
+    sink.write(cost.designed ? "\nFilter Cost of the Designed Filters:\n"
+                             : "\nFilter Cost Estimate:\n");
     if (cost.status != Status::ok) {
         sink.print("  Not estimated: %s\n", cost.message.c_str());
         return;
@@ -58,10 +78,10 @@ void write_cost(TextSink& sink, const Record& record) {
     sink.print("  Attenuation %.1f dB, passband ripple %.3f dB\n", cost.attenuation_db,
                cost.ripple_db);
     if (record.single && cost.stages.size() == 1) {
-        write_stage_cost(sink, "Stage", record.single->stage, cost.stages[0]);
+        write_stage_cost(sink, "Stage", record.single->stage, cost.stages[0], by_method);
     } else if (record.two && cost.stages.size() == 2) {
-        write_stage_cost(sink, "First stage", record.two->first, cost.stages[0]);
-        write_stage_cost(sink, "Second stage", record.two->second, cost.stages[1]);
+        write_stage_cost(sink, "First stage", record.two->first, cost.stages[0], by_method);
+        write_stage_cost(sink, "Second stage", record.two->second, cost.stages[1], by_method);
     }
     sink.print("  Total: %.0f MAC/s, %" PRId64 " coefficients\n", cost.total_macs_per_second,
                cost.total_coefficients);
@@ -70,11 +90,97 @@ void write_cost(TextSink& sink, const Record& record) {
         const CostEstimate& single_cost = *record.single_stage_cost;
         sink.print("  One stage of the same ratio (%" PRId64 "/%" PRId64 "): ", single.l, single.m);
         if (single_cost.status == Status::ok) {
-            sink.print("%.0f MAC/s, %" PRId64 " coefficients\n", single_cost.total_macs_per_second,
-                       single_cost.total_coefficients);
+            sink.print("%.0f MAC/s, %" PRId64 " coefficients\n",
+                       single_cost.total_macs_per_second, single_cost.total_coefficients);
+            if (cost.designed) sink.write("    (its filter as predicted, not designed)\n");
         } else {
             sink.print("not estimated: %s\n", single_cost.message.c_str());
         }
+    }
+}
+
+/// A stage's name in the design report.
+const char* stage_title(std::size_t index, std::size_t count) {
+    if (count == 1) return "Stage";
+    return index == 0 ? "First stage" : "Second stage";
+}
+
+/// Why an automatic design gave a stage a Kaiser window.
+const char* fallback_text(DesignFallback fallback) {
+    switch (fallback) {
+    case DesignFallback::too_long: return " (equiripple too long for the exchange)";
+    case DesignFallback::no_convergence: return " (the exchange did not converge)";
+    case DesignFallback::missed_requirements: return " (no equiripple length met the targets)";
+    case DesignFallback::none: break;
+    }
+    return "";
+}
+
+/// "ripple 0.0497 dB (<= 0.05), attenuation 106.32 dB (>= 106.05): meets"
+void write_measurement(TextSink& sink, double ripple_db, double target_ripple_db,
+                       double attenuation_db, double target_attenuation_db, bool meets) {
+    sink.print("ripple %.4f dB (<= %.4g), attenuation %.2f dB (>= %.2f): %s\n",
+               ripple_db, target_ripple_db, attenuation_db, target_attenuation_db,
+               meets ? "meets" : "MISSES");
+}
+
+/// Each stage's designed filter, as measured, then the cascade's, and the rounded filters.
+void write_design(TextSink& sink, const Record& record) {
+    const FilterDesign& d = *record.design;
+    sink.print("\nFilter Design (method %s):\n", design_method_name(d.method));
+    if (d.status != Status::ok) {
+        sink.print("  Not designed: %s\n", d.message.c_str());
+        return;
+    }
+    const std::size_t count = d.stages.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const StageDesign& s = d.stages[i];
+        sink.print("  %s (%" PRId64 "/%" PRId64 "): ", stage_title(i, count), s.stage.l, s.stage.m);
+        if (s.filter == StageFilter::none) {
+            sink.write("passes the signal through, no filter\n");
+            continue;
+        }
+        sink.print("%s%s%s, %" PRId64 " taps", s.filter == StageFilter::kaiser ? "Kaiser" : "equiripple",
+                   s.halfband ? " halfband" : "", fallback_text(s.fallback), s.taps);
+        if (s.nonzero_taps != s.taps) sink.print(" (%" PRId64 " non-zero)", s.nonzero_taps);
+        sink.write("\n    ");
+        write_measurement(sink, s.measured.ripple_db, s.target_ripple_db, s.measured.attenuation_db,
+                          s.target_attenuation_db, s.measured.meets_spec);
+        sink.print("    group delay %.1f samples at %.2f Hz, %.6g ms\n", s.group_delay_samples,
+                   s.upsampled_rate_hz, s.group_delay_seconds * 1e3);
+    }
+    sink.write("  Cascade: ");
+    write_measurement(sink, d.measured.ripple_db, d.ripple_db, d.measured.attenuation_db,
+                      d.attenuation_db, d.measured.meets_spec);
+    sink.print("    group delay %.6g ms\n", d.group_delay_seconds * 1e3);
+    if (d.quantized && record.request && record.request->quantize_bits) {
+        sink.print("  Rounded to %d bits:\n", *record.request->quantize_bits);
+        for (std::size_t i = 0; i < count; ++i) {
+            const StageDesign& s = d.stages[i];
+            if (!s.quantized) continue;
+            const QuantizedFilter& q = *s.quantized;
+            sink.print("    %s: integers times 2^-%d; ", stage_title(i, count), q.scale_exponent);
+            if (q.bits_needed > 0) {
+                sink.print("%d bits would do\n", q.bits_needed);
+            } else {
+                sink.write("no rounding up to 53 bits keeps it\n");
+            }
+            sink.write("      ");
+            write_measurement(sink, q.measured.ripple_db, s.target_ripple_db,
+                              q.measured.attenuation_db, s.target_attenuation_db,
+                              q.measured.meets_spec);
+            if (q.rounding_margin_db > 0.0) {
+                sink.print("      designed %.2f dB beyond its target to leave room for "
+                           "the rounding\n",
+                           q.rounding_margin_db);
+            }
+        }
+        sink.write("    Cascade: ");
+        write_measurement(sink, d.quantized->ripple_db, d.ripple_db, d.quantized->attenuation_db,
+                          d.attenuation_db, d.quantized->meets_spec);
+    }
+    if (record.coefficients_file) {
+        sink.print("  Coefficients written to %s\n", record.coefficients_file->c_str());
     }
 }
 
@@ -94,6 +200,7 @@ std::string format_text(const Record& record) {
         report::write_two_stage_report(sink, request, *record.two);
     }
     if (record.cost) write_cost(sink, record);
+    if (record.design) write_design(sink, record);
     return sink.text();
 }
 

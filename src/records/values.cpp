@@ -127,4 +127,18 @@ std::optional<double> parse_decibels(std::string_view text) {
     return value;
 }
 
+std::optional<int> parse_quantize_bits(std::string_view text) {
+    text = trimmed(text);
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i == 0 && c == '+' && text.size() > 1) continue;
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < min_quantize_bits || value > max_quantize_bits) return std::nullopt;
+    return value;
+}
+
 }  // namespace quillmere::records

@@ -20,6 +20,9 @@ std::optional<double> parse_rate(std::string_view text);
 /// A per-stage limit: a base-10 integer, 1 to 65535.
 std::optional<std::int64_t> parse_limit(std::string_view text);
 
+/// The bits of a quantisation: a base-10 integer, 8 to 32.
+std::optional<int> parse_quantize_bits(std::string_view text);
+
 /// A positive, finite number of decibels.
 std::optional<double> parse_decibels(std::string_view text);
 

@@ -566,6 +566,280 @@ class Faults(unittest.TestCase):
         self.assertEqual(err, "")
 
 
+class Design(unittest.TestCase):
+    """--design through the command line: its report in the three formats, and the
+    coefficient files read back (C: compiled and printed) and measured here with numpy's
+    FFT and scipy's freqz, independently of the program's own measurement. Needs numpy
+    and scipy (Debian's python3-scipy)."""
+
+    # (arguments, what the plan exercises)
+    PLANS = [
+        (["-s", "2", "44100", "48000"], "two stages, interpolation first"),
+        (["48000", "24000"], "one stage decimating by 2"),
+        (["-s", "2", "-a", "192000", "48000"], "M1 > L1, the first stage a halfband"),
+        (["-s", "2", "--method", "kaiser", "8000", "48000"], "Kaiser"),
+        (["-s", "2", "--method", "equiripple", "--attenuation", "60", "8000", "44100"],
+         "equiripple at 60 dB"),
+    ]
+
+    def setUp(self):
+        import numpy  # noqa: F401  (the measurement below needs it)
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.folder.name, name)
+
+    @staticmethod
+    def measure(h, l, rate, passband_hz, stopband_hz):
+        """(ripple dB, attenuation dB) of h at `rate` with gain l: on an FFT grid of at
+        least 16 points per 1/taps, and at the band edges themselves."""
+        import numpy as np
+        from scipy.signal import freqz
+        h = np.asarray(h, dtype=float)
+        n = 1 << max(14, int(np.ceil(np.log2(16 * len(h)))))
+        response = np.abs(np.fft.rfft(h, n)) / l
+        f = np.arange(len(response)) * rate / n
+        _, edges = freqz(h, worN=[passband_hz, stopband_hz], fs=rate)
+        edges = np.abs(edges) / l
+        passband = np.concatenate([response[f <= passband_hz], edges[:1]])
+        stopband = np.concatenate([response[f >= stopband_hz], edges[1:]])
+        ripple = 20 * np.log10(passband.max() / passband.min())
+        attenuation = -20 * np.log10(stopband.max())
+        return ripple, attenuation
+
+    def design(self, args, *extra):
+        status, out, err = run("-f", "json", "--design", *args, *extra)
+        [record] = json_lines(out)
+        return status, record, err
+
+    def test_records_in_json_csv_and_text_agree(self):
+        args = ["-s", "2", "44100", "48000"]
+        status, record, err = self.design(args)
+        self.assertEqual((status, err, record["status"], record["error"]), (0, "", "match", None))
+        design = record["design"]
+        self.assertEqual(list(design), ["method", "stages", "cascade", "quantize_bits",
+                                        "meets_spec", "coefficients_file", "error"])
+        self.assertEqual(list(design["stages"][0])[:9],
+                         ["method", "taps", "nonzero_taps", "halfband", "measured_ripple_db",
+                          "measured_attenuation_db", "group_delay_samples",
+                          "group_delay_seconds", "meets_spec"])
+        self.assertEqual(list(design["cascade"])[:4],
+                         ["measured_ripple_db", "measured_attenuation_db",
+                          "group_delay_seconds", "meets_spec"])
+        self.assertEqual(design["method"], "auto")
+        self.assertTrue(design["meets_spec"])
+        # The cost counts the filters delivered.
+        for cost, stage in zip(record["cost"]["stages"], design["stages"]):
+            self.assertEqual(cost["taps"], stage["taps"])
+        self.assertEqual(record["cost"]["total_coefficients"],
+                         sum(s["nonzero_taps"] for s in design["stages"]))
+        # The CSV row: the columns of a request without --design come first, unchanged.
+        status, out, _ = run("-f", "csv", "--design", *args)
+        self.assertEqual(status, 0)
+        _, plain, _ = run("-f", "csv", "--cost", *args)
+        header = out.splitlines()[0].split(",")
+        self.assertEqual(header.index("design_method"), header.index("cost_error") + 1)
+        self.assertEqual(plain.splitlines()[0], out.splitlines()[0])
+        [row] = csv_rows(out)
+        for i, stage in enumerate(design["stages"], 1):
+            self.assertEqual(row[f"design_method{i}"], stage["method"])
+            self.assertEqual(int(row[f"design_taps{i}"]), stage["taps"])
+            self.assertEqual(float(row[f"design_measured_attenuation_db{i}"]),
+                             stage["measured_attenuation_db"])
+        self.assertEqual(row["design_meets_spec"], "true")
+        # The text report: the search's report as without --design, then the design's
+        # figures as the JSON record gives them.
+        status, text, _ = run("--design", *args)
+        self.assertEqual(status, 0)
+        _, searched, _ = run(*args)
+        self.assertTrue(text.startswith(searched))
+        self.assertIn("\nFilter Cost of the Designed Filters:\n", text)
+        design_text = text[text.index("\nFilter Design (method auto):\n"):]
+        for name, stage in zip(("First stage", "Second stage"), design["stages"]):
+            self.assertIn(f"  {name} (", design_text)
+            self.assertIn(f"{stage['method']}, {stage['taps']} taps\n", design_text)
+            self.assertIn("attenuation %.2f dB" % stage["measured_attenuation_db"], design_text)
+            self.assertIn("group delay %.1f samples" % stage["group_delay_samples"], design_text)
+        cascade = design["cascade"]
+        self.assertIn("  Cascade: ripple %.4f dB (<= 0.1), attenuation %.2f dB (>= 100.00): "
+                      "meets\n" % (cascade["measured_ripple_db"],
+                                   cascade["measured_attenuation_db"]), design_text)
+
+    def compile_and_print(self, header, arrays):
+        """Compiles a C program that includes the header and prints its arrays, one value
+        a line; returns {array name: [values]}."""
+        source = self.path("print.c")
+        lines = ['#include <stdio.h>', f'#include "{header}"', "int main(void) {"]
+        for name in arrays:
+            lines.append(f'  printf("= {name}\\n");')
+            lines.append(f"  for (unsigned i = 0; i < sizeof {name} / sizeof {name}[0]; ++i)")
+            lines.append(f'    printf("%.17g\\n", (double){name}[i]);')
+        lines += ["  return 0;", "}"]
+        with open(source, "w", encoding="utf-8") as handle:
+            handle.write("\n".join(lines) + "\n")
+        program = self.path("print")
+        for compiler in (["cc", "-x", "c", "-std=c99"], ["c++", "-x", "c++"]):
+            subprocess.run([*compiler, "-Wall", "-Wextra", "-Werror", "-o", program, source],
+                           check=True, timeout=RUN_LIMIT_S)
+        printed = subprocess.run([program], check=True, capture_output=True, text=True,
+                                 timeout=RUN_LIMIT_S).stdout
+        values = {}
+        for line in printed.splitlines():
+            if line.startswith("= "):
+                current = values.setdefault(line[2:], [])
+            else:
+                current.append(float(line))
+        return values
+
+    def check_stage_measures(self, stage, h, reported, context):
+        ripple, attenuation = self.measure(h, stage["l"], stage["l"] * stage["input_rate_hz"],
+                                           stage["passband_hz"], stage["stopband_hz"])
+        self.assertGreaterEqual(attenuation, stage["target_attenuation_db"] - 0.05, context)
+        self.assertLessEqual(ripple, stage["target_ripple_db"] + 0.002, context)
+        self.assertAlmostEqual(attenuation, reported["attenuation_db"], delta=0.2, msg=context)
+        self.assertAlmostEqual(ripple, reported["ripple_db"], delta=0.02, msg=context)
+
+    def test_coefficient_files_read_back_and_meet_the_requirements(self):
+        halfbands = 0
+        for args, what in self.PLANS:
+            with self.subTest(what):
+                files = {kind: self.path("fir." + kind) for kind in ("json", "csv", "h")}
+                for kind, name in files.items():
+                    status, record, err = self.design(args, "--coefficients", name)
+                    self.assertEqual((status, err), (0, ""))
+                    self.assertEqual(record["design"]["coefficients_file"], name)
+                with open(files["json"], encoding="utf-8") as handle:
+                    written = json.load(handle)
+                self.assertEqual(written["input_rate_hz"], record["request"]["input_rate_hz"])
+                self.assertEqual(written["filter"]["attenuation_db"],
+                                 record["cost"]["attenuation_db"])
+                stages = written["stages"]
+                self.assertEqual(len(stages), len(record["stages"]))
+                rows = csv_rows(read(files["csv"]))
+                self.assertEqual(list(rows[0]), ["stage", "index", "phase", "coefficient"])
+                printed = self.compile_and_print(files["h"], [
+                    f"fir_stage{i}" for i, s in enumerate(stages, 1) if s["coefficients"]])
+                for i, (stage, reported) in enumerate(zip(stages, record["design"]["stages"]),
+                                                      1):
+                    h = stage["coefficients"]
+                    self.assertEqual((stage["method"], stage["taps"], len(h)),
+                                     (reported["method"], reported["taps"], reported["taps"]))
+                    if not h:
+                        continue
+                    # The same doubles in every format, bit for bit.
+                    self.assertEqual(printed[f"fir_stage{i}"], h)
+                    mine = [r for r in rows if r["stage"] == str(i)]
+                    self.assertEqual([float(r["coefficient"]) for r in mine], h)
+                    self.assertEqual([int(r["phase"]) for r in mine],
+                                     [k % stage["l"] for k in range(len(h))])
+                    # The prototype: DC gain L, symmetric, zeros of a halfband in place.
+                    self.assertAlmostEqual(sum(h) / stage["l"], 1.0, delta=0.01)
+                    self.assertEqual(h, h[::-1])
+                    if stage["halfband"]:
+                        halfbands += 1
+                        centre = (len(h) - 1) // 2
+                        self.assertTrue(all(h[k] == 0.0 for k in range(len(h))
+                                            if k != centre and (k - centre) % 2 == 0))
+                        self.assertEqual(sum(1 for v in h if v != 0.0), stage["nonzero_taps"])
+                    self.check_stage_measures(stage, h, stage["measured"], f"{what}, stage {i}")
+                # The stages' shares add up to the cascade's requirements.
+                filtered = [s for s in stages if s["coefficients"]]
+                self.assertLessEqual(sum(s["target_ripple_db"] for s in filtered),
+                                     written["filter"]["ripple_db"] + 1e-9)
+                for s in filtered:
+                    self.assertGreaterEqual(s["target_attenuation_db"],
+                                            written["filter"]["attenuation_db"])
+        self.assertEqual(halfbands, 1)
+
+    def test_rounded_coefficients_measure_as_reported(self):
+        name = self.path("rounded.h")
+        status, record, _ = self.design(["-s", "2", "44100", "48000"], "--attenuation", "70",
+                                        "--quantize", "16", "--coefficients", name)
+        self.assertEqual((status, record["design"]["meets_spec"]), (0, True))
+        json_name = self.path("rounded.json")
+        self.design(["-s", "2", "44100", "48000"], "--attenuation", "70", "--quantize", "16",
+                    "--coefficients", json_name)
+        with open(json_name, encoding="utf-8") as handle:
+            stages = json.load(handle)["stages"]
+        self.assertIn("int16_t rounded_stage1[", read(name))
+        printed = self.compile_and_print(name, ["rounded_stage1", "rounded_stage2"])
+        for i, (stage, reported) in enumerate(zip(stages, record["design"]["stages"]), 1):
+            rounded = stage["quantized"]
+            integers = printed[f"rounded_stage{i}"]
+            self.assertEqual(integers, rounded["integers"])
+            self.assertTrue(all(-32768 <= v <= 32767 for v in integers))
+            self.assertEqual(reported["quantized"]["bits"], 16)
+            h = [v * 2.0 ** -rounded["scale_exponent"] for v in integers]
+            self.check_stage_measures(stage, h, rounded["measured"], f"rounded stage {i}")
+            self.assertEqual(rounded["measured"]["attenuation_db"],
+                             reported["quantized"]["measured_attenuation_db"])
+
+    def test_a_design_that_misses_is_status_one_and_says_why(self):
+        args = ["-s", "2", "--quantize", "16", "44100", "48000"]
+        status, record, err = self.design(args)
+        self.assertEqual((status, err, record["status"]), (1, "", "error"))
+        self.assertFalse(record["design"]["meets_spec"])
+        self.assertRegex(record["error"], r"^Rounded to 16 bits, stage \d measures .* dB of "
+                         r"attenuation against .* dB; \d+ bits keep it\.$")
+        self.assertEqual(record["design"]["error"], record["error"])
+        status, out, err = run("--design", *args)
+        self.assertEqual((status, err), (1, f"quillmere: {record['error']}\n"))
+        self.assertIn(": MISSES\n", out)
+
+    def test_batch_lines_write_their_own_files(self):
+        pattern = self.path("line{line}.csv")
+        lines = batch_file("44100 48000\n# a comment\n48000 32000 --method kaiser\n")
+        self.addCleanup(os.unlink, lines)
+        status, out, err = run("-f", "json", "--design", "--coefficients", pattern,
+                               "--batch", lines)
+        self.assertEqual((status, err), (0, ""))
+        records = json_lines(out)
+        self.assertEqual([r["design"]["coefficients_file"] for r in records],
+                         [self.path("line1.csv"), self.path("line3.csv")])
+        self.assertEqual([r["design"]["method"] for r in records], ["auto", "kaiser"])
+        for r in records:
+            self.assertTrue(read(r["design"]["coefficients_file"]).startswith(
+                "stage,index,phase,coefficient\n"))
+        # Without {line} every line would write over the one before.
+        status, out, err = run("--design", "--coefficients", self.path("one.csv"),
+                               "--batch", lines)
+        self.assertEqual((status, out), (2, ""))
+        self.assertIn("{line}", err)
+
+    def test_usage_errors_and_unwritable_files(self):
+        for args, says in [
+            (["--design", "--method", "best"], "invalid value 'best' for --method"),
+            (["--design", "--quantize", "7"], "invalid value '7' for --quantize"),
+            (["--design", "--quantize", "33"], "invalid value '33' for --quantize"),
+            (["--method", "kaiser"], "option '--method' needs --design"),
+            (["--quantize", "16"], "option '--quantize' needs --design"),
+            (["--design", "--coefficients", "fir.txt"], "cannot tell the format"),
+            (["--design", "--coefficients-format", "c"],
+             "option '--coefficients-format' needs --coefficients"),
+            (["--design", "--coefficients", "x.h", "--coefficients-format", "h"],
+             "invalid value 'h' for --coefficients-format"),
+        ]:
+            with self.subTest(args):
+                status, out, err = run(*args, "44100", "48000")
+                self.assertEqual((status, out), (2, ""))
+                self.assertTrue(err.startswith("quillmere: " + says), err)
+                self.assertTrue(err.endswith(HINT))
+        # A name whose extension says nothing, with the format given.
+        name = self.path("filters.inc")
+        status, _, _ = run("--design", "--coefficients", name, "--coefficients-format",
+                           "c-header", "48000", "24000")
+        self.assertEqual(status, 0)
+        self.assertIn("#ifndef FILTERS_H\n", read(name))
+        # A file that cannot be written fails the request and says why.
+        name = self.path("missing/fir.json")
+        status, record, _ = self.design(["48000", "24000"], "--coefficients", name)
+        self.assertEqual((status, record["status"]), (1, "error"))
+        self.assertIsNone(record["design"]["coefficients_file"])
+        self.assertTrue(record["error"].startswith(
+            f"cannot write the coefficient file '{name}': "), record["error"])
+
+
 def main():
     global PROGRAM, SANITIZED
     args = sys.argv[1:]

@@ -71,9 +71,9 @@ FilterDesign design(double input, const std::vector<Stage>& stages, const Filter
 /// narrow), each local top refined by a parabola through its neighbours, or near the edge
 /// by golden-section search. `sign` +1 finds the largest |A|, -1 the smallest A.
 double extreme(const std::vector<double>& h, double rate, double from, double to, double edge,
-               double sign) {
+               double sign, bool dense = false) {
     const double lobe = rate / static_cast<double>(h.size());
-    const bool whole = h.size() <= 6000;
+    const bool whole = dense || h.size() <= 6000;
     std::vector<double> grid{from, to};
     const auto cover = [&](double a, double b, double step) {
         for (double f = std::max(from, a); f <= std::min(to, b); f += step) grid.push_back(f);
@@ -131,9 +131,12 @@ struct Response {
     double attenuation_db() const { return -to_db(stopband_max); }
 };
 
-Response measure(const std::vector<double>& h, double gain, double rate, double pass, double stop) {
+/// `dense`: the whole stopband at 8 points per lobe whatever the length, for rounded filters,
+/// whose rounding error is as high far from the edge as near it.
+Response measure(const std::vector<double>& h, double gain, double rate, double pass, double stop,
+                 bool dense = false) {
     Response r;
-    r.stopband_max = extreme(h, rate, stop, rate / 2, stop, 1.0) / gain;
+    r.stopband_max = extreme(h, rate, stop, rate / 2, stop, 1.0, dense) / gain;
     r.passband_max = extreme(h, rate, 0, pass, pass, 1.0) / gain;
     r.passband_min = extreme(h, rate, 0, pass, pass, -1.0) / gain;
     return r;
@@ -856,43 +859,99 @@ std::vector<double> rounded(const std::vector<double>& h, int bits) {
     return out;
 }
 
+/// Checks a stage's rounding against the tests' own rounding and measurement of it.
+void check_rounding(const StageDesign& s, int bits) {
+    ASSERT_TRUE(s.quantized.has_value());
+    const quillmere::QuantizedFilter& q = *s.quantized;
+    EXPECT_EQ(q.bits, bits);
+    ASSERT_EQ(q.integers.size(), s.coefficients.size());
+    const double limit = std::ldexp(1.0, bits - 1) - 1.0;
+    std::vector<double> values;
+    for (std::size_t k = 0; k < q.integers.size(); ++k) {
+        EXPECT_LE(std::abs(q.integers[k]), limit);
+        const double value = std::ldexp(q.integers[k], -q.scale_exponent);
+        EXPECT_LE(std::fabs(value - s.coefficients[k]), std::ldexp(0.5, -q.scale_exponent));
+        values.push_back(value);
+    }
+    // The scale is the largest that fits: one more bit would overflow.
+    double largest = 0.0;
+    for (const double c : s.coefficients) largest = std::max(largest, std::fabs(c));
+    EXPECT_GT(std::round(std::ldexp(largest, q.scale_exponent + 1)), limit);
+    EXPECT_EQ(values, rounded(s.coefficients, bits));
+    const Response r = measure(values, static_cast<double>(s.stage.l), s.upsampled_rate_hz,
+                               s.passband_hz, s.stopband_hz, true);
+    EXPECT_NEAR(q.measured.attenuation_db, r.attenuation_db(), 0.2);
+    EXPECT_NEAR(q.measured.ripple_db, r.ripple_db(), 0.2);
+    EXPECT_EQ(q.measured.meets_spec, !misses(r, s));
+    std::printf("[ %d bits ] %lld taps: %.2f dB (reported %.2f, unrounded %.2f, margin %.2f dB), "
+                "bits needed %d\n",
+                bits, static_cast<long long>(s.taps), r.attenuation_db(),
+                q.measured.attenuation_db, s.measured.attenuation_db, q.rounding_margin_db,
+                q.bits_needed);
+}
+
 TEST(DesignRounding, SixteenBitsMeasureAsReported) {
     const FilterDesign d =
         design(44100, {{10, 7}, {16, 21}}, requirements(80), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     ASSERT_TRUE(d.quantized.has_value());
-    for (const StageDesign& s : d.stages) {
-        ASSERT_TRUE(s.quantized.has_value());
-        const quillmere::QuantizedFilter& q = *s.quantized;
-        EXPECT_EQ(q.bits, 16);
-        ASSERT_EQ(q.integers.size(), s.coefficients.size());
-        std::vector<double> values;
-        for (std::size_t k = 0; k < q.integers.size(); ++k) {
-            EXPECT_LE(std::abs(q.integers[k]), 32767);
-            const double value = std::ldexp(q.integers[k], -q.scale_exponent);
-            EXPECT_LE(std::fabs(value - s.coefficients[k]), std::ldexp(0.5, -q.scale_exponent));
-            values.push_back(value);
+    for (const StageDesign& s : d.stages) check_rounding(s, 16);
+}
+
+/// Plans at 80 to 100 dB whose filters 16 bits can keep: the rounded filters meet the
+/// requirements, as the tests measure the integers, and the reported figures are theirs.
+TEST(DesignRounding, SixteenBitsKeepTheRequirementsWhereTheyCan) {
+    struct Rounding {
+        const char* name;
+        double input;
+        std::vector<Stage> stages;
+        FilterSpec filter;
+        bool heavy;
+    };
+    const auto with_passband = [](double passband, double attenuation) {
+        FilterSpec f = requirements(attenuation);
+        f.passband_hz = passband;
+        return f;
+    };
+    const std::vector<Rounding> cases = {
+        {"8000 -> 192000 at 80 dB", 8000, {{24, 1}}, requirements(80), false},
+        {"8000 -> 1.6 MHz at 90 dB", 8000, {{200, 1}}, with_passband(1000, 90), false},
+        {"1000 -> 96000 at 100 dB", 1000, {{96, 1}}, with_passband(100, 100), false},
+        {"44100 -> 48000 at 80 dB", 44100, {{160, 147}}, requirements(80), true},
+    };
+    int margins = 0;
+    for (const Rounding& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.heavy && light_only()) continue;
+        const FilterDesign d = design(c.input, c.stages, c.filter, DesignMethod::automatic, 16);
+        ASSERT_EQ(d.status, Status::ok) << d.message;
+        ASSERT_TRUE(d.quantized.has_value());
+        EXPECT_TRUE(d.meets_spec);
+        EXPECT_TRUE(d.quantized->meets_spec);
+        for (const StageDesign& s : d.stages) {
+            check_rounding(s, 16);
+            EXPECT_TRUE(s.quantized->measured.meets_spec);
+            EXPECT_LE(s.quantized->bits_needed, 16);
+            margins += s.quantized->rounding_margin_db > 0.0 ? 1 : 0;
         }
-        // The scale is the largest that fits: one more bit would overflow 16 bits.
-        double largest = 0.0;
-        for (const double c : s.coefficients) largest = std::max(largest, std::fabs(c));
-        EXPECT_GT(std::round(std::ldexp(largest, q.scale_exponent + 1)), 32767.0);
-        EXPECT_EQ(values, rounded(s.coefficients, 16));
-        const Response r = measure(values, static_cast<double>(s.stage.l), s.upsampled_rate_hz,
-                                   s.passband_hz, s.stopband_hz);
-        EXPECT_NEAR(q.measured.attenuation_db, r.attenuation_db(), 0.2);
-        EXPECT_NEAR(q.measured.ripple_db, r.ripple_db(), 0.2);
-        EXPECT_EQ(q.measured.meets_spec, !misses(r, s));
-        std::printf(
-            "[ 16 bits ] %lld taps: %.2f dB (reported %.2f, unrounded %.2f), bits needed %d\n",
-            static_cast<long long>(s.taps), r.attenuation_db(), q.measured.attenuation_db,
-            s.measured.attenuation_db, q.bits_needed);
+        // Without the margin the same filters, rounded, would miss: the margin is what keeps
+        // them.
+        const FilterDesign plain = design(c.input, c.stages, c.filter);
+        ASSERT_EQ(plain.status, Status::ok);
+        for (std::size_t i = 0; i < plain.stages.size(); ++i) {
+            const StageDesign& s = plain.stages[i];
+            if (d.stages[i].quantized->rounding_margin_db == 0.0) continue;
+            EXPECT_TRUE(misses(measure(rounded(s.coefficients, 16), static_cast<double>(s.stage.l),
+                                       s.upsampled_rate_hz, s.passband_hz, s.stopband_hz),
+                               s));
+            EXPECT_GT(d.stages[i].taps, s.taps);
+        }
     }
+    EXPECT_GT(margins, 0);
 }
 
 TEST(DesignRounding, SaysWhenTheBitsCostTheAttenuationAndHowManyKeepIt) {
-    const FilterDesign d =
-        design(48000, {{1, 6}}, requirements(120), DesignMethod::automatic, 16);
+    const FilterDesign d = design(48000, {{1, 6}}, requirements(120), DesignMethod::automatic, 16);
     ASSERT_EQ(d.status, Status::ok) << d.message;
     const StageDesign& s = d.stages[0];
     ASSERT_TRUE(s.quantized.has_value());
@@ -900,16 +959,40 @@ TEST(DesignRounding, SaysWhenTheBitsCostTheAttenuationAndHowManyKeepIt) {
     EXPECT_FALSE(q.measured.meets_spec);
     EXPECT_FALSE(d.quantized->meets_spec);
     EXPECT_TRUE(d.meets_spec);  // the unrounded design does
+    // 16 bits cannot keep 120 dB: the filter handed out is the one without a margin.
+    EXPECT_EQ(q.rounding_margin_db, 0.0);
+    check_rounding(s, 16);
     ASSERT_GT(q.bits_needed, 16);
-    const auto check = [&](int bits) {
-        return !misses(measure(rounded(s.coefficients, bits), 1.0, s.upsampled_rate_hz,
-                               s.passband_hz, s.stopband_hz),
-                       s);
+    // With a margin for the rounding, far fewer than the 32 bits the bare filter needs.
+    EXPECT_LE(q.bits_needed, 26);
+    // At bits_needed the design, with its margin, rounds within the requirements; one bit
+    // fewer does not.
+    const auto rounded_at = [&](int bits) {
+        const FilterDesign at = design(48000, {{1, 6}}, requirements(120), DesignMethod::automatic, bits);
+        EXPECT_EQ(at.status, Status::ok);
+        EXPECT_EQ(at.stages[0].quantized->bits_needed, q.bits_needed) << bits << " bits";
+        check_rounding(at.stages[0], bits);
+        return at.stages[0].quantized->measured.meets_spec;
     };
-    EXPECT_TRUE(check(q.bits_needed));
-    EXPECT_FALSE(check(q.bits_needed - 1));
+    EXPECT_TRUE(rounded_at(q.bits_needed));
+    EXPECT_FALSE(rounded_at(q.bits_needed - 1));
     std::printf("[ 120 dB at 16 bits ] %.2f dB; %d bits keep it\n", q.measured.attenuation_db,
                 q.bits_needed);
+}
+
+TEST(DesignRounding, BitsNeededMayBeFewerThanAsked) {
+    const FilterDesign d = design(8000, {{24, 1}}, requirements(80), DesignMethod::automatic, 24);
+    ASSERT_EQ(d.status, Status::ok) << d.message;
+    const quillmere::QuantizedFilter& q = *d.stages[0].quantized;
+    EXPECT_TRUE(q.measured.meets_spec);
+    EXPECT_LT(q.bits_needed, 24);
+    EXPECT_GE(q.bits_needed, quillmere::min_quantize_bits);
+    const FilterDesign fewest =
+        design(8000, {{24, 1}}, requirements(80), DesignMethod::automatic, q.bits_needed);
+    EXPECT_TRUE(fewest.stages[0].quantized->measured.meets_spec);
+    const FilterDesign fewer =
+        design(8000, {{24, 1}}, requirements(80), DesignMethod::automatic, q.bits_needed - 1);
+    EXPECT_FALSE(fewer.stages[0].quantized->measured.meets_spec);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -40,12 +40,16 @@ if [[ $debian_layout == ON ]]; then
     zcat "$page" 2>/dev/null | cmp -s - "$source_dir/man/quillmere.1" ||
         fail "share/man/man1/quillmere.1.gz is not the compressed manual page"
     grep -q '^License: Expat' "$doc/copyright" 2>/dev/null || fail "no Debian copyright file"
+    grep -q '^Files: kissfft.hh' "$doc/copyright" && grep -q '^License: BSD-3-clause$' "$doc/copyright" ||
+        fail "the Debian copyright file lacks KissFFT's licence"
     zcat "$doc/changelog.gz" 2>/dev/null | head -1 | grep -q '^quillmere (' ||
         fail "no Debian changelog.gz"
 else
     page="$top/share/man/man1/quillmere.1"
     cmp -s "$page" "$source_dir/man/quillmere.1" || fail "share/man/man1/quillmere.1 differs"
     cmp -s "$doc/LICENSE" "$source_dir/LICENSE" || fail "share/doc/quillmere/LICENSE differs"
+    cmp -s "$doc/KissFFT-LICENSE.txt" "$source_dir/packaging/third-party/KissFFT-LICENSE.txt" ||
+        fail "share/doc/quillmere/KissFFT-LICENSE.txt differs"
 fi
 
 # The library for other projects (component Development).

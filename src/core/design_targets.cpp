@@ -1,14 +1,29 @@
 // The requirements of each stage and the length estimates of the design methods.
-#include "design/targets.h"
+#include "core/design_targets.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
 
-namespace quillmere::inline v2::design {
+namespace quillmere::inline v2::cost_model {
 
 namespace {
+
+/// Herrmann, Rabiner and Chan's D(d1, d2) and f(d1, d2) of the equiripple length
+/// N = D / dF - f dF + 1; they fitted D with the larger deviation as d1.
+struct HerrmannTerms {
+    double d = 0.0;
+    double f = 0.0;
+};
+
+HerrmannTerms herrmann_terms(double deviation_1, double deviation_2) {
+    const double l1 = std::log10(std::max(deviation_1, deviation_2));
+    const double l2 = std::log10(std::min(deviation_1, deviation_2));
+    return {(5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
+                (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1),
+            11.01217 + 0.51244 * (l1 - l2)};
+}
 
 using Wide = std::uint64_t;
 
@@ -73,7 +88,7 @@ double leak_allowance_db(double coinciding_leaks, int filtered_stages, double st
            std::max(0, filtered_stages - 1) * 20.0 * std::log10(passband_top);
 }
 
-bool stage_target(const cost_model::Design& design, double input_rate_hz, double output_rate_hz,
+bool stage_target(const Design& design, double input_rate_hz, double output_rate_hz,
                   std::int64_t l, std::int64_t m, double leak_allowance_db, StageTarget* target) {
     StageTarget t;
     t.input_rate_hz = input_rate_hz;
@@ -105,32 +120,27 @@ bool halfband_edges(const StageTarget& target, double* passband_hz, double* stop
 }
 
 double herrmann_taps(double deviation_1, double deviation_2, double transition_cycles) {
-    // Herrmann, Rabiner and Chan fitted D for the larger deviation as d1.
-    const double l1 = std::log10(std::max(deviation_1, deviation_2));
-    const double l2 = std::log10(std::min(deviation_1, deviation_2));
-    const double d = (5.309e-3 * l1 * l1 + 7.114e-2 * l1 - 4.761e-1) * l2 -
-                     (2.66e-3 * l1 * l1 + 5.941e-1 * l1 + 4.278e-1);
-    const double f = 11.01217 + 0.51244 * (l1 - l2);
-    return std::ceil(std::max(1.0, d / transition_cycles - f * transition_cycles + 1.0));
+    const HerrmannTerms t = herrmann_terms(deviation_1, deviation_2);
+    return std::ceil(std::max(1.0, t.d / transition_cycles - t.f * transition_cycles + 1.0));
 }
 
 KaiserFigures kaiser_figures(const StageTarget& target, double passband_hz, double stopband_hz,
                              double extra_attenuation_db) {
     // The cost model's design attenuation (see stage_figures there) for these edges.
     const double deviation =
-        cost_model::design_attenuation_db(target.attenuation_db, target.ripple_db);
+        design_attenuation_db(target.attenuation_db, target.ripple_db);
     const double deviation_attenuation =
-        deviation + cost_model::high_attenuation_margin_db(deviation);
+        deviation + high_attenuation_margin_db(deviation);
     const double transition = stopband_hz - passband_hz;
     KaiserFigures figures;
     figures.design_attenuation_db = deviation_attenuation +
-                                    cost_model::far_edge_margin_db(transition, passband_hz) +
+                                    far_edge_margin_db(transition, passband_hz) +
                                     extra_attenuation_db;
-    figures.beta = cost_model::kaiser_beta(figures.design_attenuation_db);
+    figures.beta = kaiser_beta(figures.design_attenuation_db);
     figures.taps =
-        cost_model::kaiser_taps(cost_model::kaiser_length_factor(figures.design_attenuation_db),
+        kaiser_taps(kaiser_length_factor(figures.design_attenuation_db),
                                 target.upsampled_rate_hz, transition);
-    if (!(figures.taps <= cost_model::max_taps))
+    if (!(figures.taps <= max_taps))
         figures.taps = std::numeric_limits<double>::infinity();
     return figures;
 }
@@ -201,4 +211,43 @@ StagePrediction predict_stage(const StageTarget& target, DesignMethod method) {
     return within(best) ? best : cheaper(target, StageFilter::kaiser);
 }
 
-}  // namespace quillmere::inline v2::design
+namespace {
+
+/// Kaiser's length factor at an attenuation, made non-decreasing: it steps down from 0.9222
+/// to 0.9088 at 21 dB, so below that its value at 21 dB bounds it from below.
+double kaiser_factor_floor(double attenuation_db) {
+    return std::max((21.0 - 7.95) / 14.36, (attenuation_db - 7.95) / 14.36);
+}
+
+/// Herrmann's D(d1, d2) + min(0, x - f(d1, d2) x^2), not below 0 (see herrmann_taps).
+double herrmann_factor_floor(double deviation_1, double deviation_2, double max_transition) {
+    const HerrmannTerms t = herrmann_terms(deviation_1, deviation_2);
+    const double x = max_transition;
+    return std::max(0.0, t.d + std::min(0.0, x - t.f * x * x));
+}
+
+}  // namespace
+
+double nonzero_taps_factor_floor(double passband_deviation, double stopband_deviation,
+                                 DesignMethod method, bool halfband_possible,
+                                 double max_transition_cycles) {
+    const double x = std::min(max_transition_cycles, 0.5);
+    // Kaiser: the tighter deviation as an attenuation with the margin above 100 dB.
+    const double tighter = std::min(passband_deviation, stopband_deviation);
+    const double attenuation = -20.0 * std::log10(tighter);
+    const double kaiser =
+        kaiser_factor_floor(attenuation + high_attenuation_margin_db(attenuation));
+    const double equiripple =
+        std::min(herrmann_factor_floor(passband_deviation, stopband_deviation, x),
+                 halfband_possible ? herrmann_factor_floor(tighter, tighter, x) / 2.0
+                                   : std::numeric_limits<double>::infinity());
+    const double kaiser_form = halfband_possible ? kaiser / 2.0 : kaiser;
+    switch (method) {
+    case DesignMethod::kaiser: return kaiser_form;
+    case DesignMethod::equiripple: return equiripple;
+    case DesignMethod::automatic: break;
+    }
+    return std::min(kaiser_form, equiripple);
+}
+
+}  // namespace quillmere::inline v2::cost_model

@@ -14,6 +14,7 @@
 #include "binding/refusals.h"
 #include "binding/stoppable.h"
 #include "quillmere/quillmere.h"
+#include "records/option_values.h"
 #include "records/records.h"
 #include "records/request_resolution.h"
 #include "records/solving.h"
@@ -31,7 +32,7 @@ namespace {
 
 constexpr const char* rate_accepted = "a rate in Hz from 1 to 1e13 (a number, or text such "
                                       "as '44.1k' with the suffixes k, M, G)";
-constexpr const char* stages_accepted = "1 or 2";
+constexpr const char* stages_accepted = "1, 2, 3, 4 or 'auto' (1 to 4 and 'auto' in min-cost)";
 
 std::string python_repr(const py::handle& value) {
     return py::repr(value).cast<std::string>();
@@ -119,12 +120,14 @@ bool same_filter_spec(const FilterSpec& a, const FilterSpec& b) {
 Status library_status(const Record& record) {
     if (record.single) return record.single->status;
     if (record.two) return record.two->status;
+    if (record.plan) return record.plan->status;
     return Status::invalid_request;
 }
 
 Outcome library_outcome(const Record& record) {
     if (record.single) return record.single->outcome;
     if (record.two) return record.two->outcome;
+    if (record.plan) return record.plan->outcome;
     return Outcome::not_found;
 }
 
@@ -138,7 +141,7 @@ std::string without_line_end(std::string text) {
 struct PlanArguments {
     py::object input_rate;
     py::object output_rate;
-    int stages = 1;
+    py::object stages;
     std::optional<std::string> mode;
     std::optional<std::int64_t> limit;
     std::optional<bool> allow_first_decimation;
@@ -146,22 +149,59 @@ struct PlanArguments {
     std::string priority;
     std::optional<FilterSpec> filter;
     std::optional<bool> cost;
+    py::object tolerance;
 };
+
+/// A stage count: an int, or text as the command line reads it ("auto").
+void read_stages(const py::handle& value, OptionLayer& layer) {
+    std::string text;
+    if (py::isinstance<py::str>(value)) {
+        text = value.cast<std::string>();
+    } else if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) {
+        text = py::str(value).cast<std::string>();
+    }
+    if (text.empty() || records::read_option("stages", text, layer)) {
+        throw RequestRefused("invalid value " + python_repr(value) + " for stages: expected " +
+                                 stages_accepted,
+                             "stages", "");
+    }
+}
+
+/// A tolerance: a relative error as a number, or text as the command line reads it
+/// ("1e-6", "5ppm").
+void read_tolerance(const py::handle& value, OptionLayer& layer) {
+    if (value.is_none()) return;
+    const bool text = py::isinstance<py::str>(value);
+    if (!text && PyNumber_Check(value.ptr()) == 0) {
+        throw py::type_error("tolerance must be a number or text such as '5ppm', not " +
+                             py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    }
+    // A number through its shortest repr, which the command line's reader takes as it is.
+    const std::string written =
+        text ? value.cast<std::string>()
+             : python_repr(py::float_(py::reinterpret_borrow<py::object>(value)));
+    if (const auto error = records::read_option("tolerance", written, layer)) {
+        throw RequestRefused("invalid value " + python_repr(value) +
+                                 " for tolerance: expected a relative error from 0 to below 1 "
+                                 "(a number such as 1e-6, or text such as '5ppm')",
+                             "tolerance", "");
+    }
+}
 
 OptionLayer option_layer(const PlanArguments& arguments) {
     OptionLayer layer;
     layer.input_rate_hz = rate_from(arguments.input_rate, "input_rate");
     layer.output_rate_hz = rate_from(arguments.output_rate, "output_rate");
-    if (arguments.stages != 1 && arguments.stages != 2) {
-        throw RequestRefused("invalid value " + std::to_string(arguments.stages) +
-                                 " for stages: expected " + stages_accepted,
-                             "stages", "");
-    }
-    layer.stages = arguments.stages;
+    read_stages(arguments.stages, layer);
     if (arguments.mode) layer.mode = enum_from(search_mode_name, *arguments.mode, "mode");
     layer.limit = arguments.limit;
-    // False is where the command line says nothing.
-    if (arguments.allow_first_decimation.value_or(false)) layer.allow_first_decimation = true;
+    // None follows the mode (on in min-cost and best-accuracy); False with one stage is
+    // where the command line says nothing.
+    if (arguments.allow_first_decimation == true ||
+        (arguments.allow_first_decimation == false && layer.stages != 1)) {
+        layer.allow_first_decimation = arguments.allow_first_decimation;
+    }
+    read_tolerance(arguments.tolerance, layer);
     if (!arguments.target.is_none()) layer.target_hz = rate_from(arguments.target, "target");
     const Priority priority = enum_from(priority_name, arguments.priority, "priority");
     // The default priority is no option given; any other needs a target, as --priority does.
@@ -191,8 +231,9 @@ ResolvedRequest resolved_request(const PlanArguments& arguments) {
         throw option_refusal(error->message);
     }
     ResolvedRequest request = std::get<ResolvedRequest>(std::move(resolved));
-    const RequestCheck check =
-        request.stages == 1 ? check_request(request.single) : check_request(request.two);
+    const RequestCheck check = request.general       ? check_request(request.plan)
+                               : request.stages == 1 ? check_request(request.single)
+                                                     : check_request(request.two);
     if (check.status == Status::invalid_request) throw library_refusal(check.field, check.message);
     if (check.status != Status::ok) throw std::bad_alloc();
     return request;
@@ -275,20 +316,21 @@ void bind_plans(py::module_& module) {
 
     module.def(
         "plan",
-        [](py::object input_rate, py::object output_rate, int stages,
+        [](py::object input_rate, py::object output_rate, py::object stages,
            std::optional<std::string> mode, std::optional<std::int64_t> limit,
            std::optional<bool> allow_first_decimation, py::object target, std::string priority,
-           std::optional<FilterSpec> filter, std::optional<bool> cost) {
-            return plan(PlanArguments{std::move(input_rate), std::move(output_rate), stages,
-                                      std::move(mode), limit, allow_first_decimation,
-                                      std::move(target), std::move(priority), std::move(filter),
-                                      cost});
+           std::optional<FilterSpec> filter, std::optional<bool> cost, py::object tolerance) {
+            return plan(PlanArguments{std::move(input_rate), std::move(output_rate),
+                                      std::move(stages), std::move(mode), limit,
+                                      allow_first_decimation, std::move(target),
+                                      std::move(priority), std::move(filter), cost,
+                                      std::move(tolerance)});
         },
         py::arg("input_rate"), py::arg("output_rate"), py::kw_only(), py::arg("stages"),
         py::arg("mode").none(true), py::arg("limit").none(true),
         py::arg("allow_first_decimation").none(true), py::arg("target").none(true),
         py::arg("priority"), py::arg("filter").none(true), py::arg("cost").none(true),
-        "The record of one request (quillmere.plan() wraps it).");
+        py::arg("tolerance").none(true), "The record of one request (quillmere.plan() wraps it).");
 }
 
 }  // namespace quillmere::python

@@ -44,6 +44,7 @@ std::string parameter_for_option(const std::string& option) {
         {"stopband", "filter.stopband_hz"},
         {"attenuation", "filter.attenuation_db"},
         {"ripple", "filter.ripple_db"},
+        {"no-first-decimation", "allow_first_decimation"},
     };
     for (const auto& [command_line, python] : parameters) {
         if (option == command_line) return std::string(python);

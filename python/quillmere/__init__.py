@@ -47,31 +47,35 @@ def version() -> str:
     return _native.version()
 
 
-def plan(input_rate: Rate, output_rate: Rate, *, stages: int = 1,
+def plan(input_rate: Rate, output_rate: Rate, *, stages: Union[int, str] = 1,
          mode: Union[SearchMode, str, None] = None, limit: Optional[int] = None,
          allow_first_decimation: Optional[bool] = None, target: Optional[Rate] = None,
          priority: Union[Priority, str] = Priority.BALANCED,
          filter: Optional[FilterSpec] = None,  # noqa: A002 - the command line's word
-         cost: Optional[bool] = None) -> Plan:
+         cost: Optional[bool] = None, tolerance: Union[float, str, None] = None) -> Plan:
     """Finds the interpolation and decimation factors L/M that convert input_rate to
-    output_rate, in one stage or two cascaded stages L1/M1 -> L2/M2: the command line's
+    output_rate, in one stage or a cascade L1/M1 -> L2/M2 -> ...: the command line's
     request `quillmere [OPTIONS] INPUT_RATE OUTPUT_RATE`, argument for option.
 
     input_rate, output_rate
         Sample rates in Hz, 1 to 1e13: numbers, or text as the command line takes it
         ("48000", "44.1k", "2.4M"; the suffixes k, M and G scale by 1e3, 1e6, 1e9).
     stages
-        1 (the default) or 2 (--stages).
+        1 (the default), 2, or in min-cost 3, 4 or "auto" (the cheapest count) (--stages).
     mode
         Two stages: how the search chooses (--mode): SearchMode.MINIMAL_SUM
         ("minimal-sum", the smallest L1+M1+L2+M2, limit 65535), CUSTOM_LIMIT
         ("custom-limit", the best accuracy under the limit) or MIN_COST ("min-cost", the
-        cheapest filters). Default: minimal-sum, or custom-limit when a limit is given.
+        cheapest filters, also over one to four stages) or BEST_ACCURACY ("best-accuracy",
+        the most accurate cascade within the limit). Default: minimal-sum, or custom-limit
+        when a limit is given.
     limit
         Two stages: the largest L and M per stage, 1 to 65535 (--limit); implies
         custom-limit unless the mode is min-cost. Not with minimal-sum.
     allow_first_decimation
-        Two stages: the first stage may decimate, M1 > L1 (--allow-first-decimation).
+        Two stages or more: the first stage may decimate, M1 > L1 (True:
+        --allow-first-decimation, False: --no-first-decimation). Default (None): on in
+        min-cost and best-accuracy, off in the other modes.
     target
         Two stages: the rate wanted between the stages, Hz (--target).
     priority
@@ -86,6 +90,10 @@ def plan(input_rate: Rate, output_rate: Rate, *, stages: int = 1,
     cost
         Estimate the filter cost (--cost); default: whether a filter is given. With
         cost=True and no filter, the cost uses FilterSpec()'s defaults.
+    tolerance
+        The largest relative error of the output rate accepted (--tolerance): a number
+        (1e-6) or text ("5ppm"). A result outside it is Status.NOT_FOUND; min-cost may take
+        a simpler ratio within it for cheaper filters.
 
     Returns a Plan: the stages with their rates, the achieved ratio and output rate, the
     errors in Hz, relative and in PPM, the advice, the status, the message and, when
@@ -100,7 +108,8 @@ def plan(input_rate: Rate, output_rate: Rate, *, stages: int = 1,
     record = _native.plan(input_rate, output_rate, stages=stages,
                           mode=None if mode is None else str(mode), limit=limit,
                           allow_first_decimation=allow_first_decimation, target=target,
-                          priority=str(priority), filter=filter, cost=cost)
+                          priority=str(priority), filter=filter, cost=cost,
+                          tolerance=tolerance)
     return Plan(record)
 
 

@@ -37,11 +37,12 @@ class Outcome(_NamedEnum):
 
 
 class SearchMode(_NamedEnum):
-    """How the two-stage search chooses among candidates."""
+    """How the search chooses among candidates."""
 
     MINIMAL_SUM = "minimal-sum"  #: the smallest L1+M1+L2+M2, then the smaller final error
     CUSTOM_LIMIT = "custom-limit"  #: the smallest final error under the limit, then the sum
     MIN_COST = "min-cost"  #: the fewest multiply-accumulates per second of the filters
+    BEST_ACCURACY = "best-accuracy"  #: the smallest final error among all cascades in the limit
 
 
 class Priority(_NamedEnum):

@@ -154,10 +154,11 @@ class FilterDesign:
     @property
     def meets_spec(self) -> bool: ...
 
-def plan(input_rate: Union[float, str], output_rate: Union[float, str], *, stages: int,
-         mode: Optional[str], limit: Optional[int], allow_first_decimation: Optional[bool],
-         target: Union[float, str, None], priority: str, filter: Optional[FilterSpec],
-         cost: Optional[bool]) -> PlanRecord: ...
+def plan(input_rate: Union[float, str], output_rate: Union[float, str], *,
+         stages: Union[int, str], mode: Optional[str], limit: Optional[int],
+         allow_first_decimation: Optional[bool], target: Union[float, str, None],
+         priority: str, filter: Optional[FilterSpec], cost: Optional[bool],
+         tolerance: Union[float, str, None]) -> PlanRecord: ...
 def design(input_rate_hz: float, stages: Sequence[Tuple[int, int]],
            filter: Optional[FilterSpec], method: str,
            quantize: Optional[int]) -> FilterDesign: ...

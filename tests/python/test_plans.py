@@ -83,6 +83,22 @@ VARIED = [
      "48000 8000 --stopband 3900 --ripple 0.5 --cost"),
     (48000, 8000, {"cost": True}, "48000 8000 --cost"),
     (44100, 47999.9, {"stages": 2, "limit": 3}, "44100 47999.9 --stages 2 --limit 3"),
+    # The searches beyond the dialog's candidates: many stages, best accuracy, a tolerance,
+    # first-stage decimation turned off.
+    (192000, 44100, {"stages": "auto", "mode": "min-cost",
+                     "filter": FilterSpec(passband_hz=20000, stopband_hz=20000,
+                                          attenuation_db=80)},
+     "192000 44100 --stages auto --mode min-cost --passband 20000 --stopband 20000 "
+     "--attenuation 80 --cost"),
+    (192000, 44100, {"stages": 3, "mode": SearchMode.MIN_COST},
+     "192000 44100 --stages 3 --mode min-cost"),
+    (22050, 93869.67, {"stages": 2, "mode": SearchMode.BEST_ACCURACY, "limit": 101},
+     "22050 93869.67 --stages 2 --mode best-accuracy --limit 101"),
+    (44100, 48000.5, {"stages": 2, "tolerance": 1e-6}, "44100 48000.5 --stages 2 --tolerance 1e-6"),
+    (48000, 70981, {"mode": "min-cost", "tolerance": "5ppm"},
+     "48000 70981 --mode min-cost --tolerance 5ppm"),
+    (44100, 48000, {"stages": 2, "mode": "min-cost", "allow_first_decimation": False},
+     "44100 48000 --stages 2 --mode min-cost --no-first-decimation"),
 ]
 
 
@@ -146,6 +162,10 @@ REFUSED = [
     ((44100, 2e13), {}, "output_rate", "output_rate_hz"),
     (("44.1x", 48000), {}, "input_rate", None),
     ((44100, 48000), {"stages": 3}, "stages", None),
+    ((44100, 48000), {"stages": 5, "mode": "min-cost"}, "stages", None),
+    ((44100, 48000), {"stages": "many"}, "stages", None),
+    ((44100, 48000), {"stages": 2, "tolerance": 2}, "tolerance", None),
+    ((44100, 48000), {"stages": 2, "tolerance": "5 furlongs"}, "tolerance", None),
     ((44100, 48000), {"stages": 2, "limit": 0}, "limit", "max_factor"),
     ((44100, 48000), {"stages": 2, "limit": 65536}, "limit", "max_factor"),
     ((44100, 48000), {"stages": 2, "mode": "fastest"}, "mode", None),

@@ -48,6 +48,7 @@ std::vector<Stage> record_stages(const records::Record& record) {
     if (record.two && record.two->status == Status::ok) {
         return {record.two->first, record.two->second};
     }
+    if (record.plan && record.plan->status == Status::ok) return record.plan->stages;
     return {};
 }
 
@@ -147,8 +148,7 @@ Answer Calculator::solve(const std::vector<OptionText>& options) {
     answer.text = records::format_text(record);
     stages_ = record_stages(record);
     answer.designable = !stages_.empty();
-    input_rate_hz_ =
-        request.stages == 1 ? request.single.input_rate_hz : request.two.input_rate_hz;
+    input_rate_hz_ = request.plan.input_rate_hz;
     filter_ = request.filter;
     design_options_ = design_options;
     return answer;

@@ -55,8 +55,8 @@ async function settled(page) {
 }
 
 /** The form's fields, the two-stage ones last so that they show once stages is 2. */
-const VALUE_FIELDS = ["input", "output", "mode", "limit", "target", "priority", "passband", "stopband", "attenuation", "ripple", "method", "quantize"];
-const FLAG_FIELDS = ["allow-first-decimation", "cost", "design"];
+const VALUE_FIELDS = ["input", "output", "mode", "limit", "target", "priority", "tolerance", "passband", "stopband", "attenuation", "ripple", "method", "quantize"];
+const FLAG_FIELDS = ["allow-first-decimation", "no-first-decimation", "cost", "design"];
 
 /** Sets the form as a user would to a request given as [name, value] pairs in the command
  * line's order (value true for a flag); every other field emptied, design off unless
@@ -140,6 +140,11 @@ const REQUESTS = [
   [["input", "8000"], ["output", "96000"], ["stages", "2"], ["mode", "min-cost"], ["cost", true], ["passband", "3000"], ["stopband", "4000"]],
   [["input", "44100"], ["output", "48000"], ["stages", "2"], ["mode", "min-cost"], ["cost", true], ["target", "96000"], ["priority", "strict"]],
   [["input", "32000"], ["output", "44100"], ["stages", "2"], ["mode", "min-cost"], ["allow-first-decimation", true], ["cost", true], ["ripple", "0.5"]],
+  // The searches beyond the dialog's candidates.
+  [["input", "192000"], ["output", "44100"], ["stages", "auto"], ["mode", "min-cost"], ["cost", true], ["passband", "20k"], ["stopband", "20k"], ["attenuation", "80"]],
+  [["input", "192000"], ["output", "44100"], ["stages", "3"], ["mode", "min-cost"], ["no-first-decimation", true]],
+  [["input", "22050"], ["output", "93869.67"], ["stages", "2"], ["mode", "best-accuracy"], ["limit", "101"]],
+  [["input", "48000"], ["output", "70981"], ["stages", "2"], ["mode", "min-cost"], ["tolerance", "5ppm"]],
   [["input", "1"], ["output", "1e13"], ["stages", "2"]],
   [["input", "705600"], ["output", "768000"], ["stages", "2"], ["cost", true]],
 ];

@@ -55,16 +55,16 @@ describe("requests the command line refuses", () => {
     const answer = solve(quillmere, calculator, [
       ["INPUT_RATE", "44.1x"],
       ["OUTPUT_RATE", "48k"],
-      ["stages", "3"],
+      ["stages", "5"],
       ["limit", "0"],
       ["mode", "fast"],
     ]);
-    const { stderr } = await native(["--stages", "3", "44100", "48000"]);
+    const { stderr } = await native(["--stages", "5", "44100", "48000"]);
     assert.deepEqual(answer.refusals, [
       { option: "INPUT_RATE", message: "invalid INPUT_RATE '44.1x': expected a rate in Hz from 1 to 1e13, suffixes k, M, G allowed" },
-      { option: "stages", message: "invalid value '3' for --stages: expected 1 or 2" },
+      { option: "stages", message: "invalid value '5' for --stages: expected 1, 2, 3, 4 or auto" },
       { option: "limit", message: "invalid value '0' for --limit: expected an integer from 1 to 65535" },
-      { option: "mode", message: "invalid value 'fast' for --mode: expected minimal-sum, custom-limit or min-cost" },
+      { option: "mode", message: "invalid value 'fast' for --mode: expected minimal-sum, custom-limit, min-cost or best-accuracy" },
     ]);
     assert.equal(stderr.split("\n")[0], `quillmere: ${answer.refusals[1].message}`);
   });

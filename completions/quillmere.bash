@@ -11,10 +11,12 @@
 _quillmere_option_table='
 -h  --help                    -
 -V  --version                 -
--s  --stages                  1|2
--m  --mode                    minimal-sum|custom-limit|min-cost
+-s  --stages                  1|2|3|4|auto
+-m  --mode                    minimal-sum|custom-limit|min-cost|best-accuracy
 -l  --limit                   N
 -a  --allow-first-decimation  -
+.   --no-first-decimation     -
+.   --tolerance               REL
 -t  --target                  HZ
 -p  --priority                strict|final|balanced|ignore
 -f  --format                  text|json|csv

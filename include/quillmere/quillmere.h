@@ -28,6 +28,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -91,15 +92,30 @@ enum class Status {
 // Requests
 // ---------------------------------------------------------------------------
 
-/// How the two-stage search chooses among candidates that the priority rules leave equal.
+/// How a search chooses among candidates that the priority rules leave equal.
+///
+/// The two-stage search of minimal_sum, custom_limit and min_cost (solve_two_stage, the
+/// dialog's search) chooses among the splits of the ratio's continued-fraction convergents:
+/// every convergent L/M whose L and M factor into two factors within the limit, split
+/// L1/M1 -> L2/M2 with L = L1 L2 and M = M1 M2, and the splits of the simplest convergent
+/// that reproduces the ratio widened by common factors (L1 g/M1 h -> L2 h/M2 g). That is
+/// the dialog's contract: other cascades within the limit are never looked at, so a more
+/// accurate one may exist. best_accuracy looks at every cascade within the limit, and
+/// solve_plan's min-cost plans of one, three or four stages (or auto) at every way the
+/// stages can factor the ratio.
 enum class SearchMode {
-    minimal_sum,   ///< the smallest L1+M1+L2+M2, then the smaller final error
-    custom_limit,  ///< the smallest final error, then the smaller sum
-    min_cost,      ///< the fewest multiply-accumulates per second (see FilterSpec), then
-                   ///< the fewest coefficients, then the smaller sum; two prices within
-                   ///< 1 % plus two taps per phase count as equal (see the README); a
-                   ///< final-rate match, then accuracy, come before the price; every
-                   ///< stage of the result is in lowest terms
+    minimal_sum,    ///< the smallest L1+M1+L2+M2, then the smaller final error
+    custom_limit,   ///< the smallest final error, then the smaller sum
+    min_cost,       ///< the fewest multiply-accumulates per second (see FilterSpec), then
+                    ///< the fewest coefficients, then the smaller sum; two prices within
+                    ///< 1 % plus two taps per phase count as equal (see the README); a
+                    ///< final-rate match, then accuracy, come before the price; every
+                    ///< stage of the result is in lowest terms
+    best_accuracy,  ///< two stages: the smallest final error among every cascade
+                    ///< L1/M1 -> L2/M2 within the limit, then the smaller sum; errors are
+                    ///< compared exactly, and two within what a double can tell apart
+                    ///< (2^-50 relative, see the README) count as equal; every stage of the
+                    ///< result is in lowest terms
 };
 
 /// How an intermediate-rate target weighs against the final rate. A value-initialised
@@ -111,7 +127,8 @@ enum class Priority {
     ignore,    ///< the target plays no part in the choice; it is still reported
 };
 
-/// A stable lower-case name of a search mode: "minimal-sum", "custom-limit", "min-cost".
+/// A stable lower-case name of a search mode: "minimal-sum", "custom-limit", "min-cost",
+/// "best-accuracy".
 [[nodiscard]] QUILLMERE_EXPORT const char* search_mode_name(SearchMode mode) noexcept;
 /// A stable lower-case name of a priority: "strict", "final", "balanced", "ignore".
 [[nodiscard]] QUILLMERE_EXPORT const char* priority_name(Priority priority) noexcept;
@@ -153,7 +170,8 @@ enum class StageFilter {
 struct FilterSpec {
     /// Passband edge in Hz; default 0.9 x half the lower of the input and output rate.
     std::optional<double> passband_hz{};
-    /// Stopband edge in Hz; default half the lower of the input and output rate.
+    /// Stopband edge in Hz; default half the lower of the input and output rate. It may
+    /// equal the passband edge: aliases may then fall anywhere above the passband.
     std::optional<double> stopband_hz{};
     /// Stopband attenuation of every stage, in dB (> 0).
     double attenuation_db = 100.0;
@@ -204,6 +222,56 @@ struct TwoStageRequest {
     FilterSpec filter{};
 };
 
+/// The stage count of a PlanRequest that lets min-cost choose the cheapest, 1 to
+/// max_plan_stages.
+inline constexpr int auto_stages = 0;
+/// The most stages a plan may have.
+inline constexpr int max_plan_stages = 4;
+
+/// A request for a plan of one to four stages in any search mode: the general form of the
+/// two requests above, for callers that want one entry point (solve_plan). Every field has
+/// a default, so designated initialisers may leave any out.
+///
+/// The dialog's questions are answered as the dialog answers them: one stage in
+/// minimal_sum (the default) by solve_single_stage, two stages in minimal_sum,
+/// custom_limit and min_cost by solve_two_stage (a result of theirs that misses the
+/// tolerance becomes not_found). best_accuracy (two stages) and min_cost with one, three,
+/// four or auto_stages stages, or with a tolerance, search more widely (see SearchMode).
+struct PlanRequest {
+    /// Input sample rate in Hz, min_rate_hz..max_rate_hz.
+    double input_rate_hz = 0.0;
+    /// Output sample rate in Hz, min_rate_hz..max_rate_hz.
+    double output_rate_hz = 0.0;
+    /// 1 to max_plan_stages, or auto_stages for the cheapest count. Three, four and
+    /// auto_stages only in min_cost; one stage only in minimal_sum (the single-stage
+    /// solver) and min_cost (the cheapest single stage within the limit).
+    int stages = 1;
+    /// How candidates are ranked.
+    SearchMode mode = SearchMode::minimal_sum;
+    /// Largest L and largest M of each stage, 1..max_factor_limit. One stage in
+    /// minimal_sum has the single-stage solver's own bound (M up to 65535) and takes no
+    /// other value here.
+    std::int64_t max_factor = max_factor_limit;
+    /// Whether the first of several stages may decimate (M1 > L1). Unset: yes in min_cost
+    /// and best_accuracy, no in minimal_sum and custom_limit (the dialog's default); see
+    /// first_stage_decimation_allowed. One stage decimates as the rates need.
+    std::optional<bool> allow_first_stage_decimation{};
+    /// The rate wanted between the stages, if any: two stages only.
+    std::optional<IntermediateTarget> intermediate_target{};
+    /// The largest relative error of the output rate accepted, 0 <= tolerance < 1 (1e-6,
+    /// or 5 ppm as 5e-6). In every mode a result outside it is Status::not_found with the
+    /// best error found. best_accuracy considers only cascades within it; min_cost may
+    /// choose any overall ratio within it for cheaper filters (see the README).
+    std::optional<double> tolerance{};
+    /// The filters min_cost prices; other modes ignore it.
+    FilterSpec filter{};
+};
+
+/// Whether a plan request lets the first stage decimate: allow_first_stage_decimation when
+/// given, otherwise true in min_cost and best_accuracy and false in the dialog's modes.
+[[nodiscard]] QUILLMERE_EXPORT bool first_stage_decimation_allowed(
+    const PlanRequest& request) noexcept;
+
 /// Why a request was refused: which field and why, in words a user can act on.
 struct RequestCheck {
     /// Status::ok when the request is valid, else Status::invalid_request (or
@@ -221,6 +289,9 @@ struct RequestCheck {
 check_request(const SingleStageRequest& request) noexcept;
 /// Checks a two-stage request (its filter requirements only in min-cost mode).
 [[nodiscard]] QUILLMERE_EXPORT RequestCheck check_request(const TwoStageRequest& request) noexcept;
+/// Checks a plan request (its filter requirements only in min-cost mode): the rates, the
+/// stage count against the mode, the limit, the target (two stages only) and the tolerance.
+[[nodiscard]] QUILLMERE_EXPORT RequestCheck check_request(const PlanRequest& request) noexcept;
 
 // ---------------------------------------------------------------------------
 // Progress, errors and stopping
@@ -412,6 +483,52 @@ struct TwoStageResult {
     std::uint64_t common_factor_iterations = 0;
 };
 
+/// The answer to a plan request.
+struct PlanResult {
+    /// Status::ok with stages; Status::not_found when nothing met the request (the
+    /// tolerance included); otherwise see `message` and the error events.
+    Status status = Status::calculation_error;
+    /// Match (the output rate matches within match_tolerance), approximation, or not_found
+    /// when status is not ok.
+    Outcome outcome = Outcome::not_found;
+    /// Why the call failed or found nothing, in one sentence, where it is known (a
+    /// tolerance that refused the answer gives the best error found); empty on success.
+    std::string message{};
+    /// The stages in order. Those of solve_single_stage and solve_two_stage as they give
+    /// them (two stages: both, a pass-through 1/1 included); best-accuracy and the other
+    /// min-cost plans in lowest terms, a pass-through stage left out (output = input
+    /// needs none: an empty list with a match).
+    std::vector<Stage> stages{};
+    /// The rate after each stage, in Hz: input x the product of the stage ratios so far,
+    /// each L/M in double, multiplied in stage order; NaN when not representable.
+    std::vector<double> stage_output_rates_hz{};
+    /// The product of the stage ratios in double; NaN when not representable.
+    double combined_ratio = 0.0;
+    /// The rate after the last stage, in Hz (the input rate without stages).
+    double output_rate_hz = 0.0;
+    /// The output rate against the requested one.
+    RateError output_error{};
+    /// Two stages with a target: the rate after the first stage against the target.
+    std::optional<RateError> intermediate_error{};
+    /// The rate after the first stage matches the target within match_tolerance.
+    bool intermediate_match = false;
+    /// The sum of every L and M.
+    std::int64_t overall_sum = 0;
+    /// The sum of the stages' complexities.
+    std::int64_t overall_complexity = 0;
+    /// The report's advice (slight_difference for several stages, intermediate_miss for
+    /// two stages with a target).
+    Advice advice{};
+    /// When the tolerance refused every answer: the smallest relative error of the output
+    /// rate the search found (NaN when it found none); NaN otherwise.
+    double best_error_found = std::numeric_limits<double>::quiet_NaN();
+    /// Convergents the two-stage or single-stage solver's expansion delivered; -1 when it
+    /// did not run or was not reached.
+    int convergent_count = -1;
+    /// Iterations of the two-stage search's common-factor pass; 0 when it did not run.
+    std::uint64_t common_factor_iterations = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Solvers
 // ---------------------------------------------------------------------------
@@ -421,9 +538,16 @@ struct TwoStageResult {
 solve_single_stage(const SingleStageRequest& request, const SolveOptions& options = {}) noexcept;
 
 /// Solves two stages. A refused request gives Status::invalid_request with the reason;
-/// a stop request gives Status::stopped.
+/// a stop request gives Status::stopped. SearchMode::best_accuracy gives the most accurate
+/// cascade within the limit, as solve_plan does.
 [[nodiscard]] QUILLMERE_EXPORT TwoStageResult
 solve_two_stage(const TwoStageRequest& request, const SolveOptions& options = {}) noexcept;
+
+/// Solves a plan request. A refused request gives Status::invalid_request with the
+/// reason; a stop request gives Status::stopped. The observer hears the events of the
+/// single- and two-stage solvers where they run.
+[[nodiscard]] QUILLMERE_EXPORT PlanResult solve_plan(const PlanRequest& request,
+                                                     const SolveOptions& options = {}) noexcept;
 
 // ---------------------------------------------------------------------------
 // Filter cost
@@ -459,6 +583,9 @@ struct StageCost {
     /// The coefficients other than zero: what the polyphase filter multiplies and what is
     /// stored. taps, or about half of them for a halfband.
     std::int64_t nonzero_taps = 0;
+    /// macs_per_second / the cascade's input rate: the stage's multiplications per input
+    /// sample of the cascade (the stages' figures add up to the cascade's).
+    double macs_per_input_sample = 0.0;
 };
 
 /// The estimated cost of a cascade.
@@ -492,10 +619,13 @@ struct CostEstimate {
     /// The figures are those of filters design_filters delivered (design_cost), not
     /// predictions.
     bool designed = false;
+    /// total_macs_per_second / the input rate: the multiplications per input sample, the
+    /// figure multistage designs are often compared by.
+    double macs_per_input_sample = 0.0;
 };
 
 /// Estimates the filters of a cascade of `stages` (one or more, each with l, m >= 1)
-/// fed at input_rate_hz. Refuses a passband not below the stopband, a stopband above
+/// fed at input_rate_hz. Refuses a passband above the stopband, a stopband above
 /// half the lower of the input and output rate, a stage rate too low to carry the
 /// passband, non-positive decibels and a design method that is none of DesignMethod's
 /// (field "filter.design_method").
@@ -514,6 +644,12 @@ struct CostEstimate {
 /// figures.
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const TwoStageRequest& request,
                                                           const TwoStageResult& result) noexcept;
+
+/// Estimates the filters of a plan's stages under the request's own filter requirements.
+/// A result without stages gives its own status (field "result") and no figures; a plan
+/// of no stage (output = input) costs nothing: an estimate with no stages and zero totals.
+[[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(const PlanRequest& request,
+                                                          const PlanResult& result) noexcept;
 
 // ---------------------------------------------------------------------------
 // Filter design

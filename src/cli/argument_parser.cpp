@@ -20,6 +20,7 @@ using records::parse_frequency;
 using records::parse_limit;
 using records::parse_quantize_bits;
 using records::parse_rate;
+using records::parse_tolerance;
 
 namespace {
 
@@ -33,8 +34,9 @@ struct ValueOption {
     const char* accepted = nullptr;
 };
 
-constexpr ValueOption STAGES{"-s,--stages", "--stages", "1 or 2"};
-constexpr ValueOption MODE{"-m,--mode", "--mode", "minimal-sum, custom-limit or min-cost"};
+constexpr ValueOption STAGES{"-s,--stages", "--stages", "1, 2, 3, 4 or auto"};
+constexpr ValueOption MODE{"-m,--mode", "--mode",
+                           "minimal-sum, custom-limit, min-cost or best-accuracy"};
 constexpr ValueOption LIMIT{"-l,--limit", "--limit", "an integer from 1 to 65535"};
 constexpr ValueOption TARGET{"-t,--target", "--target", RATE_ACCEPTED};
 constexpr ValueOption PRIORITY{"-p,--priority", "--priority", "strict, final, balanced or ignore"};
@@ -47,13 +49,15 @@ constexpr ValueOption QUANTIZE{"--quantize", "--quantize", "an integer from 8 to
 constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients", "a file name"};
 constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format",
                                           "json, csv, c or c-header"};
+constexpr ValueOption TOLERANCE{"--tolerance", "--tolerance",
+                                "a relative error from 0 to below 1 (1e-6) or parts per million "
+                                "(5ppm)"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
-constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,  TARGET, PRIORITY, PASSBAND,
-                                         STOPBAND, ATTENUATION, RIPPLE, FORMAT, BATCH,
-                                         METHOD,   QUANTIZE,    COEFFICIENTS,
-                                         COEFFICIENTS_FORMAT};
+constexpr ValueOption VALUE_OPTIONS[] = {
+    STAGES, MODE,  LIMIT, TARGET, PRIORITY, PASSBAND,     STOPBAND,           ATTENUATION,
+    RIPPLE, TOLERANCE, FORMAT, BATCH, METHOD, QUANTIZE, COEFFICIENTS, COEFFICIENTS_FORMAT};
 
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
@@ -63,9 +67,10 @@ UsageError invalid_value(const ValueOption& option, const std::string& value) {
 /// The option texts as given, before their values are read.
 struct RawOptions {
     std::string stages, mode, limit, target, priority, passband, stopband, attenuation, ripple,
-        format, batch;
+        tolerance, format, batch;
     std::string method, quantize, coefficients, coefficients_format;
     bool allow_first_decimation = false;
+    bool no_first_decimation = false;
     bool cost = false;
     bool design = false;
     bool help = false;
@@ -89,7 +94,9 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
     app.add_option(STOPBAND.names, raw.stopband);
     app.add_option(ATTENUATION.names, raw.attenuation);
     app.add_option(RIPPLE.names, raw.ripple);
+    app.add_option(TOLERANCE.names, raw.tolerance);
     app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
+    app.add_flag("--no-first-decimation", raw.no_first_decimation);
     app.add_flag("-c,--cost", raw.cost);
     app.add_flag("--design", raw.design);
     app.add_option(METHOD.names, raw.method);
@@ -154,13 +161,15 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
         return app.count(option.long_name) > 0;
     };
     if (given(STAGES)) {
-        layer.stages = from_names<int>(raw.stages, {{"1", 1}, {"2", 2}});
+        layer.stages = from_names<int>(
+            raw.stages, {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"auto", auto_stages}});
         if (!layer.stages) return invalid_value(STAGES, raw.stages);
     }
     if (given(MODE)) {
         layer.mode = from_names<SearchMode>(raw.mode, {{"minimal-sum", SearchMode::minimal_sum},
                                                        {"custom-limit", SearchMode::custom_limit},
-                                                       {"min-cost", SearchMode::min_cost}});
+                                                       {"min-cost", SearchMode::min_cost},
+                                                       {"best-accuracy", SearchMode::best_accuracy}});
         if (!layer.mode) return invalid_value(MODE, raw.mode);
     }
     if (given(LIMIT)) {
@@ -196,7 +205,17 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     if (auto error = frequency(STOPBAND, raw.stopband, layer.stopband_hz)) return error;
     if (auto error = decibels(ATTENUATION, raw.attenuation, layer.attenuation_db)) return error;
     if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
+    if (given(TOLERANCE)) {
+        layer.tolerance = parse_tolerance(raw.tolerance);
+        if (!layer.tolerance) return invalid_value(TOLERANCE, raw.tolerance);
+    }
+    if (raw.allow_first_decimation && raw.no_first_decimation) {
+        return UsageError{
+            "options '--allow-first-decimation' and '--no-first-decimation' contradict each "
+            "other"};
+    }
     if (raw.allow_first_decimation) layer.allow_first_decimation = true;
+    if (raw.no_first_decimation) layer.allow_first_decimation = false;
     if (raw.cost) layer.cost = true;
     if (raw.design) layer.design = true;
     if (given(METHOD)) {

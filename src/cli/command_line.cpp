@@ -37,7 +37,8 @@ bool search_stopped(const Record& record) {
     if (platform::stop_requested()) return true;
     return (record.two && record.two->status == Status::stopped) ||
            (record.single && record.single->status == Status::stopped) ||
-           (record.design && record.design->status == Status::stopped);
+           (record.design && record.design->status == Status::stopped) ||
+           (record.plan && record.plan->status == Status::stopped);
 }
 
 constexpr int STDERR_DESCRIPTOR = 2;

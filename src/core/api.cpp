@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/filter_request_check.h"
+#include "core/plan.h"
 #include "core/results.h"
 #include "core/single_stage.h"
 #include "core/two_stage_search.h"
@@ -124,7 +125,8 @@ RequestCheck check_two_stage(const TwoStageRequest& request) {
     switch (request.mode) {
     case SearchMode::minimal_sum:
     case SearchMode::custom_limit:
-    case SearchMode::min_cost: break;
+    case SearchMode::min_cost:
+    case SearchMode::best_accuracy: break;
     default:
         return refuse("mode", "mode is " + std::to_string(static_cast<int>(request.mode)) +
                                   ", which names no search mode.");
@@ -187,6 +189,9 @@ TwoStageResult solve_two(const TwoStageRequest& request, const SolveOptions& opt
     }
     std::optional<SolverError> last_error;
     const core::SearchContext context(options, &last_error);
+    if (request.mode == SearchMode::best_accuracy) {
+        return core::best_accuracy_result(context, request, std::nullopt, nullptr);
+    }
     core::SearchOutcome outcome = core::search_two_stage(context, request);
     if (outcome.status != Status::ok) {
         result.status = outcome.status;
@@ -223,6 +228,7 @@ const char* search_mode_name(SearchMode mode) noexcept {
     case SearchMode::minimal_sum: return "minimal-sum";
     case SearchMode::custom_limit: return "custom-limit";
     case SearchMode::min_cost: return "min-cost";
+    case SearchMode::best_accuracy: return "best-accuracy";
     }
     return "unknown";
 }

@@ -116,7 +116,8 @@ bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, Sear
     case SearchMode::minimal_sum:
         if (c.sum < b.overall_sum) return true;
         return c.sum == b.overall_sum && (b.final_error - ERROR_TIE_TOLERANCE) > c.final_error;
-    case SearchMode::custom_limit: break;
+    case SearchMode::custom_limit:
+    case SearchMode::best_accuracy: break;  // best-accuracy has a search of its own
     case SearchMode::min_cost: return wins_by_cost(c, b, reference_price);
     }
     if ((b.final_error - ERROR_TIE_TOLERANCE) > c.final_error) return true;

@@ -81,7 +81,11 @@ Refusal resolve_design(double input_rate_hz, double output_rate_hz, int filtered
     // A stopband given as half the requested lower rate may sit a rounding above half
     // the achieved one.
     if (design->stopband_hz > half_lower * (1.0 + match_tolerance)) return Refusal::stopband;
-    if (!(design->passband_hz < design->stopband_hz)) {
+    // Equal edges let aliases fall anywhere above the passband; at half the lower rate they
+    // leave no stage a transition band.
+    if (!(design->passband_hz < design->stopband_hz ||
+          (design->passband_hz == design->stopband_hz &&
+           design->passband_hz + design->stopband_hz < 2.0 * half_lower))) {
         return Refusal::passband_not_below_stopband;
     }
 

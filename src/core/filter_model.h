@@ -23,7 +23,9 @@ enum class Refusal {
     ripple,       ///< the ripple is not a positive finite number of dB
     passband,     ///< the passband edge is not positive and finite
     stopband,     ///< the stopband edge is not positive and finite, or above half the lower rate
-    passband_not_below_stopband,  ///< the passband edge is at or above the stopband edge
+    /// the passband edge is above the stopband edge, or at it where that is half the lower
+    /// rate (no stage would have a transition band)
+    passband_not_below_stopband,
     stage_rate,                   ///< a stage's rate is too low to carry the passband
     length,                       ///< a filter would exceed max_taps
 };

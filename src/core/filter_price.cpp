@@ -160,6 +160,7 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
             cost.halfband = d.prediction.halfband;
             cost.taps_per_output_sample = d.prediction.nonzero_taps / l;
             cost.macs_per_second = d.prediction.nonzero_taps / l * out;
+            cost.macs_per_input_sample = cost.macs_per_second / input_rate_hz;
             total += cost.macs_per_second;
             coefficients += cost.nonzero_taps;
         } else if (f != nullptr) {
@@ -171,6 +172,7 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
             cost.kaiser_beta = f->kaiser_beta;
             cost.taps_per_output_sample = f->taps_per_output_sample;
             cost.macs_per_second = f->macs_per_second;
+            cost.macs_per_input_sample = f->macs_per_second / input_rate_hz;
             total += f->macs_per_second;
             coefficients += f->taps;
         }
@@ -204,6 +206,7 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
     estimate.total_macs_per_second = total;
     estimate.total_coefficients = coefficients;
     estimate.design_method = filter.design_method;
+    estimate.macs_per_input_sample = total / input_rate_hz;
     return estimate;
 }
 
@@ -250,6 +253,19 @@ CostEstimate estimate_cost(const TwoStageRequest& request, const TwoStageResult&
         if (result.status != Status::ok) return without_factors(result.status);
         const Stage stages[] = {result.first, result.second};
         return estimate(request.input_rate_hz, stages, request.filter);
+    });
+}
+
+CostEstimate estimate_cost(const PlanRequest& request, const PlanResult& result) noexcept {
+    return guarded([&] {
+        if (result.status != Status::ok) return without_factors(result.status);
+        if (!result.stages.empty()) return estimate(request.input_rate_hz, result.stages, request.filter);
+        // No stage (output = input): the requirements checked and resolved as for one
+        // pass-through stage, and nothing to pay.
+        const Stage pass_through[] = {Stage{1, 1}};
+        CostEstimate none = estimate(request.input_rate_hz, pass_through, request.filter);
+        none.stages.clear();
+        return none;
     });
 }
 

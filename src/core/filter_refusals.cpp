@@ -50,12 +50,18 @@ RefusalText describe_filter_refusal(Refusal refusal, const Design& design, const
         if (design.passband_defaulted) {
             return {"filter.stopband_hz",
                     "The stopband edge " + hz(design.stopband_hz) +
-                        " is not above the passband edge " + hz(design.passband_hz) +
-                        " (the default, 0.9 x half the lower rate); give a passband edge below "
-                        "the stopband edge."};
+                        " is below the passband edge " + hz(design.passband_hz) +
+                        " (the default, 0.9 x half the lower rate); give a passband edge at "
+                        "or below the stopband edge."};
+        }
+        if (design.passband_hz == design.stopband_hz) {
+            return {"filter.passband_hz",
+                    "The passband edge " + hz(design.passband_hz) +
+                        " is not below the stopband edge " + hz(design.stopband_hz) +
+                        ", half the lower rate: no transition band is left."};
         }
         return {"filter.passband_hz", "The passband edge " + hz(design.passband_hz) +
-                                          " is not below the stopband edge " +
+                                          " is above the stopband edge " +
                                           hz(design.stopband_hz) + "."};
     case Refusal::length:
         // Without a stage, only the decibels can make the filter unbounded.

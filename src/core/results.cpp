@@ -24,6 +24,8 @@ double ppm_difference(double d, double t) {
     return 0.0;
 }
 
+}  // namespace
+
 RateError rate_error(double achieved, double target) {
     const double difference = std::isfinite(achieved) ? achieved - target : NOT_A_NUMBER;
     return RateError{difference, relative_difference(difference, target),
@@ -33,8 +35,6 @@ RateError rate_error(double achieved, double target) {
 bool is_large(const Stage& stage) {
     return stage.l > large_factor_threshold || stage.m > large_factor_threshold;
 }
-
-}  // namespace
 
 SingleStageResult single_stage_result(const SingleStageRequest& request,
                                       const SingleStageOutcome& outcome) {

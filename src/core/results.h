@@ -7,6 +7,13 @@
 
 namespace quillmere::inline v2::core {
 
+/// An achieved rate against its target: the difference, relative and in ppm; NaN where
+/// the achieved rate is not finite.
+RateError rate_error(double achieved, double target);
+
+/// Whether a stage has a factor above large_factor_threshold.
+bool is_large(const Stage& stage);
+
 /// The result of a single-stage solve that found L/M (outcome.status == Status::ok).
 SingleStageResult single_stage_result(const SingleStageRequest& request,
                                       const SingleStageOutcome& outcome);

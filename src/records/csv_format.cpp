@@ -16,17 +16,21 @@ constexpr std::array COLUMNS = {
     "line", "status", "error",
     // The request
     "input_rate_hz", "output_rate_hz", "stages", "mode", "limit", "allow_first_decimation",
-    "target_hz", "priority",
+    "target_hz", "priority", "tolerance",
     // The result
-    "l1", "m1", "complexity1", "l2", "m2", "complexity2", "ratio", "intermediate_rate_hz",
+    "l1", "m1", "complexity1", "l2", "m2", "complexity2", "l3", "m3", "complexity3", "l4", "m4",
+    "complexity4", "ratio", "intermediate_rate_hz",
     "achieved_output_rate_hz", "output_difference_hz", "output_relative_error", "output_ppm",
     "intermediate_difference_hz", "intermediate_relative_error", "intermediate_ppm", "overall_sum",
     "overall_complexity", "advice", "convergents", "common_factor_iterations",
     // The cost (with --cost)
     "passband_hz", "stopband_hz", "attenuation_db", "ripple_db", "taps1", "kaiser_beta1",
     "taps_per_output_sample1", "macs_per_second1", "transition_hz1", "taps2", "kaiser_beta2",
-    "taps_per_output_sample2", "macs_per_second2", "transition_hz2", "total_macs_per_second",
-    "total_coefficients", "single_stage_l", "single_stage_m", "single_stage_taps",
+    "taps_per_output_sample2", "macs_per_second2", "transition_hz2", "taps3", "kaiser_beta3",
+    "taps_per_output_sample3", "macs_per_second3", "transition_hz3", "taps4", "kaiser_beta4",
+    "taps_per_output_sample4", "macs_per_second4", "transition_hz4", "total_macs_per_second",
+    "total_coefficients", "macs_per_input_sample", "single_stage_l", "single_stage_m",
+    "single_stage_taps",
     "single_stage_macs_per_second", "cost_error",
     // The design (with --design)
     "design_method", "design_method1", "design_taps1", "design_nonzero_taps1",
@@ -141,7 +145,8 @@ void set_cost(Row& row, const Record& record) {
         row.set("cost_error", cost.message);
         return;
     }
-    for (std::size_t i = 0; i < cost.stages.size() && i < 2; ++i) {
+    for (std::size_t i = 0; i < cost.stages.size() && i < static_cast<std::size_t>(max_plan_stages);
+         ++i) {
         const StageCost& stage = cost.stages[i];
         const std::string n = std::to_string(i + 1);
         row.set("taps" + n, integer(stage.taps));
@@ -152,6 +157,7 @@ void set_cost(Row& row, const Record& record) {
     }
     row.set("total_macs_per_second", number(cost.total_macs_per_second));
     row.set("total_coefficients", integer(cost.total_coefficients));
+    row.set("macs_per_input_sample", number(cost.macs_per_input_sample));
     if (record.single_stage_equivalent && record.single_stage_cost &&
         record.single_stage_cost->status == Status::ok) {
         row.set("single_stage_l", integer(record.single_stage_equivalent->l));
@@ -211,6 +217,53 @@ void set_design(Row& row, const Record& record) {
     }
 }
 
+/// The request fields of a request solved by solve_plan.
+void set_plan_request(Row& row, const PlanRequest& plan) {
+    row.set("input_rate_hz", number(plan.input_rate_hz));
+    row.set("output_rate_hz", number(plan.output_rate_hz));
+    if (plan.stages == 1 && plan.mode == SearchMode::minimal_sum) return;  // the dialog's
+    row.set("mode", search_mode_name(plan.mode));
+    row.set("limit", integer(plan.max_factor));
+    if (plan.stages != 1) {
+        row.set("allow_first_decimation", boolean(first_stage_decimation_allowed(plan)));
+    }
+    if (plan.intermediate_target) {
+        row.set("target_hz", number(plan.intermediate_target->rate_hz));
+        row.set("priority", priority_name(plan.intermediate_target->priority));
+    }
+}
+
+/// The result fields of a plan, every stage in its columns.
+void set_plan_result(Row& row, const Record& record) {
+    const PlanResult& result = *record.plan;
+    const PlanRequest& request = record.request->plan;
+    if (result.status == Status::ok) {
+        for (std::size_t i = 0; i < result.stages.size(); ++i) {
+            set_stage(row, std::to_string(i + 1).c_str(), result.stages[i]);
+        }
+        row.set("ratio", number(result.combined_ratio));
+        if (result.stages.size() == 2) {
+            row.set("intermediate_rate_hz", number(result.stage_output_rates_hz[0]));
+        }
+        row.set("achieved_output_rate_hz", number(result.output_rate_hz));
+        set_error(row, "output", result.output_error);
+        if (result.intermediate_error) set_error(row, "intermediate", *result.intermediate_error);
+        if (result.stages.size() >= 2) row.set("overall_sum", integer(result.overall_sum));
+        row.set("overall_complexity", integer(result.overall_complexity));
+    } else if (record.error.empty() && !result.message.empty()) {
+        row.set("error", result.message);
+    }
+    if (result.status == Status::ok || result.status == Status::not_found) {
+        row.set("advice", advice_names(report::report_advice(request, result)));
+    }
+    if (result.convergent_count >= 0) {
+        row.set("convergents", integer(result.convergent_count));
+        if (request.stages != 1 || request.mode != SearchMode::minimal_sum) {
+            row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
+        }
+    }
+}
+
 }  // namespace
 
 std::string csv_header() {
@@ -231,8 +284,11 @@ std::string format_csv(const Record& record) {
 
     if (record.request) {
         const ResolvedRequest& request = *record.request;
-        row.set("stages", integer(request.stages));
-        if (request.stages == 1) {
+        row.set("stages", request.stages == auto_stages ? "auto" : integer(request.stages));
+        if (request.plan.tolerance) row.set("tolerance", number(*request.plan.tolerance));
+        if (request.general) {
+            set_plan_request(row, request.plan);
+        } else if (request.stages == 1) {
             row.set("input_rate_hz", number(request.single.input_rate_hz));
             row.set("output_rate_hz", number(request.single.output_rate_hz));
         } else {
@@ -285,6 +341,7 @@ std::string format_csv(const Record& record) {
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
         row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
     }
+    if (record.plan && record.request) set_plan_result(row, record);
     if (record.cost) set_cost(row, record);
     if (record.design) {
         set_design(row, record);

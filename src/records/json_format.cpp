@@ -26,12 +26,40 @@ std::string error_text(const Record& record) {
     if (record.two && record.two->status != Status::ok && record.two->status != Status::not_found) {
         return record.two->message;
     }
+    // A plan that found nothing says why when it knows (a tolerance gives the best error).
+    if (record.plan && record.plan->status != Status::ok) return record.plan->message;
     return design_failure(record);
+}
+
+/// The stage count as a request gives it: a number, or "auto".
+json stages_json(int stages) {
+    return stages == auto_stages ? json("auto") : json(stages);
+}
+
+/// A plan request's fields (a request solved by solve_plan).
+void plan_request_json(const PlanRequest& plan, json& out) {
+    out["input_rate_hz"] = plan.input_rate_hz;
+    out["output_rate_hz"] = plan.output_rate_hz;
+    out["stages"] = stages_json(plan.stages);
+    const bool dialog_single = plan.stages == 1 && plan.mode == SearchMode::minimal_sum;
+    out["mode"] = dialog_single ? json(nullptr) : json(search_mode_name(plan.mode));
+    out["limit"] = dialog_single ? json(nullptr) : json(plan.max_factor);
+    out["allow_first_decimation"] =
+        plan.stages == 1 ? json(nullptr) : json(first_stage_decimation_allowed(plan));
+    if (plan.intermediate_target) {
+        out["target_hz"] = plan.intermediate_target->rate_hz;
+        out["priority"] = priority_name(plan.intermediate_target->priority);
+    } else {
+        out["target_hz"] = nullptr;
+        out["priority"] = nullptr;
+    }
 }
 
 json request_json(const ResolvedRequest& request) {
     json out;
-    if (request.stages == 1) {
+    if (request.general) {
+        plan_request_json(request.plan, out);
+    } else if (request.stages == 1) {
         out["input_rate_hz"] = request.single.input_rate_hz;
         out["output_rate_hz"] = request.single.output_rate_hz;
         out["stages"] = 1;
@@ -57,6 +85,7 @@ json request_json(const ResolvedRequest& request) {
         }
     }
     out["cost"] = request.cost;
+    out["tolerance"] = request.plan.tolerance ? json(*request.plan.tolerance) : json(nullptr);
     return out;
 }
 
@@ -98,7 +127,8 @@ json cost_json(const Record& record) {
                               {"transition_hz", number(stage.transition_hz)},
                               {"filtered", stage.filtered},
                               {"input_rate_hz", number(stage.input_rate_hz)},
-                              {"output_rate_hz", number(stage.output_rate_hz)}});
+                              {"output_rate_hz", number(stage.output_rate_hz)},
+                              {"macs_per_input_sample", number(stage.macs_per_input_sample)}});
     }
     out["stages"] = std::move(stages);
     const bool ok = cost.status == Status::ok;
@@ -115,6 +145,7 @@ json cost_json(const Record& record) {
         out["single_stage"] = nullptr;
     }
     out["error"] = ok ? json(nullptr) : json(cost.message);
+    out["macs_per_input_sample"] = ok ? number(cost.macs_per_input_sample) : json(nullptr);
     return out;
 }
 
@@ -174,6 +205,37 @@ std::string format_json(const Record& record) {
         search = json{{"convergents", result.convergent_count >= 0 ? json(result.convergent_count)
                                                                    : json(nullptr)},
                       {"common_factor_iterations", result.common_factor_iterations}};
+    } else if (record.plan && record.request) {
+        const PlanResult& result = *record.plan;
+        const PlanRequest& request = record.request->plan;
+        if (result.status == Status::ok) {
+            double rate = request.input_rate_hz;
+            for (std::size_t i = 0; i < result.stages.size(); ++i) {
+                stages.push_back(
+                    stage_json(result.stages[i], rate, result.stage_output_rates_hz[i]));
+                rate = result.stage_output_rates_hz[i];
+            }
+            ratio = number(result.combined_ratio);
+            if (result.stages.size() == 2) {
+                intermediate_rate = number(result.stage_output_rates_hz[0]);
+            }
+            output_rate = number(result.output_rate_hz);
+            output_error = error_json(result.output_error);
+            if (result.intermediate_error) {
+                intermediate_error = error_json(*result.intermediate_error);
+            }
+            if (result.stages.size() >= 2) overall_sum = result.overall_sum;
+            overall_complexity = result.overall_complexity;
+        }
+        if (result.status == Status::ok || result.status == Status::not_found) {
+            advice = advice_json(report::report_advice(request, result));
+        }
+        const bool dialog_single = request.stages == 1 && request.mode == SearchMode::minimal_sum;
+        const bool ran = result.convergent_count >= 0;
+        search = json{{"convergents", ran ? json(result.convergent_count) : json(nullptr)},
+                      {"common_factor_iterations", ran && !dialog_single
+                                                       ? json(result.common_factor_iterations)
+                                                       : json(nullptr)}};
     }
     out["stages"] = std::move(stages);
     out["ratio"] = std::move(ratio);

@@ -12,6 +12,9 @@ const char* record_status(const Record& record) {
     } else if (record.two) {
         status = record.two->status;
         outcome = record.two->outcome;
+    } else if (record.plan) {
+        status = record.plan->status;
+        outcome = record.plan->outcome;
     }
     if (status == Status::not_found) return "not_found";
     if (status != Status::ok) return "error";
@@ -29,6 +32,7 @@ bool record_succeeded(const Record& record) {
 std::string solver_message(const Record& record) {
     if (record.single) return record.single->message;
     if (record.two) return record.two->message;
+    if (record.plan) return record.plan->message;
     return {};
 }
 

@@ -24,9 +24,11 @@ struct Record {
     std::optional<SingleStageResult> single;
     /// The two-stage result (stages == 2).
     std::optional<TwoStageResult> two;
+    /// The result of a request solved by solve_plan (ResolvedRequest::general).
+    std::optional<PlanResult> plan;
     /// The filter cost of the factors found (with --cost).
     std::optional<CostEstimate> cost;
-    /// Two stages with --cost: the same overall ratio in one stage, and its cost.
+    /// Two or more stages with --cost: the same overall ratio in one stage, and its cost.
     std::optional<Stage> single_stage_equivalent;
     std::optional<CostEstimate> single_stage_cost;
     /// The designed filters of the factors found (with --design).

@@ -15,10 +15,14 @@ enum class CoefficientFormat { json, csv, c };
 
 /// What one argument list says, option by option; empty where it says nothing.
 struct OptionLayer {
+    /// 1 to 4, or auto_stages (0).
     std::optional<int> stages;
     std::optional<SearchMode> mode;
     std::optional<std::int64_t> limit;
+    /// True for --allow-first-decimation, false for --no-first-decimation.
     std::optional<bool> allow_first_decimation;
+    /// The relative tolerance on the output rate.
+    std::optional<double> tolerance;
     std::optional<double> target_hz;
     std::optional<Priority> priority;
     std::optional<bool> cost;

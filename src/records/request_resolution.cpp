@@ -16,14 +16,33 @@ std::string hz_text(double hz) {
     return text;
 }
 
-/// Options that only a two-stage request uses, as named in a refusal.
+/// The option that sets the first-stage decimation, as named in a refusal.
+const char* first_decimation_option(const OptionLayer& layer) {
+    return layer.allow_first_decimation.value_or(true) ? "--allow-first-decimation"
+                                                       : "--no-first-decimation";
+}
+
+/// Options that only a two-stage request uses, as named in a refusal; one stage in
+/// min-cost mode takes a mode and a limit.
 std::optional<const char*> two_stage_option_in(const OptionLayer& layer) {
-    if (layer.mode) return "--mode";
-    if (layer.limit) return "--limit";
-    if (layer.allow_first_decimation) return "--allow-first-decimation";
+    const bool min_cost = layer.mode == SearchMode::min_cost;
+    if (layer.mode && !min_cost) return "--mode";
+    if (layer.limit && !min_cost) return "--limit";
+    if (layer.allow_first_decimation) return first_decimation_option(layer);
     if (layer.target_hz) return "--target";
     if (layer.priority) return "--priority";
     return std::nullopt;
+}
+
+/// "--stages 3", "--stages auto".
+std::string stages_option(int stages) {
+    return "--stages " + (stages == auto_stages ? std::string("auto") : std::to_string(stages));
+}
+
+/// Whether the first stage may decimate unless an option says: in the modes that search
+/// for the cheapest or the most accurate plan it may, in the dialog's it may not.
+bool first_decimation_default(SearchMode mode) {
+    return mode == SearchMode::min_cost || mode == SearchMode::best_accuracy;
 }
 
 /// Filter options, as named in a refusal.
@@ -109,6 +128,15 @@ std::optional<UsageError> check_option_conflicts(const OptionLayer& layer, int s
             "option '--limit' does not apply to --mode minimal-sum, which searches up to "
             "65535: use --mode custom-limit or min-cost"};
     }
+    if (stages != 1 && stages != 2 && layer.mode && layer.mode != SearchMode::min_cost) {
+        return UsageError{"option '" + stages_option(stages) + "' needs --mode min-cost, not " +
+                          search_mode_name(*layer.mode) +
+                          ": only min-cost plans more than two stages"};
+    }
+    if (stages != 1 && stages != 2 && layer.target_hz) {
+        return UsageError{"option '--target' needs exactly two stages, not " +
+                          stages_option(stages)};
+    }
     return std::nullopt;
 }
 
@@ -134,9 +162,22 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
     if (auto error = resolve_design(top, base, request)) return *error;
 
     bool min_cost = false;
+    PlanRequest& plan = request.plan;
+    plan.input_rate_hz = input;
+    plan.output_rate_hz = output;
+    plan.stages = request.stages;
+    plan.tolerance = pick(top.tolerance, base.tolerance);
+    plan.filter = filter;
     if (request.stages == 1) {
         request.single.input_rate_hz = input;
         request.single.output_rate_hz = output;
+        // The defaults' two-stage options are left out of a one-stage line; its own
+        // min-cost mode makes the cheapest single stage.
+        if (top.mode == SearchMode::min_cost) {
+            min_cost = true;
+            plan.mode = SearchMode::min_cost;
+            plan.max_factor = top.limit.value_or(max_factor_limit);
+        }
     } else {
         TwoStageRequest& two = request.two;
         two.input_rate_hz = input;
@@ -147,20 +188,29 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
                                 std::optional<SearchMode> below) -> std::optional<SearchMode> {
             if (layer.mode) return layer.mode;
             if (layer.limit) {
-                return below == SearchMode::min_cost ? SearchMode::min_cost
-                                                     : SearchMode::custom_limit;
+                return below == SearchMode::min_cost || below == SearchMode::best_accuracy
+                           ? *below
+                           : SearchMode::custom_limit;
             }
             return below;
         };
         two.mode = implied(top, implied(base, std::nullopt)).value_or(SearchMode::minimal_sum);
+        if (request.stages != 2 && two.mode != SearchMode::min_cost) {
+            return UsageError{"option '" + stages_option(request.stages) +
+                              "' needs --mode min-cost: only min-cost plans more than two "
+                              "stages"};
+        }
         if (two.mode == SearchMode::minimal_sum) {
             two.max_factor = max_factor_limit;
         } else {
             two.max_factor = pick(top.limit, base.limit).value_or(max_factor_limit);
         }
         two.allow_first_stage_decimation =
-            pick(top.allow_first_decimation, base.allow_first_decimation).value_or(false);
-        const std::optional<double> target = pick(top.target_hz, base.target_hz);
+            pick(top.allow_first_decimation, base.allow_first_decimation)
+                .value_or(first_decimation_default(two.mode));
+        // A default target is for the two-stage lines.
+        const std::optional<double> target =
+            request.stages == 2 ? pick(top.target_hz, base.target_hz) : top.target_hz;
         if (top.priority && !target) {
             return UsageError{"option '--priority' needs --target"};
         }
@@ -170,7 +220,13 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
         }
         two.filter = filter;
         min_cost = two.mode == SearchMode::min_cost;
+        plan.mode = two.mode;
+        plan.max_factor = two.max_factor;
+        plan.allow_first_stage_decimation = two.allow_first_stage_decimation;
+        plan.intermediate_target = two.intermediate_target;
     }
+    request.general = plan.mode == SearchMode::best_accuracy || plan.tolerance ||
+                      (request.stages != 2 && plan.mode == SearchMode::min_cost);
 
     if (!request.cost && !min_cost) {
         if (const auto option = filter_option_in(top)) {
@@ -190,9 +246,15 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
                 "of the two rates (" +
                 hz_text(lower / 2.0) + " Hz)"};
         }
-        if (!(passband < stopband)) {
-            return UsageError{"invalid value for --passband: it must be below the stopband edge (" +
-                              hz_text(stopband) + " Hz)"};
+        if (passband > stopband) {
+            return UsageError{
+                "invalid value for --passband: it may not exceed the stopband edge (" +
+                hz_text(stopband) + " Hz)"};
+        }
+        if (!(passband + stopband < lower)) {
+            return UsageError{"invalid value for --passband: at the stopband edge (" +
+                              hz_text(stopband) +
+                              " Hz), half the lower rate, it leaves no transition band"};
         }
     }
     return request;

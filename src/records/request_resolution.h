@@ -13,11 +13,18 @@ namespace quillmere::records {
 
 /// One request, complete and checked against the conflicts the options can have.
 struct ResolvedRequest {
+    /// 1 to 4, or auto_stages (0).
     int stages = 1;
     /// The one-stage request (stages == 1).
     SingleStageRequest single;
     /// The two-stage request (stages == 2); its filter is the one the cost uses.
     TwoStageRequest two;
+    /// Solved by solve_plan rather than the one- and two-stage solvers: best-accuracy,
+    /// min-cost with one, three, four or auto stages, and any request with a tolerance.
+    bool general = false;
+    /// The request as solve_plan takes it (every request; solved so when `general`), with
+    /// the first-stage decimation resolved.
+    PlanRequest plan;
     /// Whether the filter cost is wanted.
     bool cost = false;
     /// The filter requirements for the cost (and the min-cost mode); with `design` their
@@ -39,7 +46,9 @@ struct ResolvedRequest {
 std::optional<CoefficientFormat> coefficient_format_of(std::string_view file_name);
 
 /// Conflicts between options given together in one argument list, for a request of
-/// `stages` stages: two-stage options with one stage, --limit with minimal-sum.
+/// `stages` stages: two-stage options with one stage (but for min-cost's limit), --limit
+/// with minimal-sum, more than two stages or auto without min-cost, a target without two
+/// stages.
 std::optional<UsageError> check_option_conflicts(const OptionLayer& layer, int stages);
 
 /// Makes the request of `top` (the command line of a single request, or a batch line)

@@ -16,7 +16,8 @@ using report::TextSink;
 
 /// The warnings the dialog gives as questions, as one line of advice each: on the
 /// command line the value was the user's choice and nothing is asked.
-void write_question_advice(TextSink& sink, const TwoStageRequest& request,
+template <typename Request>
+void write_question_advice(TextSink& sink, const Request& request,
                            const report::ReportAdvice& advice) {
     if (advice.large_limit) {
         sink.print("Advice: Maximum L/M per stage = %" PRId64
@@ -82,9 +83,16 @@ void write_cost(TextSink& sink, const Record& record) {
     } else if (record.two && cost.stages.size() == 2) {
         write_stage_cost(sink, "First stage", record.two->first, cost.stages[0], by_method);
         write_stage_cost(sink, "Second stage", record.two->second, cost.stages[1], by_method);
+    } else if (record.plan && cost.stages.size() == record.plan->stages.size()) {
+        for (std::size_t i = 0; i < cost.stages.size(); ++i) {
+            const std::string name = "Stage " + std::to_string(i + 1);
+            write_stage_cost(sink, name.c_str(), record.plan->stages[i], cost.stages[i],
+                             by_method);
+        }
     }
     sink.print("  Total: %.0f MAC/s, %" PRId64 " coefficients\n", cost.total_macs_per_second,
                cost.total_coefficients);
+    sink.print("  Multiplications per input sample: %.2f\n", cost.macs_per_input_sample);
     if (record.single_stage_equivalent && record.single_stage_cost) {
         const Stage& single = *record.single_stage_equivalent;
         const CostEstimate& single_cost = *record.single_stage_cost;
@@ -99,10 +107,12 @@ void write_cost(TextSink& sink, const Record& record) {
     }
 }
 
-/// A stage's name in the design report.
-const char* stage_title(std::size_t index, std::size_t count) {
+/// A stage's name in the design report, as the cost section names it: "Stage" alone,
+/// "First stage" and "Second stage" of a two-stage search's cascade, "Stage N" of a plan.
+std::string stage_title(std::size_t index, std::size_t count, bool plan) {
     if (count == 1) return "Stage";
-    return index == 0 ? "First stage" : "Second stage";
+    if (!plan) return index == 0 ? "First stage" : "Second stage";
+    return "Stage " + std::to_string(index + 1);
 }
 
 /// Why an automatic design gave a stage a Kaiser window.
@@ -133,9 +143,11 @@ void write_design(TextSink& sink, const Record& record) {
         return;
     }
     const std::size_t count = d.stages.size();
+    const bool plan = record.plan.has_value();
     for (std::size_t i = 0; i < count; ++i) {
         const StageDesign& s = d.stages[i];
-        sink.print("  %s (%" PRId64 "/%" PRId64 "): ", stage_title(i, count), s.stage.l, s.stage.m);
+        sink.print("  %s (%" PRId64 "/%" PRId64 "): ", stage_title(i, count, plan).c_str(),
+                   s.stage.l, s.stage.m);
         if (s.filter == StageFilter::none) {
             sink.write("passes the signal through, no filter\n");
             continue;
@@ -159,7 +171,8 @@ void write_design(TextSink& sink, const Record& record) {
             const StageDesign& s = d.stages[i];
             if (!s.quantized) continue;
             const QuantizedFilter& q = *s.quantized;
-            sink.print("    %s: integers times 2^-%d; ", stage_title(i, count), q.scale_exponent);
+            sink.print("    %s: integers times 2^-%d; ", stage_title(i, count, plan).c_str(),
+                       q.scale_exponent);
             if (q.bits_needed > 0) {
                 sink.print("%d bits would do\n", q.bits_needed);
             } else {
@@ -198,6 +211,11 @@ std::string format_text(const Record& record) {
         report::write_two_stage_header(sink, request);
         report::write_two_stage_summary(sink, *record.two);
         report::write_two_stage_report(sink, request, *record.two);
+    } else if (record.plan) {
+        const PlanRequest& request = record.request->plan;
+        write_question_advice(sink, request, report::report_advice(request, *record.plan));
+        report::write_plan_settings(sink, request);
+        report::write_plan_report(sink, request, *record.plan);
     }
     if (record.cost) write_cost(sink, record);
     if (record.design) write_design(sink, record);

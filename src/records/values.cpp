@@ -141,4 +141,18 @@ std::optional<int> parse_quantize_bits(std::string_view text) {
     return value;
 }
 
+std::optional<double> parse_tolerance(std::string_view text) {
+    text = trimmed(text);
+    std::optional<double> value;
+    constexpr std::string_view PPM = "ppm";
+    if (text.size() > PPM.size() && text.substr(text.size() - PPM.size()) == PPM) {
+        // Parts per million: the scale goes into the exponent, as with a rate's suffix.
+        value = scaled_decimal(trimmed(text.substr(0, text.size() - PPM.size())), -6);
+    } else {
+        value = whole_strtod(std::string(text));
+    }
+    if (!value || !std::isfinite(*value) || *value < 0.0 || *value >= 1.0) return std::nullopt;
+    return value;
+}
+
 }  // namespace quillmere::records

@@ -1,5 +1,5 @@
 // The values of the command line, each from its text: rates with k/M/G suffixes, the
-// per-stage limit and decibels. Pure functions, no I/O.
+// per-stage limit, decibels and the tolerance. Pure functions, no I/O.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,10 @@ std::optional<int> parse_quantize_bits(std::string_view text);
 
 /// A positive, finite number of decibels.
 std::optional<double> parse_decibels(std::string_view text);
+
+/// A tolerance on the output rate's relative error: a number (what strtod accepts, "1e-6")
+/// or a decimal number of parts per million ("5ppm", "0.5 ppm"), at least 0 and below 1
+/// (a tolerance of 1 would accept any rate).
+std::optional<double> parse_tolerance(std::string_view text);
 
 }  // namespace quillmere::records

@@ -33,4 +33,8 @@ ReportAdvice report_advice(const SingleStageResult& result);
 /// library's own advice.
 ReportAdvice report_advice(const TwoStageRequest& request, const TwoStageResult& result);
 
+/// The advice of a plan's result, as of a two-stage result (the warnings for a plan of two
+/// stages or more).
+ReportAdvice report_advice(const PlanRequest& request, const PlanResult& result);
+
 }  // namespace quillmere::report

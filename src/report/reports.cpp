@@ -102,6 +102,7 @@ const char* search_mode_description(SearchMode mode) {
     case SearchMode::minimal_sum: return "Minimal Sum";
     case SearchMode::custom_limit: return "Custom Limit";
     case SearchMode::min_cost: return "Minimum Cost";
+    case SearchMode::best_accuracy: return "Best Accuracy";
     }
     return "Unknown";
 }
@@ -213,19 +214,27 @@ void write_two_stage_header(TextSink& sink, const TwoStageRequest& request) {
     write_two_stage_start(sink);
 }
 
-void write_two_stage_summary(TextSink& sink, const TwoStageResult& result) {
-    switch (result.status) {
+namespace {
+
+/// The line of a search that was stopped or failed; false (nothing written) for ok and
+/// not_found.
+bool write_search_end(TextSink& sink, Status status) {
+    switch (status) {
     case Status::ok:
-    case Status::not_found: break;
-    case Status::stopped:
-        sink.write("Search interrupted by user.\n");
-        sink.flush();
-        return;
+    case Status::not_found: return false;
+    case Status::stopped: sink.write("Search interrupted by user.\n"); break;
     default:
-        sink.print("Search failed critically: %s\n", dialog_status(result.status).name);
-        sink.flush();
-        return;
+        sink.print("Search failed critically: %s\n", dialog_status(status).name);
+        break;
     }
+    sink.flush();
+    return true;
+}
+
+}  // namespace
+
+void write_two_stage_summary(TextSink& sink, const TwoStageResult& result) {
+    if (write_search_end(sink, result.status)) return;
     if (result.convergent_count >= 0) {
         sink.print("%d CFE convergents processed...\n", result.convergent_count);
     }
@@ -343,6 +352,142 @@ void write_two_stage_report(TextSink& sink, const char* title, const TwoStageReq
             }
         }
     }
+    sink.flush();
+}
+
+namespace {
+
+/// "Best Accuracy", "Minimum Cost"; "Single Stage" for the dialog's one stage.
+const char* plan_description(const PlanRequest& request) {
+    if (request.stages == 1 && request.mode == SearchMode::minimal_sum) return "Single Stage";
+    return search_mode_description(request.mode);
+}
+
+/// The notes of a plan's advice, as the two-stage report words them.
+void write_plan_notes(TextSink& sink, const PlanResult& result) {
+    const Advice& advice = result.advice;
+    if (!(advice.significant_error || advice.large_factors || advice.slight_difference ||
+          advice.intermediate_miss)) {
+        return;
+    }
+    sink.write("\n");
+    if (advice.significant_error) {
+        sink.write("Caution!: The plan differs significantly from the target output rate\n");
+        sink.print("          (Final Relative Error: %.2e). An arbitrary (non-rational)\n",
+                   result.output_error.relative);
+        sink.write("          resampling method might be required for higher accuracy if this\n");
+        sink.write("          error is unacceptable.\n");
+    }
+    if (advice.large_factors) {
+        sink.write("Note: One or more calculated factors are above 1000. Implementing this\n");
+        sink.write("      plan with standard polyphase filters may be computationally\n");
+        sink.write("      expensive or require long filters.\n");
+    } else if (advice.slight_difference) {
+        sink.print("Note: Achieved final rate differs slightly from target rate (Rel Diff: "
+                   "%.2e).\n",
+                   result.output_error.relative);
+    }
+    if (advice.intermediate_miss) {
+        sink.write("Note: The rate after the first stage misses the intermediate target.\n");
+    }
+}
+
+}  // namespace
+
+void write_plan_settings(TextSink& sink, const PlanRequest& request) {
+    const bool dialog_single = request.stages == 1 && request.mode == SearchMode::minimal_sum;
+    if (dialog_single) {
+        sink.write("\n--- Rational Resampler Plan (Single Stage) ---\n");
+    } else if (request.stages == auto_stages) {
+        sink.print("\n--- Rational Resampler Plan (%s Mode, Automatic Stage Count) ---\n",
+                   search_mode_description(request.mode));
+    } else {
+        sink.print("\n--- Rational Resampler Plan (%s Mode, %d Stage%s) ---\n",
+                   search_mode_description(request.mode), request.stages,
+                   request.stages == 1 ? "" : "s");
+    }
+    if (!dialog_single) {
+        sink.print("Max L/M per stage: %lld\n", static_cast<long long>(request.max_factor));
+    }
+    if (request.intermediate_target) {
+        sink.print("Target Intermediate Rate: %.2f Hz (Priority: %s)\n",
+                   request.intermediate_target->rate_hz,
+                   priority_description(request.intermediate_target->priority));
+    }
+    if (request.stages != 1) {
+        sink.print("Constraint: M1 > L1 is %s\n",
+                   first_stage_decimation_allowed(request) ? "Allowed" : "NOT Allowed");
+    }
+    sink.print("Target: Input Rate = %.2f Hz, Output Rate = %.2f Hz\n", request.input_rate_hz,
+               request.output_rate_hz);
+    write_target_ratio(sink, request.input_rate_hz, request.output_rate_hz);
+    if (request.tolerance) {
+        sink.print("Tolerance (relative error): %.3g\n", *request.tolerance);
+    }
+    sink.print("Match Tolerance (relative error): %.1e\n", match_tolerance);
+    sink.print("Arbitrary Suggestion Threshold (relative error): %.1e\n",
+               significant_error_threshold);
+    sink.write("\n");
+    sink.flush();
+}
+
+void write_plan_report(TextSink& sink, const PlanRequest& request, const PlanResult& result) {
+    const std::string title = std::string(plan_description(request)) + " Search Results:";
+    if (write_search_end(sink, result.status)) return;
+    if (result.status == Status::not_found) {
+        sink.print("%s Not found\n", title.c_str());
+        if (!result.message.empty()) sink.print("\n%s\n", result.message.c_str());
+        sink.flush();
+        return;
+    }
+    const Advice& advice = result.advice;
+    const bool match = result.outcome == Outcome::match;
+    sink.print("%s ", title.c_str());
+    if (match && advice.large_factors) {
+        sink.write("Match Found with Large L/M\n");
+    } else if (match) {
+        sink.write("Match Found!\n");
+    } else if (advice.significant_error) {
+        sink.write("Caution! Significant Error\n");
+    } else {
+        sink.write("Approximation Found\n");
+    }
+    if (result.stages.empty()) {
+        sink.write("\nNo stage is needed: the output rate is the input rate.\n");
+        sink.flush();
+        return;
+    }
+    for (std::size_t i = 0; i < result.stages.size(); ++i) {
+        const Stage& stage = result.stages[i];
+        const std::size_t n = i + 1;
+        sink.print("\nStage %zu: Complexity: %lld\n", n,
+                   static_cast<long long>(stage.complexity()));
+        sink.print("  L%zu = %lld (Interpolation)\n", n, static_cast<long long>(stage.l));
+        sink.print("  M%zu = %lld (Decimation)\n", n, static_cast<long long>(stage.m));
+        sink.print("  Rate after stage %zu", n);
+        write_rate(sink, " = ", result.stage_output_rates_hz[i]);
+    }
+    sink.print("\nOverall Sum = %lld\n", static_cast<long long>(result.overall_sum));
+    sink.print("Overall Complexity (Sum of Max) = %lld\n",
+               static_cast<long long>(result.overall_complexity));
+    sink.write("Achieved Combined Ratio = ");
+    for (std::size_t i = 0; i < result.stages.size(); ++i) {
+        sink.print("%s(%lld / %lld)", i == 0 ? "" : " * ",
+                   static_cast<long long>(result.stages[i].l),
+                   static_cast<long long>(result.stages[i].m));
+    }
+    sink.print(" = %.10f\n", result.combined_ratio);
+    write_rate(sink, "Achieved Output Rate = ", result.output_rate_hz);
+    write_difference(sink, "Overall Rate Difference: ", result.output_error.difference_hz,
+                     result.output_error.relative);
+    write_ppm_line(sink, "Overall PPM Error: ", result.output_error.ppm);
+    if (result.intermediate_error) {
+        write_difference(sink, "Intermediate Rate Difference: ",
+                         result.intermediate_error->difference_hz,
+                         result.intermediate_error->relative);
+        write_ppm_line(sink, "Intermediate PPM Error: ", result.intermediate_error->ppm);
+    }
+    write_plan_notes(sink, result);
     sink.flush();
 }
 

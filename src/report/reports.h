@@ -46,6 +46,15 @@ void write_two_stage_summary(TextSink& sink, const TwoStageResult& result);
 void write_two_stage_report(TextSink& sink, const TwoStageRequest& request,
                             const TwoStageResult& result);
 
+/// "--- Rational Resampler Plan (<mode> Mode, <N> Stages) ---" through the settings and the
+/// empty line after them, for a request of solve_plan; flushes.
+void write_plan_settings(TextSink& sink, const PlanRequest& request);
+
+/// "<mode> Search Results: ..." with every stage of the plan, its rates, errors and
+/// advice; the reason when nothing was found (the tolerance's best error among them), the
+/// line of a stopped or failed search; flushes.
+void write_plan_report(TextSink& sink, const PlanRequest& request, const PlanResult& result);
+
 /// write_two_stage_report with another title in place of "<mode> Search Results:".
 void write_two_stage_report(TextSink& sink, const char* title, const TwoStageRequest& request,
                             const TwoStageResult& result);

@@ -88,8 +88,11 @@ class Usage(unittest.TestCase):
 
     def test_usage_errors_name_the_argument_then_hint_at_help(self):
         cases = {
+            ("--stages", "5", "44100", "48000"):
+                "invalid value '5' for --stages: expected 1, 2, 3, 4 or auto",
             ("--stages", "3", "44100", "48000"):
-                "invalid value '3' for --stages: expected 1 or 2",
+                "option '--stages 3' needs --mode min-cost: only min-cost plans more than two "
+                "stages",
             ("--frobnicate", "44100", "48000"): "unrecognized option '--frobnicate'",
             ("44100",): "missing OUTPUT_RATE",
             (): None,  # no arguments is the interactive program, not a usage error
@@ -102,8 +105,14 @@ class Usage(unittest.TestCase):
                 "option '--target' applies to two stages only: add --stages 2",
             ("-s", "2", "--limit", "65536", "44100", "48000"):
                 "invalid value '65536' for --limit: expected an integer from 1 to 65535",
-            ("-s", "1", "-m", "min-cost", "44100", "48000"):
+            ("-s", "1", "-m", "custom-limit", "44100", "48000"):
                 "option '--mode' applies to two stages only: add --stages 2",
+            ("-s", "2", "-a", "--no-first-decimation", "44100", "48000"):
+                "options '--allow-first-decimation' and '--no-first-decimation' contradict "
+                "each other",
+            ("--tolerance", "1", "44100", "48000"):
+                "invalid value '1' for --tolerance: expected a relative error from 0 to below 1 "
+                "(1e-6) or parts per million (5ppm)",
             ("44100", "48000", "--limit"): "option '--limit' needs a value: an integer from 1 to 65535",
             ("-b", "-", "44100", "48000"):
                 "unexpected argument '44100': with --batch the rates go on the lines of the file",
@@ -373,6 +382,143 @@ GOOD_AND_BAD = (
     "'unterminated 48000\n"
     "96k 48k -s 2"
 )
+
+
+# The issue's example: 192 kHz to 44.1 kHz, 20 kHz passband, aliases allowed above it.
+DOWN_TO_CD = ("--passband", "20k", "--stopband", "20k", "--attenuation", "80", "--ripple", "0.1",
+              "192k", "44.1k")
+
+
+class Plans(unittest.TestCase):
+    """Best-accuracy, min-cost over one to four stages, the tolerance and first-stage
+    decimation through the command line, in every format."""
+
+    def test_three_stages_in_text(self):
+        expected = read(os.path.join(GOLDEN, "plan_min_cost_three_stages.stdout"))
+        status, out, err = run("-m", "min-cost", "-s", "3", "-l", "16", "-c", *DOWN_TO_CD)
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, expected)
+
+    def test_automatic_count_in_json_is_the_cheapest(self):
+        records = {}
+        for stages in ("1", "2", "3", "4", "auto"):
+            status, out, err = run("-f", "json", "-m", "min-cost", "-s", stages, "-c",
+                                   *DOWN_TO_CD)
+            self.assertEqual((status, err), (0, ""), stages)
+            [records[stages]] = json_lines(out)
+        for stages in ("1", "2", "3", "4"):
+            self.assertEqual(len(records[stages]["stages"]), int(stages))
+        chosen = records["auto"]
+        self.assertEqual(chosen["request"]["stages"], "auto")
+        self.assertIs(chosen["request"]["allow_first_decimation"], True)
+        self.assertEqual([(s["l"], s["m"]) for s in chosen["stages"]], [(21, 64), (7, 10)])
+        self.assertEqual(chosen["stages"][0]["output_rate_hz"], 63000.0)
+        self.assertEqual(chosen["stages"][1]["input_rate_hz"], 63000.0)
+        cost = chosen["cost"]
+        self.assertEqual(cost["total_coefficients"], 1440)
+        self.assertEqual(cost["macs_per_input_sample"], cost["total_macs_per_second"] / 192000.0)
+        self.assertEqual(cost["single_stage"]["l"], 147)
+        self.assertEqual(cost["single_stage"]["m"], 640)
+        cheapest = min(r["cost"]["total_macs_per_second"] for r in records.values())
+        self.assertEqual(cost["total_macs_per_second"], cheapest)
+        # Three and four stages: every stage's rates chain, the product is 147/640.
+        for stages in ("3", "4"):
+            plan = records[stages]["stages"]
+            l = m = 1
+            rate = 192000.0
+            for stage in plan:
+                self.assertEqual(stage["input_rate_hz"], rate)
+                rate = stage["output_rate_hz"]
+                l, m = l * stage["l"], m * stage["m"]
+            self.assertEqual(l * 640, m * 147)
+            self.assertEqual(rate, 44100.0)
+
+    def test_csv_columns_of_four_stages(self):
+        status, out, err = run("-f", "csv", "-m", "min-cost", "-s", "4", "-c", *DOWN_TO_CD)
+        self.assertEqual((status, err), (0, ""))
+        header = out.splitlines()[0].split(",")
+        # New columns sit beside their siblings; the existing ones keep their order.
+        def after(first, *names):
+            at = header.index(first)
+            self.assertEqual(header[at + 1:at + 1 + len(names)], list(names))
+        after("complexity2", "l3", "m3", "complexity3", "l4", "m4", "complexity4", "ratio")
+        after("transition_hz2", "taps3", "kaiser_beta3", "taps_per_output_sample3",
+              "macs_per_second3", "transition_hz3", "taps4", "kaiser_beta4",
+              "taps_per_output_sample4", "macs_per_second4", "transition_hz4",
+              "total_macs_per_second", "total_coefficients", "macs_per_input_sample",
+              "single_stage_l")
+        after("priority", "tolerance", "l1")
+        [row] = csv_rows(out)
+        self.assertEqual([(row[f"l{n}"], row[f"m{n}"]) for n in "1234"],
+                         [("7", "10"), ("7", "8"), ("1", "2"), ("3", "4")])
+        self.assertEqual((row["stages"], row["mode"], row["allow_first_decimation"]),
+                         ("4", "min-cost", "true"))
+        self.assertEqual(row["total_coefficients"], "391")
+        self.assertEqual(sum(int(row[f"taps{n}"]) for n in "1234"), 391)
+        self.assertEqual(float(row["macs_per_input_sample"]),
+                         float(row["total_macs_per_second"]) / 192000.0)
+
+    def test_best_accuracy_is_more_accurate_than_custom_limit(self):
+        args = ("-f", "json", "-s", "2", "-l", "101", "22050", "93869.67")
+        status, out, err = run("-m", "best-accuracy", *args)
+        self.assertEqual((status, err), (0, ""))
+        [best] = json_lines(out)
+        self.assertEqual((best["status"], best["request"]["mode"]), ("approximation", "best-accuracy"))
+        self.assertEqual([(s["l"], s["m"]) for s in best["stages"]], [(78, 17), (90, 97)])
+        self.assertLess(best["output_error"]["relative"], 5.6e-7)
+        _, out, _ = run("-m", "custom-limit", *args)
+        [custom] = json_lines(out)
+        self.assertEqual([(s["l"], s["m"]) for s in custom["stages"]], [(17, 2), (1, 2)])
+
+    def test_outside_the_tolerance_is_not_found(self):
+        expected = read(os.path.join(GOLDEN, "plan_outside_tolerance.stdout"))
+        status, out, err = run("--tolerance", "1e-6", "-s", "2", "44100", "48000.5")
+        self.assertEqual((status, out, err), (1, expected, ""))
+        status, out, err = run("-f", "json", "--tolerance", "1ppm", "-s", "2", "44100", "48000.5")
+        self.assertEqual((status, err), (1, ""))
+        [record] = json_lines(out)
+        self.assertEqual(record["status"], "not_found")
+        self.assertEqual(record["request"]["tolerance"], 1e-6)
+        self.assertEqual(record["stages"], [])
+        self.assertEqual(record["error"],
+                         "The cascade's relative error, 0.08125957021281029, is outside the "
+                         "tolerance of 1e-06; best-accuracy mode searches every cascade within "
+                         "the limit.")
+        # Within it, best-accuracy finds a cascade.
+        status, out, _ = run("-f", "json", "--tolerance", "1ppm", "-s", "2", "-m",
+                             "best-accuracy", "44100", "48000.5")
+        self.assertEqual(status, 0)
+        self.assertLessEqual(json_lines(out)[0]["output_error"]["relative"], 1e-6)
+
+    def test_no_first_decimation_turns_the_default_off(self):
+        args = ("-f", "csv", "-s", "2", "-m", "min-cost", "--attenuation", "80", "192k", "44.1k")
+        _, out, _ = run(*args)
+        [on] = csv_rows(out)
+        self.assertEqual((on["allow_first_decimation"], on["l1"], on["m1"]), ("true", "21", "64"))
+        _, out, _ = run("--no-first-decimation", *args)
+        [off] = csv_rows(out)
+        self.assertEqual((off["allow_first_decimation"], off["l1"], off["m1"]),
+                         ("false", "1", "1"))
+
+    def test_batch_lines_of_different_counts(self):
+        lines = ("192k 44.1k -s 1\n"
+                 "192k 44.1k -s 3\n"
+                 "48k 48k -s auto\n"
+                 "44.1k 48000.5 -s 2 -m best-accuracy -l 60 --tolerance 1e-9\n")
+        status, out, err = run("-f", "csv", "-m", "min-cost", "-b", batch_file(lines))
+        self.assertEqual((status, err), (1, ""))
+        rows = csv_rows(out)
+        self.assertEqual([(r["line"], r["status"], r["stages"]) for r in rows],
+                         [("1", "match", "1"), ("2", "match", "3"), ("3", "match", "auto"),
+                          ("4", "not_found", "2")])
+        # A one-stage line leaves the defaults' two-stage options out: the dialog's stage.
+        self.assertEqual((rows[0]["mode"], rows[0]["l1"], rows[0]["m1"], rows[0]["l2"]),
+                         ("", "147", "640", ""))
+        self.assertEqual(rows[1]["l4"], "")
+        self.assertNotEqual(rows[1]["l3"], "")
+        self.assertEqual((rows[2]["l1"], rows[2]["achieved_output_rate_hz"]), ("", "48000"))
+        self.assertTrue(rows[3]["error"].startswith("No cascade within the limit meets the "
+                                                    "tolerance of 1e-09"), rows[3]["error"])
 
 
 class Batch(unittest.TestCase):

@@ -65,32 +65,34 @@ complete)
     expect "" quillmere --nothing-like-this
 
     # Fixed values, after the option as the next word.
-    expect "minimal-sum custom-limit min-cost" quillmere --mode ""
+    expect "minimal-sum custom-limit min-cost best-accuracy" quillmere --mode ""
     expect "minimal-sum min-cost" quillmere --mode mi
     expect "custom-limit" quillmere -m c
     expect "strict final balanced ignore" quillmere --priority ""
     expect "balanced" quillmere -p b
     expect "text json csv" quillmere --format ""
     expect "json" quillmere -f j
-    expect "1 2" quillmere --stages ""
+    expect "1 2 3 4 auto" quillmere --stages ""
     expect "2" quillmere -s 2
-    expect "" quillmere --stages 3
+    expect "" quillmere --stages 5
+    expect "auto" quillmere --stages a
     expect "" quillmere --mode --
     # The word after a value is an option or a rate again.
     expect "--format" quillmere --mode min-cost --for
 
     # --option=value, split at = as bash does by default, and whole.
-    expect "minimal-sum custom-limit min-cost" quillmere --mode =
+    expect "minimal-sum custom-limit min-cost best-accuracy" quillmere --mode =
     expect "min-cost" quillmere --mode = min-
     expect "ignore" quillmere --priority = i
     expect "--format=csv" quillmere --format=c
-    expect "--stages=1 --stages=2" quillmere --stages=
+    expect "--stages=1 --stages=2 --stages=3 --stages=4 --stages=auto" quillmere --stages=
 
     # Values that cannot be completed get nothing, not options or files.
     expect "" quillmere --limit ""
     expect "" quillmere -l ""
     expect "" quillmere --target ""
     expect "" quillmere --attenuation ""
+    expect "" quillmere --tolerance ""
     expect "" quillmere --passband = ""
 
     # After --, every word is an operand.

@@ -88,7 +88,7 @@ std::vector<Refusal> refused_two_stage_requests() {
         request.intermediate_target = IntermediateTarget{96000, static_cast<Priority>(priority)};
         cases.push_back({"priority", request, "intermediate_target.priority"});
     }
-    for (const int mode : {3, -1, 42}) {
+    for (const int mode : {4, -1, 42}) {
         cases.push_back({"mode", two_stage(44100, 48000, static_cast<SearchMode>(mode)), "mode"});
     }
     return cases;

@@ -209,3 +209,94 @@ TEST(CliCsv, RowsMatchTheHeaderAndQuoteAsRfc4180Says) {
     EXPECT_EQ(column(rows, 2, "error"), error.error);
     EXPECT_EQ(column(rows, 2, "l1"), "");
 }
+
+namespace {
+
+/// A record of a plan of three stages (min-cost with a tolerance), as solve_plan answers.
+Record plan_record() {
+    Record record;
+    record.line = 3;
+    ResolvedRequest request;
+    request.stages = 3;
+    request.general = true;
+    request.plan.input_rate_hz = 192000.0;
+    request.plan.output_rate_hz = 44100.0;
+    request.plan.stages = 3;
+    request.plan.mode = SearchMode::min_cost;
+    request.plan.max_factor = 16;
+    request.plan.tolerance = 5e-6;
+    record.request = request;
+    PlanResult result;
+    result.status = Status::ok;
+    result.outcome = Outcome::match;
+    result.stages = {Stage{7, 16}, Stage{7, 10}, Stage{3, 4}};
+    result.stage_output_rates_hz = {84000.0, 58799.99999999999, 44100.0};
+    result.combined_ratio = 0.2296875;
+    result.output_rate_hz = 44100.0;
+    result.output_error = RateError{0.0, 0.0, 0.0};
+    result.overall_sum = 47;
+    result.overall_complexity = 30;
+    record.plan = result;
+    return record;
+}
+
+}  // namespace
+
+TEST(CliJson, PlanRecordsCarryEveryStageAndTheTolerance) {
+    Record record = plan_record();
+    const auto json = nlohmann::json::parse(format_json(record));
+    EXPECT_EQ(json["status"], "match");
+    EXPECT_EQ(json["request"]["stages"], 3);
+    EXPECT_EQ(json["request"]["mode"], "min-cost");
+    EXPECT_EQ(json["request"]["tolerance"].get<double>(), 5e-6);
+    EXPECT_EQ(json["request"]["allow_first_decimation"], true) << "min-cost's default";
+    ASSERT_EQ(json["stages"].size(), 3u);
+    // Each stage starts where the one before ended.
+    EXPECT_EQ(json["stages"][1]["input_rate_hz"].get<double>(), 84000.0);
+    EXPECT_EQ(json["stages"][2]["input_rate_hz"].get<double>(), 58799.99999999999);
+    EXPECT_EQ(json["stages"][2]["l"], 3);
+    EXPECT_TRUE(json["intermediate_rate_hz"].is_null()) << "no one rate between three stages";
+    EXPECT_EQ(json["overall_sum"], 47);
+
+    record.request->plan.stages = auto_stages;
+    EXPECT_EQ(nlohmann::json::parse(format_json(record))["request"]["stages"], "auto");
+
+    // A tolerance that refused every answer: not_found, the reason in `error`.
+    record.plan = PlanResult{};
+    record.plan->status = Status::not_found;
+    record.plan->message = "No plan within the tolerance.";
+    const auto refused = nlohmann::json::parse(format_json(record));
+    EXPECT_EQ(refused["status"], "not_found");
+    EXPECT_EQ(refused["error"], "No plan within the tolerance.");
+    EXPECT_TRUE(refused["stages"].empty());
+    EXPECT_FALSE(record_succeeded(record));
+}
+
+TEST(CliCsv, PlanRowsFillTheColumnsOfTheirStages) {
+    Record record = plan_record();
+    record.request->cost = true;
+    CostEstimate cost;
+    StageCost stage;
+    stage.taps = 100;
+    stage.macs_per_second = 1000.0;
+    stage.macs_per_input_sample = 1000.0 / 192000.0;
+    stage.filtered = true;
+    cost.stages = {stage, stage, stage};
+    cost.total_macs_per_second = 3000.0;
+    cost.total_coefficients = 300;
+    cost.macs_per_input_sample = 3000.0 / 192000.0;
+    record.cost = cost;
+    const auto rows = read_csv(csv_header() + format_csv(record));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), rows[0].size());
+    EXPECT_EQ(column(rows, 1, "stages"), "3");
+    EXPECT_EQ(column(rows, 1, "tolerance"), "5e-06");
+    EXPECT_EQ(column(rows, 1, "l3"), "3");
+    EXPECT_EQ(column(rows, 1, "m3"), "4");
+    EXPECT_EQ(column(rows, 1, "complexity3"), "4");
+    EXPECT_EQ(column(rows, 1, "l4"), "");
+    EXPECT_EQ(column(rows, 1, "intermediate_rate_hz"), "");
+    EXPECT_EQ(column(rows, 1, "taps3"), "100");
+    EXPECT_EQ(column(rows, 1, "taps4"), "");
+    EXPECT_EQ(std::stod(column(rows, 1, "macs_per_input_sample")), 3000.0 / 192000.0);
+}

@@ -1,0 +1,352 @@
+// Times the searches beyond the dialog's candidates request by request: the best-accuracy
+// two-stage search and the min-cost search over one to four stages, on random requests
+// (rates common and arbitrary, limits up to 65535, targets, priorities, tolerances) and on
+// the hard cases found so far, reporting the median, the 99th percentile and the largest
+// time per request. For information it times the same way the requests whose tails the
+// existing modes still have (custom-limit and min-cost through solve_two_stage).
+//
+//   new_search_bench                                  # 100,000 requests of each search
+//   new_search_bench --benchmark_filter=hard          # the hard cases alone
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/best_accuracy.h"
+#include "core/multistage_min_cost.h"
+#include "quillmere/quillmere.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using quillmere::IntermediateTarget;
+using quillmere::Priority;
+using quillmere::core::AccuracyRequest;
+using quillmere::core::MultistageRequest;
+using quillmere::core::Tolerance;
+
+struct Dice {
+    std::mt19937_64 engine;
+    std::uint64_t below(std::uint64_t n) { return engine() % n; }
+    bool chance(std::uint64_t percent) { return below(100) < percent; }
+    double unit() { return static_cast<double>(engine() >> 11) * 0x1.0p-53; }
+    double log_between(double lo, double hi) {
+        return std::exp(std::log(lo) + unit() * (std::log(hi) - std::log(lo)));
+    }
+};
+
+const double COMMON_RATES[] = {8000,
+                               11025,
+                               16000,
+                               22050,
+                               24000,
+                               32000,
+                               37800,
+                               44100,
+                               48000,
+                               50000,
+                               88200,
+                               96000,
+                               176400,
+                               192000,
+                               352800,
+                               384000,
+                               705600,
+                               768000,
+                               2822400,
+                               5644800,
+                               1e6,
+                               44055.944055944055,
+                               47952.047952047952};
+
+double random_rate(Dice& dice) {
+    switch (dice.below(4)) {
+    case 0: return COMMON_RATES[dice.below(std::size(COMMON_RATES))];
+    case 1: return static_cast<double>(1 + dice.below(1000000));
+    case 2: return dice.log_between(1.0, 1e13);
+    default: return std::round(dice.log_between(1000.0, 1e7) * 100.0) / 100.0;
+    }
+}
+
+std::optional<IntermediateTarget> random_target(Dice& dice, double input) {
+    if (!dice.chance(40)) return std::nullopt;
+    const Priority priorities[] = {Priority::strict, Priority::final, Priority::balanced,
+                                   Priority::ignore};
+    const double target = std::clamp(input * dice.log_between(0.1, 10.0), 1.0, 1e13);
+    return IntermediateTarget{target, priorities[dice.below(4)]};
+}
+
+AccuracyRequest random_accuracy_request(Dice& dice) {
+    AccuracyRequest r;
+    r.input_rate_hz = random_rate(dice);
+    r.output_rate_hz = dice.chance(50)
+                           ? random_rate(dice)
+                           : std::clamp(r.input_rate_hz * dice.log_between(0.05, 20.0), 1.0, 1e13);
+    r.max_factor = dice.chance(50) ? 65535 : static_cast<long long>(dice.log_between(1.0, 65535.0));
+    r.allow_first_stage_decimation = dice.chance(60);
+    r.intermediate_target = random_target(dice, r.input_rate_hz);
+    if (dice.chance(15)) r.tolerance = Tolerance{dice.log_between(1e-12, 1e-2)};
+    return r;
+}
+
+MultistageRequest random_multistage_request(Dice& dice) {
+    MultistageRequest r;
+    r.input_rate_hz =
+        dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))] : random_rate(dice);
+    r.output_rate_hz =
+        dice.chance(70) ? COMMON_RATES[dice.below(std::size(COMMON_RATES))] : random_rate(dice);
+    r.max_factor = dice.chance(60) ? 65535 : static_cast<long long>(dice.log_between(2.0, 65535.0));
+    r.stages = static_cast<int>(dice.below(5));
+    r.allow_first_stage_decimation = dice.chance(80);
+    if (r.stages == 2) r.intermediate_target = random_target(dice, r.input_rate_hz);
+    if (dice.chance(30)) r.tolerance = Tolerance{dice.log_between(1e-9, 1e-3)};
+    r.filter.attenuation_db = dice.chance(50) ? 100.0 : 40.0 + 100.0 * dice.unit();
+    if (dice.chance(30)) {
+        const double half_lower = std::min(r.input_rate_hz, r.output_rate_hz) / 2.0;
+        r.filter.passband_hz = half_lower * (0.3 + 0.65 * dice.unit());
+        r.filter.stopband_hz = dice.chance(50) ? *r.filter.passband_hz : half_lower;
+    }
+    return r;
+}
+
+std::string describe(const AccuracyRequest& r) {
+    char text[320];
+    std::snprintf(text, sizeof text, "best-accuracy %.17g -> %.17g limit %lld%s", r.input_rate_hz,
+                  r.output_rate_hz, r.max_factor, r.allow_first_stage_decimation ? " -a" : "");
+    std::string s = text;
+    if (r.intermediate_target) {
+        std::snprintf(text, sizeof text, " target %.17g %s", r.intermediate_target->rate_hz,
+                      quillmere::priority_name(r.intermediate_target->priority));
+        s += text;
+    }
+    if (r.tolerance) s += " tolerance " + std::to_string(r.tolerance->relative);
+    return s;
+}
+
+std::string describe(const MultistageRequest& r) {
+    char text[320];
+    std::snprintf(text, sizeof text, "min-cost %.17g -> %.17g limit %lld stages %d%s A %g",
+                  r.input_rate_hz, r.output_rate_hz, r.max_factor, r.stages,
+                  r.allow_first_stage_decimation ? " -a" : "", r.filter.attenuation_db);
+    std::string s = text;
+    if (r.filter.passband_hz) s += " fp " + std::to_string(*r.filter.passband_hz);
+    if (r.filter.stopband_hz) s += " fs " + std::to_string(*r.filter.stopband_hz);
+    if (r.intermediate_target) {
+        s += " target " + std::to_string(r.intermediate_target->rate_hz) + " " +
+             quillmere::priority_name(r.intermediate_target->priority);
+    }
+    if (r.tolerance) s += " tolerance " + std::to_string(r.tolerance->relative);
+    return s;
+}
+
+/// The calling thread's CPU time in ms: on a machine shared with other work the wall
+/// time of a request also counts the time other processes held the core.
+double thread_cpu_ms() {
+#if defined(CLOCK_THREAD_CPUTIME_ID)
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+#else
+    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+#endif
+}
+
+/// Times each request once (wall and CPU) and reports both distributions; the slowest
+/// request by CPU time is printed.
+template <typename Run, typename Describe>
+void time_requests(benchmark::State& state, std::size_t count, Run&& run, Describe&& name) {
+    std::vector<double> wall, cpu;
+    wall.reserve(count);
+    cpu.reserve(count);
+    std::size_t slowest = 0;
+    for (auto _ : state) {
+        wall.clear();
+        cpu.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto start = Clock::now();
+            const double cpu_start = thread_cpu_ms();
+            run(i);
+            cpu.push_back(thread_cpu_ms() - cpu_start);
+            wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            if (cpu.back() > cpu[slowest]) slowest = i;
+        }
+    }
+    std::fprintf(stderr, "slowest of %zu: %.3f ms CPU: %s\n", cpu.size(), cpu[slowest],
+                 name(slowest).c_str());
+    const auto report = [&](std::vector<double>& ms, const char* prefix) {
+        std::sort(ms.begin(), ms.end());
+        const std::string p = prefix;
+        state.counters[p + "median_ms"] = ms[ms.size() / 2];
+        state.counters[p + "p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+        state.counters[p + "max_ms"] = ms.back();
+    };
+    report(wall, "");
+    report(cpu, "cpu_");
+    state.counters["requests"] = static_cast<double>(count);
+}
+
+void random_best_accuracy(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    Dice dice{std::mt19937_64{20}};
+    std::vector<AccuracyRequest> requests;
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_accuracy_request(dice));
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
+}
+
+void random_multistage_min_cost(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    Dice dice{std::mt19937_64{21}};
+    std::vector<MultistageRequest> requests;
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_multistage_request(dice));
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_multistage_min_cost(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
+}
+
+AccuracyRequest accuracy(double in, double out, long long limit, bool allow,
+                         std::optional<IntermediateTarget> target = std::nullopt) {
+    AccuracyRequest r;
+    r.input_rate_hz = in;
+    r.output_rate_hz = out;
+    r.max_factor = limit;
+    r.allow_first_stage_decimation = allow;
+    r.intermediate_target = target;
+    return r;
+}
+
+/// The slowest best-accuracy requests met: exact ratios with a prime numerator or
+/// denominator above the limit near 2^16 (few cascades near them factor), at limit 65535.
+const std::vector<AccuracyRequest> HARD_ACCURACY = {
+    accuracy(48000, 70981, 65535, false),
+    accuracy(76753, 108418, 65535, true),
+    accuracy(112100, 101164, 65535, true),
+    accuracy(98304, 78627, 65535, true),
+    accuracy(22050, 93869.67, 101, false),
+    accuracy(5224181115754.0977, 5224181115754.0977, 61267, true,
+             IntermediateTarget{84385.72, Priority::balanced}),
+    accuracy(352800, 568785, 65535, true),
+    accuracy(1857.84, 5573.51, 65535, true),
+    accuracy(8000, 5644800, 65535, false),
+    accuracy(54545.1, 22050, 65535, false, IntermediateTarget{94353.8, Priority::final}),
+    accuracy(620690000000.0, 39385, 65535, false),
+};
+
+void hard_best_accuracy(benchmark::State& state) {
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, HARD_ACCURACY.size(),
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_best_accuracy(context, HARD_ACCURACY[i]));
+        },
+        [&](std::size_t i) { return describe(HARD_ACCURACY[i]); });
+}
+
+MultistageRequest reference_case(int stages) {
+    MultistageRequest r;
+    r.input_rate_hz = 192000;
+    r.output_rate_hz = 44100;
+    r.stages = stages;
+    r.filter.passband_hz = 20000;
+    r.filter.stopband_hz = 20000;
+    r.filter.attenuation_db = 80;
+    r.filter.ripple_db = 0.1;
+    return r;
+}
+
+void hard_multistage_min_cost(benchmark::State& state) {
+    std::vector<MultistageRequest> requests;
+    for (const int stages : {0, 1, 2, 3, 4}) requests.push_back(reference_case(stages));
+    MultistageRequest many = reference_case(0);
+    many.input_rate_hz = 8000;
+    many.output_rate_hz = 5644800;  // 3528/5: many divisors
+    requests.push_back(many);
+    many.input_rate_hz = 5644800;
+    many.output_rate_hz = 44100;
+    requests.push_back(many);
+    many.input_rate_hz = 352800;
+    many.output_rate_hz = 568785;
+    requests.push_back(many);
+    many.tolerance = Tolerance{1e-4};
+    many.input_rate_hz = 1857.84;
+    many.output_rate_hz = 5573.51;
+    requests.push_back(many);
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, requests.size(),
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_multistage_min_cost(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
+}
+
+quillmere::TwoStageRequest two_stage(double in, double out, quillmere::SearchMode mode,
+                                     long long limit, bool allow,
+                                     std::optional<IntermediateTarget> target = std::nullopt) {
+    quillmere::TwoStageRequest r;
+    r.input_rate_hz = in;
+    r.output_rate_hz = out;
+    r.mode = mode;
+    r.max_factor = limit;
+    r.allow_first_stage_decimation = allow;
+    r.intermediate_target = target;
+    return r;
+}
+
+/// The existing modes' tails listed in the issue, each timed on its own.
+void existing_custom_limit_tail(benchmark::State& state) {
+    const auto r =
+        two_stage(5224181115754.0977, 5224181115754.0977, quillmere::SearchMode::custom_limit,
+                  61267, true, IntermediateTarget{84385.72, Priority::balanced});
+    for (auto _ : state) benchmark::DoNotOptimize(quillmere::solve_two_stage(r));
+}
+
+void existing_min_cost_tail_352800(benchmark::State& state) {
+    const auto r = two_stage(352800, 568785, quillmere::SearchMode::min_cost, 65535, false);
+    for (auto _ : state) benchmark::DoNotOptimize(quillmere::solve_two_stage(r));
+}
+
+void existing_min_cost_tail_1857(benchmark::State& state) {
+    const auto r = two_stage(1857.84, 5573.51, quillmere::SearchMode::min_cost, 65535, false);
+    for (auto _ : state) benchmark::DoNotOptimize(quillmere::solve_two_stage(r));
+}
+
+void existing_min_cost_8000_5644800(benchmark::State& state) {
+    const auto r = two_stage(8000, 5644800, quillmere::SearchMode::min_cost, 65535, false);
+    for (auto _ : state) benchmark::DoNotOptimize(quillmere::solve_two_stage(r));
+}
+
+}  // namespace
+
+BENCHMARK(random_best_accuracy)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(random_multistage_min_cost)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(random_best_accuracy)->Arg(300)->Iterations(1)->Name("smoke_best_accuracy");
+BENCHMARK(random_multistage_min_cost)->Arg(300)->Iterations(1)->Name("smoke_multistage");
+BENCHMARK(hard_best_accuracy)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(hard_multistage_min_cost)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(existing_custom_limit_tail)->Unit(benchmark::kMillisecond);
+BENCHMARK(existing_min_cost_tail_352800)->Unit(benchmark::kMillisecond);
+BENCHMARK(existing_min_cost_tail_1857)->Unit(benchmark::kMillisecond);
+BENCHMARK(existing_min_cost_8000_5644800)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,952 @@
+// The best-accuracy search.
+//
+// The order. A cascade a/b -> c/d (each stage in lowest terms: a stage with a common factor
+// has the same rates and a larger sum, so it never wins) is judged by:
+//   1. the intermediate-target priority, exactly as judge_by_priority judges it: the
+//      candidates it leaves are those it puts in the mode order against the best one (the
+//      one with a final match if any, then the smallest intermediate error);
+//   2. the exact relative error E of the overall ratio (a c)/(b d) against output/input,
+//      errors within the tie of exact_ratio.h (2^-50 (1 + E)) of the smallest counting as
+//      equal. The final match (E < match_tolerance) is judged on E too;
+//   3. the smaller sum a + b + c + d, then the smaller E, then the smaller (a, b, c, d) in
+//      lexicographic order.
+// Ties are judged against the smallest error, never pairwise, so no order of a scan can
+// decide. The tests check this against a scan of all cascades.
+//
+// Why it is fast: the search never looks at the limit^4 cascades. Everything rests on three
+// facts about the fractions p/q with p, q <= n (the Stern-Brocot tree cut at height n):
+//   - the two that bracket a point are found in O(log^2 n) exact comparisons (bracket());
+//   - among the fractions inside an interval, one has both the smallest numerator and the
+//     smallest denominator (simplest_in()), so the second stage with the smallest c + d
+//     inside an error band is found as fast;
+//   - the error of s1 x s2 is V-shaped in s2 around r / s1, so the most accurate second
+//     stage for a given first stage is one of the two that bracket r / s1.
+// With a first stage fixed (strict and balanced priorities: the few first stages within
+// match_tolerance of the target; the final priority: the first stages nearest the target),
+// each costs O(log^2 n). Without one (no target, the ignore priority) the search works on
+// overall ratios p/q with p, q <= n^2 instead: a reduced p/q is the product of two stages
+// within the limit exactly when p = p1 p2 and q = q1 q2 with every factor <= n (a first
+// stage p1 g / q1 and second stage p2 / (q2 g) when the first must not decimate), and the
+// smallest sum for it is found from the divisors of p and q (Pollard rho and Miller-Rabin
+// factor them in microseconds; most are rejected at once by a prime factor above n). The
+// most accurate ratio is found by walking outward from output/input through the
+// neighbours of the cut tree at n^2 (the Farey recurrence, O(1) a step) until one factors:
+// every nearer ratio was seen not to. Then the ratios tied with it:
+//   - where its error E* is at least the tie (2^-50 (1 + E*)), the band holds only ratios
+//     the walk reaches next, a fraction tie / E* of those it already passed: it goes on;
+//   - where E* is below the tie (large limits, where ratios within a double's precision
+//     abound), the band is an interval of relative width about 2^-49 holding up to some
+//     thousands of ratios: they are visited in increasing denominator (the descendants of
+//     its simplest ratio, (alpha h + beta h') / (alpha k + beta k'), merged in a heap) until
+//     2 sqrt(p) + 2 sqrt(q), which no split of p/q can beat, exceeds the best sum found, so
+//     the first ratios of the band that factor evenly end it.
+// Where the target leaves a first stage to find (the final priority), the first stages
+// nearest the target with a good enough second stage are found one of three ways, each
+// exact: where the accepted window holds few overall ratios (under 4096), from the ratios
+// themselves (each split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a
+// bracket in g1/g2); otherwise by two walks at once, the first stages walking away from
+// the target and the second stages walking away from (output/input) / target with the few
+// first stages that make each good enough, whichever proves the nearest first. Both walks
+// keep to the stages that can be good enough at all (a first stage within the accepted
+// error of ratio x [1/n, n]). Whether any cascade matches at all is learnt from 256 steps
+// of those walks where matches are common, else from the walk for E*.
+//
+// The slowest requests left are exact ratios at large limits whose numerator or
+// denominator has a prime factor above the limit and no target: near such a ratio few
+// overall ratios factor, so the walk to E* and the band after it each test some thousands
+// (tens of milliseconds at limit 65535; see the benchmark).
+#include "core/best_accuracy.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "core/factoring.h"
+#include "core/rational_walk.h"
+#include "text/shortest_double.h"
+
+namespace quillmere::inline v2::core {
+
+namespace {
+
+using u64 = std::uint64_t;
+constexpr double INF = std::numeric_limits<double>::infinity();
+/// Relative distance at which a comparison made in double is trusted without the exact one.
+constexpr double SURE = 1e-12;
+
+/// Which errors the class of candidates being searched accepts.
+struct Accept {
+    bool need_match = false;
+    std::optional<double> tolerance;
+
+    bool ok(const ExactError& e) const {
+        if (need_match && !error_below(e, match_tolerance)) return false;
+        return !tolerance || error_at_most(e, *tolerance);
+    }
+    /// The largest relative error accepted; infinity when any is.
+    double width() const {
+        double w = INF;
+        if (need_match) w = match_tolerance;
+        if (tolerance) w = std::min(w, *tolerance);
+        return w;
+    }
+};
+
+struct Problem {
+    const SearchContext* context = nullptr;
+    double x = 0.0;
+    double y = 0.0;
+    ExactRatio ratio;
+    u64 n = 1;
+    bool allow = true;
+    bool has_target = false;
+    double target = 0.0;
+    double t = 0.0;  ///< target / input
+    Priority priority = Priority::ignore;
+    std::optional<double> tolerance;
+    TwoStageRequest judge;  ///< the request as judge_by_priority reads it
+    mutable u64 polls = 0;
+    mutable bool cancelled = false;
+
+    /// True once a stop was requested; looks at the request every 64 calls.
+    bool stop() const {
+        if (!cancelled && (++polls & 63) == 0) cancelled = context->stop_requested();
+        return cancelled;
+    }
+};
+
+/// Sign of p/q - output/input, exactly (p, q below 2^64).
+int side_of_ratio(const Problem& pr, u64 p, u64 q) {
+    const double v = static_cast<double>(p) / static_cast<double>(q);
+    const double r = pr.ratio.approx;
+    if (v < r * (1.0 - SURE)) return -1;
+    if (v > r * (1.0 + SURE)) return 1;
+    return compare(Wide::of(pr.ratio.b) * p, Wide::of(pr.ratio.a) * q);
+}
+
+ExactError error_of(const Problem& pr, u64 p, u64 q) {
+    return exact_error(pr.ratio, p, q);
+}
+
+/// Whether e is tied with the best error and accepted.
+bool in_band(const ExactError& e, const ExactError& best, const Accept& acc) {
+    // The doubles are within 1e-15 (1 + E) of the exact errors.
+    const double slack = 4e-15 * (1.0 + best.approx);
+    if (e.approx > best.approx * (1.0 + 1e-9) + slack) return false;
+    return error_within_tie(e, best) && acc.ok(e);
+}
+
+/// The measures of a first stage a/b as the assessment computes them.
+struct FirstMeasures {
+    double rate = 0.0;
+    double ie = INF;
+    bool im = false;
+};
+
+FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
+    FirstMeasures m;
+    m.rate = guarded_product(pr.x, static_cast<double>(a) / static_cast<double>(b));
+    if (pr.has_target && std::isfinite(m.rate)) {
+        m.ie = std::fabs(m.rate - pr.target);
+        m.im = relative_error(m.rate, pr.target) < match_tolerance;
+    }
+    return m;
+}
+
+double value_of(const Fraction& f) {
+    return static_cast<double>(f.p) / static_cast<double>(f.q);
+}
+
+/// Calls visit(f) for every fraction of the cut tree at bound from lo to hi (in double).
+template <typename Visit>
+void fractions_between(u64 bound, double lo, double hi, Visit&& visit) {
+    OutwardWalk walk(
+        bracket(bound,
+                [&](u64 p, u64 q) { return static_cast<double>(p) / static_cast<double>(q) < lo; }),
+        bound);
+    while (!walk.above().none_above() && value_of(walk.above()) <= hi) visit(walk.take_above());
+}
+
+bool valid_first(const Problem& pr, u64 a, u64 b) {
+    return pr.allow || a >= b;
+}
+
+/// A cascade a/b -> c/d.
+struct Choice {
+    bool found = false;
+    u64 a = 0, b = 0, c = 0, d = 0;
+    u64 sum = 0;
+    ExactError e;
+};
+
+/// The order among cascades left equal by the error: sum, error, lexicographic.
+bool better(const Choice& x, const Choice& y) {
+    if (!y.found) return x.found;
+    if (!x.found) return false;
+    if (x.sum != y.sum) return x.sum < y.sum;
+    const int by_error = compare_errors(x.e, y.e);
+    if (by_error != 0) return by_error < 0;
+    if (x.a != y.a) return x.a < y.a;
+    if (x.b != y.b) return x.b < y.b;
+    if (x.c != y.c) return x.c < y.c;
+    return x.d < y.d;
+}
+
+// ---------------------------------------------------------------------------------------
+// A first stage fixed: the second stage.
+// ---------------------------------------------------------------------------------------
+
+/// The most accurate second stage after a/b, when its error is accepted.
+struct Second {
+    bool found = false;
+    u64 c = 0, d = 0;
+    ExactError e;
+};
+
+Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
+    // c/d below r b / a exactly when a c / (b d) is below r.
+    const Bracket br =
+        bracket(pr.n, [&](u64 c, u64 d) { return side_of_ratio(pr, a * c, b * d) < 0; });
+    Second best;
+    for (const Fraction& f : {br.below, br.above}) {
+        if (f.none_below() || f.none_above()) continue;
+        const ExactError e = error_of(pr, a * f.p, b * f.q);
+        if (!best.found || compare_errors(e, best.e) < 0) best = Second{true, f.p, f.q, e};
+    }
+    if (best.found && !acc.ok(best.e)) best.found = false;
+    return best;
+}
+
+/// The second stage with the smallest c + d whose error after a/b is tied with `band` and
+/// accepted.
+Second simplest_second(const Problem& pr, u64 a, u64 b, const ExactError& band, const Accept& acc) {
+    const Fraction f = simplest_in(pr.n, [&](u64 c, u64 d) {
+        const ExactError e = error_of(pr, a * c, b * d);
+        if (in_band(e, band, acc)) return 0;
+        return side_of_ratio(pr, a * c, b * d) < 0 ? -1 : 1;
+    });
+    if (f.none_below()) return Second{};
+    return Second{true, f.p, f.q, error_of(pr, a * f.p, b * f.q)};
+}
+
+struct ClassChoice {
+    Choice choice;
+    bool any = false;      ///< some first stage had a second stage at all
+    ExactError min_error;  ///< the smallest error of the class, accepted or not
+};
+
+/// Step 2 and 3 of the order over the first stages of one class.
+ClassChoice choose_among(const Problem& pr, const std::vector<Fraction>& firsts,
+                         const Accept& acc) {
+    ClassChoice out;
+    std::vector<Second> seconds(firsts.size());
+    bool have_best = false;
+    ExactError best;
+    Accept any_error;
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (pr.stop()) return out;
+        const Second s = best_second(pr, firsts[i].p, firsts[i].q, any_error);
+        if (!s.found) continue;
+        if (!out.any || compare_errors(s.e, out.min_error) < 0) out.min_error = s.e;
+        out.any = true;
+        if (!acc.ok(s.e)) continue;
+        seconds[i] = s;
+        if (!have_best || compare_errors(s.e, best) < 0) {
+            best = s.e;
+            have_best = true;
+        }
+    }
+    if (!have_best) return out;
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (!seconds[i].found || !in_band(seconds[i].e, best, acc)) continue;
+        const u64 a = firsts[i].p;
+        const u64 b = firsts[i].q;
+        const Second s = simplest_second(pr, a, b, best, acc);
+        if (!s.found) continue;
+        const Choice c{true, a, b, s.c, s.d, a + b + s.c + s.d, s.e};
+        if (better(c, out.choice)) out.choice = c;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// No first stage fixed: overall ratios.
+// ---------------------------------------------------------------------------------------
+
+/// The cascade with the smallest sum (then lexicographic) whose overall ratio is the
+/// reduced p/q; not found when no split of p and q fits the limit.
+Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+    Choice best;
+    const u64 n = pr.n;
+    if (p > n * n || q > n * n) return best;
+    // Most ratios near an awkward one have a large prime factor: rejected cheaply first.
+    if (has_prime_factor_above(q, n) || has_prime_factor_above(p, n)) return best;
+    const Factorisation fp = factorise(p, n);
+    if (fp.count < 0) return best;
+    const Factorisation fq = factorise(q, n);
+    if (fq.count < 0) return best;
+    divisors(fp, dp);
+    divisors(fq, dq);
+    for (const u64 p1 : *dp) {
+        const u64 p2 = p / p1;
+        if (p1 > n || p2 > n) continue;
+        for (const u64 q1 : *dq) {
+            const u64 q2 = q / q1;
+            if (q1 > n || q2 > n) continue;
+            // First stage p1 g / q1, second p2 / (q2 g): g = 1 unless the first stage must
+            // not decimate; then the smallest g that makes it interpolate (any larger g, or
+            // a factor on the other side, only adds to the sum).
+            u64 g = 1;
+            if (!pr.allow && p1 < q1) {
+                g = (q1 + p1 - 1) / p1;
+                if (p1 * g > n || q2 * g > n) continue;
+            }
+            Choice c{true, p1 * g, q1, p2, q2 * g, 0, {}};
+            c.sum = c.a + c.b + c.c + c.d;
+            if (best.found && c.sum > best.sum) continue;
+            c.e = error_of(pr, p, q);
+            if (better(c, best)) best = c;
+        }
+    }
+    return best;
+}
+
+bool splits(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+    return best_split(pr, p, q, dp, dq).found;
+}
+
+/// The overall ratios of the cut tree at n^2 (no lower than 1/n without first-stage
+/// decimation), walked outward from output/input, nearest first.
+class RatioWalk {
+public:
+    explicit RatioWalk(const Problem& pr)
+        : pr_(pr),
+          floor_(!pr.allow),
+          walk_(bracket(pr.n * pr.n,
+                        [&](u64 p, u64 q) {
+                            if (floor_ && compare_fractions(p, q, 1, pr_.n) < 0) return true;
+                            return side_of_ratio(pr_, p, q) < 0;
+                        }),
+                pr.n * pr.n) {
+        refresh_below();
+        refresh_above();
+    }
+
+    /// The next ratio and its error; 1/0 when none is left.
+    Fraction next(ExactError* e) {
+        const bool has_below = below_alive();
+        const bool has_above = !walk_.above().none_above();
+        if (!has_below && !has_above) return Fraction{1, 0};
+        if (has_below && (!has_above || compare_errors(below_error_, above_error_) <= 0)) {
+            *e = below_error_;
+            const Fraction f = walk_.take_below();
+            refresh_below();
+            return f;
+        }
+        *e = above_error_;
+        const Fraction f = walk_.take_above();
+        refresh_above();
+        return f;
+    }
+
+private:
+    bool below_alive() const {
+        const Fraction& f = walk_.below();
+        return !f.none_below() && !(floor_ && compare_fractions(f.p, f.q, 1, pr_.n) < 0);
+    }
+    void refresh_below() {
+        if (below_alive()) below_error_ = error_of(pr_, walk_.below().p, walk_.below().q);
+    }
+    void refresh_above() {
+        if (!walk_.above().none_above()) {
+            above_error_ = error_of(pr_, walk_.above().p, walk_.above().q);
+        }
+    }
+
+    const Problem& pr_;
+    bool floor_;
+    OutwardWalk walk_;
+    ExactError below_error_, above_error_;
+};
+
+/// The smallest error of any cascade: the first ratio of the walk that splits. The walk is
+/// left just past it.
+std::optional<ExactError> smallest_product_error(const Problem& pr, RatioWalk* walk,
+                                                 Fraction* first) {
+    std::vector<u64> dp, dq;
+    for (;;) {
+        if (pr.stop()) return std::nullopt;
+        ExactError e;
+        const Fraction f = walk->next(&e);
+        if (f.none_above()) return std::nullopt;
+        if (splits(pr, f.p, f.q, &dp, &dq)) {
+            *first = f;
+            return e;
+        }
+    }
+}
+
+std::optional<ExactError> smallest_product_error(const Problem& pr) {
+    RatioWalk walk(pr);
+    Fraction first;
+    return smallest_product_error(pr, &walk, &first);
+}
+
+/// The cascade with the smallest sum among the ratios of the band tied with `best`,
+/// continuing the walk that found `best` at `first`: every ratio nearer than it was seen
+/// not to split. Pays where the band is narrow beside the error.
+Choice continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
+                     const ExactError& best, const Accept& acc) {
+    std::vector<u64> dp, dq;
+    Choice chosen;
+    Fraction f = first;
+    ExactError e = best;
+    for (;;) {
+        if (pr.stop()) return Choice{};
+        if (!error_within_tie(e, best)) break;  // the walk only moves away
+        if (acc.ok(e)) {
+            const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+            if (better(c, chosen)) chosen = c;
+        }
+        f = walk->next(&e);
+        if (f.none_above()) break;
+    }
+    return chosen;
+}
+
+/// The cascade of the band tied with `best` (and accepted) with the smallest sum.
+Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Accept& acc) {
+    const u64 bound = pr.n * pr.n;
+    // Without first-stage decimation no overall ratio lies below 1/n.
+    const bool floor = !pr.allow;
+    const auto place = [&](u64 p, u64 q) {
+        if (floor && compare_fractions(p, q, 1, pr.n) < 0) return -1;
+        const ExactError e = error_of(pr, p, q);
+        if (in_band(e, best, acc)) return 0;
+        return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
+    };
+    const Fraction f0 = simplest_in(bound, place);
+    Choice chosen;
+    if (f0.none_below()) return chosen;
+    std::vector<u64> dp, dq;
+    chosen = best_split(pr, f0.p, f0.q, &dp, &dq);
+
+    // The band's reach on each side of f0: it is [r (1 - band), r (1 + band)], widened by
+    // what the roundings of f0 and r in double can hide.
+    const double f0v = static_cast<double>(f0.p) / static_cast<double>(f0.q);
+    const double r = pr.ratio.approx;
+    double band = best.approx + std::ldexp(1.0 + best.approx, ERROR_TIE_EXPONENT);
+    band = std::min(band, acc.width());
+    const double slack = 4e-16 * std::max(r, f0v);
+    double reach_below = (std::max(0.0, (f0v - r) + r * band) + slack) * (1.0 + 1e-6);
+    const double reach_above = (std::max(0.0, (r - f0v) + r * band) + slack) * (1.0 + 1e-6);
+    double low_value = std::max(0.0, (r - r * band) * (1.0 - 1e-9));
+    if (floor) {
+        const double lowest = 1.0 / static_cast<double>(pr.n);
+        reach_below = std::min(reach_below, (f0v - lowest) * (1.0 + 1e-6) + 1e-18 * f0v);
+        low_value = std::max(low_value, lowest * (1.0 - 1e-9));
+    }
+    // No split of p/q sums to less than 2 sqrt(p) + 2 sqrt(q).
+    const auto lower_sum = [&](u64 q) {
+        const double qd = static_cast<double>(q);
+        return 2.0 * std::sqrt(qd) + 2.0 * std::sqrt(qd * low_value);
+    };
+    IncreasingDenominators band_fractions(f0, reach_below, reach_above, bound, bound);
+    for (;;) {
+        if (pr.stop()) return Choice{};
+        if (chosen.found &&
+            lower_sum(band_fractions.next_q()) > static_cast<double>(chosen.sum) + 1.0) {
+            break;
+        }
+        const Fraction f = band_fractions.next();
+        if (f.none_above()) break;
+        const ExactError e = error_of(pr, f.p, f.q);
+        // Nearer than the smallest error: the walk saw it does not split.
+        if (!in_band(e, best, acc) || compare_errors(e, best) < 0) continue;
+        const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+        if (better(c, chosen)) chosen = c;
+    }
+    return chosen;
+}
+
+// ---------------------------------------------------------------------------------------
+// First stages near the target.
+// ---------------------------------------------------------------------------------------
+
+/// Every first stage within match_tolerance of the target (the strict class).
+std::vector<Fraction> matching_first_stages(const Problem& pr) {
+    std::vector<Fraction> out;
+    fractions_between(pr.n, pr.t * (1.0 - 2e-9), pr.t * (1.0 + 2e-9), [&](const Fraction& f) {
+        if (valid_first(pr, f.p, f.q) && first_measures(pr, f.p, f.q).im) out.push_back(f);
+    });
+    return out;
+}
+
+/// Walks the first stages outward from the target, nearest first.
+class FirstStageWalk {
+public:
+    /// Only first stages from lowest to highest (in double, generously) are walked: those
+    /// outside have no good enough second stage.
+    FirstStageWalk(const Problem& pr, double lowest, double highest)
+        : pr_(pr),
+          lowest_(pr.allow ? lowest : std::max(lowest, 1.0)),  // none below 1/1 without -a
+          highest_(highest),
+          walk_(bracket(pr.n,
+                        [&](u64 p, u64 q) {
+                            const double from =
+                                std::clamp(pr.t, lowest_, std::max(lowest_, highest_));
+                            return static_cast<double>(p) / static_cast<double>(q) < from;
+                        }),
+                pr.n) {}
+
+    bool done() const { return !below_alive() && !above_alive(); }
+
+    /// A lower bound on the intermediate error of every first stage not yet returned.
+    double bound() const {
+        double b = INF;
+        if (below_alive()) {
+            const FirstMeasures m = first_measures(pr_, walk_.below().p, walk_.below().q);
+            b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
+        }
+        if (above_alive()) {
+            const FirstMeasures m = first_measures(pr_, walk_.above().p, walk_.above().q);
+            b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
+        }
+        return b;
+    }
+
+    Fraction next() {
+        const bool has_below = below_alive();
+        if (has_below && above_alive()) {
+            const double down = pr_.t - value_of(walk_.below());
+            const double up = value_of(walk_.above()) - pr_.t;
+            return down <= up ? walk_.take_below() : walk_.take_above();
+        }
+        return has_below ? walk_.take_below() : walk_.take_above();
+    }
+
+private:
+    bool below_alive() const {
+        const Fraction& f = walk_.below();
+        return !f.none_below() && valid_first(pr_, f.p, f.q) && value_of(f) >= lowest_;
+    }
+    bool above_alive() const {
+        return !walk_.above().none_above() && value_of(walk_.above()) <= highest_;
+    }
+
+    const Problem& pr_;
+    double lowest_;
+    double highest_;
+    OutwardWalk walk_;
+};
+
+/// Walks the second stages outward from (output/input) / target: the second stages whose
+/// good enough first stages lie nearest the target first.
+class SecondStageWalk {
+public:
+    SecondStageWalk(const Problem& pr, double width)
+        : pr_(pr),
+          width_(width),
+          // Without first-stage decimation the first stages nearest the target are those
+          // nearest max(target, 1); no first stage lies above n.
+          v_(pr.ratio.approx /
+             std::clamp(pr.allow ? pr.t : std::max(pr.t, 1.0), 0.0, static_cast<double>(pr.n))),
+          walk_(bracket(pr.n,
+                        [&](u64 p, u64 q) {
+                            return static_cast<double>(p) / static_cast<double>(q) < v_;
+                        }),
+                pr.n) {}
+
+    bool done() const { return !below_alive() && !above_alive(); }
+
+    /// A lower bound on the intermediate error of a first stage made good enough by a second
+    /// stage not yet returned: such a first stage lies within width of ratio / s2.
+    double bound() const {
+        double b = INF;
+        if (below_alive()) {
+            b = std::min(b, std::max(0.0, first_of(walk_.below()) * (1.0 - width_ * 1.01) - pr_.t));
+        }
+        if (above_alive()) {
+            b = std::min(b, std::max(0.0, pr_.t - first_of(walk_.above()) * (1.0 + width_ * 1.01)));
+        }
+        // In Hz, less what the roundings of the intermediate rate can take off.
+        return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
+    }
+
+    Fraction next() {
+        const bool has_below = below_alive();
+        if (has_below && above_alive()) {
+            const double down = first_of(walk_.below()) - pr_.t;
+            const double up = pr_.t - first_of(walk_.above());
+            return down <= up ? walk_.take_below() : walk_.take_above();
+        }
+        return has_below ? walk_.take_below() : walk_.take_above();
+    }
+
+private:
+    /// The first stage that s2 asks for: ratio / s2.
+    double first_of(const Fraction& s2) const {
+        return pr_.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
+    }
+    /// Second stages below the centre make good enough only first stages above the target,
+    /// none above n.
+    bool below_alive() const {
+        return !walk_.below().none_below() &&
+               first_of(walk_.below()) * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
+    }
+    /// Second stages above the centre make good enough only first stages below the target;
+    /// without first-stage decimation none below 1/1.
+    bool above_alive() const {
+        if (walk_.above().none_above()) return false;
+        return pr_.allow || first_of(walk_.above()) * (1.0 + width_ * 1.01) >= 1.0;
+    }
+
+    const Problem& pr_;
+    double width_;
+    double v_;
+    OutwardWalk walk_;
+};
+
+/// The first stages that make s2 good enough: those within the accepted error of
+/// ratio / s2.
+template <typename Visit>
+void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, Visit&& visit) {
+    const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
+        if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
+    });
+}
+
+/// Overall ratios the accepted window may hold before the walks below are cheaper.
+constexpr std::size_t WINDOW_RATIOS = 4096;
+
+/// The first stages nearest the target among the cascades whose overall ratio the class
+/// accepts, found from the overall ratios themselves: every such cascade is
+/// (p1 g1)/(q1 g2) -> (p2 g2)/(q2 g1) for a reduced p/q = (p1 p2)/(q1 q2) in the window, and
+/// for each split the g1/g2 nearest target x q1/p1 is a bracket in the fractions with
+/// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). Empty when the window holds too many
+/// ratios (then first stages are plentiful and the walks find them fast).
+std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc) {
+    const u64 n = pr.n;
+    const u64 bound = n * n;
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double r = pr.ratio.approx;
+    const double lo = r * (1.0 - w);
+    const double hi = r * (1.0 + w);
+    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
+    const double density =
+        0.61 * static_cast<double>(bound) * static_cast<double>(bound) / std::max(1.0, r * r);
+    if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
+    std::vector<Fraction> window;
+    bool too_many = false;
+    fractions_between(bound, lo, hi, [&](const Fraction& f) {
+        if (window.size() >= WINDOW_RATIOS) {
+            too_many = true;
+        } else {
+            window.push_back(f);
+        }
+    });
+    if (too_many) return std::nullopt;
+    const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
+    std::vector<Fraction> found;
+    std::vector<double> ies;
+    std::vector<u64> dp, dq;
+    for (const Fraction& f : window) {
+        if (!acc.ok(error_of(pr, f.p, f.q))) continue;
+        if (has_prime_factor_above(f.q, n) || has_prime_factor_above(f.p, n)) continue;
+        const Factorisation fp = factorise(f.p, n);
+        if (fp.count < 0) continue;
+        const Factorisation fq = factorise(f.q, n);
+        if (fq.count < 0) continue;
+        divisors(fp, &dp);
+        divisors(fq, &dq);
+        for (const u64 p1 : dp) {
+            const u64 p2 = f.p / p1;
+            if (p1 > n || p2 > n) continue;
+            for (const u64 q1 : dq) {
+                const u64 q2 = f.q / q1;
+                if (q1 > n || q2 > n) continue;
+                const u64 g1_max = std::min(n / p1, n / q2);
+                const u64 g2_max = std::min(n / p2, n / q1);
+                const Bracket g = bracket(g1_max, g2_max, [&](u64 g1, u64 g2) {
+                    return static_cast<double>(p1 * g1) / static_cast<double>(q1 * g2) < centre;
+                });
+                for (const Fraction& gg : {g.below, g.above}) {
+                    if (gg.none_below() || gg.none_above()) continue;
+                    u64 a = p1 * gg.p, b = q1 * gg.q;
+                    const u64 common = std::gcd(a, b);
+                    a /= common;
+                    b /= common;
+                    if (!valid_first(pr, a, b)) continue;
+                    found.push_back(Fraction{a, b});
+                    ies.push_back(first_measures(pr, a, b).ie);
+                }
+            }
+        }
+    }
+    double best_ie = INF;
+    for (const double ie : ies) best_ie = std::min(best_ie, ie);
+    const double limit = best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
+    std::vector<Fraction> out;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (ies[i] > limit) continue;
+        const bool seen = std::any_of(out.begin(), out.end(), [&](const Fraction& f) {
+            return f.p == found[i].p && f.q == found[i].q;
+        });
+        if (!seen) out.push_back(found[i]);
+    }
+    return out;
+}
+
+/// The first stages with a second stage that the class accepts, whose intermediate error is
+/// tied with the smallest (the final priority's class), found from both ends. With a budget,
+/// empty when that many steps found none (the caller then learns whether any exists).
+std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, const Accept& acc,
+                                                          long long budget = -1) {
+    if (std::isfinite(acc.width())) {
+        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc);
+        if (by_ratios) return by_ratios;
+    }
+    struct Seen {
+        Fraction s1;
+        double ie;
+    };
+    std::vector<Seen> seen;
+    double best_ie = INF;
+    const double margin_base = 2e-15 + 16.0 * DBL_EPSILON * pr.target;
+    const auto record = [&](const Fraction& s1) {
+        for (const Seen& s : seen) {
+            if (s.s1.p == s1.p && s.s1.q == s1.q) return;
+        }
+        const double ie = first_measures(pr, s1.p, s1.q).ie;
+        seen.push_back(Seen{s1, ie});
+        best_ie = std::min(best_ie, ie);
+    };
+    const bool always = !std::isfinite(acc.width());
+    // A first stage with a good enough second stage c/d (1/n <= c/d <= n) lies within
+    // the accepted error of ratio / (c/d).
+    double lowest = 0.0;
+    double highest = INF;
+    if (!always) {
+        const double w = acc.width() * 1.01 + 1e-12;
+        const double n = static_cast<double>(pr.n);
+        lowest = pr.ratio.approx * (1.0 - w) / n;
+        highest = pr.ratio.approx * (1.0 + w) * n;
+    }
+    FirstStageWalk firsts(pr, lowest, highest);
+    std::optional<SecondStageWalk> seconds;
+    // The second stages' walk pays where good enough first stages are rare: when the
+    // accepted error leaves only a few first stages per second stage.
+    const double per_window = static_cast<double>(pr.n) * static_cast<double>(pr.n) * acc.width();
+    if (!always && per_window <= 64.0) seconds.emplace(pr, acc.width());
+    for (long long step = 0;; ++step) {
+        if (pr.stop()) return std::vector<Fraction>{};
+        if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
+        const double limit = best_ie + margin_base + best_ie * 1e-15;
+        if (firsts.done() || firsts.bound() > limit) break;
+        if (seconds && (seconds->done() || seconds->bound() > limit)) break;
+        if (!seconds || step % 2 == 0) {
+            const Fraction s1 = firsts.next();
+            if (always || best_second(pr, s1.p, s1.q, acc).found) record(s1);
+        } else {
+            const Fraction s2 = seconds->next();
+            first_stages_for(pr, s2, acc, record);
+        }
+    }
+    std::vector<Fraction> out;
+    const double limit = best_ie + margin_base + best_ie * 1e-15;
+    for (const Seen& s : seen) {
+        if (s.ie <= limit) out.push_back(s.s1);
+    }
+    return out;
+}
+
+/// The record of a candidate as judge_by_priority reads it.
+CascadeRecord leader_record(const Problem& pr, const Fraction& s1, bool final_match) {
+    CascadeRecord b = make_empty_record();
+    const FirstMeasures m = first_measures(pr, s1.p, s1.q);
+    b.found = true;
+    b.final_match = final_match;
+    b.intermediate_error = m.ie;
+    b.intermediate_match = m.im;
+    return b;
+}
+
+/// The first stages that judge_by_priority puts in the mode order against the one with
+/// the smallest intermediate error.
+std::vector<Fraction> priority_class(const Problem& pr, const std::vector<Fraction>& firsts,
+                                     bool final_match) {
+    if (firsts.empty()) return firsts;
+    const Fraction* leader = &firsts.front();
+    for (const Fraction& f : firsts) {
+        if (first_measures(pr, f.p, f.q).ie < first_measures(pr, leader->p, leader->q).ie) {
+            leader = &f;
+        }
+    }
+    const CascadeRecord b = leader_record(pr, *leader, final_match);
+    std::vector<Fraction> out;
+    for (const Fraction& f : firsts) {
+        const FirstMeasures m = first_measures(pr, f.p, f.q);
+        CandidateMeasures c{};
+        c.final_match = final_match;
+        c.intermediate_error = m.ie;
+        c.intermediate_match = m.im;
+        if (judge_by_priority(c, b, pr.judge) == Verdict::mode_order) out.push_back(f);
+    }
+    return out;
+}
+
+AccuracyResult finish(const Problem& pr, const Choice& c) {
+    AccuracyResult result;
+    if (pr.cancelled) {
+        result.status = Status::stopped;
+        return result;
+    }
+    if (!c.found) return result;
+    const u64 g1 = std::gcd(c.a, c.b);
+    const u64 g2 = std::gcd(c.c, c.d);
+    const auto l1 = static_cast<long long>(c.a / g1), m1 = static_cast<long long>(c.b / g1);
+    const auto l2 = static_cast<long long>(c.c / g2), m2 = static_cast<long long>(c.d / g2);
+    CascadeRecord& b = result.best;
+    const double rate = calculate_achieved_output_rate_two(pr.x, l1, m1, l2, m2);
+    const FirstMeasures m = first_measures(pr, static_cast<u64>(l1), static_cast<u64>(m1));
+    b = CascadeRecord{l1,
+                      m1,
+                      l2,
+                      m2,
+                      guarded_product(static_cast<double>(l1) / static_cast<double>(m1),
+                                      static_cast<double>(l2) / static_cast<double>(m2)),
+                      std::isfinite(rate) ? std::fabs(rate - pr.y) : INF,
+                      error_below(c.e, match_tolerance),
+                      true,
+                      l1 + m1 + l2 + m2,
+                      m.rate,
+                      m.ie,
+                      m.im,
+                      0.0,
+                      0,
+                      0.0};
+    result.error = c.e;
+    result.status = Status::ok;
+    return result;
+}
+
+AccuracyResult not_found(const Problem& pr, const std::optional<ExactError>& best) {
+    AccuracyResult result;
+    if (pr.cancelled) {
+        result.status = Status::stopped;
+        return result;
+    }
+    result.status = Status::not_found;
+    result.best_error_found = best ? best->approx : std::numeric_limits<double>::quiet_NaN();
+    if (best && pr.tolerance && !error_at_most(*best, *pr.tolerance)) {
+        result.message = tolerance_miss_message(best->approx, Tolerance{*pr.tolerance});
+    } else if (pr.has_target && pr.priority == Priority::strict) {
+        result.message = "No first stage within the limit reaches the intermediate target.";
+    }
+    return result;
+}
+
+/// Steps the search for first stages with a matching cascade may take before it asks
+/// whether any cascade matches at all.
+constexpr long long MATCH_PROBE_STEPS = 256;
+
+/// The final priority (and the balanced one without a cascade that matches both rates).
+AccuracyResult search_final(const Problem& pr) {
+    // Where matching cascades are plentiful the nearest first stage with one is found in a
+    // few steps, which also proves that one exists; otherwise the smallest error of all
+    // cascades says whether any matches.
+    const Accept matching{true, pr.tolerance};
+    std::optional<std::vector<Fraction>> nearest =
+        nearest_first_stages(pr, matching, MATCH_PROBE_STEPS);
+    bool match = nearest && !nearest->empty();
+    std::optional<ExactError> smallest;
+    if (!match) {
+        if (pr.cancelled) return not_found(pr, std::nullopt);
+        smallest = smallest_product_error(pr);
+        if (!smallest || (pr.tolerance && !error_at_most(*smallest, *pr.tolerance))) {
+            return not_found(pr, smallest);
+        }
+        match = error_below(*smallest, match_tolerance);
+        nearest = nearest_first_stages(pr, Accept{match, pr.tolerance});
+    }
+    const Accept acc{match, pr.tolerance};
+    const std::vector<Fraction> firsts = priority_class(pr, *nearest, match);
+    const ClassChoice cc = choose_among(pr, firsts, acc);
+    if (cc.choice.found) return finish(pr, cc.choice);
+    return not_found(pr, smallest ? smallest : smallest_product_error(pr));
+}
+
+}  // namespace
+
+std::string tolerance_miss_message(double best_error, const Tolerance& tolerance) {
+    return "No cascade within the limit meets the tolerance of " +
+           text::shortest_double(tolerance.relative) +
+           " (relative); the most accurate misses by " + text::shortest_double(best_error) +
+           ".";
+}
+
+AccuracyResult search_best_accuracy(const SearchContext& context, const AccuracyRequest& request) {
+    Problem pr;
+    pr.context = &context;
+    pr.x = request.input_rate_hz;
+    pr.y = request.output_rate_hz;
+    pr.ratio = ExactRatio::of(pr.x, pr.y);
+    pr.n = static_cast<u64>(std::clamp<long long>(request.max_factor, 1, max_factor_limit));
+    pr.allow = request.allow_first_stage_decimation;
+    if (request.tolerance) pr.tolerance = request.tolerance->relative;
+    pr.judge.input_rate_hz = pr.x;
+    pr.judge.output_rate_hz = pr.y;
+    pr.judge.allow_first_stage_decimation = pr.allow;
+    pr.judge.max_factor = static_cast<std::int64_t>(pr.n);
+    if (request.intermediate_target) {
+        pr.has_target = true;
+        pr.target = request.intermediate_target->rate_hz;
+        pr.t = pr.target / pr.x;
+        pr.priority = request.intermediate_target->priority;
+        pr.judge.intermediate_target = request.intermediate_target;
+    }
+    if (context.stop_requested()) {
+        AccuracyResult stopped;
+        stopped.status = Status::stopped;
+        return stopped;
+    }
+    const Accept base{false, pr.tolerance};
+    switch (pr.has_target ? pr.priority : Priority::ignore) {
+    case Priority::strict: {
+        const ClassChoice cc = choose_among(pr, matching_first_stages(pr), base);
+        if (cc.choice.found) return finish(pr, cc.choice);
+        return not_found(pr, cc.any ? std::optional<ExactError>(cc.min_error) : std::nullopt);
+    }
+    case Priority::balanced: {
+        const ClassChoice duals =
+            choose_among(pr, matching_first_stages(pr), Accept{true, pr.tolerance});
+        if (duals.choice.found) return finish(pr, duals.choice);
+        if (pr.cancelled) return not_found(pr, std::nullopt);
+        return search_final(pr);
+    }
+    case Priority::final: return search_final(pr);
+    case Priority::ignore:
+    default: {
+        RatioWalk walk(pr);
+        Fraction first;
+        const std::optional<ExactError> smallest = smallest_product_error(pr, &walk, &first);
+        if (!smallest || !base.ok(*smallest)) return not_found(pr, smallest);
+        const Accept acc{error_below(*smallest, match_tolerance), pr.tolerance};
+        // Where the smallest error exceeds the tie, the band holds few ratios beyond it and
+        // the walk goes on; where it is below, the band is wide and its ratios are visited
+        // by increasing denominator until no split of them can have a smaller sum.
+        const bool narrow =
+            std::ldexp(1.0 + smallest->approx, ERROR_TIE_EXPONENT) <= smallest->approx;
+        return finish(pr, narrow ? continue_walk(pr, &walk, first, *smallest, acc)
+                                 : choose_among_ratios(pr, *smallest, acc));
+    }
+    }
+}
+
+}  // namespace quillmere::inline v2::core

@@ -1,0 +1,147 @@
+#include "core/rational_walk.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace quillmere::inline v2::core {
+
+// Two neighbours a/b < c/d of the cut tree satisfy bc - ad = 1, and so does the next pair:
+// the fraction after c/d is (kc - a) / (kd - b) for the largest k that keeps it within the
+// bound, the one before a/b is (ka - c) / (kb - d) likewise.
+
+Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
+    if (upper.q == 0 || upper.p == 0) return Fraction{1, 0};
+    const std::uint64_t k = std::min((bound + lower.q) / upper.q, (bound + lower.p) / upper.p);
+    if (k * upper.q <= lower.q || k * upper.p <= lower.p) return Fraction{1, 0};
+    return Fraction{k * upper.p - lower.p, k * upper.q - lower.q};
+}
+
+Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
+    if (lower.p == 0 || lower.q == 0) return Fraction{0, 1};
+    const std::uint64_t k = std::min((bound + upper.q) / lower.q, (bound + upper.p) / lower.p);
+    if (k * lower.p <= upper.p || k * lower.q <= upper.q) return Fraction{0, 1};
+    return Fraction{k * lower.p - upper.p, k * lower.q - upper.q};
+}
+
+namespace {
+
+std::uint64_t inverse_mod(std::uint64_t value, std::uint64_t modulus) {
+    __int128 r0 = static_cast<__int128>(modulus), r1 = static_cast<__int128>(value % modulus);
+    __int128 s0 = 0, s1 = 1;
+    while (r1 != 0) {
+        const __int128 k = r0 / r1;
+        const __int128 r2 = r0 - k * r1;
+        r0 = r1;
+        r1 = r2;
+        const __int128 s2 = s0 - k * s1;
+        s0 = s1;
+        s1 = s2;
+    }
+    __int128 inverse = s0 % static_cast<__int128>(modulus);
+    if (inverse < 0) inverse += static_cast<__int128>(modulus);
+    return static_cast<std::uint64_t>(inverse);
+}
+
+constexpr double NEVER = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+void stern_brocot_parents(const Fraction& f, Fraction* left, Fraction* right) {
+    if (f.q == 1) {
+        *left = Fraction{f.p - 1, 1};
+        *right = Fraction{1, 0};
+        return;
+    }
+    const std::uint64_t kl = inverse_mod(f.p, f.q);
+    *left = Fraction{(f.p * kl - 1) / f.q, kl};
+    *right = Fraction{f.p - left->p, f.q - kl};
+}
+
+IncreasingDenominators::IncreasingDenominators(const Fraction& f0, double reach_below,
+                                               double reach_above, std::uint64_t bound_p,
+                                               std::uint64_t bound_q)
+    : h_(f0.p), k_(f0.q), bound_p_(bound_p), bound_q_(bound_q) {
+    stern_brocot_parents(f0, &parent_[0], &parent_[1]);
+    reach_[0] = reach_below;
+    reach_[1] = reach_above;
+    add_run(0);
+    add_run(1);
+}
+
+double IncreasingDenominators::first_alpha(int side, std::uint64_t beta) const {
+    // beta / (k q) <= reach with q = alpha k + beta k' needs alpha >= (beta / (k reach) -
+    // beta k') / k; one less, for the rounding.
+    const double k = static_cast<double>(k_);
+    const double b = static_cast<double>(beta);
+    const double a0 = reach_[side] > 0.0
+                          ? (b / (k * reach_[side]) - b * static_cast<double>(parent_[side].q)) / k
+                          : NEVER;
+    return std::max(1.0, std::floor(a0) - 1.0);
+}
+
+double IncreasingDenominators::start_q(int side, std::uint64_t beta) const {
+    return first_alpha(side, beta) * static_cast<double>(k_) +
+           static_cast<double>(beta) * static_cast<double>(parent_[side].q);
+}
+
+void IncreasingDenominators::add_run(int side) {
+    const std::uint64_t beta = next_beta_[side]++;
+    const double alpha = first_alpha(side, beta);
+    const double p = alpha * static_cast<double>(h_) +
+                     static_cast<double>(beta) * static_cast<double>(parent_[side].p);
+    // Both p and q only grow with beta and alpha.
+    if (!(start_q(side, beta) <= static_cast<double>(bound_q_)) ||
+        !(p <= static_cast<double>(bound_p_))) {
+        beta_done_[side] = true;
+        return;
+    }
+    const auto a = static_cast<std::uint64_t>(alpha);
+    heap_.push(Run{a * k_ + beta * parent_[side].q, side, beta, a});
+}
+
+void IncreasingDenominators::bring_in() {
+    for (;;) {
+        const double top = heap_.empty() ? NEVER : static_cast<double>(heap_.top().q);
+        bool added = false;
+        for (int side = 0; side < 2; ++side) {
+            if (!beta_done_[side] && start_q(side, next_beta_[side]) <= top) {
+                add_run(side);
+                added = true;
+            }
+        }
+        if (!added) return;
+    }
+}
+
+std::uint64_t IncreasingDenominators::next_q() {
+    bring_in();
+    return heap_.empty() ? ~std::uint64_t{0} : heap_.top().q;
+}
+
+Fraction IncreasingDenominators::next() {
+    for (;;) {
+        bring_in();
+        if (heap_.empty()) return Fraction{1, 0};
+        Run run = heap_.top();
+        heap_.pop();
+        const Fraction& parent = parent_[run.side];
+        const std::uint64_t p = run.alpha * h_ + run.beta * parent.p;
+        if (p > bound_p_ || run.q > bound_q_) continue;  // the run only grows
+        const Fraction f{p, run.q};
+        const bool coprime = std::gcd(run.alpha, run.beta) == 1;
+        ++run.alpha;
+        run.q = run.alpha * k_ + run.beta * parent.q;
+        if (run.q <= bound_q_) heap_.push(run);
+        if (coprime) return f;
+    }
+}
+
+int compare_fractions(std::uint64_t p, std::uint64_t q, std::uint64_t r, std::uint64_t s) {
+    const unsigned __int128 left = static_cast<unsigned __int128>(p) * s;
+    const unsigned __int128 right = static_cast<unsigned __int128>(r) * q;
+    return left < right ? -1 : left > right ? 1 : 0;
+}
+
+}  // namespace quillmere::inline v2::core

@@ -1,0 +1,662 @@
+// The best-accuracy search: its exact arithmetic and fraction walks against brute force, and
+// the search itself against a scan of every cascade at limits up to 60 and against the
+// custom-limit search at large limits.
+#include "core/best_accuracy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <optional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/candidate.h"
+#include "core/exact_ratio.h"
+#include "core/factoring.h"
+#include "core/rational_walk.h"
+#include "core/two_stage_search.h"
+#include "quillmere/quillmere.h"
+
+namespace {
+
+using quillmere::IntermediateTarget;
+using quillmere::Priority;
+using quillmere::Status;
+using quillmere::core::AccuracyRequest;
+using quillmere::core::AccuracyResult;
+using quillmere::core::ExactError;
+using quillmere::core::ExactRatio;
+using quillmere::core::Fraction;
+using quillmere::core::Tolerance;
+using u64 = std::uint64_t;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+/// Deterministic on every platform, unlike the standard distributions.
+struct Dice {
+    std::mt19937_64 engine;
+    u64 below(u64 n) { return engine() % n; }
+    bool chance(u64 percent) { return below(100) < percent; }
+    double unit() { return static_cast<double>(engine() >> 11) * 0x1.0p-53; }
+    /// Log-uniform between lo and hi.
+    double log_between(double lo, double hi) {
+        return std::exp(std::log(lo) + unit() * (std::log(hi) - std::log(lo)));
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+// Exact arithmetic
+// ---------------------------------------------------------------------------------------
+
+TEST(ExactRatio, ErrorsCompareAsExactFractions) {
+    // Small rates: the exact error |p/q - y/x| / (y/x) = |p x - q y| / (q y) in 128 bits.
+    Dice dice{std::mt19937_64{11}};
+    for (int i = 0; i < 20000; ++i) {
+        const u64 x = 1 + dice.below(100000), y = 1 + dice.below(100000);
+        const ExactRatio ratio = ExactRatio::of(static_cast<double>(x), static_cast<double>(y));
+        const u64 p1 = 1 + dice.below(5000), q1 = 1 + dice.below(5000);
+        const u64 p2 = 1 + dice.below(5000), q2 = 1 + dice.below(5000);
+        using i128 = __int128;
+        const i128 d1 = static_cast<i128>(p1) * x - static_cast<i128>(q1) * y;
+        const i128 d2 = static_cast<i128>(p2) * x - static_cast<i128>(q2) * y;
+        const i128 left = (d1 < 0 ? -d1 : d1) * static_cast<i128>(q2);
+        const i128 right = (d2 < 0 ? -d2 : d2) * static_cast<i128>(q1);
+        const int expected = left < right ? -1 : left > right ? 1 : 0;
+        const ExactError e1 = quillmere::core::exact_error(ratio, p1, q1);
+        const ExactError e2 = quillmere::core::exact_error(ratio, p2, q2);
+        ASSERT_EQ(quillmere::core::compare_errors(e1, e2), expected)
+            << p1 << "/" << q1 << " " << p2 << "/" << q2 << " for " << y << "/" << x;
+    }
+}
+
+TEST(ExactRatio, LimitsAndTiesAreJudgedExactly) {
+    const ExactRatio ratio = ExactRatio::of(147.0, 160.0);  // 160/147
+    const ExactError exact = quillmere::core::exact_error(ratio, 160, 147);
+    EXPECT_TRUE(quillmere::core::error_at_most(exact, 0.0));
+    EXPECT_FALSE(quillmere::core::error_below(exact, 0.0));
+    // 161/147 misses by exactly 1/160.
+    const ExactError off = quillmere::core::exact_error(ratio, 161, 147);
+    EXPECT_TRUE(quillmere::core::error_at_most(off, 1.0 / 160.0 + 1e-18));
+    EXPECT_FALSE(quillmere::core::error_at_most(off, std::nextafter(1.0 / 160.0, 0.0)));
+    EXPECT_FALSE(quillmere::core::error_within_tie(off, exact));
+    // Errors of 1/2^51 and 0 are tied (2^-50), 1/2^49 and 0 are not.
+    const ExactRatio one = ExactRatio::of(1.0, 1.0);
+    const u64 q = u64{1} << 51;
+    EXPECT_TRUE(quillmere::core::error_within_tie(quillmere::core::exact_error(one, q + 1, q),
+                                                  quillmere::core::exact_error(one, 1, 1)));
+    const u64 q49 = u64{1} << 49;
+    EXPECT_FALSE(quillmere::core::error_within_tie(quillmere::core::exact_error(one, q49 + 1, q49),
+                                                   quillmere::core::exact_error(one, 1, 1)));
+    // The rates a request may give: 1 Hz to 1e13 Hz either way.
+    const ExactRatio wide = ExactRatio::of(1.0, 1e13);
+    EXPECT_TRUE(quillmere::core::error_at_most(
+        quillmere::core::exact_error(wide, 10000000000000ULL, 1), 0.0));
+    const ExactRatio narrow = ExactRatio::of(1e13, 1.0);
+    EXPECT_TRUE(quillmere::core::error_below(
+        quillmere::core::exact_error(narrow, 1, 10000000000000ULL), 1e-300));
+}
+
+// ---------------------------------------------------------------------------------------
+// Fraction walks and factoring
+// ---------------------------------------------------------------------------------------
+
+/// Every p/q with 1 <= p, q <= n in lowest terms, increasing.
+std::vector<Fraction> cut_tree(u64 n) {
+    std::vector<Fraction> all;
+    for (u64 q = 1; q <= n; ++q) {
+        for (u64 p = 1; p <= n; ++p) {
+            if (std::gcd(p, q) == 1) all.push_back(Fraction{p, q});
+        }
+    }
+    std::sort(all.begin(), all.end(), [](const Fraction& a, const Fraction& b) {
+        return quillmere::core::compare_fractions(a.p, a.q, b.p, b.q) < 0;
+    });
+    return all;
+}
+
+TEST(RationalWalk, BracketsAndNeighboursMatchTheSortedFractions) {
+    Dice dice{std::mt19937_64{5}};
+    for (const u64 n : {1u, 2u, 3u, 7u, 12u, 30u}) {
+        const std::vector<Fraction> all = cut_tree(n);
+        // Walking up and down from the smallest pair visits every fraction in order.
+        std::size_t i = 0;
+        Fraction lower{0, 1}, upper = all.front();
+        while (!upper.none_above()) {
+            ASSERT_LT(i, all.size());
+            ASSERT_EQ(upper.p, all[i].p);
+            ASSERT_EQ(upper.q, all[i].q);
+            const Fraction next = quillmere::core::next_above(lower, upper, n);
+            lower = upper;
+            upper = next;
+            ++i;
+        }
+        ASSERT_EQ(i, all.size());
+        Fraction up{1, 0}, down = all.back();
+        for (std::size_t j = all.size(); j-- > 0;) {
+            ASSERT_EQ(down.p, all[j].p);
+            ASSERT_EQ(down.q, all[j].q);
+            const Fraction next = quillmere::core::next_below(down, up, n);
+            up = down;
+            down = next;
+        }
+        ASSERT_TRUE(down.none_below());
+        for (int k = 0; k < 300; ++k) {
+            const u64 vp = 1 + dice.below(3 * n), vq = 1 + dice.below(3 * n);
+            const auto below = [&](u64 p, u64 q) {
+                return quillmere::core::compare_fractions(p, q, vp, vq) < 0;
+            };
+            const quillmere::core::Bracket br = quillmere::core::bracket(n, below);
+            const auto it = std::find_if(all.begin(), all.end(),
+                                         [&](const Fraction& f) { return !below(f.p, f.q); });
+            if (it == all.end()) {
+                EXPECT_TRUE(br.above.none_above());
+            } else {
+                EXPECT_EQ(br.above.p, it->p);
+                EXPECT_EQ(br.above.q, it->q);
+            }
+            if (it == all.begin()) {
+                EXPECT_TRUE(br.below.none_below());
+            } else {
+                EXPECT_EQ(br.below.p, std::prev(it)->p);
+                EXPECT_EQ(br.below.q, std::prev(it)->q);
+            }
+            // The simplest fraction of [vp/vq, vp/vq + w]: the smallest p, then q, inside.
+            const u64 wp = dice.below(3), wq = 1 + dice.below(2 * n);
+            const auto place = [&](u64 p, u64 q) {
+                if (quillmere::core::compare_fractions(p, q, vp, vq) < 0) return -1;
+                // p/q > vp/vq + wp/wq ?
+                const unsigned __int128 left = static_cast<unsigned __int128>(p) * vq * wq;
+                const unsigned __int128 right =
+                    static_cast<unsigned __int128>(q) * (vp * wq + wp * vq);
+                return left > right ? 1 : 0;
+            };
+            const Fraction s = quillmere::core::simplest_in(n, place);
+            std::optional<Fraction> expected;
+            for (const Fraction& f : all) {
+                if (place(f.p, f.q) == 0 && (!expected || f.p + f.q < expected->p + expected->q)) {
+                    expected = f;
+                }
+            }
+            if (!expected) {
+                EXPECT_TRUE(s.none_below());
+            } else {
+                EXPECT_EQ(s.p, expected->p);
+                EXPECT_EQ(s.q, expected->q);
+                for (const Fraction& f : all) {
+                    if (place(f.p, f.q) == 0) {
+                        EXPECT_TRUE(f.p >= s.p && f.q >= s.q);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Factoring, FactorsAgreeWithTrialDivision) {
+    Dice dice{std::mt19937_64{3}};
+    const auto trial = [](u64 n) {
+        std::vector<u64> primes;
+        for (u64 p = 2; p * p <= n; ++p) {
+            while (n % p == 0) {
+                primes.push_back(p);
+                n /= p;
+            }
+        }
+        if (n > 1) primes.push_back(n);
+        return primes;
+    };
+    std::vector<u64> numbers = {
+        1,   2,    65521ULL * 65521ULL, 65521ULL * 65519ULL, 4294967291ULL,
+        561, 1105, 3215031751ULL,       999999000001ULL,     18446744073709551557ULL};
+    for (int i = 0; i < 3000; ++i) numbers.push_back(1 + (dice.engine() >> (20 + dice.below(40))));
+    for (const u64 n : numbers) {
+        if (n > (u64{1} << 50)) {
+            // Beyond trial division in a test: check the product and primality instead.
+            const quillmere::core::Factorisation f = quillmere::core::factorise(n);
+            u64 product = 1;
+            for (int i = 0; i < f.count; ++i) {
+                EXPECT_TRUE(quillmere::core::is_prime(f.factors[i].prime));
+                for (int e = 0; e < f.factors[i].exponent; ++e) product *= f.factors[i].prime;
+            }
+            EXPECT_EQ(product, n);
+            continue;
+        }
+        const std::vector<u64> expected = trial(n);
+        const quillmere::core::Factorisation f = quillmere::core::factorise(n);
+        std::vector<u64> got;
+        for (int i = 0; i < f.count; ++i) {
+            for (int e = 0; e < f.factors[i].exponent; ++e) got.push_back(f.factors[i].prime);
+        }
+        EXPECT_EQ(got, expected) << n;
+        // Stopping above a bound: rejected exactly when some prime factor exceeds it.
+        const u64 stop = 1 + dice.below(300);
+        const bool big = !expected.empty() && expected.back() > stop;
+        EXPECT_EQ(quillmere::core::factorise(n, stop).count < 0, big) << n << " above " << stop;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The search against a scan of every cascade
+// ---------------------------------------------------------------------------------------
+
+struct Cascade {
+    bool found = false;
+    u64 a = 0, b = 0, c = 0, d = 0;
+    u64 sum = 0;
+    ExactError e;
+};
+
+/// Every cascade a/b -> c/d with a, b, c, d in 1..n. For each a, b, c the error is V-shaped
+/// in d (it falls while a c / (b d) is above the ratio, then rises), so the most accurate d
+/// is one of the two around a c / (b r), and the d with the smallest sum inside an error
+/// band is the smallest d up to there inside it, found by halving (the band's d form one
+/// run). The priority's leader and class come from judge_by_priority itself.
+class Scan {
+public:
+    Scan(const AccuracyRequest& r) : request_(r), n_(static_cast<u64>(r.max_factor)) {
+        ratio_ = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
+        judge_.input_rate_hz = r.input_rate_hz;
+        judge_.output_rate_hz = r.output_rate_hz;
+        judge_.intermediate_target = r.intermediate_target;
+    }
+
+    Cascade run() {
+        // 1. The leader: accepted by the priority over every other candidate, with the
+        //    smallest intermediate error among those; then the class it leaves.
+        quillmere::core::CascadeRecord leader = quillmere::core::make_empty_record();
+        visit_best_d([&](const Candidate& c) {
+            if (c.in_tolerance && judge(c, leader) == quillmere::core::Verdict::accept) {
+                leader = record(c);
+            }
+        });
+        if (!leader.found) return {};
+        visit_best_d([&](const Candidate& c) {
+            if (c.in_tolerance && judge(c, leader) == quillmere::core::Verdict::mode_order &&
+                c.measures.intermediate_error < leader.intermediate_error) {
+                leader = record(c);
+            }
+        });
+        // 2. The smallest error of the class (exactly; the double only skips the hopeless).
+        std::optional<ExactError> best;
+        visit_best_d([&](const Candidate& c) {
+            if (!c.in_tolerance || !in_class(c, leader)) return;
+            if (best && c.approx > best->approx + 1e-14 * (1.0 + best->approx)) return;
+            const ExactError e = exact(c);
+            if (!best || quillmere::core::compare_errors(e, *best) < 0) best = e;
+        });
+        // 3. Within the tie of that error, the smallest sum, error, (a, b, c, d).
+        Cascade chosen;
+        for (u64 a = 1; a <= n_; ++a) {
+            for (u64 b = 1; b <= n_; ++b) {
+                if (!request_.allow_first_stage_decimation && a < b) continue;
+                for (u64 c = 1; c <= n_; ++c) {
+                    const double d0 =
+                        static_cast<double>(a * c) / (static_cast<double>(b) * ratio_.approx);
+                    double nearest = std::numeric_limits<double>::infinity();
+                    for (const u64 d : around(d0)) nearest = std::min(nearest, approx(a, b, c, d));
+                    if (nearest > best->approx + 1e-14 * (1.0 + best->approx)) continue;
+                    const auto fits = [&](u64 d) {
+                        const Candidate cand = measure(a, b, c, d);
+                        return cand.in_tolerance && in_class(cand, leader) &&
+                               quillmere::core::error_within_tie(exact(cand), *best);
+                    };
+                    // The last d whose ratio is not below the requested one.
+                    u64 top = 0;
+                    for (u64 d = static_cast<u64>(std::clamp(d0 - 2.0, 0.0, double(n_)));
+                         d <= std::min<u64>(n_, static_cast<u64>(std::max(d0, 0.0)) + 2); ++d) {
+                        if (d >= 1 && side(a * c, b * d) >= 0) top = d;
+                    }
+                    u64 found = 0;
+                    if (top >= 1 && fits(top)) {
+                        u64 lo = 0, hi = top;  // fits(hi), !fits(lo) or lo = 0
+                        while (hi - lo > 1) {
+                            const u64 mid = lo + (hi - lo) / 2;
+                            (fits(mid) ? hi : lo) = mid;
+                        }
+                        found = hi;
+                    } else if (top + 1 <= n_ && fits(top + 1)) {
+                        found = top + 1;
+                    }
+                    if (found == 0) continue;
+                    const Cascade x{
+                        true, a, b, c, found, a + b + c + found, exact(measure(a, b, c, found))};
+                    if (better(x, chosen)) chosen = x;
+                }
+            }
+        }
+        return chosen;
+    }
+
+private:
+    struct Candidate {
+        u64 a, b, c, d;
+        double approx;  ///< the error in double, within 1e-15 (1 + E) of the exact one
+        bool in_tolerance;
+        quillmere::core::CandidateMeasures measures;
+    };
+
+    int side(u64 p, u64 q) const {
+        return quillmere::core::compare(quillmere::core::Wide::of(ratio_.b) * p,
+                                        quillmere::core::Wide::of(ratio_.a) * q);
+    }
+
+    double approx(u64 a, u64 b, u64 c, u64 d) const {
+        const double v = static_cast<double>(a * c) / static_cast<double>(b * d);
+        return std::fabs(v - ratio_.approx) / ratio_.approx;
+    }
+
+    ExactError exact(const Candidate& c) const {
+        return quillmere::core::exact_error(ratio_, c.a * c.c, c.b * c.d);
+    }
+
+    /// Whether the error is below (or at most) a limit: the double where it is far from
+    /// the limit, the exact error where it is near.
+    bool under(const Candidate& c, double limit, bool inclusive) const {
+        const double margin = 1e-14 * (1.0 + limit);
+        if (c.approx < limit - margin) return true;
+        if (c.approx > limit + margin) return false;
+        const ExactError e = exact(c);
+        return inclusive ? quillmere::core::error_at_most(e, limit)
+                         : quillmere::core::error_below(e, limit);
+    }
+
+    Candidate measure(u64 a, u64 b, u64 c, u64 d) const {
+        Candidate cand{a, b, c, d, approx(a, b, c, d), true, {}};
+        cand.in_tolerance = !request_.tolerance || under(cand, request_.tolerance->relative, true);
+        cand.measures.final_match = under(cand, quillmere::match_tolerance, false);
+        cand.measures.intermediate_error = std::numeric_limits<double>::infinity();
+        if (request_.intermediate_target) {
+            const double rate = quillmere::core::guarded_product(
+                request_.input_rate_hz, static_cast<double>(a) / static_cast<double>(b));
+            const double target = request_.intermediate_target->rate_hz;
+            cand.measures.intermediate_error = std::fabs(rate - target);
+            cand.measures.intermediate_match =
+                quillmere::core::relative_error(rate, target) < quillmere::match_tolerance;
+        }
+        return cand;
+    }
+
+    /// The two d around d0 within 1..n (the same one twice at the ends): the most
+    /// accurate d is one of them.
+    std::array<u64, 2> around(double d0) const {
+        const double f = std::floor(d0);
+        return {static_cast<u64>(std::clamp(f, 1.0, double(n_))),
+                static_cast<u64>(std::clamp(f + 1.0, 1.0, double(n_)))};
+    }
+
+    template <typename Visit>
+    void visit_best_d(Visit&& visit) const {
+        for (u64 a = 1; a <= n_; ++a) {
+            for (u64 b = 1; b <= n_; ++b) {
+                if (!request_.allow_first_stage_decimation && a < b) continue;
+                for (u64 c = 1; c <= n_; ++c) {
+                    const double d0 =
+                        static_cast<double>(a * c) / (static_cast<double>(b) * ratio_.approx);
+                    for (const u64 d : around(d0)) visit(measure(a, b, c, d));
+                }
+            }
+        }
+    }
+
+    quillmere::core::Verdict judge(const Candidate& c,
+                                   const quillmere::core::CascadeRecord& b) const {
+        return quillmere::core::judge_by_priority(c.measures, b, judge_);
+    }
+
+    bool in_class(const Candidate& c, const quillmere::core::CascadeRecord& leader) const {
+        return judge(c, leader) == quillmere::core::Verdict::mode_order;
+    }
+
+    static quillmere::core::CascadeRecord record(const Candidate& c) {
+        quillmere::core::CascadeRecord r = quillmere::core::make_empty_record();
+        r.found = true;
+        r.final_match = c.measures.final_match;
+        r.intermediate_error = c.measures.intermediate_error;
+        r.intermediate_match = c.measures.intermediate_match;
+        return r;
+    }
+
+    static bool better(const Cascade& x, const Cascade& y) {
+        if (!y.found) return true;
+        if (x.sum != y.sum) return x.sum < y.sum;
+        const int by_error = quillmere::core::compare_errors(x.e, y.e);
+        if (by_error != 0) return by_error < 0;
+        return std::tie(x.a, x.b, x.c, x.d) < std::tie(y.a, y.b, y.c, y.d);
+    }
+
+    AccuracyRequest request_;
+    u64 n_;
+    ExactRatio ratio_;
+    quillmere::TwoStageRequest judge_;
+};
+
+const std::vector<double> RATES = {8000,  11025, 16000, 22050,  24000,  32000, 44100,
+                                   48000, 88200, 96000, 176400, 192000, 37800, 50000};
+
+double random_rate(Dice& dice) {
+    switch (dice.below(4)) {
+    case 0: return RATES[dice.below(RATES.size())];
+    case 1: return static_cast<double>(1 + dice.below(200000));
+    case 2: return dice.log_between(1.0, 1e13);
+    default: return std::round(dice.log_between(1000.0, 1e6) * 100.0) / 100.0;
+    }
+}
+
+AccuracyRequest random_request(Dice& dice, long long max_limit) {
+    AccuracyRequest r;
+    r.input_rate_hz = random_rate(dice);
+    if (dice.chance(35)) {
+        // An output rate that some cascade within the limit reaches exactly.
+        const u64 n = static_cast<u64>(max_limit);
+        const double ratio = static_cast<double>((1 + dice.below(n)) * (1 + dice.below(n))) /
+                             static_cast<double>((1 + dice.below(n)) * (1 + dice.below(n)));
+        r.output_rate_hz = std::clamp(r.input_rate_hz * ratio, 1.0, 1e13);
+    } else if (dice.chance(30)) {
+        r.output_rate_hz = r.input_rate_hz * dice.log_between(0.1, 10.0);
+    } else {
+        r.output_rate_hz = random_rate(dice);
+    }
+    r.max_factor = static_cast<long long>(1 + dice.below(static_cast<u64>(max_limit)));
+    r.allow_first_stage_decimation = dice.chance(50);
+    if (dice.chance(50)) {
+        const Priority priorities[] = {Priority::strict, Priority::final, Priority::balanced,
+                                       Priority::ignore};
+        double target = r.input_rate_hz * dice.log_between(0.2, 5.0);
+        if (dice.chance(40)) {
+            // A target some first stage reaches.
+            const u64 n = static_cast<u64>(r.max_factor);
+            target = r.input_rate_hz * static_cast<double>(1 + dice.below(n)) /
+                     static_cast<double>(1 + dice.below(n));
+        }
+        r.intermediate_target =
+            IntermediateTarget{std::clamp(target, 1.0, 1e13), priorities[dice.below(4)]};
+    }
+    if (dice.chance(15)) r.tolerance = Tolerance{dice.log_between(1e-12, 1e-2)};
+    return r;
+}
+
+std::string describe(const AccuracyRequest& r) {
+    std::string s = std::to_string(r.input_rate_hz) + " -> " + std::to_string(r.output_rate_hz) +
+                    " limit " + std::to_string(r.max_factor) +
+                    (r.allow_first_stage_decimation ? " -a" : "");
+    char exact[128];
+    std::snprintf(exact, sizeof exact, " (%a -> %a)", r.input_rate_hz, r.output_rate_hz);
+    s += exact;
+    if (r.intermediate_target) {
+        std::snprintf(exact, sizeof exact, " target %a %s", r.intermediate_target->rate_hz,
+                      quillmere::priority_name(r.intermediate_target->priority));
+        s += exact;
+    }
+    if (r.tolerance) s += " tolerance " + std::to_string(r.tolerance->relative);
+    return s;
+}
+
+AccuracyResult search(const AccuracyRequest& r) {
+    const quillmere::core::SearchContext context;
+    return quillmere::core::search_best_accuracy(context, r);
+}
+
+TEST(BestAccuracy, AgreesWithAScanOfEveryCascade) {
+    Dice dice{std::mt19937_64{2026}};
+    const int requests = kSanitized ? 300 : 2000;
+    int found = 0;
+    for (int i = 0; i < requests; ++i) {
+        const AccuracyRequest r = random_request(dice, dice.chance(70) ? 30 : 60);
+        const Cascade expected = Scan(r).run();
+        const AccuracyResult got = search(r);
+        ASSERT_EQ(got.status == Status::ok, expected.found) << describe(r);
+        if (!expected.found) continue;
+        ++found;
+        ASSERT_EQ(got.best.l1, static_cast<long long>(expected.a)) << describe(r);
+        ASSERT_EQ(got.best.m1, static_cast<long long>(expected.b)) << describe(r);
+        ASSERT_EQ(got.best.l2, static_cast<long long>(expected.c)) << describe(r);
+        ASSERT_EQ(got.best.m2, static_cast<long long>(expected.d)) << describe(r);
+    }
+    EXPECT_GT(found, requests / 2);
+}
+
+}  // namespace
+
+namespace {
+
+quillmere::TwoStageResult custom_limit(const AccuracyRequest& r) {
+    quillmere::TwoStageRequest t;
+    t.input_rate_hz = r.input_rate_hz;
+    t.output_rate_hz = r.output_rate_hz;
+    t.mode = quillmere::SearchMode::custom_limit;
+    t.max_factor = r.max_factor;
+    t.allow_first_stage_decimation = r.allow_first_stage_decimation;
+    t.intermediate_target = r.intermediate_target;
+    return quillmere::solve_two_stage(t);
+}
+
+TEST(BestAccuracy, IsNeverLessAccurateThanCustomLimit) {
+    Dice dice{std::mt19937_64{77}};
+    const int requests = kSanitized ? 40 : 300;
+    for (int i = 0; i < requests; ++i) {
+        AccuracyRequest r = random_request(dice, 65535);
+        r.tolerance.reset();
+        if (dice.chance(50)) r.max_factor = 65535;
+        const quillmere::TwoStageResult other = custom_limit(r);
+        const AccuracyResult mine = search(r);
+        if (other.status != Status::ok) continue;
+        ASSERT_EQ(mine.status, Status::ok) << describe(r);
+        const ExactRatio ratio = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
+        const ExactError theirs =
+            quillmere::core::exact_error(ratio, static_cast<u64>(other.first.l * other.second.l),
+                                         static_cast<u64>(other.first.m * other.second.m));
+        // The priority comes first: where it prefers this search's cascade (a nearer
+        // intermediate rate, a final match) the error may be larger.
+        quillmere::core::CandidateMeasures c{};
+        c.final_match = quillmere::core::error_below(theirs, quillmere::match_tolerance);
+        c.intermediate_error = other.intermediate_error
+                                   ? std::fabs(other.intermediate_error->difference_hz)
+                                   : std::numeric_limits<double>::infinity();
+        c.intermediate_match = other.intermediate_match;
+        quillmere::TwoStageRequest judge;
+        judge.intermediate_target = r.intermediate_target;
+        const quillmere::core::Verdict verdict =
+            quillmere::core::judge_by_priority(c, mine.best, judge);
+        ASSERT_NE(verdict, quillmere::core::Verdict::accept) << describe(r);
+        if (verdict == quillmere::core::Verdict::reject) continue;
+        EXPECT_TRUE(quillmere::core::compare_errors(mine.error, theirs) <= 0 ||
+                    quillmere::core::error_within_tie(mine.error, theirs))
+            << describe(r) << ": " << mine.error.approx << " against " << theirs.approx;
+    }
+}
+
+AccuracyRequest request(double in, double out, long long limit, bool allow = true) {
+    AccuracyRequest r;
+    r.input_rate_hz = in;
+    r.output_rate_hz = out;
+    r.max_factor = limit;
+    r.allow_first_stage_decimation = allow;
+    return r;
+}
+
+TEST(BestAccuracy, FindsWhatTheConvergentSplitsMiss) {
+    // Custom-limit answers 1/2 -> 17/2 (1.7e-3); 78/97 -> 90/17 is within 5.5e-7.
+    const AccuracyResult r = search(request(22050, 93869.67, 101, false));
+    ASSERT_EQ(r.status, Status::ok);
+    const ExactError known =
+        quillmere::core::exact_error(ExactRatio::of(22050, 93869.67), 78 * 90, 97 * 17);
+    EXPECT_LE(quillmere::core::compare_errors(r.error, known), 0);
+    EXPECT_LT(r.error.approx, 5.6e-7);
+    EXPECT_LE(r.best.l1, 101);
+    EXPECT_GE(r.best.l1, r.best.m1);
+    // Non-exact ratios are approximated, not passed through.
+    const AccuracyResult near = search(request(44100, 48000.5, 65535));
+    ASSERT_EQ(near.status, Status::ok);
+    EXPECT_LT(near.error.approx, 1e-12);
+    EXPECT_FALSE(near.best.l1 == 1 && near.best.m1 == 1 && near.best.l2 == 1);
+}
+
+TEST(BestAccuracy, GivesEveryStageInLowestTermsAndTheSmallestSumOfTheExactRatio) {
+    AccuracyRequest r = request(44100, 48000, 65535);
+    r.intermediate_target = IntermediateTarget{8000, Priority::strict};
+    const AccuracyResult strict = search(r);
+    ASSERT_EQ(strict.status, Status::ok);
+    EXPECT_EQ(std::gcd(strict.best.l1, strict.best.m1), 1);
+    EXPECT_EQ(std::gcd(strict.best.l2, strict.best.m2), 1);
+    EXPECT_EQ(strict.best.l1 * 44100 / strict.best.m1, 8000);
+    EXPECT_EQ(strict.best.l1 + strict.best.m1, 80 + 441);
+    EXPECT_EQ(strict.best.l2, 6);
+    EXPECT_EQ(strict.best.m2, 1);
+    // 160/147 splits as 10/7 x 16/21 (sum 54) or 16/21 x 10/7; the smaller L1 comes first.
+    const AccuracyResult plain = search(request(44100, 48000, 65535));
+    ASSERT_EQ(plain.status, Status::ok);
+    EXPECT_EQ(plain.best.overall_sum, 54);
+    EXPECT_TRUE(plain.best.final_match);
+    EXPECT_EQ(plain.error.approx, 0.0);
+}
+
+TEST(BestAccuracy, RefusesWhatMissesTheToleranceAndSaysByHowMuch) {
+    AccuracyRequest r = request(44100, 48000.5, 10);
+    r.tolerance = Tolerance{1e-9};
+    const AccuracyResult missed = search(r);
+    EXPECT_EQ(missed.status, Status::not_found);
+    EXPECT_GT(missed.best_error_found, 1e-9);
+    EXPECT_NE(missed.message.find("tolerance of 1e-09"), std::string::npos) << missed.message;
+    EXPECT_NE(missed.message.find("misses by"), std::string::npos) << missed.message;
+    // Within a wider tolerance the most accurate cascade is still the answer.
+    r.tolerance = Tolerance{1e-2};
+    const AccuracyResult wide = search(r);
+    ASSERT_EQ(wide.status, Status::ok);
+    r.tolerance.reset();
+    EXPECT_EQ(wide.best.overall_sum, search(r).best.overall_sum);
+    AccuracyRequest strict = request(44100, 48000, 10);
+    strict.intermediate_target = IntermediateTarget{12345, Priority::strict};
+    const AccuracyResult none = search(strict);
+    EXPECT_EQ(none.status, Status::not_found);
+    EXPECT_FALSE(none.message.empty());
+}
+
+TEST(BestAccuracy, StopsWhenAsked) {
+    std::atomic<bool> stop{true};
+    quillmere::SolveOptions options;
+    options.stop_flag = &stop;
+    const quillmere::core::SearchContext context(options);
+    const AccuracyResult r =
+        quillmere::core::search_best_accuracy(context, request(48000, 71237, 65535));
+    EXPECT_EQ(r.status, Status::stopped);
+}
+
+}  // namespace

@@ -336,6 +336,28 @@ struct SolverError {
     std::int64_t m = 0;
 };
 
+/// Where a search stands, for a progress display: the pass at work, how far it has come
+/// and, where it is known, how far it goes.
+struct SearchProgress {
+    /// The pass at work.
+    SearchPass pass = SearchPass::convergents;
+    /// Convergents reached (the one in hand counted), or common-factor (g/h) iterations
+    /// counted so far, as the plain pass counts them (the pruned pass counts what it skips).
+    std::uint64_t done = 0;
+    /// What `done` reaches when the pass runs to its end; 0 when not known. A pass may end
+    /// before it: when a result that nothing can beat is found, or by a stop request.
+    std::uint64_t total = 0;
+    /// Min-cost mode searches twice, first for the cheapest price, then for the fewest
+    /// coefficients among the cascades of that price: the search at work (from 1) and
+    /// their number. 1 of 1 in the other modes.
+    int search = 1;
+    int searches = 1;
+
+    /// How far the pass at work has come, 0..1, with the searches before it:
+    /// ((search - 1) + done / total) / searches; NaN when the total is not known.
+    [[nodiscard]] double fraction() const noexcept;
+};
+
 /// Receives the events of a search as they happen, on the calling thread. Every
 /// function has an empty default; override what you need. An override must not throw
 /// (see the top of this header).
@@ -354,6 +376,10 @@ public:
     virtual void on_common_factor_iterations(std::uint64_t total);
     /// A pass ran to its normal end (not ended by a stop request or an error).
     virtual void on_pass_done(SearchPass pass);
+    /// Where the search stands: with every on_convergent and on_common_factor_iterations
+    /// event, and in min-cost mode also during its first search, which the other events
+    /// leave out (they describe one search). The common-factor pass gives its total.
+    virtual void on_progress(const SearchProgress& progress);
     /// The solver met an error; it ends with the error's status.
     virtual void on_error(const SolverError& error);
 };

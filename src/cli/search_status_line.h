@@ -11,7 +11,13 @@
 
 namespace quillmere::cli {
 
-/// A status line on standard error ("quillmere: searching: convergent 3 of 12") for a
+/// What the status line says of a search's progress, after "quillmere: searching: ":
+/// "convergent 3 of 12" or "common factors, 45%", with "search 1 of 2, " before it in
+/// min-cost mode; the iterations counted instead of the percentage when their total is
+/// not known.
+std::string progress_text(const SearchProgress& progress);
+
+/// A status line on standard error ("quillmere: searching: common factors, 45%") for a
 /// search that runs longer than a second, shown only when enabled (standard error is a
 /// terminal); each new state overwrites the last, and the line is removed when the
 /// search ends.
@@ -22,8 +28,7 @@ public:
     SearchStatusLine& operator=(const SearchStatusLine&) = delete;
     ~SearchStatusLine() override;
 
-    void on_convergent(int index, int count) override;
-    void on_common_factor_iterations(std::uint64_t total) override;
+    void on_progress(const SearchProgress& progress) override;
 
     /// Removes the line, if one is shown.
     void clear();
@@ -31,7 +36,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void show(const std::string& what);
+    void show(const SearchProgress& progress);
 
     bool enabled_;
     Clock::time_point start_;

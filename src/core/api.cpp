@@ -1,8 +1,10 @@
 // The library's public functions: request checks, the two solvers, the names of the
 // enumerations and the version. Every one is noexcept: a failed allocation anywhere below
 // ends the call here with Status::memory_error.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <numeric>
 #include <optional>
@@ -257,6 +259,15 @@ void SearchObserver::on_convergent(int, int) {}
 void SearchObserver::on_common_factor_iterations(std::uint64_t) {}
 void SearchObserver::on_pass_done(SearchPass) {}
 void SearchObserver::on_error(const SolverError&) {}
+void SearchObserver::on_progress(const SearchProgress&) {}
+
+double SearchProgress::fraction() const noexcept {
+    if (total == 0 || searches < 1 || search < 1 || search > searches) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double within = static_cast<double>(std::min(done, total)) / static_cast<double>(total);
+    return (static_cast<double>(search - 1) + within) / static_cast<double>(searches);
+}
 
 RequestCheck check_request(const SingleStageRequest& request) noexcept {
     try {

@@ -1,7 +1,11 @@
 #include "core/arithmetic.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+
+#include "core/factoring.h"
 
 namespace quillmere::inline v2::core {
 
@@ -82,19 +86,27 @@ Status find_integer_factor_pairs(long long n, FactorPairList* pairs) {
     pairs->clear();
     if (n <= 0) return Status::invalid_request;
 
-    // The double square root can be one off either way for large n; correct it
-    // upwards here, and a root one too high only adds a divisor that never divides.
-    long long root = static_cast<long long>(std::sqrt(static_cast<double>(n)));
-    if (root >= 0 && root != LLONG_MAX && root + 1 <= LLONG_MAX / (root + 1) &&
-        (root + 1) * (root + 1) <= n) {
-        ++root;
+    // The divisors from the prime factorisation: trial division up to the square root of
+    // a number near 2^62 would take seconds, and a convergent's numerator can be one.
+    const Factorisation primes = factorise(static_cast<std::uint64_t>(n));
+    using DivisorList = std::vector<long long, ListAllocator<long long>>;
+    DivisorList divisors(1, 1);
+    for (int i = 0; i < primes.count; ++i) {
+        const PrimePower& factor = primes.factors[i];
+        const std::size_t size = divisors.size();
+        long long power = 1;
+        for (int e = 0; e < factor.exponent; ++e) {
+            power *= static_cast<long long>(factor.prime);  // a divisor of n: no overflow
+            for (std::size_t j = 0; j < size; ++j) divisors.push_back(divisors[j] * power);
+        }
     }
-    if (root <= 0) root = 1;
-    if (root > n) root = n;
-    pairs->reserve(8);  // most numbers have no more pairs: one allocation
-
-    for (long long d = 1; d <= root; ++d) {
-        if (n % d == 0) pairs->push_back(FactorPair{d, n / d});
+    std::sort(divisors.begin(), divisors.end());
+    // The pairs (d, n/d) with d <= n/d, in increasing d.
+    std::size_t count = 0;
+    while (count < divisors.size() && divisors[count] <= n / divisors[count]) ++count;
+    pairs->reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        pairs->push_back(FactorPair{divisors[i], n / divisors[i]});
     }
     return Status::ok;
 }

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -64,15 +65,34 @@ struct RateWindow {
     double to_factor = INF;    ///< h <= K*g * to_factor
 };
 
-/// Min-cost mode: the intermediate rates with which a candidate may win by its price.
+/// Min-cost mode: how the price decides against the stored record.
 struct CostBounds {
     bool unbounded = true;       ///< the price does not decide (or cannot be bounded)
-    RateInterval tie;            ///< a price that wins if the coefficients allow (contains better)
-    RateInterval better;         ///< a price that wins whatever the coefficients
+    bool price_decides = false;  ///< else every candidate loses on its final rate
     long long coefficients = 0;  ///< the stored record's
 };
 
-/// What the pruning derives from the stored record; refreshed after every acceptance.
+/// Min-cost mode: the intermediate rates with which a candidate's price may win, for the
+/// candidates whose grain (see filter_price.h) is at most one power of two, each derived
+/// when first asked for after a refresh of the bounds.
+struct PricedRates {
+    std::uint64_t tie_refresh = 0;     ///< the refresh `tie` was derived after (0: none)
+    std::uint64_t better_refresh = 0;  ///< the refresh `better` was derived after (0: none)
+    RateInterval tie;                  ///< a price that wins if the coefficients allow
+    RateInterval better;               ///< a price that wins whatever the coefficients
+};
+
+/// Powers of two 2^(e - GRAIN_OFFSET) a grain bound is rounded up to: every grain of a pass
+/// lies between 2^-70 and 2^57 Hz (the rates within 1..1e13 Hz, divided by factors below
+/// 2^63); one outside is clamped, which only loosens a bound.
+constexpr int GRAIN_POWERS = 128;
+constexpr int GRAIN_OFFSET = 70;
+
+/// Judgements of candidates that do not win, on bounds that a stored candidate made due,
+/// before the bounds are derived again: the cost of a derivation in min-cost mode.
+constexpr int STALE_JUDGEMENTS = 4;
+
+/// What the pruning derives from the stored record; due again after every acceptance.
 struct Bounds {
     RateWindow outright;   ///< intermediate rates with which some candidate wins outright
     RateWindow reachable;  ///< ... with which it wins outright or by the search mode
@@ -93,6 +113,14 @@ struct FastPass {
         false;  ///< the request lies where the shortcuts reproduce the assessment
     FinalRates finals;
     Bounds bounds;
+    /// A candidate was stored since the bounds were derived: they may be used to pick
+    /// candidates to judge, never to skip one (see scan_g).
+    bool bounds_due = false;
+    std::uint64_t refreshes = 0;  ///< derivations of the bounds so far
+    /// Min-cost mode: the grain power of the pair combination being scanned, and the price
+    /// intervals of each grain power.
+    int grain_power = GRAIN_POWERS - 1;
+    PricedRates priced[GRAIN_POWERS];
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
 
@@ -134,13 +162,17 @@ FinalRates collect_final_rates(const TwoStageRequest& request, long long l_simpl
     return finals;
 }
 
-/// The most favourable verdict a candidate with this intermediate rate can get.
-Verdict best_verdict(const FastPass& pass, double intermediate_rate) {
+/// The most favourable verdict a candidate can get whose intermediate rate lies `distance`
+/// Hz from the target (any candidate without a target).
+Verdict best_verdict(const FastPass& pass, double distance) {
     CandidateMeasures c{0, 0.0, false, INF, false};
     if (pass.target != nullptr) {
-        const double target = pass.target->rate_hz;
-        c.intermediate_error = std::fabs(intermediate_rate - target);
-        c.intermediate_match = relative_error(intermediate_rate, target) < match_tolerance;
+        // As the assessment measures input x L1/M1 against the target: |rate - target|,
+        // and relative_error() divides that very difference.
+        const double target = std::fabs(pass.target->rate_hz);
+        c.intermediate_error = distance;
+        c.intermediate_match =
+            (target > ZERO_GUARD ? distance / target : distance) < match_tolerance;
     }
     Verdict best = Verdict::reject;
     for (const bool match : {true, false}) {
@@ -151,39 +183,86 @@ Verdict best_verdict(const FastPass& pass, double intermediate_rate) {
     return best;
 }
 
+/// The largest bit pattern in [yes, no) whose double holds, for a predicate that holds up
+/// to some pattern and fails above it, given holds(yes) and !holds(no). Boundaries lie a
+/// few units from one end when the caller has made a close guess an end, so both ends are
+/// probed at doubling distances first; a bisection finishes what is left.
+template <typename Holds>
+std::uint64_t last_holding(std::uint64_t yes, std::uint64_t no, Holds holds) {
+    for (std::uint64_t step = 1; step <= 64 && no - yes > 1; step *= 2) {
+        if (no - yes > step) {
+            const std::uint64_t m = yes + step;
+            (holds(double_of(m)) ? yes : no) = m;
+        }
+        if (no - yes > step) {
+            const std::uint64_t m = no - step;
+            (holds(double_of(m)) ? yes : no) = m;
+        }
+    }
+    while (no - yes > 1) {
+        const std::uint64_t mid = yes + (no - yes) / 2;
+        (holds(double_of(mid)) ? yes : no) = mid;
+    }
+    return yes;
+}
+
+/// Narrows [yes, no) to the side of `guess` where the boundary lies, guess becoming an end.
+template <typename Holds>
+void bracket_with(double guess, std::uint64_t* yes, std::uint64_t* no, Holds holds) {
+    if (!(guess >= 0.0)) return;
+    const std::uint64_t g = bits_of(guess);
+    if (g > *yes && g < *no) (holds(guess) ? *yes : *no) = g;
+}
+
+/// The largest distance from the target with a verdict of at least `level` (+infinity when
+/// every distance has one), given that distance 0 has one. The verdict only changes where
+/// the priority rules compare errors: near the record's intermediate error less or more
+/// the tie tolerance, and where the relative error reaches the match tolerance.
+double largest_distance(const FastPass& pass, Verdict level) {
+    const auto holds = [&](double d) { return best_verdict(pass, d) >= level; };
+    if (holds(INF)) return INF;
+    std::uint64_t yes = bits_of(0.0);
+    std::uint64_t no = bits_of(INF);
+    const double recorded = pass.best().intermediate_error;
+    const double target = std::fabs(pass.target->rate_hz);
+    double guesses[] = {recorded - 1e-15, recorded + 1e-15,
+                        match_tolerance * (target > ZERO_GUARD ? target : 1.0)};
+    std::sort(std::begin(guesses), std::end(guesses));
+    for (const double guess : guesses) bracket_with(guess, &yes, &no, holds);
+    return double_of(last_holding(yes, no, holds));
+}
+
 /// The intermediate rates with a verdict of at least `level`. Verdicts only worsen with the
-/// distance from the target, so these form one interval around it, found by bisecting the
-/// ordered bit patterns of positive doubles.
+/// distance from the target, so these form one interval around it: the rates whose computed
+/// distance |rate - target| is at most the largest distance with that verdict. Its ends
+/// are the very doubles that bisecting the verdict over all doubles finds.
 RateWindow find_window(const FastPass& pass, Verdict level) {
     RateWindow window;
-    const auto holds = [&](double rate) { return best_verdict(pass, rate) >= level; };
     if (pass.target == nullptr) {
-        window.empty = !holds(0.0);
+        window.empty = best_verdict(pass, INF) < level;
         return window;
     }
     const double target = pass.target->rate_hz;
-    if (!holds(target)) return window;
+    if (best_verdict(pass, 0.0) < level) return window;
     window.empty = false;
+    const double reach = largest_distance(pass, level);
 
     double highest = INF;
-    if (!holds(INF)) {
+    if (!(INF - target <= reach)) {
+        const auto within = [&](double rate) { return rate - target <= reach; };
         std::uint64_t yes = bits_of(target);
         std::uint64_t no = bits_of(INF);
-        while (no - yes > 1) {
-            const std::uint64_t mid = yes + (no - yes) / 2;
-            (holds(double_of(mid)) ? yes : no) = mid;
-        }
-        highest = double_of(yes);
+        bracket_with(target + reach, &yes, &no, within);
+        highest = double_of(last_holding(yes, no, within));
     }
     double lowest = 0.0;
-    if (!holds(0.0)) {
-        std::uint64_t no = bits_of(0.0);
-        std::uint64_t yes = bits_of(target);
-        while (yes - no > 1) {
-            const std::uint64_t mid = no + (yes - no) / 2;
-            (holds(double_of(mid)) ? yes : no) = mid;
-        }
-        lowest = double_of(yes);
+    if (!(target - 0.0 <= reach)) {
+        // The largest rate below the target that is too far, and the next one up.
+        const auto too_far = [&](double rate) { return !(target - rate <= reach); };
+        std::uint64_t yes = bits_of(0.0);
+        std::uint64_t no = bits_of(target);
+        bracket_with(target - reach, &yes, &no, too_far);
+        lowest = double_of(last_holding(yes, no, too_far) + 1);
     }
     // input * L1/M1 = K*g/h with K = input * a1/b1, so rate <= highest needs
     // h >= K*g / highest, and rate >= lowest needs h <= K*g / lowest.
@@ -236,36 +315,32 @@ FinalVerdict final_verdict(const FastPass& pass, const CascadeRecord& b) {
     return price_decides ? FinalVerdict::price_decides : FinalVerdict::loses;
 }
 
-/// The price intervals of a record whose price decides.
-void price_intervals(const FastPass& pass, const CascadeRecord& b, CostBounds* bounds) {
+/// Min-cost mode, a record whose price decides: the highest price with which a candidate
+/// whose grain is at most `grain` may win, if its coefficients allow it to win a tie (tie)
+/// or whatever they are; -infinity when no price wins.
+double winning_price(const FastPass& pass, bool tie, double grain) {
+    const CascadeRecord& b = pass.best();
     const double slack = 1.0 + 1e-9;  // for the rounding of the price
     const std::optional<cost_model::Price>& reference = pass.scan->terms.reference_price;
     const double tol = cost_model::macs_tie_tolerance;
-    // A candidate's grain, output / L summed over its stages, is at most input + output.
-    const double c_grain = 2.0 * (pass.request().input_rate_hz + pass.floor->output_rate());
+    const double c_grain = 2.0 * grain;
     if (!reference) {
         // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
         // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
         const double b_grain = 2.0 * b.macs_grain;
-        bounds->tie = pass.floor->rates_within((b.macs_per_second + std::max(b_grain, c_grain)) /
-                                               (1.0 - tol) * slack);
-        bounds->better =
-            pass.floor->rates_within((b.macs_per_second * (1.0 - tol) - b_grain) * slack);
-        return;
+        return tie ? (b.macs_per_second + std::max(b_grain, c_grain)) / (1.0 - tol) * slack
+                   : (b.macs_per_second * (1.0 - tol) - b_grain) * slack;
     }
     // Second search: tied with the reference (cost_model::macs_tied) means a price of at
     // most (reference + tol x price + 2 x the larger grain).
-    const double grain = std::max(2.0 * reference->macs_grain, c_grain);
-    const double tied_price = (reference->macs_per_second + grain) / (1.0 - tol) * slack;
+    const double tied_price =
+        (reference->macs_per_second + std::max(2.0 * reference->macs_grain, c_grain)) /
+        (1.0 - tol) * slack;
     const cost_model::Price stored{b.macs_per_second, b.coefficients, b.macs_grain};
-    if (cost_model::macs_tied(stored, *reference)) {
-        // Only a tied candidate with no more coefficients can win.
-        bounds->tie = pass.floor->rates_within(tied_price);
-        return;
-    }
-    // A tied candidate wins, and so does one cheaper than the record.
-    bounds->better = pass.floor->rates_within(std::max(tied_price, b.macs_per_second * slack));
-    bounds->tie = bounds->better;
+    // Against a tied record only a tied candidate with no more coefficients can win;
+    // against another, a tied candidate wins and so does one cheaper than the record.
+    if (cost_model::macs_tied(stored, *reference)) return tie ? tied_price : -INF;
+    return std::max(tied_price, b.macs_per_second * slack);
 }
 
 /// Min-cost mode: the intermediate rates with which a candidate's price may win.
@@ -287,11 +362,13 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     if (verdict == FinalVerdict::wins_outright) return bounds;
     bounds.unbounded = false;
     bounds.coefficients = b.coefficients;
-    if (verdict == FinalVerdict::price_decides) price_intervals(pass, b, &bounds);
-    return bounds;  // with both intervals empty when the candidates lose on their finals
+    bounds.price_decides = verdict == FinalVerdict::price_decides;
+    return bounds;
 }
 
 void refresh_bounds(FastPass* pass) {
+    pass->bounds_due = false;
+    ++pass->refreshes;
     if (!pass->exact_shortcuts) {
         pass->bounds.outright = RateWindow{false, 0.0, INF};
         pass->bounds.reachable = pass->bounds.outright;
@@ -305,7 +382,13 @@ void refresh_bounds(FastPass* pass) {
     pass->bounds.cost = find_cost_bounds(*pass);
 }
 
-/// Judges a candidate; assesses it (storing it when it wins) only when it might win.
+/// Derives the bounds again if a candidate was stored since they were.
+void ensure_bounds(FastPass* pass) {
+    if (pass->bounds_due) refresh_bounds(pass);
+}
+
+/// Judges a candidate; assesses it (storing it when it wins) only when it might win. A
+/// stored candidate makes the bounds due.
 bool try_candidate(FastPass* pass, const Cascade& k) {
     const TwoStageRequest& request = pass->request();
     const long long limit = request.max_factor;
@@ -333,7 +416,7 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
         if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
     }
     if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) return false;
-    refresh_bounds(pass);
+    pass->bounds_due = true;
     return true;
 }
 
@@ -408,20 +491,54 @@ Combination make_combination(const FastPass& pass, const FactorPair& a, const Fa
     return c;
 }
 
+/// Min-cost mode: the intermediate rates with which a candidate of the pair combination
+/// being scanned may win by its price, if its coefficients allow it to win a tie or
+/// whatever they are.
+const RateInterval& priced_interval(FastPass* pass, bool tie) {
+    static const RateInterval none{};
+    if (!pass->bounds.cost.price_decides) return none;  // the candidates lose on their finals
+    PricedRates& priced = pass->priced[pass->grain_power];
+    std::uint64_t& derived = tie ? priced.tie_refresh : priced.better_refresh;
+    RateInterval& interval = tie ? priced.tie : priced.better;
+    if (derived != pass->refreshes) {
+        derived = pass->refreshes;
+        const double grain = std::ldexp(1.0, pass->grain_power - GRAIN_OFFSET);
+        const double price = winning_price(*pass, tie, grain);
+        interval = price == -INF ? none : pass->floor->rates_within(price);
+    }
+    return interval;
+}
+
 /// Min-cost mode: the price interval that applies to this g. A candidate that can only tie
 /// must not need more coefficients than the record; the floor on the coefficients grows
 /// with g (L1 x input = g a1 input, L2 x intermediate = g a1 a2 input / b1).
-const RateInterval* priced_rates(const FastPass& pass, const Combination& c, long long g) {
-    const CostBounds& cost = pass.bounds.cost;
-    if (pass.floor == nullptr || cost.unbounded) return nullptr;
+const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long g) {
+    const CostBounds& cost = pass->bounds.cost;
+    if (pass->floor == nullptr || cost.unbounded) return nullptr;
     const double gd = static_cast<double>(g);
-    const double in = pass.request().input_rate_hz;
+    const double in = pass->request().input_rate_hz;
     const double u1 = gd * static_cast<double>(c.a1) * in;
     const double u2 =
         gd * static_cast<double>(c.a1) * static_cast<double>(c.a2) * in / static_cast<double>(c.b1);
-    const bool tie_possible = !cost.tie.empty() && pass.floor->coefficients_floor(u1, u2) <=
-                                                       static_cast<double>(cost.coefficients);
-    return tie_possible ? &cost.tie : &cost.better;
+    // Every price that wins whatever the coefficients also wins a tie: `better` lies
+    // within `tie`, and an empty `tie` leaves `better` empty.
+    const bool tie_possible =
+        pass->floor->coefficients_floor(u1, u2) <= static_cast<double>(cost.coefficients);
+    return &priced_interval(pass, tie_possible);
+}
+
+/// Min-cost mode: the power of two that bounds the grain of every candidate of the pair
+/// combination: its stages' output / L, in / (h b1) and out / (h a2), sum to at most
+/// in / b1 + out / a2 (each rounded far less than the margin).
+int grain_power(const FastPass& pass, const Combination& c) {
+    if (pass.floor == nullptr) return GRAIN_POWERS - 1;
+    const double grain = (pass.request().input_rate_hz / static_cast<double>(c.b1) +
+                          pass.floor->output_rate() / static_cast<double>(c.a2)) *
+                         (1.0 + 1e-9);
+    if (!std::isfinite(grain)) return GRAIN_POWERS - 1;
+    int exponent = 0;
+    std::frexp(grain, &exponent);  // grain <= 2^exponent
+    return std::clamp(exponent + GRAIN_OFFSET, 0, GRAIN_POWERS - 1);
 }
 
 /// The sum g (a1 + b2) that every candidate of this g has before h adds h (b1 + a2); 0
@@ -432,12 +549,14 @@ long long base_sum(const FastPass& pass, const Combination& c, long long g) {
 
 /// Whether no candidate of this g or any later one can win: sums and coefficients grow
 /// with g, and the record stays as it is.
-bool no_later_g_wins(const FastPass& pass, const Combination& c, long long g) {
-    const Bounds& bounds = pass.bounds;
-    if (!pass.exact_shortcuts || !bounds.outright.empty) return false;
+bool no_later_g_wins(FastPass* pass, const Combination& c, long long g) {
+    const Bounds& bounds = pass->bounds;
+    if (!pass->exact_shortcuts || !bounds.outright.empty) return false;
+    if (bounds.reachable.empty || base_sum(*pass, c, g) + c.b1 + c.a2 > bounds.sum_limit) {
+        return true;
+    }
     const RateInterval* priced = priced_rates(pass, c, g);
-    return bounds.reachable.empty || base_sum(pass, c, g) + c.b1 + c.a2 > bounds.sum_limit ||
-           (priced != nullptr && priced->empty());
+    return priced != nullptr && priced->empty();
 }
 
 /// The last h of this g that keeps L1 >= M1 when the first stage may not decimate, and in
@@ -454,8 +573,9 @@ long long last_h(const FastPass& pass, const Combination& c, long long g, double
 }
 
 /// The h of this g up to h_last whose candidates might win against the current bounds.
-HRanges winning_h(const FastPass& pass, const Combination& c, long long g, double kg,
+HRanges winning_h(FastPass* pass_state, const Combination& c, long long g, double kg,
                   long long h_last) {
+    const FastPass& pass = *pass_state;
     HRanges ranges{window_range(pass.bounds.outright, kg, h_last),
                    window_range(pass.bounds.reachable, kg, h_last)};
     HRange& reachable = ranges.reachable;
@@ -467,7 +587,8 @@ HRanges winning_h(const FastPass& pass, const Combination& c, long long g, doubl
                              ? 0
                              : std::min(reachable.last, (limit - base) / step);
     }
-    const RateInterval* rates = priced_rates(pass, c, g);
+    const RateInterval* rates =
+        reachable.last < reachable.first ? nullptr : priced_rates(pass_state, c, g);
     if (rates != nullptr) {
         if (rates->empty()) {
             reachable.last = 0;
@@ -507,14 +628,26 @@ ComboEnd unit_candidate(FastPass* pass, const Combination& c) {
 
 /// The candidates of one g from h_first on that might win; ComboEnd::leave when a stop
 /// request or the dual stop ends the pass (the iterations up to there counted).
+///
+/// A stored candidate makes the bounds due, but they are derived again only when the
+/// ranges would skip a candidate, or after a few judged candidates that lost: until then
+/// the candidates the old ranges hold are judged as they come. Judging a candidate never
+/// changes the outcome; skipping one on old ranges might, as a new record can let a tie
+/// through that the old one did not. A walk of ever better candidates, h after h, costs no
+/// derivation at all, and one stored candidate after another in a wide range only a few
+/// judgements more.
 ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_first) {
     const CommonFactorScan& s = *pass->scan;
     const double kg = c.k * static_cast<double>(g);
     const long long h_last = last_h(*pass, c, g, kg);
-    HRanges ranges;
-    bool stored = true;  // the ranges are due: first, and after every stored candidate
+    ensure_bounds(pass);
+    HRanges ranges = winning_h(pass, c, g, kg, h_last);
+    int stale_losers = 0;  // candidates that lost on ranges from before the record
     for (long long h = h_first;; ++h) {
-        if (stored) ranges = winning_h(*pass, c, g, kg, h_last);
+        if (pass->bounds_due && (next_in(ranges, h) != h || stale_losers == STALE_JUDGEMENTS)) {
+            refresh_bounds(pass);
+            ranges = winning_h(pass, c, g, kg, h_last);
+        }
         h = next_in(ranges, h);
         if (h > h_last) return ComboEnd::done;
         if (s.context.stop_requested()) {
@@ -522,17 +655,20 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
             return ComboEnd::leave;
         }
         if (++pass->judged % POLL_EVERY == 0) progress_poll(pass->progress);
-        stored = try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2});
+        const bool stale = pass->bounds_due;
+        const bool stored = try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2});
         if (stored && dual_stop_holds(*pass->request_, *pass->state)) {
             progress_count_many(pass->progress, static_cast<std::uint64_t>(h));
             return ComboEnd::leave;
         }
+        stale_losers = stored ? 0 : stale_losers + (stale ? 1 : 0);
     }
 }
 
 /// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
 ComboEnd scan_combination(FastPass* pass, const Combination& c) {
     const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
+    pass->grain_power = grain_power(*pass, c);
     for (long long g = 1; g <= c.max_g; ++g) {
         if (pass->scan->context.stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);
@@ -541,7 +677,8 @@ ComboEnd scan_combination(FastPass* pass, const Combination& c) {
             if (unit_candidate(pass, c) == ComboEnd::leave) return ComboEnd::leave;
             h_first = 2;
         }
-        if (!c.any_valid || no_later_g_wins(*pass, c, g)) {
+        ensure_bounds(pass);
+        if (!c.any_valid || no_later_g_wins(pass, c, g)) {
             progress_count_many(pass->progress,
                                 static_cast<std::uint64_t>(c.max_g - g + 1) * h_count);
             return ComboEnd::done;
@@ -607,6 +744,8 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
             if (scan.context.stop_requested()) return;
             if (b.factor < 1 || b.cofactor < 1) continue;
             if (scan_combination(&pass, make_combination(pass, a, b)) == ComboEnd::leave) return;
+            // A combination often ends after a few g, its iterations counted in a batch.
+            progress_poll(progress);
         }
     }
 }

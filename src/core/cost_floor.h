@@ -44,6 +44,11 @@ public:
 
 private:
     double floor_with(double f1_hz, double d1, double d2) const;
+    /// Where the floor with length factors d1 and d2 is least within [lo, hi].
+    double lowest_point(double lo, double hi, double d1, double d2) const;
+    /// The rate on the rising or falling side where that floor meets bound, as solved in
+    /// closed form (rounding aside).
+    double root_guess(double bound, double d1, double d2, bool rising) const;
     RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
 
     bool usable_ = false;

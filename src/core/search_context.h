@@ -55,10 +55,14 @@ public:
 #endif
     }
 
-    /// The same stop request without the observer, for a search nobody watches.
-    SearchContext silent() const {
+    /// The context of search `search` (from 1) of `searches` within one solve. A search
+    /// that only reports its progress (min-cost's first) gives no other event: the
+    /// observer's other events describe one search.
+    SearchContext numbered(int search, int searches, bool progress_only) const {
         SearchContext copy = *this;
-        copy.observer_ = nullptr;
+        copy.search_ = search;
+        copy.searches_ = searches;
+        copy.progress_only_ = progress_only;
         return copy;
     }
 
@@ -73,17 +77,26 @@ public:
     }
 
     void convergent(int index, int count) const {
-        if (observer_ != nullptr) observer_->on_convergent(index, count);
+        if (observer_ == nullptr) return;
+        if (!progress_only_) observer_->on_convergent(index, count);
+        observer_->on_progress(SearchProgress{SearchPass::convergents,
+                                              static_cast<std::uint64_t>(index) + 1,
+                                              static_cast<std::uint64_t>(count), search_,
+                                              searches_});
     }
-    void common_factor_iterations(std::uint64_t total) const {
-        if (observer_ != nullptr) observer_->on_common_factor_iterations(total);
+    /// `done` iterations of `total` (0: not known).
+    void common_factor_iterations(std::uint64_t done, std::uint64_t total) const {
+        if (observer_ == nullptr) return;
+        if (!progress_only_) observer_->on_common_factor_iterations(done);
+        observer_->on_progress(
+            SearchProgress{SearchPass::common_factors, done, total, search_, searches_});
     }
     void pass_done(SearchPass pass) const {
-        if (observer_ != nullptr) observer_->on_pass_done(pass);
+        if (observer_ != nullptr && !progress_only_) observer_->on_pass_done(pass);
     }
     void error(const SolverError& error) const {
         if (last_error_ != nullptr) *last_error_ = error;
-        if (observer_ != nullptr) observer_->on_error(error);
+        if (observer_ != nullptr && !progress_only_) observer_->on_error(error);
     }
 
 private:
@@ -93,6 +106,9 @@ private:
     const std::atomic<bool>* stop_flag_ = nullptr;
     SearchObserver* observer_ = nullptr;
     std::optional<SolverError>* last_error_ = nullptr;
+    int search_ = 1;
+    int searches_ = 1;
+    bool progress_only_ = false;
 };
 
 }  // namespace quillmere::inline v2::core

@@ -1,5 +1,6 @@
 #include "core/two_stage_search.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -38,7 +39,7 @@ void report_count(CommonFactorProgress* progress) {
     progress->started = true;
     progress->reported = progress->iterations;
     progress->last_report = std::chrono::steady_clock::now();
-    progress->context->common_factor_iterations(progress->iterations);
+    progress->context->common_factor_iterations(progress->iterations, progress->total);
 }
 
 /// Steps of REPORT_STEP completed since the observer last heard of the count.
@@ -161,6 +162,7 @@ Status simplest_convergent_pass(const SearchContext& context, const SearchTerms&
     const Status status = factor_convergent(context, simplest, FactoredNumber::simplest_l,
                                             FactoredNumber::simplest_m, &splits);
     if (status != Status::ok) return status;
+    progress->total = common_factor_total(splits.l_pairs, splits.m_pairs, terms.request.max_factor);
     pass(CommonFactorScan{context, terms, state, splits.l_pairs, splits.m_pairs}, progress);
     progress_write_pending(progress);
     if (!context.stop_requested()) context.pass_done(SearchPass::common_factors);
@@ -218,6 +220,21 @@ SearchOutcome run_search_once(const SearchContext& context, const SearchTerms& t
 
 }  // namespace
 
+std::uint64_t common_factor_total(std::span<const FactorPair> l_pairs,
+                                  std::span<const FactorPair> m_pairs, long long max_factor) {
+    std::uint64_t total = 0;
+    for (const FactorPair& a : l_pairs) {
+        if (a.factor < 1 || a.cofactor < 1) continue;
+        for (const FactorPair& b : m_pairs) {
+            if (b.factor < 1 || b.cofactor < 1) continue;
+            const long long g = std::max(1LL, std::min(max_factor / a.factor, max_factor / b.cofactor));
+            const long long h = std::max(1LL, std::min(max_factor / b.factor, max_factor / a.cofactor));
+            total += static_cast<std::uint64_t>(g) * static_cast<std::uint64_t>(h);
+        }
+    }
+    return total;
+}
+
 void progress_count_one(CommonFactorProgress* progress) {
     ++progress->iterations;
     if (!progress->started || progress->iterations % REPORT_STEP == 0) report_count(progress);
@@ -251,14 +268,15 @@ SearchOutcome run_two_stage_search(const SearchContext& context, const TwoStageR
     // cheapest price; then, watched, for the cascade with the fewest coefficients among
     // those whose price ties with that one. A first search that fails leaves the second
     // to fail the same way, watched.
-    const SearchOutcome first = run_search_once(context.silent(), terms, pass, skip_unsplittable);
+    const SearchOutcome first =
+        run_search_once(context.numbered(1, 2, true), terms, pass, skip_unsplittable);
     if (first.status == Status::stopped) return SearchOutcome{Status::stopped};
     SearchTerms second{request};
     if (first.status == Status::ok) {
         second.reference_price = cost_model::Price{first.best.macs_per_second,
                                                    first.best.coefficients, first.best.macs_grain};
     }
-    return run_search_once(context, second, pass, skip_unsplittable);
+    return run_search_once(context.numbered(2, 2, false), second, pass, skip_unsplittable);
 }
 
 SearchOutcome search_two_stage(const SearchContext& context, const TwoStageRequest& request) {

@@ -18,7 +18,9 @@ namespace quillmere::inline v2::core {
 struct CommonFactorProgress {
     const SearchContext* context = nullptr;
     std::uint64_t iterations = 0;
-    std::uint64_t reported = 0;  ///< the total the observer last heard
+    /// The iterations of the whole pass, as the plain pass counts them (0: not known).
+    std::uint64_t total = 0;
+    std::uint64_t reported = 0;  ///< the count the observer last heard
     bool started = false;
     std::chrono::steady_clock::time_point last_report{};
 };
@@ -41,6 +43,11 @@ struct CommonFactorScan {
     std::span<const FactorPair> l_pairs;
     std::span<const FactorPair> m_pairs;
 };
+
+/// The g/h iterations of the plain common-factor pass over these splits: for each split,
+/// every g and h that keeps the factors within max_factor (at least one of each).
+std::uint64_t common_factor_total(std::span<const FactorPair> l_pairs,
+                                  std::span<const FactorPair> m_pairs, long long max_factor);
 
 /// One way of carrying out the common-factor pass; counts its iterations in progress.
 using CommonFactorPass = void (*)(const CommonFactorScan& scan, CommonFactorProgress* progress);

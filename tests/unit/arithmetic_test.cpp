@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -162,6 +163,49 @@ TEST(FactorPairs, LargeNumberBelowASquare) {
     for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_LE(got[i].first, got[i].second);
         EXPECT_EQ(got[i].first * got[i].second, n);
+        if (i > 0) {
+            EXPECT_LT(got[i - 1].first, got[i].first);
+        }
+    }
+}
+
+TEST(FactorPairs, AgreeWithTrialDivision) {
+    // Random numbers up to 2^36, prime powers and highly composite numbers, against the
+    // divisors found by dividing by every number up to the root.
+    std::mt19937_64 engine(18);
+    std::vector<long long> numbers = {68719476736LL, 3486784401LL, 6983776800LL, 999999937LL,
+                                      65521LL * 65519LL};
+    for (int i = 0; i < 200; ++i) {
+        numbers.push_back(static_cast<long long>(engine() % (1ULL << 36)) + 1);
+    }
+    for (const long long n : numbers) {
+        Pairs expected;
+        for (long long d = 1; d <= n / d; ++d) {
+            if (n % d == 0) expected.emplace_back(d, n / d);
+        }
+        Pairs got;
+        ASSERT_EQ(factor_pairs_of(n, &got), Status::ok) << n;
+        EXPECT_EQ(got, expected) << n;
+    }
+}
+
+TEST(FactorPairs, LargeNumbersWithLargePrimeFactors) {
+    // Numbers near 2^62 whose roots are too far for trial division: products of two
+    // primes near 2^31, a prime, and a prime times a power of two.
+    const long long p = 2147483647LL;  // 2^31 - 1
+    const long long q = 2147483629LL;
+    Pairs got;
+    ASSERT_EQ(factor_pairs_of(p * q, &got), Status::ok);
+    EXPECT_EQ(got, (Pairs{{1, p * q}, {q, p}}));
+    ASSERT_EQ(factor_pairs_of(p * p, &got), Status::ok);
+    EXPECT_EQ(got, (Pairs{{1, p * p}, {p, p}}));
+    const long long prime = 4611686018427387847LL;  // the largest prime below 2^62
+    ASSERT_EQ(factor_pairs_of(prime, &got), Status::ok);
+    EXPECT_EQ(got, (Pairs{{1, prime}}));
+    ASSERT_EQ(factor_pairs_of(q << 20, &got), Status::ok);
+    ASSERT_EQ(got.size(), 21U);  // (21 x 2 divisors) / 2
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].first * got[i].second, q << 20);
         if (i > 0) {
             EXPECT_LT(got[i - 1].first, got[i].first);
         }

@@ -8,6 +8,7 @@
 
 #include "cli/argument_parser.h"
 #include "cli/batch_words.h"
+#include "cli/search_status_line.h"
 #include "records/request_resolution.h"
 #include "records/values.h"
 
@@ -335,4 +336,21 @@ TEST(CliBatchLines, WordsSplitAsAShellSplitsSimpleQuoting) {
     EXPECT_EQ(words("'open"), (Words{"!unterminated ' quote"}));
     EXPECT_EQ(words("\"open \\\""), (Words{"!unterminated \" quote"}));
     EXPECT_EQ(words("end\\"), (Words{"!a backslash ends the line"}));
+}
+
+TEST(SearchStatusLine, ShowsAPercentageWhereTheTotalIsKnown) {
+    EXPECT_EQ(progress_text({SearchPass::convergents, 3, 12, 1, 1}), "convergent 3 of 12");
+    EXPECT_EQ(progress_text({SearchPass::common_factors, 450, 1000, 1, 1}),
+              "common factors, 45%");
+    // Rounded down: 100% only once the pass is through.
+    EXPECT_EQ(progress_text({SearchPass::common_factors, 999999, 1000000, 1, 1}),
+              "common factors, 99%");
+    EXPECT_EQ(progress_text({SearchPass::common_factors, 1000000, 1000000, 1, 1}),
+              "common factors, 100%");
+    EXPECT_EQ(progress_text({SearchPass::common_factors, 1, 60216168, 2, 2}),
+              "search 2 of 2, common factors, 0%");
+    EXPECT_EQ(progress_text({SearchPass::convergents, 1, 7, 1, 2}),
+              "search 1 of 2, convergent 1 of 7");
+    EXPECT_EQ(progress_text({SearchPass::common_factors, 5000, 0, 1, 1}),
+              "common factors, 5000 iterations");
 }

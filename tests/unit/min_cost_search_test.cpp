@@ -196,6 +196,7 @@ TEST(MinCostSearch, IntermediateTargetDecidesFirst) {
 struct Dice {
     std::mt19937_64 engine{20261208};
     std::uint64_t below(std::uint64_t n) { return engine() % n; }
+    double unit() { return static_cast<double>(engine() >> 11) * 0x1.0p-53; }
 };
 
 /// Runs a request through the pruned and the exhaustive pass and compares what they keep.
@@ -289,6 +290,34 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
     }
     EXPECT_EQ(compared, 419);
     EXPECT_GT(stored_by_gh, 0) << "no answer came from the common-factor pass";
+}
+
+TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksForAnyFilterRequirements) {
+    // Attenuations, ripples and passbands anywhere in their ranges rather than round
+    // values, rates with decimals: the price intervals and the coefficient floor of the
+    // pruning see other numbers than the table's.
+    Dice dice;
+    int found = 0;
+    for (int i = 0; i < 150; ++i) {
+        const auto rate = [&] {
+            return std::round(std::pow(10.0, 3.0 + 2.5 * dice.unit()) * 100.0) / 100.0;
+        };
+        const double in = rate();
+        const double out =
+            dice.below(3) == 0 ? in * static_cast<double>(dice.below(6) + 2) : rate();
+        TwoStageRequest r = min_cost_request(in, out, 8 + static_cast<long long>(dice.below(250)),
+                                             dice.below(2) == 1);
+        r.filter.attenuation_db = 40.0 + 100.0 * dice.unit();
+        r.filter.ripple_db = std::pow(10.0, -3.0 + 3.0 * dice.unit());
+        if (dice.below(2) == 0) {
+            r.filter.passband_hz = std::min(in, out) / 2.0 * (0.5 + 0.45 * dice.unit());
+        }
+        expect_same_choice(r, std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                                  std::to_string(r.max_factor) + " " +
+                                  std::to_string(r.filter.attenuation_db) + " dB");
+        found += run(true, r).status == Status::ok ? 1 : 0;
+    }
+    EXPECT_GT(found, 100);  // most of them priced and found, not refused alike
 }
 
 TEST(MinCostFloor, NeverAboveTheRealPrice) {
@@ -417,7 +446,8 @@ TEST(MinCostRequests, TheObserverHearsOneSearchAndAStopIsHonoured) {
     options.observer = &heard;
     const quillmere::TwoStageResult result = quillmere::solve_two_stage(request, options);
     ASSERT_EQ(result.status, Status::ok);
-    // The search for the cheapest price runs unwatched: one pass of each kind is heard.
+    // The search for the cheapest price reports only its progress (search_progress_test):
+    // one pass of each kind is heard.
     EXPECT_EQ(heard.passes_done, 2);
     EXPECT_EQ(heard.convergents, result.convergent_count);
     EXPECT_EQ(heard.last_total, result.common_factor_iterations);

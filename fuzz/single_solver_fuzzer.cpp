@@ -1,8 +1,8 @@
 // Fuzzes the single-stage solver and run over every pair of rates the dialog lets
 // through: the solver either finds L/M with L >= 1, 1 <= M <= 65535 and a finite
 // achieved rate that L/M really gives, or, for a ratio too small for any denominator
-// within the limit, fails with the 0/1 convergent (an error event with its data); the
-// report of every result is written to a string.
+// within the limit, finds nothing (not_found) with the 0/1 convergent (an error event with
+// its data) and a message that says why; the report of every result is written to a string.
 //
 // Input: the input rate, then the output rate (nine bytes each, see solver_fuzz_support.h).
 #include <cmath>
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("L/M is no convergent of the ratio", request);
         }
         if (result.convergent_count < 1) fail("no convergent counted", request);
-    } else if (result.status == Status::calculation_error) {
+    } else if (result.status == Status::not_found) {
         // Only the 0/1 convergent: no ratio at or above 1/65535 may end here.
         if (!errors.seen || errors.error.kind != quillmere::SolverErrorKind::non_positive_factors ||
             errors.error.l != 0 || errors.error.m != 1) {
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (result.message.empty()) fail("failure without a message", request);
     } else {
-        fail("status outside ok and calculation_error", request);
+        fail("status outside ok and not_found", request);
     }
 
     StringSink text;

@@ -25,6 +25,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/arithmetic.h"
+
 namespace fuzz_support {
 
 constexpr double RATE_LOW = 1.0;
@@ -99,6 +101,30 @@ inline double read_rate(ByteReader* in, double reference) {
     default: rate = 1.0 + static_cast<double>(payload % 1000000000ULL) / 1000.0; break;
     }
     return in_range(rate) ? rate : reference;
+}
+
+/// The largest convergent term whose factor pairs a search may look for in a fuzz run: its
+/// trial division then takes at most 2^14 steps.
+constexpr long long CHEAP_TERM = 1LL << 28;
+
+/// Whether a two-stage search of `ratio` under `max_factor` stays cheap: every convergent
+/// it factors (denominators up to max_factor squared) has terms up to CHEAP_TERM. A ratio
+/// far beyond any cascade's reach has numerators of up to 10^13 x max_factor^2, whose
+/// factoring by trial division would take most of a fuzz run's time and find nothing.
+inline bool cheap_two_stage_search(double ratio, long long max_factor) {
+    if (!std::isfinite(ratio) || ratio <= 0.0) return true;  // refused before any factoring
+    const long long bound = max_factor >= 1 && max_factor <= 3037000499LL
+                                ? max_factor * max_factor
+                                : static_cast<long long>(~0ULL >> 1);
+    quillmere::core::ConvergentList convergents;
+    if (quillmere::core::calculate_cfe_convergents(ratio, bound, &convergents) !=
+        quillmere::Status::ok) {
+        return true;  // the search fails there too, before any factoring
+    }
+    for (const quillmere::core::Convergent& c : convergents) {
+        if (c.p > CHEAP_TERM || c.q > CHEAP_TERM) return false;
+    }
+    return true;
 }
 
 /// Where failure reports go: standard error as it was before libFuzzer closed it.

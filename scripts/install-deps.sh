@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
-# Usage: scripts/install-deps.sh [build|test|windows|package]
+# Usage: scripts/install-deps.sh [build|test|windows|package|web]
 set -euo pipefail
 
 # CLI11 and nlohmann/json (header-only) build the command-line mode, KissFFT's header the
@@ -16,6 +16,13 @@ if [ "${1:-build}" = package ]; then
   # dpkg-shlibdeps (dpkg-dev) for the package's dependencies, lintian to check it, zip and
   # unzip for the Windows archive, python3 to read the JSON of the checks.
   packages+=(dpkg-dev lintian mandoc man-db zip unzip python3 pkg-config)
+fi
+if [ "${1:-build}" = web ]; then
+  # The web calculator: emscripten (em++, embind) for the WebAssembly module, Node and npm
+  # for the page's packages (uPlot, playwright-core) and its tests, chromium to run them.
+  # A nodejs package that brings its own npm (as NodeSource's does) needs no Debian npm.
+  packages+=(emscripten nodejs chromium)
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
 if [ "${1:-build}" = windows ]; then
   packages+=(googletest g++-mingw-w64-x86-64-posix wine wine64 tmux python3)
@@ -34,4 +41,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
+fi
+
+# The page's npm packages, exactly as web/package-lock.json pins them.
+if [ "${1:-build}" = web ]; then
+  cd "$(dirname "$0")/../web"
+  if ! cmp -s package-lock.json node_modules/.package-lock.json 2>/dev/null; then
+    echo "Installing the web page's npm packages (npm ci)"
+    npm ci --no-audit --no-fund
+  fi
 fi

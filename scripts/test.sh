@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release build (memcheck sessions included), the sanitizer
-# build, the fuzzers, the Windows build and the packages.
+# Builds and runs every test: the release build (memcheck sessions included), the web
+# calculator, the sanitizer build, the fuzzers, the Windows build and the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -11,6 +11,8 @@ echo "== release build =="
 cmake --workflow --preset release
 echo "== installed library: the example built against a temporary prefix =="
 scripts/check-install.sh build/release
+echo "== web calculator (WebAssembly in Node, the page in headless chromium) =="
+scripts/test-web.sh
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 cmake --workflow --preset sanitize
 echo "== fuzzing (libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer, clang) =="

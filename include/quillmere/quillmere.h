@@ -27,6 +27,7 @@
 #else  // the rest of the header: nothing of it is read before C++20, so the error stands alone
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -309,6 +310,7 @@ enum class SolverErrorKind {
     convergents_failed,    ///< the continued-fraction expansion failed (`status`)
     factoring_failed,      ///< factoring `value` failed (`status`, `factored`)
     non_positive_factors,  ///< single stage: the last convergent is `l`/`m` with l or m < 1
+                           ///< (a ratio below 1/65535); the status is Status::not_found
     non_finite_rate,       ///< single stage: `l`/`m` gives no finite output rate
 };
 
@@ -451,11 +453,13 @@ struct Advice {
 
 /// The answer to a single-stage request.
 struct SingleStageResult {
-    /// Status::ok with factors; otherwise see `message` and the error events.
+    /// Status::ok with factors, Status::not_found when the ratio is below 1/65535 (no L/M
+    /// with M up to 65535 approximates it); otherwise see `message` and the error events.
     Status status = Status::calculation_error;
     /// Match, approximation, or not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success (and when memory ran out).
+    /// Why the call failed or found nothing, in one sentence; empty on success (and when
+    /// memory ran out).
     std::string message{};
     /// The stage L/M (zero when not found).
     Stage stage{};
@@ -478,8 +482,8 @@ struct TwoStageResult {
     /// Match (the output rate matches within match_tolerance), approximation, or
     /// not_found when status is not ok.
     Outcome outcome = Outcome::not_found;
-    /// Why the call failed, in one sentence; empty on success, on not_found (and when
-    /// memory ran out).
+    /// Why the call failed or found nothing, in one sentence (for not_found: the limits
+    /// and rules that no candidate got past); empty on success (and when memory ran out).
     std::string message{};
     /// The first stage L1/M1.
     Stage first{};
@@ -600,6 +604,9 @@ struct StageCost {
     double taps_per_output_sample = 0.0;
     /// nonzero_taps / L x the stage's output rate.
     double macs_per_second = 0.0;
+    /// macs_per_second / the cascade's input rate: the stage's multiplications per input
+    /// sample of the cascade (the stages' figures add up to the cascade's).
+    double macs_per_input_sample = 0.0;
     /// The filter priced: kaiser for Kaiser's estimate, else the one the design method
     /// gives this stage; none for a stage that passes the signal through.
     StageFilter filter = StageFilter::none;
@@ -609,9 +616,6 @@ struct StageCost {
     /// The coefficients other than zero: what the polyphase filter multiplies and what is
     /// stored. taps, or about half of them for a halfband.
     std::int64_t nonzero_taps = 0;
-    /// macs_per_second / the cascade's input rate: the stage's multiplications per input
-    /// sample of the cascade (the stages' figures add up to the cascade's).
-    double macs_per_input_sample = 0.0;
 };
 
 /// The estimated cost of a cascade.
@@ -624,7 +628,9 @@ struct CostEstimate {
     std::string field{};
     /// Why the estimate was refused; empty on success.
     std::string message{};
-    /// The passband edge used, Hz.
+    /// The passband edge used, Hz. A refused estimate has the edges and levels it resolved
+    /// before a stage was refused (field "stages"), and 0 for each when the refusal came
+    /// before them.
     double passband_hz = 0.0;
     /// The stopband edge used, Hz.
     double stopband_hz = 0.0;
@@ -639,22 +645,24 @@ struct CostEstimate {
     /// Sum of the stages' non-zero taps: the coefficients to store (without halfbands, the
     /// sum of the taps).
     std::int64_t total_coefficients = 0;
+    /// total_macs_per_second / the input rate: the multiplications per input sample, the
+    /// figure multistage designs are often compared by.
+    double macs_per_input_sample = 0.0;
     /// The design method priced (the filter requirements' design_method); absent for
     /// Kaiser's estimate.
     std::optional<DesignMethod> design_method{};
     /// The figures are those of filters design_filters delivered (design_cost), not
     /// predictions.
     bool designed = false;
-    /// total_macs_per_second / the input rate: the multiplications per input sample, the
-    /// figure multistage designs are often compared by.
-    double macs_per_input_sample = 0.0;
 };
 
 /// Estimates the filters of a cascade of `stages` (one or more, each with l, m >= 1)
-/// fed at input_rate_hz. Refuses a passband above the stopband, a stopband above
-/// half the lower of the input and output rate, a stage rate too low to carry the
-/// passband, non-positive decibels and a design method that is none of DesignMethod's
-/// (field "filter.design_method").
+/// fed at input_rate_hz (min_rate_hz..max_rate_hz, as the solvers accept it). Refuses a
+/// passband above the stopband (or at it where that is half the lower rate), a stopband
+/// above half the lower of the input and output rate, a stage rate too low to carry the
+/// passband, non-positive decibels, decibels that ask for an unbounded filter or overflow
+/// (under the field of the level at fault), and a design method that is none of
+/// DesignMethod's (field "filter.design_method").
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate estimate_cost(double input_rate_hz,
                                                           std::span<const Stage> stages,
                                                           const FilterSpec& filter = {}) noexcept;
@@ -907,6 +915,19 @@ struct FilterDesign {
 /// model takes it; CostEstimate::designed is true. The unrounded filters are counted. A
 /// design that failed gives its status, field and message, and no figures.
 [[nodiscard]] QUILLMERE_EXPORT CostEstimate design_cost(const FilterDesign& design) noexcept;
+
+/// A filter's magnitude response for a plot: `points` values (at least 2) at the
+/// frequencies k x to_hz / (points - 1), k = 0 .. points - 1, in dB against `gain` (a
+/// stage's passband gain is its L). Each is the largest gain over its share of the axis
+/// (half the spacing either side), so that no stopband peak falls between two points: the
+/// largest of an FFT grid of at least 8 points per rate_hz / taps (as design_filters
+/// measures) over the share and the grid point beyond each of its ends. The filter runs at
+/// rate_hz; above rate_hz / 2 its response repeats as a sampled filter's does. A gain of
+/// exactly zero reads as -400 dB. Empty when there are no coefficients, fewer than 2
+/// points, a rate, gain or to_hz that is not positive and finite, or no memory for it.
+[[nodiscard]] QUILLMERE_EXPORT std::vector<double> magnitude_response_db(
+    std::span<const double> coefficients, double gain, double rate_hz, double to_hz,
+    std::size_t points) noexcept;
 
 }  // namespace quillmere::inline v2
 

@@ -4,64 +4,157 @@
 #include "cli/argument_parser.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstddef>
 #include <initializer_list>
+#include <iterator>
+#include <string>
+#include <string_view>
 #include <utility>
 
 // CLI11 only through here: the out-of-memory handler is in place before its objects.
 #include "cli/cli11.h"
+#include "records/option_values.h"
 #include "records/request_resolution.h"
-#include "records/values.h"
 
 namespace quillmere::cli {
 
-using records::parse_decibels;
-using records::parse_frequency;
-using records::parse_limit;
-using records::parse_quantize_bits;
-using records::parse_rate;
-using records::parse_tolerance;
-
 namespace {
 
-constexpr const char* RATE_ACCEPTED = "a rate in Hz from 1 to 1e13, suffixes k, M, G allowed";
-constexpr const char* FREQUENCY_ACCEPTED = "a frequency in Hz above 0, suffixes k, M, G allowed";
-
-/// Each option with a value: its names, and what it accepts.
+/// Each option with a value: its names, and what it accepts (for a request's options, what
+/// records::request_options() says).
 struct ValueOption {
     const char* names = nullptr;  ///< CLI11 names, short form first
     const char* long_name = nullptr;
     const char* accepted = nullptr;
 };
 
-constexpr ValueOption STAGES{"-s,--stages", "--stages", "1, 2, 3, 4 or auto"};
-constexpr ValueOption MODE{"-m,--mode", "--mode",
-                           "minimal-sum, custom-limit, min-cost or best-accuracy"};
-constexpr ValueOption LIMIT{"-l,--limit", "--limit", "an integer from 1 to 65535"};
-constexpr ValueOption TARGET{"-t,--target", "--target", RATE_ACCEPTED};
-constexpr ValueOption PRIORITY{"-p,--priority", "--priority", "strict, final, balanced or ignore"};
-constexpr ValueOption PASSBAND{"--passband", "--passband", FREQUENCY_ACCEPTED};
-constexpr ValueOption STOPBAND{"--stopband", "--stopband", FREQUENCY_ACCEPTED};
-constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation", "a positive number of dB"};
-constexpr ValueOption RIPPLE{"--ripple", "--ripple", "a positive number of dB"};
-constexpr ValueOption METHOD{"--method", "--method", "kaiser, equiripple or auto"};
-constexpr ValueOption QUANTIZE{"--quantize", "--quantize", "an integer from 8 to 32"};
-constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients", "a file name"};
-constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format",
-                                          "json, csv, c or c-header"};
-constexpr ValueOption TOLERANCE{"--tolerance", "--tolerance",
-                                "a relative error from 0 to below 1 (1e-6) or parts per million "
-                                "(5ppm)"};
+constexpr ValueOption STAGES{"-s,--stages", "--stages"};
+constexpr ValueOption MODE{"-m,--mode", "--mode"};
+constexpr ValueOption LIMIT{"-l,--limit", "--limit"};
+constexpr ValueOption TARGET{"-t,--target", "--target"};
+constexpr ValueOption PRIORITY{"-p,--priority", "--priority"};
+constexpr ValueOption PASSBAND{"--passband", "--passband"};
+constexpr ValueOption STOPBAND{"--stopband", "--stopband"};
+constexpr ValueOption ATTENUATION{"--attenuation", "--attenuation"};
+constexpr ValueOption RIPPLE{"--ripple", "--ripple"};
+constexpr ValueOption METHOD{"--method", "--method"};
+constexpr ValueOption QUANTIZE{"--quantize", "--quantize"};
+constexpr ValueOption COEFFICIENTS{"--coefficients", "--coefficients"};
+constexpr ValueOption COEFFICIENTS_FORMAT{"--coefficients-format", "--coefficients-format"};
+constexpr ValueOption TOLERANCE{"--tolerance", "--tolerance"};
 constexpr ValueOption FORMAT{"-f,--format", "--format", "text, json or csv"};
 constexpr ValueOption BATCH{"-b,--batch", "--batch", "a file name, or - for standard input"};
 
-constexpr ValueOption VALUE_OPTIONS[] = {
-    STAGES, MODE,  LIMIT, TARGET, PRIORITY, PASSBAND,     STOPBAND,           ATTENUATION,
-    RIPPLE, TOLERANCE, FORMAT, BATCH, METHOD, QUANTIZE, COEFFICIENTS, COEFFICIENTS_FORMAT};
+constexpr ValueOption VALUE_OPTIONS[] = {STAGES,   MODE,        LIMIT,        TARGET,
+                                         PRIORITY, PASSBAND,    STOPBAND,     ATTENUATION,
+                                         RIPPLE,   TOLERANCE,   FORMAT,       BATCH,
+                                         METHOD,   QUANTIZE,    COEFFICIENTS, COEFFICIENTS_FORMAT};
+
+/// The option's name as the records name it ("stages" for --stages).
+std::string_view record_name(const ValueOption& option) {
+    return std::string_view(option.long_name).substr(2);
+}
+
+std::string accepted(const ValueOption& option) {
+    if (option.accepted != nullptr) return option.accepted;
+    for (const records::RequestOption& known : records::request_options()) {
+        if (record_name(option) == known.name && known.accepted != nullptr) return known.accepted;
+    }
+    return {};
+}
 
 UsageError invalid_value(const ValueOption& option, const std::string& value) {
     return UsageError{"invalid value '" + value + "' for " + option.long_name + ": expected " +
-                      option.accepted};
+                      accepted(option)};
+}
+
+/// The options without a value, long and short names.
+struct FlagOption {
+    const char* long_name = nullptr;
+    char short_name = 0;
+};
+
+constexpr FlagOption FLAG_OPTIONS[] = {
+    {"--allow-first-decimation", 'a'}, {"--no-first-decimation", 0}, {"--cost", 'c'},
+    {"--design", 0}, {"--help", 'h'}, {"--version", 'V'}};
+
+const ValueOption* value_option_named(std::string_view name) {
+    for (const ValueOption& option : VALUE_OPTIONS) {
+        if (name == option.long_name) return &option;
+    }
+    return nullptr;
+}
+
+bool is_value_option_letter(char letter) {
+    for (const ValueOption& option : VALUE_OPTIONS) {
+        const std::string_view names = option.names;
+        if (names.size() > 3 && names[0] == '-' && names[1] == letter && names[2] == ',') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_flag_letter(char letter) {
+    return std::any_of(std::begin(FLAG_OPTIONS), std::end(FLAG_OPTIONS),
+                       [letter](const FlagOption& flag) { return flag.short_name == letter; });
+}
+
+UsageError flag_with_value(const std::string& name, const std::string& value) {
+    return UsageError{"option '" + name + "' takes no value, but was given '" + value + "'"};
+}
+
+/// The arguments as CLI11 gets them, and the refusals of what CLI11 reads otherwise than
+/// meant: "--name=value" of a value option becomes "--name" "value", so that an empty value
+/// stays a value instead of taking the next word; a flag given a value, and a word of three
+/// dashes, are refused. Words after "--" are left as they are.
+std::variant<std::vector<std::string>, UsageError> prepared(std::vector<std::string> args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string word = args[i];
+        if (word == "--") break;
+        if (word.rfind("---", 0) == 0) return UsageError{"unrecognized option '" + word + "'"};
+        if (word.rfind("--", 0) == 0) {
+            const std::size_t equals = word.find('=');
+            const std::string name = word.substr(0, equals);
+            if (equals != std::string::npos) {
+                for (const FlagOption& flag : FLAG_OPTIONS) {
+                    if (name == flag.long_name)
+                        return flag_with_value(name, word.substr(equals + 1));
+                }
+                if (value_option_named(name) != nullptr) {
+                    args[i] = name;
+                    args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                word.substr(equals + 1));
+                    ++i;
+                }
+            } else if (value_option_named(name) != nullptr) {
+                ++i;  // its value, whatever it looks like
+            }
+            continue;
+        }
+        if (word.size() < 2 || word[0] != '-') continue;
+        // Short options run together: flags, then at most one option with a value, which
+        // takes the rest of the word or the next word.
+        for (std::size_t at = 1; at < word.size(); ++at) {
+            if (is_value_option_letter(word[at])) {
+                if (at + 1 == word.size()) ++i;
+                break;
+            }
+            if (!is_flag_letter(word[at])) break;  // CLI11 names it
+            if (at + 1 < word.size() && word[at + 1] == '=') {
+                return flag_with_value(std::string("-") + word[at], word.substr(at + 2));
+            }
+        }
+    }
+    return args;
+}
+
+/// The text of a named value, without blanks at either end (as numbers are read).
+std::string without_blanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
+    if (first == std::string::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t\n\v\f\r");
+    return text.substr(first, last - first + 1);
 }
 
 /// The option texts as given, before their values are read.
@@ -80,8 +173,11 @@ struct RawOptions {
 
 /// CLI11 reads the shape of the arguments (names, =value, --, short forms); the values
 /// are read by this program, so every refusal names what is accepted.
-std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_line,
+std::optional<UsageError> read_raw(std::vector<std::string> given, bool command_line,
                                    RawOptions& raw, CLI::App& app) {
+    auto prepared_args = prepared(std::move(given));
+    if (auto* error = std::get_if<UsageError>(&prepared_args)) return *error;
+    std::vector<std::string>& args = std::get<std::vector<std::string>>(prepared_args);
     app.set_help_flag();
     app.allow_extras();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -120,7 +216,7 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
             const std::string name = option.long_name;
             if (what.rfind(name + ":", 0) == 0 ||
                 what.find(" " + name + ":") != std::string::npos) {
-                return UsageError{"option '" + name + "' needs a value: " + option.accepted};
+                return UsageError{"option '" + name + "' needs a value: " + accepted(option)};
             }
         }
         return UsageError{what};
@@ -148,66 +244,27 @@ std::optional<UsageError> read_raw(std::vector<std::string> args, bool command_l
 template <typename T>
 std::optional<T> from_names(const std::string& text,
                             std::initializer_list<std::pair<const char*, T>> names) {
+    const std::string name_given = without_blanks(text);
     for (const auto& [name, value] : names) {
-        if (text == name) return value;
+        if (name_given == name) return value;
     }
     return std::nullopt;
 }
 
-/// Reads the values of the options that a batch line may give too.
+/// Reads the values of the options that a batch line may give too, each as the records
+/// read an option by its name, in the order of the help: the first refused is reported.
 std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
                                      OptionLayer& layer) {
-    const auto given = [&app](const ValueOption& option) {
-        return app.count(option.long_name) > 0;
-    };
-    if (given(STAGES)) {
-        layer.stages = from_names<int>(
-            raw.stages, {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"auto", auto_stages}});
-        if (!layer.stages) return invalid_value(STAGES, raw.stages);
-    }
-    if (given(MODE)) {
-        layer.mode = from_names<SearchMode>(raw.mode, {{"minimal-sum", SearchMode::minimal_sum},
-                                                       {"custom-limit", SearchMode::custom_limit},
-                                                       {"min-cost", SearchMode::min_cost},
-                                                       {"best-accuracy", SearchMode::best_accuracy}});
-        if (!layer.mode) return invalid_value(MODE, raw.mode);
-    }
-    if (given(LIMIT)) {
-        layer.limit = parse_limit(raw.limit);
-        if (!layer.limit) return invalid_value(LIMIT, raw.limit);
-    }
-    if (given(TARGET)) {
-        layer.target_hz = parse_rate(raw.target);
-        if (!layer.target_hz) return invalid_value(TARGET, raw.target);
-    }
-    if (given(PRIORITY)) {
-        layer.priority = from_names<Priority>(raw.priority, {{"strict", Priority::strict},
-                                                             {"final", Priority::final},
-                                                             {"balanced", Priority::balanced},
-                                                             {"ignore", Priority::ignore}});
-        if (!layer.priority) return invalid_value(PRIORITY, raw.priority);
-    }
-    const auto frequency = [&](const ValueOption& option, const std::string& text,
-                               std::optional<double>& out) -> std::optional<UsageError> {
-        if (!given(option)) return std::nullopt;
-        out = parse_frequency(text);
-        if (!out || !std::isfinite(*out) || *out <= 0.0) return invalid_value(option, text);
-        return std::nullopt;
-    };
-    const auto decibels = [&](const ValueOption& option, const std::string& text,
-                              std::optional<double>& out) -> std::optional<UsageError> {
-        if (!given(option)) return std::nullopt;
-        out = parse_decibels(text);
-        if (!out) return invalid_value(option, text);
-        return std::nullopt;
-    };
-    if (auto error = frequency(PASSBAND, raw.passband, layer.passband_hz)) return error;
-    if (auto error = frequency(STOPBAND, raw.stopband, layer.stopband_hz)) return error;
-    if (auto error = decibels(ATTENUATION, raw.attenuation, layer.attenuation_db)) return error;
-    if (auto error = decibels(RIPPLE, raw.ripple, layer.ripple_db)) return error;
-    if (given(TOLERANCE)) {
-        layer.tolerance = parse_tolerance(raw.tolerance);
-        if (!layer.tolerance) return invalid_value(TOLERANCE, raw.tolerance);
+    const std::pair<const ValueOption&, const std::string&> values[] = {
+        {STAGES, raw.stages},     {MODE, raw.mode},         {LIMIT, raw.limit},
+        {TARGET, raw.target},     {PRIORITY, raw.priority}, {PASSBAND, raw.passband},
+        {STOPBAND, raw.stopband}, {ATTENUATION, raw.attenuation}, {RIPPLE, raw.ripple},
+        {TOLERANCE, raw.tolerance},
+        {METHOD, raw.method},     {QUANTIZE, raw.quantize}, {COEFFICIENTS, raw.coefficients},
+        {COEFFICIENTS_FORMAT, raw.coefficients_format}};
+    for (const auto& [option, text] : values) {
+        if (app.count(option.long_name) == 0) continue;
+        if (auto error = records::read_option(record_name(option), text, layer)) return error;
     }
     if (raw.allow_first_decimation && raw.no_first_decimation) {
         return UsageError{
@@ -218,44 +275,16 @@ std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
     if (raw.no_first_decimation) layer.allow_first_decimation = false;
     if (raw.cost) layer.cost = true;
     if (raw.design) layer.design = true;
-    if (given(METHOD)) {
-        layer.method = from_names<DesignMethod>(raw.method,
-                                                {{"kaiser", DesignMethod::kaiser},
-                                                 {"equiripple", DesignMethod::equiripple},
-                                                 {"auto", DesignMethod::automatic}});
-        if (!layer.method) return invalid_value(METHOD, raw.method);
-    }
-    if (given(QUANTIZE)) {
-        layer.quantize_bits = parse_quantize_bits(raw.quantize);
-        if (!layer.quantize_bits) return invalid_value(QUANTIZE, raw.quantize);
-    }
-    if (given(COEFFICIENTS)) {
-        if (raw.coefficients.empty()) return invalid_value(COEFFICIENTS, raw.coefficients);
-        layer.coefficients_file = raw.coefficients;
-    }
-    if (given(COEFFICIENTS_FORMAT)) {
-        layer.coefficients_format = from_names<records::CoefficientFormat>(
-            raw.coefficients_format, {{"json", records::CoefficientFormat::json},
-                                      {"csv", records::CoefficientFormat::csv},
-                                      {"c", records::CoefficientFormat::c},
-                                      {"c-header", records::CoefficientFormat::c}});
-        if (!layer.coefficients_format) {
-            return invalid_value(COEFFICIENTS_FORMAT, raw.coefficients_format);
-        }
-    }
 
+    // The rates first: a word in their place that is no rate is named as the rate it
+    // stands for, before any word too many.
+    const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
+    for (std::size_t i = 0; i < raw.positionals.size() && i < 2; ++i) {
+        if (auto error = records::read_option(names[i], raw.positionals[i], layer)) return error;
+    }
     if (raw.positionals.size() > 2) {
         return UsageError{"unexpected argument '" + raw.positionals[2] +
                           "': a request takes two rates, INPUT_RATE and OUTPUT_RATE"};
-    }
-    const char* const names[] = {"INPUT_RATE", "OUTPUT_RATE"};
-    std::optional<double>* const rates[] = {&layer.input_rate_hz, &layer.output_rate_hz};
-    for (std::size_t i = 0; i < raw.positionals.size(); ++i) {
-        *rates[i] = parse_rate(raw.positionals[i]);
-        if (!*rates[i]) {
-            return UsageError{"invalid " + std::string(names[i]) + " '" + raw.positionals[i] +
-                              "': expected " + RATE_ACCEPTED};
-        }
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@ namespace quillmere::cli {
 using platform::InputRead;
 
 InputRead BatchLineReader::next(std::string& line) {
+    too_long_ = false;
     for (;;) {
         const std::size_t line_end = pending_.find('\n', scanned_);
         if (line_end != std::string::npos) {
@@ -12,8 +13,15 @@ InputRead BatchLineReader::next(std::string& line) {
             return InputRead::data;
         }
         scanned_ = pending_.size();
+        // More than the limit and a CR before a line break that is still to come.
+        if (pending_.size() - start_ > max_line_bytes + 1) skipping_ = true;
+        if (skipping_) {
+            pending_.clear();
+            start_ = 0;
+            scanned_ = 0;
+        }
         if (ended_) {
-            if (start_ == pending_.size()) return InputRead::end;
+            if (start_ == pending_.size() && !skipping_) return InputRead::end;
             take(line, pending_.size(), pending_.size());  // no line break at the end
             return InputRead::data;
         }
@@ -34,8 +42,15 @@ InputRead BatchLineReader::next(std::string& line) {
 }
 
 void BatchLineReader::take(std::string& line, std::size_t end, std::size_t next) {
-    line.assign(pending_, start_, end - start_);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t length = end - start_;
+    if (length > 0 && pending_[end - 1] == '\r') --length;
+    too_long_ = skipping_ || length > max_line_bytes;
+    skipping_ = false;
+    if (too_long_) {
+        line.clear();
+    } else {
+        line.assign(pending_, start_, length);
+    }
     start_ = next;
     scanned_ = next;
 }

@@ -20,10 +20,12 @@
 #include "records/records.h"
 #include "records/request_resolution.h"
 #include "cli/search_status_line.h"
-#include "records/solving.h"
 #include "platform/console.h"
 #include "platform/stop_signals.h"
 #include "quillmere/quillmere.h"
+#include "records/records.h"
+#include "records/request_resolution.h"
+#include "records/solving.h"
 
 namespace quillmere::cli {
 
@@ -37,8 +39,8 @@ bool search_stopped(const Record& record) {
     if (platform::stop_requested()) return true;
     return (record.two && record.two->status == Status::stopped) ||
            (record.single && record.single->status == Status::stopped) ||
-           (record.design && record.design->status == Status::stopped) ||
-           (record.plan && record.plan->status == Status::stopped);
+           (record.plan && record.plan->status == Status::stopped) ||
+           (record.design && record.design->status == Status::stopped);
 }
 
 constexpr int STDERR_DESCRIPTOR = 2;
@@ -92,14 +94,14 @@ int run_single(const CommandLine& command, SolveOptions options) {
     if (search_stopped(record)) return platform::stop_exit_status();
     write_coefficients(record);
     RecordWriter writer(command.format);
-    if (!writer.begin() || !writer.write(record, {})) {
-        report_output_failure();
-        return EXIT_SOME_FAILED;
-    }
+    OutputWrite written = writer.begin();
+    if (written == OutputWrite::written) written = writer.write(record, {});
+    if (written != OutputWrite::written) return end_of_output(written);
     if (platform::stop_requested()) return platform::stop_exit_status();
-    if (command.format == Format::text && std::string(record_status(record)) == "error") {
-        // The report says the calculation failed; the reason goes with the diagnostics.
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, failure_message(record).c_str());
+    if (command.format == Format::text && !record_succeeded(record)) {
+        // The report says the request failed; the reason goes with the diagnostics.
+        const std::string reason = record_error(record);
+        if (!reason.empty()) std::fprintf(stderr, "%s: %s\n", PROGRAM, reason.c_str());
     }
     return record_succeeded(record) ? EXIT_ALL_FOUND : EXIT_SOME_FAILED;
 }
@@ -139,13 +141,21 @@ Record run_line(const CommandLine& command, std::int64_t line_number, const std:
     return record;
 }
 
-/// One request per line of the batch file.
-int run_batch(const CommandLine& command, SolveOptions options) {
+/// One request per line of the batch file; `input_open`: whether standard input was open
+/// when the program started.
+int run_batch(const CommandLine& command, SolveOptions options, bool input_open) {
     const std::string& name = *command.batch_file;
     std::FILE* input = stdin;
+    if (name == "-" && !input_open) {
+        // The null device stands in for it: that would be an empty batch, not an input
+        // that cannot be read.
+        std::fprintf(stderr, "%s: cannot read batch file '-': standard input is closed\n", PROGRAM);
+        return EXIT_SOME_FAILED;
+    }
     if (name != "-") {
-        input = std::fopen(name.c_str(), "r");
-        if (input == nullptr) {
+        const platform::InputOpen opened = platform::open_input(name.c_str(), &input);
+        if (opened == platform::InputOpen::stopped) return platform::stop_exit_status();
+        if (opened == platform::InputOpen::failed) {
             const int error = errno;
             std::fprintf(stderr, "%s: cannot open batch file '%s': %s\n", PROGRAM, name.c_str(),
                          std::strerror(error));
@@ -160,9 +170,8 @@ int run_batch(const CommandLine& command, SolveOptions options) {
     } closer{input};
 
     RecordWriter writer(command.format);
-    if (!writer.begin()) {
-        report_output_failure();
-        return EXIT_SOME_FAILED;
+    if (const OutputWrite header = writer.begin(); header != OutputWrite::written) {
+        return end_of_output(header);
     }
     int status = EXIT_ALL_FOUND;
     BatchLineReader lines(input);
@@ -180,18 +189,27 @@ int run_batch(const CommandLine& command, SolveOptions options) {
             return EXIT_SOME_FAILED;
         }
         ++line_number;
-        const std::size_t first = line.find_first_not_of(" \t\v\f");
-        if (first == std::string::npos || line[first] == '#') continue;
+        Record record;
+        std::string heading;
+        if (lines.line_too_long()) {
+            const std::string limit = std::to_string(BatchLineReader::max_line_bytes);
+            record = error_record(line_number, "the line is longer than " + limit + " bytes");
+            heading = "(longer than " + limit + " bytes)";
+        } else {
+            const std::size_t first = line.find_first_not_of(" \t\v\f");
+            if (first == std::string::npos || line[first] == '#') continue;
 
-        SearchStatusLine progress(platform::console_is_terminal(STDERR_DESCRIPTOR));
-        options.observer = &progress;
-        const Record record = run_line(command, line_number, line, options);
-        progress.clear();
-        if (search_stopped(record)) break;
-        const std::size_t last = line.find_last_not_of(" \t\v\f");
-        if (!writer.write(record, line.substr(first, last - first + 1))) {
-            report_output_failure();
-            return EXIT_SOME_FAILED;
+            SearchStatusLine progress(platform::console_is_terminal(STDERR_DESCRIPTOR));
+            options.observer = &progress;
+            record = run_line(command, line_number, line, options);
+            progress.clear();
+            if (search_stopped(record)) break;
+            const std::size_t last = line.find_last_not_of(" \t\v\f");
+            heading = line.substr(first, last - first + 1);
+        }
+        if (const OutputWrite written = writer.write(record, heading);
+            written != OutputWrite::written) {
+            return end_of_output(written);
         }
         if (!record_succeeded(record)) status = EXIT_SOME_FAILED;
     }
@@ -208,6 +226,7 @@ std::vector<std::string> arguments_of(int argc, char** argv) {
 
 int run_command_line(int argc, char** argv) {
     const bool output_open = platform::standard_output_open();
+    const bool input_open = platform::standard_input_open();
     // Closed standard descriptors get the null device, so that nothing opened later (the
     // stop pipe, a batch file) takes their place and receives the records.
     if (!platform::console_open_standard_descriptors()) {
@@ -234,16 +253,13 @@ int run_command_line(int argc, char** argv) {
     if (command.help || command.version) {
         const std::string text =
             command.help ? std::string(HELP_TEXT) : std::string(PROGRAM) + " " + version() + "\n";
-        if (!write_output(text)) {
-            report_output_failure();
-            return EXIT_SOME_FAILED;
-        }
-        return EXIT_ALL_FOUND;
+        const OutputWrite written = write_output(text);
+        return written == OutputWrite::written ? EXIT_ALL_FOUND : end_of_output(written);
     }
 
     SolveOptions options;
     options.stop_flag = &platform::stop_flag();
-    if (command.batch_file) return run_batch(command, options);
+    if (command.batch_file) return run_batch(command, options, input_open);
     return run_single(command, options);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "platform/stop_signals.h"
 #include "records/records.h"
 
 namespace quillmere::cli {
@@ -14,12 +15,20 @@ using records::Record;
 /// The program's name in its diagnostics.
 inline constexpr const char* PROGRAM = "quillmere";
 
-/// Writes one whole record to standard output and flushes it, with the stop signals held
-/// back meanwhile; false when it failed (errno tells why).
-bool write_output(const std::string& text);
+using platform::OutputWrite;
+
+/// Writes one whole record to standard output. A stop that arrives meanwhile lets it
+/// finish while standard output takes it promptly (platform::stop_grace); failed: errno
+/// tells why.
+OutputWrite write_output(const std::string& text);
 
 /// "quillmere: cannot write to standard output: <reason>" for the errno of a failed write.
 void report_output_failure();
+
+/// The exit status of a write that did not give `written`, after saying why on standard
+/// error: 1 for a failed write, the stop's status for a stop (with a word when the record
+/// was cut).
+int end_of_output(OutputWrite write);
 
 /// The refused argument list and the hint to --help.
 void report_usage_error(const UsageError& error);
@@ -29,12 +38,12 @@ class RecordWriter {
 public:
     explicit RecordWriter(Format format) : format_(format) {}
 
-    /// Writes what comes before the first record (the CSV header); false when it failed.
-    bool begin();
+    /// Writes what comes before the first record (the CSV header).
+    OutputWrite begin();
 
     /// Writes one record; `line_text` is the batch line as given, for the text format's
-    /// heading. False when the write failed.
-    bool write(const Record& record, const std::string& line_text);
+    /// heading.
+    OutputWrite write(const Record& record, const std::string& line_text);
 
 private:
     Format format_;

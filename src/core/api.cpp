@@ -83,6 +83,36 @@ std::string failure_message(Status status, const std::optional<SolverError>& err
     return failure_message(status);
 }
 
+/// Why two stages found nothing, in one sentence: the request's limits and rules that no
+/// candidate got past.
+std::string not_found_message(const TwoStageRequest& request) {
+    std::string stages = "No two stages with L and M up to " + std::to_string(request.max_factor);
+    if (!request.allow_first_stage_decimation) stages += " and L1 >= M1";
+    // Two stages make at most limit^2, and at least 1/limit^2, or 1/limit when the first
+    // stage may not decimate.
+    const double ratio = request.output_rate_hz / request.input_rate_hz;
+    const std::int64_t widest = request.max_factor * request.max_factor;
+    const std::int64_t deepest = request.allow_first_stage_decimation ? widest : request.max_factor;
+    if (ratio < 1.0 / static_cast<double>(deepest)) {
+        return stages + " reach the ratio " + text::shortest_double(ratio) + ": it is below 1/" +
+               std::to_string(deepest) + ", the smallest ratio such stages make.";
+    }
+    if (ratio > static_cast<double>(widest)) {
+        return stages + " reach the ratio " + text::shortest_double(ratio) + ": it is above " +
+               std::to_string(widest) + ", the largest ratio such stages make.";
+    }
+    if (request.intermediate_target && request.intermediate_target->priority == Priority::strict) {
+        return stages + " pass through the intermediate target " +
+               text::shortest_double(request.intermediate_target->rate_hz) +
+               " Hz, which the strict priority requires.";
+    }
+    if (request.mode == SearchMode::min_cost) {
+        return stages + " approximate the ratio " + text::shortest_double(ratio) +
+               " with filters that the requirements allow.";
+    }
+    return stages + " approximate the ratio " + text::shortest_double(ratio) + ".";
+}
+
 /// Min-cost mode: each stage in lowest terms. The common-factor pass can leave a factor
 /// common to a stage's L and M (8000 -> 16000 Hz as 4/3 -> 6/4); dividing it out keeps the
 /// stage's ratio, so every rate, error and match; its multiply-accumulates per second move
@@ -199,7 +229,9 @@ TwoStageResult solve_two(const TwoStageRequest& request, const SolveOptions& opt
         result.status = outcome.status;
         result.convergent_count = outcome.convergent_count;
         result.common_factor_iterations = outcome.common_factor_iterations;
-        result.message = failure_message(outcome.status, last_error);
+        result.message = outcome.status == Status::not_found
+                             ? not_found_message(request)
+                             : failure_message(outcome.status, last_error);
         return result;
     }
     if (request.mode == SearchMode::min_cost && outcome.best.found) reduce_stages(&outcome.best);

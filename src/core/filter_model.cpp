@@ -94,9 +94,16 @@ Refusal resolve_design(double input_rate_hz, double output_rate_hz, int filtered
     design->filtered_stages = filtered_stages;
     design->stage_ripple_db =
         filtered_stages > 0 ? filter.ripple_db / filtered_stages : filter.ripple_db;
+    // Decibels at either end of the double range give a deviation of 0 (a filter of
+    // infinite length) or none at all; each is refused under the level that causes it.
+    if (!(std::pow(10.0, -filter.attenuation_db / 20.0) > 0.0)) return Refusal::length;
+    const double ripple_ratio = std::pow(10.0, design->stage_ripple_db / 20.0);
+    if (!std::isfinite(ripple_ratio)) return Refusal::ripple_too_large;
+    if (!(ripple_ratio > 1.0)) return Refusal::ripple_too_small;
     const double deviation = design_attenuation_db(filter.attenuation_db, design->stage_ripple_db);
     design->deviation_attenuation_db = deviation + high_attenuation_margin_db(deviation);
     if (!std::isfinite(design->deviation_attenuation_db)) return Refusal::length;
+    design->resolved = true;
     return Refusal::none;
 }
 

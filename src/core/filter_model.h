@@ -17,17 +17,19 @@ inline constexpr double max_taps = 9007199254740992.0;
 /// Why a cascade cannot be priced.
 enum class Refusal {
     none,
-    input_rate,   ///< the input rate is not a positive finite number
-    stages,       ///< no stage, or a factor below 1, or a rate that is not representable
-    attenuation,  ///< the attenuation is not a positive finite number of dB
-    ripple,       ///< the ripple is not a positive finite number of dB
-    passband,     ///< the passband edge is not positive and finite
-    stopband,     ///< the stopband edge is not positive and finite, or above half the lower rate
+    input_rate,        ///< the input rate is not a finite number from min_rate_hz to max_rate_hz
+    stages,            ///< no stage, or a factor below 1, or a rate that is not representable
+    attenuation,       ///< the attenuation is not a positive finite number of dB
+    ripple,            ///< the ripple is not a positive finite number of dB
+    ripple_too_small,  ///< a stage's share of the ripple allows no deviation at all
+    ripple_too_large,  ///< a stage's share of the ripple has no finite deviation ratio
+    passband,          ///< the passband edge is not positive and finite
+    stopband,  ///< the stopband edge is not positive and finite, or above half the lower rate
     /// the passband edge is above the stopband edge, or at it where that is half the lower
     /// rate (no stage would have a transition band)
     passband_not_below_stopband,
     stage_rate,                   ///< a stage's rate is too low to carry the passband
-    length,                       ///< a filter would exceed max_taps
+    length,  ///< a filter would exceed max_taps (the attenuation asks for an infinite one)
 };
 
 /// Kaiser's length factor D for a design attenuation in dB: a lowpass needs about
@@ -68,6 +70,8 @@ struct Design {
     double attenuation_db = 0.0;
     double ripple_db = 0.0;
     bool passband_defaulted = false;
+    /// Every field below was filled: the requirements hold for the cascade's rates.
+    bool resolved = false;
     int filtered_stages = 0;
     double stage_ripple_db = 0.0;  ///< ripple_db / filtered_stages
     /// The tighter deviation as an attenuation (see design_attenuation_db()) with its
@@ -115,6 +119,11 @@ inline bool positive_finite(double x) {
     return std::isfinite(x) && x > 0.0;
 }
 
+/// A rate the solvers accept: finite, min_rate_hz to max_rate_hz.
+inline bool accepted_rate(double x) {
+    return std::isfinite(x) && x >= min_rate_hz && x <= max_rate_hz;
+}
+
 /// Counts the stages that need a filter (L or M other than 1); false when a factor is
 /// below 1, with the stage in bad_stage.
 bool count_filtered(const Stage* stages, std::size_t count, int* filtered, std::size_t* bad_stage);
@@ -128,7 +137,7 @@ bool count_filtered(const Stage* stages, std::size_t count, int* filtered, std::
 template <typename Visit>
 WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
                      const FilterSpec& filter, Design* design, Visit&& visit) {
-    if (!detail::positive_finite(input_rate_hz)) return {Refusal::input_rate, 0};
+    if (!detail::accepted_rate(input_rate_hz)) return {Refusal::input_rate, 0};
     if (count == 0) return {Refusal::stages, 0};
     int filtered = 0;
     std::size_t bad = 0;

@@ -196,6 +196,13 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
                               : Status::invalid_request;
         estimate.field = std::move(text.field);
         estimate.message = std::move(text.message);
+        // A stage refused after the requirements were resolved: they are the ones used.
+        if (design.resolved) {
+            estimate.passband_hz = design.passband_hz;
+            estimate.stopband_hz = design.stopband_hz;
+            estimate.attenuation_db = design.attenuation_db;
+            estimate.ripple_db = design.ripple_db;
+        }
         return estimate;
     }
     estimate.passband_hz = design.passband_hz;
@@ -205,8 +212,8 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
     estimate.stages = std::move(costs);
     estimate.total_macs_per_second = total;
     estimate.total_coefficients = coefficients;
-    estimate.design_method = filter.design_method;
     estimate.macs_per_input_sample = total / input_rate_hz;
+    estimate.design_method = filter.design_method;
     return estimate;
 }
 

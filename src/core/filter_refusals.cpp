@@ -63,6 +63,16 @@ RefusalText describe_filter_refusal(Refusal refusal, const Design& design, const
         return {"filter.passband_hz", "The passband edge " + hz(design.passband_hz) +
                                           " is above the stopband edge " +
                                           hz(design.stopband_hz) + "."};
+    case Refusal::ripple_too_small:
+        return {"filter.ripple_db",
+                "The passband ripple " + db(filter.ripple_db) +
+                    " is too small to be met: it asks for a filter longer than any that can "
+                    "be counted."};
+    case Refusal::ripple_too_large:
+        return {"filter.ripple_db",
+                "The passband ripple " + db(filter.ripple_db) +
+                    " is too large to compute with: the share of each filtered stage must "
+                    "stay below about 6165 dB."};
     case Refusal::length:
         // Without a stage, only the decibels can make the filter unbounded.
         return {"filter.attenuation_db",
@@ -84,7 +94,7 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
     switch (refusal) {
     case Refusal::none: return {"", ""};
     case Refusal::input_rate:
-        return {"input_rate_hz", "The input rate must be a positive finite number of Hz, not " +
+        return {"input_rate_hz", "The input rate must be a finite number from 1 to 1e13 Hz, not " +
                                      text::shortest_double(input_rate_hz) + "."};
     case Refusal::stages:
         if (count == 0) return {"stages", "A cascade needs at least one stage."};
@@ -104,7 +114,8 @@ RefusalText describe_refusal(Refusal refusal, double input_rate_hz, const Stage*
                               hz(design.passband_hz + design.stopband_hz) + ")."};
     }
     case Refusal::length:
-        if (std::isfinite(design.deviation_attenuation_db)) {
+        // Resolved requirements: a stage's filter is too long; else the decibels are.
+        if (design.resolved) {
             return {"stages",
                     "The filter of " + stage_name(i) + " would need more than 2^53 taps."};
         }

@@ -13,9 +13,12 @@ RequestCheck check_filter_request(const TwoStageRequest& request) {
     const double in = request.input_rate_hz;
     const double out = request.output_rate_hz;
     Design design;
-    // The design of a cascade with two filtered stages; the edges and decibels are
-    // checked the same way whatever the count.
-    const Refusal refusal = resolve_design(in, out, 2, request.filter, &design);
+    // The design of a cascade with one filtered stage and with two: the edges are checked
+    // the same way whatever the count, but a ripple near the ends of the double range may
+    // be computable when shared by two stages and not for one (or the other way round), and
+    // a cascade found may have either.
+    Refusal refusal = resolve_design(in, out, 1, request.filter, &design);
+    if (refusal == Refusal::none) refusal = resolve_design(in, out, 2, request.filter, &design);
     if (refusal != Refusal::none) {
         RefusalText text =
             describe_filter_refusal(refusal, design, request.filter, std::min(in, out) / 2.0);

@@ -40,13 +40,14 @@ SingleStageOutcome solve_single(const SearchContext& context, double input_rate,
     outcome.l = convergents.back().p;
     outcome.m = convergents.back().q;
 
-    // A ratio below about 1/65536 leaves only 0/1 within the bound on M.
+    // A ratio below about 1/65536 leaves only 0/1 within the bound on M: nothing to find,
+    // as when two stages find no cascade.
     if (outcome.m < 1 || outcome.l < 1) {
-        SolverError error{SolverErrorKind::non_positive_factors, Status::calculation_error};
+        SolverError error{SolverErrorKind::non_positive_factors, Status::not_found};
         error.l = outcome.l;
         error.m = outcome.m;
         context.error(error);
-        outcome.status = Status::calculation_error;
+        outcome.status = Status::not_found;
         return outcome;
     }
 

@@ -486,8 +486,6 @@ CostEstimate design_cost(const FilterDesign& design) noexcept {
         cost.ripple_db = design.ripple_db;
         cost.design_method = design.method;
         cost.designed = true;
-        const double input_rate_hz =
-            design.stages.empty() ? 0.0 : design.stages.front().input_rate_hz;
         for (const StageDesign& s : design.stages) {
             StageCost stage;
             stage.input_rate_hz = s.input_rate_hz;
@@ -506,14 +504,18 @@ CostEstimate design_cost(const FilterDesign& design) noexcept {
                 stage.halfband = s.halfband;
                 stage.taps_per_output_sample = static_cast<double>(s.nonzero_taps) / l;
                 stage.macs_per_second = stage.taps_per_output_sample * s.output_rate_hz;
-                stage.macs_per_input_sample = stage.macs_per_second / input_rate_hz;
                 cost.total_macs_per_second += stage.macs_per_second;
                 cost.total_coefficients += s.nonzero_taps;
             }
             cost.stages.push_back(stage);
         }
-        if (input_rate_hz > 0.0) {
-            cost.macs_per_input_sample = cost.total_macs_per_second / input_rate_hz;
+        // Per input sample of the cascade: the first stage's input rate.
+        const double input = design.stages.empty() ? 0.0 : design.stages.front().input_rate_hz;
+        if (input > 0.0) {
+            for (StageCost& stage : cost.stages) {
+                stage.macs_per_input_sample = stage.macs_per_second / input;
+            }
+            cost.macs_per_input_sample = cost.total_macs_per_second / input;
         }
         return cost;
     } catch (...) {

@@ -34,6 +34,9 @@ Status run_single_stage(const SingleStageRequest& request) {
     if (result.status != Status::ok || !shutdown_requested()) {
         report::write_single_stage_report(out, request, result);
     }
+    // A ratio beyond one stage's reach has always ended the dialog as a failed calculation
+    // (its error line has said why).
+    if (result.status == Status::not_found) return Status::calculation_error;
     return result.status;
 }
 

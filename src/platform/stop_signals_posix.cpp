@@ -1,10 +1,13 @@
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <optional>
 
 #include "platform/stop_signals.h"
 
@@ -53,6 +56,10 @@ bool standard_output_open() {
     return fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF;
 }
 
+bool standard_input_open() {
+    return fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF;
+}
+
 bool install_stop_signals() {
     int ends[2];
     if (pipe(ends) != 0) return false;
@@ -76,6 +83,36 @@ bool install_stop_signals() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     return sigaction(SIGPIPE, &ignore, nullptr) == 0;
+}
+
+InputOpen open_input(const char* name, std::FILE** file) {
+    *file = nullptr;
+    for (;;) {
+        if (stop_requested()) return InputOpen::stopped;
+        // Without O_NONBLOCK, opening a FIFO waits for a writer, and the open restarts
+        // after every signal; with it the open returns at once and read_input's poll waits
+        // for the writer (a FIFO that never had one reports no hang-up) and for the stop.
+        const int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) {
+            if (errno == EINTR) continue;
+            return InputOpen::failed;
+        }
+        const int flags = fcntl(descriptor, F_GETFL);
+        std::FILE* stream = nullptr;
+        // Reads follow a poll that found data: they need not be non-blocking, and a
+        // blocking descriptor is what the C library expects of a stream.
+        if (flags != -1 && fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != -1) {
+            stream = fdopen(descriptor, "r");
+        }
+        if (stream == nullptr) {
+            const int error = errno;
+            close(descriptor);
+            errno = error;
+            return InputOpen::failed;
+        }
+        *file = stream;
+        return InputOpen::opened;
+    }
 }
 
 InputRead read_input(std::FILE* stream, std::span<char> buffer, std::size_t& count) {
@@ -111,21 +148,46 @@ int stop_exit_status() {
     return 128 + (signal_number != 0 ? signal_number : SIGINT);
 }
 
-StopSignalHold::StopSignalHold() {
-    static_assert(sizeof(sigset_t) <= sizeof saved_mask_);
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigset_t previous;
-    sigprocmask(SIG_BLOCK, &stop, &previous);
-    std::memcpy(saved_mask_, &previous, sizeof previous);
-}
-
-StopSignalHold::~StopSignalHold() {
-    sigset_t previous;
-    std::memcpy(&previous, saved_mask_, sizeof previous);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+OutputWrite write_standard_output(std::string_view text) {
+    // A pipe or FIFO that polls writable has room for PIPE_BUF bytes, so a write of at most
+    // that many never blocks and the wait stays in poll, where a stop can end it.
+    struct stat status {};
+    const bool regular = fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
+    const std::size_t chunk = regular ? text.size() : std::size_t{PIPE_BUF};
+    const int stop_pipe = stop_pipe_read.load();
+    std::size_t written = 0;
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    while (written < text.size()) {
+        int timeout_ms = -1;
+        if (!deadline && stop_requested()) {
+            deadline = std::chrono::steady_clock::now() + stop_grace;
+        }
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return written == 0 ? OutputWrite::stopped : OutputWrite::cut;
+            timeout_ms = static_cast<int>(left.count());
+        }
+        // Once a stop is known the stop pipe stays readable: watch standard output alone.
+        pollfd watched[2] = {{STDOUT_FILENO, POLLOUT, 0}, {stop_pipe, POLLIN, 0}};
+        const nfds_t watched_count = deadline || stop_pipe < 0 ? 1 : 2;
+        const int ready = poll(watched, watched_count, timeout_ms);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return OutputWrite::failed;
+        }
+        // Writable, or failed (the write then says how), or neither: the stop pipe or the
+        // time is looked at above.
+        if (ready == 0 || watched[0].revents == 0) continue;
+        const std::size_t size = std::min(chunk, text.size() - written);
+        const ssize_t count = write(STDOUT_FILENO, text.data() + written, size);
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return OutputWrite::failed;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return OutputWrite::written;
 }
 
 }  // namespace quillmere::platform

@@ -137,11 +137,14 @@ void set_error(Row& row, const char* prefix, const RateError& error) {
 
 void set_cost(Row& row, const Record& record) {
     const CostEstimate& cost = *record.cost;
-    row.set("passband_hz", number(cost.passband_hz));
-    row.set("stopband_hz", number(cost.stopband_hz));
-    row.set("attenuation_db", number(cost.attenuation_db));
-    row.set("ripple_db", number(cost.ripple_db));
-    if (cost.status != Status::ok) {
+    const bool ok = cost.status == Status::ok;
+    // A refused estimate has its edges and levels only when it came as far as them.
+    const auto level = [ok](double value) { return ok || value > 0.0 ? number(value) : ""; };
+    row.set("passband_hz", level(cost.passband_hz));
+    row.set("stopband_hz", level(cost.stopband_hz));
+    row.set("attenuation_db", level(cost.attenuation_db));
+    row.set("ripple_db", level(cost.ripple_db));
+    if (!ok) {
         row.set("cost_error", cost.message);
         return;
     }
@@ -165,6 +168,53 @@ void set_cost(Row& row, const Record& record) {
         row.set("single_stage_taps", integer(record.single_stage_cost->total_coefficients));
         row.set("single_stage_macs_per_second",
                 number(record.single_stage_cost->total_macs_per_second));
+    }
+}
+
+/// The request fields of a request solved by solve_plan.
+void set_plan_request(Row& row, const PlanRequest& plan) {
+    row.set("input_rate_hz", number(plan.input_rate_hz));
+    row.set("output_rate_hz", number(plan.output_rate_hz));
+    if (plan.stages == 1 && plan.mode == SearchMode::minimal_sum) return;  // the dialog's
+    row.set("mode", search_mode_name(plan.mode));
+    row.set("limit", integer(plan.max_factor));
+    if (plan.stages != 1) {
+        row.set("allow_first_decimation", boolean(first_stage_decimation_allowed(plan)));
+    }
+    if (plan.intermediate_target) {
+        row.set("target_hz", number(plan.intermediate_target->rate_hz));
+        row.set("priority", priority_name(plan.intermediate_target->priority));
+    }
+}
+
+/// The result fields of a plan, every stage in its columns.
+void set_plan_result(Row& row, const Record& record) {
+    const PlanResult& result = *record.plan;
+    const PlanRequest& request = record.request->plan;
+    if (result.status == Status::ok) {
+        for (std::size_t i = 0; i < result.stages.size(); ++i) {
+            set_stage(row, std::to_string(i + 1).c_str(), result.stages[i]);
+        }
+        row.set("ratio", number(result.combined_ratio));
+        if (result.stages.size() == 2) {
+            row.set("intermediate_rate_hz", number(result.stage_output_rates_hz[0]));
+        }
+        row.set("achieved_output_rate_hz", number(result.output_rate_hz));
+        set_error(row, "output", result.output_error);
+        if (result.intermediate_error) set_error(row, "intermediate", *result.intermediate_error);
+        if (result.stages.size() >= 2) row.set("overall_sum", integer(result.overall_sum));
+        row.set("overall_complexity", integer(result.overall_complexity));
+    } else if (record.error.empty() && !result.message.empty()) {
+        row.set("error", result.message);
+    }
+    if (result.status == Status::ok || result.status == Status::not_found) {
+        row.set("advice", advice_names(report::report_advice(request, result)));
+    }
+    if (result.convergent_count >= 0) {
+        row.set("convergents", integer(result.convergent_count));
+        if (request.stages != 1 || request.mode != SearchMode::minimal_sum) {
+            row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
+        }
     }
 }
 
@@ -217,53 +267,6 @@ void set_design(Row& row, const Record& record) {
     }
 }
 
-/// The request fields of a request solved by solve_plan.
-void set_plan_request(Row& row, const PlanRequest& plan) {
-    row.set("input_rate_hz", number(plan.input_rate_hz));
-    row.set("output_rate_hz", number(plan.output_rate_hz));
-    if (plan.stages == 1 && plan.mode == SearchMode::minimal_sum) return;  // the dialog's
-    row.set("mode", search_mode_name(plan.mode));
-    row.set("limit", integer(plan.max_factor));
-    if (plan.stages != 1) {
-        row.set("allow_first_decimation", boolean(first_stage_decimation_allowed(plan)));
-    }
-    if (plan.intermediate_target) {
-        row.set("target_hz", number(plan.intermediate_target->rate_hz));
-        row.set("priority", priority_name(plan.intermediate_target->priority));
-    }
-}
-
-/// The result fields of a plan, every stage in its columns.
-void set_plan_result(Row& row, const Record& record) {
-    const PlanResult& result = *record.plan;
-    const PlanRequest& request = record.request->plan;
-    if (result.status == Status::ok) {
-        for (std::size_t i = 0; i < result.stages.size(); ++i) {
-            set_stage(row, std::to_string(i + 1).c_str(), result.stages[i]);
-        }
-        row.set("ratio", number(result.combined_ratio));
-        if (result.stages.size() == 2) {
-            row.set("intermediate_rate_hz", number(result.stage_output_rates_hz[0]));
-        }
-        row.set("achieved_output_rate_hz", number(result.output_rate_hz));
-        set_error(row, "output", result.output_error);
-        if (result.intermediate_error) set_error(row, "intermediate", *result.intermediate_error);
-        if (result.stages.size() >= 2) row.set("overall_sum", integer(result.overall_sum));
-        row.set("overall_complexity", integer(result.overall_complexity));
-    } else if (record.error.empty() && !result.message.empty()) {
-        row.set("error", result.message);
-    }
-    if (result.status == Status::ok || result.status == Status::not_found) {
-        row.set("advice", advice_names(report::report_advice(request, result)));
-    }
-    if (result.convergent_count >= 0) {
-        row.set("convergents", integer(result.convergent_count));
-        if (request.stages != 1 || request.mode != SearchMode::minimal_sum) {
-            row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));
-        }
-    }
-}
-
 }  // namespace
 
 std::string csv_header() {
@@ -280,7 +283,7 @@ std::string format_csv(const Record& record) {
     Row row;
     if (record.line) row.set("line", integer(*record.line));
     row.set("status", record_status(record));
-    if (!record.error.empty()) row.set("error", record.error);
+    row.set("error", record_error(record));
 
     if (record.request) {
         const ResolvedRequest& request = *record.request;
@@ -313,8 +316,6 @@ std::string format_csv(const Record& record) {
             set_error(row, "output", result.output_error);
             row.set("overall_complexity", integer(result.stage.complexity()));
             row.set("advice", advice_names(report::report_advice(result)));
-        } else if (result.status != Status::not_found && record.error.empty()) {
-            row.set("error", result.message);
         }
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
     }
@@ -335,8 +336,6 @@ std::string format_csv(const Record& record) {
             row.set("advice", advice_names(report::report_advice(record.request->two, result)));
         } else if (result.status == Status::not_found) {
             row.set("advice", advice_names(report::report_advice(record.request->two, result)));
-        } else if (record.error.empty()) {
-            row.set("error", result.message);
         }
         if (result.convergent_count >= 0) row.set("convergents", integer(result.convergent_count));
         row.set("common_factor_iterations", std::to_string(result.common_factor_iterations));

@@ -16,21 +16,6 @@ json number(double value) {
     return std::isfinite(value) ? json(value) : json(nullptr);
 }
 
-/// The message of a failed request: the line's own error, else the solver's.
-std::string error_text(const Record& record) {
-    if (!record.error.empty()) return record.error;
-    if (record.single && record.single->status != Status::ok &&
-        record.single->status != Status::not_found) {
-        return record.single->message;
-    }
-    if (record.two && record.two->status != Status::ok && record.two->status != Status::not_found) {
-        return record.two->message;
-    }
-    // A plan that found nothing says why when it knows (a tolerance gives the best error).
-    if (record.plan && record.plan->status != Status::ok) return record.plan->message;
-    return design_failure(record);
-}
-
 /// The stage count as a request gives it: a number, or "auto".
 json stages_json(int stages) {
     return stages == auto_stages ? json("auto") : json(stages);
@@ -114,10 +99,15 @@ json stage_json(const Stage& stage, double input_rate_hz, double output_rate_hz)
 
 json cost_json(const Record& record) {
     const CostEstimate& cost = *record.cost;
-    json out{{"passband_hz", number(cost.passband_hz)},
-             {"stopband_hz", number(cost.stopband_hz)},
-             {"attenuation_db", number(cost.attenuation_db)},
-             {"ripple_db", number(cost.ripple_db)}};
+    const bool ok = cost.status == Status::ok;
+    // A refused estimate has its edges and levels only when it came as far as them.
+    const auto level = [ok](double value) {
+        return ok || value > 0.0 ? number(value) : json(nullptr);
+    };
+    json out{{"passband_hz", level(cost.passband_hz)},
+             {"stopband_hz", level(cost.stopband_hz)},
+             {"attenuation_db", level(cost.attenuation_db)},
+             {"ripple_db", level(cost.ripple_db)}};
     json stages = json::array();
     for (const StageCost& stage : cost.stages) {
         stages.push_back(json{{"taps", stage.taps},
@@ -131,7 +121,6 @@ json cost_json(const Record& record) {
                               {"macs_per_input_sample", number(stage.macs_per_input_sample)}});
     }
     out["stages"] = std::move(stages);
-    const bool ok = cost.status == Status::ok;
     out["total_macs_per_second"] = ok ? number(cost.total_macs_per_second) : json(nullptr);
     out["total_coefficients"] = ok ? json(cost.total_coefficients) : json(nullptr);
     if (record.single_stage_equivalent && record.single_stage_cost &&
@@ -155,7 +144,7 @@ std::string format_json(const Record& record) {
     json out;
     out["line"] = record.line ? json(*record.line) : json(nullptr);
     out["status"] = record_status(record);
-    const std::string error = error_text(record);
+    const std::string error = record_error(record);
     out["error"] = error.empty() ? json(nullptr) : json(error);
     out["request"] = record.request ? request_json(*record.request) : json(nullptr);
 

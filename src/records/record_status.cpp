@@ -18,15 +18,30 @@ const char* record_status(const Record& record) {
     }
     if (status == Status::not_found) return "not_found";
     if (status != Status::ok) return "error";
+    // The factors stand, but the request asked for their cost too.
+    if (record.request->cost && (!record.cost || record.cost->status != Status::ok)) {
+        return "error";
+    }
     if (!design_failure(record).empty()) return "error";
     return outcome_name(outcome);
 }
 
+std::string record_error(const Record& record) {
+    if (!record.error.empty()) return record.error;
+    if (record.single && record.single->status != Status::ok) return record.single->message;
+    if (record.two && record.two->status != Status::ok) return record.two->message;
+    // A plan that found nothing says why when it knows (a tolerance gives the best error).
+    if (record.plan && record.plan->status != Status::ok) return record.plan->message;
+    if (record.request && record.request->cost && record.cost &&
+        record.cost->status != Status::ok) {
+        return record.cost->message;
+    }
+    return design_failure(record);
+}
+
 bool record_succeeded(const Record& record) {
     const std::string status = record_status(record);
-    if (status != "match" && status != "approximation") return false;
-    if (record.request->cost && (!record.cost || record.cost->status != Status::ok)) return false;
-    return true;
+    return status == "match" || status == "approximation";
 }
 
 std::string solver_message(const Record& record) {
@@ -34,11 +49,6 @@ std::string solver_message(const Record& record) {
     if (record.two) return record.two->message;
     if (record.plan) return record.plan->message;
     return {};
-}
-
-std::string failure_message(const Record& record) {
-    const std::string solver = solver_message(record);
-    return solver.empty() ? design_failure(record) : solver;
 }
 
 }  // namespace quillmere::records

@@ -40,8 +40,14 @@ struct Record {
     std::string coefficients_error;
 };
 
-/// "match", "approximation", "not_found" or "error".
+/// "match", "approximation", "not_found" or "error" (also for factors whose requested
+/// cost could not be estimated).
 const char* record_status(const Record& record);
+
+/// Why the record did not succeed: the line's own error, the solver's reason for an error
+/// or for finding nothing, why the requested cost could not be estimated, or
+/// design_failure(); empty when it succeeded.
+std::string record_error(const Record& record);
 
 /// True when the request found factors (a match or an approximation) and, with --cost,
 /// its cost could be estimated.
@@ -55,9 +61,6 @@ std::string solver_message(const Record& record);
 /// could not be written. Empty when nothing of that failed. Such a record's status is
 /// "error".
 std::string design_failure(const Record& record);
-
-/// Why a record failed: the solver's message, else design_failure(); empty when neither.
-std::string failure_message(const Record& record);
 
 /// One JSON object on one line, ending in a newline.
 std::string format_json(const Record& record);

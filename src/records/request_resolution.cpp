@@ -149,6 +149,15 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
     ResolvedRequest request;
     request.stages = top.stages.value_or(base.stages.value_or(1));
     if (auto error = check_option_conflicts(top, request.stages)) return *error;
+    // A line of one stage by default cannot use two-stage defaults; one that says
+    // --stages 1 leaves them out.
+    if (request.stages == 1 && !top.stages) {
+        if (const auto option = two_stage_option_in(base)) {
+            return UsageError{std::string("option '") + *option +
+                              "' of the command line applies to two stages only: add --stages 2 "
+                              "to the command line or to the line"};
+        }
+    }
     const double input = top.input_rate_hz.value_or(0.0);
     const double output = top.output_rate_hz.value_or(0.0);
 
@@ -214,6 +223,11 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
         if (top.priority && !target) {
             return UsageError{"option '--priority' needs --target"};
         }
+        if (base.priority && !target) {
+            return UsageError{
+                "option '--priority' of the command line needs --target: give --target on the "
+                "command line or on the line"};
+        }
         if (target) {
             two.intermediate_target = IntermediateTarget{
                 *target, pick(top.priority, base.priority).value_or(Priority::balanced)};
@@ -233,6 +247,11 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
             return UsageError{std::string("option '") + *option +
                               "' needs --cost or --mode min-cost"};
         }
+        if (const auto option = filter_option_in(base)) {
+            return UsageError{std::string("option '") + *option +
+                              "' of the command line needs --cost or --mode min-cost: give "
+                              "either on the command line or on the line"};
+        }
     }
     if (request.cost || min_cost) {
         // The edges against each other and against the rates; the stages' own rates are
@@ -240,11 +259,18 @@ std::variant<ResolvedRequest, UsageError> resolve_request(const OptionLayer& top
         const double lower = std::min(input, output);
         const double stopband = filter.stopband_hz.value_or(lower / 2.0);
         const double passband = filter.passband_hz.value_or(0.9 * lower / 2.0);
-        if (filter.stopband_hz && stopband > lower / 2.0) {
+        // Within the match tolerance of half the lower rate, the edge is that one.
+        if (filter.stopband_hz && stopband > lower / 2.0 * (1.0 + match_tolerance)) {
             return UsageError{
                 "invalid value for --stopband: it may not exceed half the lower "
                 "of the two rates (" +
                 hz_text(lower / 2.0) + " Hz)"};
+        }
+        if (passband > stopband && !filter.passband_hz) {
+            return UsageError{"invalid value for --stopband: it must be above the passband edge (" +
+                              hz_text(passband) +
+                              " Hz, the default: 0.9 x half the lower rate); give a lower "
+                              "--passband"};
         }
         if (passband > stopband) {
             return UsageError{

@@ -4,9 +4,9 @@
 #include <limits>
 #include <numeric>
 #include <optional>
-#include <span>
 #include <vector>
 
+#include <span>
 
 namespace quillmere::records {
 

@@ -16,12 +16,15 @@ bool is_blank(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-/// The text without blanks at either end.
+}  // namespace
+
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     return text;
 }
+
+namespace {
 
 /// The power of ten a suffix stands for; 0 for no suffix character.
 int suffix_exponent(char c) {
@@ -108,7 +111,8 @@ std::optional<double> parse_rate(std::string_view text) {
 
 std::optional<std::int64_t> parse_limit(std::string_view text) {
     text = trimmed(text);
-    if (text.empty() || text.size() > 20) return std::nullopt;
+    if (text.empty()) return std::nullopt;
+    // Any number of leading zeros, as a rate may have; the value never grows past the limit.
     std::int64_t value = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -127,20 +131,6 @@ std::optional<double> parse_decibels(std::string_view text) {
     return value;
 }
 
-std::optional<int> parse_quantize_bits(std::string_view text) {
-    text = trimmed(text);
-    if (text.empty() || text.size() > 3) return std::nullopt;
-    int value = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (i == 0 && c == '+' && text.size() > 1) continue;
-        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < min_quantize_bits || value > max_quantize_bits) return std::nullopt;
-    return value;
-}
-
 std::optional<double> parse_tolerance(std::string_view text) {
     text = trimmed(text);
     std::optional<double> value;
@@ -152,6 +142,20 @@ std::optional<double> parse_tolerance(std::string_view text) {
         value = whole_strtod(std::string(text));
     }
     if (!value || !std::isfinite(*value) || *value < 0.0 || *value >= 1.0) return std::nullopt;
+    return value;
+}
+
+std::optional<int> parse_quantize_bits(std::string_view text) {
+    text = trimmed(text);
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i == 0 && c == '+' && text.size() > 1) continue;
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < min_quantize_bits || value > max_quantize_bits) return std::nullopt;
     return value;
 }
 

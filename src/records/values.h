@@ -14,6 +14,9 @@ namespace quillmere::records {
 /// Empty when the text is no such number; the value is not range-checked here.
 std::optional<double> parse_frequency(std::string_view text);
 
+/// The text without blanks at either end (numbers and names are read so).
+std::string_view trimmed(std::string_view text);
+
 /// A sample rate or intermediate target: a frequency, finite, 1 Hz to 1e13 Hz inclusive.
 std::optional<double> parse_rate(std::string_view text);
 

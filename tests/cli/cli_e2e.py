@@ -41,6 +41,27 @@ def run(*args, stdin=subprocess.DEVNULL, input_text=None, stdout=subprocess.PIPE
     return result.returncode, out, result.stderr.decode()
 
 
+def run_measured(*args):
+    """Runs the program with its output in files; returns (exit status, standard output,
+    standard error, peak resident memory in KiB) as bytes, the memory from wait4."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen([PROGRAM, *args], stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=err)
+        deadline = time.monotonic() + RUN_LIMIT_S
+        while True:
+            pid, wait_status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid != 0:
+                break
+            if time.monotonic() > deadline:
+                process.kill()
+                raise AssertionError("the program did not end")
+            time.sleep(0.01)
+        process.returncode = os.waitstatus_to_exitcode(wait_status)
+        out.seek(0)
+        err.seek(0)
+        return process.returncode, out.read(), err.read(), usage.ru_maxrss
+
+
 def first_line(process):
     """Reads standard output up to its first line break straight from the pipe (a buffered
     readline would keep bytes that communicate() then never sees); returns all bytes read."""
@@ -125,6 +146,51 @@ class Usage(unittest.TestCase):
                 self.assertEqual(status, 2)
                 self.assertEqual(out, "")
                 self.assertEqual(err, "quillmere: " + message + "\n" + HINT)
+
+    def test_option_syntax(self):
+        rate = "expected a rate in Hz from 1 to 1e13, suffixes k, M, G allowed"
+        cases = {
+            # An empty value after = is an empty value, not the next word.
+            ("--target=", "-s", "2", "44100", "48000"): "invalid value '' for --target: " + rate,
+            ("--format=", "44100", "48000"): "invalid value '' for --format: expected text, json or csv",
+            ("--batch=",): "invalid value '' for --batch: expected a file name, or - for standard input",
+            # Flags take no value.
+            ("--cost=banana", "44100", "48000"): "option '--cost' takes no value, but was given 'banana'",
+            ("--help=false", "44100", "48000"): "option '--help' takes no value, but was given 'false'",
+            ("--version=", "44100", "48000"): "option '--version' takes no value, but was given ''",
+            ("-c=1", "44100", "48000"): "option '-c' takes no value, but was given '1'",
+            ("-ac=yes", "-s", "2", "44100", "48000"): "option '-c' takes no value, but was given 'yes'",
+            # Three dashes name no option; after -- every word is a rate.
+            ("---stages", "2", "44100", "48000"): "unrecognized option '---stages'",
+            ("--", "-f", "json", "44100", "48000"): "invalid INPUT_RATE '-f': " + rate,
+            ("--", "44100", "-5"): "invalid OUTPUT_RATE '-5': " + rate,
+        }
+        for args, message in cases.items():
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual((status, out), (2, ""))
+                self.assertEqual(err, "quillmere: " + message + "\n" + HINT)
+        # The forms that are meant still work.
+        for args in (("--stages=2", "--format=json", "--", "44100", "48000"),
+                     ("-s2", "-fjson", "-ac", "44100", "48000"),
+                     ("--target=96k", "-s", "2", "--format", "json", "44100", "48000")):
+            with self.subTest(args=args):
+                status, out, err = run(*args)
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual(json_lines(out)[0]["request"]["stages"], 2)
+
+    def test_values_with_blanks_and_long_numbers_read_alike(self):
+        status, out, err = run("-f", "json", "-s", " 2 ", "-l", " 00000000000000000000000100 ",
+                               "-m", " custom-limit", "-p", "final ", "-t", " 96k ",
+                               " 44100", "48000 ")
+        self.assertEqual((status, err), (0, ""))
+        request = json_lines(out)[0]["request"]
+        self.assertEqual((request["stages"], request["limit"], request["mode"],
+                          request["priority"], request["target_hz"]),
+                         (2, 100, "custom-limit", "final", 96000.0))
+        status, out, err = run("-l", "0" * 5000 + "65536", "-s", "2", "1", "2")
+        self.assertEqual(status, 2)
+        self.assertIn("for --limit: expected an integer from 1 to 65535", err)
 
     def test_missing_batch_file_is_a_usage_error(self):
         status, out, err = run("--batch", "/nonexistent/requests.txt")
@@ -212,10 +278,10 @@ class Text(unittest.TestCase):
     """The text format is the dialog's report for the same request: each golden file is
     checked against the dialog's own transcript, less its progress lines."""
 
-    def check(self, golden, args, status, transcript=None):
+    def check(self, golden, args, status, transcript=None, err_text=""):
         expected = read(os.path.join(GOLDEN, golden))
         actual_status, out, err = run(*args)
-        self.assertEqual((actual_status, err), (status, ""))
+        self.assertEqual((actual_status, err), (status, err_text))
         self.assertEqual(out, expected)
         if transcript is not None:
             dialog = read(os.path.join(TRANSCRIPTS, transcript))
@@ -232,9 +298,12 @@ class Text(unittest.TestCase):
                    "single_yes_then_two_stage_enter.stdout")
 
     def test_nothing_found_as_the_dialog_reports_it(self):
+        # The report lists what may be the reason; standard error says which it is.
         self.check("two_stage_not_found.stdout",
                    ["-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000"], 1,
-                   "not_found_then_no.stdout")
+                   "not_found_then_no.stdout",
+                   "quillmere: No two stages with L and M up to 10 and L1 >= M1 pass through "
+                   "the intermediate target 12345 Hz, which the strict priority requires.\n")
 
     def test_the_dialogs_questions_become_advice_lines(self):
         self.check("two_stage_advice.stdout",
@@ -261,13 +330,32 @@ class ExitStatus(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertEqual(csv_rows(out)[0]["status"], "not_found")
 
-    def test_failed_calculation_is_status_one_with_the_reason(self):
-        status, out, err = run("-f", "json", "1e13", "1")
-        self.assertEqual((status, err), (1, ""))
-        [record] = json_lines(out)
-        self.assertEqual(record["status"], "error")
-        self.assertTrue(record["error"])
-        self.assertEqual(record["stages"], [])
+
+    def test_a_ratio_beyond_reach_is_not_found_with_the_reason(self):
+        for args in (("65536", "1"), ("1e13", "48000"), ("-s", "2", "1e13", "1"),
+                     ("-s", "2", "-a", "1e13", "1"),
+                     ("-s", "2", "-l", "10", "-t", "12345", "-p", "strict", "44100", "48000")):
+            with self.subTest(args=args):
+                status, out, err = run("-f", "json", *args)
+                self.assertEqual((status, err), (1, ""))
+                [record] = json_lines(out)
+                self.assertEqual(record["status"], "not_found")
+                self.assertEqual(record["stages"], [])
+                self.assertRegex(record["error"], r"^No .*\.$")
+                status, out, _ = run("-f", "csv", *args)
+                self.assertEqual(status, 1)
+                [row] = csv_rows(out)
+                self.assertEqual((row["status"], row["error"]), ("not_found", record["error"]))
+        _, out, _ = run("-f", "json", "65536", "1")
+        self.assertIn("below 1/65535", json_lines(out)[0]["error"])
+        # Without first-stage decimation, the first stage cannot go below 1.
+        _, out, _ = run("-f", "json", "-s", "2", "1e13", "1")
+        self.assertIn("below 1/65535", json_lines(out)[0]["error"])
+        _, out, _ = run("-f", "json", "-s", "2", "-a", "1e13", "1")
+        self.assertIn("below 1/4294836225", json_lines(out)[0]["error"])
+        _, out, _ = run("-f", "json", "-s", "2", "-l", "10", "-t", "12345", "-p", "strict",
+                        "44100", "48000")
+        self.assertIn("12345 Hz", json_lines(out)[0]["error"])
 
     def test_approximation_is_success(self):
         status, out, _ = run("-f", "json", "-s", "2", "-l", "1", "44100", "48000")
@@ -348,6 +436,62 @@ class Cost(unittest.TestCase):
                 status, out, err = run(*args)
                 self.assertEqual((status, out), (2, ""))
                 self.assertTrue(err.startswith("quillmere: " + message), err)
+
+    def test_refusals_name_the_argument_given(self):
+        status, out, err = run("--cost", "--stopband", "10k", "44100", "48000")
+        self.assertEqual((status, out), (2, ""))
+        self.assertEqual(err, "quillmere: invalid value for --stopband: it must be above the "
+                         "passband edge (19845 Hz, the default: 0.9 x half the lower rate); give a "
+                         "lower --passband\n" + HINT)
+        # Within the match tolerance of half the lower rate, the stopband is that edge.
+        status, out, err = run("-f", "json", "--cost", "--stopband", "22050.0000001", "44100",
+                               "48000")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(json_lines(out)[0]["cost"]["stopband_hz"], 22050.0000001)
+        status, out, err = run("--cost", "--stopband", "22050.0001", "44100", "48000")
+        self.assertEqual(status, 2)
+        self.assertIn("it may not exceed half the lower of the two rates", err)
+
+    def test_a_cost_that_cannot_be_priced_is_an_error_record(self):
+        cases = (
+            (("--ripple", "1e300"), "filter.ripple_db", "passband ripple 1e+300 dB", False),
+            (("--ripple", "1e-300"), "filter.ripple_db", "passband ripple 1e-300 dB", False),
+            (("--attenuation", "1e6"), "filter.attenuation_db", "attenuation 1e+06 dB", False),
+            # The edges were resolved before a stage was refused: they are the ones used.
+            (("-s", "2", "-a", "-l", "100", "-t", "8000", "-p", "final"), "stages",
+             "The rates of stage 1 (44100 Hz to 8400 Hz) are too low", True),
+        )
+        for options, _, words, edges_known in cases:
+            with self.subTest(options=options):
+                status, out, err = run("-f", "json", "--cost", *options, "44100", "48000")
+                self.assertEqual((status, err), (1, ""))
+                [record] = json_lines(out)
+                self.assertEqual(record["status"], "error")
+                self.assertIn(words, record["error"])
+                cost = record["cost"]
+                self.assertEqual(cost["error"], record["error"])
+                self.assertEqual(cost["stages"], [])
+                levels = [cost[k] for k in ("passband_hz", "stopband_hz", "attenuation_db",
+                                            "ripple_db")]
+                if edges_known:
+                    self.assertEqual(levels, [19845.0, 22050.0, 100.0, 0.1])
+                else:
+                    self.assertEqual(levels, [None] * 4)
+                self.assertTrue(record["stages"], "the factors found are kept")
+
+                status, out, _ = run("-f", "csv", "--cost", *options, "44100", "48000")
+                self.assertEqual(status, 1)
+                [row] = csv_rows(out)
+                self.assertEqual((row["status"], row["error"], row["cost_error"]),
+                                 ("error", record["error"], record["error"]))
+                self.assertEqual([row[k] for k in ("passband_hz", "stopband_hz",
+                                                   "attenuation_db", "ripple_db")],
+                                 ["19845", "22050", "100", "0.1"] if edges_known else [""] * 4)
+
+                status, out, err = run("--cost", *options, "44100", "48000")
+                self.assertEqual(status, 1)
+                self.assertIn("\nFilter Cost Estimate:\n  Not estimated: " + record["error"], out)
+                self.assertEqual(err, "quillmere: " + record["error"] + "\n")
 
     def test_min_cost_mode(self):
         status, out, err = run("-f", "json", "-s", "2", "-m", "min-cost", "-l", "1000", "--cost",
@@ -473,7 +617,9 @@ class Plans(unittest.TestCase):
     def test_outside_the_tolerance_is_not_found(self):
         expected = read(os.path.join(GOLDEN, "plan_outside_tolerance.stdout"))
         status, out, err = run("--tolerance", "1e-6", "-s", "2", "44100", "48000.5")
-        self.assertEqual((status, out, err), (1, expected, ""))
+        # The report says why, and so does standard error, as for every request that fails.
+        reason = expected.rstrip("\n").split("\n")[-1]
+        self.assertEqual((status, out, err), (1, expected, "quillmere: " + reason + "\n"))
         status, out, err = run("-f", "json", "--tolerance", "1ppm", "-s", "2", "44100", "48000.5")
         self.assertEqual((status, err), (1, ""))
         [record] = json_lines(out)
@@ -566,8 +712,8 @@ class Batch(unittest.TestCase):
         self.assertEqual((status, err), (1, ""))
         first, second = out.split("\n=== Line 2: ")
         self.assertTrue(first.startswith("=== Line 1: 1e13 1 ===\n\n--- Single Rational"))
-        self.assertIn("\nCalculation failed. No results to display for single resampler.\nError: ",
-                      first)
+        self.assertIn("\nCalculation failed. No results to display for single resampler.\n"
+                      "Not found: No L/M with M up to 65535 approximates the ratio: ", first)
         self.assertEqual(second.split("\n")[1], "Error: option '--limit' does not apply to --mode "
                          "minimal-sum, which searches up to 65535: use --mode custom-limit or min-cost")
 
@@ -580,6 +726,35 @@ class Batch(unittest.TestCase):
         self.assertEqual([r["request"]["limit"] for r in records], [500, 50, None])
         self.assertEqual([r["request"]["target_hz"] for r in records], [96000.0, 96000.0, None])
         self.assertEqual([r["request"]["stages"] for r in records], [2, 2, 1])
+
+    def test_defaults_that_apply_to_no_line_are_refused_for_that_line(self):
+        cases = (
+            (("-l", "100"), "option '--limit' of the command line applies to two stages only: "
+                            "add --stages 2 to the command line or to the line"),
+            (("-s", "2", "-p", "final"), "option '--priority' of the command line needs "
+                                         "--target: give --target on the command line or on "
+                                         "the line"),
+            (("--stopband", "20k"), "option '--stopband' of the command line needs --cost or "
+                                    "--mode min-cost: give either on the command line or on "
+                                    "the line"),
+        )
+        lines = ("44100 48000\n"
+                 "44100 48000 -s 2 -t 96k -c\n"  # the line makes the default apply
+                 "44100 48000 -s 1\n")  # a one-stage line leaves two-stage defaults out
+        for defaults, message in cases:
+            with self.subTest(defaults=defaults):
+                status, out, err = run("-f", "json", *defaults, "-b", "-", input_text=lines)
+                self.assertEqual((status, err), (1, ""))
+                first, second, third = json_lines(out)
+                self.assertEqual((first["status"], first["error"]), ("error", message))
+                self.assertEqual(second["status"], "match")
+                self.assertEqual(third["status"],
+                                 "error" if defaults[0] == "--stopband" else "match")
+        _, out, _ = run("-f", "json", "-l", "100", "-b", "-", input_text=lines)
+        self.assertEqual(json_lines(out)[1]["request"]["limit"], 100)
+        _, out, _ = run("-f", "json", "-s", "2", "-p", "final", "-b", "-", input_text=lines)
+        self.assertEqual(json_lines(out)[1]["request"]["priority"], "final")
+        self.assertEqual(json_lines(out)[2]["request"]["stages"], 1)
 
     def test_empty_batch_writes_only_the_csv_header(self):
         status, out, err = run("-f", "csv", "-b", "-", input_text="# nothing\n\n")
@@ -710,6 +885,163 @@ class Faults(unittest.TestCase):
         status, out, err = run("-s", "2", "-l", "65535", "-f", "json", "1", "10000000000000")
         self.assertIn(status, (0, 1))
         self.assertEqual(err, "")
+
+    def test_closed_standard_input_is_no_empty_batch(self):
+        result = subprocess.run([PROGRAM, "-f", "csv", "-b", "-"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=RUN_LIMIT_S,
+                                preexec_fn=lambda: os.close(0))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, b"", "not even the header of a batch that cannot be read")
+        self.assertEqual(result.stderr.decode(),
+                         "quillmere: cannot read batch file '-': standard input is closed\n")
+
+    def test_a_line_longer_than_the_limit_is_an_error_record_in_bounded_memory(self):
+        """50 MB of NULs on one line: an error record for that line, the batch goes on, and
+        neither memory nor output grows with the line."""
+        limit = 1024 * 1024
+        with tempfile.NamedTemporaryFile("wb", suffix=".txt", delete=False) as handle:
+            handle.write(b"44100 48000\n")
+            # In pieces: the kernel counts this process's peak memory into a child it
+            # starts (the child's exec inherits it), so it stays small here.
+            for _ in range(50):
+                handle.write(b"\0" * (1024 * 1024))
+            handle.write(b"\n")
+            handle.write(b"48000 44100\n")
+            handle.write(b"7" * (limit + 1) + b"\r\n")  # one byte over, CR aside
+            handle.write(b"44100 " + b" " * (limit - 11) + b"48000\r\n")  # exactly the limit
+            name = handle.name
+        try:
+            status, out, err, peak_kib = run_measured("-f", "json", "-b", name)
+        finally:
+            os.unlink(name)
+        self.assertEqual((status, err), (1, b""))
+        self.assertLess(len(out), 64 * 1024, "the long lines are not echoed")
+        records = json_lines(out.decode())
+        self.assertEqual([r["line"] for r in records], [1, 2, 3, 4, 5])
+        self.assertEqual([r["status"] for r in records],
+                         ["match", "error", "match", "error", "match"])
+        for record in (records[1], records[3]):
+            self.assertIsNone(record["request"])
+            self.assertEqual(record["error"], "the line is longer than 1048576 bytes")
+        if not SANITIZED:  # a sanitized program's memory is mostly its sanitizer's
+            self.assertLess(peak_kib, 40 * 1024, "peak resident memory %d KiB" % peak_kib)
+
+    def test_a_long_line_in_text_is_headed_without_its_words(self):
+        status, out, err = run("-b", "-", input_text="x" * (2 * 1024 * 1024) + "\n")
+        self.assertEqual((status, err), (1, ""))
+        self.assertEqual(out, "=== Line 1: (longer than 1048576 bytes) ===\n"
+                              "Error: the line is longer than 1048576 bytes\n")
+
+    def wait_for(self, condition, what, limit_s=RUN_LIMIT_S):
+        deadline = time.monotonic() + limit_s
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail("timed out waiting for " + what)
+            time.sleep(0.01)
+
+    def handlers_installed(self, process):
+        """True once the program catches SIGINT and SIGTERM (its stop handlers are in)."""
+        with open("/proc/%d/status" % process.pid) as status:
+            caught = next(int(line.split()[1], 16) for line in status
+                          if line.startswith("SigCgt:"))
+        wanted = (1 << (signal.SIGINT - 1)) | (1 << (signal.SIGTERM - 1))
+        return caught & wanted == wanted
+
+    def ended_within(self, process, limit_s):
+        """Waits up to limit_s for the process; kills it when it has not ended."""
+        try:
+            out, err = process.communicate(timeout=limit_s)
+            return out, err
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            self.fail("the program did not end within %g s of the stop" % limit_s)
+
+    def start_on_batch_fifo(self, folder):
+        """The program on a batch FIFO that has no writer yet, once its handlers are in."""
+        fifo = os.path.join(folder, "requests")
+        os.mkfifo(fifo)
+        process = subprocess.Popen([PROGRAM, "-f", "json", "-b", fifo],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.wait_for(lambda: self.handlers_installed(process), "the stop handlers")
+        return fifo, process
+
+    def test_a_stop_ends_a_wait_for_a_batch_fifo_without_writer(self):
+        for signal_number, expected_status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=signal_number), tempfile.TemporaryDirectory() as folder:
+                _, process = self.start_on_batch_fifo(folder)
+                process.send_signal(signal_number)
+                out, err = self.ended_within(process, 10.0)
+                self.assertEqual((process.returncode, out, err), (expected_status, b"", b""))
+
+    def test_a_batch_fifo_is_read_once_a_writer_comes(self):
+        with tempfile.TemporaryDirectory() as folder:
+            fifo, process = self.start_on_batch_fifo(folder)
+            with open(fifo, "w") as writer:
+                writer.write("44100 48000\n")
+            out, err = process.communicate(timeout=RUN_LIMIT_S)
+        self.assertEqual((process.returncode, err), (0, b""))
+        self.assertEqual(json_lines(out.decode())[0]["status"], "match")
+
+    def test_a_stop_ends_a_write_that_a_stalled_reader_blocks(self):
+        """Standard output is a FIFO whose reader never reads: a stop still ends the run
+        after a short grace, and says that the last record is cut."""
+        import fcntl
+        import termios
+        requests = batch_file("44100 48000 -s 2\n" * 5000)
+        for signal_number, expected_status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=signal_number), tempfile.TemporaryDirectory() as folder:
+                fifo = os.path.join(folder, "records")
+                os.mkfifo(fifo)
+                reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+                writer = os.open(fifo, os.O_WRONLY)
+                try:
+                    capacity = fcntl.fcntl(writer, 1032)  # F_GETPIPE_SZ
+                    process = subprocess.Popen([PROGRAM, "-f", "json", "-b", requests],
+                                               stdin=subprocess.DEVNULL, stdout=writer,
+                                               stderr=subprocess.PIPE)
+                    os.close(writer)
+                    writer = -1
+
+                    seen = [-1, time.monotonic()]
+
+                    def pipe_full():
+                        """The pipe holds half its capacity or more, unchanged for 1 s: the
+                        program waits for room (the kernel may leave a pipe's pages partly
+                        filled)."""
+                        buffer = bytearray(4)
+                        fcntl.ioctl(reader, termios.FIONREAD, buffer)
+                        pending = int.from_bytes(buffer, sys.byteorder)
+                        if pending != seen[0]:
+                            seen[:] = [pending, time.monotonic()]
+                        return pending >= capacity // 2 and time.monotonic() - seen[1] >= 1.0
+                    self.wait_for(pipe_full, "a full pipe")
+                    started = time.monotonic()
+                    process.send_signal(signal_number)
+                    _, err = self.ended_within(process, 10.0)
+                    waited = time.monotonic() - started
+                    data = b""
+                    while True:
+                        try:
+                            chunk = os.read(reader, 1 << 16)
+                        except BlockingIOError:
+                            break
+                        if not chunk:
+                            break
+                        data += chunk
+                finally:
+                    os.close(reader)
+                    if writer >= 0:
+                        os.close(writer)
+                self.assertEqual(process.returncode, expected_status)
+                self.assertGreaterEqual(waited, 0.5, "the record had its grace")
+                lines = data.split(b"\n")
+                for line in lines[:-1]:
+                    json.loads(line)
+                self.assertEqual(err.decode(), "quillmere: stopped while standard output was "
+                                 "blocked; the last record " +
+                                 ("is incomplete" if lines[-1] else "was not written") + "\n")
 
 
 class Design(unittest.TestCase):

@@ -1026,7 +1026,7 @@ TEST(DesignRefusals, EachNamesItsField) {
          {},
          Status::invalid_request,
          "input_rate_hz",
-         "positive"},
+         "from 1 to 1e13 Hz"},
         {"no stage", 48000, {}, {}, {}, Status::invalid_request, "stages", "at least one"},
         {"stage too low",
          44100,

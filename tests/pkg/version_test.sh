@@ -13,7 +13,7 @@ fail() {
 
 cd "$source_dir" || exit 1
 pattern="(^|[^0-9.])${version//./\\.}([^0-9]|$)"
-found=$(grep -rnE --exclude-dir=build --exclude-dir=.git --exclude-dir=.cache \
+found=$(grep -rnE --exclude-dir=build --exclude-dir=.git --exclude-dir=.cache --exclude-dir=node_modules \
     --exclude=CHANGELOG.md "$pattern" . | grep -v '^\./CMakeLists\.txt:[0-9]*:project(')
 [[ -z $found ]] || fail "the version $version is written out here; take it from the build instead:
 $found"

@@ -175,13 +175,15 @@ TEST(SolveTwoStage, FillsTheResultAsTheReportNeedsIt) {
     EXPECT_EQ(r.advice.intermediate_miss, !r.intermediate_match);
 }
 
-TEST(SolveTwoStage, NothingFoundIsNotFoundWithoutAMessage) {
+TEST(SolveTwoStage, NothingFoundIsNotFoundWithTheReason) {
     // 1 Hz -> 10 THz cannot be split under a limit of 2.
     const quillmere::TwoStageResult r =
         quillmere::solve_two_stage(two_stage(1.0, 1e13, SearchMode::custom_limit, 2));
     EXPECT_EQ(r.status, Status::not_found);
     EXPECT_EQ(r.outcome, Outcome::not_found);
-    EXPECT_TRUE(r.message.empty());
+    EXPECT_EQ(r.message,
+              "No two stages with L and M up to 2 and L1 >= M1 reach the ratio 1e+13: it is "
+              "above 4, the largest ratio such stages make.");
     EXPECT_GE(r.convergent_count, 1);
 }
 
@@ -202,14 +204,14 @@ TEST(SolveSingleStage, ResultAndTheZeroConvergentError) {
     options.observer = &recorder;
     const quillmere::SingleStageResult none =
         quillmere::solve_single_stage(SingleStageRequest{1e13, 1.0}, options);
-    EXPECT_EQ(none.status, Status::calculation_error);
+    EXPECT_EQ(none.status, Status::not_found);
     EXPECT_EQ(none.outcome, Outcome::not_found);
     // The message says why, also when nobody watches the events.
     EXPECT_NE(none.message.find("below 1/65535"), std::string::npos) << none.message;
     EXPECT_EQ(quillmere::solve_single_stage(SingleStageRequest{1e13, 1.0}).message, none.message);
     ASSERT_EQ(recorder.errors.size(), 1u);
     EXPECT_EQ(recorder.errors[0].kind, SolverErrorKind::non_positive_factors);
-    EXPECT_EQ(recorder.errors[0].status, Status::calculation_error);
+    EXPECT_EQ(recorder.errors[0].status, Status::not_found);
     EXPECT_EQ(recorder.errors[0].l, 0);
     EXPECT_EQ(recorder.errors[0].m, 1);
 }
@@ -329,7 +331,7 @@ TEST(EstimateOfAResult, WithoutFactorsItGivesTheResultsStatus) {
     const SingleStageRequest single{1e13, 1.0};
     const quillmere::CostEstimate refused =
         quillmere::estimate_cost(single, quillmere::solve_single_stage(single));
-    EXPECT_EQ(refused.status, Status::calculation_error);
+    EXPECT_EQ(refused.status, Status::not_found);
     EXPECT_EQ(refused.field, "result");
 }
 

@@ -9,6 +9,7 @@
 #include "cli/argument_parser.h"
 #include "cli/batch_words.h"
 #include "cli/search_status_line.h"
+#include "records/option_values.h"
 #include "records/request_resolution.h"
 #include "records/values.h"
 
@@ -336,6 +337,64 @@ TEST(CliBatchLines, WordsSplitAsAShellSplitsSimpleQuoting) {
     EXPECT_EQ(words("'open"), (Words{"!unterminated ' quote"}));
     EXPECT_EQ(words("\"open \\\""), (Words{"!unterminated \" quote"}));
     EXPECT_EQ(words("end\\"), (Words{"!a backslash ends the line"}));
+}
+
+// The options by name (the web calculator's way in) read as the command line reads them:
+// every option of request_options() is one of the command line's, each text gives the same
+// layer or the same refusal.
+TEST(CliArguments, EachRequestOptionByNameReadsAsTheCommandLineReadsIt) {
+    const auto same_layer = [](const OptionLayer& a, const OptionLayer& b) {
+        return a.stages == b.stages && a.mode == b.mode && a.limit == b.limit &&
+               a.allow_first_decimation == b.allow_first_decimation &&
+               a.target_hz == b.target_hz && a.priority == b.priority && a.cost == b.cost &&
+               a.passband_hz == b.passband_hz && a.stopband_hz == b.stopband_hz &&
+               a.attenuation_db == b.attenuation_db && a.ripple_db == b.ripple_db &&
+               a.input_rate_hz == b.input_rate_hz && a.output_rate_hz == b.output_rate_hz &&
+               a.design == b.design && a.method == b.method &&
+               a.quantize_bits == b.quantize_bits && a.coefficients_file == b.coefficients_file &&
+               a.coefficients_format == b.coefficients_format && a.tolerance == b.tolerance;
+    };
+    const std::vector<std::string> texts = {"1",   "2",    "3",        "0",       "65535", "65536",
+                                            "44.1k", "2M", "-1",      "1e13",    "1e14",  "nan",
+                                            "min-cost", "strict", "ignore", " 7 ", "0.1",
+                                            "16", "equiripple", "auto", "c-header", "x.h",
+                                            "best-accuracy", "4", "5ppm", "1e-6"};
+    int names = 0;
+    for (const RequestOption& option : request_options()) {
+        ++names;
+        const std::string name = option.name;
+        for (const std::string& text : option.accepted == nullptr ? std::vector<std::string>{""}
+                                                                  : texts) {
+            std::vector<std::string> args;
+            if (name == "INPUT_RATE") {
+                args = {text, "48000"};
+            } else if (name == "OUTPUT_RATE") {
+                args = {"44100", text};
+            } else if (option.accepted == nullptr) {
+                args = {"--" + name, "44100", "48000"};
+            } else {
+                args = {"--" + name + "=" + text, "44100", "48000"};
+            }
+            OptionLayer by_name;
+            if (name != "INPUT_RATE") by_name.input_rate_hz = 44100.0;
+            if (name != "OUTPUT_RATE") by_name.output_rate_hz = 48000.0;
+            const auto refused = read_option(name, text, by_name);
+            const auto parsed = parse_command_line(args);
+            if (const auto* error = std::get_if<UsageError>(&parsed)) {
+                ASSERT_TRUE(refused.has_value()) << name << " '" << text << "': " << error->message;
+                EXPECT_EQ(refused->message, error->message);
+            } else {
+                ASSERT_FALSE(refused.has_value()) << name << " '" << text << "': " << refused->message;
+                EXPECT_TRUE(same_layer(by_name, std::get<CommandLine>(parsed).options))
+                    << name << " '" << text << "'";
+            }
+        }
+    }
+    EXPECT_EQ(names, 20);
+    // A name the command line does not know is refused as the command line refuses it.
+    OptionLayer layer;
+    EXPECT_EQ(read_option("speed", "1", layer)->message,
+              std::get<UsageError>(parse_command_line({"--speed", "44100", "48000"})).message);
 }
 
 TEST(SearchStatusLine, ShowsAPercentageWhereTheTotalIsKnown) {

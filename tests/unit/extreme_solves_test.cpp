@@ -42,7 +42,12 @@ TEST(ExtremeTwoStages, TenTerahertzRatiosFindNothingInEveryMode) {
                         const quillmere::TwoStageResult result =
                             quillmere::solve_two_stage(request);
                         EXPECT_EQ(result.status, Status::not_found);
-                        EXPECT_TRUE(result.message.empty());
+                        // The ratio is out of any cascade's reach, and the message says so.
+                        EXPECT_EQ(result.message.rfind("No two stages with L and M up to ", 0), 0u);
+                        EXPECT_NE(result.message.find(output_rate > input_rate ? ": it is above "
+                                                                               : ": it is below "),
+                                  std::string::npos)
+                            << result.message;
                         ++cases;
                     }
                 }

@@ -220,9 +220,23 @@ TEST(FilterCostRefusals, EachNamesItsFieldAndSaysWhy) {
          "stages",
          "too low to carry the passband"},
         {"input rate zero", 0.0, one, FilterSpec{}, Status::invalid_request, "input_rate_hz",
-         "positive"},
+         "from 1 to 1e13 Hz, not 0."},
         {"input rate NaN", kNaN, one, FilterSpec{}, Status::invalid_request, "input_rate_hz",
-         "positive"},
+         "not nan."},
+        // The rates the solvers refuse, under the input rate rather than an edge.
+        {"input rate denormal", 5e-324, one, FilterSpec{}, Status::invalid_request, "input_rate_hz",
+         "not 5e-324."},
+        {"input rate above 10 THz", 1e300, one, FilterSpec{}, Status::invalid_request,
+         "input_rate_hz", "not 1e+300."},
+        // Decibels at the ends of the double range: the level at fault is named.
+        {"ripple too small to meet", 44100, one, filter_with({}, {}, 100, 1e-300),
+         Status::invalid_request, "filter.ripple_db", "ripple 1e-300 dB is too small"},
+        {"ripple denormal", 44100, one, filter_with({}, {}, 100, 5e-324), Status::invalid_request,
+         "filter.ripple_db", "ripple 5e-324 dB is too small"},
+        {"ripple beyond a deviation ratio", 44100, one, filter_with({}, {}, 100, 1e300),
+         Status::invalid_request, "filter.ripple_db", "ripple 1e+300 dB is too large"},
+        {"attenuation beyond a deviation", 44100, one, filter_with({}, {}, 1e6, 0.1),
+         Status::invalid_request, "filter.attenuation_db", "attenuation 1e+06 dB"},
         {"no stage", 44100, {}, FilterSpec{}, Status::invalid_request, "stages", "at least one"},
         {"factor zero",
          44100,
@@ -251,6 +265,25 @@ TEST(FilterCostRefusals, EachNamesItsFieldAndSaysWhy) {
         EXPECT_TRUE(e.stages.empty());
         EXPECT_EQ(e.total_macs_per_second, 0.0);
     }
+}
+
+TEST(FilterCostRefusals, TheEdgesAndLevelsAreTheOnesUsedOrNone) {
+    // A stage refused after the requirements were resolved: they are reported as used.
+    const CostEstimate stage =
+        quillmere::estimate_cost(44100, std::vector<Stage>{{1, 2}, {320, 147}});
+    ASSERT_EQ(stage.field, "stages");
+    EXPECT_EQ(stage.passband_hz, 19845.0);
+    EXPECT_EQ(stage.stopband_hz, 22050.0);
+    EXPECT_EQ(stage.attenuation_db, 100.0);
+    EXPECT_EQ(stage.ripple_db, 0.1);
+    // Refused before them: none is reported.
+    const CostEstimate ripple = quillmere::estimate_cost(44100, std::vector<Stage>{{160, 147}},
+                                                         filter_with({}, {}, 100, 1e300));
+    ASSERT_EQ(ripple.field, "filter.ripple_db");
+    EXPECT_EQ(ripple.passband_hz, 0.0);
+    EXPECT_EQ(ripple.stopband_hz, 0.0);
+    EXPECT_EQ(ripple.attenuation_db, 0.0);
+    EXPECT_EQ(ripple.ripple_db, 0.0);
 }
 
 TEST(FilterCostRefusals, StopbandAtHalfTheLowerRateIsAccepted) {

@@ -470,6 +470,27 @@ TEST(MinCostRequests, TheLibraryRefusesBadFilterRequirements) {
     EXPECT_EQ(result.second.l, 160);
 }
 
+TEST(MinCostRequests, ARippleOnlyTwoStagesCanShareIsRefused) {
+    // 6500 dB is 3250 dB for each of two filtered stages but beyond a ratio for one: the
+    // search could find a cascade with one filtered stage (44100 -> 44100 through 1/1) that
+    // no estimate prices.
+    quillmere::TwoStageRequest request;
+    request.input_rate_hz = 44100;
+    request.output_rate_hz = 44100;
+    request.mode = SearchMode::min_cost;
+    request.max_factor = 30;
+    request.filter.ripple_db = 6500;
+    const quillmere::RequestCheck check = quillmere::check_request(request);
+    EXPECT_EQ(check.status, Status::invalid_request);
+    EXPECT_EQ(check.field, "filter.ripple_db");
+    EXPECT_EQ(quillmere::solve_two_stage(request).status, Status::invalid_request);
+    // A ripple each share of which can be computed is searched, and the cascade priced.
+    request.filter.ripple_db = 6000;
+    const quillmere::TwoStageResult result = quillmere::solve_two_stage(request);
+    ASSERT_EQ(result.status, Status::ok) << result.message;
+    EXPECT_EQ(quillmere::estimate_cost(request, result).status, Status::ok);
+}
+
 TEST(MinCostRequests, EveryStageIsInLowestTermsWithTheSameRatesAndFewerCoefficients) {
     // The common-factor pass answers 8000 -> 16000 with 4/3 -> 6/4; the library reports
     // the second stage as 3/2: the same rates, half its coefficients.

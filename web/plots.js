@@ -1,0 +1,118 @@
+// The magnitude responses with uPlot (bundled beside the page): the cascade, its passband
+// in detail, and each stage, each with its requirements drawn over it (the passband ripple
+// band and the stopband floor).
+/* global uPlot */
+
+const COLORS = { response: "#1f5fbf", rounded: "#c0620b", spec: "#c62828" };
+const HEIGHT = 240;
+
+let charts = [];
+let resizer = null;
+
+/** The x axis of a response: `points` frequencies from 0 to toHz. */
+function axis(toHz, points) {
+  const x = new Float64Array(points);
+  for (let k = 0; k < points; k += 1) x[k] = (k * toHz) / (points - 1);
+  return x;
+}
+
+/** A line at `level` over from..to, null elsewhere (uPlot leaves gaps at nulls). */
+function level(x, from, to, value) {
+  return Array.from(x, (f) => (f >= from && f <= to ? value : null));
+}
+
+function series(label, stroke, extra = {}) {
+  return { label, stroke, width: 1.5, spanGaps: false, points: { show: false }, ...extra };
+}
+
+function chart(container, title, x, curves, spec, yRange) {
+  const figure = document.createElement("figure");
+  figure.className = "plot";
+  const caption = document.createElement("figcaption");
+  caption.textContent = title;
+  figure.append(caption);
+  container.append(figure);
+
+  const data = [x];
+  const all = [{}];
+  for (const curve of curves) {
+    data.push(curve.values);
+    all.push(series(curve.label, curve.color));
+  }
+  const specDash = { dash: [6, 4], width: 1.5 };
+  data.push(level(x, 0, spec.passbandHz, spec.rippleDb / 2));
+  all.push(series("passband ripple, top", COLORS.spec, specDash));
+  data.push(level(x, 0, spec.passbandHz, -spec.rippleDb / 2));
+  all.push(series("passband ripple, bottom", COLORS.spec, specDash));
+  data.push(level(x, spec.stopbandHz, x[x.length - 1], -spec.attenuationDb));
+  all.push(series("stopband floor", COLORS.spec, specDash));
+
+  const width = Math.max(260, Math.floor(container.clientWidth || 600));
+  const plot = new uPlot(
+    {
+      width,
+      height: HEIGHT,
+      series: all,
+      scales: { x: { time: false }, y: { range: yRange } },
+      axes: [
+        { label: "Hz", values: (u, ticks) => ticks.map((t) => (t >= 1e6 ? `${t / 1e6}M` : t >= 1e3 ? `${t / 1e3}k` : t)) },
+        { label: "dB" },
+      ],
+      legend: { live: false },
+      cursor: { drag: { x: true, y: false } },
+    },
+    data,
+    figure,
+  );
+  plot.root.querySelector(".u-over").setAttribute("aria-hidden", "true");
+  figure.setAttribute("aria-label", `${title}: magnitude in dB against frequency in Hz, with the requirements dashed`);
+  figure.setAttribute("role", "img");
+  charts.push({ title, plot, figure });
+}
+
+/** The plots of a design; clears them when there is none. */
+export function drawPlots(container, design, plots) {
+  for (const { plot } of charts) plot.destroy();
+  charts = [];
+  container.replaceChildren();
+  globalThis.quillmere.plots = charts;
+  if (!design || !plots || typeof uPlot !== "function") return;
+
+  const floor = -(Math.max(design.attenuationDb, ...design.stages.map((s) => s.targetAttenuationDb)) + 40);
+  const full = [floor, 10];
+  const cascadeX = axis(plots.cascade.toHz, plots.cascade.db.length);
+  const cascadeCurves = [{ label: "cascade", color: COLORS.response, values: plots.cascade.db }];
+  if (plots.cascade.rounded) cascadeCurves.push({ label: "rounded", color: COLORS.rounded, values: plots.cascade.rounded });
+  const cascadeSpec = { passbandHz: design.passbandHz, stopbandHz: design.stopbandHz, rippleDb: design.rippleDb, attenuationDb: design.attenuationDb };
+  chart(container, "Cascade (the stages' gains multiplied, over half the highest rate of the chain)", cascadeX, cascadeCurves, cascadeSpec, full);
+
+  // The passband in detail: up to a little past its edge, on the ripple's scale.
+  const edge = Math.min(plots.cascade.toHz, design.passbandHz * 1.05);
+  const count = Math.max(2, cascadeX.findIndex((f) => f > edge));
+  const detail = cascadeCurves.map((c) => ({ ...c, values: c.values.slice(0, count) }));
+  chart(container, "Cascade passband", cascadeX.slice(0, count), detail, cascadeSpec, [-design.rippleDb * 1.5, design.rippleDb * 1.5]);
+
+  design.stages.forEach((stage, i) => {
+    const curve = plots.stages[i];
+    if (!curve) return;
+    const x = axis(curve.toHz, curve.db.length);
+    const curves = [{ label: `stage ${i + 1}`, color: COLORS.response, values: curve.db }];
+    if (curve.rounded) curves.push({ label: "rounded", color: COLORS.rounded, values: curve.rounded });
+    const spec = {
+      passbandHz: stage.passbandHz,
+      stopbandHz: stage.stopbandHz,
+      rippleDb: stage.targetRippleDb,
+      attenuationDb: stage.targetAttenuationDb,
+    };
+    const title = `Stage ${i + 1}: ↑${stage.l} ↓${stage.m}, ${stage.filter}, ${stage.taps} taps at ${stage.upsampledRateHz} Hz`;
+    chart(container, title, x, curves, spec, full);
+  });
+
+  if (!resizer && typeof ResizeObserver === "function") {
+    resizer = new ResizeObserver(() => {
+      const width = Math.max(260, Math.floor(container.clientWidth));
+      for (const { plot } of charts) plot.setSize({ width, height: HEIGHT });
+    });
+    resizer.observe(container);
+  }
+}

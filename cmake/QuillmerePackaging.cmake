@@ -6,8 +6,10 @@
 #                                  quillmere-dev_<version>_amd64.deb
 #   cpack --preset windows-zip     build/windows/packages/quillmere-<version>-win64.zip
 #
-# Components: Runtime (the program and its documents) and Development (the library, its
-# header, CMake package and pkg-config file, installed by the library's own rules).
+# Components: Runtime (the program and its documents), Development (the library, its
+# header, CMake package and pkg-config file, installed by the library's own rules) and,
+# with QUILLMERE_BUILD_PYTHON, Python (the module, installed by python/CMakeLists.txt; the
+# Debian package python3-quillmere).
 
 include(GNUInstallDirs)
 
@@ -119,6 +121,10 @@ else()
     # Each package has its own copyright file and changelog.
     set(quillmere_components Runtime Development)
     set(quillmere_packages ${PROJECT_NAME} ${QUILLMERE_PACKAGE_NAME_DEV})
+    if(QUILLMERE_BUILD_PYTHON)
+      list(APPEND quillmere_components Python)
+      list(APPEND quillmere_packages python3-${PROJECT_NAME})
+    endif()
     foreach(component package IN ZIP_LISTS quillmere_components quillmere_packages)
       install(FILES "${quillmere_deb_dir}/copyright" "${quillmere_deb_dir}/changelog.gz"
               DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
@@ -170,6 +176,27 @@ sample-rate converter, for one stage or for two cascaded stages L1/M1 -> L2/M2.
 .
 This package holds the C++ library, its header, its CMake package and its
 pkg-config file.")
+
+if(QUILLMERE_BUILD_PYTHON)
+  # The module is built for one Python version: the package needs that one.
+  string(REGEX MATCH "^3\\.([0-9]+)$" _ "${QUILLMERE_PYTHON_VERSION}")
+  math(EXPR quillmere_python_next "${CMAKE_MATCH_1} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-${PROJECT_NAME})
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= ${QUILLMERE_PYTHON_VERSION}), python3 (<< 3.${quillmere_python_next}), python3-numpy")
+  set(CPACK_COMPONENT_PYTHON_DISPLAY_NAME "Python module")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+      "rational sample-rate conversion calculator - Python 3 module
+Quillmere finds the interpolation and decimation factors L/M of a rational
+sample-rate converter, for one stage or for two cascaded stages L1/M1 -> L2/M2,
+estimates the filter cost and designs the filters.
+.
+This package holds the Python 3 module quillmere: plans as Python values, the
+command line's JSON records, and designed filters as NumPy arrays ready for
+scipy.signal.upfirdn.")
+endif()
 
 # The Windows zip: see QuillmereCPackOptions.cmake.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)

@@ -2,7 +2,7 @@
 """Checks the layers of the sources over their #include "..." lines.
 
 Every folder under src/ is a layer, and the public header folder include/quillmere/ is
-one too. A file may include only from its own layer and from the layers listed for it
+one too, as is the Python module's binding (python/binding/, layer "python"). A file may include only from its own layer and from the layers listed for it
 below; no include cycle may exist between files. Includes that name no file of the tree
 (generated headers, system headers written with quotes) are left out.
 
@@ -34,6 +34,8 @@ ALLOWED = {
     "web": {"quillmere", "records"},
     # The program's entry: both front ends and what they share.
     "main": {"quillmere", "cli", "interactive", "process", "platform"},
+    # The Python module: a binding over the library and the records, nothing else.
+    "python": {"quillmere", "records"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
@@ -43,6 +45,8 @@ SUFFIXES = {".h", ".hpp", ".cpp", ".cc"}
 def layer_of(relative: pathlib.PurePosixPath) -> str:
     """The layer of a file, by its path under src/ or include/."""
     parts = relative.parts
+    if parts[0] == "python":
+        return "python"
     if parts[0] == "include":
         return parts[1]
     if len(parts) == 2:  # a file directly in src/, such as main.cpp
@@ -53,7 +57,7 @@ def layer_of(relative: pathlib.PurePosixPath) -> str:
 def collect(root: pathlib.Path):
     """Every source file of the tree, by its path relative to the root."""
     files = {}
-    for top in ("src", "include"):
+    for top in ("src", "include", "python/binding"):
         for path in sorted((root / top).rglob("*")):
             if path.suffix in SUFFIXES and path.is_file():
                 files[pathlib.PurePosixPath(path.relative_to(root).as_posix())] = path
@@ -63,7 +67,7 @@ def collect(root: pathlib.Path):
 def resolve(name: str, including: pathlib.PurePosixPath, files):
     """The file an include names: beside the including file, under src/ or include/."""
     for base in (including.parent, pathlib.PurePosixPath("src"),
-                 pathlib.PurePosixPath("include")):
+                 pathlib.PurePosixPath("include"), pathlib.PurePosixPath("python")):
         candidate = pathlib.PurePosixPath(*(base / name).parts)
         if candidate in files:
             return candidate

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them as a user gets them:
-# - the Debian packages quillmere and quillmere-dev from a hardened release build
-#   (build/package): their fields and contents, lintian (any error fails), and the program
-#   unpacked with dpkg -x into a temporary root: --version, one request, its manual page;
+# - the Debian packages quillmere, quillmere-dev and python3-quillmere from a hardened
+#   release build (build/package): their fields and contents, lintian (any error fails),
+#   the program unpacked with dpkg -x into a temporary root (--version, one request, its
+#   manual page) and the Python module's tests against the unpacked module;
 # - the Windows zip from the MinGW cross build (build/windows when scripts/test-windows.sh
 #   has built it, otherwise build/windows-package without the tests): its contents, and one
 #   request from the unzipped quillmere.exe under Wine, which must answer as the Linux
@@ -14,6 +15,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
 scripts/install-deps.sh package
 scripts/install-deps.sh windows
+scripts/install-deps.sh python
 jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 failures=0
@@ -62,8 +64,9 @@ shopt -u nullglob
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)"
 deb="build/package/packages/quillmere_${version}_amd64.deb"
 deb_dev="build/package/packages/quillmere-dev_${version}_amd64.deb"
+deb_python="build/package/packages/python3-quillmere_${version}_amd64.deb"
 made=()
-for file in "$deb" "$deb_dev"; do
+for file in "$deb" "$deb_dev" "$deb_python"; do
   [ -f "$file" ] || { fail "no $file (made: ${debs[*]})"; continue; }
   made+=("$file")
   echo "-- $file"
@@ -86,6 +89,22 @@ if [ -f "$deb_dev" ]; then
   for pattern in '^\./usr/include/quillmere/quillmere\.h$' '^\./usr/lib/.*libquillmere\.' \
     '/cmake/Quillmere/QuillmereConfig\.cmake$' '/pkgconfig/quillmere\.pc$'; do
     grep -qE "$pattern" <<<"$contents_dev" || fail "$deb_dev has no file matching $pattern"
+  done
+fi
+
+if [ -f "$deb_python" ]; then
+  depends_python="$(dpkg-deb --field "$deb_python" Depends)"
+  for dependency in python3-numpy 'python3 (>=' libc6; do
+    [[ $depends_python == *"$dependency"* ]] ||
+      fail "python3-quillmere's Depends lacks $dependency: '$depends_python'"
+  done
+  contents_python="$(dpkg-deb --contents "$deb_python" | awk '{print $NF}')"
+  for pattern in '^\./usr/lib/python3/dist-packages/quillmere/__init__\.py$' \
+    '^\./usr/lib/python3/dist-packages/quillmere/_native\.cpython-.*\.so$' \
+    '^\./usr/lib/python3/dist-packages/quillmere/py\.typed$' \
+    '^\./usr/lib/python3/dist-packages/quillmere/_native\.pyi$' \
+    '^\./usr/share/doc/python3-quillmere/copyright$'; do
+    grep -qE "$pattern" <<<"$contents_python" || fail "$deb_python has no file matching $pattern"
   done
 fi
 
@@ -115,6 +134,22 @@ man_text="$(MANWIDTH=80 man -l "$root/usr/share/man/man1/quillmere.1.gz" 2>&1)" 
   fail "man cannot render the packaged manual page"
 grep -q 'rational sample-rate conversion calculator' <<<"$man_text" ||
   fail "the packaged manual page renders without its NAME line"
+
+echo "== The Python module from python3-quillmere, unpacked beside it =="
+if [ -f "$deb_python" ]; then
+  dpkg -x "$deb_python" "$root"
+  # Debian's own python3, which the package depends on, with the unpacked folder first.
+  if (cd "$work" && PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+    QUILLMERE_MODULE_DIR="$root/usr/lib/python3/dist-packages/quillmere" \
+    QUILLMERE_PROGRAM="$program" PYTHONDONTWRITEBYTECODE=1 \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider "$OLDPWD/tests/python/test_plans.py" \
+    "$OLDPWD/tests/python/test_design.py" "$OLDPWD/tests/python/test_typing.py" \
+    "$OLDPWD/tests/python/test_readme_example.py"); then
+    echo "python3-quillmere: the tests pass against the unpacked module"
+  else
+    fail "the Python module's tests fail against the unpacked python3-quillmere"
+  fi
+fi
 
 echo "== The library from quillmere-dev, unpacked beside it =="
 if [ -f "$deb_dev" ]; then
@@ -182,4 +217,4 @@ if [ "$failures" -gt 0 ]; then
   echo "== $failures failure(s) ==" >&2
   exit 1
 fi
-echo "== packages checked: $(basename "$deb"), $(basename "$deb_dev"), $(basename "$zip") =="
+echo "== packages checked: $(basename "$deb"), $(basename "$deb_dev"), $(basename "$deb_python"), $(basename "$zip") =="

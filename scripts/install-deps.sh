@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
-# Usage: scripts/install-deps.sh [build|test|windows|package|web]
+# Usage: scripts/install-deps.sh [build|test|windows|package|web|python]
 set -euo pipefail
 
 # CLI11 and nlohmann/json (header-only) build the command-line mode, KissFFT's header the
@@ -11,6 +11,16 @@ if [ "${1:-build}" = test ]; then
   # design's independent oracle (scipy.signal.remez, freqz, upfirdn).
   packages+=(libgtest-dev clang libclang-rt-14-dev libbenchmark-dev valgrind python3 pkg-config
     mandoc man-db python3-scipy)
+fi
+# The Python module (the release and package presets build it): Python's headers, pybind11
+# and NumPy; its tests add pytest, scipy (the measurements), matplotlib (the README's
+# example) and mypy (stubtest).
+python_packages=(python3 python3-dev pybind11-dev python3-numpy)
+if [ "${1:-build}" = python ] || [ "${1:-build}" = test ] || [ "${1:-build}" = package ]; then
+  packages+=("${python_packages[@]}")
+fi
+if [ "${1:-build}" = python ] || [ "${1:-build}" = test ]; then
+  packages+=(python3-pytest python3-scipy python3-matplotlib mypy)
 fi
 if [ "${1:-build}" = package ]; then
   # dpkg-shlibdeps (dpkg-dev) for the package's dependencies, lintian to check it, zip and

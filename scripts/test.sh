@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release build (memcheck sessions included), the web
-# calculator, the sanitizer build, the fuzzers, the Windows build and the packages.
+# Builds and runs every test: the release build (memcheck sessions and the Python module's
+# tests included), the web calculator, the sanitizer build, the fuzzers, the Windows build
+# and the packages (the Python module's tests again, against the unpacked python3-quillmere).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test

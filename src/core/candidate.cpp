@@ -138,8 +138,14 @@ bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const Se
 bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c) {
     const Stage stages[2] = {Stage{cascade.l1, cascade.m1}, Stage{cascade.l2, cascade.m2}};
     cost_model::Price price;
-    if (cost_model::price_cascade(request.input_rate_hz, stages, 2, request.filter, &price) !=
-        cost_model::Refusal::none) {
+    // With a design method, the lengths that method delivers; otherwise Kaiser's estimate.
+    const cost_model::Refusal refusal =
+        request.filter.design_method
+            ? cost_model::price_designed_cascade(request.input_rate_hz, stages, 2,
+                                                 request.filter, *request.filter.design_method,
+                                                 &price)
+            : cost_model::price_cascade(request.input_rate_hz, stages, 2, request.filter, &price);
+    if (refusal != cost_model::Refusal::none) {
         c->macs_per_second = NOT_A_NUMBER;
         c->coefficients = 0;
         return false;

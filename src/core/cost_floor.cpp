@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/design_targets.h"
 #include "core/filter_model.h"
 
 namespace quillmere::inline v2::core {
@@ -18,6 +19,13 @@ constexpr double SLACK = 1e-9;
 /// 21 dB, so below that its value at 21 dB bounds it from below.
 double length_factor_floor(double attenuation_db) {
     return std::max((21.0 - 7.95) / 14.36, (attenuation_db - 7.95) / 14.36);
+}
+
+/// Whether a stage between rates a and b is by 2 (up or down), within the roundings of
+/// the rates.
+bool by_two(double a, double b) {
+    const double ratio = a > b ? a / b : b / a;
+    return std::fabs(ratio - 2.0) <= 1e-9;
 }
 
 }  // namespace
@@ -41,6 +49,37 @@ CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSp
     highest_ = highest_hz;
     // The floor is convex in the intermediate rate only with positive edges.
     usable_ = edges_ > 0.0;
+    method_ = filter.design_method;
+    if (method_) {
+        // Any transition over its upsampled rate is below 0.5 (L x input above twice it).
+        factor_ = cost_model::cascade_factor_floor(design, *method_, false, 0.5);
+        halfband_factor_ = cost_model::cascade_factor_floor(design, *method_, true, 0.5);
+    }
+}
+
+double CostFloor::designed_floor(double f1) const {
+    const double d1 = by_two(input_, f1) ? halfband_factor_ : factor_;
+    const double d2 = by_two(f1, output_) ? halfband_factor_ : factor_;
+    return floor_with(f1, d1, d2) * (1.0 - SLACK);
+}
+
+RateInterval CostFloor::designed_rates_within(double bound) const {
+    // Away from the rates by 2 the floor is the convex one of a single factor; each of
+    // those rates (a stage by 2 may be a halfband) joins the interval when its own floor
+    // allows, so the interval is their hull.
+    RateInterval interval = sublevel(bound, lowest_, highest_, factor_, factor_);
+    for (const double rate : {2.0 * input_, input_ / 2.0, 2.0 * output_, output_ / 2.0}) {
+        if (!(rate >= lowest_ && rate <= highest_) || !(designed_floor(rate) <= bound)) continue;
+        const double lo = rate * (1.0 - 1e-9);
+        const double hi = rate * (1.0 + 1e-9);
+        if (interval.empty()) {
+            interval = {lo, hi};
+        } else {
+            interval.lo = std::min(interval.lo, lo);
+            interval.hi = std::max(interval.hi, hi);
+        }
+    }
+    return interval;
 }
 
 double CostFloor::floor_with(double f1, double d1, double d2) const {
@@ -53,6 +92,7 @@ double CostFloor::floor_with(double f1, double d1, double d2) const {
 }
 
 double CostFloor::macs_floor(double f1_hz) const {
+    if (method_) return designed_floor(f1_hz);
     const double d = length_factor_floor(attenuation_);
     return floor_with(f1_hz, d, d) * (1.0 - SLACK);
 }
@@ -128,6 +168,7 @@ RateInterval CostFloor::sublevel(double bound, double lo, double hi, double d1, 
 
 RateInterval CostFloor::rates_within(double bound) const {
     if (!usable_ || !(lowest_ < highest_)) return {};
+    if (method_) return designed_rates_within(bound);
     const double a0 = length_factor_floor(attenuation_);
     RateInterval interval = sublevel(bound, lowest_, highest_, a0, a0);
     // Within the interval each transition is at least its value at the lower end, and the
@@ -150,6 +191,10 @@ double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
     const double t1 = input_ - edges_;
     const double t2 = output_ - edges_;
     if (!(t1 > 0.0 && t2 > 0.0)) return INF;
+    if (method_) {
+        // Non-zero taps >= factor x upsampled rate / transition, halved for a halfband.
+        return (halfband_factor_ * u1_hz / t1 + halfband_factor_ * u2_hz / t2) * (1.0 - SLACK);
+    }
     const double d = length_factor_floor(attenuation_);
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;
 }

@@ -2,8 +2,13 @@
 // min-cost pruning. Every such cascade realises the same overall ratio, so with both
 // stages filtered its MAC/s depend on its intermediate rate alone up to the rounding of
 // the tap counts; dropping that rounding gives a floor that is a convex function of the
-// intermediate rate, whose sublevel sets are intervals.
+// intermediate rate, whose sublevel sets are intervals. With a design method the floor
+// takes that method's length factor (cost_model::cascade_factor_floor), and a stage by 2
+// (an intermediate rate twice or half a neighbouring rate) may be a halfband at half the
+// factor: those few rates join the interval where their floor allows.
 #pragma once
+
+#include <optional>
 
 #include "quillmere/quillmere.h"
 
@@ -49,6 +54,10 @@ private:
     /// The rate on the rising or falling side where that floor meets bound, as solved in
     /// closed form (rounding aside).
     double root_guess(double bound, double d1, double d2, bool rising) const;
+    /// The design method's factors of the stages around f1_hz: halved where a stage is
+    /// by 2 and so may be a halfband.
+    double designed_floor(double f1_hz) const;
+    RateInterval designed_rates_within(double bound) const;
     RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
 
     bool usable_ = false;
@@ -59,6 +68,11 @@ private:
     double attenuation_ = 0.0;  ///< the deviation attenuation of two filtered stages
     double lowest_ = 0.0;
     double highest_ = 0.0;
+    /// With a design method: the factor of a stage that cannot be a halfband, and of one
+    /// that may be.
+    std::optional<DesignMethod> method_{};
+    double factor_ = 0.0;
+    double halfband_factor_ = 0.0;
 };
 
 }  // namespace quillmere::inline v2::core

@@ -130,4 +130,11 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
                                  DesignMethod method, bool halfband_possible,
                                  double max_transition_cycles);
 
+/// nonzero_taps_factor_floor() for every filtered stage of a cascade designed as `design`
+/// (edges resolved, the ripple shared among its filtered stages): the deviation of its
+/// ripple share, and the stopband deviation of its attenuation plus the least leak
+/// allowance any such cascade has, leak_allowance_db(1, filtered stages, share).
+double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
+                            double max_transition_cycles);
+
 }  // namespace quillmere::inline v2::cost_model

@@ -160,6 +160,7 @@ CostEstimate estimate(double input_rate_hz, std::span<const Stage> stages,
             cost.halfband = d.prediction.halfband;
             cost.taps_per_output_sample = d.prediction.nonzero_taps / l;
             cost.macs_per_second = d.prediction.nonzero_taps / l * out;
+            cost.macs_per_input_sample = cost.macs_per_second / input_rate_hz;
             total += cost.macs_per_second;
             coefficients += cost.nonzero_taps;
         } else if (f != nullptr) {

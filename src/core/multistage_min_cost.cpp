@@ -654,6 +654,32 @@ StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
 }
 
+cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
+                                          std::size_t count, const FilterSpec& filter,
+                                          cost_model::Price* price) const {
+    return cost_model::price_designed_cascade(input_rate_hz, stages, count, filter, method_,
+                                              price);
+}
+
+StageFloor DesignedPricer::stage_floor(const cost_model::Design& design, double in_hz,
+                                       double out_hz, std::int64_t l) const {
+    const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
+    if (!(transition > 0.0)) return StageFloor{INF, INF};
+    // Stages are in lowest terms: by 2 is 2/1 (L = 2) or 1/2 (L = 1), within the roundings
+    // of the rates.
+    const double ratio = out_hz / in_hz;
+    const bool halfband = (l == 2 && std::fabs(ratio - 2.0) <= 1e-9) ||
+                          (l == 1 && std::fabs(ratio - 0.5) <= 0.5e-9);
+    const double ld = static_cast<double>(l);
+    const double upsampled = ld * in_hz;
+    const double cycles = std::min(0.5, transition / upsampled * (1.0 + 1e-9));
+    const double factor = cost_model::cascade_factor_floor(design, method_, halfband, cycles);
+    // Non-zero taps >= factor x upsampled rate / transition; a part in 10^9 below for the
+    // roundings of the rates.
+    const double taps = factor * upsampled / transition * (1.0 - 1e-9);
+    return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
+}
+
 FilterSpec effective_filter(const FilterSpec& filter) {
     FilterSpec f = filter;
     if (f.passband_hz && f.stopband_hz && *f.passband_hz == *f.stopband_hz &&
@@ -777,6 +803,10 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
 
 MultistageResult search_multistage_min_cost(const SearchContext& context,
                                             const MultistageRequest& request) {
+    if (request.filter.design_method) {
+        const DesignedPricer pricer(*request.filter.design_method);
+        return search_multistage_min_cost(context, request, pricer);
+    }
     const KaiserPricer pricer;
     return search_multistage_min_cost(context, request, pricer);
 }

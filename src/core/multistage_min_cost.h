@@ -52,6 +52,20 @@ public:
                            std::int64_t l) const override;
 };
 
+/// The lengths design_filters delivers with a design method
+/// (cost_model::price_designed_cascade), with cost_model::cascade_factor_floor as the floor.
+class DesignedPricer final : public CascadePricer {
+public:
+    explicit DesignedPricer(DesignMethod method) : method_(method) {}
+    cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
+                              const FilterSpec& filter, cost_model::Price* price) const override;
+    StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
+                           std::int64_t l) const override;
+
+private:
+    DesignMethod method_;
+};
+
 /// What the many-stage min-cost search reads from a request.
 struct MultistageRequest {
     double input_rate_hz = 0.0;
@@ -110,7 +124,8 @@ struct MultistageResult {
 FilterSpec effective_filter(const FilterSpec& filter);
 
 /// Runs the search. Rates, limit and decibels are taken as checked by the caller; the
-/// stage count and the target are checked here.
+/// stage count and the target are checked here. Without a pricer, the filter
+/// requirements' design method chooses it: DesignedPricer with one, KaiserPricer without.
 MultistageResult search_multistage_min_cost(const SearchContext& context,
                                             const MultistageRequest& request,
                                             const CascadePricer& pricer);

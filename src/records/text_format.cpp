@@ -107,10 +107,12 @@ void write_cost(TextSink& sink, const Record& record) {
     }
 }
 
-/// A stage's name in the design report.
-const char* stage_title(std::size_t index, std::size_t count) {
+/// A stage's name in the design report, as the cost section names it: "Stage" alone,
+/// "First stage" and "Second stage" of a two-stage search's cascade, "Stage N" of a plan.
+std::string stage_title(std::size_t index, std::size_t count, bool plan) {
     if (count == 1) return "Stage";
-    return index == 0 ? "First stage" : "Second stage";
+    if (!plan) return index == 0 ? "First stage" : "Second stage";
+    return "Stage " + std::to_string(index + 1);
 }
 
 /// Why an automatic design gave a stage a Kaiser window.
@@ -141,9 +143,11 @@ void write_design(TextSink& sink, const Record& record) {
         return;
     }
     const std::size_t count = d.stages.size();
+    const bool plan = record.plan.has_value();
     for (std::size_t i = 0; i < count; ++i) {
         const StageDesign& s = d.stages[i];
-        sink.print("  %s (%" PRId64 "/%" PRId64 "): ", stage_title(i, count), s.stage.l, s.stage.m);
+        sink.print("  %s (%" PRId64 "/%" PRId64 "): ", stage_title(i, count, plan).c_str(),
+                   s.stage.l, s.stage.m);
         if (s.filter == StageFilter::none) {
             sink.write("passes the signal through, no filter\n");
             continue;
@@ -167,7 +171,8 @@ void write_design(TextSink& sink, const Record& record) {
             const StageDesign& s = d.stages[i];
             if (!s.quantized) continue;
             const QuantizedFilter& q = *s.quantized;
-            sink.print("    %s: integers times 2^-%d; ", stage_title(i, count), q.scale_exponent);
+            sink.print("    %s: integers times 2^-%d; ", stage_title(i, count, plan).c_str(),
+                       q.scale_exponent);
             if (q.bits_needed > 0) {
                 sink.print("%d bits would do\n", q.bits_needed);
             } else {

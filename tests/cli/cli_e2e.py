@@ -1317,6 +1317,85 @@ class Design(unittest.TestCase):
         self.assertTrue(record["error"].startswith(
             f"cannot write the coefficient file '{name}': "), record["error"])
 
+    # The issue's goal: 192 kHz -> 44.1 kHz keeping 20 kHz, aliases allowed above it, 80 dB,
+    # 0.1 dB ripple, at no more than 25 multiplications per input sample and 2,000
+    # coefficients (MATLAB's default converter: 27.67 and 8,631).
+    GOAL = ["-m", "min-cost", "-s", "3", "--design", "--method", "equiripple",
+            "--passband", "20k", "--stopband", "20k", "--attenuation", "80", "--ripple", "0.1",
+            "192k", "44.1k"]
+
+    @staticmethod
+    def cascade_output(stages, tone, input_rate, common):
+        """The cascade's output spectrum for a unit tone, run with scipy's upfirdn: whole
+        periods of its steady state (every rate and the tone are multiples of `common`),
+        amplitudes by line, and the line spacing."""
+        import numpy as np
+        from scipy.signal import upfirdn
+        out_rate = stages[-1]["output_rate_hz"]
+        period = int(round(out_rate / common))
+        settle = sum(len(s["coefficients"]) for s in stages)
+        length = int(input_rate / out_rate * 4 * period) + 4 * settle + 16
+        n = np.arange(length)
+        y = np.cos(2 * np.pi * ((tone * n) % input_rate) / input_rate + 0.3)
+        for s in stages:
+            y = upfirdn(np.asarray(s["coefficients"], dtype=float), y, s["l"], s["m"])
+        middle = len(y) // 2
+        y = y[middle - 2 * period:middle + 2 * period]
+        return np.abs(np.fft.rfft(y)) * 2 / len(y), out_rate / len(y)
+
+    def test_192k_to_44k1_goal_measured_from_the_written_coefficients(self):
+        import numpy as np
+        name = self.path("goal.json")
+        status, record, err = self.design(self.GOAL, "--coefficients", name)
+        self.assertEqual((status, err, record["status"]), (0, "", "match"))
+        self.assertTrue(record["design"]["meets_spec"])
+        with open(name, encoding="utf-8") as f:
+            stages = json.load(f)["stages"]
+        input_rate, passband, attenuation, ripple = 192000.0, 20000.0, 80.0, 0.1
+
+        # The cost, counted here: the non-zero coefficients, each multiplied once per
+        # output sample of its phase (nonzero / L per output sample).
+        nonzero = [int(np.count_nonzero(s["coefficients"])) for s in stages]
+        macs = sum(k / s["l"] * s["output_rate_hz"] for k, s in zip(nonzero, stages)) / input_rate
+        self.assertLessEqual(macs, 25.0)
+        self.assertLessEqual(sum(nonzero), 2000)
+        self.assertAlmostEqual(macs, record["cost"]["macs_per_input_sample"], places=9)
+        self.assertEqual(sum(nonzero), record["cost"]["total_coefficients"])
+
+        # Each stage measured with edges of the test's own: the passband, and from the lower
+        # of its rates minus the passband (what passes there lands above the passband or
+        # where a later stage removes it) to half its upsampled rate.
+        rate = input_rate
+        ripples = 0.0
+        for s in stages:
+            self.assertAlmostEqual(s["input_rate_hz"], rate)
+            out = rate * s["l"] / s["m"]
+            self.assertAlmostEqual(s["output_rate_hz"], out)
+            r, a = self.measure(s["coefficients"], s["l"], s["l"] * rate, passband,
+                                min(rate, out) - passband)
+            ripples += r
+            self.assertGreaterEqual(a, attenuation, s)
+            rate = out
+        self.assertAlmostEqual(rate, 44100.0)
+        # The cascade's ripple in dB is at most the sum of its stages'.
+        self.assertLessEqual(ripples, ripple)
+
+        # Tones through the cascade: nothing but the tone itself in the protected band,
+        # 0 to 20 kHz, comes closer than the attenuation; a passband tone keeps its level
+        # within the ripple. Every rate is a multiple of 300 Hz, and so is every tone.
+        common = 300.0
+        for tone in [1200, 9900, 19800, 20700, 24000, 30000, 44100, 63000, 66000, 85800, 95700]:
+            spectrum, spacing = self.cascade_output(stages, tone, input_rate, common)
+            lines = np.arange(len(spectrum)) * spacing
+            protected = lines <= passband
+            if tone <= passband:
+                own = int(round(tone / spacing))
+                gain_db = 20 * np.log10(spectrum[own])
+                self.assertLess(abs(gain_db), ripple, tone)
+                protected[own] = False
+            worst = 20 * np.log10(spectrum[protected].max())
+            self.assertLessEqual(worst, -attenuation, tone)
+
 
 def main():
     global PROGRAM, SANITIZED

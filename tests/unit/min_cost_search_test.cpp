@@ -199,6 +199,17 @@ struct Dice {
     double unit() { return static_cast<double>(engine() >> 11) * 0x1.0p-53; }
 };
 
+/// The pruned pass kept what the exhaustive one kept: the same cascade, the same price.
+void expect_same_best(const Searched& fast, const Searched& plain) {
+    ASSERT_EQ(fast.status, plain.status);
+    ASSERT_EQ(fast.best.found, plain.best.found);
+    EXPECT_EQ(fast.best.l1, plain.best.l1);
+    EXPECT_EQ(fast.best.m1, plain.best.m1);
+    EXPECT_EQ(fast.best.l2, plain.best.l2);
+    EXPECT_EQ(fast.best.m2, plain.best.m2);
+    EXPECT_EQ(fast.best.coefficients, plain.best.coefficients);
+}
+
 /// Runs a request through the pruned and the exhaustive pass and compares what they keep.
 void expect_same_choice(const TwoStageRequest& r, const std::string& label) {
     const Searched fast = run(true, r);
@@ -248,14 +259,8 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
         const Searched plain = run(false, r);
         SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
                      std::to_string(r.max_factor));
-        ASSERT_EQ(fast.status, plain.status);
         ASSERT_EQ(fast.iterations, plain.iterations);
-        ASSERT_EQ(fast.best.found, plain.best.found);
-        EXPECT_EQ(fast.best.l1, plain.best.l1);
-        EXPECT_EQ(fast.best.m1, plain.best.m1);
-        EXPECT_EQ(fast.best.l2, plain.best.l2);
-        EXPECT_EQ(fast.best.m2, plain.best.m2);
-        EXPECT_EQ(fast.best.coefficients, plain.best.coefficients);
+        expect_same_best(fast, plain);
         ++compared;
         // A split of a convergent has coprime L1 and M2 (and M1 and L2); a common factor
         // g or h > 1 shows the answer came from the common-factor pass.
@@ -353,6 +358,92 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
             EXPECT_GE(within.hi, f1);
         }
     }
+}
+
+TEST(MinCostSearch, PricedByADesignMethodThePrunedPassPicksWhatTheExhaustiveScanPicks) {
+    // The designed lengths are below Kaiser's (equiripple about 30 % shorter, halfbands by
+    // their non-zero taps, about half): a floor made for Kaiser's estimate would prune the
+    // winner. Ratios by 2 and 4 make halfband stages.
+    const std::vector<double> rates = {8000,  11025, 16000, 22050, 24000, 32000, 44100,
+                                       48000, 88200, 96000, 176400, 192000, 37800, 2.4e6};
+    const std::vector<long long> limits = {8, 24, 64, 160, 320};
+    const quillmere::DesignMethod methods[] = {quillmere::DesignMethod::equiripple,
+                                               quillmere::DesignMethod::automatic,
+                                               quillmere::DesignMethod::kaiser};
+    Dice dice;
+    int by_two = 0;
+    for (int i = 0; i < 360; ++i) {
+        const double in = rates[dice.below(rates.size())];
+        double out = rates[dice.below(rates.size())];
+        if (dice.below(3) == 0) out = in * (dice.below(2) == 0 ? 0.25 : 4.0);
+        TwoStageRequest r =
+            min_cost_request(in, out, limits[dice.below(limits.size())], dice.below(3) != 0);
+        r.filter.design_method = methods[dice.below(3)];
+        r.filter.attenuation_db = 40.0 + 20.0 * static_cast<double>(dice.below(6));
+        r.filter.ripple_db = dice.below(2) == 0 ? 0.1 : 0.01;
+        const double half_lower = std::min(in, out) / 2.0;
+        if (dice.below(2) == 0) {
+            r.filter.passband_hz = half_lower * (0.3 + 0.1 * static_cast<double>(dice.below(6)));
+            r.filter.stopband_hz = dice.below(2) == 0 ? *r.filter.passband_hz : half_lower;
+        }
+        const Searched fast = run(true, r);
+        const Searched plain = run(false, r);
+        SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                     std::to_string(r.max_factor) + " method " +
+                     quillmere::design_method_name(*r.filter.design_method));
+        expect_same_best(fast, plain);
+        const CascadeRecord& b = plain.best;
+        const auto by_2 = [](long long a, long long c) { return a * 2 == c || c * 2 == a; };
+        if (b.found && (by_2(b.l1, b.m1) || by_2(b.l2, b.m2))) ++by_two;
+    }
+    EXPECT_GT(by_two, 10) << "too few answers with a stage by 2";
+}
+
+TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
+    // 48000 -> 24000 and 44100 -> 88200 through every split with small factors, the
+    // splits by 2 among them (halfbands at half the taps), for each method.
+    Dice dice;
+    int halfband_splits = 0;
+    for (const quillmere::DesignMethod method :
+         {quillmere::DesignMethod::equiripple, quillmere::DesignMethod::automatic,
+          quillmere::DesignMethod::kaiser}) {
+        for (const auto& [in, out, p, q] :
+             {std::tuple{48000.0, 24000.0, 1LL, 2LL}, std::tuple{44100.0, 88200.0, 2LL, 1LL},
+              std::tuple{192000.0, 48000.0, 1LL, 4LL}}) {
+            FilterSpec filter{0.2 * std::min(in, out), 0.2 * std::min(in, out), 80, 0.1};
+            filter.design_method = method;
+            const quillmere::core::CostFloor floor(in, out, filter, in / 64.0, in * 64.0);
+            ASSERT_TRUE(floor.usable());
+            for (int i = 0; i < 1500; ++i) {
+                long long l1 = 1 + static_cast<long long>(dice.below(16));
+                long long m1 = 1 + static_cast<long long>(dice.below(16));
+                if (i % 5 == 0) std::tie(l1, m1) = i % 10 == 0 ? std::pair{2LL, 1LL}
+                                                                : std::pair{1LL, 2LL};
+                if (l1 == 1 && m1 == 1) continue;
+                const long long l2 = p * m1;
+                const long long m2 = q * l1;
+                const Stage stages[2] = {{l1, m1}, {l2, m2}};
+                quillmere::cost_model::Price price;
+                if (quillmere::cost_model::price_designed_cascade(in, stages, 2, filter, method,
+                                                                  &price) !=
+                    quillmere::cost_model::Refusal::none) {
+                    continue;
+                }
+                const double f1 = in * static_cast<double>(l1) / static_cast<double>(m1);
+                if (l1 * 2 == m1 || m1 * 2 == l1) ++halfband_splits;
+                EXPECT_LE(floor.macs_floor(f1), price.macs_per_second) << l1 << "/" << m1;
+                EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * in,
+                                                   static_cast<double>(l2) * f1),
+                          static_cast<double>(price.coefficients));
+                const quillmere::core::RateInterval within =
+                    floor.rates_within(price.macs_per_second);
+                EXPECT_FALSE(within.empty());
+                EXPECT_LE(within.lo, f1);
+                EXPECT_GE(within.hi, f1);
+            }
+        }
+    }
+    EXPECT_GT(halfband_splits, 500);
 }
 
 TEST(MinCostRequests, TheLibraryRefusesBadFilterRequirements) {

@@ -227,10 +227,24 @@ function showRecord(message) {
   } else {
     $("design-summary").textContent = "Designing the filters…";
   }
+  showDownloads(null);
+}
+
+/** The download links of the design's coefficient files; hidden without a design. */
+function showDownloads(files) {
+  const box = $("downloads");
+  for (const link of box.querySelectorAll("a")) {
+    if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
+    const text = files && files[link.dataset.format];
+    if (text) link.href = URL.createObjectURL(new Blob([text], { type: link.dataset.type }));
+    else link.removeAttribute("href");
+  }
+  box.hidden = !files;
 }
 
 function showDesign(message) {
   renderDesign(message.design);
+  showDownloads(message.design.files);
   drawPlots($("plots"), message.design, message.plots);
   const request = inflight && inflight.id === message.id ? inflight : null;
   if (request && timings.length) timings[timings.length - 1].design = performance.now() - request.sentAt;

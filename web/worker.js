@@ -16,6 +16,9 @@
 
 importScripts("quillmere.js");
 
+/** The coefficient files offered for download: format, file name. */
+const DOWNLOADS = [["json", "coefficients.json"], ["csv", "coefficients.csv"], ["c", "coefficients.h"]];
+
 /** Points of each plotted response. */
 const POINTS = 2048;
 
@@ -101,6 +104,10 @@ async function compute(message) {
       return;
     }
     const plots = design.status === "ok" ? responses(calculator, design) : null;
+    // The coefficient files, as the command line's --coefficients writes them.
+    design.files = design.status === "ok"
+      ? Object.fromEntries(DOWNLOADS.map(([format, name]) => [format, calculator.coefficients(format, name)]))
+      : null;
     design.milliseconds = performance.now() - started;
     postMessage({ type: "design", id: message.id, design, plots }, plots ? buffersOf(plots) : []);
   }

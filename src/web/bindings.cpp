@@ -56,6 +56,10 @@ public:
         return calculator_.design();
     }
 
+    std::string coefficients(const std::string& format, const std::string& file_name) const {
+        return calculator_.coefficient_file(format, file_name);
+    }
+
     emscripten::val response(int stage, double to_hz, int points, bool rounded) const {
         const std::vector<double> db = calculator_.response_db(stage, to_hz, points, rounded);
         return emscripten::val::global("Float64Array")
@@ -135,7 +139,8 @@ EMSCRIPTEN_BINDINGS(quillmere) {
         .constructor<>()
         .function("solve", &WebCalculator::solve)
         .function("design", &WebCalculator::design)
-        .function("response", &WebCalculator::response);
+        .function("response", &WebCalculator::response)
+        .function("coefficients", &WebCalculator::coefficients);
     function("version", &library_version);
     function("optionNames", &option_names);
 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <variant>
 
+#include "records/coefficient_files.h"
 #include "records/option_values.h"
 #include "records/records.h"
 #include "records/request_resolution.h"
@@ -186,6 +187,16 @@ std::vector<double> Calculator::response_db(int stage, double to_hz, int points,
                        return std::ldexp(static_cast<double>(integer), -quantized.scale_exponent);
                    });
     return magnitude_response_db(values, gain, designed.upsampled_rate_hz, to_hz, count);
+}
+
+std::string Calculator::coefficient_file(const std::string& format,
+                                         const std::string& file_name) const {
+    if (!design_) return {};
+    records::OptionLayer layer;
+    if (records::read_option("coefficients-format", format, layer) || !layer.coefficients_format) {
+        return {};
+    }
+    return records::coefficient_file(*design_, *layer.coefficients_format, file_name);
 }
 
 }  // namespace quillmere::web

@@ -101,6 +101,12 @@ public:
     /// `rounded`. Empty without such a stage or filter.
     std::vector<double> response_db(int stage, double to_hz, int points, bool rounded) const;
 
+    /// The last design's coefficient file in a format of the command line's
+    /// --coefficients-format ("json", "csv", "c"), as the command line writes it, the C
+    /// header's identifiers named after `file_name`. Empty without a design or for another
+    /// format.
+    std::string coefficient_file(const std::string& format, const std::string& file_name) const;
+
 private:
     const std::atomic<bool>* stop_;
     SearchObserver* observer_;

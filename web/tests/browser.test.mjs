@@ -4,7 +4,8 @@
 // drawn with their requirements; a phone-width window; the first load's size; a
 // screenshot. Chromium: QUILLMERE_CHROMIUM, else /usr/bin/chromium.
 import assert from "node:assert/strict";
-import { mkdir, writeFile } from "node:fs/promises";
+import { mkdir, mkdtemp, readFile, writeFile } from "node:fs/promises";
+import { tmpdir } from "node:os";
 import { after, before, describe, test } from "node:test";
 
 import { chromium } from "playwright-core";
@@ -270,6 +271,33 @@ describe("the filters", () => {
     }
     assert.ok(plots[0].specData[2] > 0, "the cascade's stopband floor");
     assert.match(await page.textContent("#design-summary"), /meets its requirements/);
+    // The coefficient downloads: the command line's files of the same design. The stages,
+    // methods and lengths are the same; the coefficients and the measured figures agree to
+    // rounding (the WebAssembly build has a libm of its own).
+    const download = (id) =>
+      page.evaluate(async (selector) => (await fetch(document.querySelector(selector).href)).text(), `#${id}`);
+    const folder = await mkdtemp(`${tmpdir()}/quillmere-web-`);
+    for (const [format, file] of [["json", "c.json"], ["csv", "c.csv"], ["c", "coefficients.h"]]) {
+      const { status } = await native(["--design", "--coefficients", `${folder}/${file}`, "--stages", "2", "44100", "96000"]);
+      assert.equal(status, 0, format);
+      const expected = await readFile(`${folder}/${file}`, "utf8");
+      const given = await download(`download-${format}`);
+      if (format === "json") {
+        const [a, b] = [JSON.parse(given), JSON.parse(expected)];
+        assert.deepEqual(a.stages.map((st) => [st.l, st.m, st.method, st.taps]), b.stages.map((st) => [st.l, st.m, st.method, st.taps]));
+        a.stages.forEach((st, i) => st.coefficients.forEach((c, k) =>
+          assert.ok(Math.abs(c - b.stages[i].coefficients[k]) <= 1e-9, `stage ${i + 1} coefficient ${k}`)));
+      } else {
+        // Line by line: the same rows and #defines, the numbers within rounding.
+        const [a, b] = [given.split("\n"), expected.split("\n")];
+        assert.equal(a.length, b.length, format);
+        const numbers = (line) => (line.match(/-?\d+(\.\d+)?(e[-+]?\d+)?/g) || []).map(Number);
+        a.forEach((line, i) => {
+          assert.equal(line.replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), b[i].replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), `${format} line ${i + 1}`);
+          numbers(line).forEach((x, k) => assert.ok(Math.abs(x - numbers(b[i])[k]) <= 1e-9 * Math.max(1, Math.abs(x)), `${format} line ${i + 1}`));
+        });
+      }
+    }
     await mkdir(OUT, { recursive: true });
     // The plan and the first two plots, as the README shows them.
     await page.screenshot({ path: `${OUT}/web-calculator.png`, fullPage: true, clip: { x: 0, y: 0, width: 1280, height: 1560 } });

@@ -37,17 +37,31 @@ constexpr std::array COLUMNS = {
     "design_halfband1", "design_measured_ripple_db1", "design_measured_attenuation_db1",
     "design_group_delay_samples1", "design_group_delay_seconds1", "design_meets_spec1",
     "design_method2", "design_taps2", "design_nonzero_taps2", "design_halfband2",
-    "design_measured_ripple_db2", "design_measured_attenuation_db2", "design_group_delay_samples2",
-    "design_group_delay_seconds2", "design_meets_spec2", "design_cascade_measured_ripple_db",
-    "design_cascade_measured_attenuation_db", "design_cascade_group_delay_seconds",
-    "design_cascade_meets_spec", "design_quantize_bits", "design_quantized_scale_exponent1",
-    "design_quantized_nonzero_taps1", "design_quantized_measured_ripple_db1",
-    "design_quantized_measured_attenuation_db1", "design_quantized_meets_spec1",
-    "design_quantized_bits_needed1", "design_quantized_rounding_margin_db1",
-    "design_quantized_scale_exponent2", "design_quantized_nonzero_taps2",
-    "design_quantized_measured_ripple_db2", "design_quantized_measured_attenuation_db2",
-    "design_quantized_meets_spec2", "design_quantized_bits_needed2",
-    "design_quantized_rounding_margin_db2", "design_cascade_quantized_measured_ripple_db",
+    "design_measured_ripple_db2", "design_measured_attenuation_db2",
+    "design_group_delay_samples2", "design_group_delay_seconds2", "design_meets_spec2",
+    "design_method3", "design_taps3", "design_nonzero_taps3", "design_halfband3",
+    "design_measured_ripple_db3", "design_measured_attenuation_db3",
+    "design_group_delay_samples3", "design_group_delay_seconds3", "design_meets_spec3",
+    "design_method4", "design_taps4", "design_nonzero_taps4", "design_halfband4",
+    "design_measured_ripple_db4", "design_measured_attenuation_db4",
+    "design_group_delay_samples4", "design_group_delay_seconds4", "design_meets_spec4",
+    "design_cascade_measured_ripple_db", "design_cascade_measured_attenuation_db",
+    "design_cascade_group_delay_seconds", "design_cascade_meets_spec", "design_quantize_bits",
+    "design_quantized_scale_exponent1", "design_quantized_nonzero_taps1",
+    "design_quantized_measured_ripple_db1", "design_quantized_measured_attenuation_db1",
+    "design_quantized_meets_spec1", "design_quantized_bits_needed1",
+    "design_quantized_rounding_margin_db1", "design_quantized_scale_exponent2",
+    "design_quantized_nonzero_taps2", "design_quantized_measured_ripple_db2",
+    "design_quantized_measured_attenuation_db2", "design_quantized_meets_spec2",
+    "design_quantized_bits_needed2", "design_quantized_rounding_margin_db2",
+    "design_quantized_scale_exponent3", "design_quantized_nonzero_taps3",
+    "design_quantized_measured_ripple_db3", "design_quantized_measured_attenuation_db3",
+    "design_quantized_meets_spec3", "design_quantized_bits_needed3",
+    "design_quantized_rounding_margin_db3", "design_quantized_scale_exponent4",
+    "design_quantized_nonzero_taps4", "design_quantized_measured_ripple_db4",
+    "design_quantized_measured_attenuation_db4", "design_quantized_meets_spec4",
+    "design_quantized_bits_needed4", "design_quantized_rounding_margin_db4",
+    "design_cascade_quantized_measured_ripple_db",
     "design_cascade_quantized_measured_attenuation_db", "design_cascade_quantized_meets_spec",
     "design_meets_spec", "design_coefficients_file", "design_error"};
 
@@ -233,7 +247,7 @@ void set_design(Row& row, const Record& record) {
     if (record.coefficients_file) row.set("design_coefficients_file", *record.coefficients_file);
     row.set("design_error", failure);
     if (d.status != Status::ok) return;
-    for (std::size_t i = 0; i < d.stages.size() && i < 2; ++i) {
+    for (std::size_t i = 0; i < d.stages.size() && i < max_plan_stages; ++i) {
         const StageDesign& s = d.stages[i];
         const std::string n = std::to_string(i + 1);
         row.set("design_method" + n, stage_filter_name(s.filter));

@@ -1360,6 +1360,13 @@ class Design(unittest.TestCase):
         self.assertLessEqual(macs, 25.0)
         self.assertLessEqual(sum(nonzero), 2000)
         self.assertAlmostEqual(macs, record["cost"]["macs_per_input_sample"], places=9)
+        # The CSV row carries every stage's design, the third's too.
+        status, out, _ = run("-f", "csv", *self.GOAL)
+        [row] = csv_rows(out)
+        for i, stage in enumerate(record["design"]["stages"], 1):
+            self.assertEqual((row[f"design_method{i}"], int(row[f"design_taps{i}"])),
+                             (stage["method"], stage["taps"]))
+        self.assertEqual((len(record["design"]["stages"]), row["design_taps4"]), (3, ""))
         self.assertEqual(sum(nonzero), record["cost"]["total_coefficients"])
 
         # Each stage measured with edges of the test's own: the passband, and from the lower

@@ -459,12 +459,14 @@ void write_plan_report(TextSink& sink, const PlanRequest& request, const PlanRes
     }
     for (std::size_t i = 0; i < result.stages.size(); ++i) {
         const Stage& stage = result.stages[i];
-        const std::size_t n = i + 1;
-        sink.print("\nStage %zu: Complexity: %lld\n", n,
+        // As long long: the Windows runtime's printf, which the format check follows
+        // there, has no %zu.
+        const auto n = static_cast<long long>(i + 1);
+        sink.print("\nStage %lld: Complexity: %lld\n", n,
                    static_cast<long long>(stage.complexity()));
-        sink.print("  L%zu = %lld (Interpolation)\n", n, static_cast<long long>(stage.l));
-        sink.print("  M%zu = %lld (Decimation)\n", n, static_cast<long long>(stage.m));
-        sink.print("  Rate after stage %zu", n);
+        sink.print("  L%lld = %lld (Interpolation)\n", n, static_cast<long long>(stage.l));
+        sink.print("  M%lld = %lld (Decimation)\n", n, static_cast<long long>(stage.m));
+        sink.print("  Rate after stage %lld", n);
         write_rate(sink, " = ", result.stage_output_rates_hz[i]);
     }
     sink.print("\nOverall Sum = %lld\n", static_cast<long long>(result.overall_sum));

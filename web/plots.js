@@ -3,7 +3,7 @@
 // band and the stopband floor).
 /* global uPlot */
 
-const COLORS = { response: "#1f5fbf", rounded: "#c0620b", spec: "#c62828" };
+const COLORS = { response: "#1f5fbf", rounded: "#c0620b", requirement: "#c62828" };
 const HEIGHT = 240;
 
 let charts = [];
@@ -25,7 +25,7 @@ function series(label, stroke, extra = {}) {
   return { label, stroke, width: 1.5, spanGaps: false, points: { show: false }, ...extra };
 }
 
-function chart(container, title, x, curves, spec, yRange) {
+function chart(container, title, x, curves, requirement, yRange) {
   const figure = document.createElement("figure");
   figure.className = "plot";
   const caption = document.createElement("figcaption");
@@ -39,13 +39,13 @@ function chart(container, title, x, curves, spec, yRange) {
     data.push(curve.values);
     all.push(series(curve.label, curve.color));
   }
-  const specDash = { dash: [6, 4], width: 1.5 };
-  data.push(level(x, 0, spec.passbandHz, spec.rippleDb / 2));
-  all.push(series("passband ripple, top", COLORS.spec, specDash));
-  data.push(level(x, 0, spec.passbandHz, -spec.rippleDb / 2));
-  all.push(series("passband ripple, bottom", COLORS.spec, specDash));
-  data.push(level(x, spec.stopbandHz, x[x.length - 1], -spec.attenuationDb));
-  all.push(series("stopband floor", COLORS.spec, specDash));
+  const requirementDash = { dash: [6, 4], width: 1.5 };
+  data.push(level(x, 0, requirement.passbandHz, requirement.rippleDb / 2));
+  all.push(series("passband ripple, top", COLORS.requirement, requirementDash));
+  data.push(level(x, 0, requirement.passbandHz, -requirement.rippleDb / 2));
+  all.push(series("passband ripple, bottom", COLORS.requirement, requirementDash));
+  data.push(level(x, requirement.stopbandHz, x[x.length - 1], -requirement.attenuationDb));
+  all.push(series("stopband floor", COLORS.requirement, requirementDash));
 
   const width = Math.max(260, Math.floor(container.clientWidth || 600));
   const plot = new uPlot(
@@ -98,14 +98,14 @@ export function drawPlots(container, design, plots) {
     const x = axis(curve.toHz, curve.db.length);
     const curves = [{ label: `stage ${i + 1}`, color: COLORS.response, values: curve.db }];
     if (curve.rounded) curves.push({ label: "rounded", color: COLORS.rounded, values: curve.rounded });
-    const spec = {
+    const requirement = {
       passbandHz: stage.passbandHz,
       stopbandHz: stage.stopbandHz,
       rippleDb: stage.targetRippleDb,
       attenuationDb: stage.targetAttenuationDb,
     };
     const title = `Stage ${i + 1}: ↑${stage.l} ↓${stage.m}, ${stage.filter}, ${stage.taps} taps at ${stage.upsampledRateHz} Hz`;
-    chart(container, title, x, curves, spec, full);
+    chart(container, title, x, curves, requirement, full);
   });
 
   if (!resizer && typeof ResizeObserver === "function") {

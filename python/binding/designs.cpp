@@ -70,12 +70,13 @@ FilterDesign design(double input_rate_hz, std::vector<Stage> stages,
     }
     options.method = *named;
     options.quantize_bits = quantize;
-    const FilterSpec spec = filter.value_or(FilterSpec{});
+    const FilterSpec requirements = filter.value_or(FilterSpec{});
     FilterDesign result = run_stoppable(
-        [input_rate_hz, stages = std::move(stages), spec, options](const std::atomic<bool>* stop) {
+        [input_rate_hz, stages = std::move(stages), requirements,
+         options](const std::atomic<bool>* stop) {
             DesignOptions run = options;
             run.stop_flag = stop;
-            return design_filters(input_rate_hz, stages, spec, run);
+            return design_filters(input_rate_hz, stages, requirements, run);
         });
     if (result.status == Status::invalid_request) {
         throw library_refusal(result.field, result.message);
@@ -269,7 +270,7 @@ void bind_designs(py::module_& module) {
                         " " + stage_filter_name(stage.filter) + " " + std::to_string(stage.taps) +
                         " taps";
             }
-            return text + (design.meets_spec ? ", meets spec>" : ">");
+            return text + (design.meets_spec ? ", meets requirements>" : ">");
         });
 
     module.def(

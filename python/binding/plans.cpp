@@ -71,7 +71,7 @@ Enum enum_from(NameOf<Enum> name, const std::string& text, const char* parameter
     return *value;
 }
 
-/// A frequency of a filter specification: finite and above 0, as the command line takes it.
+/// A band edge of the filter requirements: finite and above 0, as the command line takes it.
 std::optional<double> edge_from(std::optional<double> value, const char* parameter) {
     if (value && !(std::isfinite(*value) && *value > 0.0)) {
         throw RequestRefused("invalid value " + python_repr(py::float_(*value)) + " for " + parameter +
@@ -90,28 +90,28 @@ double decibels_from(double value, const char* parameter) {
     return value;
 }
 
-FilterSpec make_filter_spec(std::optional<double> passband_hz, std::optional<double> stopband_hz,
+FilterSpec make_requirements(std::optional<double> passband_hz, std::optional<double> stopband_hz,
                             double attenuation_db, double ripple_db) {
-    FilterSpec spec;
-    spec.passband_hz = edge_from(passband_hz, "passband_hz");
-    spec.stopband_hz = edge_from(stopband_hz, "stopband_hz");
-    spec.attenuation_db = decibels_from(attenuation_db, "attenuation_db");
-    spec.ripple_db = decibels_from(ripple_db, "ripple_db");
-    return spec;
+    FilterSpec requirements;
+    requirements.passband_hz = edge_from(passband_hz, "passband_hz");
+    requirements.stopband_hz = edge_from(stopband_hz, "stopband_hz");
+    requirements.attenuation_db = decibels_from(attenuation_db, "attenuation_db");
+    requirements.ripple_db = decibels_from(ripple_db, "ripple_db");
+    return requirements;
 }
 
 std::string optional_text(const std::optional<double>& value) {
     return value ? python_repr(py::float_(*value)) : "None";
 }
 
-std::string filter_spec_repr(const FilterSpec& spec) {
-    return "FilterSpec(passband_hz=" + optional_text(spec.passband_hz) +
-           ", stopband_hz=" + optional_text(spec.stopband_hz) +
-           ", attenuation_db=" + python_repr(py::float_(spec.attenuation_db)) +
-           ", ripple_db=" + python_repr(py::float_(spec.ripple_db)) + ")";
+std::string requirements_repr(const FilterSpec& requirements) {
+    return "FilterSpec(passband_hz=" + optional_text(requirements.passband_hz) +
+           ", stopband_hz=" + optional_text(requirements.stopband_hz) +
+           ", attenuation_db=" + python_repr(py::float_(requirements.attenuation_db)) +
+           ", ripple_db=" + python_repr(py::float_(requirements.ripple_db)) + ")";
 }
 
-bool same_filter_spec(const FilterSpec& a, const FilterSpec& b) {
+bool same_requirements(const FilterSpec& a, const FilterSpec& b) {
     return a.passband_hz == b.passband_hz && a.stopband_hz == b.stopband_hz &&
            a.attenuation_db == b.attenuation_db && a.ripple_db == b.ripple_db;
 }
@@ -206,7 +206,7 @@ OptionLayer option_layer(const PlanArguments& arguments) {
     const Priority priority = enum_from(priority_name, arguments.priority, "priority");
     // The default priority is no option given; any other needs a target, as --priority does.
     if (layer.target_hz || priority != Priority{}) layer.priority = priority;
-    // A filter specification asks for the cost unless cost=False says otherwise.
+    // Filter requirements ask for the cost unless cost=False says otherwise.
     if (arguments.cost.value_or(arguments.filter.has_value())) layer.cost = true;
     if (arguments.filter) {
         layer.passband_hz = arguments.filter->passband_hz;
@@ -256,7 +256,7 @@ void bind_plans(py::module_& module) {
                            "What the filters of a cascade must achieve: the cost estimate, the "
                            "min-cost mode and the\nfilter design use it. Unset edges take their "
                            "defaults from the lower of the input and output\nrate.")
-        .def(py::init(&make_filter_spec), py::kw_only(),
+        .def(py::init(&make_requirements), py::kw_only(),
              py::arg("passband_hz") = defaults.passband_hz,
              py::arg("stopband_hz") = defaults.stopband_hz,
              py::arg("attenuation_db") = defaults.attenuation_db,
@@ -276,15 +276,15 @@ void bind_plans(py::module_& module) {
                       "Stopband attenuation of every stage, dB.")
         .def_readonly("ripple_db", &FilterSpec::ripple_db,
                       "Peak-to-peak passband ripple of the whole cascade, dB.")
-        .def("__repr__", &filter_spec_repr)
+        .def("__repr__", &requirements_repr)
         .def("__eq__", [](const FilterSpec& a, const py::object& b) -> py::object {
             if (!py::isinstance<FilterSpec>(b)) return py::reinterpret_borrow<py::object>(
                 Py_NotImplemented);
-            return py::bool_(same_filter_spec(a, b.cast<const FilterSpec&>()));
+            return py::bool_(same_requirements(a, b.cast<const FilterSpec&>()));
         })
-        .def("__hash__", [](const FilterSpec& spec) {
-            return py::hash(py::make_tuple(spec.passband_hz, spec.stopband_hz,
-                                           spec.attenuation_db, spec.ripple_db));
+        .def("__hash__", [](const FilterSpec& requirements) {
+            return py::hash(py::make_tuple(requirements.passband_hz, requirements.stopband_hz,
+                                           requirements.attenuation_db, requirements.ripple_db));
         });
 
     py::class_<Record>(module, "PlanRecord",

@@ -138,7 +138,7 @@ class Plan:
         #: The stages found, in order (empty when none were found).
         self.stages: Tuple[Stage, ...] = tuple(_view(Stage, stage) for stage in data["stages"])
         cost = data["cost"]
-        #: The filter cost, when a filter specification (or cost=True) was given.
+        #: The filter cost, when filter requirements (or cost=True) were given.
         self.cost: Optional[Cost] = None if cost is None else _view(
             Cost, cost, stages=tuple(_view(StageCost, stage) for stage in cost["stages"]),
             single_stage=None if cost["single_stage"] is None

@@ -228,13 +228,14 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
         const double input = 1000.0 * std::pow(10.0, 4.0 * unit(random));
         const double output = input * static_cast<double>(l) / static_cast<double>(m);
         const double lower = std::min(input, output);
-        FilterSpec spec;
-        spec.attenuation_db = attenuation;
-        spec.ripple_db = ripple;
-        spec.stopband_hz = lower / 2.0 * (0.3 + 0.7 * unit(random));
-        spec.passband_hz = *spec.stopband_hz * (0.2 + 0.79 * unit(random));
+        FilterSpec requirements;
+        requirements.attenuation_db = attenuation;
+        requirements.ripple_db = ripple;
+        requirements.stopband_hz = lower / 2.0 * (0.3 + 0.7 * unit(random));
+        requirements.passband_hz = *requirements.stopband_hz * (0.2 + 0.79 * unit(random));
         quillmere::cost_model::Design design;
-        ASSERT_EQ(quillmere::cost_model::resolve_design(input, output, filtered, spec, &design),
+        ASSERT_EQ(quillmere::cost_model::resolve_design(input, output, filtered, requirements,
+                                                        &design),
                   quillmere::cost_model::Refusal::none);
         quillmere::cost_model::StageTarget target;
         const double allowance =

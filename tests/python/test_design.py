@@ -148,7 +148,7 @@ CASCADES = {
 
 
 @pytest.mark.parametrize("name", list(CASCADES))
-def test_cascade_on_tones_meets_its_specification(name):
+def test_cascade_on_tones_meets_its_requirements(name):
     make, passband_tones, stopband_tones = CASCADES[name]
     design = make()
     assert design.status is Status.OK and design.meets_spec, design

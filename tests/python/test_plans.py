@@ -62,7 +62,7 @@ def test_the_table_gives_the_command_lines_records(program, tmp_path, cost):
         assert result.to_dict() == json.loads(record)
 
 
-# Requests beyond the table: one stage, targets and priorities, filter specifications,
+# Requests beyond the table: one stage, targets and priorities, filter requirements,
 # min-cost, first decimation, rates as text, a search that finds nothing.
 VARIED = [
     ("44.1k", "48k", {}, "44.1k 48k"),

@@ -248,28 +248,28 @@ describe("the filters", () => {
         const pixels = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
         let inked = 0;
         let response = 0;
-        let spec = 0;
+        let requirement = 0;
         for (let i = 0; i < pixels.length; i += 4) {
           if (pixels[i + 3] === 0) continue;
           inked += 1;
           const [r, g, b] = [pixels[i], pixels[i + 1], pixels[i + 2]];
           if (Math.abs(r - 0x1f) < 24 && Math.abs(g - 0x5f) < 24 && Math.abs(b - 0xbf) < 24) response += 1;
-          if (Math.abs(r - 0xc6) < 24 && Math.abs(g - 0x28) < 24 && Math.abs(b - 0x28) < 24) spec += 1;
+          if (Math.abs(r - 0xc6) < 24 && Math.abs(g - 0x28) < 24 && Math.abs(b - 0x28) < 24) requirement += 1;
         }
         const labels = plot.series.map((s) => s.label);
-        const specData = plot.data.slice(-3).map((values) => values.filter((v) => v !== null).length);
-        return { title, inked, response, spec, labels, specData };
+        const requirementData = plot.data.slice(-3).map((values) => values.filter((v) => v !== null).length);
+        return { title, inked, response, requirement, labels, requirementData };
       }),
     );
     // The cascade, its passband and the two stages of 44.1 kHz to 96 kHz (16/7, 20/21).
     assert.equal(plots.length, 4, JSON.stringify(plots.map((p) => p.title)));
     for (const plot of plots) {
       assert.ok(plot.response > 200, `${plot.title}: ${plot.response} pixels of the response`);
-      assert.ok(plot.spec > 50, `${plot.title}: ${plot.spec} pixels of the requirements`);
+      assert.ok(plot.requirement > 50, `${plot.title}: ${plot.requirement} pixels of the requirements`);
       assert.deepEqual(plot.labels.slice(-3), ["passband ripple, top", "passband ripple, bottom", "stopband floor"]);
-      for (const count of plot.specData.slice(0, 2)) assert.ok(count > 0, plot.title);
+      for (const count of plot.requirementData.slice(0, 2)) assert.ok(count > 0, plot.title);
     }
-    assert.ok(plots[0].specData[2] > 0, "the cascade's stopband floor");
+    assert.ok(plots[0].requirementData[2] > 0, "the cascade's stopband floor");
     assert.match(await page.textContent("#design-summary"), /meets its requirements/);
     // The coefficient downloads: the command line's files of the same design. The stages,
     // methods and lengths are the same; the coefficients and the measured figures agree to

@@ -171,6 +171,30 @@ struct RawOptions {
     std::vector<std::string> positionals;
 };
 
+/// The options of a request that take a value, with where their text goes, in the order of
+/// the help: the first refused is the one reported.
+struct RequestValue {
+    const ValueOption& option;
+    std::string RawOptions::*text;
+};
+
+const RequestValue REQUEST_VALUES[] = {
+    {STAGES, &RawOptions::stages},
+    {MODE, &RawOptions::mode},
+    {LIMIT, &RawOptions::limit},
+    {TARGET, &RawOptions::target},
+    {PRIORITY, &RawOptions::priority},
+    {PASSBAND, &RawOptions::passband},
+    {STOPBAND, &RawOptions::stopband},
+    {ATTENUATION, &RawOptions::attenuation},
+    {RIPPLE, &RawOptions::ripple},
+    {TOLERANCE, &RawOptions::tolerance},
+    {METHOD, &RawOptions::method},
+    {QUANTIZE, &RawOptions::quantize},
+    {COEFFICIENTS, &RawOptions::coefficients},
+    {COEFFICIENTS_FORMAT, &RawOptions::coefficients_format},
+};
+
 /// CLI11 reads the shape of the arguments (names, =value, --, short forms); the values
 /// are read by this program, so every refusal names what is accepted.
 std::optional<UsageError> read_raw(std::vector<std::string> given, bool command_line,
@@ -181,24 +205,13 @@ std::optional<UsageError> read_raw(std::vector<std::string> given, bool command_
     app.set_help_flag();
     app.allow_extras();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.add_option(STAGES.names, raw.stages);
-    app.add_option(MODE.names, raw.mode);
-    app.add_option(LIMIT.names, raw.limit);
-    app.add_option(TARGET.names, raw.target);
-    app.add_option(PRIORITY.names, raw.priority);
-    app.add_option(PASSBAND.names, raw.passband);
-    app.add_option(STOPBAND.names, raw.stopband);
-    app.add_option(ATTENUATION.names, raw.attenuation);
-    app.add_option(RIPPLE.names, raw.ripple);
-    app.add_option(TOLERANCE.names, raw.tolerance);
+    for (const RequestValue& value : REQUEST_VALUES) {
+        app.add_option(value.option.names, raw.*value.text);
+    }
     app.add_flag("-a,--allow-first-decimation", raw.allow_first_decimation);
     app.add_flag("--no-first-decimation", raw.no_first_decimation);
     app.add_flag("-c,--cost", raw.cost);
     app.add_flag("--design", raw.design);
-    app.add_option(METHOD.names, raw.method);
-    app.add_option(QUANTIZE.names, raw.quantize);
-    app.add_option(COEFFICIENTS.names, raw.coefficients);
-    app.add_option(COEFFICIENTS_FORMAT.names, raw.coefficients_format);
     // Known on batch lines too, so that they are refused by name rather than as unknown.
     app.add_option(FORMAT.names, raw.format);
     app.add_option(BATCH.names, raw.batch);
@@ -255,16 +268,11 @@ std::optional<T> from_names(const std::string& text,
 /// read an option by its name, in the order of the help: the first refused is reported.
 std::optional<UsageError> read_layer(const RawOptions& raw, const CLI::App& app,
                                      OptionLayer& layer) {
-    const std::pair<const ValueOption&, const std::string&> values[] = {
-        {STAGES, raw.stages},     {MODE, raw.mode},         {LIMIT, raw.limit},
-        {TARGET, raw.target},     {PRIORITY, raw.priority}, {PASSBAND, raw.passband},
-        {STOPBAND, raw.stopband}, {ATTENUATION, raw.attenuation}, {RIPPLE, raw.ripple},
-        {TOLERANCE, raw.tolerance},
-        {METHOD, raw.method},     {QUANTIZE, raw.quantize}, {COEFFICIENTS, raw.coefficients},
-        {COEFFICIENTS_FORMAT, raw.coefficients_format}};
-    for (const auto& [option, text] : values) {
-        if (app.count(option.long_name) == 0) continue;
-        if (auto error = records::read_option(record_name(option), text, layer)) return error;
+    for (const RequestValue& value : REQUEST_VALUES) {
+        if (app.count(value.option.long_name) == 0) continue;
+        if (auto error = records::read_option(record_name(value.option), raw.*value.text, layer)) {
+            return error;
+        }
     }
     if (raw.allow_first_decimation && raw.no_first_decimation) {
         return UsageError{

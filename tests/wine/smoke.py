@@ -3,13 +3,16 @@
 
 Each session runs the program in a tmux pane (a pseudo-terminal that is the program's
 controlling terminal, so Ctrl+C reaches it as a console control event), waits for each
-question as a person would and types the answer. Standard output goes to a file and is
+question as a person would and types the answer, taking each step on what the terminal
+shows rather than after a fixed time, so that a slow or busy machine only makes a session
+longer. Standard output goes to a file and is
 checked byte for byte (line ends aside); standard error stays on the terminal, because
 under Wine the console output (prompts and echo) reaches the terminal only while it does,
 and is checked on the rendered screen: Wine redraws the console with escape sequences, so
 raw terminal bytes are not comparable.
 
-Usage: smoke.py --exe PROGRAM --session NAME [--linux-exe PROGRAM]
+Usage: smoke.py --exe PROGRAM --session NAME [--linux-exe PROGRAM] [--under-load]
+--under-load keeps one busy loop per core running for the session.
 A program whose name ends in .exe runs under wine. Exit code 77 means skipped.
 """
 
@@ -17,6 +20,7 @@ import argparse
 import os
 import shlex
 import shutil
+import signal as signal_module
 import subprocess
 import sys
 import tempfile
@@ -27,6 +31,8 @@ SKIPPED = 77
 WAIT_LIMIT_S = 180.0
 # How often the terminal is looked at while waiting: a polling interval, nothing waits on it.
 POLL_S = 0.05
+# How often tmux is reminded to collect the exit status of a program that has ended.
+NUDGE_S = 1.0
 
 BANNER = (
     "\n=== Quillmere ===\n"
@@ -75,15 +81,6 @@ class View:
                 and not any(row.strip() for row in self.rows[self.cursor_row + 1:]))
 
 
-def parse_exit(dead, status, signal):
-    """The exit status of a pane's program from tmux's pane_dead fields, else None."""
-    # The pane may be dead (its terminal closed) a moment before the status is known.
-    if dead != "1" or not (status or signal):
-        return None
-    # A program killed by a signal reports it as a shell would: 128 + the signal.
-    return int(status) if status else 128 + int(signal)
-
-
 class Terminal:
     """The program in a tmux pane of its own tmux server, standard output in a file.
 
@@ -103,6 +100,10 @@ class Terminal:
         self.next_row = 0
         # Where the answer to the question waited for last is echoed: (row, column).
         self.answer_at = None
+        # When the terminal was first seen closed with no exit status, and when tmux was
+        # last reminded to collect it.
+        self.closed_at = None
+        self.nudged = float("-inf")
         config = os.path.join(workdir, "tmux.conf")
         with open(config, "w") as f:
             # Keep the pane (and its screen) after the program has ended.
@@ -131,12 +132,35 @@ class Terminal:
         # the program handled in between, so the rows and the cursor belong together.
         out = self._tmux("capture-pane", "-p", "-S", "-", "-t", "smoke", ";",
                          "display-message", "-p", "-t", "smoke",
-                         "#{history_size}:#{cursor_y}:#{cursor_x}:"
+                         "#{history_size}:#{cursor_y}:#{cursor_x}:#{pid}:"
                          "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
         rows = out[:-1].split("\n")
-        history, cursor_y, cursor_x, dead, status, signal = rows.pop().split(":")
+        history, cursor_y, cursor_x, server, dead, status, signal = rows.pop().split(":")
         return View(rows, int(history) + int(cursor_y), int(cursor_x),
-                    parse_exit(dead, status, signal))
+                    self._exit_status(int(server), dead, status, signal))
+
+    def _exit_status(self, server, dead, status, signal):
+        """The exit status of the pane's program from tmux's pane_dead fields, else None."""
+        if dead != "1":
+            return None
+        if status or signal:
+            # A program killed by a signal reports it as a shell would: 128 + the signal.
+            return int(status) if status else 128 + int(signal)
+        # The terminal has closed but tmux has no exit status: either the program is still
+        # ending, or it has ended and tmux missed the child signal. The latter happens to
+        # the Windows build under Wine, the more so on a busy machine: the program stays a
+        # zombie that tmux never reaps, and the pane would wait for its status forever.
+        # Another child signal makes tmux look again; one too many does no harm.
+        now = time.monotonic()
+        if self.closed_at is None:
+            self.closed_at = now
+        elif now - self.closed_at >= NUDGE_S and now - self.nudged >= NUDGE_S:
+            if self.nudged == float("-inf"):
+                print("the terminal closed %.1f s ago and tmux has no exit status: reminding it"
+                      % (now - self.closed_at))
+            self.nudged = now
+            os.kill(server, signal_module.SIGCHLD)
+        return None
 
     def stdout(self):
         try:
@@ -212,11 +236,21 @@ class Terminal:
         self.answer_at = None
         self._tmux("send-keys", "-t", "smoke", "C-c")
 
+    def threads(self):
+        """What the threads of the pane's process are doing, for a failure report."""
+        pid = self._tmux("display-message", "-p", "-t", "smoke", "#{pane_pid}").strip()
+        listing = subprocess.run(["ps", "-L", "-o", "tid,stat,wchan:32,comm", "-p", pid],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                 universal_newlines=True)
+        return "process %s\n%s" % (pid, listing.stdout)
+
     def wait_exit(self):
         deadline = time.monotonic() + WAIT_LIMIT_S
         while self.exit_code() is None:
             if time.monotonic() > deadline:
-                raise Failure("the program did not end\n--- screen ---\n%s" % self.screen())
+                raise Failure("the program did not end\n--- screen ---\n%s\n--- stdout ---\n%s"
+                              "\n--- threads ---\n%s" % (self.screen(), self.stdout(),
+                                                         self.threads()))
             time.sleep(POLL_S)
         return self.exit_code()
 
@@ -386,19 +420,31 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--session", required=True, choices=sorted(SESSIONS))
     parser.add_argument("--linux-exe", default="")
+    parser.add_argument("--under-load", action="store_true",
+                        help="one busy loop per core for the whole session")
     args = parser.parse_args()
     if shutil.which("tmux") is None:
         print("skipped: tmux is not installed")
         return SKIPPED
+    # Wine's loader prints notices of its own (a missing 32-bit Wine, for one) on standard
+    # error unless its messages are off; they would land in the sessions' terminals.
+    os.environ.setdefault("WINEDEBUG", "-all")
     workdir = tempfile.mkdtemp(prefix="quillmere-smoke-")
+    busy_loops = []
     try:
+        if args.under_load:
+            busy_loops = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                          for _ in range(os.cpu_count() or 1)]
         SESSIONS[args.session](os.path.abspath(args.exe), workdir, args.linux_exe)
     except Failure as failure:
         print("FAILED %s: %s" % (args.session, failure))
         return 1
     finally:
+        for loop in busy_loops:
+            loop.kill()
+            loop.wait()
         shutil.rmtree(workdir, ignore_errors=True)
-    print("passed %s" % args.session)
+    print("passed %s%s" % (args.session, " with every core busy" if args.under_load else ""))
     return 0
 
 

@@ -5,11 +5,10 @@ Each session runs the program in a tmux pane (a pseudo-terminal that is the prog
 controlling terminal, so Ctrl+C reaches it as a console control event), waits for each
 question as a person would and types the answer, taking each step on what the terminal
 shows rather than after a fixed time, so that a slow or busy machine only makes a session
-longer. Standard output goes to a file and is
-checked byte for byte (line ends aside); standard error stays on the terminal, because
-under Wine the console output (prompts and echo) reaches the terminal only while it does,
-and is checked on the rendered screen: Wine redraws the console with escape sequences, so
-raw terminal bytes are not comparable.
+longer. Standard output goes to a file and is checked byte for byte (line ends aside);
+standard error stays on the terminal, because under Wine the console output (prompts and
+echo) reaches the terminal only while it does, and is checked on the rendered screen: Wine
+redraws the console with escape sequences, so raw terminal bytes are not comparable.
 
 Usage: smoke.py --exe PROGRAM --session NAME [--linux-exe PROGRAM] [--under-load]
 --under-load keeps one busy loop per core running for the session.
@@ -149,8 +148,9 @@ class Terminal:
         # The terminal has closed but tmux has no exit status: either the program is still
         # ending, or it has ended and tmux missed the child signal. The latter happens to
         # the Windows build under Wine, the more so on a busy machine: the program stays a
-        # zombie that tmux never reaps, and the pane would wait for its status forever.
-        # Another child signal makes tmux look again; one too many does no harm.
+        # zombie that tmux does not reap until it has another child signal, so without one
+        # the session would wait for the status until its time limit. One too many does
+        # no harm: tmux then finds nothing to reap.
         now = time.monotonic()
         if self.closed_at is None:
             self.closed_at = now
@@ -205,7 +205,7 @@ class Terminal:
             return None if found < 0 else found + len(question)
         self.stdout_seen = self._wait("%r was never asked on standard output" % question, asked)
         view = self.look()
-        self.answer_at = max(view.cursor_row, self.next_row), view.cursor_col
+        self.answer_at = view.cursor_row, view.cursor_col
 
     def expect_note(self, text):
         """Waits for a message on the screen below the previous answer."""
@@ -246,13 +246,15 @@ class Terminal:
 
     def wait_exit(self):
         deadline = time.monotonic() + WAIT_LIMIT_S
-        while self.exit_code() is None:
+        while True:
+            code = self.exit_code()
+            if code is not None:
+                return code
             if time.monotonic() > deadline:
                 raise Failure("the program did not end\n--- screen ---\n%s\n--- stdout ---\n%s"
                               "\n--- threads ---\n%s" % (self.screen(), self.stdout(),
                                                          self.threads()))
             time.sleep(POLL_S)
-        return self.exit_code()
 
 
 def launcher(exe):

@@ -67,6 +67,16 @@ void two_stage_44100_48000_auto(benchmark::State& state) {
     design(state, stages, 44100, quillmere::DesignMethod::automatic);
 }
 
+// The web page's recompute as a user types another output rate: the default two-stage
+// plans of 44100 -> 32000 Hz and 44100 -> 96000 Hz, the longest of its usual designs.
+void two_stage_44100_32000_auto(benchmark::State& state) {
+    design(state, two_stage_plan(44100, 32000), 44100, quillmere::DesignMethod::automatic);
+}
+
+void two_stage_44100_96000_auto(benchmark::State& state) {
+    design(state, two_stage_plan(44100, 96000), 44100, quillmere::DesignMethod::automatic);
+}
+
 void one_stage_44100_48000_kaiser(benchmark::State& state) {
     design(state, one_stage_plan(44100, 48000), 44100, quillmere::DesignMethod::kaiser);
 }
@@ -82,6 +92,8 @@ void one_stage_8000_2822400_auto(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(two_stage_44100_48000_auto)->Unit(benchmark::kMillisecond);
+BENCHMARK(two_stage_44100_32000_auto)->Unit(benchmark::kMillisecond);
+BENCHMARK(two_stage_44100_96000_auto)->Unit(benchmark::kMillisecond);
 BENCHMARK(one_stage_44100_48000_kaiser)->Unit(benchmark::kMillisecond);
 BENCHMARK(one_stage_8000_2822400_auto)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(one_stage_8000_5644800_auto)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -180,6 +180,9 @@ function onAnswer(message) {
     case "design":
       if (message.id === latestId) showDesign(message);
       return;
+    case "files":
+      if (message.id === latestId) showDownloads(message.files);
+      return;
     case "failed":
       if (message.id === latestId) $("summary").textContent = `The calculation failed: ${message.message}`;
       finished(message.id);
@@ -244,7 +247,6 @@ function showDownloads(files) {
 
 function showDesign(message) {
   renderDesign(message.design);
-  showDownloads(message.design.files);
   drawPlots($("plots"), message.design, message.plots);
   const request = inflight && inflight.id === message.id ? inflight : null;
   if (request && timings.length) timings[timings.length - 1].design = performance.now() - request.sentAt;

@@ -7,6 +7,7 @@
 // Messages out, for each compute in this order:
 //   {type: "record", id, refusals, json, text, designable}   (or {type: "stopped", id})
 //   {type: "design", id, design, plots}                       (when the design was asked)
+//   {type: "files", id, files}                                (its coefficient files)
 //   {type: "done", id}
 // The stop cell holds the id of the page's newest request: while it differs from the
 // request at hand, the library's stop flag is set at the search's next event, and the
@@ -104,12 +105,15 @@ async function compute(message) {
       return;
     }
     const plots = design.status === "ok" ? responses(calculator, design) : null;
-    // The coefficient files, as the command line's --coefficients writes them.
-    design.files = design.status === "ok"
-      ? Object.fromEntries(DOWNLOADS.map(([format, name]) => [format, calculator.coefficients(format, name)]))
-      : null;
     design.milliseconds = performance.now() - started;
     postMessage({ type: "design", id: message.id, design, plots }, plots ? buffersOf(plots) : []);
+    // The coefficient files, as the command line's --coefficients writes them: after the
+    // design is on its way to the page, which shows it meanwhile, and only while the
+    // request is still the newest.
+    if (design.status === "ok" && !stopAsked()) {
+      const files = Object.fromEntries(DOWNLOADS.map(([format, name]) => [format, calculator.coefficients(format, name)]));
+      postMessage({ type: "files", id: message.id, files });
+    }
   }
   postMessage({ type: "done", id: message.id });
 }

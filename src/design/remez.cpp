@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -97,6 +98,26 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
     return index;
 }
 
+/// Two doubles in one vector register, with the compiler's vector extension (GCC and
+/// Clang): the arithmetic operators work lane by lane.
+using Pair = double __attribute__((vector_size(16)));
+using PairBits = std::uint64_t __attribute__((vector_size(16)));
+
+Pair load(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(double* p, Pair v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+Pair absolute(Pair v) {
+    constexpr std::uint64_t magnitude = ~(std::uint64_t{1} << 63);
+    return reinterpret_cast<Pair>(reinterpret_cast<PairBits>(v) & PairBits{magnitude, magnitude});
+}
+
 /// Barycentric weights 1 / prod_{j != k} 2 (x_k - x_j), scaled together so that the
 /// largest is about 1: the weights are 2^shift times these. The products are kept as
 /// mantissa and exponent, as they under- or overflow a double for long filters.
@@ -166,26 +187,33 @@ struct Interpolant {
     /// prod 2 (t - x_k) / 2 times the numerator.
     double operator()(double t) const {
         double* c = terms.data();
-        for (std::size_t k = 0; k < count; ++k) c[k] = w[k] / (t - x[k]);
-        double numerator[4] = {0.0, 0.0, 0.0, 0.0};
-        double denominator[4] = {0.0, 0.0, 0.0, 0.0};
-        double size[4] = {0.0, 0.0, 0.0, 0.0};
+        // Two values at a time in vector registers (SSE2 natively, SIMD128 in WebAssembly),
+        // four running sums of each kind: lane u of sums k = u mod 4, added in the end in
+        // the order 0, 1, 2, 3.
+        const Pair tt = {t, t};
         std::size_t k = 0;
-        for (; k + 4 <= count; k += 4) {
-            for (std::size_t u = 0; u < 4; ++u) {
-                numerator[u] += c[k + u] * y[k + u];
-                denominator[u] += c[k + u];
-                size[u] += std::fabs(c[k + u]);
+        for (; k + 2 <= count; k += 2) store(c + k, load(w.data() + k) / (tt - load(x.data() + k)));
+        for (; k < count; ++k) c[k] = w[k] / (t - x[k]);
+        Pair numerator[2] = {};
+        Pair denominator[2] = {};
+        Pair size[2] = {};
+        for (k = 0; k + 4 <= count; k += 4) {
+            for (std::size_t half = 0; half < 2; ++half) {
+                const Pair ck = load(c + k + 2 * half);
+                numerator[half] += ck * load(y.data() + k + 2 * half);
+                denominator[half] += ck;
+                size[half] += absolute(ck);
             }
         }
         for (; k < count; ++k) {
-            numerator[0] += c[k] * y[k];
-            denominator[0] += c[k];
-            size[0] += std::fabs(c[k]);
+            numerator[0][0] += c[k] * y[k];
+            denominator[0][0] += c[k];
+            size[0][0] += std::fabs(c[k]);
         }
-        const double sum = numerator[0] + numerator[1] + numerator[2] + numerator[3];
-        const double d = denominator[0] + denominator[1] + denominator[2] + denominator[3];
-        const double magnitude = size[0] + size[1] + size[2] + size[3];
+        const double sum = numerator[0][0] + numerator[0][1] + numerator[1][0] + numerator[1][1];
+        const double d =
+            denominator[0][0] + denominator[0][1] + denominator[1][0] + denominator[1][1];
+        const double magnitude = size[0][0] + size[0][1] + size[1][0] + size[1][1];
         const double value = sum / d;
         if (std::isfinite(value) && std::fabs(d) > 1e-8 * magnitude) return value;
         for (k = 0; k < count; ++k) {

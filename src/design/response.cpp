@@ -114,24 +114,38 @@ std::size_t fast_fft_size(std::size_t minimum) {
 }
 
 double amplitude_at(std::span<const double> h, double cycles) {
-    // sum over the pairs k, n-1-k of 2 h[k] cos(2 pi F (centre - k)), from the middle out;
-    // the cosines come from a rotating phasor, recomputed exactly every 256 pairs.
+    // sum over the pairs k, n-1-k of 2 h[k] cos(2 pi F (centre - k)), from the middle out.
+    // The cosines come from four rotating phasors, each for every fourth pair and turned by
+    // four pairs' angle at a time, so that the four rotations do not wait on each other;
+    // they are recomputed exactly every 256 pairs.
     const std::size_t n = h.size();
     const std::size_t pairs = n / 2;
     const double first = n % 2 == 1 ? 1.0 : 0.5;  // distance of the innermost pair
     const double omega = 2.0 * std::numbers::pi * cycles;
-    const std::complex<double> step = std::polar(1.0, omega);
-    std::complex<double> phasor;
-    double sum = n % 2 == 1 ? h[n / 2] : 0.0;
-    for (std::size_t p = 0; p < pairs; ++p) {
-        if (p % 256 == 0) {
-            phasor = std::polar(1.0, omega * (first + static_cast<double>(p)));
-        } else {
-            phasor *= step;
+    const double step_re = std::cos(4.0 * omega);
+    const double step_im = std::sin(4.0 * omega);
+    double re[4] = {};
+    double im[4] = {};
+    double sum[4] = {n % 2 == 1 ? h[n / 2] : 0.0, 0.0, 0.0, 0.0};
+    std::size_t p = 0;
+    for (; p + 4 <= pairs; p += 4) {
+        for (std::size_t j = 0; j < 4; ++j) {
+            if (p % 256 == 0) {
+                const double angle = omega * (first + static_cast<double>(p + j));
+                re[j] = std::cos(angle);
+                im[j] = std::sin(angle);
+            } else {
+                const double turned = re[j] * step_re - im[j] * step_im;
+                im[j] = re[j] * step_im + im[j] * step_re;
+                re[j] = turned;
+            }
+            sum[j] += 2.0 * h[pairs - 1 - p - j] * re[j];
         }
-        sum += 2.0 * h[pairs - 1 - p] * phasor.real();
     }
-    return sum;
+    for (; p < pairs; ++p) {
+        sum[0] += 2.0 * h[pairs - 1 - p] * std::cos(omega * (first + static_cast<double>(p)));
+    }
+    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
 }
 
 struct RealTransform::State {

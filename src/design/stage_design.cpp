@@ -182,7 +182,9 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     std::optional<DesignedFilter> best;
     std::vector<double> start;  // the extremals of the last converged exchange
     std::optional<std::pair<std::int64_t, double>> last;  // its index and error in dB
-    std::int64_t previous_width = -1;
+    // Which end of the bracket the last length moved.
+    enum class Moved { none, failing, meeting };
+    Moved moved = Moved::none;
     RemezExchange exchange;
     const double nominal_slope_db = slope_db;
     bool slope_measured = false;
@@ -225,22 +227,22 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 meeting = n;
                 meeting_db = error_db;
                 best = std::move(trial.filter);
+                // The failing end kept twice: its error counts half (the Illinois rule), so
+                // that the next interpolation lands nearer that end and the bracket closes.
+                if (moved == Moved::meeting && failing_db) *failing_db /= 2.0;
+                moved = Moved::meeting;
             } else {
                 failing = n;
                 // A length that met the exchange's target but not the measurement still misses.
                 failing_db = std::max(error_db, 0.01);
+                if (moved == Moved::failing && meeting_db) *meeting_db /= 2.0;
+                moved = Moved::failing;
             }
-            const std::int64_t width = meeting - failing;
             if (failing_db && meeting_db && failing >= n_min && meeting <= n_max) {
-                // Bracketed: where the error interpolates to the target, or the middle when
-                // the last step did not halve the bracket.
-                if (previous_width > 0 && 2 * width > previous_width) {
-                    next = static_cast<double>(failing + meeting) / 2.0;
-                } else {
-                    next = static_cast<double>(failing) +
-                           static_cast<double>(width) * *failing_db / (*failing_db - *meeting_db);
-                }
-                previous_width = width;
+                // Bracketed: where the error interpolates to the target.
+                next = static_cast<double>(failing) + static_cast<double>(meeting - failing) *
+                                                          *failing_db /
+                                                          (*failing_db - *meeting_db);
             } else {
                 // One side known: step by the error over the slope, at least one index; a
                 // little short while the slope is only the rule of thumb, so that the secant

@@ -65,8 +65,12 @@ bool wins_by_cost(const CandidateMeasures& c, const CascadeRecord& b,
         const bool b_tied = cost_model::macs_tied(bp, *reference);
         if (c_tied != b_tied) return c_tied;
         if (!c_tied) return c.macs_per_second < b.macs_per_second;
-    } else if (!cost_model::macs_tied(cp, bp)) {
-        return c.macs_per_second < b.macs_per_second;
+    } else {
+        // Without a reference (the first search), the lower estimate of each price: its
+        // MAC/s less two taps per phase, what rounding each length up may have added.
+        const double c_lower = c.macs_per_second - 2.0 * c.macs_grain;
+        const double b_lower = b.macs_per_second - 2.0 * b.macs_grain;
+        if (c_lower != b_lower) return c_lower < b_lower;
     }
     if (c.coefficients != b.coefficients) return c.coefficients < b.coefficients;
     return c.sum < b.overall_sum;
@@ -110,6 +114,19 @@ Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
     }
 }
 
+bool prefers_every_peer(const CascadeRecord& now, const CascadeRecord& before,
+                        const TwoStageRequest& request) {
+    // The peer least preferred to `before`: now's matches, and the farthest intermediate
+    // error that `now` does not reject, e with e - tolerance <= now's error in doubles, so
+    // e <= now's error / (1 - 2^-53) + tolerance, widened here past every rounding.
+    CandidateMeasures peer{now.overall_sum, now.final_error, now.final_match,
+                           now.intermediate_error, now.intermediate_match};
+    if (std::isfinite(peer.intermediate_error)) {
+        peer.intermediate_error = (now.intermediate_error + ERROR_TIE_TOLERANCE) * (1.0 + 1e-15);
+    }
+    return judge_by_priority(peer, before, request) == Verdict::accept;
+}
+
 bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode,
                         const cost_model::Price* reference_price) {
     switch (search_mode) {
@@ -135,7 +152,8 @@ bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const Se
                                terms.reference_price ? &*terms.reference_price : nullptr));
 }
 
-bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c) {
+bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c,
+                     cost_model::DesignMemo* memo) {
     const Stage stages[2] = {Stage{cascade.l1, cascade.m1}, Stage{cascade.l2, cascade.m2}};
     cost_model::Price price;
     // With a design method, the lengths that method delivers; otherwise Kaiser's estimate.
@@ -143,8 +161,9 @@ bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, Can
         request.filter.design_method
             ? cost_model::price_designed_cascade(request.input_rate_hz, stages, 2,
                                                  request.filter, *request.filter.design_method,
-                                                 &price)
-            : cost_model::price_cascade(request.input_rate_hz, stages, 2, request.filter, &price);
+                                                 &price, memo)
+            : cost_model::price_cascade(request.input_rate_hz, stages, 2, request.filter, &price,
+                                        memo);
     if (refusal != cost_model::Refusal::none) {
         c->macs_per_second = NOT_A_NUMBER;
         c->coefficients = 0;
@@ -199,7 +218,7 @@ bool within_limits(const Cascade& k, const TwoStageRequest& request) {
 
 /// The measures of a candidate within the limits; its intermediate rate in intermediate.
 CandidateMeasures measure(const Cascade& k, const TwoStageRequest& request,
-                          double* intermediate_rate) {
+                          double* intermediate_rate, cost_model::DesignMemo* memo) {
     const double input = request.input_rate_hz;
     const double output = request.output_rate_hz;
     CandidateMeasures c;
@@ -222,7 +241,7 @@ CandidateMeasures measure(const Cascade& k, const TwoStageRequest& request,
     }
     c.sum = guarded_sum(k.l1, k.m1, k.l2, k.m2);
     if (request.mode == SearchMode::min_cost && c.sum != -1 && std::isfinite(c.final_error)) {
-        price_candidate(request, k, &c);
+        price_candidate(request, k, &c, memo);
     }
     return c;
 }
@@ -234,8 +253,15 @@ bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms
     const TwoStageRequest& request = terms.request;
     if (!within_limits(cascade, request)) return false;
     double intermediate_rate = NOT_A_NUMBER;
-    const CandidateMeasures c = measure(cascade, request, &intermediate_rate);
+    const CandidateMeasures c = measure(cascade, request, &intermediate_rate, &state->design_memo);
     if (!candidate_wins(c, state->best, terms)) return false;
+    store_two_stage_candidate(cascade, c, intermediate_rate, request, state);
+    return true;
+}
+
+void store_two_stage_candidate(const Cascade& cascade, const CandidateMeasures& c,
+                               double intermediate_rate, const TwoStageRequest& request,
+                               SearchState* state) {
 
     const double r1 = stage_ratio(cascade.l1, cascade.m1);
     const double r2 = stage_ratio(cascade.l2, cascade.m2);
@@ -261,7 +287,6 @@ bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms
         priority_of(request) == Priority::balanced && c.final_match && c.intermediate_match) {
         state->dual_match_found = true;
     }
-    return true;
 }
 
 bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state) {

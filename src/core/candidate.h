@@ -43,6 +43,8 @@ struct CascadeRecord {
 struct SearchState {
     CascadeRecord best{};
     bool dual_match_found = false;
+    /// Min-cost mode: the filter design the search's pricing last resolved.
+    cost_model::DesignMemo design_memo{};
 };
 
 /// The record as a search starts it: nothing stored, every measure unknown.
@@ -75,7 +77,8 @@ struct CandidateMeasures {
 };
 
 /// Min-cost mode: prices a cascade; false when the filter requirements refuse it.
-bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c);
+bool price_candidate(const TwoStageRequest& request, const Cascade& cascade, CandidateMeasures* c,
+                     cost_model::DesignMemo* memo = nullptr);
 
 /// What the intermediate-rate priority says of a candidate, in increasing order of favour:
 /// refused, left to the search mode, or preferred outright.
@@ -85,6 +88,12 @@ enum class Verdict { reject, mode_order, accept };
 /// that cannot be measured.
 Verdict judge_by_priority(const CandidateMeasures& c, const CascadeRecord& b,
                           const TwoStageRequest& request);
+
+/// Whether every candidate that the record `now` does not reject by the priority rules is
+/// preferred outright to the record `before` it replaced: true when `now` won by a match
+/// `before` lacked, or came nearer the target by more than twice the tie tolerance.
+bool prefers_every_peer(const CascadeRecord& now, const CascadeRecord& before,
+                        const TwoStageRequest& request);
 
 /// The search mode's order: the smaller sum first, or the smaller final error first, or
 /// (min-cost) a final match first, the smaller final error among misses, then the price.
@@ -102,6 +111,12 @@ bool candidate_wins(const CandidateMeasures& c, const CascadeRecord& b, const Se
 /// one; true when it was stored.
 bool assess_two_stage_candidate(const Cascade& cascade, const SearchTerms& terms,
                                 SearchState* state);
+
+/// Stores a candidate that beats the record, with the measures the assessment gives it and
+/// its intermediate rate input x L1/M1.
+void store_two_stage_candidate(const Cascade& cascade, const CandidateMeasures& c,
+                               double intermediate_rate, const TwoStageRequest& request,
+                               SearchState* state);
 
 /// True when a balanced-dual search in custom-limit mode has found a dual match and stops.
 bool dual_stop_holds(const TwoStageRequest& request, const SearchState& state);

@@ -116,10 +116,15 @@ struct FastPass {
     /// A candidate was stored since the bounds were derived: they may be used to pick
     /// candidates to judge, never to skip one (see scan_g).
     bool bounds_due = false;
+    /// Every candidate stored since the bounds were derived was preferred outright to the
+    /// record before it, with a margin (prefers_every_peer): then whatever can beat the
+    /// record lies within the outright window derived, and the bounds may still skip.
+    bool bounds_cover = true;
     std::uint64_t refreshes = 0;  ///< derivations of the bounds so far
     /// Min-cost mode: the grain power of the pair combination being scanned, and the price
     /// intervals of each grain power.
     int grain_power = GRAIN_POWERS - 1;
+    double combination_grain = INF;  ///< its candidates' grain with h = 1
     PricedRates priced[GRAIN_POWERS];
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
@@ -325,11 +330,9 @@ double winning_price(const FastPass& pass, bool tie, double grain) {
     const double tol = cost_model::macs_tie_tolerance;
     const double c_grain = 2.0 * grain;
     if (!reference) {
-        // First search, against the record: tied is |c - b| <= tol x max(c, b) + 2 x the
-        // larger grain, and better beyond the tie is c < b (1 - tol) - 2 x b's grain.
-        const double b_grain = 2.0 * b.macs_grain;
-        return tie ? (b.macs_per_second + std::max(b_grain, c_grain)) / (1.0 - tol) * slack
-                   : (b.macs_per_second * (1.0 - tol) - b_grain) * slack;
+        // First search, against the record's lower estimate: a candidate wins with
+        // c - 2 x its grain below b - 2 x b's grain (or equal, if its coefficients allow).
+        return (b.macs_per_second - 2.0 * b.macs_grain + c_grain) * slack;
     }
     // Second search: tied with the reference (cost_model::macs_tied) means a price of at
     // most (reference + tol x price + 2 x the larger grain).
@@ -354,10 +357,7 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     // a target that must be matched: the few candidates there are judged one by one, as
     // bounding their price after every acceptance of a nearer cascade would cost more.
     const RateWindow& reachable = pass.bounds.reachable;
-    if (reachable.empty || !pass.bounds.outright.empty ||
-        (reachable.from_factor > 0.0 && reachable.to_factor <= reachable.from_factor * 1.000001)) {
-        return bounds;
-    }
+    if (reachable.empty || !pass.bounds.outright.empty) return bounds;
     const FinalVerdict verdict = final_verdict(pass, b);
     if (verdict == FinalVerdict::wins_outright) return bounds;
     bounds.unbounded = false;
@@ -368,6 +368,7 @@ CostBounds find_cost_bounds(const FastPass& pass) {
 
 void refresh_bounds(FastPass* pass) {
     pass->bounds_due = false;
+    pass->bounds_cover = true;
     ++pass->refreshes;
     if (!pass->exact_shortcuts) {
         pass->bounds.outright = RateWindow{false, 0.0, INF};
@@ -384,7 +385,7 @@ void refresh_bounds(FastPass* pass) {
 
 /// Derives the bounds again if a candidate was stored since they were.
 void ensure_bounds(FastPass* pass) {
-    if (pass->bounds_due) refresh_bounds(pass);
+    if (pass->bounds_due && !pass->bounds_cover) refresh_bounds(pass);
 }
 
 /// Judges a candidate; assesses it (storing it when it wins) only when it might win. A
@@ -406,16 +407,26 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
         const double rate = input * (r1 * r2);
         CandidateMeasures c{k.l1 + k.m1 + k.l2 + k.m2, std::fabs(rate - output),
                             relative_error(rate, output) < match_tolerance, INF, false};
+        const double intermediate = input * r1;
         if (pass->target != nullptr) {
-            const double intermediate = input * r1;
             const double target = pass->target->rate_hz;
             c.intermediate_error = std::fabs(intermediate - target);
             c.intermediate_match = relative_error(intermediate, target) < match_tolerance;
         }
-        if (request.mode == SearchMode::min_cost) price_candidate(request, k, &c);
+        if (request.mode == SearchMode::min_cost) {
+            // A candidate the priority rules reject loses whatever it costs.
+            if (judge_by_priority(c, pass->best(), request) == Verdict::reject) return false;
+            price_candidate(request, k, &c, &pass->state->design_memo);
+        }
         if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
+        const CascadeRecord before = pass->best();
+        store_two_stage_candidate(k, c, intermediate, request, pass->state);
+        pass->bounds_cover = pass->bounds_cover && prefers_every_peer(pass->best(), before, request);
+    } else if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) {
+        return false;
+    } else {
+        pass->bounds_cover = false;
     }
-    if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) return false;
     pass->bounds_due = true;
     return true;
 }
@@ -494,19 +505,37 @@ Combination make_combination(const FastPass& pass, const FactorPair& a, const Fa
 /// Min-cost mode: the intermediate rates with which a candidate of the pair combination
 /// being scanned may win by its price, if its coefficients allow it to win a tie or
 /// whatever they are.
-const RateInterval& priced_interval(FastPass* pass, bool tie) {
+const RateInterval& priced_interval(FastPass* pass, int power, bool tie) {
     static const RateInterval none{};
     if (!pass->bounds.cost.price_decides) return none;  // the candidates lose on their finals
-    PricedRates& priced = pass->priced[pass->grain_power];
+    PricedRates& priced = pass->priced[power];
     std::uint64_t& derived = tie ? priced.tie_refresh : priced.better_refresh;
     RateInterval& interval = tie ? priced.tie : priced.better;
     if (derived != pass->refreshes) {
         derived = pass->refreshes;
-        const double grain = std::ldexp(1.0, pass->grain_power - GRAIN_OFFSET);
+        const double grain = std::ldexp(1.0, power - GRAIN_OFFSET);
         const double price = winning_price(*pass, tie, grain);
         interval = price == -INF ? none : pass->floor->rates_within(price);
     }
     return interval;
+}
+
+/// Min-cost mode: the grain of the pair combination's candidates with h = 1, with a margin:
+/// their stages' output / L, in / (h b1) and out / (h a2), sum to at most this over h
+/// (each rounded far less than the margin).
+double combination_grain(const FastPass& pass, const Combination& c) {
+    if (pass.floor == nullptr) return INF;
+    return (pass.request().input_rate_hz / static_cast<double>(c.b1) +
+            pass.floor->output_rate() / static_cast<double>(c.a2)) *
+           (1.0 + 1e-9);
+}
+
+/// Min-cost mode: the power of two that bounds a grain.
+int grain_power_of(const FastPass& pass, double grain) {
+    if (pass.floor == nullptr || !std::isfinite(grain)) return GRAIN_POWERS - 1;
+    int exponent = 0;
+    std::frexp(grain, &exponent);  // grain <= 2^exponent
+    return std::clamp(exponent + GRAIN_OFFSET, 0, GRAIN_POWERS - 1);
 }
 
 /// Min-cost mode: the price interval that applies to this g. A candidate that can only tie
@@ -524,21 +553,14 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
     // within `tie`, and an empty `tie` leaves `better` empty.
     const bool tie_possible =
         pass->floor->coefficients_floor(u1, u2) <= static_cast<double>(cost.coefficients);
-    return &priced_interval(pass, tie_possible);
-}
-
-/// Min-cost mode: the power of two that bounds the grain of every candidate of the pair
-/// combination: its stages' output / L, in / (h b1) and out / (h a2), sum to at most
-/// in / b1 + out / a2 (each rounded far less than the margin).
-int grain_power(const FastPass& pass, const Combination& c) {
-    if (pass.floor == nullptr) return GRAIN_POWERS - 1;
-    const double grain = (pass.request().input_rate_hz / static_cast<double>(c.b1) +
-                          pass.floor->output_rate() / static_cast<double>(c.a2)) *
-                         (1.0 + 1e-9);
-    if (!std::isfinite(grain)) return GRAIN_POWERS - 1;
-    int exponent = 0;
-    std::frexp(grain, &exponent);  // grain <= 2^exponent
-    return std::clamp(exponent + GRAIN_OFFSET, 0, GRAIN_POWERS - 1);
+    const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible);
+    if (coarse.empty()) return &coarse;
+    // A candidate of this g whose rate K*g/h lies in `coarse` has h >= K*g / coarse.hi, and
+    // its grain is the pair combination's over h: a finer power bounds it.
+    const double h_low = std::ceil(c.k * gd / coarse.hi * (1.0 - RANGE_MARGIN));
+    if (!(h_low > 1.0)) return &coarse;
+    const int power = grain_power_of(*pass, pass->combination_grain / h_low);
+    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible) : &coarse;
 }
 
 /// The sum g (a1 + b2) that every candidate of this g has before h adds h (b1 + a2); 0
@@ -556,7 +578,16 @@ bool no_later_g_wins(FastPass* pass, const Combination& c, long long g) {
         return true;
     }
     const RateInterval* priced = priced_rates(pass, c, g);
-    return priced != nullptr && priced->empty();
+    if (priced == nullptr) return false;
+    // The priced rates only narrow as g grows, and the lowest rate a g reaches only rises:
+    // input x L1/M1 is at least the input rate when the first stage may not decimate, and
+    // K*g/h at least K*g / max_h.
+    const double kg = c.k * static_cast<double>(g);
+    double lowest = kg / static_cast<double>(c.max_h);
+    if (!pass->request().allow_first_stage_decimation) {
+        lowest = std::max(lowest, pass->request().input_rate_hz);
+    }
+    return priced->empty() || priced->hi < lowest * (1.0 - RANGE_MARGIN);
 }
 
 /// The last h of this g that keeps L1 >= M1 when the first stage may not decimate, and in
@@ -644,7 +675,8 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
     HRanges ranges = winning_h(pass, c, g, kg, h_last);
     int stale_losers = 0;  // candidates that lost on ranges from before the record
     for (long long h = h_first;; ++h) {
-        if (pass->bounds_due && (next_in(ranges, h) != h || stale_losers == STALE_JUDGEMENTS)) {
+        if (pass->bounds_due && ((!pass->bounds_cover && next_in(ranges, h) != h) ||
+                                 stale_losers == STALE_JUDGEMENTS)) {
             refresh_bounds(pass);
             ranges = winning_h(pass, c, g, kg, h_last);
         }
@@ -668,7 +700,8 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
 /// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
 ComboEnd scan_combination(FastPass* pass, const Combination& c) {
     const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
-    pass->grain_power = grain_power(*pass, c);
+    pass->combination_grain = combination_grain(*pass, c);
+    pass->grain_power = grain_power_of(*pass, pass->combination_grain);
     for (long long g = 1; g <= c.max_g; ++g) {
         if (pass->scan->context.stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);

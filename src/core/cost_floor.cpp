@@ -174,7 +174,8 @@ RateInterval CostFloor::rates_within(double bound) const {
     // Within the interval each transition is at least its value at the lower end, and the
     // far-edge margin grows with the transition: a tighter floor, a narrower interval.
     // One round takes nearly all of it (a second narrows by about 1e-4, a third 1e-5).
-    for (int round = 0; round < 1 && !interval.empty(); ++round) {
+    for (int round = 0; round < 8 && !interval.empty(); ++round) {
+        const RateInterval before = interval;
         const double t1 = std::min(input_, interval.lo) - edges_;
         const double t2 = std::min(interval.lo, output_) - edges_;
         if (!(t1 > 0.0 && t2 > 0.0)) break;
@@ -183,6 +184,10 @@ RateInterval CostFloor::rates_within(double bound) const {
         const double d2 = length_factor_floor(
             attenuation_ + cost_model::far_edge_margin_db(t2, passband_) * (1.0 - SLACK));
         interval = sublevel(bound, interval.lo, interval.hi, d1, d2);
+        if (interval.empty() || (interval.lo - before.lo) + (before.hi - interval.hi) <=
+                                    1e-6 * (before.hi - before.lo)) {
+            break;
+        }
     }
     return interval;
 }

@@ -102,6 +102,37 @@ struct StageFigures {
 Refusal stage_figures(const Design& design, double stage_input_rate_hz, double stage_output_rate_hz,
                       std::int64_t l, StageFigures* figures);
 
+/// The design a search last resolved. A search prices its cascades against one set of
+/// requirements, so the design depends only on the input and output rate and the count of
+/// filtered stages, and the millions of cascades of a search, which reach a handful of
+/// output rates, need it resolved a handful of times. Keep one per search (per FilterSpec).
+struct DesignMemo {
+    double input_rate_hz = 0.0;
+    double output_rate_hz = 0.0;
+    int filtered_stages = -1;  ///< -1: nothing resolved yet
+    Refusal refusal = Refusal::none;
+    Design design{};
+};
+
+/// resolve_design(), taken from the memo when it holds the same rates and count.
+inline Refusal resolve_remembered(double input_rate_hz, double output_rate_hz, int filtered_stages,
+                                  const FilterSpec& filter, Design* design, DesignMemo* memo) {
+    if (memo == nullptr) {
+        return resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter, design);
+    }
+    if (memo->filtered_stages != filtered_stages || memo->input_rate_hz != input_rate_hz ||
+        memo->output_rate_hz != output_rate_hz) {
+        memo->design = Design{};
+        memo->refusal = resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter,
+                                       &memo->design);
+        memo->input_rate_hz = input_rate_hz;
+        memo->output_rate_hz = output_rate_hz;
+        memo->filtered_stages = filtered_stages;
+    }
+    *design = memo->design;
+    return memo->refusal;
+}
+
 /// The rate after each stage as the solvers compute it: input x (the product of the stage
 /// ratios so far), each ratio L/M in double, multiplied in stage order. NaN when a rate
 /// is not a positive finite number.
@@ -131,12 +162,14 @@ bool count_filtered(const Stage* stages, std::size_t count, int* filtered, std::
 }  // namespace detail
 
 /// Walks the cascade stage by stage, calling visit(index, input rate, output rate,
-/// figures or null for a pass-through stage) for each, once everything before it checked.
+/// figures or null for a pass-through stage) for each, once everything before it checked;
+/// with a memo, the design is resolved through it.
 /// The pricing of the min-cost search, estimate_cost and the refusal texts all walk
 /// through here, so their figures agree bit for bit.
 template <typename Visit>
 WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                     const FilterSpec& filter, Design* design, Visit&& visit) {
+                     const FilterSpec& filter, Design* design, Visit&& visit,
+                     DesignMemo* memo = nullptr) {
     if (!detail::accepted_rate(input_rate_hz)) return {Refusal::input_rate, 0};
     if (count == 0) return {Refusal::stages, 0};
     int filtered = 0;
@@ -145,7 +178,8 @@ WalkEnd walk_cascade(double input_rate_hz, const Stage* stages, std::size_t coun
     const double output_rate_hz = rate_after(input_rate_hz, stages, count);
     if (!detail::positive_finite(output_rate_hz)) return {Refusal::stages, count - 1};
 
-    const Refusal refusal = resolve_design(input_rate_hz, output_rate_hz, filtered, filter, design);
+    const Refusal refusal =
+        resolve_remembered(input_rate_hz, output_rate_hz, filtered, filter, design, memo);
     if (refusal != Refusal::none) return {refusal, 0};
 
     double stage_input = input_rate_hz;

@@ -14,7 +14,7 @@
 namespace quillmere::inline v2::cost_model {
 
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                      const FilterSpec& filter, Price* price) {
+                      const FilterSpec& filter, Price* price, DesignMemo* memo) {
     Design design;
     double macs = 0.0;
     double grain = 0.0;
@@ -25,7 +25,8 @@ Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t cou
                                          macs += f->macs_per_second;
                                          coefficients += f->taps;
                                          grain += out / static_cast<double>(stages[i].l);
-                                     });
+                                     },
+                                     memo);
     if (end.refusal == Refusal::none) {
         price->macs_per_second = macs;
         price->coefficients = coefficients;
@@ -62,7 +63,8 @@ Refusal designed_stage(const Design& design, double leak_allowance_db, double st
 }
 
 Refusal price_designed_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                               const FilterSpec& filter, DesignMethod method, Price* price) {
+                               const FilterSpec& filter, DesignMethod method, Price* price,
+                               DesignMemo* memo) {
     Design design;
     double macs = 0.0;
     double grain = 0.0;
@@ -85,7 +87,8 @@ Refusal price_designed_cascade(double input_rate_hz, const Stage* stages, std::s
             macs += d.prediction.nonzero_taps / l * out;
             coefficients += static_cast<std::int64_t>(d.prediction.nonzero_taps);
             grain += out / l;
-        });
+        },
+        memo);
     if (end.refusal != Refusal::none) return end.refusal;
     if (refused != Refusal::none) return refused;
     price->macs_per_second = macs;

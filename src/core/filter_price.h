@@ -29,7 +29,7 @@ struct Price {
 /// Prices a cascade exactly as estimate_cost does (same figures, bit for bit), without
 /// allocating; the min-cost search calls it once per candidate it cannot rule out.
 Refusal price_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                      const FilterSpec& filter, Price* price);
+                      const FilterSpec& filter, Price* price, DesignMemo* memo = nullptr);
 
 /// One filtered stage as design_filters would deliver it with a design method, predicted
 /// without designing it.
@@ -57,7 +57,8 @@ Refusal designed_stage(const Design& design, double leak_allowance_db, double st
 /// prices candidates by design method calls per candidate; nonzero_taps_factor_floor()
 /// (core/design_targets.h) bounds it from below for pruning.
 Refusal price_designed_cascade(double input_rate_hz, const Stage* stages, std::size_t count,
-                               const FilterSpec& filter, DesignMethod method, Price* price);
+                               const FilterSpec& filter, DesignMethod method, Price* price,
+                               DesignMemo* memo = nullptr);
 
 /// Whether two prices count as equal: their MAC/s differ by at most macs_tie_tolerance of
 /// the larger plus twice the larger grain. Kaiser's length, D x rate / transition + 1

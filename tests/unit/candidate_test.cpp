@@ -193,6 +193,36 @@ TEST(AssessCandidate, DualFlagOnlyInCustomLimitMode) {
     EXPECT_FALSE(dual);
 }
 
+TEST(PrefersEveryPeer, OnlyAClearWinLetsTheOldBoundsStand) {
+    // A record replaced by one nearer the target: whatever ties with the new record by
+    // the priority must beat the old one outright, which holds only beyond twice the tie
+    // tolerance of the intermediate errors (1e-15 Hz each).
+    const TwoStageRequest in =
+        search_request(44100, 48000, SearchMode::custom_limit, 1000, false, 1e-3, Priority::final);
+    CascadeRecord before = make_empty_record();
+    before.found = true;
+    before.final_match = true;
+    before.intermediate_error = 4e-15;
+    CascadeRecord now = before;
+    now.intermediate_error = 1e-15;  // 3e-15 nearer
+    EXPECT_TRUE(quillmere::core::prefers_every_peer(now, before, in));
+    now.intermediate_error = 2.5e-15;  // nearer, stored, but a peer at 3.5e-15 only ties
+    EXPECT_FALSE(quillmere::core::prefers_every_peer(now, before, in));
+    // Far from the target the tolerance drowns in the rounding: nearer by one unit in the
+    // last place is not clear, by some ten thousand it is.
+    before.intermediate_error = 1e12;
+    now.intermediate_error = std::nextafter(1e12, 0.0);
+    EXPECT_FALSE(quillmere::core::prefers_every_peer(now, before, in));
+    now.intermediate_error = 1e12 - 0.01;
+    EXPECT_TRUE(quillmere::core::prefers_every_peer(now, before, in));
+    // A final match the old record lacked is clear at any distance.
+    before.final_match = false;
+    now.intermediate_error = 5e12;
+    EXPECT_TRUE(quillmere::core::prefers_every_peer(now, before, in));
+    // An empty record is beaten by everything.
+    EXPECT_TRUE(quillmere::core::prefers_every_peer(now, make_empty_record(), in));
+}
+
 TEST(AssessCandidate, WithoutTargetThePriorityIsIgnored) {
     const TwoStageRequest in =
         search_request(44100, 48000, SearchMode::custom_limit, 1000, false, 0.0, Priority::strict);

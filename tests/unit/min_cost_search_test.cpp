@@ -1,6 +1,6 @@
-// The min-cost search mode: its order (price, then coefficients, then sum, with a relative
-// tie tolerance), the pruned common-factor pass against an exhaustive scan, the floor the
-// pruning stands on, and the library's refusals.
+// The min-cost search mode: its orders (the first search's lower estimate; the second's
+// price tied with the first's, then coefficients, then sum), the pruned common-factor pass
+// against an exhaustive scan, the floor the pruning stands on, and the library's refusals.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -86,24 +86,26 @@ bool wins(const CandidateMeasures& c, const CascadeRecord& b) {
     return quillmere::core::wins_by_mode_order(c, b, SearchMode::min_cost);
 }
 
-TEST(MinCostOrder, FirstSearchPriceThenCoefficientsThenSumWithATieTolerance) {
-    const CascadeRecord b = stored(54, 1e7, 2000);
-    // A rounding difference of 0.01 % is a tie: the many-phase filter with more
-    // coefficients does not win by it, one with fewer does.
-    EXPECT_FALSE(wins(candidate(40, 1e7 * (1 - 1e-4), 200000), b));
-    EXPECT_TRUE(wins(candidate(400, 1e7 * (1 + 1e-4), 1999), b));
-    // Beyond 1 % the price decides alone.
-    EXPECT_TRUE(wins(candidate(400, 1e7 * (1 - 2e-2), 200000), b));
-    EXPECT_FALSE(wins(candidate(4, 1e7 * (1 + 2e-2), 10), b));
-    // Equal price and coefficients: the smaller sum; all equal: the record stays.
-    EXPECT_TRUE(wins(candidate(53, 1e7, 2000), b));
-    EXPECT_FALSE(wins(candidate(55, 1e7, 2000), b));
-    EXPECT_FALSE(wins(candidate(54, 1e7, 2000), b));
-    // Two taps per phase of either cascade widen the tie: 2 x 100000 MAC/s here.
-    CascadeRecord coarse = stored(54, 1e7, 2000);
-    coarse.macs_grain = 100000;
-    EXPECT_FALSE(wins(candidate(40, 1e7 - 290000, 200000), coarse));
-    EXPECT_TRUE(wins(candidate(40, 1e7 - 310000, 200000), coarse));
+TEST(MinCostOrder, FirstSearchLowerEstimateThenCoefficientsThenSum) {
+    // The first search ranks by the price less two taps per phase (twice the grain), a
+    // strict order: no tie window, so the order of the scan cannot decide.
+    CascadeRecord b = stored(54, 1e7, 2000);
+    b.macs_grain = 1e5;  // lower estimate 9.8e6
+    const auto with_grain = [](CandidateMeasures c, double grain) {
+        c.macs_grain = grain;
+        return c;
+    };
+    // Many phases round the lengths up by less: cheaper MAC/s, but a higher lower estimate.
+    EXPECT_FALSE(wins(with_grain(candidate(40, 9.9e6, 200000), 1e3), b));
+    // Coarse phases: dearer MAC/s, a lower estimate below the record's.
+    EXPECT_TRUE(wins(with_grain(candidate(400, 1.01e7, 10), 2e5), b));
+    // Equal lower estimates: the fewer coefficients, then the smaller sum; all equal, the
+    // record stays.
+    EXPECT_TRUE(wins(with_grain(candidate(400, 1.02e7, 1999), 2e5), b));
+    EXPECT_FALSE(wins(with_grain(candidate(4, 1.02e7, 2001), 2e5), b));
+    EXPECT_TRUE(wins(with_grain(candidate(53, 1e7, 2000), 1e5), b));
+    EXPECT_FALSE(wins(with_grain(candidate(55, 1e7, 2000), 1e5), b));
+    EXPECT_FALSE(wins(with_grain(candidate(54, 1e7, 2000), 1e5), b));
 }
 
 TEST(MinCostOrder, SecondSearchJudgesTiesAgainstTheCheapestPrice) {
@@ -295,6 +297,29 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheExhaustiveScanPicks) {
     }
     EXPECT_EQ(compared, 419);
     EXPECT_GT(stored_by_gh, 0) << "no answer came from the common-factor pass";
+}
+
+TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksWithTargetsBeyondReachAndInASliver) {
+    // Far targets make every g store a nearer cascade (the walk skips on older bounds); a
+    // strict target leaves a sliver of rates where the price decides among many.
+    for (const Priority priority : {Priority::final, Priority::balanced, Priority::strict}) {
+        for (const auto& [in, out, limit, target] :
+             {std::tuple{2.0, 22050.0, 600LL, 768000.0}, std::tuple{48000.0, 32000.0, 900LL, 1e12},
+              std::tuple{22050.0, 88200.0, 1500LL, 44100.0},
+              std::tuple{44100.0, 11025.0, 800LL, 15584.7}}) {
+            for (const bool allow : {false, true}) {
+                TwoStageRequest r = min_cost_request(in, out, limit, allow, target, priority);
+                r.filter.attenuation_db = 121;
+                expect_same_choice(r, std::to_string(in) + " -> " + std::to_string(out) +
+                                          " target " + std::to_string(target));
+            }
+        }
+    }
+    // The first stage may not decimate and the cheapest plans lie below the input rate:
+    // every g of the pass is left at once.
+    for (const auto& [in, out] : {std::pair{705600.0, 176400.0}, std::pair{96000.0, 8000.0}}) {
+        expect_same_choice(min_cost_request(in, out, 2000, false), std::to_string(in));
+    }
 }
 
 TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksForAnyFilterRequirements) {

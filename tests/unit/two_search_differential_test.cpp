@@ -8,6 +8,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -220,6 +221,27 @@ TEST(FastSearchMatchesReference, EveryPriorityOnTheWorkedRates) {
                         expect_same_search(search_request(44100, 48000, mode, max_factor, allow,
                                                           target, priority));
                     }
+                }
+            }
+        }
+    }
+}
+
+TEST(FastSearchMatchesReference, TargetsBeyondReach) {
+    // A target far above or below every intermediate rate within the limit: each g stores
+    // a nearer cascade than the last, and the pass skips on bounds derived records ago.
+    for (const SearchMode mode : {SearchMode::custom_limit, SearchMode::minimal_sum}) {
+        for (const bool allow : {false, true}) {
+            for (const Priority priority : {Priority::final, Priority::balanced, Priority::strict,
+                                            Priority::ignore}) {
+                for (const auto& [in, out, limit, target] :
+                     {std::tuple{8000.0, 8000.0, 600LL, 8.8e10},
+                      std::tuple{50.0, 16000.0, 900LL, 9e9},
+                      std::tuple{2.0, 22050.0, 700LL, 768000.0},
+                      std::tuple{192000.0, 24000.0, 500LL, 1e-3},
+                      std::tuple{44100.0, 48000.0, 1200LL, 7e7}}) {
+                    expect_same_search(
+                        search_request(in, out, mode, limit, allow, target, priority));
                 }
             }
         }

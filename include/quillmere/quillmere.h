@@ -108,10 +108,11 @@ enum class SearchMode {
     minimal_sum,    ///< the smallest L1+M1+L2+M2, then the smaller final error
     custom_limit,   ///< the smallest final error, then the smaller sum
     min_cost,       ///< the fewest multiply-accumulates per second (see FilterSpec), then
-                    ///< the fewest coefficients, then the smaller sum; two prices within
-                    ///< 1 % plus two taps per phase count as equal (see the README); a
-                    ///< final-rate match, then accuracy, come before the price; every
-                    ///< stage of the result is in lowest terms
+                    ///< the fewest coefficients, then the smaller sum; prices within 1 %
+                    ///< plus two taps per phase of the price a first search settles on
+                    ///< count as equal (see the README); a final-rate match, then
+                    ///< accuracy, come before the price; every stage of the result is in
+                    ///< lowest terms
     best_accuracy,  ///< two stages: the smallest final error among every cascade
                     ///< L1/M1 -> L2/M2 within the limit, then the smaller sum; errors are
                     ///< compared exactly, and two within what a double can tell apart
@@ -349,9 +350,9 @@ struct SearchProgress {
     /// What `done` reaches when the pass runs to its end; 0 when not known. A pass may end
     /// before it: when a result that nothing can beat is found, or by a stop request.
     std::uint64_t total = 0;
-    /// Min-cost mode searches twice, first for the cheapest price, then for the fewest
-    /// coefficients among the cascades of that price: the search at work (from 1) and
-    /// their number. 1 of 1 in the other modes.
+    /// Min-cost mode searches twice, first for the price ties are judged against, then for
+    /// the fewest coefficients among the cascades tied with it: the search at work (from
+    /// 1) and their number. 1 of 1 in the other modes.
     int search = 1;
     int searches = 1;
 

@@ -126,6 +126,10 @@ struct FastPass {
     int grain_power = GRAIN_POWERS - 1;
     double combination_grain = INF;  ///< its candidates' grain with h = 1
     PricedRates priced[GRAIN_POWERS];
+    /// Min-cost mode: the record was stored on the priority rules alone, its price not
+    /// yet figured (price_pending_record), and these are its factors.
+    bool record_unpriced = false;
+    Cascade record_cascade;
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
 
@@ -366,7 +370,51 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     return bounds;
 }
 
+/// Min-cost mode: figures the price of a record stored without it.
+void price_pending_record(FastPass* pass) {
+    if (!pass->record_unpriced) return;
+    pass->record_unpriced = false;
+    CandidateMeasures c;
+    price_candidate(pass->request(), pass->record_cascade, &c, &pass->state->design_memo);
+    CascadeRecord& best = pass->state->best;
+    best.macs_per_second = c.macs_per_second;
+    best.coefficients = c.coefficients;
+    best.macs_grain = c.macs_grain;
+}
+
+/// Min-cost mode with the Kaiser estimate: whether the cost model surely prices the
+/// cascade (output rate `rate`, intermediate rate `intermediate`): its design resolves,
+/// each filtered stage has a transition band well clear of the roundings, and no length
+/// comes near max_taps. A candidate the priority rules prefer outright may then be
+/// stored before its price is figured; false leaves it to be priced first.
+bool surely_priced(FastPass* pass, const Cascade& k, double intermediate, double rate) {
+    const TwoStageRequest& request = pass->request();
+    if (request.filter.design_method) return false;
+    const bool filtered[2] = {k.l1 != 1 || k.m1 != 1, k.l2 != 1 || k.m2 != 1};
+    cost_model::Design design;
+    if (cost_model::resolve_remembered(request.input_rate_hz, rate, filtered[0] + filtered[1],
+                                       request.filter, &design, &pass->state->design_memo) !=
+        cost_model::Refusal::none) {
+        return false;
+    }
+    // The far-edge margin adds at most 20 log10(4/3) dB, and Kaiser's factor rises with
+    // the attenuation (0.9222 below 21 dB lies above its value at 21 dB).
+    const double factor = std::max(
+        0.9222, cost_model::kaiser_length_factor(design.deviation_attenuation_db + 2.5));
+    const double edges = design.passband_hz + design.stopband_hz;
+    const double rates[3] = {request.input_rate_hz, intermediate, rate};
+    const double ls[2] = {static_cast<double>(k.l1), static_cast<double>(k.l2)};
+    for (int i = 0; i < 2; ++i) {
+        if (!filtered[i]) continue;
+        const double transition = std::min(rates[i], rates[i + 1]) - edges;
+        if (!(transition > 1e-6 * std::max(rates[i], rates[i + 1]))) return false;
+        if (!(factor * ls[i] * rates[i] / transition < 0x1p50)) return false;
+    }
+    return true;
+}
+
 void refresh_bounds(FastPass* pass) {
+    price_pending_record(pass);
     pass->bounds_due = false;
     pass->bounds_cover = true;
     ++pass->refreshes;
@@ -413,18 +461,28 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
             c.intermediate_error = std::fabs(intermediate - target);
             c.intermediate_match = relative_error(intermediate, target) < match_tolerance;
         }
+        bool unpriced = false;
         if (request.mode == SearchMode::min_cost) {
-            // A candidate the priority rules reject loses whatever it costs.
-            if (judge_by_priority(c, pass->best(), request) == Verdict::reject) return false;
-            price_candidate(request, k, &c, &pass->state->design_memo);
+            // A candidate the priority rules reject loses whatever it costs; one they
+            // prefer outright wins if it can be priced at all, and a walk of such records,
+            // each replacing the last, need not price them all.
+            const Verdict verdict = judge_by_priority(c, pass->best(), request);
+            if (verdict == Verdict::reject) return false;
+            unpriced = verdict == Verdict::accept && surely_priced(pass, k, intermediate, rate);
+            if (!unpriced) {
+                if (verdict == Verdict::mode_order) price_pending_record(pass);
+                price_candidate(request, k, &c, &pass->state->design_memo);
+            }
         }
         if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
         const CascadeRecord before = pass->best();
         store_two_stage_candidate(k, c, intermediate, request, pass->state);
+        pass->record_unpriced = unpriced;
+        pass->record_cascade = k;
         pass->bounds_cover = pass->bounds_cover && prefers_every_peer(pass->best(), before, request);
-    } else if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) {
-        return false;
     } else {
+        price_pending_record(pass);
+        if (!assess_two_stage_candidate(k, pass->scan->terms, pass->state)) return false;
         pass->bounds_cover = false;
     }
     pass->bounds_due = true;
@@ -756,16 +814,12 @@ FastPass start_pass(const CommonFactorScan& scan, CommonFactorProgress* progress
 
 }  // namespace
 
-void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
+namespace {
+
+void scan_pass(FastPass* pass_state, const CommonFactorScan& scan, CommonFactorProgress* progress,
+               const CostFloor& floor) {
+    FastPass& pass = *pass_state;
     const TwoStageRequest& request = scan.terms.request;
-    const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
-    const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
-    FastPass pass = start_pass(scan, progress, l_simplest, m_simplest);
-    const double input = request.input_rate_hz;
-    const double limit = static_cast<double>(request.max_factor);
-    const CostFloor floor(input,
-                          input * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
-                          request.filter, input / limit, input * limit);
     if (pass.exact_shortcuts && request.mode == SearchMode::min_cost && floor.usable()) {
         pass.floor = &floor;
     }
@@ -781,6 +835,22 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
             progress_poll(progress);
         }
     }
+}
+
+}  // namespace
+
+void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress* progress) {
+    const TwoStageRequest& request = scan.terms.request;
+    const long long l_simplest = scan.l_pairs[0].factor * scan.l_pairs[0].cofactor;
+    const long long m_simplest = scan.m_pairs[0].factor * scan.m_pairs[0].cofactor;
+    FastPass pass = start_pass(scan, progress, l_simplest, m_simplest);
+    const double input = request.input_rate_hz;
+    const double limit = static_cast<double>(request.max_factor);
+    const CostFloor floor(input,
+                          input * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
+                          request.filter, input / limit, input * limit);
+    scan_pass(&pass, scan, progress, floor);
+    price_pending_record(&pass);
 }
 
 }  // namespace quillmere::inline v2::core

@@ -102,16 +102,22 @@ struct StageFigures {
 Refusal stage_figures(const Design& design, double stage_input_rate_hz, double stage_output_rate_hz,
                       std::int64_t l, StageFigures* figures);
 
-/// The design a search last resolved. A search prices its cascades against one set of
-/// requirements, so the design depends only on the input and output rate and the count of
-/// filtered stages, and the millions of cascades of a search, which reach a handful of
-/// output rates, need it resolved a handful of times. Keep one per search (per FilterSpec).
+/// The designs a search resolved last. A search prices its cascades against one set of
+/// requirements, so a design depends only on the input and output rate and the count of
+/// filtered stages, and the millions of cascades of a search, whose output rates are a
+/// handful of doubles around the exact one, need it resolved a handful of times. Keep one
+/// per search (per FilterSpec).
 struct DesignMemo {
-    double input_rate_hz = 0.0;
-    double output_rate_hz = 0.0;
-    int filtered_stages = -1;  ///< -1: nothing resolved yet
-    Refusal refusal = Refusal::none;
-    Design design{};
+    struct Entry {
+        double input_rate_hz = 0.0;
+        double output_rate_hz = 0.0;
+        int filtered_stages = -1;  ///< -1: nothing resolved yet
+        Refusal refusal = Refusal::none;
+        Design design{};
+    };
+    static constexpr int size = 8;
+    Entry entries[size]{};
+    int next = 0;  ///< the entry replaced next
 };
 
 /// resolve_design(), taken from the memo when it holds the same rates and count.
@@ -120,17 +126,22 @@ inline Refusal resolve_remembered(double input_rate_hz, double output_rate_hz, i
     if (memo == nullptr) {
         return resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter, design);
     }
-    if (memo->filtered_stages != filtered_stages || memo->input_rate_hz != input_rate_hz ||
-        memo->output_rate_hz != output_rate_hz) {
-        memo->design = Design{};
-        memo->refusal = resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter,
-                                       &memo->design);
-        memo->input_rate_hz = input_rate_hz;
-        memo->output_rate_hz = output_rate_hz;
-        memo->filtered_stages = filtered_stages;
+    for (const DesignMemo::Entry& e : memo->entries) {
+        if (e.filtered_stages == filtered_stages && e.input_rate_hz == input_rate_hz &&
+            e.output_rate_hz == output_rate_hz) {
+            *design = e.design;
+            return e.refusal;
+        }
     }
-    *design = memo->design;
-    return memo->refusal;
+    DesignMemo::Entry& e = memo->entries[memo->next];
+    memo->next = (memo->next + 1) % DesignMemo::size;
+    e.design = Design{};
+    e.refusal = resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter, &e.design);
+    e.input_rate_hz = input_rate_hz;
+    e.output_rate_hz = output_rate_hz;
+    e.filtered_stages = filtered_stages;
+    *design = e.design;
+    return e.refusal;
 }
 
 /// The rate after each stage as the solvers compute it: input x (the product of the stage

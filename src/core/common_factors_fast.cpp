@@ -389,7 +389,9 @@ void price_pending_record(FastPass* pass) {
 /// stored before its price is figured; false leaves it to be priced first.
 bool surely_priced(FastPass* pass, const Cascade& k, double intermediate, double rate) {
     const TwoStageRequest& request = pass->request();
-    if (request.filter.design_method) return false;
+    if (request.filter.design_method || !cost_model::detail::accepted_rate(request.input_rate_hz)) {
+        return false;
+    }
     const bool filtered[2] = {k.l1 != 1 || k.m1 != 1, k.l2 != 1 || k.m2 != 1};
     cost_model::Design design;
     if (cost_model::resolve_remembered(request.input_rate_hz, rate, filtered[0] + filtered[1],

@@ -63,6 +63,7 @@ struct RateWindow {
     bool empty = true;
     double from_factor = 0.0;  ///< h >= K*g * from_factor
     double to_factor = INF;    ///< h <= K*g * to_factor
+    double highest_rate = INF;  ///< the highest rate in the window, exactly
 };
 
 /// Min-cost mode: how the price decides against the stored record.
@@ -275,6 +276,7 @@ RateWindow find_window(const FastPass& pass, Verdict level) {
     }
     // input * L1/M1 = K*g/h with K = input * a1/b1, so rate <= highest needs
     // h >= K*g / highest, and rate >= lowest needs h <= K*g / lowest.
+    window.highest_rate = highest;
     window.from_factor = std::isinf(highest) ? 0.0 : (1.0 / highest) * (1.0 - RANGE_MARGIN);
     window.to_factor = lowest > 0.0 ? (1.0 / lowest) * (1.0 + RANGE_MARGIN) : INF;
     return window;
@@ -370,6 +372,22 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     return bounds;
 }
 
+/// The window, or an empty one when every rate in it lies below the rates a candidate
+/// that can be stored reaches: the input rate when the first stage may not decimate
+/// (input x L1/M1 with L1 >= M1), and in min-cost mode the lowest rate that can be priced
+/// with both stages filtered (the candidate g = h = 1, which may pass through a stage, is
+/// judged ahead of the bounds).
+RateWindow within_reach(const FastPass& pass, RateWindow window) {
+    if (window.empty) return window;
+    double lowest = 0.0;
+    if (!pass.request().allow_first_stage_decimation) lowest = pass.request().input_rate_hz;
+    if (pass.floor != nullptr) lowest = std::max(lowest, pass.floor->lowest_priced_rate());
+    // A rate above the window's highest is farther from the target (the distance is
+    // monotone in the rate there), and input x L1/M1 with L1 >= M1 is at least the input.
+    if (window.highest_rate < lowest) window.empty = true;
+    return window;
+}
+
 /// Min-cost mode: figures the price of a record stored without it.
 void price_pending_record(FastPass* pass) {
     if (!pass->record_unpriced) return;
@@ -427,8 +445,8 @@ void refresh_bounds(FastPass* pass) {
         pass->bounds.cost = CostBounds{};
         return;
     }
-    pass->bounds.outright = find_window(*pass, Verdict::accept);
-    pass->bounds.reachable = find_window(*pass, Verdict::mode_order);
+    pass->bounds.outright = within_reach(*pass, find_window(*pass, Verdict::accept));
+    pass->bounds.reachable = within_reach(*pass, find_window(*pass, Verdict::mode_order));
     pass->bounds.sum_limit = find_sum_limit(*pass);
     pass->bounds.cost = find_cost_bounds(*pass);
 }

@@ -306,7 +306,9 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksWithTargetsBeyondReachAndInAS
         for (const auto& [in, out, limit, target] :
              {std::tuple{2.0, 22050.0, 600LL, 768000.0}, std::tuple{48000.0, 32000.0, 900LL, 1e12},
               std::tuple{22050.0, 88200.0, 1500LL, 44100.0},
-              std::tuple{44100.0, 11025.0, 800LL, 15584.7}}) {
+              std::tuple{44100.0, 11025.0, 800LL, 15584.7},
+              // below the input rate: without first-stage decimation no nearer rate exists
+              std::tuple{32000.0, 8000.0, 1500LL, 11025.0}}) {
             for (const bool allow : {false, true}) {
                 TwoStageRequest r = min_cost_request(in, out, limit, allow, target, priority);
                 r.filter.attenuation_db = 121;

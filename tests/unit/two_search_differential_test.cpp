@@ -229,7 +229,9 @@ TEST(FastSearchMatchesReference, EveryPriorityOnTheWorkedRates) {
 
 TEST(FastSearchMatchesReference, TargetsBeyondReach) {
     // A target far above or below every intermediate rate within the limit: each g stores
-    // a nearer cascade than the last, and the pass skips on bounds derived records ago.
+    // a nearer cascade than the last, and the pass skips on bounds derived records ago; a
+    // target below the input rate leaves no nearer rate to a first stage that may not
+    // decimate.
     for (const SearchMode mode : {SearchMode::custom_limit, SearchMode::minimal_sum}) {
         for (const bool allow : {false, true}) {
             for (const Priority priority : {Priority::final, Priority::balanced, Priority::strict,
@@ -239,7 +241,8 @@ TEST(FastSearchMatchesReference, TargetsBeyondReach) {
                       std::tuple{50.0, 16000.0, 900LL, 9e9},
                       std::tuple{2.0, 22050.0, 700LL, 768000.0},
                       std::tuple{192000.0, 24000.0, 500LL, 1e-3},
-                      std::tuple{44100.0, 48000.0, 1200LL, 7e7}}) {
+                      std::tuple{44100.0, 48000.0, 1200LL, 7e7},
+                      std::tuple{32000.0, 8000.0, 1500LL, 11025.0}}) {
                     expect_same_search(
                         search_request(in, out, mode, limit, allow, target, priority));
                 }

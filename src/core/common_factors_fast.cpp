@@ -411,12 +411,11 @@ bool surely_priced(FastPass* pass, const Cascade& k, double intermediate, double
         return false;
     }
     const bool filtered[2] = {k.l1 != 1 || k.m1 != 1, k.l2 != 1 || k.m2 != 1};
-    cost_model::Design design;
-    if (cost_model::resolve_remembered(request.input_rate_hz, rate, filtered[0] + filtered[1],
-                                       request.filter, &design, &pass->state->design_memo) !=
-        cost_model::Refusal::none) {
-        return false;
-    }
+    const cost_model::DesignMemo::Entry& resolved =
+        cost_model::remembered_design(request.input_rate_hz, rate, filtered[0] + filtered[1],
+                                      request.filter, &pass->state->design_memo);
+    if (resolved.refusal != cost_model::Refusal::none) return false;
+    const cost_model::Design& design = resolved.design;
     // The far-edge margin adds at most 20 log10(4/3) dB, and Kaiser's factor rises with
     // the attenuation (0.9222 below 21 dB lies above its value at 21 dB).
     const double factor = std::max(
@@ -494,7 +493,9 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
                 price_candidate(request, k, &c, &pass->state->design_memo);
             }
         }
-        if (!candidate_wins(c, pass->best(), pass->scan->terms)) return false;
+        // Preferred outright and surely priced, it wins (its sum and error are measured
+        // within the checked ranges).
+        if (!unpriced && !candidate_wins(c, pass->best(), pass->scan->terms)) return false;
         const CascadeRecord before = pass->best();
         store_two_stage_candidate(k, c, intermediate, request, pass->state);
         pass->record_unpriced = unpriced;

@@ -120,17 +120,14 @@ struct DesignMemo {
     int next = 0;  ///< the entry replaced next
 };
 
-/// resolve_design(), taken from the memo when it holds the same rates and count.
-inline Refusal resolve_remembered(double input_rate_hz, double output_rate_hz, int filtered_stages,
-                                  const FilterSpec& filter, Design* design, DesignMemo* memo) {
-    if (memo == nullptr) {
-        return resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter, design);
-    }
+/// The memo's entry for these rates and count, resolved now if it holds none.
+inline const DesignMemo::Entry& remembered_design(double input_rate_hz, double output_rate_hz,
+                                                  int filtered_stages, const FilterSpec& filter,
+                                                  DesignMemo* memo) {
     for (const DesignMemo::Entry& e : memo->entries) {
-        if (e.filtered_stages == filtered_stages && e.input_rate_hz == input_rate_hz &&
-            e.output_rate_hz == output_rate_hz) {
-            *design = e.design;
-            return e.refusal;
+        if (e.output_rate_hz == output_rate_hz && e.filtered_stages == filtered_stages &&
+            e.input_rate_hz == input_rate_hz) {
+            return e;
         }
     }
     DesignMemo::Entry& e = memo->entries[memo->next];
@@ -140,6 +137,17 @@ inline Refusal resolve_remembered(double input_rate_hz, double output_rate_hz, i
     e.input_rate_hz = input_rate_hz;
     e.output_rate_hz = output_rate_hz;
     e.filtered_stages = filtered_stages;
+    return e;
+}
+
+/// resolve_design(), taken from the memo when it holds the same rates and count.
+inline Refusal resolve_remembered(double input_rate_hz, double output_rate_hz, int filtered_stages,
+                                  const FilterSpec& filter, Design* design, DesignMemo* memo) {
+    if (memo == nullptr) {
+        return resolve_design(input_rate_hz, output_rate_hz, filtered_stages, filter, design);
+    }
+    const DesignMemo::Entry& e =
+        remembered_design(input_rate_hz, output_rate_hz, filtered_stages, filter, memo);
     *design = e.design;
     return e.refusal;
 }

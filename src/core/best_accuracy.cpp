@@ -624,6 +624,29 @@ void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, 
 
 /// Overall ratios the accepted window may hold before the walks below are cheaper.
 constexpr std::size_t WINDOW_RATIOS = 4096;
+/// Overall ratios the window may hold for it to be read after all when the walks find
+/// nothing for a while (cascades the class accepts are rare, so the walks pass over many
+/// first stages in vain), and the walk's steps allowed per ratio before that.
+constexpr std::size_t LARGE_WINDOW_RATIOS = 32768;
+constexpr double WALK_STEPS_PER_RATIO = 2.0;
+
+/// The bounds of the window of overall ratios the class accepts (in double, generously).
+struct Window {
+    double lo = 0.0;
+    double hi = 0.0;
+    /// About how many fractions of the cut tree at n^2 it holds.
+    double ratios = 0.0;
+};
+
+Window window_of(const Problem& pr, const Accept& acc) {
+    const double bound = static_cast<double>(pr.n) * static_cast<double>(pr.n);
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double r = pr.ratio.approx;
+    Window out{r * (1.0 - w), r * (1.0 + w), 0.0};
+    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
+    out.ratios = 0.61 * bound * bound / std::max(1.0, r * r) * (out.hi - out.lo);
+    return out;
+}
 
 /// The first stages nearest the target among the cascades whose overall ratio the class
 /// accepts, found from the overall ratios themselves: every such cascade is
@@ -631,21 +654,15 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// for each split the g1/g2 nearest target x q1/p1 is a bracket in the fractions with
 /// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). Empty when the window holds too many
 /// ratios (then first stages are plentiful and the walks find them fast).
-std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc) {
+std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc,
+                                                       std::size_t max_ratios) {
     const u64 n = pr.n;
-    const u64 bound = n * n;
-    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    const double r = pr.ratio.approx;
-    const double lo = r * (1.0 - w);
-    const double hi = r * (1.0 + w);
-    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
-    const double density =
-        0.61 * static_cast<double>(bound) * static_cast<double>(bound) / std::max(1.0, r * r);
-    if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
+    const Window around = window_of(pr, acc);
+    if (around.ratios > static_cast<double>(max_ratios) / 2) return std::nullopt;
     std::vector<Fraction> window;
     bool too_many = false;
-    fractions_between(bound, lo, hi, [&](const Fraction& f) {
-        if (window.size() >= WINDOW_RATIOS) {
+    fractions_between(n * n, around.lo, around.hi, [&](const Fraction& f) {
+        if (window.size() >= max_ratios) {
             too_many = true;
         } else {
             window.push_back(f);
@@ -708,9 +725,15 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
 /// empty when that many steps found none (the caller then learns whether any exists).
 std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, const Accept& acc,
                                                           long long budget = -1) {
+    // Past this many steps without an answer, the window is read instead.
+    long long window_after = -1;
     if (std::isfinite(acc.width())) {
-        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc);
+        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc, WINDOW_RATIOS);
         if (by_ratios) return by_ratios;
+        const double ratios = window_of(pr, acc).ratios;
+        if (budget < 0 && ratios <= static_cast<double>(LARGE_WINDOW_RATIOS) / 2) {
+            window_after = static_cast<long long>(ratios * WALK_STEPS_PER_RATIO);
+        }
     }
     struct Seen {
         Fraction s1;
@@ -747,6 +770,11 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     for (long long step = 0;; ++step) {
         if (pr.stop()) return std::vector<Fraction>{};
         if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
+        if (step == window_after) {
+            std::optional<std::vector<Fraction>> by_ratios =
+                nearest_by_ratios(pr, acc, LARGE_WINDOW_RATIOS);
+            if (by_ratios) return by_ratios;
+        }
         const double limit = best_ie + margin_base + best_ie * 1e-15;
         if (firsts.done() || firsts.bound() > limit) break;
         if (seconds && (seconds->done() || seconds->bound() > limit)) break;

@@ -277,19 +277,43 @@ ClassChoice choose_among(const Problem& pr, const std::vector<Fraction>& firsts,
 // No first stage fixed: overall ratios.
 // ---------------------------------------------------------------------------------------
 
+/// The smallest d + x / d over the divisors d of x (all of them in `ds`) with d and x / d
+/// at most n; 0 when no such pair is.
+u64 smallest_pair_sum(u64 x, u64 n, const std::vector<u64>& ds) {
+    u64 smallest = 0;
+    for (const u64 d : ds) {
+        if (d > n || x / d > n) continue;
+        const u64 sum = d + x / d;
+        if (smallest == 0 || sum < smallest) smallest = sum;
+    }
+    return smallest;
+}
+
 /// The cascade with the smallest sum (then lexicographic) whose overall ratio is the
-/// reduced p/q; not found when no split of p and q fits the limit.
-Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+/// reduced p/q; not found when no split of p and q fits the limit, nor when every split
+/// sums to more than `beat` (those would lose to a cascade already found).
+Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq,
+                  u64 beat = std::numeric_limits<u64>::max()) {
     Choice best;
     const u64 n = pr.n;
     if (p > n * n || q > n * n) return best;
-    // Most ratios near an awkward one have a large prime factor: rejected cheaply first.
-    if (has_prime_factor_above(q, n) || has_prime_factor_above(p, n)) return best;
+    // Most ratios near an awkward one have a large prime factor: rejected cheaply first
+    // (factorise(p, n) begins with the same test, and factors p only after it).
+    if (has_prime_factor_above(q, n)) return best;
     const Factorisation fp = factorise(p, n);
     if (fp.count < 0) return best;
+    divisors(fp, dp);
+    // Every split sums to at least the smallest p1 + p2 plus 2 sqrt(q) (a first stage that
+    // must not decimate only adds to it): q is factored only when that can still win.
+    const u64 p_sum = smallest_pair_sum(p, n, *dp);
+    if (p_sum == 0) return best;
+    if (beat != std::numeric_limits<u64>::max()) {
+        const auto q_floor =
+            static_cast<u64>(2.0 * std::sqrt(static_cast<double>(q)) * (1.0 - 1e-12));
+        if (p_sum + q_floor > beat) return best;
+    }
     const Factorisation fq = factorise(q, n);
     if (fq.count < 0) return best;
-    divisors(fp, dp);
     divisors(fq, dq);
     for (const u64 p1 : *dp) {
         const u64 p2 = p / p1;
@@ -409,7 +433,8 @@ Choice continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
         if (pr.stop()) return Choice{};
         if (!error_within_tie(e, best)) break;  // the walk only moves away
         if (acc.ok(e)) {
-            const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+            const Choice c = best_split(pr, f.p, f.q, &dp, &dq,
+                                        chosen.found ? chosen.sum : std::numeric_limits<u64>::max());
             if (better(c, chosen)) chosen = c;
         }
         f = walk->next(&e);
@@ -467,7 +492,8 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
         const ExactError e = error_of(pr, f.p, f.q);
         // Nearer than the smallest error: the walk saw it does not split.
         if (!in_band(e, best, acc) || compare_errors(e, best) < 0) continue;
-        const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+        const Choice c = best_split(pr, f.p, f.q, &dp, &dq,
+                                    chosen.found ? chosen.sum : std::numeric_limits<u64>::max());
         if (better(c, chosen)) chosen = c;
     }
     return chosen;
@@ -675,7 +701,7 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
     std::vector<u64> dp, dq;
     for (const Fraction& f : window) {
         if (!acc.ok(error_of(pr, f.p, f.q))) continue;
-        if (has_prime_factor_above(f.q, n) || has_prime_factor_above(f.p, n)) continue;
+        if (has_prime_factor_above(f.q, n)) continue;
         const Factorisation fp = factorise(f.p, n);
         if (fp.count < 0) continue;
         const Factorisation fq = factorise(f.q, n);

@@ -653,25 +653,39 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// Overall ratios the window may hold for it to be read after all when the walks find
 /// nothing for a while (cascades the class accepts are rare, so the walks pass over many
 /// first stages in vain), and the walk's steps allowed per ratio before that.
-constexpr std::size_t LARGE_WINDOW_RATIOS = 32768;
+constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 18;
 constexpr double WALK_STEPS_PER_RATIO = 2.0;
 
-/// The bounds of the window of overall ratios the class accepts (in double, generously).
-struct Window {
-    double lo = 0.0;
-    double hi = 0.0;
-    /// About how many fractions of the cut tree at n^2 it holds.
-    double ratios = 0.0;
-};
-
-Window window_of(const Problem& pr, const Accept& acc) {
+/// About how many overall ratios (fractions of the cut tree at n^2) the class accepts.
+double window_ratios(const Problem& pr, const Accept& acc) {
     const double bound = static_cast<double>(pr.n) * static_cast<double>(pr.n);
-    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
     const double r = pr.ratio.approx;
-    Window out{r * (1.0 - w), r * (1.0 + w), 0.0};
     // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
-    out.ratios = 0.61 * bound * bound / std::max(1.0, r * r) * (out.hi - out.lo);
-    return out;
+    return 0.61 * bound * bound / std::max(1.0, r * r) * 2.0 * r * acc.width() * (1.0 + 1e-6) +
+           1.0;
+}
+
+/// Calls visit(f) for every overall ratio the class accepts, in increasing order (exactly:
+/// they form an interval around output/input), until visit returns false.
+template <typename Visit>
+void accepted_ratios(const Problem& pr, const Accept& acc, Visit&& visit) {
+    const u64 bound = pr.n * pr.n;
+    const double r = pr.ratio.approx;
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double lo = r * (1.0 - w);
+    const double hi = r * (1.0 + w);
+    // Outside [lo, hi] in double is outside the interval; inside, the exact error decides.
+    const auto place = [&](u64 p, u64 q) {
+        const double v = static_cast<double>(p) / static_cast<double>(q);
+        if (v < lo) return -1;
+        if (v > hi) return 1;
+        if (acc.ok(error_of(pr, p, q))) return 0;
+        return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
+    };
+    OutwardWalk walk(bracket(bound, [&](u64 p, u64 q) { return place(p, q) < 0; }), bound);
+    while (!walk.above().none_above() && place(walk.above().p, walk.above().q) == 0) {
+        if (!visit(walk.take_above())) return;
+    }
 }
 
 /// The first stages nearest the target among the cascades whose overall ratio the class
@@ -683,16 +697,13 @@ Window window_of(const Problem& pr, const Accept& acc) {
 std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc,
                                                        std::size_t max_ratios) {
     const u64 n = pr.n;
-    const Window around = window_of(pr, acc);
-    if (around.ratios > static_cast<double>(max_ratios) / 2) return std::nullopt;
+    if (window_ratios(pr, acc) > static_cast<double>(max_ratios) / 2) return std::nullopt;
     std::vector<Fraction> window;
     bool too_many = false;
-    fractions_between(n * n, around.lo, around.hi, [&](const Fraction& f) {
-        if (window.size() >= max_ratios) {
-            too_many = true;
-        } else {
-            window.push_back(f);
-        }
+    accepted_ratios(pr, acc, [&](const Fraction& f) {
+        too_many = window.size() >= max_ratios;
+        if (!too_many) window.push_back(f);
+        return !too_many;
     });
     if (too_many) return std::nullopt;
     const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
@@ -700,7 +711,6 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
     std::vector<double> ies;
     std::vector<u64> dp, dq;
     for (const Fraction& f : window) {
-        if (!acc.ok(error_of(pr, f.p, f.q))) continue;
         if (has_prime_factor_above(f.q, n)) continue;
         const Factorisation fp = factorise(f.p, n);
         if (fp.count < 0) continue;
@@ -756,7 +766,7 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     if (std::isfinite(acc.width())) {
         std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc, WINDOW_RATIOS);
         if (by_ratios) return by_ratios;
-        const double ratios = window_of(pr, acc).ratios;
+        const double ratios = window_ratios(pr, acc);
         if (budget < 0 && ratios <= static_cast<double>(LARGE_WINDOW_RATIOS) / 2) {
             window_after = static_cast<long long>(ratios * WALK_STEPS_PER_RATIO);
         }

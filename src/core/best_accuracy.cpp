@@ -42,19 +42,29 @@
 //     the first ratios of the band that factor evenly end it.
 // Where the target leaves a first stage to find (the final priority), the first stages
 // nearest the target with a good enough second stage are found one of three ways, each
-// exact: where the accepted window holds few overall ratios (under 4096), from the ratios
-// themselves (each split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a
-// bracket in g1/g2); otherwise by two walks at once, the first stages walking away from
-// the target and the second stages walking away from (output/input) / target with the few
-// first stages that make each good enough, whichever proves the nearest first. Both walks
-// keep to the stages that can be good enough at all (a first stage within the accepted
-// error of ratio x [1/n, n]). Whether any cascade matches at all is learnt from 256 steps
-// of those walks where matches are common, else from the walk for E*.
+// exact: where the class accepts few overall ratios (under 2048 expected), from the ratios
+// themselves (the accepted ones form an interval around output/input, walked exactly; each
+// split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a bracket in
+// g1/g2); otherwise by two walks at once, the first stages walking away from the target
+// and the second stages walking away from (output/input) / target with the few first
+// stages that make each good enough, whichever proves the nearest first. Both walks keep
+// to the stages that can be good enough at all (a first stage within the accepted error of
+// ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
+// large limits) the walks can pass over millions of first stages in vain, so after two
+// steps per accepted ratio they hand over to the ratios (up to 2^20 of them). Whether any
+// cascade matches at all is learnt from 256 steps of those walks where matches are common,
+// else from the walk for E*.
+//
+// Testing a ratio: q is tested for a prime factor above n (trial division by the primes
+// below 256, then Miller-Rabin on the rest), p is factored, and q only when p has a split
+// within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
+// cascade found.
 //
 // The slowest requests left are exact ratios at large limits whose numerator or
 // denominator has a prime factor above the limit and no target: near such a ratio few
-// overall ratios factor, so the walk to E* and the band after it each test some thousands
-// (tens of milliseconds at limit 65535; see the benchmark).
+// overall ratios factor, so the walk to E* and the band after it test some 20,000 (about
+// 17 ms at limit 65535; see the benchmark); and targets with tolerances near 1e-14 at
+// limit 65535, whose some 10^5 accepted ratios are each tested (about 0.1 s).
 #include "core/best_accuracy.h"
 
 #include <algorithm>
@@ -653,7 +663,7 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// Overall ratios the window may hold for it to be read after all when the walks find
 /// nothing for a while (cascades the class accepts are rare, so the walks pass over many
 /// first stages in vain), and the walk's steps allowed per ratio before that.
-constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 18;
+constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
 constexpr double WALK_STEPS_PER_RATIO = 2.0;
 
 /// About how many overall ratios (fractions of the cut tree at n^2) the class accepts.
@@ -698,25 +708,22 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
                                                        std::size_t max_ratios) {
     const u64 n = pr.n;
     if (window_ratios(pr, acc) > static_cast<double>(max_ratios) / 2) return std::nullopt;
-    std::vector<Fraction> window;
-    bool too_many = false;
-    accepted_ratios(pr, acc, [&](const Fraction& f) {
-        too_many = window.size() >= max_ratios;
-        if (!too_many) window.push_back(f);
-        return !too_many;
-    });
-    if (too_many) return std::nullopt;
     const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
     std::vector<Fraction> found;
     std::vector<double> ies;
     std::vector<u64> dp, dq;
-    for (const Fraction& f : window) {
-        if (has_prime_factor_above(f.q, n)) continue;
+    std::size_t count = 0;
+    bool too_many = false;
+    accepted_ratios(pr, acc, [&](const Fraction& f) {
+        too_many = ++count > max_ratios || pr.stop();
+        if (too_many) return false;
+        if (has_prime_factor_above(f.q, n)) return true;
         const Factorisation fp = factorise(f.p, n);
-        if (fp.count < 0) continue;
-        const Factorisation fq = factorise(f.q, n);
-        if (fq.count < 0) continue;
+        if (fp.count < 0) return true;
         divisors(fp, &dp);
+        if (smallest_pair_sum(f.p, n, dp) == 0) return true;
+        const Factorisation fq = factorise(f.q, n);
+        if (fq.count < 0) return true;
         divisors(fq, &dq);
         for (const u64 p1 : dp) {
             const u64 p2 = f.p / p1;
@@ -741,7 +748,10 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
                 }
             }
         }
-    }
+        return true;
+    });
+    if (pr.cancelled) return std::vector<Fraction>{};
+    if (too_many) return std::nullopt;
     double best_ie = INF;
     for (const double ie : ies) best_ie = std::min(best_ie, ie);
     const double limit = best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;

@@ -86,16 +86,36 @@ struct Plain64 {
     std::uint64_t from(std::uint64_t a) const { return a; }
 };
 
+/// d odd with n - 1 = d 2^s.
+std::uint64_t odd_part(std::uint64_t n, int* s) {
+    std::uint64_t d = n - 1;
+    *s = 0;
+    while ((d & 1) == 0) {
+        d >>= 1;
+        ++*s;
+    }
+    return d;
+}
+
+/// Whether x = base^d passes the strong test: it is 1 or -1, or one of the next s - 1
+/// squarings is -1.
+template <typename Arithmetic>
+bool strong_passes(const Arithmetic& ar, std::uint64_t x, std::uint64_t one,
+                   std::uint64_t minus_one, int s) {
+    if (x == one || x == minus_one) return true;
+    for (int r = 1; r < s; ++r) {
+        x = ar.mul(x, x);
+        if (x == minus_one) return true;
+    }
+    return false;
+}
+
 /// Miller-Rabin for odd n without small factors, in the arithmetic given.
 template <typename Arithmetic>
 bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
     const Arithmetic ar(n);
-    std::uint64_t d = n - 1;
     int s = 0;
-    while ((d & 1) == 0) {
-        d >>= 1;
-        ++s;
-    }
+    const std::uint64_t d = odd_part(n, &s);
     const std::uint64_t one = ar.to(1);
     const std::uint64_t minus_one = ar.to(n - 1);
     for (int i = 0; i < base_count; ++i) {
@@ -106,13 +126,7 @@ bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
             if ((e & 1) != 0) x = ar.mul(x, base);
             base = ar.mul(base, base);
         }
-        if (x == one || x == minus_one) continue;
-        bool composite = true;
-        for (int r = 1; r < s && composite; ++r) {
-            x = ar.mul(x, x);
-            composite = x != minus_one;
-        }
-        if (composite) return false;
+        if (!strong_passes(ar, x, one, minus_one, s)) return false;
     }
     return true;
 }
@@ -127,12 +141,8 @@ constexpr std::uint64_t BASES_64[] = {2, 325, 9375, 28178, 450775, 9780504, 1795
 /// three).
 bool is_prime_32(std::uint64_t n) {
     const Montgomery32 ar(n);
-    std::uint64_t d = n - 1;
     int s = 0;
-    while ((d & 1) == 0) {
-        d >>= 1;
-        ++s;
-    }
+    const std::uint64_t d = odd_part(n, &s);
     const std::uint64_t one = ar.to(1);
     const std::uint64_t minus_one = ar.to(n - 1);
     std::uint64_t x[3] = {one, one, one};
@@ -144,15 +154,7 @@ bool is_prime_32(std::uint64_t n) {
         for (int i = 0; i < 3; ++i) base[i] = ar.mul(base[i], base[i]);
     }
     for (int i = 0; i < 3; ++i) {
-        if (BASES_32[i] % n == 0) continue;
-        std::uint64_t y = x[i];
-        if (y == one || y == minus_one) continue;
-        bool composite = true;
-        for (int r = 1; r < s && composite; ++r) {
-            y = ar.mul(y, y);
-            composite = y != minus_one;
-        }
-        if (composite) return false;
+        if (BASES_32[i] % n != 0 && !strong_passes(ar, x[i], one, minus_one, s)) return false;
     }
     return true;
 }

@@ -127,7 +127,10 @@ std::string describe(const AccuracyRequest& r) {
                       quillmere::priority_name(r.intermediate_target->priority));
         s += text;
     }
-    if (r.tolerance) s += " tolerance " + std::to_string(r.tolerance->relative);
+    if (r.tolerance) {
+        std::snprintf(text, sizeof text, " tolerance %.17g", r.tolerance->relative);
+        s += text;
+    }
     return s;
 }
 
@@ -223,19 +226,33 @@ void random_multistage_min_cost(benchmark::State& state) {
 }
 
 AccuracyRequest accuracy(double in, double out, long long limit, bool allow,
-                         std::optional<IntermediateTarget> target = std::nullopt) {
+                         std::optional<IntermediateTarget> target = std::nullopt,
+                         std::optional<double> tolerance = std::nullopt) {
     AccuracyRequest r;
     r.input_rate_hz = in;
     r.output_rate_hz = out;
     r.max_factor = limit;
     r.allow_first_stage_decimation = allow;
     r.intermediate_target = target;
+    if (tolerance) r.tolerance = Tolerance{*tolerance};
     return r;
 }
 
 /// The slowest best-accuracy requests met: exact ratios with a prime numerator or
-/// denominator above the limit near 2^16 (few cascades near them factor), at limit 65535.
+/// denominator above the limit near 2^16 (few cascades near them factor), at limit 65535;
+/// and targets with a tolerance so small that the cascades it accepts are rare (the first
+/// stages near the target then have none).
 const std::vector<AccuracyRequest> HARD_ACCURACY = {
+    accuracy(176400, 176509, 65535, true),
+    accuracy(44212.95, 44100, 65535, true),
+    accuracy(598297, 9618971.2, 13839, true, IntermediateTarget{191027.91860535249, Priority::balanced},
+             1.2599269230957605e-12),
+    accuracy(966884.33, 972484, 65535, false,
+             IntermediateTarget{1979850.4655601629, Priority::balanced}, 1.891507551669333e-17),
+    accuracy(705600, 2934439.6133296597, 65535, false,
+             IntermediateTarget{2279284.5988889965, Priority::final}, 3.7655689436453176e-18),
+    accuracy(182537, 281251, 65535, true, IntermediateTarget{28338.074419642639, Priority::final},
+             7.3020576631965021e-15),
     accuracy(48000, 70981, 65535, false),
     accuracy(76753, 108418, 65535, true),
     accuracy(112100, 101164, 65535, true),

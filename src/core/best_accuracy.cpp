@@ -42,19 +42,29 @@
 //     the first ratios of the band that factor evenly end it.
 // Where the target leaves a first stage to find (the final priority), the first stages
 // nearest the target with a good enough second stage are found one of three ways, each
-// exact: where the accepted window holds few overall ratios (under 4096), from the ratios
-// themselves (each split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a
-// bracket in g1/g2); otherwise by two walks at once, the first stages walking away from
-// the target and the second stages walking away from (output/input) / target with the few
-// first stages that make each good enough, whichever proves the nearest first. Both walks
-// keep to the stages that can be good enough at all (a first stage within the accepted
-// error of ratio x [1/n, n]). Whether any cascade matches at all is learnt from 256 steps
-// of those walks where matches are common, else from the walk for E*.
+// exact: where the class accepts few overall ratios (under 2048 expected), from the ratios
+// themselves (the accepted ones form an interval around output/input, walked exactly; each
+// split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a bracket in
+// g1/g2); otherwise by two walks at once, the first stages walking away from the target
+// and the second stages walking away from (output/input) / target with the few first
+// stages that make each good enough, whichever proves the nearest first. Both walks keep
+// to the stages that can be good enough at all (a first stage within the accepted error of
+// ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
+// large limits) the walks can pass over millions of first stages in vain, so after two
+// steps per accepted ratio they hand over to the ratios (up to 2^20 of them). Whether any
+// cascade matches at all is learnt from 256 steps of those walks where matches are common,
+// else from the walk for E*.
+//
+// Testing a ratio: q is tested for a prime factor above n (trial division by the primes
+// below 256, then Miller-Rabin on the rest), p is factored, and q only when p has a split
+// within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
+// cascade found.
 //
 // The slowest requests left are exact ratios at large limits whose numerator or
 // denominator has a prime factor above the limit and no target: near such a ratio few
-// overall ratios factor, so the walk to E* and the band after it each test some thousands
-// (tens of milliseconds at limit 65535; see the benchmark).
+// overall ratios factor, so the walk to E* and the band after it test some 20,000 (about
+// 17 ms at limit 65535; see the benchmark); and targets with tolerances near 1e-14 at
+// limit 65535, whose some 10^5 accepted ratios are each tested (about 0.1 s).
 #include "core/best_accuracy.h"
 
 #include <algorithm>
@@ -277,19 +287,43 @@ ClassChoice choose_among(const Problem& pr, const std::vector<Fraction>& firsts,
 // No first stage fixed: overall ratios.
 // ---------------------------------------------------------------------------------------
 
+/// The smallest d + x / d over the divisors d of x (all of them in `ds`) with d and x / d
+/// at most n; 0 when no such pair is.
+u64 smallest_pair_sum(u64 x, u64 n, const std::vector<u64>& ds) {
+    u64 smallest = 0;
+    for (const u64 d : ds) {
+        if (d > n || x / d > n) continue;
+        const u64 sum = d + x / d;
+        if (smallest == 0 || sum < smallest) smallest = sum;
+    }
+    return smallest;
+}
+
 /// The cascade with the smallest sum (then lexicographic) whose overall ratio is the
-/// reduced p/q; not found when no split of p and q fits the limit.
-Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq) {
+/// reduced p/q; not found when no split of p and q fits the limit, nor when every split
+/// sums to more than `beat` (those would lose to a cascade already found).
+Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::vector<u64>* dq,
+                  u64 beat = std::numeric_limits<u64>::max()) {
     Choice best;
     const u64 n = pr.n;
     if (p > n * n || q > n * n) return best;
-    // Most ratios near an awkward one have a large prime factor: rejected cheaply first.
-    if (has_prime_factor_above(q, n) || has_prime_factor_above(p, n)) return best;
+    // Most ratios near an awkward one have a large prime factor: rejected cheaply first
+    // (factorise(p, n) begins with the same test, and factors p only after it).
+    if (has_prime_factor_above(q, n)) return best;
     const Factorisation fp = factorise(p, n);
     if (fp.count < 0) return best;
+    divisors(fp, dp);
+    // Every split sums to at least the smallest p1 + p2 plus 2 sqrt(q) (a first stage that
+    // must not decimate only adds to it): q is factored only when that can still win.
+    const u64 p_sum = smallest_pair_sum(p, n, *dp);
+    if (p_sum == 0) return best;
+    if (beat != std::numeric_limits<u64>::max()) {
+        const auto q_floor =
+            static_cast<u64>(2.0 * std::sqrt(static_cast<double>(q)) * (1.0 - 1e-12));
+        if (p_sum + q_floor > beat) return best;
+    }
     const Factorisation fq = factorise(q, n);
     if (fq.count < 0) return best;
-    divisors(fp, dp);
     divisors(fq, dq);
     for (const u64 p1 : *dp) {
         const u64 p2 = p / p1;
@@ -409,7 +443,8 @@ Choice continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
         if (pr.stop()) return Choice{};
         if (!error_within_tie(e, best)) break;  // the walk only moves away
         if (acc.ok(e)) {
-            const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+            const Choice c = best_split(pr, f.p, f.q, &dp, &dq,
+                                        chosen.found ? chosen.sum : std::numeric_limits<u64>::max());
             if (better(c, chosen)) chosen = c;
         }
         f = walk->next(&e);
@@ -467,7 +502,8 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
         const ExactError e = error_of(pr, f.p, f.q);
         // Nearer than the smallest error: the walk saw it does not split.
         if (!in_band(e, best, acc) || compare_errors(e, best) < 0) continue;
-        const Choice c = best_split(pr, f.p, f.q, &dp, &dq);
+        const Choice c = best_split(pr, f.p, f.q, &dp, &dq,
+                                    chosen.found ? chosen.sum : std::numeric_limits<u64>::max());
         if (better(c, chosen)) chosen = c;
     }
     return chosen;
@@ -624,6 +660,43 @@ void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, 
 
 /// Overall ratios the accepted window may hold before the walks below are cheaper.
 constexpr std::size_t WINDOW_RATIOS = 4096;
+/// Overall ratios the window may hold for it to be read after all when the walks find
+/// nothing for a while (cascades the class accepts are rare, so the walks pass over many
+/// first stages in vain), and the walk's steps allowed per ratio before that.
+constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
+constexpr double WALK_STEPS_PER_RATIO = 2.0;
+
+/// About how many overall ratios (fractions of the cut tree at n^2) the class accepts.
+double window_ratios(const Problem& pr, const Accept& acc) {
+    const double bound = static_cast<double>(pr.n) * static_cast<double>(pr.n);
+    const double r = pr.ratio.approx;
+    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
+    return 0.61 * bound * bound / std::max(1.0, r * r) * 2.0 * r * acc.width() * (1.0 + 1e-6) +
+           1.0;
+}
+
+/// Calls visit(f) for every overall ratio the class accepts, in increasing order (exactly:
+/// they form an interval around output/input), until visit returns false.
+template <typename Visit>
+void accepted_ratios(const Problem& pr, const Accept& acc, Visit&& visit) {
+    const u64 bound = pr.n * pr.n;
+    const double r = pr.ratio.approx;
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    const double lo = r * (1.0 - w);
+    const double hi = r * (1.0 + w);
+    // Outside [lo, hi] in double is outside the interval; inside, the exact error decides.
+    const auto place = [&](u64 p, u64 q) {
+        const double v = static_cast<double>(p) / static_cast<double>(q);
+        if (v < lo) return -1;
+        if (v > hi) return 1;
+        if (acc.ok(error_of(pr, p, q))) return 0;
+        return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
+    };
+    OutwardWalk walk(bracket(bound, [&](u64 p, u64 q) { return place(p, q) < 0; }), bound);
+    while (!walk.above().none_above() && place(walk.above().p, walk.above().q) == 0) {
+        if (!visit(walk.take_above())) return;
+    }
+}
 
 /// The first stages nearest the target among the cascades whose overall ratio the class
 /// accepts, found from the overall ratios themselves: every such cascade is
@@ -631,39 +704,26 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// for each split the g1/g2 nearest target x q1/p1 is a bracket in the fractions with
 /// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). Empty when the window holds too many
 /// ratios (then first stages are plentiful and the walks find them fast).
-std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc) {
+std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc,
+                                                       std::size_t max_ratios) {
     const u64 n = pr.n;
-    const u64 bound = n * n;
-    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    const double r = pr.ratio.approx;
-    const double lo = r * (1.0 - w);
-    const double hi = r * (1.0 + w);
-    // About 6/pi^2 x bound^2 / max(1, r)^2 fractions per unit near r.
-    const double density =
-        0.61 * static_cast<double>(bound) * static_cast<double>(bound) / std::max(1.0, r * r);
-    if (density * (hi - lo) > static_cast<double>(WINDOW_RATIOS) / 2) return std::nullopt;
-    std::vector<Fraction> window;
-    bool too_many = false;
-    fractions_between(bound, lo, hi, [&](const Fraction& f) {
-        if (window.size() >= WINDOW_RATIOS) {
-            too_many = true;
-        } else {
-            window.push_back(f);
-        }
-    });
-    if (too_many) return std::nullopt;
+    if (window_ratios(pr, acc) > static_cast<double>(max_ratios) / 2) return std::nullopt;
     const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
     std::vector<Fraction> found;
     std::vector<double> ies;
     std::vector<u64> dp, dq;
-    for (const Fraction& f : window) {
-        if (!acc.ok(error_of(pr, f.p, f.q))) continue;
-        if (has_prime_factor_above(f.q, n) || has_prime_factor_above(f.p, n)) continue;
+    std::size_t count = 0;
+    bool too_many = false;
+    accepted_ratios(pr, acc, [&](const Fraction& f) {
+        too_many = ++count > max_ratios || pr.stop();
+        if (too_many) return false;
+        if (has_prime_factor_above(f.q, n)) return true;
         const Factorisation fp = factorise(f.p, n);
-        if (fp.count < 0) continue;
-        const Factorisation fq = factorise(f.q, n);
-        if (fq.count < 0) continue;
+        if (fp.count < 0) return true;
         divisors(fp, &dp);
+        if (smallest_pair_sum(f.p, n, dp) == 0) return true;
+        const Factorisation fq = factorise(f.q, n);
+        if (fq.count < 0) return true;
         divisors(fq, &dq);
         for (const u64 p1 : dp) {
             const u64 p2 = f.p / p1;
@@ -688,7 +748,10 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
                 }
             }
         }
-    }
+        return true;
+    });
+    if (pr.cancelled) return std::vector<Fraction>{};
+    if (too_many) return std::nullopt;
     double best_ie = INF;
     for (const double ie : ies) best_ie = std::min(best_ie, ie);
     const double limit = best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
@@ -708,9 +771,15 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
 /// empty when that many steps found none (the caller then learns whether any exists).
 std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, const Accept& acc,
                                                           long long budget = -1) {
+    // Past this many steps without an answer, the window is read instead.
+    long long window_after = -1;
     if (std::isfinite(acc.width())) {
-        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc);
+        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc, WINDOW_RATIOS);
         if (by_ratios) return by_ratios;
+        const double ratios = window_ratios(pr, acc);
+        if (budget < 0 && ratios <= static_cast<double>(LARGE_WINDOW_RATIOS) / 2) {
+            window_after = static_cast<long long>(ratios * WALK_STEPS_PER_RATIO);
+        }
     }
     struct Seen {
         Fraction s1;
@@ -747,6 +816,11 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     for (long long step = 0;; ++step) {
         if (pr.stop()) return std::vector<Fraction>{};
         if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
+        if (step == window_after) {
+            std::optional<std::vector<Fraction>> by_ratios =
+                nearest_by_ratios(pr, acc, LARGE_WINDOW_RATIOS);
+            if (by_ratios) return by_ratios;
+        }
         const double limit = best_ie + margin_base + best_ie * 1e-15;
         if (firsts.done() || firsts.bound() > limit) break;
         if (seconds && (seconds->done() || seconds->bound() > limit)) break;

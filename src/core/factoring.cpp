@@ -61,14 +61,17 @@ struct Montgomery32 {
         const std::uint64_t r = (std::uint64_t{1} << 32) % n;
         r2 = r * r % n;
     }
+    /// t R^-1 mod n for t below n^2. t + m n is a multiple of R below 2^65: its top part is
+    /// the sum of the top parts plus the carry out of the bottom halves, which is 1 exactly
+    /// when t's bottom half is not zero (m n's bottom half is then its complement).
     std::uint64_t reduce(std::uint64_t t) const {
         const std::uint32_t m = static_cast<std::uint32_t>(t) * n_neg_inv;
-        const std::uint64_t u =
-            static_cast<std::uint64_t>((static_cast<u128>(t) + std::uint64_t{m} * n) >> 32);
+        const std::uint64_t u = (t >> 32) + ((std::uint64_t{m} * n) >> 32) +
+                                (static_cast<std::uint32_t>(t) != 0 ? 1 : 0);
         return u >= n ? u - n : u;
     }
     std::uint64_t mul(std::uint64_t a, std::uint64_t b) const { return reduce(a * b); }
-    std::uint64_t to(std::uint64_t a) const { return mul(a % n, r2); }
+    std::uint64_t to(std::uint64_t a) const { return mul(a < n ? a : a % n, r2); }
     std::uint64_t from(std::uint64_t a) const { return reduce(a); }
 };
 
@@ -83,16 +86,36 @@ struct Plain64 {
     std::uint64_t from(std::uint64_t a) const { return a; }
 };
 
+/// d odd with n - 1 = d 2^s.
+std::uint64_t odd_part(std::uint64_t n, int* s) {
+    std::uint64_t d = n - 1;
+    *s = 0;
+    while ((d & 1) == 0) {
+        d >>= 1;
+        ++*s;
+    }
+    return d;
+}
+
+/// Whether x = base^d passes the strong test: it is 1 or -1, or one of the next s - 1
+/// squarings is -1.
+template <typename Arithmetic>
+bool strong_passes(const Arithmetic& ar, std::uint64_t x, std::uint64_t one,
+                   std::uint64_t minus_one, int s) {
+    if (x == one || x == minus_one) return true;
+    for (int r = 1; r < s; ++r) {
+        x = ar.mul(x, x);
+        if (x == minus_one) return true;
+    }
+    return false;
+}
+
 /// Miller-Rabin for odd n without small factors, in the arithmetic given.
 template <typename Arithmetic>
 bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
     const Arithmetic ar(n);
-    std::uint64_t d = n - 1;
     int s = 0;
-    while ((d & 1) == 0) {
-        d >>= 1;
-        ++s;
-    }
+    const std::uint64_t d = odd_part(n, &s);
     const std::uint64_t one = ar.to(1);
     const std::uint64_t minus_one = ar.to(n - 1);
     for (int i = 0; i < base_count; ++i) {
@@ -103,13 +126,7 @@ bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
             if ((e & 1) != 0) x = ar.mul(x, base);
             base = ar.mul(base, base);
         }
-        if (x == one || x == minus_one) continue;
-        bool composite = true;
-        for (int r = 1; r < s && composite; ++r) {
-            x = ar.mul(x, x);
-            composite = x != minus_one;
-        }
-        if (composite) return false;
+        if (!strong_passes(ar, x, one, minus_one, s)) return false;
     }
     return true;
 }
@@ -118,8 +135,28 @@ bool miller_rabin(std::uint64_t n, const std::uint64_t* bases, int base_count) {
 constexpr std::uint64_t BASES_32[] = {2, 7, 61};
 constexpr std::uint64_t BASES_64[] = {2, 325, 9375, 28178, 450775, 9780504, 1795265022};
 
+/// Miller-Rabin for odd n below 2^32 without small factors, the three bases of BASES_32
+/// raised together: three independent chains of products keep the multiplier busy where
+/// one waits on each product (most numbers the searches test are primes, which need all
+/// three).
 bool is_prime_32(std::uint64_t n) {
-    return miller_rabin<Montgomery32>(n, BASES_32, 3);
+    const Montgomery32 ar(n);
+    int s = 0;
+    const std::uint64_t d = odd_part(n, &s);
+    const std::uint64_t one = ar.to(1);
+    const std::uint64_t minus_one = ar.to(n - 1);
+    std::uint64_t x[3] = {one, one, one};
+    std::uint64_t base[3] = {ar.to(BASES_32[0]), ar.to(BASES_32[1]), ar.to(BASES_32[2])};
+    for (std::uint64_t e = d; e != 0; e >>= 1) {
+        if ((e & 1) != 0) {
+            for (int i = 0; i < 3; ++i) x[i] = ar.mul(x[i], base[i]);
+        }
+        for (int i = 0; i < 3; ++i) base[i] = ar.mul(base[i], base[i]);
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (BASES_32[i] % n != 0 && !strong_passes(ar, x[i], one, minus_one, s)) return false;
+    }
+    return true;
 }
 
 /// Pollard-Brent rho: a non-trivial factor of an odd composite n without small factors.

@@ -163,6 +163,7 @@ public:
         const std::size_t states = ratio.dp.size() * ratio.dq.size() * (MAX_STAGES + 1);
         macs_floor_.assign(states, -1.0);
         coefficient_floor_.assign(states, -1.0);
+        grain_ceiling_.assign(states, -INF);
         const double out = pr.x * (static_cast<double>(ratio.p) / static_cast<double>(ratio.q));
         usable_ = cost_model::resolve_design(pr.x, out, count, pr.filter, &design_) ==
                   cost_model::Refusal::none;
@@ -173,7 +174,7 @@ public:
         if (!usable_) return;
         best_ = best;
         mode_ = Mode::cheapest;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0, 0.0);
     }
 
     /// Lowers best to a plan tied with the reference that comes first in the tie order.
@@ -183,7 +184,7 @@ public:
         mode_ = Mode::tied;
         reference_ = reference;
         macs_limit_ = macs_limit;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0, 0.0);
     }
 
 private:
@@ -239,43 +240,68 @@ private:
         return f;
     }
 
-    /// The least the stages still to place can cost from a state (MAC/s and coefficients).
-    void floors(std::size_t ip, std::size_t iq, int left, double* macs, double* coefficients) {
+    /// The least the stages still to place can cost from a state (MAC/s and coefficients),
+    /// and the most their grain (the sum of output rate / L) can be.
+    void floors(std::size_t ip, std::size_t iq, int left, double* macs, double* coefficients,
+                double* grain) {
         const std::size_t s = state(ip, iq, left);
         if (macs_floor_[s] < 0.0) {
             double best_macs = INF;
             double best_coefficients = INF;
+            double most_grain = -INF;
             if (left == 0) {
-                if (ip == 0 && iq == 0) best_macs = best_coefficients = 0.0;
+                if (ip == 0 && iq == 0) best_macs = best_coefficients = most_grain = 0.0;
             } else {
                 for_each_stage(
                     ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
-                        double rest_macs = 0.0, rest_coefficients = 0.0;
-                        floors(np, nq, left - 1, &rest_macs, &rest_coefficients);
+                        double rest_macs = 0.0, rest_coefficients = 0.0, rest_grain = 0.0;
+                        floors(np, nq, left - 1, &rest_macs, &rest_coefficients, &rest_grain);
                         if (!std::isfinite(rest_macs)) return;
                         const StageFloor f = stage_floor(ip, iq, np, nq, l);
                         best_macs = std::min(best_macs, f.macs_per_second + rest_macs);
                         best_coefficients =
                             std::min(best_coefficients, f.coefficients + rest_coefficients);
+                        most_grain =
+                            std::max(most_grain, stage_grain(np, nq, l) + rest_grain);
                     });
             }
             macs_floor_[s] = best_macs;
             coefficient_floor_[s] = best_coefficients;
+            grain_ceiling_[s] = most_grain;
         }
         *macs = macs_floor_[s];
         *coefficients = coefficient_floor_[s];
+        *grain = grain_ceiling_[s];
     }
 
-    void descend(int depth, std::size_t ip, std::size_t iq, double macs, double coefficients) {
+    /// What a stage to the rate where (np, nq) are left adds to the grain.
+    double stage_grain(std::size_t np, std::size_t nq, u64 l) const {
+        return rate(np, nq) / static_cast<double>(l);
+    }
+
+    /// Whether no plan through a partial one can tie with the reference. A tied plan has
+    /// |a - ref| <= tol max(a, ref) + 2 max(its grain, ref's grain); a plan with
+    /// (1 - tol) a above ref + 2 max(grains) costs more than that. Its MAC/s are at least
+    /// the floor, its grain at most what was placed plus the rest's ceiling (a part in
+    /// 10^9 above, for the roundings of the rates).
+    bool cannot_tie(double macs_floor, double grain_ceiling) const {
+        const double grain = std::max(reference_.macs_grain, grain_ceiling * (1.0 + 1e-9));
+        return (1.0 - cost_model::macs_tie_tolerance) * macs_floor >
+               (reference_.macs_per_second + 2.0 * grain) * (1.0 + 1e-9);
+    }
+
+    void descend(int depth, std::size_t ip, std::size_t iq, double macs, double coefficients,
+                 double grain) {
         if (pr_.stop()) return;
         const int left = count_ - depth;
-        double rest_macs = 0.0, rest_coefficients = 0.0;
-        floors(ip, iq, left, &rest_macs, &rest_coefficients);
+        double rest_macs = 0.0, rest_coefficients = 0.0, rest_grain = 0.0;
+        floors(ip, iq, left, &rest_macs, &rest_coefficients, &rest_grain);
         if (!std::isfinite(rest_macs)) return;
         if (mode_ == Mode::cheapest) {
             if (best_->found && macs + rest_macs > best_->price.macs_per_second) return;
         } else {
             if (macs + rest_macs > macs_limit_) return;
+            if (cannot_tie(macs + rest_macs, grain + rest_grain)) return;
             if (best_->found &&
                 coefficients + rest_coefficients > static_cast<double>(best_->price.coefficients)) {
                 return;
@@ -295,8 +321,8 @@ private:
         };
         std::vector<Next> nexts;
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
-            double rest_m = 0.0, rest_c = 0.0;
-            floors(np, nq, left - 1, &rest_m, &rest_c);
+            double rest_m = 0.0, rest_c = 0.0, rest_g = 0.0;
+            floors(np, nq, left - 1, &rest_m, &rest_c, &rest_g);
             if (!std::isfinite(rest_m)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
             const double key =
@@ -309,7 +335,7 @@ private:
             plan_l_[depth] = n.l;
             plan_m_[depth] = n.m;
             descend(depth + 1, n.np, n.nq, macs + n.floor.macs_per_second,
-                    coefficients + n.floor.coefficients);
+                    coefficients + n.floor.coefficients, grain + stage_grain(n.np, n.nq, n.l));
         }
     }
 
@@ -350,6 +376,7 @@ private:
     cost_model::Design design_;
     std::vector<double> macs_floor_;
     std::vector<double> coefficient_floor_;
+    std::vector<double> grain_ceiling_;
     u64 plan_l_[MAX_STAGES] = {0, 0, 0, 0};
     u64 plan_m_[MAX_STAGES] = {0, 0, 0, 0};
     Mode mode_ = Mode::cheapest;

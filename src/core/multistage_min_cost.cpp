@@ -92,22 +92,31 @@ bool better_among_tied(const Plan& a, const Plan& b) {
     return false;
 }
 
+/// A divisor of a divisor: its index, and the index of the quotient (what it leaves).
+struct SubDivisor {
+    std::uint32_t index;
+    std::uint32_t rest;
+};
+
 /// An overall ratio L/M with its divisors.
 struct Ratio {
     u64 p = 1, q = 1;
     ExactError error;
     std::vector<u64> dp, dq;            ///< divisors, increasing
     std::vector<int> omega_p, omega_q;  ///< their prime factors counted with multiplicity
-    /// For each divisor, the indices of its own divisors within the limit.
-    std::vector<std::vector<std::uint32_t>> sub_p, sub_q;
+    /// For each divisor, its own divisors within the limit, increasing.
+    std::vector<std::vector<SubDivisor>> sub_p, sub_q;
 };
 
 void divisors_of_divisors(const std::vector<u64>& d, u64 n,
-                          std::vector<std::vector<std::uint32_t>>* sub) {
+                          std::vector<std::vector<SubDivisor>>* sub) {
     sub->assign(d.size(), {});
     for (std::size_t i = 0; i < d.size(); ++i) {
         for (std::size_t j = 0; j <= i && d[j] <= n; ++j) {
-            if (d[i] % d[j] == 0) (*sub)[i].push_back(static_cast<std::uint32_t>(j));
+            if (d[i] % d[j] != 0) continue;
+            const auto rest = std::lower_bound(d.begin(), d.end(), d[i] / d[j]) - d.begin();
+            (*sub)[i].push_back(
+                SubDivisor{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(rest)});
         }
     }
 }
@@ -159,8 +168,18 @@ struct Problem {
 class Factorings {
 public:
     Factorings(const Problem& pr, const Ratio& ratio, int count)
-        : pr_(pr), ratio_(ratio), count_(count) {
-        const std::size_t states = ratio.dp.size() * ratio.dq.size() * (MAX_STAGES + 1);
+        : pr_(pr), ratio_(ratio), count_(count), columns_(ratio.dq.size()) {
+        const std::size_t states = ratio.dp.size() * columns_ * (MAX_STAGES + 1);
+        rates_.resize(ratio.dp.size() * columns_);
+        for (std::size_t ip = 0; ip < ratio.dp.size(); ++ip) {
+            for (std::size_t iq = 0; iq < columns_; ++iq) {
+                // Input x (L / L') / (M / M').
+                const u64 done_p = ratio.p / ratio.dp[ip];
+                const u64 done_q = ratio.q / ratio.dq[iq];
+                rates_[ip * columns_ + iq] =
+                    pr.x * (static_cast<double>(done_p) / static_cast<double>(done_q));
+            }
+        }
         macs_floor_.assign(states, -1.0);
         coefficient_floor_.assign(states, -1.0);
         grain_ceiling_.assign(states, -INF);
@@ -174,7 +193,7 @@ public:
         if (!usable_) return;
         best_ = best;
         mode_ = Mode::cheapest;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, columns_ - 1, 0.0, 0.0, 0.0);
     }
 
     /// Lowers best to a plan tied with the reference that comes first in the tie order.
@@ -184,51 +203,51 @@ public:
         mode_ = Mode::tied;
         reference_ = reference;
         macs_limit_ = macs_limit;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, columns_ - 1, 0.0, 0.0, 0.0);
     }
 
 private:
     enum class Mode { cheapest, tied };
 
+    /// A stage the descent may place next, ordered by the key.
+    struct Next {
+        double key;
+        u64 l, m;
+        std::size_t np, nq;
+        StageFloor floor;
+    };
+
     std::size_t state(std::size_t ip, std::size_t iq, int left) const {
-        return (ip * ratio_.dq.size() + iq) * (MAX_STAGES + 1) + static_cast<std::size_t>(left);
+        return (ip * columns_ + iq) * (MAX_STAGES + 1) + static_cast<std::size_t>(left);
     }
 
-    std::size_t index_p(u64 d) const {
-        return static_cast<std::size_t>(std::lower_bound(ratio_.dp.begin(), ratio_.dp.end(), d) -
-                                        ratio_.dp.begin());
-    }
-    std::size_t index_q(u64 d) const {
-        return static_cast<std::size_t>(std::lower_bound(ratio_.dq.begin(), ratio_.dq.end(), d) -
-                                        ratio_.dq.begin());
-    }
+    /// The rate where L' and M' are left.
+    double rate(std::size_t ip, std::size_t iq) const { return rates_[ip * columns_ + iq]; }
 
-    /// The rate where L' and M' are left: input x (L / L') / (M / M').
-    double rate(std::size_t ip, std::size_t iq) const {
-        const u64 done_p = ratio_.p / ratio_.dp[ip];
-        const u64 done_q = ratio_.q / ratio_.dq[iq];
-        return pr_.x * (static_cast<double>(done_p) / static_cast<double>(done_q));
-    }
-
-    /// Calls step(l, m, next ip, next iq) for every stage that may come next.
+    /// Calls step(l, m, next ip, next iq) for every stage that may come next, by L, then M.
     template <typename Step>
     void for_each_stage(std::size_t ip, std::size_t iq, int left, bool first, Step&& step) const {
-        const u64 lp = ratio_.dp[ip];
-        const u64 lq = ratio_.dq[iq];
-        for (const std::uint32_t a : ratio_.sub_p[ip]) {
-            const u64 l = ratio_.dp[a];
-            const std::size_t np = index_p(lp / l);
-            for (const std::uint32_t b : ratio_.sub_q[iq]) {
-                const u64 m = ratio_.dq[b];
+        const bool by_rule = first && count_ > 1 && !pr_.allow;
+        if (left == 1) {
+            // The last stage takes what is left: L' / M', within the limit and not 1/1.
+            const u64 l = ratio_.dp[ip];
+            const u64 m = ratio_.dq[iq];
+            if (l > pr_.n || m > pr_.n || (l == 1 && m == 1) || (by_rule && l < m)) return;
+            step(l, m, std::size_t{0}, std::size_t{0});
+            return;
+        }
+        const std::vector<SubDivisor>& subs_q = ratio_.sub_q[iq];
+        for (const SubDivisor a : ratio_.sub_p[ip]) {
+            const u64 l = ratio_.dp[a.index];
+            const int omega_p = ratio_.omega_p[a.rest];
+            for (const SubDivisor b : subs_q) {
+                const u64 m = ratio_.dq[b.index];
                 if (l == 1 && m == 1) continue;
-                if (first && count_ > 1 && !pr_.allow && l < m) continue;
-                const std::size_t nq = index_q(lq / m);
-                if (left == 1) {
-                    if (np != 0 || nq != 0) continue;
-                } else if (ratio_.omega_p[np] + ratio_.omega_q[nq] < left - 1) {
+                if (by_rule && l < m) continue;
+                if (omega_p + ratio_.omega_q[b.rest] < left - 1) {
                     continue;  // too few prime factors left for the stages still to place
                 }
-                step(l, m, np, nq);
+                step(l, m, std::size_t{a.rest}, std::size_t{b.rest});
             }
         }
     }
@@ -313,13 +332,8 @@ private:
         }
         // The most promising stages first (the least floor of what they lead to: MAC/s in
         // the first pass, coefficients in the second), so that the bounds tighten early.
-        struct Next {
-            double key;
-            u64 l, m;
-            std::size_t np, nq;
-            StageFloor floor;
-        };
-        std::vector<Next> nexts;
+        std::vector<Next>& nexts = nexts_[static_cast<std::size_t>(depth)];
+        nexts.clear();
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
             double rest_m = 0.0, rest_c = 0.0, rest_g = 0.0;
             floors(np, nq, left - 1, &rest_m, &rest_c, &rest_g);
@@ -372,8 +386,11 @@ private:
     const Problem& pr_;
     const Ratio& ratio_;
     int count_;
+    std::size_t columns_;  ///< divisors of M
     bool usable_ = false;
     cost_model::Design design_;
+    std::vector<double> rates_;            ///< the rate where L' and M' are left
+    std::vector<Next> nexts_[MAX_STAGES];  ///< the stages to try at each depth
     std::vector<double> macs_floor_;
     std::vector<double> coefficient_floor_;
     std::vector<double> grain_ceiling_;

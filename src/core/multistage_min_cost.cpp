@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 #include "core/candidate.h"
@@ -180,12 +181,22 @@ public:
                     pr.x * (static_cast<double>(done_p) / static_cast<double>(done_q));
             }
         }
-        macs_floor_.assign(states, -1.0);
-        coefficient_floor_.assign(states, -1.0);
-        grain_ceiling_.assign(states, -INF);
+        table_ = std::make_shared<std::vector<Floors>>(states);
         const double out = pr.x * (static_cast<double>(ratio.p) / static_cast<double>(ratio.q));
         usable_ = cost_model::resolve_design(pr.x, out, count, pr.filter, &design_) ==
                   cost_model::Refusal::none;
+    }
+
+    /// Takes the floor table of another stage count of the same ratio when the pricer
+    /// floors both designs alike (the table depends on nothing else: the stages left are
+    /// part of the state); false when it does not.
+    bool share_floors(const Factorings& other) {
+        if (&other.ratio_ != &ratio_ || !usable_ || !other.usable_ ||
+            !pr_.pricer->same_floors(design_, other.design_)) {
+            return false;
+        }
+        table_ = other.table_;
+        return true;
     }
 
     /// Lowers best to the cheapest plan (by MAC/s) when one is cheaper.
@@ -208,6 +219,14 @@ public:
 
 private:
     enum class Mode { cheapest, tied };
+
+    /// What the stages still to place from a state can cost at least (MAC/s and
+    /// coefficients) and add to the grain at most; macs < 0 until filled.
+    struct Floors {
+        double macs = -1.0;
+        double coefficients = -1.0;
+        double grain = -INF;
+    };
 
     /// A stage the descent may place next, ordered by the key.
     struct Next {
@@ -264,7 +283,8 @@ private:
     void floors(std::size_t ip, std::size_t iq, int left, double* macs, double* coefficients,
                 double* grain) {
         const std::size_t s = state(ip, iq, left);
-        if (macs_floor_[s] < 0.0) {
+        Floors* at = &(*table_)[s];
+        if (at->macs < 0.0) {
             double best_macs = INF;
             double best_coefficients = INF;
             double most_grain = -INF;
@@ -284,13 +304,14 @@ private:
                             std::max(most_grain, stage_grain(np, nq, l) + rest_grain);
                     });
             }
-            macs_floor_[s] = best_macs;
-            coefficient_floor_[s] = best_coefficients;
-            grain_ceiling_[s] = most_grain;
+            at = &(*table_)[s];
+            at->macs = best_macs;
+            at->coefficients = best_coefficients;
+            at->grain = most_grain;
         }
-        *macs = macs_floor_[s];
-        *coefficients = coefficient_floor_[s];
-        *grain = grain_ceiling_[s];
+        *macs = at->macs;
+        *coefficients = at->coefficients;
+        *grain = at->grain;
     }
 
     /// What a stage to the rate where (np, nq) are left adds to the grain.
@@ -391,9 +412,9 @@ private:
     cost_model::Design design_;
     std::vector<double> rates_;            ///< the rate where L' and M' are left
     std::vector<Next> nexts_[MAX_STAGES];  ///< the stages to try at each depth
-    std::vector<double> macs_floor_;
-    std::vector<double> coefficient_floor_;
-    std::vector<double> grain_ceiling_;
+    /// The floor table, shared with the other stage counts of the ratio whose floors are
+    /// the same.
+    std::shared_ptr<std::vector<Floors>> table_;
     u64 plan_l_[MAX_STAGES] = {0, 0, 0, 0};
     u64 plan_m_[MAX_STAGES] = {0, 0, 0, 0};
     Mode mode_ = Mode::cheapest;
@@ -675,6 +696,10 @@ StageFloor CascadePricer::stage_floor(const cost_model::Design&, double, double,
     return {};
 }
 
+bool CascadePricer::same_floors(const cost_model::Design&, const cost_model::Design&) const {
+    return false;
+}
+
 cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stages,
                                         std::size_t count, const FilterSpec& filter,
                                         cost_model::Price* price) const {
@@ -696,6 +721,12 @@ StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in
     const double ld = static_cast<double>(l);
     const double taps = (d * ld * in_hz / transition + 1.0) * (1.0 - 1e-9);
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
+}
+
+bool KaiserPricer::same_floors(const cost_model::Design& a, const cost_model::Design& b) const {
+    // What stage_floor reads of a design.
+    return a.passband_hz == b.passband_hz && a.stopband_hz == b.stopband_hz &&
+           a.deviation_attenuation_db == b.deviation_attenuation_db;
 }
 
 cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
@@ -789,8 +820,13 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
         std::vector<Factorings> searches;
         searches.reserve(ratios.size() * MAX_STAGES);
         for (const Ratio& ratio : ratios) {
-            for (int count = fewest; count <= most; ++count)
+            const std::size_t first = searches.size();
+            for (int count = fewest; count <= most; ++count) {
                 searches.emplace_back(pr, ratio, count);
+                for (std::size_t k = first; k + 1 < searches.size(); ++k) {
+                    if (searches.back().share_floors(searches[k])) break;
+                }
+            }
         }
         Plan cheapest = seed_competes ? seed : Plan{};
         for (Factorings& s : searches) s.cheapest(&cheapest);

@@ -40,6 +40,10 @@ public:
     /// among its filtered stages). The default, 0, rules nothing out.
     virtual StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
                                    std::int64_t l) const;
+    /// Whether stage_floor gives the same floors for two designs (of one ratio with
+    /// different stage counts), so that the search may share what it derived from them.
+    /// The default, false, shares nothing.
+    virtual bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const;
 };
 
 /// The Kaiser estimate of filter_cost.h (cost_model::price_cascade), with its continuous
@@ -50,6 +54,7 @@ public:
                               const FilterSpec& filter, cost_model::Price* price) const override;
     StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
                            std::int64_t l) const override;
+    bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const override;
 };
 
 /// The lengths design_filters delivers with a design method

@@ -182,6 +182,8 @@ public:
             }
         }
         table_ = std::make_shared<std::vector<Floors>>(states);
+        terms_.resize(rates_.size());
+        has_terms_.assign(rates_.size(), 0);
         const double out = pr.x * (static_cast<double>(ratio.p) / static_cast<double>(ratio.q));
         usable_ = cost_model::resolve_design(pr.x, out, count, pr.filter, &design_) ==
                   cost_model::Refusal::none;
@@ -272,10 +274,18 @@ private:
     }
 
     StageFloor stage_floor(std::size_t ip, std::size_t iq, std::size_t np, std::size_t nq,
-                           u64 l) const {
-        const StageFloor f = pr_.pricer->stage_floor(design_, rate(ip, iq), rate(np, nq),
-                                                     static_cast<std::int64_t>(l));
-        return f;
+                           u64 l) {
+        const double in = rate(ip, iq);
+        const double out = rate(np, nq);
+        // The pricer's terms of the lower rate (min(in, out) as std::min takes it), worked
+        // out the first time a state's rate is the lower one.
+        const std::size_t lower = out < in ? np * columns_ + nq : ip * columns_ + iq;
+        if (!has_terms_[lower]) {
+            terms_[lower] = pr_.pricer->lower_rate_terms(design_, rates_[lower]);
+            has_terms_[lower] = 1;
+        }
+        return pr_.pricer->stage_floor_with(design_, in, out, static_cast<std::int64_t>(l),
+                                            terms_[lower]);
     }
 
     /// The least the stages still to place can cost from a state (MAC/s and coefficients),
@@ -411,6 +421,8 @@ private:
     bool usable_ = false;
     cost_model::Design design_;
     std::vector<double> rates_;            ///< the rate where L' and M' are left
+    std::vector<LowerRateTerms> terms_;    ///< the pricer's terms of each rate
+    std::vector<char> has_terms_;          ///< whether terms_ holds them yet
     std::vector<Next> nexts_[MAX_STAGES];  ///< the stages to try at each depth
     /// The floor table, shared with the other stage counts of the ratio whose floors are
     /// the same.
@@ -691,8 +703,18 @@ MultistageResult refuse(const char* field, std::string message) {
 
 }  // namespace
 
-StageFloor CascadePricer::stage_floor(const cost_model::Design&, double, double,
-                                      std::int64_t) const {
+StageFloor CascadePricer::stage_floor(const cost_model::Design& design, double in_hz,
+                                      double out_hz, std::int64_t l) const {
+    return stage_floor_with(design, in_hz, out_hz, l,
+                            lower_rate_terms(design, std::min(in_hz, out_hz)));
+}
+
+LowerRateTerms CascadePricer::lower_rate_terms(const cost_model::Design&, double) const {
+    return {};
+}
+
+StageFloor CascadePricer::stage_floor_with(const cost_model::Design&, double, double,
+                                           std::int64_t, const LowerRateTerms&) const {
     return {};
 }
 
@@ -706,18 +728,28 @@ cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stage
     return cost_model::price_cascade(input_rate_hz, stages, count, filter, price);
 }
 
-StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                                     std::int64_t l) const {
-    const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
-    if (!(transition > 0.0)) return StageFloor{INF, INF};
-    // The length the estimate gives before it rounds up, for these rates: the design
-    // attenuation with this transition's far-edge margin. The rates may differ from the
-    // priced ones by a rounding, so the factor is taken at the lower of two attenuations a
-    // hair apart (it steps down at 21 dB), and the whole lowered by a part in 10^9.
+LowerRateTerms KaiserPricer::lower_rate_terms(const cost_model::Design& design,
+                                              double lower_hz) const {
+    // The transition band, and the length factor of the design attenuation with its
+    // far-edge margin. The rates may differ from the priced ones by a rounding, so the
+    // factor is taken at the lower of two attenuations a hair apart (it steps down at
+    // 21 dB).
+    const double transition = lower_hz - design.stopband_hz - design.passband_hz;
+    if (!(transition > 0.0)) return LowerRateTerms{{transition, 0.0}};
     const double attenuation = design.deviation_attenuation_db +
                                cost_model::far_edge_margin_db(transition, design.passband_hz);
     const double d = std::min(cost_model::kaiser_length_factor(attenuation * (1.0 - 1e-9)),
                               cost_model::kaiser_length_factor(attenuation * (1.0 + 1e-9)));
+    return LowerRateTerms{{transition, d}};
+}
+
+StageFloor KaiserPricer::stage_floor_with(const cost_model::Design&, double in_hz, double out_hz,
+                                          std::int64_t l, const LowerRateTerms& lower) const {
+    const double transition = lower.values[0];
+    if (!(transition > 0.0)) return StageFloor{INF, INF};
+    // The length the estimate gives before it rounds up, for these rates, lowered by a
+    // part in 10^9 for the roundings.
+    const double d = lower.values[1];
     const double ld = static_cast<double>(l);
     const double taps = (d * ld * in_hz / transition + 1.0) * (1.0 - 1e-9);
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
@@ -736,8 +768,9 @@ cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* sta
                                               price);
 }
 
-StageFloor DesignedPricer::stage_floor(const cost_model::Design& design, double in_hz,
-                                       double out_hz, std::int64_t l) const {
+StageFloor DesignedPricer::stage_floor_with(const cost_model::Design& design, double in_hz,
+                                            double out_hz, std::int64_t l,
+                                            const LowerRateTerms&) const {
     const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
     if (!(transition > 0.0)) return StageFloor{INF, INF};
     // Stages are in lowest terms: by 2 is 2/1 (L = 2) or 1/2 (L = 1), within the roundings

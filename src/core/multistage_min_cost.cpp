@@ -230,12 +230,13 @@ private:
         double grain = -INF;
     };
 
-    /// A stage the descent may place next, ordered by the key.
+    /// A stage the descent may place next, ordered by the key, with the floors of the
+    /// partial plan it makes (and the grain).
     struct Next {
         double key;
         u64 l, m;
         std::size_t np, nq;
-        StageFloor floor;
+        double macs, coefficients, grain;
     };
 
     std::size_t state(std::size_t ip, std::size_t iq, int left) const {
@@ -347,22 +348,15 @@ private:
         double rest_macs = 0.0, rest_coefficients = 0.0, rest_grain = 0.0;
         floors(ip, iq, left, &rest_macs, &rest_coefficients, &rest_grain);
         if (!std::isfinite(rest_macs)) return;
-        if (mode_ == Mode::cheapest) {
-            if (best_->found && macs + rest_macs > best_->price.macs_per_second) return;
-        } else {
-            if (macs + rest_macs > macs_limit_) return;
-            if (cannot_tie(macs + rest_macs, grain + rest_grain)) return;
-            if (best_->found &&
-                coefficients + rest_coefficients > static_cast<double>(best_->price.coefficients)) {
-                return;
-            }
-        }
+        if (pruned(macs + rest_macs, coefficients + rest_coefficients, grain + rest_grain)) return;
         if (left == 0) {
             price_leaf();
             return;
         }
         // The most promising stages first (the least floor of what they lead to: MAC/s in
         // the first pass, coefficients in the second), so that the bounds tighten early.
+        // Those the bounds already rule out are left out (the bounds only tighten, so the
+        // next state would rule them out too).
         std::vector<Next>& nexts = nexts_[static_cast<std::size_t>(depth)];
         nexts.clear();
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
@@ -370,18 +364,32 @@ private:
             floors(np, nq, left - 1, &rest_m, &rest_c, &rest_g);
             if (!std::isfinite(rest_m)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
-            const double key =
-                mode_ == Mode::cheapest ? f.macs_per_second + rest_m : f.coefficients + rest_c;
-            nexts.push_back(Next{key, l, m, np, nq, f});
+            Next n{0.0, l, m, np, nq, macs + f.macs_per_second, coefficients + f.coefficients,
+                   grain + stage_grain(np, nq, l)};
+            if (pruned(n.macs + rest_m, n.coefficients + rest_c, n.grain + rest_g)) return;
+            n.key = mode_ == Mode::cheapest ? f.macs_per_second + rest_m : f.coefficients + rest_c;
+            nexts.push_back(n);
         });
         std::sort(nexts.begin(), nexts.end(),
                   [](const Next& a, const Next& b) { return a.key < b.key; });
         for (const Next& n : nexts) {
             plan_l_[depth] = n.l;
             plan_m_[depth] = n.m;
-            descend(depth + 1, n.np, n.nq, macs + n.floor.macs_per_second,
-                    coefficients + n.floor.coefficients, grain + stage_grain(n.np, n.nq, n.l));
+            descend(depth + 1, n.np, n.nq, n.macs, n.coefficients, n.grain);
         }
+    }
+
+    /// Whether the bounds rule out every plan through a partial one whose MAC/s,
+    /// coefficients and grain are bounded so: in the first pass, a floor above the
+    /// cheapest plan found; in the second, one that cannot tie with the reference or has
+    /// more coefficients than the best tied plan found.
+    bool pruned(double macs_floor, double coefficient_floor, double grain_ceiling) const {
+        if (mode_ == Mode::cheapest) {
+            return best_->found && macs_floor > best_->price.macs_per_second;
+        }
+        if (macs_floor > macs_limit_) return true;
+        if (cannot_tie(macs_floor, grain_ceiling)) return true;
+        return best_->found && coefficient_floor > static_cast<double>(best_->price.coefficients);
     }
 
     void price_leaf() {

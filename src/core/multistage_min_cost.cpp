@@ -290,39 +290,34 @@ private:
     }
 
     /// The least the stages still to place can cost from a state (MAC/s and coefficients),
-    /// and the most their grain (the sum of output rate / L) can be.
-    void floors(std::size_t ip, std::size_t iq, int left, double* macs, double* coefficients,
-                double* grain) {
-        const std::size_t s = state(ip, iq, left);
-        Floors* at = &(*table_)[s];
-        if (at->macs < 0.0) {
-            double best_macs = INF;
-            double best_coefficients = INF;
-            double most_grain = -INF;
-            if (left == 0) {
-                if (ip == 0 && iq == 0) best_macs = best_coefficients = most_grain = 0.0;
-            } else {
-                for_each_stage(
-                    ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
-                        double rest_macs = 0.0, rest_coefficients = 0.0, rest_grain = 0.0;
-                        floors(np, nq, left - 1, &rest_macs, &rest_coefficients, &rest_grain);
-                        if (!std::isfinite(rest_macs)) return;
-                        const StageFloor f = stage_floor(ip, iq, np, nq, l);
-                        best_macs = std::min(best_macs, f.macs_per_second + rest_macs);
-                        best_coefficients =
-                            std::min(best_coefficients, f.coefficients + rest_coefficients);
-                        most_grain =
-                            std::max(most_grain, stage_grain(np, nq, l) + rest_grain);
-                    });
-            }
-            at = &(*table_)[s];
-            at->macs = best_macs;
-            at->coefficients = best_coefficients;
-            at->grain = most_grain;
+    /// and the most their grain (the sum of output rate / L) can be: filled the first time
+    /// a state is reached.
+    const Floors& floors(std::size_t ip, std::size_t iq, int left) {
+        const Floors& at = (*table_)[state(ip, iq, left)];
+        if (at.macs < 0.0) fill(ip, iq, left);
+        return at;
+    }
+
+    void fill(std::size_t ip, std::size_t iq, int left) {
+        double best_macs = INF;
+        double best_coefficients = INF;
+        double most_grain = -INF;
+        if (left == 0) {
+            if (ip == 0 && iq == 0) best_macs = best_coefficients = most_grain = 0.0;
+        } else {
+            for_each_stage(ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
+                const Floors& rest = floors(np, nq, left - 1);
+                if (!std::isfinite(rest.macs)) return;
+                const StageFloor f = stage_floor(ip, iq, np, nq, l);
+                best_macs = std::min(best_macs, f.macs_per_second + rest.macs);
+                best_coefficients = std::min(best_coefficients, f.coefficients + rest.coefficients);
+                most_grain = std::max(most_grain, stage_grain(np, nq, l) + rest.grain);
+            });
         }
-        *macs = at->macs;
-        *coefficients = at->coefficients;
-        *grain = at->grain;
+        Floors& at = (*table_)[state(ip, iq, left)];
+        at.macs = best_macs;
+        at.coefficients = best_coefficients;
+        at.grain = most_grain;
     }
 
     /// What a stage to the rate where (np, nq) are left adds to the grain.
@@ -345,10 +340,9 @@ private:
                  double grain) {
         if (pr_.stop()) return;
         const int left = count_ - depth;
-        double rest_macs = 0.0, rest_coefficients = 0.0, rest_grain = 0.0;
-        floors(ip, iq, left, &rest_macs, &rest_coefficients, &rest_grain);
-        if (!std::isfinite(rest_macs)) return;
-        if (pruned(macs + rest_macs, coefficients + rest_coefficients, grain + rest_grain)) return;
+        const Floors& rest = floors(ip, iq, left);
+        if (!std::isfinite(rest.macs)) return;
+        if (pruned(macs + rest.macs, coefficients + rest.coefficients, grain + rest.grain)) return;
         if (left == 0) {
             price_leaf();
             return;
@@ -360,14 +354,17 @@ private:
         std::vector<Next>& nexts = nexts_[static_cast<std::size_t>(depth)];
         nexts.clear();
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
-            double rest_m = 0.0, rest_c = 0.0, rest_g = 0.0;
-            floors(np, nq, left - 1, &rest_m, &rest_c, &rest_g);
-            if (!std::isfinite(rest_m)) return;
+            const Floors& after = floors(np, nq, left - 1);
+            if (!std::isfinite(after.macs)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
             Next n{0.0, l, m, np, nq, macs + f.macs_per_second, coefficients + f.coefficients,
                    grain + stage_grain(np, nq, l)};
-            if (pruned(n.macs + rest_m, n.coefficients + rest_c, n.grain + rest_g)) return;
-            n.key = mode_ == Mode::cheapest ? f.macs_per_second + rest_m : f.coefficients + rest_c;
+            if (pruned(n.macs + after.macs, n.coefficients + after.coefficients,
+                       n.grain + after.grain)) {
+                return;
+            }
+            n.key = mode_ == Mode::cheapest ? f.macs_per_second + after.macs
+                                            : f.coefficients + after.coefficients;
             nexts.push_back(n);
         });
         std::sort(nexts.begin(), nexts.end(),

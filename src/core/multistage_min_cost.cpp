@@ -402,7 +402,7 @@ private:
             plan.sum += plan_l_[i] + plan_m_[i];
         }
         if (pr_.pricer->price(pr_.x, stages, static_cast<std::size_t>(count_), pr_.filter,
-                              &plan.price) != cost_model::Refusal::none) {
+                              &plan.price, &memo_) != cost_model::Refusal::none) {
             return;
         }
         plan.error = ratio_.error;
@@ -427,6 +427,7 @@ private:
     cost_model::Design design_;
     std::vector<double> rates_;            ///< the rate where L' and M' are left
     std::vector<LowerRateTerms> terms_;    ///< the pricer's terms of each rate
+    cost_model::DesignMemo memo_;          ///< the design the plans are priced with
     std::vector<char> has_terms_;          ///< whether terms_ holds them yet
     std::vector<Next> nexts_[MAX_STAGES];  ///< the stages to try at each depth
     /// The floor table, shared with the other stage counts of the ratio whose floors are
@@ -585,6 +586,7 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
         CandidateMeasures measures;
     };
     std::vector<Measured> all;
+    cost_model::DesignMemo memo;
     if (seed.found) all.push_back(Measured{seed, target_measures(pr, seed, target)});
     for (const Ratio& ratio : ratios) {
         for (const u64 l1 : ratio.dp) {
@@ -608,7 +610,7 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
                 const Stage stages[2] = {
                     {static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1)},
                     {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2)}};
-                if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price) !=
+                if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price, &memo) !=
                     cost_model::Refusal::none) {
                     continue;
                 }
@@ -688,7 +690,7 @@ Plan seed_plan(const Problem& pr, const std::vector<Stage>& stages) {
     p /= g;
     q /= g;
     plan.count = static_cast<int>(stages.size());
-    if (pr.pricer->price(pr.x, stages.data(), stages.size(), pr.filter, &plan.price) !=
+    if (pr.pricer->price(pr.x, stages.data(), stages.size(), pr.filter, &plan.price, nullptr) !=
         cost_model::Refusal::none) {
         return plan;
     }
@@ -729,8 +731,9 @@ bool CascadePricer::same_floors(const cost_model::Design&, const cost_model::Des
 
 cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stages,
                                         std::size_t count, const FilterSpec& filter,
-                                        cost_model::Price* price) const {
-    return cost_model::price_cascade(input_rate_hz, stages, count, filter, price);
+                                        cost_model::Price* price,
+                                        cost_model::DesignMemo* memo) const {
+    return cost_model::price_cascade(input_rate_hz, stages, count, filter, price, memo);
 }
 
 LowerRateTerms KaiserPricer::lower_rate_terms(const cost_model::Design& design,
@@ -768,9 +771,10 @@ bool KaiserPricer::same_floors(const cost_model::Design& a, const cost_model::De
 
 cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
                                           std::size_t count, const FilterSpec& filter,
-                                          cost_model::Price* price) const {
+                                          cost_model::Price* price,
+                                          cost_model::DesignMemo* memo) const {
     return cost_model::price_designed_cascade(input_rate_hz, stages, count, filter, method_,
-                                              price);
+                                              price, memo);
 }
 
 StageFloor DesignedPricer::stage_floor_with(const cost_model::Design& design, double in_hz,

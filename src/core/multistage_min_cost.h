@@ -39,9 +39,11 @@ class CascadePricer {
 public:
     virtual ~CascadePricer() = default;
     /// The price of a cascade, as estimate_cost figures it (Refusal::none when it can be
-    /// priced).
+    /// priced); the design resolved through `memo` (one per search and filter; may be
+    /// null).
     virtual cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                                      const FilterSpec& filter, cost_model::Price* price) const = 0;
+                                      const FilterSpec& filter, cost_model::Price* price,
+                                      cost_model::DesignMemo* memo) const = 0;
     /// A lower bound on the price of one filtered stage from in_hz to out_hz interpolating
     /// by l, in a cascade designed as `design` says (edges resolved, the ripple shared
     /// among its filtered stages): stage_floor_with() with the terms of min(in_hz, out_hz).
@@ -67,7 +69,8 @@ public:
 class KaiserPricer final : public CascadePricer {
 public:
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                              const FilterSpec& filter, cost_model::Price* price) const override;
+                              const FilterSpec& filter, cost_model::Price* price,
+                              cost_model::DesignMemo* memo) const override;
     LowerRateTerms lower_rate_terms(const cost_model::Design& design,
                                     double lower_hz) const override;
     StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
@@ -81,7 +84,8 @@ class DesignedPricer final : public CascadePricer {
 public:
     explicit DesignedPricer(DesignMethod method) : method_(method) {}
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                              const FilterSpec& filter, cost_model::Price* price) const override;
+                              const FilterSpec& filter, cost_model::Price* price,
+                              cost_model::DesignMemo* memo) const override;
     StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
                                 std::int64_t l, const LowerRateTerms& lower) const override;
 

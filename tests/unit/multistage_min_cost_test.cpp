@@ -429,6 +429,155 @@ TEST(MultistageMinCost, DesignedFloorsNeverExceedTheDesignedPrice) {
     EXPECT_GT(halfbands, 1000);
 }
 
+/// Prices as another pricer does, counting the plans priced; with `floors` its floors
+/// too, without them none (every floor 0, which makes the search exhaustive).
+class CountingPricer final : public quillmere::core::CascadePricer {
+public:
+    CountingPricer(const quillmere::core::CascadePricer& inner, bool floors)
+        : inner_(inner), floors_(floors) {}
+    quillmere::cost_model::Refusal price(double input_rate_hz, const Stage* stages,
+                                         std::size_t count, const FilterSpec& filter,
+                                         quillmere::cost_model::Price* price,
+                                         quillmere::cost_model::DesignMemo* memo) const override {
+        ++priced;
+        return inner_.price(input_rate_hz, stages, count, filter, price, memo);
+    }
+    quillmere::core::LowerRateTerms lower_rate_terms(const quillmere::cost_model::Design& design,
+                                                     double lower_hz) const override {
+        return floors_ ? inner_.lower_rate_terms(design, lower_hz)
+                       : quillmere::core::LowerRateTerms{};
+    }
+    quillmere::core::StageFloor stage_floor_with(
+        const quillmere::cost_model::Design& design, double in_hz, double out_hz, std::int64_t l,
+        const quillmere::core::LowerRateTerms& lower) const override {
+        return floors_ ? inner_.stage_floor_with(design, in_hz, out_hz, l, lower)
+                       : quillmere::core::StageFloor{};
+    }
+    bool same_floors(const quillmere::cost_model::Design& a,
+                     const quillmere::cost_model::Design& b) const override {
+        return floors_ && inner_.same_floors(a, b);
+    }
+    mutable long long priced = 0;
+
+private:
+    const quillmere::core::CascadePricer& inner_;
+    bool floors_;
+};
+
+TEST(MultistageMinCost, BoundsRuleOutNoPlanAnExhaustiveSearchChooses) {
+    // Audio ratios with many divisors, every stage count, attenuations where the ripple
+    // share sets the design (a floor table per count) and where the attenuation does (one
+    // table for several): the search with the pricer's floors chooses what the same search
+    // with floors of 0 (every plan priced, none pruned) chooses, while pricing far fewer.
+    Dice dice{std::mt19937_64{31}};
+    const double rates[] = {8000,  11025, 16000, 22050,  32000,  44100,
+                            48000, 88200, 96000, 176400, 192000, 47952.047952047952};
+    const quillmere::core::KaiserPricer kaiser;
+    const quillmere::core::DesignedPricer equiripple(quillmere::DesignMethod::equiripple);
+    const quillmere::core::SearchContext context;
+    long long bounded_priced = 0;
+    long long exhaustive_priced = 0;
+    int found = 0;
+    for (int i = 0; i < 240; ++i) {
+        MultistageRequest r;
+        r.input_rate_hz = rates[dice.below(std::size(rates))];
+        r.output_rate_hz = rates[dice.below(std::size(rates))];
+        r.stages = static_cast<int>(dice.below(5));
+        r.max_factor = static_cast<long long>(dice.chance(50) ? 65535 : 4 + dice.below(60));
+        r.allow_first_stage_decimation = dice.chance(70);
+        r.filter.attenuation_db = 40.0 + dice.unit() * 100.0;
+        r.filter.ripple_db = std::pow(10.0, -3.0 + 3.0 * dice.unit());
+        if (dice.chance(60)) {
+            const double half_lower = std::min(r.input_rate_hz, r.output_rate_hz) / 2.0;
+            r.filter.passband_hz = half_lower * (0.2 + 0.7 * dice.unit());
+            r.filter.stopband_hz = dice.chance(50) ? *r.filter.passband_hz : half_lower;
+        }
+        if (dice.chance(15)) r.tolerance = Tolerance{std::pow(10.0, -2.0 - 5.0 * dice.unit())};
+        const bool designed = dice.chance(15);
+        if (designed) r.filter.design_method = quillmere::DesignMethod::equiripple;
+        const quillmere::core::CascadePricer& inner =
+            designed ? static_cast<const quillmere::core::CascadePricer&>(equiripple) : kaiser;
+        const CountingPricer bounded(inner, true);
+        const CountingPricer exhaustive(inner, false);
+        const MultistageResult got =
+            quillmere::core::search_multistage_min_cost(context, r, bounded);
+        const MultistageResult all =
+            quillmere::core::search_multistage_min_cost(context, r, exhaustive);
+        bounded_priced += bounded.priced;
+        exhaustive_priced += exhaustive.priced;
+        ASSERT_EQ(got.status, all.status) << describe(r);
+        if (got.status != Status::ok) continue;
+        ++found;
+        ASSERT_EQ(got.plan.stages.size(), all.plan.stages.size()) << describe(r);
+        for (std::size_t s = 0; s < all.plan.stages.size(); ++s) {
+            EXPECT_EQ(got.plan.stages[s].l, all.plan.stages[s].l) << describe(r) << " stage " << s;
+            EXPECT_EQ(got.plan.stages[s].m, all.plan.stages[s].m) << describe(r) << " stage " << s;
+        }
+        EXPECT_EQ(got.plan.price.macs_per_second, all.plan.price.macs_per_second) << describe(r);
+        EXPECT_EQ(got.plan.price.coefficients, all.plan.price.coefficients) << describe(r);
+    }
+    EXPECT_GT(found, 150);
+    EXPECT_LT(bounded_priced * 20, exhaustive_priced);
+}
+
+TEST(MultistageMinCost, KaiserFloorsNeverExceedThePrice) {
+    // The floors the search prunes with, from the terms of each stage's lower rate, add up
+    // to no more than the estimate of random cascades (short filters at low attenuations,
+    // near 21 dB where the length factor steps, long ones at high).
+    Dice dice{std::mt19937_64{8}};
+    const quillmere::core::KaiserPricer pricer;
+    int priced = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const int count = 1 + static_cast<int>(dice.below(4));
+        std::vector<Stage> stages;
+        for (int k = 0; k < count; ++k) {
+            const auto l = static_cast<std::int64_t>(1 + dice.below(12));
+            auto m = static_cast<std::int64_t>(1 + dice.below(12));
+            while (std::gcd(l, m) != 1 || (l == 1 && m == 1)) {
+                m = static_cast<std::int64_t>(1 + dice.below(12));
+            }
+            stages.push_back(Stage{l, m});
+        }
+        FilterSpec filter;
+        filter.attenuation_db = dice.chance(20) ? 15.0 + dice.unit() * 10.0
+                                                : 25.0 + dice.unit() * 125.0;
+        filter.ripple_db = std::pow(10.0, -3.0 + 3.0 * dice.unit());
+        const double input = dice.chance(50) ? 48000.0 : 44100.0;
+        double rate = input;
+        for (const Stage& st : stages) rate = rate * static_cast<double>(st.l) / static_cast<double>(st.m);
+        const double output = rate;
+        const double half_lower = std::min(input, output) / 2.0;
+        filter.passband_hz = half_lower * (0.05 + 0.9 * dice.unit());
+        filter.stopband_hz = dice.chance(40) ? *filter.passband_hz : half_lower;
+        filter = quillmere::core::effective_filter(filter);
+        quillmere::cost_model::Price p;
+        if (quillmere::cost_model::price_cascade(input, stages.data(), stages.size(), filter,
+                                                 &p) != quillmere::cost_model::Refusal::none) {
+            continue;
+        }
+        quillmere::cost_model::Design design;
+        ASSERT_EQ(quillmere::cost_model::resolve_design(input, output, count, filter, &design),
+                  quillmere::cost_model::Refusal::none);
+        double macs = 0.0;
+        double coefficients = 0.0;
+        rate = input;
+        for (const Stage& st : stages) {
+            const double next = rate * static_cast<double>(st.l) / static_cast<double>(st.m);
+            const quillmere::core::LowerRateTerms terms =
+                pricer.lower_rate_terms(design, std::min(rate, next));
+            const quillmere::core::StageFloor f =
+                pricer.stage_floor_with(design, rate, next, st.l, terms);
+            macs += f.macs_per_second;
+            coefficients += f.coefficients;
+            rate = next;
+        }
+        ++priced;
+        EXPECT_LE(macs, p.macs_per_second) << i;
+        EXPECT_LE(coefficients, static_cast<double>(p.coefficients)) << i;
+    }
+    EXPECT_GT(priced, 5000);
+}
+
 // ---------------------------------------------------------------------------------------
 // 192 kHz -> 44.1 kHz
 // ---------------------------------------------------------------------------------------

@@ -24,13 +24,18 @@
 // there is input x (L/L') / (M/M'). For every such state the search keeps the least the
 // rest can cost by the pricer's floor (for the Kaiser estimate the continuous length
 // D U / transition + 1 with the smallest design attenuation, which never exceeds the
-// priced length): a table of (divisors of L) x (divisors of M) x (stages left), filled
-// once. A depth-first search over the stages prunes every partial plan whose floor exceeds
-// the best price found, then, in a second pass, every one whose floor cannot tie with the
-// reference or whose coefficient floor exceeds the best tied plan's coefficients. Every
-// plan it keeps is priced by the pricer itself, so the figures are those estimate_cost
-// reports. Audio ratios have a few dozen divisors: the table has a few thousand entries
-// and the search visits a few hundred plans.
+// priced length) and the most the rest can add to the grain (the sum of output rate / L
+// that a tie allows twice over): a table of (divisors of L) x (divisors of M) x (stages
+// left), filled once, and shared by the stage counts whose designs the pricer floors
+// alike. A stage's floor depends on its lower rate through terms (the transition and its
+// length factor) worked out once per state. A depth-first search over the stages prunes
+// every partial plan whose floor exceeds the best price found, then, in a second pass,
+// every one whose floor cannot tie with the reference (with (1 - 1 %) of its MAC/s above
+// the reference plus twice the larger grain) or whose coefficient floor exceeds the best
+// tied plan's coefficients; the stages a bound rules out are dropped before the rest are
+// sorted. Every plan it keeps is priced by the pricer itself, so the figures are those
+// estimate_cost reports. Audio ratios have a few dozen divisors: the table has a few
+// thousand entries and the search prices a few dozen plans.
 #include "core/multistage_min_cost.h"
 
 #include <algorithm>

@@ -307,6 +307,21 @@ void hard_multistage_min_cost(benchmark::State& state) {
     many.input_rate_hz = 1857.84;
     many.output_rate_hz = 5573.51;
     requests.push_back(many);
+    // The slowest random requests met: 10000/147147 (and back) has 25 x 32 divisors, and at
+    // a low attenuation the ripple share sets each stage count's design, so every count
+    // has floors of its own; the tie pass once priced 57,765 plans here.
+    const auto slow = [&](double in, double out, int stages, double attenuation, double edge) {
+        MultistageRequest r;
+        r.input_rate_hz = in;
+        r.output_rate_hz = out;
+        r.stages = stages;
+        r.filter.attenuation_db = attenuation;
+        r.filter.passband_hz = r.filter.stopband_hz = edge;
+        requests.push_back(r);
+    };
+    slow(705600, 47952.047952047949, 0, 51.5824, 16336.435889);
+    slow(705600, 47952.047952047949, 4, 51.5824, 16336.435889);
+    slow(47952.047952047949, 705600, 0, 58.8792, 16302.947242);
     const quillmere::core::SearchContext context;
     time_requests(
         state, requests.size(),

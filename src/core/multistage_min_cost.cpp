@@ -24,18 +24,24 @@
 // there is input x (L/L') / (M/M'). For every such state the search keeps the least the
 // rest can cost by the pricer's floor (for the Kaiser estimate the continuous length
 // D U / transition + 1 with the smallest design attenuation, which never exceeds the
-// priced length): a table of (divisors of L) x (divisors of M) x (stages left), filled
-// once. A depth-first search over the stages prunes every partial plan whose floor exceeds
-// the best price found, then, in a second pass, every one whose floor cannot tie with the
-// reference or whose coefficient floor exceeds the best tied plan's coefficients. Every
-// plan it keeps is priced by the pricer itself, so the figures are those estimate_cost
-// reports. Audio ratios have a few dozen divisors: the table has a few thousand entries
-// and the search visits a few hundred plans.
+// priced length) and the most the rest can add to the grain (the sum of output rate / L
+// that a tie allows twice over): a table of (divisors of L) x (divisors of M) x (stages
+// left), filled once, and shared by the stage counts whose designs the pricer floors
+// alike. A stage's floor depends on its lower rate through terms (the transition and its
+// length factor) worked out once per state. A depth-first search over the stages prunes
+// every partial plan whose floor exceeds the best price found, then, in a second pass,
+// every one whose floor cannot tie with the reference (with (1 - 1 %) of its MAC/s above
+// the reference plus twice the larger grain) or whose coefficient floor exceeds the best
+// tied plan's coefficients; the stages a bound rules out are dropped before the rest are
+// sorted. Every plan it keeps is priced by the pricer itself, so the figures are those
+// estimate_cost reports. Audio ratios have a few dozen divisors: the table has a few
+// thousand entries and the search prices a few dozen plans.
 #include "core/multistage_min_cost.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 #include "core/candidate.h"
@@ -92,22 +98,31 @@ bool better_among_tied(const Plan& a, const Plan& b) {
     return false;
 }
 
+/// A divisor of a divisor: its index, and the index of the quotient (what it leaves).
+struct SubDivisor {
+    std::uint32_t index;
+    std::uint32_t rest;
+};
+
 /// An overall ratio L/M with its divisors.
 struct Ratio {
     u64 p = 1, q = 1;
     ExactError error;
     std::vector<u64> dp, dq;            ///< divisors, increasing
     std::vector<int> omega_p, omega_q;  ///< their prime factors counted with multiplicity
-    /// For each divisor, the indices of its own divisors within the limit.
-    std::vector<std::vector<std::uint32_t>> sub_p, sub_q;
+    /// For each divisor, its own divisors within the limit, increasing.
+    std::vector<std::vector<SubDivisor>> sub_p, sub_q;
 };
 
 void divisors_of_divisors(const std::vector<u64>& d, u64 n,
-                          std::vector<std::vector<std::uint32_t>>* sub) {
+                          std::vector<std::vector<SubDivisor>>* sub) {
     sub->assign(d.size(), {});
     for (std::size_t i = 0; i < d.size(); ++i) {
         for (std::size_t j = 0; j <= i && d[j] <= n; ++j) {
-            if (d[i] % d[j] == 0) (*sub)[i].push_back(static_cast<std::uint32_t>(j));
+            if (d[i] % d[j] != 0) continue;
+            const auto rest = std::lower_bound(d.begin(), d.end(), d[i] / d[j]) - d.begin();
+            (*sub)[i].push_back(
+                SubDivisor{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(rest)});
         }
     }
 }
@@ -159,13 +174,36 @@ struct Problem {
 class Factorings {
 public:
     Factorings(const Problem& pr, const Ratio& ratio, int count)
-        : pr_(pr), ratio_(ratio), count_(count) {
-        const std::size_t states = ratio.dp.size() * ratio.dq.size() * (MAX_STAGES + 1);
-        macs_floor_.assign(states, -1.0);
-        coefficient_floor_.assign(states, -1.0);
+        : pr_(pr), ratio_(ratio), count_(count), columns_(ratio.dq.size()) {
+        const std::size_t states = ratio.dp.size() * columns_ * (MAX_STAGES + 1);
+        rates_.resize(ratio.dp.size() * columns_);
+        for (std::size_t ip = 0; ip < ratio.dp.size(); ++ip) {
+            for (std::size_t iq = 0; iq < columns_; ++iq) {
+                // Input x (L / L') / (M / M').
+                const u64 done_p = ratio.p / ratio.dp[ip];
+                const u64 done_q = ratio.q / ratio.dq[iq];
+                rates_[ip * columns_ + iq] =
+                    pr.x * (static_cast<double>(done_p) / static_cast<double>(done_q));
+            }
+        }
+        table_ = std::make_shared<std::vector<Floors>>(states);
+        terms_.resize(rates_.size());
+        has_terms_.assign(rates_.size(), 0);
         const double out = pr.x * (static_cast<double>(ratio.p) / static_cast<double>(ratio.q));
         usable_ = cost_model::resolve_design(pr.x, out, count, pr.filter, &design_) ==
                   cost_model::Refusal::none;
+    }
+
+    /// Takes the floor table of another stage count of the same ratio when the pricer
+    /// floors both designs alike (the table depends on nothing else: the stages left are
+    /// part of the state); false when it does not.
+    bool share_floors(const Factorings& other) {
+        if (&other.ratio_ != &ratio_ || !usable_ || !other.usable_ ||
+            !pr_.pricer->same_floors(design_, other.design_)) {
+            return false;
+        }
+        table_ = other.table_;
+        return true;
     }
 
     /// Lowers best to the cheapest plan (by MAC/s) when one is cheaper.
@@ -173,7 +211,7 @@ public:
         if (!usable_) return;
         best_ = best;
         mode_ = Mode::cheapest;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, columns_ - 1, 0.0, 0.0, 0.0);
     }
 
     /// Lowers best to a plan tied with the reference that comes first in the tie order.
@@ -183,134 +221,177 @@ public:
         mode_ = Mode::tied;
         reference_ = reference;
         macs_limit_ = macs_limit;
-        descend(0, ratio_.dp.size() - 1, ratio_.dq.size() - 1, 0.0, 0.0);
+        descend(0, ratio_.dp.size() - 1, columns_ - 1, 0.0, 0.0, 0.0);
     }
 
 private:
     enum class Mode { cheapest, tied };
 
+    /// What the stages still to place from a state can cost at least (MAC/s and
+    /// coefficients) and add to the grain at most; macs < 0 until filled.
+    struct Floors {
+        double macs = -1.0;
+        double coefficients = -1.0;
+        double grain = -INF;
+    };
+
+    /// A stage the descent may place next, ordered by the key, with the floors of the
+    /// partial plan it makes (and the grain).
+    struct Next {
+        double key;
+        u64 l, m;
+        std::size_t np, nq;
+        double macs, coefficients, grain;
+    };
+
     std::size_t state(std::size_t ip, std::size_t iq, int left) const {
-        return (ip * ratio_.dq.size() + iq) * (MAX_STAGES + 1) + static_cast<std::size_t>(left);
+        return (ip * columns_ + iq) * (MAX_STAGES + 1) + static_cast<std::size_t>(left);
     }
 
-    std::size_t index_p(u64 d) const {
-        return static_cast<std::size_t>(std::lower_bound(ratio_.dp.begin(), ratio_.dp.end(), d) -
-                                        ratio_.dp.begin());
-    }
-    std::size_t index_q(u64 d) const {
-        return static_cast<std::size_t>(std::lower_bound(ratio_.dq.begin(), ratio_.dq.end(), d) -
-                                        ratio_.dq.begin());
-    }
+    /// The rate where L' and M' are left.
+    double rate(std::size_t ip, std::size_t iq) const { return rates_[ip * columns_ + iq]; }
 
-    /// The rate where L' and M' are left: input x (L / L') / (M / M').
-    double rate(std::size_t ip, std::size_t iq) const {
-        const u64 done_p = ratio_.p / ratio_.dp[ip];
-        const u64 done_q = ratio_.q / ratio_.dq[iq];
-        return pr_.x * (static_cast<double>(done_p) / static_cast<double>(done_q));
-    }
-
-    /// Calls step(l, m, next ip, next iq) for every stage that may come next.
+    /// Calls step(l, m, next ip, next iq) for every stage that may come next, by L, then M.
     template <typename Step>
     void for_each_stage(std::size_t ip, std::size_t iq, int left, bool first, Step&& step) const {
-        const u64 lp = ratio_.dp[ip];
-        const u64 lq = ratio_.dq[iq];
-        for (const std::uint32_t a : ratio_.sub_p[ip]) {
-            const u64 l = ratio_.dp[a];
-            const std::size_t np = index_p(lp / l);
-            for (const std::uint32_t b : ratio_.sub_q[iq]) {
-                const u64 m = ratio_.dq[b];
+        const bool by_rule = first && count_ > 1 && !pr_.allow;
+        if (left == 1) {
+            // The last stage takes what is left: L' / M', within the limit and not 1/1.
+            const u64 l = ratio_.dp[ip];
+            const u64 m = ratio_.dq[iq];
+            if (l > pr_.n || m > pr_.n || (l == 1 && m == 1) || (by_rule && l < m)) return;
+            step(l, m, std::size_t{0}, std::size_t{0});
+            return;
+        }
+        const std::vector<SubDivisor>& subs_q = ratio_.sub_q[iq];
+        for (const SubDivisor a : ratio_.sub_p[ip]) {
+            const u64 l = ratio_.dp[a.index];
+            const int omega_p = ratio_.omega_p[a.rest];
+            for (const SubDivisor b : subs_q) {
+                const u64 m = ratio_.dq[b.index];
                 if (l == 1 && m == 1) continue;
-                if (first && count_ > 1 && !pr_.allow && l < m) continue;
-                const std::size_t nq = index_q(lq / m);
-                if (left == 1) {
-                    if (np != 0 || nq != 0) continue;
-                } else if (ratio_.omega_p[np] + ratio_.omega_q[nq] < left - 1) {
+                if (by_rule && l < m) continue;
+                if (omega_p + ratio_.omega_q[b.rest] < left - 1) {
                     continue;  // too few prime factors left for the stages still to place
                 }
-                step(l, m, np, nq);
+                step(l, m, std::size_t{a.rest}, std::size_t{b.rest});
             }
         }
     }
 
     StageFloor stage_floor(std::size_t ip, std::size_t iq, std::size_t np, std::size_t nq,
-                           u64 l) const {
-        const StageFloor f = pr_.pricer->stage_floor(design_, rate(ip, iq), rate(np, nq),
-                                                     static_cast<std::int64_t>(l));
-        return f;
-    }
-
-    /// The least the stages still to place can cost from a state (MAC/s and coefficients).
-    void floors(std::size_t ip, std::size_t iq, int left, double* macs, double* coefficients) {
-        const std::size_t s = state(ip, iq, left);
-        if (macs_floor_[s] < 0.0) {
-            double best_macs = INF;
-            double best_coefficients = INF;
-            if (left == 0) {
-                if (ip == 0 && iq == 0) best_macs = best_coefficients = 0.0;
-            } else {
-                for_each_stage(
-                    ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
-                        double rest_macs = 0.0, rest_coefficients = 0.0;
-                        floors(np, nq, left - 1, &rest_macs, &rest_coefficients);
-                        if (!std::isfinite(rest_macs)) return;
-                        const StageFloor f = stage_floor(ip, iq, np, nq, l);
-                        best_macs = std::min(best_macs, f.macs_per_second + rest_macs);
-                        best_coefficients =
-                            std::min(best_coefficients, f.coefficients + rest_coefficients);
-                    });
-            }
-            macs_floor_[s] = best_macs;
-            coefficient_floor_[s] = best_coefficients;
+                           u64 l) {
+        const double in = rate(ip, iq);
+        const double out = rate(np, nq);
+        // The pricer's terms of the lower rate (min(in, out) as std::min takes it), worked
+        // out the first time a state's rate is the lower one.
+        const std::size_t lower = out < in ? np * columns_ + nq : ip * columns_ + iq;
+        if (!has_terms_[lower]) {
+            terms_[lower] = pr_.pricer->lower_rate_terms(design_, rates_[lower]);
+            has_terms_[lower] = 1;
         }
-        *macs = macs_floor_[s];
-        *coefficients = coefficient_floor_[s];
+        return pr_.pricer->stage_floor_with(design_, in, out, static_cast<std::int64_t>(l),
+                                            terms_[lower]);
     }
 
-    void descend(int depth, std::size_t ip, std::size_t iq, double macs, double coefficients) {
+    /// The least the stages still to place can cost from a state (MAC/s and coefficients),
+    /// and the most their grain (the sum of output rate / L) can be: filled the first time
+    /// a state is reached.
+    const Floors& floors(std::size_t ip, std::size_t iq, int left) {
+        const Floors& at = (*table_)[state(ip, iq, left)];
+        if (at.macs < 0.0) fill(ip, iq, left);
+        return at;
+    }
+
+    void fill(std::size_t ip, std::size_t iq, int left) {
+        double best_macs = INF;
+        double best_coefficients = INF;
+        double most_grain = -INF;
+        if (left == 0) {
+            if (ip == 0 && iq == 0) best_macs = best_coefficients = most_grain = 0.0;
+        } else {
+            for_each_stage(ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
+                const Floors& rest = floors(np, nq, left - 1);
+                if (!std::isfinite(rest.macs)) return;
+                const StageFloor f = stage_floor(ip, iq, np, nq, l);
+                best_macs = std::min(best_macs, f.macs_per_second + rest.macs);
+                best_coefficients = std::min(best_coefficients, f.coefficients + rest.coefficients);
+                most_grain = std::max(most_grain, stage_grain(np, nq, l) + rest.grain);
+            });
+        }
+        Floors& at = (*table_)[state(ip, iq, left)];
+        at.macs = best_macs;
+        at.coefficients = best_coefficients;
+        at.grain = most_grain;
+    }
+
+    /// What a stage to the rate where (np, nq) are left adds to the grain.
+    double stage_grain(std::size_t np, std::size_t nq, u64 l) const {
+        return rate(np, nq) / static_cast<double>(l);
+    }
+
+    /// Whether no plan through a partial one can tie with the reference. A tied plan has
+    /// |a - ref| <= tol max(a, ref) + 2 max(its grain, ref's grain); a plan with
+    /// (1 - tol) a above ref + 2 max(grains) costs more than that. Its MAC/s are at least
+    /// the floor, its grain at most what was placed plus the rest's ceiling (a part in
+    /// 10^9 above, for the roundings of the rates).
+    bool cannot_tie(double macs_floor, double grain_ceiling) const {
+        const double grain = std::max(reference_.macs_grain, grain_ceiling * (1.0 + 1e-9));
+        return (1.0 - cost_model::macs_tie_tolerance) * macs_floor >
+               (reference_.macs_per_second + 2.0 * grain) * (1.0 + 1e-9);
+    }
+
+    void descend(int depth, std::size_t ip, std::size_t iq, double macs, double coefficients,
+                 double grain) {
         if (pr_.stop()) return;
         const int left = count_ - depth;
-        double rest_macs = 0.0, rest_coefficients = 0.0;
-        floors(ip, iq, left, &rest_macs, &rest_coefficients);
-        if (!std::isfinite(rest_macs)) return;
-        if (mode_ == Mode::cheapest) {
-            if (best_->found && macs + rest_macs > best_->price.macs_per_second) return;
-        } else {
-            if (macs + rest_macs > macs_limit_) return;
-            if (best_->found &&
-                coefficients + rest_coefficients > static_cast<double>(best_->price.coefficients)) {
-                return;
-            }
-        }
+        const Floors& rest = floors(ip, iq, left);
+        if (!std::isfinite(rest.macs)) return;
+        if (pruned(macs + rest.macs, coefficients + rest.coefficients, grain + rest.grain)) return;
         if (left == 0) {
             price_leaf();
             return;
         }
         // The most promising stages first (the least floor of what they lead to: MAC/s in
         // the first pass, coefficients in the second), so that the bounds tighten early.
-        struct Next {
-            double key;
-            u64 l, m;
-            std::size_t np, nq;
-            StageFloor floor;
-        };
-        std::vector<Next> nexts;
+        // Those the bounds already rule out are left out (the bounds only tighten, so the
+        // next state would rule them out too).
+        std::vector<Next>& nexts = nexts_[static_cast<std::size_t>(depth)];
+        nexts.clear();
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
-            double rest_m = 0.0, rest_c = 0.0;
-            floors(np, nq, left - 1, &rest_m, &rest_c);
-            if (!std::isfinite(rest_m)) return;
+            const Floors& after = floors(np, nq, left - 1);
+            if (!std::isfinite(after.macs)) return;
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
-            const double key =
-                mode_ == Mode::cheapest ? f.macs_per_second + rest_m : f.coefficients + rest_c;
-            nexts.push_back(Next{key, l, m, np, nq, f});
+            Next n{0.0, l, m, np, nq, macs + f.macs_per_second, coefficients + f.coefficients,
+                   grain + stage_grain(np, nq, l)};
+            if (pruned(n.macs + after.macs, n.coefficients + after.coefficients,
+                       n.grain + after.grain)) {
+                return;
+            }
+            n.key = mode_ == Mode::cheapest ? f.macs_per_second + after.macs
+                                            : f.coefficients + after.coefficients;
+            nexts.push_back(n);
         });
         std::sort(nexts.begin(), nexts.end(),
                   [](const Next& a, const Next& b) { return a.key < b.key; });
         for (const Next& n : nexts) {
             plan_l_[depth] = n.l;
             plan_m_[depth] = n.m;
-            descend(depth + 1, n.np, n.nq, macs + n.floor.macs_per_second,
-                    coefficients + n.floor.coefficients);
+            descend(depth + 1, n.np, n.nq, n.macs, n.coefficients, n.grain);
         }
+    }
+
+    /// Whether the bounds rule out every plan through a partial one whose MAC/s,
+    /// coefficients and grain are bounded so: in the first pass, a floor above the
+    /// cheapest plan found; in the second, one that cannot tie with the reference or has
+    /// more coefficients than the best tied plan found.
+    bool pruned(double macs_floor, double coefficient_floor, double grain_ceiling) const {
+        if (mode_ == Mode::cheapest) {
+            return best_->found && macs_floor > best_->price.macs_per_second;
+        }
+        if (macs_floor > macs_limit_) return true;
+        if (cannot_tie(macs_floor, grain_ceiling)) return true;
+        return best_->found && coefficient_floor > static_cast<double>(best_->price.coefficients);
     }
 
     void price_leaf() {
@@ -326,7 +407,7 @@ private:
             plan.sum += plan_l_[i] + plan_m_[i];
         }
         if (pr_.pricer->price(pr_.x, stages, static_cast<std::size_t>(count_), pr_.filter,
-                              &plan.price) != cost_model::Refusal::none) {
+                              &plan.price, &memo_) != cost_model::Refusal::none) {
             return;
         }
         plan.error = ratio_.error;
@@ -346,10 +427,17 @@ private:
     const Problem& pr_;
     const Ratio& ratio_;
     int count_;
+    std::size_t columns_;  ///< divisors of M
     bool usable_ = false;
     cost_model::Design design_;
-    std::vector<double> macs_floor_;
-    std::vector<double> coefficient_floor_;
+    std::vector<double> rates_;            ///< the rate where L' and M' are left
+    std::vector<LowerRateTerms> terms_;    ///< the pricer's terms of each rate
+    cost_model::DesignMemo memo_;          ///< the design the plans are priced with
+    std::vector<char> has_terms_;          ///< whether terms_ holds them yet
+    std::vector<Next> nexts_[MAX_STAGES];  ///< the stages to try at each depth
+    /// The floor table, shared with the other stage counts of the ratio whose floors are
+    /// the same.
+    std::shared_ptr<std::vector<Floors>> table_;
     u64 plan_l_[MAX_STAGES] = {0, 0, 0, 0};
     u64 plan_m_[MAX_STAGES] = {0, 0, 0, 0};
     Mode mode_ = Mode::cheapest;
@@ -503,6 +591,7 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
         CandidateMeasures measures;
     };
     std::vector<Measured> all;
+    cost_model::DesignMemo memo;
     if (seed.found) all.push_back(Measured{seed, target_measures(pr, seed, target)});
     for (const Ratio& ratio : ratios) {
         for (const u64 l1 : ratio.dp) {
@@ -526,7 +615,7 @@ Plan with_target(const Problem& pr, const std::vector<Ratio>& ratios,
                 const Stage stages[2] = {
                     {static_cast<std::int64_t>(l1), static_cast<std::int64_t>(m1)},
                     {static_cast<std::int64_t>(l2), static_cast<std::int64_t>(m2)}};
-                if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price) !=
+                if (pr.pricer->price(pr.x, stages, 2, pr.filter, &c.plan.price, &memo) !=
                     cost_model::Refusal::none) {
                     continue;
                 }
@@ -606,7 +695,7 @@ Plan seed_plan(const Problem& pr, const std::vector<Stage>& stages) {
     p /= g;
     q /= g;
     plan.count = static_cast<int>(stages.size());
-    if (pr.pricer->price(pr.x, stages.data(), stages.size(), pr.filter, &plan.price) !=
+    if (pr.pricer->price(pr.x, stages.data(), stages.size(), pr.filter, &plan.price, nullptr) !=
         cost_model::Refusal::none) {
         return plan;
     }
@@ -626,43 +715,76 @@ MultistageResult refuse(const char* field, std::string message) {
 
 }  // namespace
 
-StageFloor CascadePricer::stage_floor(const cost_model::Design&, double, double,
-                                      std::int64_t) const {
+StageFloor CascadePricer::stage_floor(const cost_model::Design& design, double in_hz,
+                                      double out_hz, std::int64_t l) const {
+    return stage_floor_with(design, in_hz, out_hz, l,
+                            lower_rate_terms(design, std::min(in_hz, out_hz)));
+}
+
+LowerRateTerms CascadePricer::lower_rate_terms(const cost_model::Design&, double) const {
     return {};
+}
+
+StageFloor CascadePricer::stage_floor_with(const cost_model::Design&, double, double,
+                                           std::int64_t, const LowerRateTerms&) const {
+    return {};
+}
+
+bool CascadePricer::same_floors(const cost_model::Design&, const cost_model::Design&) const {
+    return false;
 }
 
 cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stages,
                                         std::size_t count, const FilterSpec& filter,
-                                        cost_model::Price* price) const {
-    return cost_model::price_cascade(input_rate_hz, stages, count, filter, price);
+                                        cost_model::Price* price,
+                                        cost_model::DesignMemo* memo) const {
+    return cost_model::price_cascade(input_rate_hz, stages, count, filter, price, memo);
 }
 
-StageFloor KaiserPricer::stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                                     std::int64_t l) const {
-    const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
-    if (!(transition > 0.0)) return StageFloor{INF, INF};
-    // The length the estimate gives before it rounds up, for these rates: the design
-    // attenuation with this transition's far-edge margin. The rates may differ from the
-    // priced ones by a rounding, so the factor is taken at the lower of two attenuations a
-    // hair apart (it steps down at 21 dB), and the whole lowered by a part in 10^9.
+LowerRateTerms KaiserPricer::lower_rate_terms(const cost_model::Design& design,
+                                              double lower_hz) const {
+    // The transition band, and the length factor of the design attenuation with its
+    // far-edge margin. The rates may differ from the priced ones by a rounding, so the
+    // factor is taken at the lower of two attenuations a hair apart (it steps down at
+    // 21 dB).
+    const double transition = lower_hz - design.stopband_hz - design.passband_hz;
+    if (!(transition > 0.0)) return LowerRateTerms{{transition, 0.0}};
     const double attenuation = design.deviation_attenuation_db +
                                cost_model::far_edge_margin_db(transition, design.passband_hz);
     const double d = std::min(cost_model::kaiser_length_factor(attenuation * (1.0 - 1e-9)),
                               cost_model::kaiser_length_factor(attenuation * (1.0 + 1e-9)));
+    return LowerRateTerms{{transition, d}};
+}
+
+StageFloor KaiserPricer::stage_floor_with(const cost_model::Design&, double in_hz, double out_hz,
+                                          std::int64_t l, const LowerRateTerms& lower) const {
+    const double transition = lower.values[0];
+    if (!(transition > 0.0)) return StageFloor{INF, INF};
+    // The length the estimate gives before it rounds up, for these rates, lowered by a
+    // part in 10^9 for the roundings.
+    const double d = lower.values[1];
     const double ld = static_cast<double>(l);
     const double taps = (d * ld * in_hz / transition + 1.0) * (1.0 - 1e-9);
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
 }
 
-cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
-                                          std::size_t count, const FilterSpec& filter,
-                                          cost_model::Price* price) const {
-    return cost_model::price_designed_cascade(input_rate_hz, stages, count, filter, method_,
-                                              price);
+bool KaiserPricer::same_floors(const cost_model::Design& a, const cost_model::Design& b) const {
+    // What stage_floor reads of a design.
+    return a.passband_hz == b.passband_hz && a.stopband_hz == b.stopband_hz &&
+           a.deviation_attenuation_db == b.deviation_attenuation_db;
 }
 
-StageFloor DesignedPricer::stage_floor(const cost_model::Design& design, double in_hz,
-                                       double out_hz, std::int64_t l) const {
+cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
+                                          std::size_t count, const FilterSpec& filter,
+                                          cost_model::Price* price,
+                                          cost_model::DesignMemo* memo) const {
+    return cost_model::price_designed_cascade(input_rate_hz, stages, count, filter, method_,
+                                              price, memo);
+}
+
+StageFloor DesignedPricer::stage_floor_with(const cost_model::Design& design, double in_hz,
+                                            double out_hz, std::int64_t l,
+                                            const LowerRateTerms&) const {
     const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
     if (!(transition > 0.0)) return StageFloor{INF, INF};
     // Stages are in lowest terms: by 2 is 2/1 (L = 2) or 1/2 (L = 1), within the roundings
@@ -745,8 +867,13 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
         std::vector<Factorings> searches;
         searches.reserve(ratios.size() * MAX_STAGES);
         for (const Ratio& ratio : ratios) {
-            for (int count = fewest; count <= most; ++count)
+            const std::size_t first = searches.size();
+            for (int count = fewest; count <= most; ++count) {
                 searches.emplace_back(pr, ratio, count);
+                for (std::size_t k = first; k + 1 < searches.size(); ++k) {
+                    if (searches.back().share_floors(searches[k])) break;
+                }
+            }
         }
         Plan cheapest = seed_competes ? seed : Plan{};
         for (Factorings& s : searches) s.cheapest(&cheapest);

@@ -25,6 +25,13 @@ struct StageFloor {
     double coefficients = 0.0;
 };
 
+/// What a floor derives from the lower of a stage's two rates alone (for the Kaiser floor,
+/// the transition band and its length factor): a search works it out once per rate and
+/// hands it back with each stage. Its meaning is the pricer's own.
+struct LowerRateTerms {
+    double values[2] = {0.0, 0.0};
+};
+
 /// Prices the cascades the search compares. The search calls price() for every plan it
 /// may choose and stage_floor() to rule out the others; a pricer whose floors are 0 makes
 /// the search exhaustive.
@@ -32,14 +39,29 @@ class CascadePricer {
 public:
     virtual ~CascadePricer() = default;
     /// The price of a cascade, as estimate_cost figures it (Refusal::none when it can be
-    /// priced).
+    /// priced); the design resolved through `memo` (one per search and filter; may be
+    /// null).
     virtual cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                                      const FilterSpec& filter, cost_model::Price* price) const = 0;
+                                      const FilterSpec& filter, cost_model::Price* price,
+                                      cost_model::DesignMemo* memo) const = 0;
     /// A lower bound on the price of one filtered stage from in_hz to out_hz interpolating
     /// by l, in a cascade designed as `design` says (edges resolved, the ripple shared
-    /// among its filtered stages). The default, 0, rules nothing out.
-    virtual StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                                   std::int64_t l) const;
+    /// among its filtered stages): stage_floor_with() with the terms of min(in_hz, out_hz).
+    StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
+                           std::int64_t l) const;
+    /// The terms stage_floor_with() reads of a stage whose lower rate is lower_hz. The
+    /// default has none.
+    virtual LowerRateTerms lower_rate_terms(const cost_model::Design& design,
+                                            double lower_hz) const;
+    /// stage_floor() given lower_rate_terms(design, min(in_hz, out_hz)). The default, 0,
+    /// rules nothing out.
+    virtual StageFloor stage_floor_with(const cost_model::Design& design, double in_hz,
+                                        double out_hz, std::int64_t l,
+                                        const LowerRateTerms& lower) const;
+    /// Whether stage_floor gives the same floors for two designs (of one ratio with
+    /// different stage counts), so that the search may share what it derived from them.
+    /// The default, false, shares nothing.
+    virtual bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const;
 };
 
 /// The Kaiser estimate of filter_cost.h (cost_model::price_cascade), with its continuous
@@ -47,9 +69,13 @@ public:
 class KaiserPricer final : public CascadePricer {
 public:
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                              const FilterSpec& filter, cost_model::Price* price) const override;
-    StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                           std::int64_t l) const override;
+                              const FilterSpec& filter, cost_model::Price* price,
+                              cost_model::DesignMemo* memo) const override;
+    LowerRateTerms lower_rate_terms(const cost_model::Design& design,
+                                    double lower_hz) const override;
+    StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
+                                std::int64_t l, const LowerRateTerms& lower) const override;
+    bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const override;
 };
 
 /// The lengths design_filters delivers with a design method
@@ -58,9 +84,10 @@ class DesignedPricer final : public CascadePricer {
 public:
     explicit DesignedPricer(DesignMethod method) : method_(method) {}
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
-                              const FilterSpec& filter, cost_model::Price* price) const override;
-    StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                           std::int64_t l) const override;
+                              const FilterSpec& filter, cost_model::Price* price,
+                              cost_model::DesignMemo* memo) const override;
+    StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
+                                std::int64_t l, const LowerRateTerms& lower) const override;
 
 private:
     DesignMethod method_;

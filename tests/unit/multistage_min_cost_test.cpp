@@ -363,19 +363,25 @@ TEST(MultistageMinCost, PricedByADesignMethodAgreesWithTheEnumeration) {
     }
 }
 
-TEST(MultistageMinCost, DesignedFloorsNeverExceedTheDesignedPrice) {
+TEST(MultistageMinCost, FloorsNeverExceedThePrice) {
     // Random cascades of one to four stages, many of them by 2 (halfbands) and at ratios
     // near 1 (wide transitions, where Herrmann's correction term counts): the floors of
-    // their stages add up to no more than the price.
+    // their stages add up to no more than the price, by each design method and by the
+    // Kaiser estimate (whose floors come from the terms of each stage's lower rate; some
+    // near 21 dB, where its length factor steps).
     Dice dice{std::mt19937_64{7}};
-    const quillmere::DesignMethod methods[] = {quillmere::DesignMethod::equiripple,
-                                               quillmere::DesignMethod::automatic,
-                                               quillmere::DesignMethod::kaiser};
+    const std::optional<quillmere::DesignMethod> methods[] = {
+        quillmere::DesignMethod::equiripple, quillmere::DesignMethod::automatic,
+        quillmere::DesignMethod::kaiser, std::nullopt};
+    const quillmere::core::KaiserPricer estimate;
     int priced = 0;
     int halfbands = 0;
-    for (int i = 0; i < 20000; ++i) {
-        const auto method = methods[dice.below(3)];
-        const quillmere::core::DesignedPricer pricer(method);
+    for (int i = 0; i < 24000; ++i) {
+        const auto method = methods[dice.below(4)];
+        const quillmere::core::DesignedPricer designed(
+            method.value_or(quillmere::DesignMethod::kaiser));
+        const quillmere::core::CascadePricer& pricer =
+            method ? static_cast<const quillmere::core::CascadePricer&>(designed) : estimate;
         const int count = 1 + static_cast<int>(dice.below(4));
         std::vector<Stage> stages;
         for (int k = 0; k < count; ++k) {
@@ -392,7 +398,8 @@ TEST(MultistageMinCost, DesignedFloorsNeverExceedTheDesignedPrice) {
         }
         FilterSpec filter;
         filter.design_method = method;
-        filter.attenuation_db = 30.0 + dice.unit() * 110.0;
+        filter.attenuation_db = !method && dice.chance(20) ? 18.0 + dice.unit() * 6.0
+                                                           : 30.0 + dice.unit() * 110.0;
         filter.ripple_db = std::pow(10.0, -3.0 + 3.0 * dice.unit());
         const double input = dice.chance(50) ? 48000.0 : 44100.0;
         double lowest = input;
@@ -427,6 +434,97 @@ TEST(MultistageMinCost, DesignedFloorsNeverExceedTheDesignedPrice) {
     }
     EXPECT_GT(priced, 5000);
     EXPECT_GT(halfbands, 1000);
+}
+
+/// Prices as another pricer does, counting the plans priced; with `floors` its floors
+/// too, without them none (every floor 0, which makes the search exhaustive).
+class CountingPricer final : public quillmere::core::CascadePricer {
+public:
+    CountingPricer(const quillmere::core::CascadePricer& inner, bool floors)
+        : inner_(inner), floors_(floors) {}
+    quillmere::cost_model::Refusal price(double input_rate_hz, const Stage* stages,
+                                         std::size_t count, const FilterSpec& filter,
+                                         quillmere::cost_model::Price* price,
+                                         quillmere::cost_model::DesignMemo* memo) const override {
+        ++priced;
+        return inner_.price(input_rate_hz, stages, count, filter, price, memo);
+    }
+    quillmere::core::LowerRateTerms lower_rate_terms(const quillmere::cost_model::Design& design,
+                                                     double lower_hz) const override {
+        return floors_ ? inner_.lower_rate_terms(design, lower_hz)
+                       : quillmere::core::LowerRateTerms{};
+    }
+    quillmere::core::StageFloor stage_floor_with(
+        const quillmere::cost_model::Design& design, double in_hz, double out_hz, std::int64_t l,
+        const quillmere::core::LowerRateTerms& lower) const override {
+        return floors_ ? inner_.stage_floor_with(design, in_hz, out_hz, l, lower)
+                       : quillmere::core::StageFloor{};
+    }
+    bool same_floors(const quillmere::cost_model::Design& a,
+                     const quillmere::cost_model::Design& b) const override {
+        return floors_ && inner_.same_floors(a, b);
+    }
+    mutable long long priced = 0;
+
+private:
+    const quillmere::core::CascadePricer& inner_;
+    bool floors_;
+};
+
+TEST(MultistageMinCost, BoundsRuleOutNoPlanAnExhaustiveSearchChooses) {
+    // Audio ratios with many divisors, every stage count, attenuations where the ripple
+    // share sets the design (a floor table per count) and where the attenuation does (one
+    // table for several): the search with the pricer's floors chooses what the same search
+    // with floors of 0 (every plan priced, none pruned) chooses, while pricing far fewer.
+    Dice dice{std::mt19937_64{31}};
+    const double rates[] = {8000,  11025, 16000, 22050,  32000,  44100,
+                            48000, 88200, 96000, 176400, 192000, 47952.047952047952};
+    const quillmere::core::KaiserPricer kaiser;
+    const quillmere::core::DesignedPricer equiripple(quillmere::DesignMethod::equiripple);
+    const quillmere::core::SearchContext context;
+    long long bounded_priced = 0;
+    long long exhaustive_priced = 0;
+    int found = 0;
+    for (int i = 0; i < 240; ++i) {
+        MultistageRequest r;
+        r.input_rate_hz = rates[dice.below(std::size(rates))];
+        r.output_rate_hz = rates[dice.below(std::size(rates))];
+        r.stages = static_cast<int>(dice.below(5));
+        r.max_factor = static_cast<long long>(dice.chance(50) ? 65535 : 4 + dice.below(60));
+        r.allow_first_stage_decimation = dice.chance(70);
+        r.filter.attenuation_db = 40.0 + dice.unit() * 100.0;
+        r.filter.ripple_db = std::pow(10.0, -3.0 + 3.0 * dice.unit());
+        if (dice.chance(60)) {
+            const double half_lower = std::min(r.input_rate_hz, r.output_rate_hz) / 2.0;
+            r.filter.passband_hz = half_lower * (0.2 + 0.7 * dice.unit());
+            r.filter.stopband_hz = dice.chance(50) ? *r.filter.passband_hz : half_lower;
+        }
+        if (dice.chance(15)) r.tolerance = Tolerance{std::pow(10.0, -2.0 - 5.0 * dice.unit())};
+        const bool designed = dice.chance(15);
+        if (designed) r.filter.design_method = quillmere::DesignMethod::equiripple;
+        const quillmere::core::CascadePricer& inner =
+            designed ? static_cast<const quillmere::core::CascadePricer&>(equiripple) : kaiser;
+        const CountingPricer bounded(inner, true);
+        const CountingPricer exhaustive(inner, false);
+        const MultistageResult got =
+            quillmere::core::search_multistage_min_cost(context, r, bounded);
+        const MultistageResult all =
+            quillmere::core::search_multistage_min_cost(context, r, exhaustive);
+        bounded_priced += bounded.priced;
+        exhaustive_priced += exhaustive.priced;
+        ASSERT_EQ(got.status, all.status) << describe(r);
+        if (got.status != Status::ok) continue;
+        ++found;
+        ASSERT_EQ(got.plan.stages.size(), all.plan.stages.size()) << describe(r);
+        for (std::size_t s = 0; s < all.plan.stages.size(); ++s) {
+            EXPECT_EQ(got.plan.stages[s].l, all.plan.stages[s].l) << describe(r) << " stage " << s;
+            EXPECT_EQ(got.plan.stages[s].m, all.plan.stages[s].m) << describe(r) << " stage " << s;
+        }
+        EXPECT_EQ(got.plan.price.macs_per_second, all.plan.price.macs_per_second) << describe(r);
+        EXPECT_EQ(got.plan.price.coefficients, all.plan.price.coefficients) << describe(r);
+    }
+    EXPECT_GT(found, 150);
+    EXPECT_LT(bounded_priced * 20, exhaustive_priced);
 }
 
 // ---------------------------------------------------------------------------------------

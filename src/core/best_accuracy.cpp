@@ -32,14 +32,17 @@
 // most accurate ratio is found by walking outward from output/input through the
 // neighbours of the cut tree at n^2 (the Farey recurrence, O(1) a step) until one factors:
 // every nearer ratio was seen not to. Then the ratios tied with it:
-//   - where its error E* is at least the tie (2^-50 (1 + E*)), the band holds only ratios
-//     the walk reaches next, a fraction tie / E* of those it already passed: it goes on;
+//   - where its error E* is at least the tie (2^-50 (1 + E*)), the band mostly holds only
+//     a few ratios the walk reaches next: it goes on, for up to 64 ratios;
 //   - where E* is below the tie (large limits, where ratios within a double's precision
-//     abound), the band is an interval of relative width about 2^-49 holding up to some
-//     thousands of ratios: they are visited in increasing denominator (the descendants of
-//     its simplest ratio, (alpha h + beta h') / (alpha k + beta k'), merged in a heap) until
-//     2 sqrt(p) + 2 sqrt(q), which no split of p/q can beat, exceeds the best sum found, so
-//     the first ratios of the band that factor evenly end it.
+//     abound), or the walk meets more of the band (output/input near a fraction h/k of
+//     small terms: near it the ratios lie on the lines p k - q h = j, at the error
+//     j / (q h), so the band is a run of q on each line, walked from its largest q down),
+//     every ratio within E* plus the tie is visited in increasing denominator (the
+//     descendants of its simplest ratio, (alpha h + beta h') / (alpha k + beta k'), merged
+//     in a heap), those nearer than E* skipped, until 2 sqrt(p) + 2 sqrt(q), which no
+//     split of p/q can beat, exceeds the best sum found, so the first ratios of the band
+//     that factor evenly end it.
 // Where the target leaves a first stage to find (the final priority), the first stages
 // nearest the target with a good enough second stage are found one of three ways, each
 // exact: where the class accepts few overall ratios (under 2048 expected), from the ratios
@@ -60,11 +63,8 @@
 // within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
 // cascade found.
 //
-// The slowest requests left are exact ratios at large limits whose numerator or
-// denominator has a prime factor above the limit and no target: near such a ratio few
-// overall ratios factor, so the walk to E* and the band after it test some 20,000 (about
-// 17 ms at limit 65535; see the benchmark); and targets with tolerances near 1e-14 at
-// limit 65535, whose some 10^5 accepted ratios are each tested (about 0.1 s).
+// The slowest requests left are targets with tolerances near 1e-14 at limit 65535, whose
+// some 10^5 accepted ratios are each tested (about 0.1 s; see the benchmark).
 #include "core/best_accuracy.h"
 
 #include <algorithm>
@@ -430,31 +430,39 @@ std::optional<ExactError> smallest_product_error(const Problem& pr) {
     return smallest_product_error(pr, &walk, &first);
 }
 
+/// Ratios of the band the walk that found the smallest error may test before the band is
+/// visited by increasing denominator instead.
+constexpr int BAND_WALK_STEPS = 64;
+
 /// The cascade with the smallest sum among the ratios of the band tied with `best`,
 /// continuing the walk that found `best` at `first`: every ratio nearer than it was seen
-/// not to split. Pays where the band is narrow beside the error.
-Choice continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
-                     const ExactError& best, const Accept& acc) {
+/// not to split. Pays where the band beyond `first` holds only a few ratios; empty when it
+/// holds more than BAND_WALK_STEPS, with *chosen the best of those tested.
+std::optional<Choice> continue_walk(const Problem& pr, RatioWalk* walk, const Fraction& first,
+                                    const ExactError& best, const Accept& acc, Choice* chosen) {
     std::vector<u64> dp, dq;
-    Choice chosen;
     Fraction f = first;
     ExactError e = best;
-    for (;;) {
+    for (int step = 0;; ++step) {
         if (pr.stop()) return Choice{};
         if (!error_within_tie(e, best)) break;  // the walk only moves away
+        if (step == BAND_WALK_STEPS) return std::nullopt;
         if (acc.ok(e)) {
-            const Choice c = best_split(pr, f.p, f.q, &dp, &dq,
-                                        chosen.found ? chosen.sum : std::numeric_limits<u64>::max());
-            if (better(c, chosen)) chosen = c;
+            const Choice c =
+                best_split(pr, f.p, f.q, &dp, &dq,
+                           chosen->found ? chosen->sum : std::numeric_limits<u64>::max());
+            if (better(c, *chosen)) *chosen = c;
         }
         f = walk->next(&e);
         if (f.none_above()) break;
     }
-    return chosen;
+    return *chosen;
 }
 
-/// The cascade of the band tied with `best` (and accepted) with the smallest sum.
-Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Accept& acc) {
+/// The cascade of the band tied with `best` (and accepted) with the smallest sum; `seed`, a
+/// cascade of the band already found (or none), only lets the search stop sooner.
+Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Accept& acc,
+                           const Choice& seed = Choice{}) {
     const u64 bound = pr.n * pr.n;
     // Without first-stage decimation no overall ratio lies below 1/n.
     const bool floor = !pr.allow;
@@ -465,10 +473,11 @@ Choice choose_among_ratios(const Problem& pr, const ExactError& best, const Acce
         return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
     };
     const Fraction f0 = simplest_in(bound, place);
-    Choice chosen;
+    Choice chosen = seed;
     if (f0.none_below()) return chosen;
     std::vector<u64> dp, dq;
-    chosen = best_split(pr, f0.p, f0.q, &dp, &dq);
+    const Choice c0 = best_split(pr, f0.p, f0.q, &dp, &dq);
+    if (better(c0, chosen)) chosen = c0;
 
     // The band's reach on each side of f0: it is [r (1 - band), r (1 + band)], widened by
     // what the roundings of f0 and r in double can hide.
@@ -1012,13 +1021,20 @@ AccuracyResult search_best_accuracy(const SearchContext& context, const Accuracy
         const std::optional<ExactError> smallest = smallest_product_error(pr, &walk, &first);
         if (!smallest || !base.ok(*smallest)) return not_found(pr, smallest);
         const Accept acc{error_below(*smallest, match_tolerance), pr.tolerance};
-        // Where the smallest error exceeds the tie, the band holds few ratios beyond it and
-        // the walk goes on; where it is below, the band is wide and its ratios are visited
-        // by increasing denominator until no split of them can have a smaller sum.
+        // Where the smallest error exceeds the tie the band is often a few ratios beyond it
+        // and the walk goes on; where it is below, or the walk meets many ratios of the band
+        // (output/input near a fraction of small terms, where the band's ratios run down to
+        // the smallest denominators it holds), its ratios are visited by increasing
+        // denominator until no split of them can have a smaller sum.
         const bool narrow =
             std::ldexp(1.0 + smallest->approx, ERROR_TIE_EXPONENT) <= smallest->approx;
-        return finish(pr, narrow ? continue_walk(pr, &walk, first, *smallest, acc)
-                                 : choose_among_ratios(pr, *smallest, acc));
+        Choice chosen;
+        if (narrow) {
+            const std::optional<Choice> walked =
+                continue_walk(pr, &walk, first, *smallest, acc, &chosen);
+            if (walked) return finish(pr, *walked);
+        }
+        return finish(pr, choose_among_ratios(pr, *smallest, acc, chosen));
     }
     }
 }

@@ -736,6 +736,106 @@ TEST(BestAccuracy, GivesEveryStageInLowestTermsAndTheSmallestSumOfTheExactRatio)
     EXPECT_EQ(plain.error.approx, 0.0);
 }
 
+/// The smallest x1 + x2 with x1 x2 = x and both at most n, and the smallest x1 giving it,
+/// by trial division; {0, 0} when no such pair is.
+std::pair<u64, u64> smallest_split(u64 x, u64 n, const std::vector<u64>& primes) {
+    std::vector<u64> divisors{1};
+    u64 rest = x;
+    for (const u64 p : primes) {
+        if (p * p > rest) break;
+        const std::size_t size = divisors.size();
+        for (u64 power = 1; rest % p == 0;) {
+            rest /= p;
+            power *= p;
+            for (std::size_t j = 0; j < size; ++j) divisors.push_back(divisors[j] * power);
+        }
+    }
+    if (rest > n) return {0, 0};
+    if (rest > 1) {
+        const std::size_t size = divisors.size();
+        for (std::size_t j = 0; j < size; ++j) divisors.push_back(divisors[j] * rest);
+    }
+    std::pair<u64, u64> best{0, 0};
+    for (const u64 d : divisors) {
+        if (d > n || x / d > n) continue;
+        const u64 sum = d + x / d;
+        if (best.first == 0 || sum < best.first || (sum == best.first && d < best.second)) {
+            best = {sum, d};
+        }
+    }
+    return best;
+}
+
+TEST(BestAccuracy, FindsTheSmallestSumWhereTheTieBandIsLong) {
+    // out/in = h/k in lowest terms with h a prime above the limit: no cascade is exact, and
+    // every overall ratio p/q of the cut tree at n^2 = 65535^2 within 6.9e-15 of it lies on
+    // p k - q h = +-1, at the error 1 / (q h). The most accurate that splits sits near the
+    // largest q; the band tied with it holds some 24,000 ratios, and the smallest sum is
+    // near the band's smallest q, the last that a walk outward from h/k reaches. The scan
+    // here factors every ratio of the two lines by trial division, nearest first.
+    struct Case {
+        double in, out;
+        u64 k, h;
+    };
+    const u64 n = 65535;
+    std::vector<u64> primes;
+    for (u64 d = 2; d <= n + 1; ++d) {
+        if (std::all_of(primes.begin(), primes.end(),
+                        [d](u64 p) { return p * p > d || d % p != 0; }))
+            primes.push_back(d);
+    }
+    for (const Case& c : {Case{458654, 471793, 65522, 67399}, Case{48000, 70981, 48000, 70981}}) {
+        const ExactRatio ratio = ExactRatio::of(c.in, c.out);
+        std::vector<std::pair<u64, u64>> line;  // (q, p), sorted by decreasing q
+        for (const int s : {1, -1}) {
+            // The first q with q h + s a multiple of k.
+            const u64 shift = s > 0 ? 1 : c.k - 1;
+            u64 q0 = 1;
+            while ((q0 * c.h + shift) % c.k != 0) ++q0;
+            for (u64 q = q0; q <= n * n; q += c.k) {
+                const u64 p = s > 0 ? (q * c.h + 1) / c.k : (q * c.h - 1) / c.k;
+                if (p >= 1 && p <= n * n) line.emplace_back(q, p);
+            }
+        }
+        std::sort(line.rbegin(), line.rend());
+        std::optional<ExactError> smallest;
+        std::array<u64, 4> expected{};
+        u64 expected_sum = 0;
+        std::size_t band = 0, walked = 0, best_at = 0;
+        for (const auto& [q, p] : line) {
+            const ExactError e = quillmere::core::exact_error(ratio, p, q);
+            if (smallest && !quillmere::core::error_within_tie(e, *smallest)) break;
+            ++walked;
+            if (smallest) ++band;
+            const auto [p_sum, p1] = smallest_split(p, n, primes);
+            const auto [q_sum, q1] =
+                p_sum == 0 ? std::pair<u64, u64>{0, 0} : smallest_split(q, n, primes);
+            if (q_sum == 0) continue;
+            if (!smallest) smallest = e;
+            // Along the line the error falls as q grows: a later ratio of the same sum loses.
+            if (expected_sum == 0 || p_sum + q_sum < expected_sum) {
+                expected_sum = p_sum + q_sum;
+                expected = {p1, q1, p / p1, q / q1};
+                best_at = walked;
+            }
+        }
+        ASSERT_TRUE(smallest) << c.in;
+        // Nothing off the two lines comes within the band: those lie 2 / (q h) or more away.
+        ASSERT_LT(smallest->approx + 1e-15,
+                  2.0 / (static_cast<double>(n * n) * static_cast<double>(c.h)));
+        EXPECT_GT(band, 1000u) << c.in;
+        EXPECT_GT(best_at, walked / 2) << c.in;
+        const AccuracyResult got = search(request(c.in, c.out, static_cast<long long>(n)));
+        ASSERT_EQ(got.status, Status::ok);
+        EXPECT_EQ(
+            (std::array<u64, 4>{static_cast<u64>(got.best.l1), static_cast<u64>(got.best.m1),
+                                static_cast<u64>(got.best.l2), static_cast<u64>(got.best.m2)}),
+            expected)
+            << c.in << " -> " << c.out;
+        EXPECT_EQ(got.best.overall_sum, static_cast<long long>(expected_sum));
+    }
+}
+
 TEST(BestAccuracy, RefusesWhatMissesTheToleranceAndSaysByHowMuch) {
     AccuracyRequest r = request(44100, 48000.5, 10);
     r.tolerance = Tolerance{1e-9};

@@ -183,8 +183,8 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     std::vector<double> start;  // the extremals of the last converged exchange
     std::optional<std::pair<std::int64_t, double>> last;  // its index and error in dB
     // Which end of the bracket the last length moved.
-    enum class Moved { none, failing, meeting };
-    Moved moved = Moved::none;
+    enum class Moved { neither, failing_end, meeting_end };
+    Moved moved = Moved::neither;
     RemezExchange exchange;
     const double nominal_slope_db = slope_db;
     bool slope_measured = false;
@@ -229,14 +229,14 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 best = std::move(trial.filter);
                 // The failing end kept twice: its error counts half (the Illinois rule), so
                 // that the next interpolation lands nearer that end and the bracket closes.
-                if (moved == Moved::meeting && failing_db) *failing_db /= 2.0;
-                moved = Moved::meeting;
+                if (moved == Moved::meeting_end && failing_db) *failing_db /= 2.0;
+                moved = Moved::meeting_end;
             } else {
                 failing = n;
                 // A length that met the exchange's target but not the measurement still misses.
                 failing_db = std::max(error_db, 0.01);
-                if (moved == Moved::failing && meeting_db) *meeting_db /= 2.0;
-                moved = Moved::failing;
+                if (moved == Moved::failing_end && meeting_db) *meeting_db /= 2.0;
+                moved = Moved::failing_end;
             }
             if (failing_db && meeting_db && failing >= n_min && meeting <= n_max) {
                 // Bracketed: where the error interpolates to the target.

@@ -97,8 +97,8 @@ bool prefers_every_peer(const CascadeRecord& now, const CascadeRecord& before,
 
 /// The search mode's order: the smaller sum first, or the smaller final error first, or
 /// (min-cost) a final match first, the smaller final error among misses, then the price.
-/// Without a reference price (the first min-cost search): the fewer MAC/s unless the two
-/// prices tie (cost_model::macs_tied), then the fewer coefficients, the smaller sum. With
+/// Without a reference price (the first min-cost search): the lower estimate of the price
+/// (MAC/s less twice the grain), then the fewer coefficients, the smaller sum. With
 /// one (the second search): a price tied with the reference first, and among those the
 /// fewer coefficients and the smaller sum; among the others the fewer MAC/s.
 bool wins_by_mode_order(const CandidateMeasures& c, const CascadeRecord& b, SearchMode search_mode,

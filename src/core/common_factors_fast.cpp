@@ -359,9 +359,7 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     if (pass.floor == nullptr || !b.found) return bounds;
     // The price only narrows the rates where the search mode decides and the priority
     // does not. None are left when the priority takes any rate outright (then only rates
-    // exactly as near a target as the record's are left to the mode) or a sliver around
-    // a target that must be matched: the few candidates there are judged one by one, as
-    // bounding their price after every acceptance of a nearer cascade would cost more.
+    // exactly as near a target as the record's are left to the mode).
     const RateWindow& reachable = pass.bounds.reachable;
     if (reachable.empty || !pass.bounds.outright.empty) return bounds;
     const FinalVerdict verdict = final_verdict(pass, b);
@@ -372,19 +370,22 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     return bounds;
 }
 
-/// The window, or an empty one when every rate in it lies below the rates a candidate
-/// that can be stored reaches: the input rate when the first stage may not decimate
-/// (input x L1/M1 with L1 >= M1), and in min-cost mode the lowest rate that can be priced
-/// with both stages filtered (the candidate g = h = 1, which may pass through a stage, is
-/// judged ahead of the bounds).
-RateWindow within_reach(const FastPass& pass, RateWindow window) {
-    if (window.empty) return window;
+/// The lowest intermediate rate of a candidate that can be stored, other than g = h = 1:
+/// the input rate when the first stage may not decimate (input x L1/M1 with L1 >= M1),
+/// and in min-cost mode the lowest rate that can be priced with both stages filtered (the
+/// candidate g = h = 1, which may pass through a stage, is judged ahead of the bounds).
+double lowest_storable_rate(const FastPass& pass) {
     double lowest = 0.0;
     if (!pass.request().allow_first_stage_decimation) lowest = pass.request().input_rate_hz;
     if (pass.floor != nullptr) lowest = std::max(lowest, pass.floor->lowest_priced_rate());
+    return lowest;
+}
+
+/// The window, or an empty one when every rate in it lies below lowest_storable_rate().
+RateWindow within_reach(const FastPass& pass, RateWindow window) {
     // A rate above the window's highest is farther from the target (the distance is
     // monotone in the rate there), and input x L1/M1 with L1 >= M1 is at least the input.
-    if (window.highest_rate < lowest) window.empty = true;
+    if (!window.empty && window.highest_rate < lowest_storable_rate(pass)) window.empty = true;
     return window;
 }
 
@@ -659,13 +660,9 @@ bool no_later_g_wins(FastPass* pass, const Combination& c, long long g) {
     const RateInterval* priced = priced_rates(pass, c, g);
     if (priced == nullptr) return false;
     // The priced rates only narrow as g grows, and the lowest rate a g reaches only rises:
-    // input x L1/M1 is at least the input rate when the first stage may not decimate, and
-    // K*g/h at least K*g / max_h.
-    const double kg = c.k * static_cast<double>(g);
-    double lowest = kg / static_cast<double>(c.max_h);
-    if (!pass->request().allow_first_stage_decimation) {
-        lowest = std::max(lowest, pass->request().input_rate_hz);
-    }
+    // lowest_storable_rate(), and K*g/h at least K*g / max_h.
+    const double lowest = std::max(lowest_storable_rate(*pass),
+                                   c.k * static_cast<double>(g) / static_cast<double>(c.max_h));
     return priced->empty() || priced->hi < lowest * (1.0 - RANGE_MARGIN);
 }
 

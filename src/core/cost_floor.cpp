@@ -173,7 +173,8 @@ RateInterval CostFloor::rates_within(double bound) const {
     RateInterval interval = sublevel(bound, lowest_, highest_, a0, a0);
     // Within the interval each transition is at least its value at the lower end, and the
     // far-edge margin grows with the transition: a tighter floor, a narrower interval.
-    // One round takes nearly all of it (a second narrows by about 1e-4, a third 1e-5).
+    // Rounds go on while they narrow it by more than a millionth (a few, mostly): the
+    // pruning needs the floor within a fraction of a tap per phase of the price.
     for (int round = 0; round < 8 && !interval.empty(); ++round) {
         const RateInterval before = interval;
         const double t1 = std::min(input_, interval.lo) - edges_;

@@ -259,4 +259,88 @@ double cascade_factor_floor(const Design& design, DesignMethod method, bool half
                                      method, halfband_possible, max_transition_cycles);
 }
 
+PredictionFloor prediction_floor(const Design& design, double leak_allowance_db,
+                                 DesignMethod method) {
+    // The deviations as stage_target() works them out for this allowance.
+    const double ripple = design.stage_ripple_db;
+    const double passband_deviation = ripple_deviation(ripple);
+    const double stop_deviation = stopband_deviation(design.attenuation_db + leak_allowance_db);
+    const double tighter = std::min(passband_deviation, stop_deviation);
+    const double deviation = design_attenuation_db(design.attenuation_db + leak_allowance_db, ripple);
+    PredictionFloor f;
+    f.method = method;
+    f.passband_hz = design.passband_hz;
+    f.deviation_attenuation_db =
+        (deviation + high_attenuation_margin_db(deviation)) * (1.0 - 1e-12);
+    const HerrmannTerms ordinary = herrmann_terms(passband_deviation, stop_deviation);
+    const HerrmannTerms halfband = herrmann_terms(tighter, tighter);
+    f.herrmann_d = ordinary.d;
+    f.herrmann_f = ordinary.f;
+    f.halfband_d = halfband.d;
+    f.halfband_f = halfband.f;
+    return f;
+}
+
+double kaiser_factor_floor(const PredictionFloor& floor, double transition_hz) {
+    // The far-edge margin grows with the transition.
+    const double margin = far_edge_margin_db(transition_hz, floor.passband_hz);
+    return kaiser_factor_floor(floor.deviation_attenuation_db + std::max(0.0, margin));
+}
+
+namespace {
+
+/// Non-zero taps of the halfband whose length is at least `taps`.
+double halfband_nonzero_floor(double taps) {
+    return (halfband_length(taps) + 3.0) / 2.0;
+}
+
+/// Herrmann's length before rounding up (see herrmann_taps), at least 1.
+double herrmann_length(double d, double f, double transition_cycles) {
+    return std::max(1.0, d / transition_cycles - f * transition_cycles + 1.0);
+}
+
+}  // namespace
+
+double stage_nonzero_taps_floor(const PredictionFloor& floor, double kaiser_factor, bool by_two,
+                                double upsampled_hz, double transition_hz) {
+    // Each length falls as the transition widens; a part in 10^12 below for the roundings
+    // of the arithmetic before rounding up.
+    const auto up = [](double length) { return std::ceil(length * (1.0 - 1e-12)); };
+    const double cycles = transition_hz / upsampled_hz;
+    const double kaiser = up(kaiser_factor * upsampled_hz / transition_hz + 1.0);
+    double least = kaiser;
+    if (by_two) {
+        // The halfband's own far-edge margin may be smaller: none counted.
+        const double d = kaiser_factor_floor(floor.deviation_attenuation_db);
+        least = std::min(least, halfband_nonzero_floor(up(d * upsampled_hz / transition_hz + 1.0)));
+    }
+    if (floor.method == DesignMethod::kaiser) return least;
+    const double ordinary = up(herrmann_length(floor.herrmann_d, floor.herrmann_f, cycles));
+    const double halfband =
+        by_two ? halfband_length(up(herrmann_length(floor.halfband_d, floor.halfband_f, cycles)))
+               : std::numeric_limits<double>::infinity();
+    const double exchange = static_cast<double>(max_exchange_taps);
+    double equiripple = std::numeric_limits<double>::infinity();
+    if (floor.method == DesignMethod::equiripple || ordinary <= exchange) equiripple = ordinary;
+    if (floor.method == DesignMethod::equiripple || halfband <= exchange) {
+        equiripple = std::min(equiripple, (halfband + 3.0) / 2.0);
+    }
+    return floor.method == DesignMethod::equiripple ? equiripple : std::min(least, equiripple);
+}
+
+double least_nonzero_taps(const PredictionFloor& floor) {
+    // A stage's transition is below half its upsampled rate (L = 1 decimates by at least
+    // 2; L >= 2 upsamples by L over a transition below the input rate); Kaiser's length
+    // is then above 2 D + 1, and its halfband has more than D + 2 non-zero taps.
+    const double d = kaiser_factor_floor(floor.deviation_attenuation_db);
+    const double kaiser = std::min(2.0 * d + 1.0, d + 2.0);
+    if (floor.method == DesignMethod::kaiser) return std::max(1.0, kaiser);
+    const double ordinary = herrmann_length(floor.herrmann_d, floor.herrmann_f, 0.5);
+    const double halfband =
+        halfband_nonzero_floor(herrmann_length(floor.halfband_d, floor.halfband_f, 0.5));
+    const double equiripple = std::min(ordinary, halfband);
+    return std::max(1.0, floor.method == DesignMethod::equiripple ? equiripple
+                                                                   : std::min(kaiser, equiripple));
+}
+
 }  // namespace quillmere::inline v2::cost_model

@@ -137,4 +137,46 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
                             double max_transition_cycles);
 
+/// What bounds predict_stage() from below for the stages of one cascade: the terms of its
+/// deviations, worked out once, so that a search pricing many stages by design method can
+/// bound each from its rates with a little arithmetic. The deviations are a stage's exactly
+/// for the cascade's leak allowance; a cascade with a larger one only has tighter targets.
+struct PredictionFloor {
+    DesignMethod method = DesignMethod::automatic;
+    double passband_hz = 0.0;
+    /// The Kaiser design attenuation before the far-edge margin (the tighter deviation with
+    /// the margin above 100 dB), lowered a hair against roundings.
+    double deviation_attenuation_db = 0.0;
+    /// Herrmann's D and f of the ordinary design (both deviations) and of the halfband
+    /// (the tighter one twice).
+    double herrmann_d = 0.0, herrmann_f = 0.0;
+    double halfband_d = 0.0, halfband_f = 0.0;
+};
+
+/// The floor terms of every filtered stage of a cascade designed as `design` (edges
+/// resolved, the ripple shared among its filtered stages) whose stages add
+/// leak_allowance_db to their attenuation target.
+PredictionFloor prediction_floor(const Design& design, double leak_allowance_db,
+                                 DesignMethod method);
+
+/// Kaiser's length factor of an ordinary stage whose transition is at least transition_hz
+/// (the far-edge margin of that transition added), made non-decreasing in the attenuation:
+/// what stage_nonzero_taps_floor() reads of the stage's lower rate.
+double kaiser_factor_floor(const PredictionFloor& floor, double transition_hz);
+
+/// A lower bound on predict_stage(target, floor.method).nonzero_taps for a stage with an
+/// upsampled rate of at least upsampled_hz, a transition (stopband edge - passband edge) of
+/// at most transition_hz and targets at least as tight as the floor's; kaiser_factor from
+/// kaiser_factor_floor() of at most that transition. by_two: the stage may be a halfband
+/// (it interpolates or decimates by 2). Each form's length is bounded by its own formula at
+/// that transition, rounded up as the prediction rounds it (a halfband's transition is no
+/// wider than the stage's); the automatic method leaves out an equiripple form whose bound
+/// already exceeds max_exchange_taps, which it never chooses.
+double stage_nonzero_taps_floor(const PredictionFloor& floor, double kaiser_factor, bool by_two,
+                                double upsampled_hz, double transition_hz);
+
+/// A lower bound on the non-zero taps of every filtered stage of such a cascade, whatever
+/// its rates: a stage's transition is below half its upsampled rate. At least 1.
+double least_nonzero_taps(const PredictionFloor& floor);
+
 }  // namespace quillmere::inline v2::cost_model

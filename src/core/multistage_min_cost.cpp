@@ -192,6 +192,11 @@ public:
         const double out = pr.x * (static_cast<double>(ratio.p) / static_cast<double>(ratio.q));
         usable_ = cost_model::resolve_design(pr.x, out, count, pr.filter, &design_) ==
                   cost_model::Refusal::none;
+        // Every plan factors L/M in lowest terms, so its leaks are the ratio's own (see
+        // coinciding_leaks: one path to each line, both signs of a tone meeting when M > 1
+        // and L >= 4): those of the single stage L/M.
+        const Stage whole{static_cast<std::int64_t>(ratio.p), static_cast<std::int64_t>(ratio.q)};
+        leaks_ = cost_model::coinciding_leaks(&whole, 1);
     }
 
     /// Takes the floor table of another stage count of the same ratio when the pricer
@@ -287,7 +292,7 @@ private:
         // out the first time a state's rate is the lower one.
         const std::size_t lower = out < in ? np * columns_ + nq : ip * columns_ + iq;
         if (!has_terms_[lower]) {
-            terms_[lower] = pr_.pricer->lower_rate_terms(design_, rates_[lower]);
+            terms_[lower] = pr_.pricer->lower_rate_terms(design_, rates_[lower], leaks_);
             has_terms_[lower] = 1;
         }
         return pr_.pricer->stage_floor_with(design_, in, out, static_cast<std::int64_t>(l),
@@ -430,6 +435,7 @@ private:
     std::size_t columns_;  ///< divisors of M
     bool usable_ = false;
     cost_model::Design design_;
+    double leaks_ = 1.0;  ///< the coinciding leaks of every plan of the ratio
     std::vector<double> rates_;            ///< the rate where L' and M' are left
     std::vector<LowerRateTerms> terms_;    ///< the pricer's terms of each rate
     cost_model::DesignMemo memo_;          ///< the design the plans are priced with
@@ -448,15 +454,15 @@ private:
 
 /// Every price tied with the reference is below this: tied means
 /// |a - ref| <= 1 % max(a, ref) + 2 max(grains); a plan's grain, the sum of output rate /
-/// L over its stages, is at most its MAC/s / D (a stage has at least D L + 1 taps, D the
-/// smallest Kaiser length factor), so a <= ref / (0.99 - 2 / D) when its grain is the
-/// larger, and a <= (ref + 2 ref grain) / 0.99 otherwise.
-double tied_limit(const cost_model::Price& reference, const cost_model::Design& design) {
-    const double d =
-        std::max((21.0 - 7.95) / 14.36, (design.deviation_attenuation_db - 7.95) / 14.36);
+/// L over its stages, is at most its MAC/s / D (a stage has at least D non-zero taps per
+/// phase and more, D the pricer's least_taps), so a <= ref / (0.99 - 2 / D) when its grain
+/// is the larger, and a <= (ref + 2 ref grain) / 0.99 otherwise.
+double tied_limit(const cost_model::Price& reference, const CascadePricer& pricer,
+                  const cost_model::Design& design) {
+    const double d = pricer.least_taps(design);
     const double tol = cost_model::macs_tie_tolerance;
     double limit = (reference.macs_per_second + 2.0 * reference.macs_grain) / (1.0 - tol);
-    if (1.0 - tol - 2.0 / d > 0.0) {
+    if (d > 0.0 && 1.0 - tol - 2.0 / d > 0.0) {
         limit = std::max(limit, reference.macs_per_second / (1.0 - tol - 2.0 / d));
     } else {
         limit = INF;
@@ -716,12 +722,13 @@ MultistageResult refuse(const char* field, std::string message) {
 }  // namespace
 
 StageFloor CascadePricer::stage_floor(const cost_model::Design& design, double in_hz,
-                                      double out_hz, std::int64_t l) const {
+                                      double out_hz, std::int64_t l,
+                                      double coinciding_leaks) const {
     return stage_floor_with(design, in_hz, out_hz, l,
-                            lower_rate_terms(design, std::min(in_hz, out_hz)));
+                            lower_rate_terms(design, std::min(in_hz, out_hz), coinciding_leaks));
 }
 
-LowerRateTerms CascadePricer::lower_rate_terms(const cost_model::Design&, double) const {
+LowerRateTerms CascadePricer::lower_rate_terms(const cost_model::Design&, double, double) const {
     return {};
 }
 
@@ -734,6 +741,10 @@ bool CascadePricer::same_floors(const cost_model::Design&, const cost_model::Des
     return false;
 }
 
+double CascadePricer::least_taps(const cost_model::Design&) const {
+    return 0.0;
+}
+
 cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stages,
                                         std::size_t count, const FilterSpec& filter,
                                         cost_model::Price* price,
@@ -741,14 +752,14 @@ cost_model::Refusal KaiserPricer::price(double input_rate_hz, const Stage* stage
     return cost_model::price_cascade(input_rate_hz, stages, count, filter, price, memo);
 }
 
-LowerRateTerms KaiserPricer::lower_rate_terms(const cost_model::Design& design,
-                                              double lower_hz) const {
+LowerRateTerms KaiserPricer::lower_rate_terms(const cost_model::Design& design, double lower_hz,
+                                              double) const {
     // The transition band, and the length factor of the design attenuation with its
     // far-edge margin. The rates may differ from the priced ones by a rounding, so the
     // factor is taken at the lower of two attenuations a hair apart (it steps down at
     // 21 dB).
     const double transition = lower_hz - design.stopband_hz - design.passband_hz;
-    if (!(transition > 0.0)) return LowerRateTerms{{transition, 0.0}};
+    if (!(transition > 0.0)) return LowerRateTerms{{transition}};
     const double attenuation = design.deviation_attenuation_db +
                                cost_model::far_edge_margin_db(transition, design.passband_hz);
     const double d = std::min(cost_model::kaiser_length_factor(attenuation * (1.0 - 1e-9)),
@@ -774,6 +785,11 @@ bool KaiserPricer::same_floors(const cost_model::Design& a, const cost_model::De
            a.deviation_attenuation_db == b.deviation_attenuation_db;
 }
 
+double KaiserPricer::least_taps(const cost_model::Design& design) const {
+    // A stage has at least D L + 1 taps, D the smallest Kaiser length factor.
+    return std::max((21.0 - 7.95) / 14.36, (design.deviation_attenuation_db - 7.95) / 14.36);
+}
+
 cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* stages,
                                           std::size_t count, const FilterSpec& filter,
                                           cost_model::Price* price,
@@ -782,24 +798,55 @@ cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* sta
                                               price, memo);
 }
 
-StageFloor DesignedPricer::stage_floor_with(const cost_model::Design& design, double in_hz,
+LowerRateTerms DesignedPricer::lower_rate_terms(const cost_model::Design& design,
+                                                double lower_hz, double coinciding_leaks) const {
+    // The transition band, widened by a part in 10^12 of the rate for the roundings of the
+    // rates (the priced ones may differ from these by a few); Kaiser's length factor with
+    // the far-edge margin of the transition narrowed as much; the terms of the deviations.
+    const double transition = lower_hz - design.stopband_hz - design.passband_hz;
+    if (!(transition > 0.0)) return LowerRateTerms{{transition}};
+    const double slack = 1e-12 * lower_hz;
+    const cost_model::PredictionFloor f = cost_model::prediction_floor(
+        design,
+        cost_model::leak_allowance_db(coinciding_leaks, design.filtered_stages,
+                                      design.stage_ripple_db),
+        method_);
+    return LowerRateTerms{{transition + slack,
+                           cost_model::kaiser_factor_floor(f, std::max(0.0, transition - slack)),
+                           f.deviation_attenuation_db, f.herrmann_d, f.herrmann_f, f.halfband_d,
+                           f.halfband_f}};
+}
+
+StageFloor DesignedPricer::stage_floor_with(const cost_model::Design&, double in_hz,
                                             double out_hz, std::int64_t l,
-                                            const LowerRateTerms&) const {
-    const double transition = std::min(in_hz, out_hz) - design.stopband_hz - design.passband_hz;
+                                            const LowerRateTerms& lower) const {
+    const double transition = lower.values[0];
     if (!(transition > 0.0)) return StageFloor{INF, INF};
+    cost_model::PredictionFloor f;
+    f.method = method_;
+    f.deviation_attenuation_db = lower.values[2];
+    f.herrmann_d = lower.values[3];
+    f.herrmann_f = lower.values[4];
+    f.halfband_d = lower.values[5];
+    f.halfband_f = lower.values[6];
     // Stages are in lowest terms: by 2 is 2/1 (L = 2) or 1/2 (L = 1), within the roundings
     // of the rates.
     const double ratio = out_hz / in_hz;
-    const bool halfband = (l == 2 && std::fabs(ratio - 2.0) <= 1e-9) ||
-                          (l == 1 && std::fabs(ratio - 0.5) <= 0.5e-9);
+    const bool by_two = (l == 2 && std::fabs(ratio - 2.0) <= 1e-9) ||
+                        (l == 1 && std::fabs(ratio - 0.5) <= 0.5e-9);
     const double ld = static_cast<double>(l);
-    const double upsampled = ld * in_hz;
-    const double cycles = std::min(0.5, transition / upsampled * (1.0 + 1e-9));
-    const double factor = cost_model::cascade_factor_floor(design, method_, halfband, cycles);
-    // Non-zero taps >= factor x upsampled rate / transition; a part in 10^9 below for the
-    // roundings of the rates.
-    const double taps = factor * upsampled / transition * (1.0 - 1e-9);
+    const double upsampled = ld * in_hz * (1.0 - 1e-12);
+    const double taps =
+        cost_model::stage_nonzero_taps_floor(f, lower.values[1], by_two, upsampled, transition);
+    // A part in 10^9 below for the roundings of the output rate.
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
+}
+
+double DesignedPricer::least_taps(const cost_model::Design& design) const {
+    // The least leak allowance: one path to each output line.
+    return cost_model::least_nonzero_taps(cost_model::prediction_floor(
+        design, cost_model::leak_allowance_db(1.0, design.filtered_stages, design.stage_ripple_db),
+        method_));
 }
 
 FilterSpec effective_filter(const FilterSpec& filter) {
@@ -886,7 +933,7 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
             // The fewest stages share the ripple among the fewest filters: the smallest
             // design attenuation, the smallest length factor.
             (void)cost_model::resolve_design(pr.x, out, fewest, pr.filter, &design);
-            const double limit = tied_limit(cheapest.price, design);
+            const double limit = tied_limit(cheapest.price, pricer, design);
             for (Factorings& s : searches) s.tied(cheapest.price, limit, &best);
             if (seed_competes && cost_model::macs_tied(seed.price, cheapest.price) &&
                 better_among_tied(seed, best)) {

@@ -1,6 +1,7 @@
 // The min-cost search over one to four stages: the cheapest cascade whose stages factor
 // the overall ratio L/M (the exact ratio, or, with a tolerance, one of the simplest ratios
-// within it), priced through a pricing hook (the Kaiser estimate of filter_cost.h today).
+// within it), priced through a pricing hook (the Kaiser estimate of filter_cost.h, or the
+// lengths a design method delivers).
 // See multistage_min_cost.cpp for the candidates, the order and why the search is exact
 // and fast.
 #pragma once
@@ -29,7 +30,7 @@ struct StageFloor {
 /// the transition band and its length factor): a search works it out once per rate and
 /// hands it back with each stage. Its meaning is the pricer's own.
 struct LowerRateTerms {
-    double values[2] = {0.0, 0.0};
+    double values[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
 };
 
 /// Prices the cascades the search compares. The search calls price() for every plan it
@@ -46,13 +47,15 @@ public:
                                       cost_model::DesignMemo* memo) const = 0;
     /// A lower bound on the price of one filtered stage from in_hz to out_hz interpolating
     /// by l, in a cascade designed as `design` says (edges resolved, the ripple shared
-    /// among its filtered stages): stage_floor_with() with the terms of min(in_hz, out_hz).
+    /// among its filtered stages) whose stages let coinciding_leaks stopband leaks meet
+    /// (cost_model::coinciding_leaks; 1, the least, fits every cascade): stage_floor_with()
+    /// with the terms of min(in_hz, out_hz).
     StageFloor stage_floor(const cost_model::Design& design, double in_hz, double out_hz,
-                           std::int64_t l) const;
-    /// The terms stage_floor_with() reads of a stage whose lower rate is lower_hz. The
-    /// default has none.
-    virtual LowerRateTerms lower_rate_terms(const cost_model::Design& design,
-                                            double lower_hz) const;
+                           std::int64_t l, double coinciding_leaks = 1.0) const;
+    /// The terms stage_floor_with() reads of a stage whose lower rate is lower_hz, in such
+    /// a cascade. The default has none.
+    virtual LowerRateTerms lower_rate_terms(const cost_model::Design& design, double lower_hz,
+                                            double coinciding_leaks) const;
     /// stage_floor() given lower_rate_terms(design, min(in_hz, out_hz)). The default, 0,
     /// rules nothing out.
     virtual StageFloor stage_floor_with(const cost_model::Design& design, double in_hz,
@@ -62,6 +65,11 @@ public:
     /// different stage counts), so that the search may share what it derived from them.
     /// The default, false, shares nothing.
     virtual bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const;
+    /// A lower bound on the MAC/s over the grain (output rate / L), that is on the non-zero
+    /// taps, of any filtered stage of a cascade designed as `design` or with more filtered
+    /// stages (a smaller ripple share). The tie pass rules out prices far above the
+    /// reference with it. The default, 0, rules nothing out.
+    virtual double least_taps(const cost_model::Design& design) const;
 };
 
 /// The Kaiser estimate of filter_cost.h (cost_model::price_cascade), with its continuous
@@ -71,23 +79,28 @@ public:
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
                               const FilterSpec& filter, cost_model::Price* price,
                               cost_model::DesignMemo* memo) const override;
-    LowerRateTerms lower_rate_terms(const cost_model::Design& design,
-                                    double lower_hz) const override;
+    LowerRateTerms lower_rate_terms(const cost_model::Design& design, double lower_hz,
+                                    double coinciding_leaks) const override;
     StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
                                 std::int64_t l, const LowerRateTerms& lower) const override;
     bool same_floors(const cost_model::Design& a, const cost_model::Design& b) const override;
+    double least_taps(const cost_model::Design& design) const override;
 };
 
 /// The lengths design_filters delivers with a design method
-/// (cost_model::price_designed_cascade), with cost_model::cascade_factor_floor as the floor.
+/// (cost_model::price_designed_cascade), with cost_model::stage_nonzero_taps_floor as the
+/// floor: each form's length at the stage's own transition, for the cascade's leaks.
 class DesignedPricer final : public CascadePricer {
 public:
     explicit DesignedPricer(DesignMethod method) : method_(method) {}
     cost_model::Refusal price(double input_rate_hz, const Stage* stages, std::size_t count,
                               const FilterSpec& filter, cost_model::Price* price,
                               cost_model::DesignMemo* memo) const override;
+    LowerRateTerms lower_rate_terms(const cost_model::Design& design, double lower_hz,
+                                    double coinciding_leaks) const override;
     StageFloor stage_floor_with(const cost_model::Design& design, double in_hz, double out_hz,
                                 std::int64_t l, const LowerRateTerms& lower) const override;
+    double least_taps(const cost_model::Design& design) const override;
 
 private:
     DesignMethod method_;

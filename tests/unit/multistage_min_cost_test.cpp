@@ -450,8 +450,9 @@ public:
         return inner_.price(input_rate_hz, stages, count, filter, price, memo);
     }
     quillmere::core::LowerRateTerms lower_rate_terms(const quillmere::cost_model::Design& design,
-                                                     double lower_hz) const override {
-        return floors_ ? inner_.lower_rate_terms(design, lower_hz)
+                                                     double lower_hz,
+                                                     double leaks) const override {
+        return floors_ ? inner_.lower_rate_terms(design, lower_hz, leaks)
                        : quillmere::core::LowerRateTerms{};
     }
     quillmere::core::StageFloor stage_floor_with(
@@ -463,6 +464,9 @@ public:
     bool same_floors(const quillmere::cost_model::Design& a,
                      const quillmere::cost_model::Design& b) const override {
         return floors_ && inner_.same_floors(a, b);
+    }
+    double least_taps(const quillmere::cost_model::Design& design) const override {
+        return floors_ ? inner_.least_taps(design) : 0.0;
     }
     mutable long long priced = 0;
 

@@ -1,6 +1,7 @@
 // Times the searches beyond the dialog's candidates request by request: the best-accuracy
-// two-stage search and the min-cost search over one to four stages, on random requests
-// (rates common and arbitrary, limits up to 65535, targets, priorities, tolerances) and on
+// two-stage search and the min-cost search over one to four stages (priced by the Kaiser
+// estimate and by each design method), on random requests (rates common and arbitrary,
+// limits up to 65535, targets, priorities, tolerances, attenuations) and on
 // the hard cases found so far, reporting the median, the 99th percentile and the largest
 // time per request. For information it times the same way the requests whose tails the
 // existing modes still have (custom-limit and min-cost through solve_two_stage).
@@ -134,12 +135,29 @@ std::string describe(const AccuracyRequest& r) {
     return s;
 }
 
+/// A random min-cost request priced by a design method: as random_multistage_request, with
+/// one of the methods, attenuations from 40 to 150 dB and, now and then, a ripple of its own.
+MultistageRequest random_designed_request(Dice& dice) {
+    MultistageRequest r = random_multistage_request(dice);
+    const quillmere::DesignMethod methods[] = {quillmere::DesignMethod::automatic,
+                                               quillmere::DesignMethod::kaiser,
+                                               quillmere::DesignMethod::equiripple};
+    r.filter.design_method = methods[dice.below(3)];
+    r.filter.attenuation_db = 40.0 + 110.0 * dice.unit();
+    if (dice.chance(20)) r.filter.ripple_db = dice.log_between(0.001, 3.0);
+    return r;
+}
+
 std::string describe(const MultistageRequest& r) {
     char text[320];
-    std::snprintf(text, sizeof text, "min-cost %.17g -> %.17g limit %lld stages %d%s A %g",
+    std::snprintf(text, sizeof text, "min-cost %.17g -> %.17g limit %lld stages %d%s A %.17g",
                   r.input_rate_hz, r.output_rate_hz, r.max_factor, r.stages,
                   r.allow_first_stage_decimation ? " -a" : "", r.filter.attenuation_db);
     std::string s = text;
+    if (r.filter.ripple_db != 0.1) s += " ripple " + std::to_string(r.filter.ripple_db);
+    if (r.filter.design_method) {
+        s += std::string(" method ") + quillmere::design_method_name(*r.filter.design_method);
+    }
     if (r.filter.passband_hz) s += " fp " + std::to_string(*r.filter.passband_hz);
     if (r.filter.stopband_hz) s += " fs " + std::to_string(*r.filter.stopband_hz);
     if (r.intermediate_target) {
@@ -215,6 +233,21 @@ void random_multistage_min_cost(benchmark::State& state) {
     Dice dice{std::mt19937_64{21}};
     std::vector<MultistageRequest> requests;
     for (std::size_t i = 0; i < count; ++i) requests.push_back(random_multistage_request(dice));
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(
+                quillmere::core::search_multistage_min_cost(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
+}
+
+void random_designed_min_cost(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    Dice dice{std::mt19937_64{22}};
+    std::vector<MultistageRequest> requests;
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_designed_request(dice));
     const quillmere::core::SearchContext context;
     time_requests(
         state, count,
@@ -322,6 +355,26 @@ void hard_multistage_min_cost(benchmark::State& state) {
     slow(705600, 47952.047952047949, 0, 51.5824, 16336.435889);
     slow(705600, 47952.047952047949, 4, 51.5824, 16336.435889);
     slow(47952.047952047949, 705600, 0, 58.8792, 16302.947242);
+    // Priced by a design method, whose floors once lay 4-7 % below the price (the least
+    // leak allowance, no far-edge margin, no rounding up), so that few plans were pruned:
+    // 77-100 ms, 21-30 ms, and 160-330 ms by each method (3 ms by the Kaiser estimate).
+    MultistageRequest designed;
+    designed.input_rate_hz = 96000;
+    designed.output_rate_hz = 110040211732.38;
+    designed.stages = 0;
+    designed.tolerance = Tolerance{2.1e-8};
+    designed.filter.attenuation_db = 134.262;
+    designed.filter.design_method = quillmere::DesignMethod::automatic;
+    requests.push_back(designed);
+    slow(715021, 8000, 4, 138.98, 1559.34);
+    requests.back().filter.design_method = quillmere::DesignMethod::automatic;
+    slow(1039.5, 768000, 4, 138.43859311948279, 84.39448539165889);
+    requests.back().filter.ripple_db = 0.023796600480026815;
+    for (const auto method : {quillmere::DesignMethod::automatic, quillmere::DesignMethod::kaiser,
+                              quillmere::DesignMethod::equiripple}) {
+        requests.push_back(requests.back());
+        requests.back().filter.design_method = method;
+    }
     const quillmere::core::SearchContext context;
     time_requests(
         state, requests.size(),
@@ -372,8 +425,10 @@ void existing_min_cost_8000_5644800(benchmark::State& state) {
 
 BENCHMARK(random_best_accuracy)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(random_multistage_min_cost)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(random_designed_min_cost)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(random_best_accuracy)->Arg(300)->Iterations(1)->Name("smoke_best_accuracy");
 BENCHMARK(random_multistage_min_cost)->Arg(300)->Iterations(1)->Name("smoke_multistage");
+BENCHMARK(random_designed_min_cost)->Arg(300)->Iterations(1)->Name("smoke_designed_min_cost");
 BENCHMARK(hard_best_accuracy)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(hard_multistage_min_cost)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(existing_custom_limit_tail)->Unit(benchmark::kMillisecond);

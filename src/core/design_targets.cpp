@@ -294,30 +294,31 @@ double halfband_nonzero_floor(double taps) {
     return (halfband_length(taps) + 3.0) / 2.0;
 }
 
-/// Herrmann's length before rounding up (see herrmann_taps), at least 1.
-double herrmann_length(double d, double f, double transition_cycles) {
-    return std::max(1.0, d / transition_cycles - f * transition_cycles + 1.0);
+/// Herrmann's length before rounding up (see herrmann_taps), at least 1, for a transition
+/// of 1 / cycles_inverse cycles per sample.
+double herrmann_length(double d, double f, double cycles_inverse) {
+    return std::max(1.0, d * cycles_inverse - f / cycles_inverse + 1.0);
 }
 
 }  // namespace
 
 double stage_nonzero_taps_floor(const PredictionFloor& floor, double kaiser_factor, bool by_two,
-                                double upsampled_hz, double transition_hz) {
+                                double rate_over_transition) {
     // Each length falls as the transition widens; a part in 10^12 below for the roundings
     // of the arithmetic before rounding up.
     const auto up = [](double length) { return std::ceil(length * (1.0 - 1e-12)); };
-    const double cycles = transition_hz / upsampled_hz;
-    const double kaiser = up(kaiser_factor * upsampled_hz / transition_hz + 1.0);
+    const double r = rate_over_transition;
+    const double kaiser = up(kaiser_factor * r + 1.0);
     double least = kaiser;
     if (by_two) {
         // The halfband's own far-edge margin may be smaller: none counted.
         const double d = kaiser_factor_floor(floor.deviation_attenuation_db);
-        least = std::min(least, halfband_nonzero_floor(up(d * upsampled_hz / transition_hz + 1.0)));
+        least = std::min(least, halfband_nonzero_floor(up(d * r + 1.0)));
     }
     if (floor.method == DesignMethod::kaiser) return least;
-    const double ordinary = up(herrmann_length(floor.herrmann_d, floor.herrmann_f, cycles));
+    const double ordinary = up(herrmann_length(floor.herrmann_d, floor.herrmann_f, r));
     const double halfband =
-        by_two ? halfband_length(up(herrmann_length(floor.halfband_d, floor.halfband_f, cycles)))
+        by_two ? halfband_length(up(herrmann_length(floor.halfband_d, floor.halfband_f, r)))
                : std::numeric_limits<double>::infinity();
     const double exchange = static_cast<double>(max_exchange_taps);
     double equiripple = std::numeric_limits<double>::infinity();
@@ -335,9 +336,9 @@ double least_nonzero_taps(const PredictionFloor& floor) {
     const double d = kaiser_factor_floor(floor.deviation_attenuation_db);
     const double kaiser = std::min(2.0 * d + 1.0, d + 2.0);
     if (floor.method == DesignMethod::kaiser) return std::max(1.0, kaiser);
-    const double ordinary = herrmann_length(floor.herrmann_d, floor.herrmann_f, 0.5);
+    const double ordinary = herrmann_length(floor.herrmann_d, floor.herrmann_f, 2.0);
     const double halfband =
-        halfband_nonzero_floor(herrmann_length(floor.halfband_d, floor.halfband_f, 0.5));
+        halfband_nonzero_floor(herrmann_length(floor.halfband_d, floor.halfband_f, 2.0));
     const double equiripple = std::min(ordinary, halfband);
     return std::max(1.0, floor.method == DesignMethod::equiripple ? equiripple
                                                                    : std::min(kaiser, equiripple));

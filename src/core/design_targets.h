@@ -164,16 +164,16 @@ PredictionFloor prediction_floor(const Design& design, double leak_allowance_db,
 /// what stage_nonzero_taps_floor() reads of the stage's lower rate.
 double kaiser_factor_floor(const PredictionFloor& floor, double transition_hz);
 
-/// A lower bound on predict_stage(target, floor.method).nonzero_taps for a stage with an
-/// upsampled rate of at least upsampled_hz, a transition (stopband edge - passband edge) of
-/// at most transition_hz and targets at least as tight as the floor's; kaiser_factor from
-/// kaiser_factor_floor() of at most that transition. by_two: the stage may be a halfband
-/// (it interpolates or decimates by 2). Each form's length is bounded by its own formula at
-/// that transition, rounded up as the prediction rounds it (a halfband's transition is no
-/// wider than the stage's); the automatic method leaves out an equiripple form whose bound
-/// already exceeds max_exchange_taps, which it never chooses.
+/// A lower bound on predict_stage(target, floor.method).nonzero_taps for a stage whose
+/// upsampled rate over its transition (stopband edge - passband edge) is at least
+/// rate_over_transition and whose targets are at least as tight as the floor's;
+/// kaiser_factor from kaiser_factor_floor() of at most that transition. by_two: the stage
+/// may be a halfband (it interpolates or decimates by 2). Each form's length is bounded by
+/// its own formula at that transition, rounded up as the prediction rounds it (a halfband's
+/// transition is no wider than the stage's); the automatic method leaves out an equiripple
+/// form whose bound already exceeds max_exchange_taps, which it never chooses.
 double stage_nonzero_taps_floor(const PredictionFloor& floor, double kaiser_factor, bool by_two,
-                                double upsampled_hz, double transition_hz);
+                                double rate_over_transition);
 
 /// A lower bound on the non-zero taps of every filtered stage of such a cascade, whatever
 /// its rates: a stage's transition is below half its upsampled rate. At least 1.

@@ -800,9 +800,10 @@ cost_model::Refusal DesignedPricer::price(double input_rate_hz, const Stage* sta
 
 LowerRateTerms DesignedPricer::lower_rate_terms(const cost_model::Design& design,
                                                 double lower_hz, double coinciding_leaks) const {
-    // The transition band, widened by a part in 10^12 of the rate for the roundings of the
-    // rates (the priced ones may differ from these by a few); Kaiser's length factor with
-    // the far-edge margin of the transition narrowed as much; the terms of the deviations.
+    // The inverse of the transition band widened by a part in 10^12 of the rate, for the
+    // roundings of the rates (the priced ones may differ from these by a few); Kaiser's
+    // length factor with the far-edge margin of the transition narrowed as much; the terms
+    // of the deviations.
     const double transition = lower_hz - design.stopband_hz - design.passband_hz;
     if (!(transition > 0.0)) return LowerRateTerms{{transition}};
     const double slack = 1e-12 * lower_hz;
@@ -811,7 +812,7 @@ LowerRateTerms DesignedPricer::lower_rate_terms(const cost_model::Design& design
         cost_model::leak_allowance_db(coinciding_leaks, design.filtered_stages,
                                       design.stage_ripple_db),
         method_);
-    return LowerRateTerms{{transition + slack,
+    return LowerRateTerms{{1.0 / (transition + slack),
                            cost_model::kaiser_factor_floor(f, std::max(0.0, transition - slack)),
                            f.deviation_attenuation_db, f.herrmann_d, f.herrmann_f, f.halfband_d,
                            f.halfband_f}};
@@ -820,8 +821,9 @@ LowerRateTerms DesignedPricer::lower_rate_terms(const cost_model::Design& design
 StageFloor DesignedPricer::stage_floor_with(const cost_model::Design&, double in_hz,
                                             double out_hz, std::int64_t l,
                                             const LowerRateTerms& lower) const {
-    const double transition = lower.values[0];
-    if (!(transition > 0.0)) return StageFloor{INF, INF};
+    // Without a transition band the terms hold it (not above 0), not its inverse.
+    const double inverse_transition = lower.values[0];
+    if (!(inverse_transition > 0.0)) return StageFloor{INF, INF};
     cost_model::PredictionFloor f;
     f.method = method_;
     f.deviation_attenuation_db = lower.values[2];
@@ -836,8 +838,8 @@ StageFloor DesignedPricer::stage_floor_with(const cost_model::Design&, double in
                         (l == 1 && std::fabs(ratio - 0.5) <= 0.5e-9);
     const double ld = static_cast<double>(l);
     const double upsampled = ld * in_hz * (1.0 - 1e-12);
-    const double taps =
-        cost_model::stage_nonzero_taps_floor(f, lower.values[1], by_two, upsampled, transition);
+    const double taps = cost_model::stage_nonzero_taps_floor(f, lower.values[1], by_two,
+                                                             upsampled * inverse_transition);
     // A part in 10^9 below for the roundings of the output rate.
     return StageFloor{taps / ld * out_hz * (1.0 - 1e-9), taps};
 }

@@ -318,10 +318,12 @@ private:
             for_each_stage(ip, iq, left, false, [&](u64 l, u64, std::size_t np, std::size_t nq) {
                 const Floors& rest = floors(np, nq, left - 1);
                 if (!std::isfinite(rest.macs)) return;
+                most_grain = std::max(most_grain, stage_grain(np, nq, l) + rest.grain);
+                // A stage's floors are not below 0: this one lowers neither floor.
+                if (rest.macs >= best_macs && rest.coefficients >= best_coefficients) return;
                 const StageFloor f = stage_floor(ip, iq, np, nq, l);
                 best_macs = std::min(best_macs, f.macs_per_second + rest.macs);
                 best_coefficients = std::min(best_coefficients, f.coefficients + rest.coefficients);
-                most_grain = std::max(most_grain, stage_grain(np, nq, l) + rest.grain);
             });
         }
         Floors& at = (*table_)[state(ip, iq, left)];
@@ -366,9 +368,15 @@ private:
         for_each_stage(ip, iq, left, depth == 0, [&](u64 l, u64 m, std::size_t np, std::size_t nq) {
             const Floors& after = floors(np, nq, left - 1);
             if (!std::isfinite(after.macs)) return;
+            const double next_grain = grain + stage_grain(np, nq, l);
+            // Ruled out even if the stage cost nothing: its floor need not be worked out.
+            if (pruned(macs + after.macs, coefficients + after.coefficients,
+                       next_grain + after.grain)) {
+                return;
+            }
             const StageFloor f = stage_floor(ip, iq, np, nq, l);
             Next n{0.0, l, m, np, nq, macs + f.macs_per_second, coefficients + f.coefficients,
-                   grain + stage_grain(np, nq, l)};
+                   next_grain};
             if (pruned(n.macs + after.macs, n.coefficients + after.coefficients,
                        n.grain + after.grain)) {
                 return;

@@ -184,7 +184,7 @@ struct FilterSpec {
     /// the filters design_filters delivers with this method, as predicted without designing
     /// them (the method's length estimate at each stage's design targets, the halfband where
     /// it has fewer non-zero taps, multiplies counted by non-zero taps); StageCost says which
-    /// filter each stage got. The min-cost search still prices Kaiser's estimate.
+    /// filter each stage got. The min-cost searches price these too.
     std::optional<DesignMethod> design_method{};
 };
 

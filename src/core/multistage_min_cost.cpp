@@ -941,9 +941,13 @@ MultistageResult search_multistage_min_cost(const SearchContext& context,
                                               : pr.x * (static_cast<double>(ratios.front().p) /
                                                         static_cast<double>(ratios.front().q));
             // The fewest stages share the ripple among the fewest filters: the smallest
-            // design attenuation, the smallest length factor.
-            (void)cost_model::resolve_design(pr.x, out, fewest, pr.filter, &design);
-            const double limit = tied_limit(cheapest.price, pricer, design);
+            // design attenuation, the smallest length factor. Without such a design (the
+            // seed alone was priced) there is no limit.
+            const double limit =
+                cost_model::resolve_design(pr.x, out, fewest, pr.filter, &design) ==
+                        cost_model::Refusal::none
+                    ? tied_limit(cheapest.price, pricer, design)
+                    : INF;
             for (Factorings& s : searches) s.tied(cheapest.price, limit, &best);
             if (seed_competes && cost_model::macs_tied(seed.price, cheapest.price) &&
                 better_among_tied(seed, best)) {

@@ -228,11 +228,13 @@ void random_best_accuracy(benchmark::State& state) {
         [&](std::size_t i) { return describe(requests[i]); });
 }
 
-void random_multistage_min_cost(benchmark::State& state) {
+/// Times the min-cost search on `count` requests drawn by `draw` from the dice.
+template <typename Draw>
+void time_random_min_cost(benchmark::State& state, std::uint64_t seed, Draw&& draw) {
     const auto count = static_cast<std::size_t>(state.range(0));
-    Dice dice{std::mt19937_64{21}};
+    Dice dice{std::mt19937_64{seed}};
     std::vector<MultistageRequest> requests;
-    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_multistage_request(dice));
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(draw(dice));
     const quillmere::core::SearchContext context;
     time_requests(
         state, count,
@@ -243,19 +245,12 @@ void random_multistage_min_cost(benchmark::State& state) {
         [&](std::size_t i) { return describe(requests[i]); });
 }
 
+void random_multistage_min_cost(benchmark::State& state) {
+    time_random_min_cost(state, 21, random_multistage_request);
+}
+
 void random_designed_min_cost(benchmark::State& state) {
-    const auto count = static_cast<std::size_t>(state.range(0));
-    Dice dice{std::mt19937_64{22}};
-    std::vector<MultistageRequest> requests;
-    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_designed_request(dice));
-    const quillmere::core::SearchContext context;
-    time_requests(
-        state, count,
-        [&](std::size_t i) {
-            benchmark::DoNotOptimize(
-                quillmere::core::search_multistage_min_cost(context, requests[i]));
-        },
-        [&](std::size_t i) { return describe(requests[i]); });
+    time_random_min_cost(state, 22, random_designed_request);
 }
 
 AccuracyRequest accuracy(double in, double out, long long limit, bool allow,

@@ -182,9 +182,23 @@ void barycentric_weights(const std::vector<double>& x, std::vector<double>* weig
         double p[4] = {1.0, 1.0, 1.0, 1.0};
         int e = 0;
         const auto factor = [&](std::size_t j) { return j == k ? 1.0 : 2.0 * (xk - x[j]); };
+        const Pair xk_pair = {xk, xk};
         for (std::size_t block = 0; block < n; block += 16) {
             const std::size_t end = std::min(block + 16, n);
             std::size_t j = block;
+            if (end == block + 16 && (k < block || k >= end)) {
+                // A whole block without x_k: the same products, two at a time.
+                Pair low_pair = {p[0], p[1]};
+                Pair high_pair = {p[2], p[3]};
+                for (; j < end; j += 4) {
+                    low_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j));
+                    high_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j + 2));
+                }
+                p[0] = low_pair[0];
+                p[1] = low_pair[1];
+                p[2] = high_pair[0];
+                p[3] = high_pair[1];
+            }
             for (; j + 4 <= end; j += 4) {
                 p[0] *= factor(j);
                 p[1] *= factor(j + 1);

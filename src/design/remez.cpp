@@ -35,66 +35,20 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
                                            std::size_t count, std::span<const double> start) {
     const std::size_t points = cycles.size();
     std::vector<double> wanted(count);
-    const std::size_t bands = band_start.size() - 1;
     if (start.size() >= 2) {
-        // Band by band, so that none falls into a transition band (as resampling the
-        // whole set would put those between the last of one band and the first of the
-        // next): each band's share of the count as in the start (largest remainders
-        // rounded up), its extremals resampled within it. Near the band's lower edge they
-        // stay nearly where they were. Extremals of the start in a transition band count
-        // to the band below.
-        std::vector<std::size_t> in_band(bands + 1, 0);  // where each band's begin in start
-        for (std::size_t b = 1; b < bands; ++b) {
-            in_band[b] = static_cast<std::size_t>(
-                std::lower_bound(start.begin(), start.end(), cycles[band_start[b]]) -
-                start.begin());
-        }
-        in_band[bands] = start.size();
-        std::vector<std::size_t> share(bands, 0);
-        std::vector<double> remainder(bands, 0.0);
-        std::size_t given = 0;
-        for (std::size_t b = 0; b < bands; ++b) {
-            const double exact = static_cast<double>(count) *
-                                 static_cast<double>(in_band[b + 1] - in_band[b]) /
-                                 static_cast<double>(start.size());
-            share[b] = static_cast<std::size_t>(exact);
-            remainder[b] = exact - static_cast<double>(share[b]);
-            given += share[b];
-        }
-        while (given < count) {
-            const auto most = static_cast<std::size_t>(
-                std::max_element(remainder.begin(), remainder.end()) - remainder.begin());
-            ++share[most];
-            remainder[most] = -1.0;
-            ++given;
-        }
-        std::size_t k = 0;
-        for (std::size_t b = 0; b < bands; ++b) {
-            const std::size_t first = in_band[b];
-            const std::size_t m = in_band[b + 1] - first;
-            const double lo = cycles[band_start[b]];
-            const double hi = cycles[band_start[b + 1] - 1];
-            for (std::size_t i = 0; i < share[b]; ++i, ++k) {
-                if (m == 0 || (m == 1 && share[b] > 1)) {
-                    wanted[k] = share[b] > 1 ? lo + (hi - lo) * static_cast<double>(i) /
-                                                         static_cast<double>(share[b] - 1)
-                                             : (lo + hi) / 2.0;
-                    continue;
-                }
-                const double at = share[b] > 1 ? static_cast<double>(i) *
-                                                     static_cast<double>(m - 1) /
-                                                     static_cast<double>(share[b] - 1)
-                                               : 0.0;
-                const auto below = static_cast<std::size_t>(at);
-                const std::size_t above = std::min(below + 1, m - 1);
-                wanted[k] = start[first + below] + (at - static_cast<double>(below)) *
-                                                       (start[first + above] - start[first + below]);
-            }
+        for (std::size_t k = 0; k < count; ++k) {
+            const double at = static_cast<double>(k) * static_cast<double>(start.size() - 1) /
+                              static_cast<double>(count - 1);
+            const auto below = static_cast<std::size_t>(at);
+            const std::size_t above = std::min(below + 1, start.size() - 1);
+            wanted[k] =
+                start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
         }
     } else {
         // Shares of the count by the bands' widths, evenly spaced in each band except
         // over the first intervals at an edge that faces a transition band, which widen
         // steadily from an eighth of the spacing: the optimum's extremals crowd there.
+        const std::size_t bands = band_start.size() - 1;
         double total = 0.0;
         for (std::size_t b = 0; b < bands; ++b) {
             total += cycles[band_start[b + 1] - 1] - cycles[band_start[b]];

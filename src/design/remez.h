@@ -47,10 +47,10 @@ public:
     /// 1/taps with the band edges, and four points per grid step over the 8 steps next to
     /// an edge that faces a transition band (where the ripples narrow). The exchange starts
     /// from `start` (extremal frequencies of a previous design, resampled to the count
-    /// needed band by band) or, when it is empty, from frequencies spread evenly over the
-    /// bands. Each trial's coefficients come from its polynomial's values at taps equally
-    /// spaced frequencies and its error on the grid from them by FFT, so an exchange
-    /// costs O(taps^2) and not O(grid x taps).
+    /// needed) or, when it is empty, from frequencies spread evenly over the bands. Each
+    /// trial's coefficients come from its polynomial's values at taps equally spaced
+    /// frequencies and its error on the grid from them by FFT, so an exchange costs
+    /// O(taps^2) and not O(grid x taps).
     RemezResult design(std::size_t taps, std::span<const RemezBand> bands,
                        std::span<const double> start);
 

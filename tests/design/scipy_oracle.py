@@ -56,7 +56,7 @@ REMEZ_CASES = [
 
 # The exchange started from another length's extremals, as the length search starts each
 # length: longer and shorter, the other parity, more bands, one band. The extremals are
-# resampled to the new count band by band; the design must be the optimum all the same.
+# resampled to the new count; the design must be the optimum all the same.
 WARM_CASES = [
     # taps, started from the design of this many taps, bands
     (620, 601, [(0.0, 0.045, 1.0, 347.4), (0.05, 0.5, 0.0, 2e5)]),

@@ -136,9 +136,23 @@ void barycentric_weights(const std::vector<double>& x, std::vector<double>* weig
         double p[4] = {1.0, 1.0, 1.0, 1.0};
         int e = 0;
         const auto factor = [&](std::size_t j) { return j == k ? 1.0 : 2.0 * (xk - x[j]); };
+        const Pair xk_pair = {xk, xk};
         for (std::size_t block = 0; block < n; block += 16) {
             const std::size_t end = std::min(block + 16, n);
             std::size_t j = block;
+            if (end == block + 16 && (k < block || k >= end)) {
+                // A whole block without x_k: the same products, two at a time.
+                Pair low_pair = {p[0], p[1]};
+                Pair high_pair = {p[2], p[3]};
+                for (; j < end; j += 4) {
+                    low_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j));
+                    high_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j + 2));
+                }
+                p[0] = low_pair[0];
+                p[1] = low_pair[1];
+                p[2] = high_pair[0];
+                p[3] = high_pair[1];
+            }
             for (; j + 4 <= end; j += 4) {
                 p[0] *= factor(j);
                 p[1] *= factor(j + 1);
@@ -192,7 +206,16 @@ struct Interpolant {
         // the order 0, 1, 2, 3.
         const Pair tt = {t, t};
         std::size_t k = 0;
-        for (; k + 2 <= count; k += 2) store(c + k, load(w.data() + k) / (tt - load(x.data() + k)));
+        // c_k for four nodes with one division: 1 / (d0 d1) times d1 gives 1 / d0 and times
+        // d0 gives 1 / d1 (the differences are at most 2 in size, and between distinct
+        // points far from leaving a double's range when multiplied).
+        for (; k + 4 <= count; k += 4) {
+            const Pair d0 = tt - load(x.data() + k);
+            const Pair d1 = tt - load(x.data() + k + 2);
+            const Pair inverse = Pair{1.0, 1.0} / (d0 * d1);
+            store(c + k, load(w.data() + k) * (inverse * d1));
+            store(c + k + 2, load(w.data() + k + 2) * (inverse * d0));
+        }
         for (; k < count; ++k) c[k] = w[k] / (t - x[k]);
         Pair numerator[2] = {};
         Pair denominator[2] = {};
@@ -217,7 +240,13 @@ struct Interpolant {
         const double value = sum / d;
         if (std::isfinite(value) && std::fabs(d) > 1e-8 * magnitude) return value;
         for (k = 0; k < count; ++k) {
-            if (!std::isfinite(c[k])) return y[k];  // t is a node
+            if (t == x[k]) return y[k];  // t is a node
+        }
+        double sum_again = sum;
+        if (!std::isfinite(sum_again)) {
+            // A product of two differences out of range: each c_k by its own division.
+            sum_again = 0.0;
+            for (k = 0; k < count; ++k) sum_again += w[k] / (t - x[k]) * y[k];
         }
         double product = 1.0;
         int e = 0;
@@ -229,7 +258,7 @@ struct Interpolant {
                 e += step;
             }
         }
-        return std::ldexp(product * sum, e - shift - 1);
+        return std::ldexp(product * sum_again, e - shift - 1);
     }
 };
 

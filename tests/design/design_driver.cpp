@@ -2,6 +2,9 @@
 // Remez exchange or design_filters on the arguments and prints the result as JSON.
 //
 //   design_driver remez TAPS LOWER UPPER DESIRED WEIGHT [LOWER UPPER DESIRED WEIGHT ...]
+//   design_driver remez-from FROM_TAPS TAPS LOWER UPPER DESIRED WEIGHT [...]
+//                 (the design of TAPS started from the extremals of FROM_TAPS' design, as the
+//                 length search starts each length)
 //   design_driver design INPUT_HZ L M [L M ...] [--passband HZ] [--stopband HZ]
 //                 [--attenuation DB] [--ripple DB] [--method auto|kaiser|equiripple]
 //                 [--quantize BITS]
@@ -122,14 +125,22 @@ void stage(const quillmere::StageDesign& s) {
     m.array("coefficients", s.coefficients);
 }
 
-int run_remez(int argc, char** argv) {
-    const auto taps = static_cast<std::size_t>(std::strtoull(argv[2], nullptr, 10));
+int run_remez(int argc, char** argv, bool warm) {
+    int i = 2;
+    const auto from = warm ? static_cast<std::size_t>(std::strtoull(argv[i++], nullptr, 10)) : 0;
+    const auto taps = static_cast<std::size_t>(std::strtoull(argv[i++], nullptr, 10));
     std::vector<quillmere::design::RemezBand> bands;
-    for (int i = 3; i + 3 < argc; i += 4) {
+    for (; i + 3 < argc; i += 4) {
         bands.push_back({std::strtod(argv[i], nullptr), std::strtod(argv[i + 1], nullptr),
                          std::strtod(argv[i + 2], nullptr), std::strtod(argv[i + 3], nullptr)});
     }
-    const quillmere::design::RemezResult r = quillmere::design::remez(taps, bands, {});
+    quillmere::design::RemezExchange exchange;
+    std::vector<double> start;
+    if (warm) {
+        start = exchange.design(from, bands, {}).extremals;
+        if (start.empty()) return 1;
+    }
+    const quillmere::design::RemezResult r = exchange.design(taps, bands, start);
     {
         Members m;
         m.boolean("converged", r.converged);
@@ -200,8 +211,10 @@ int run_design(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 4 && std::strcmp(argv[1], "remez") == 0) return run_remez(argc, argv);
+    if (argc >= 4 && std::strcmp(argv[1], "remez") == 0) return run_remez(argc, argv, false);
+    if (argc >= 5 && std::strcmp(argv[1], "remez-from") == 0) return run_remez(argc, argv, true);
     if (argc >= 5 && std::strcmp(argv[1], "design") == 0) return run_design(argc, argv);
-    std::fprintf(stderr, "usage: design_driver remez TAPS BANDS... | design INPUT_HZ L M ...\n");
+    std::fprintf(stderr, "usage: design_driver remez TAPS BANDS... | remez-from FROM_TAPS TAPS BANDS... | "
+                         "design INPUT_HZ L M ...\n");
     return 2;
 }

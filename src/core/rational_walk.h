@@ -115,6 +115,16 @@ Fraction simplest_in(std::uint64_t bound, Place&& place) {
     }
 }
 
+/// Two neighbours of the cut tree at bound (no fraction of it lies between them), found
+/// from the continued fraction of v in double, the first below the second: they bracket v
+/// unless the roundings of the expansion misled it, which a caller that relies on it
+/// checks. About twenty divisions, where bracket() takes some hundred comparisons.
+Bracket neighbours_near(std::uint64_t bound, double v);
+
+/// Whether no fraction of the cut tree at bound has its value in double within [lo, hi]
+/// (true is certain; false only means that one may).
+bool surely_none_between(std::uint64_t bound, double lo, double hi);
+
 /// The next fraction of the cut tree above `upper`, `lower` being the one just below it;
 /// 1/0 when upper is the largest.
 Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound);

@@ -683,11 +683,15 @@ void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, 
 
 /// Overall ratios the accepted window may hold before the walks below are cheaper.
 constexpr std::size_t WINDOW_RATIOS = 4096;
-/// Overall ratios the window may hold for it to be read after all when the walks find
-/// nothing for a while (cascades the class accepts are rare, so the walks pass over many
-/// first stages in vain), and the walk's steps allowed per ratio before that.
+/// Overall ratios to visit (those whose first stages can come as near the target as any)
+/// for the window to be read after all when the walks find nothing for a while (cascades
+/// the class accepts are rare, so the walks pass over many first stages in vain), and the
+/// walk's steps allowed per such ratio before that: a step, mostly a continued fraction in
+/// double, costs about a sixteenth of a ratio's factoring.
 constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
 constexpr double WALK_STEPS_PER_RATIO = 16.0;
+/// Ratios to visit few enough for a large window to be read before any walk.
+constexpr double FEW_RATIOS = 64.0;
 
 /// About how many overall ratios (fractions of the cut tree at n^2) the class accepts.
 double window_ratios(const Problem& pr, const Accept& acc) {
@@ -701,7 +705,8 @@ double window_ratios(const Problem& pr, const Accept& acc) {
 /// Where the first stages of an overall ratio can lie. A cascade a/b -> c/d whose product
 /// is the reduced p/q has a c = k p and b d = k q for some k >= 1, so with c, d <= n,
 /// a >= p / n and b >= q / n; with a, b <= n the first stage lies in [p / n^2, n^2 / q]
-/// (and at 1/1 or above when it must not decimate). So a ratio with a large numerator or
+/// (and within a factor n of p/q, the second stage being between 1/n and n; at 1/1 or
+/// above when it must not decimate). So a ratio with a large numerator or
 /// denominator cannot have a first stage near a small or large target, and since the
 /// accepted ratios all lie near output/input, neither can any ratio with a larger
 /// denominator: the ratios visited by increasing denominator can stop there.
@@ -709,17 +714,53 @@ class FirstStageReach {
 public:
     FirstStageReach(const Problem& pr, const Accept& acc)
         : pr_(pr),
-          n2_(static_cast<double>(pr.n) * static_cast<double>(pr.n)),
-          // The smallest p/q the class accepts, generously.
+          n_(static_cast<double>(pr.n)),
+          n2_(n_ * n_),
+          // The smallest and largest p/q the class accepts, generously.
           least_ratio_(pr.ratio.approx * (1.0 - (acc.width() * (1.0 + 1e-6) + 1e-15)) *
-                       (1.0 - 1e-12)) {}
+                       (1.0 - 1e-12)),
+          most_ratio_(pr.ratio.approx * (1.0 + (acc.width() * (1.0 + 1e-6) + 1e-15)) *
+                      (1.0 + 1e-12)) {}
 
     /// A lower bound on the intermediate error (in Hz, as first_measures computes it) of
     /// every first stage of a reduced ratio p/q.
     double least_error(double p, double q) const {
-        double lowest = p / n2_ * (1.0 - 1e-12);
+        // Also p/q over a second stage between 1/n and n.
+        const double ratio = p / q;
+        double lowest = std::max(p / n2_, ratio / n_) * (1.0 - 1e-12);
         if (!pr_.allow) lowest = std::max(lowest, 1.0);
-        const double highest = n2_ / q * (1.0 + 1e-12);
+        const double highest = std::min(n2_ / q, ratio * n_) * (1.0 + 1e-12);
+        return distance_error(lowest, highest);
+    }
+
+    /// The same for every accepted ratio with a denominator of q or more (its p/q lies
+    /// between the least and the most ratio accepted).
+    double least_error_from(double q) const {
+        double lowest = std::max(least_ratio_ * q / n2_, least_ratio_ / n_) * (1.0 - 1e-12);
+        if (!pr_.allow) lowest = std::max(lowest, 1.0);
+        const double highest = std::min(n2_ / q, most_ratio_ * n_) * (1.0 + 1e-12);
+        return distance_error(lowest, highest);
+    }
+
+    /// About how many of the window's ratios reach as near the target as any ratio can:
+    /// those of denominator up to where the reach leaves the target (or 1/1 when the first
+    /// stage must not decimate), the count up to a denominator growing as its square.
+    double share_near(double window) const {
+        // The nearest a first stage can be: between ratio / n and ratio x n.
+        const double low = least_ratio_ / n_;
+        double t = std::clamp(pr_.t, low, std::max(low, most_ratio_ * n_));
+        if (!pr_.allow) t = std::max(t, 1.0);
+        // No accepted ratio has p or q above n^2.
+        const double q_max = n2_ / std::max(1.0, least_ratio_);
+        if (!(t > 0.0)) return window;
+        const double q0 = std::min({t * n2_ / least_ratio_, n2_ / t, q_max});
+        // window_ratios() counts generously, twice the density of the fractions.
+        return 0.5 * window * (q0 / q_max) * (q0 / q_max) + 1.0;
+    }
+
+private:
+    /// The intermediate error of a first stage within [lowest, highest] at least.
+    double distance_error(double lowest, double highest) const {
         double distance = 0.0;
         if (pr_.t < lowest) {
             distance = lowest - pr_.t;
@@ -730,26 +771,11 @@ public:
         return distance * pr_.x * (1.0 - 1e-12) - 1e-12 * pr_.target;
     }
 
-    /// The same for every accepted ratio with a denominator of q or more.
-    double least_error_from(double q) const { return least_error(least_ratio_ * q, q); }
-
-    /// About how many of the window's ratios reach as near the target as any ratio can:
-    /// those of denominator up to where the reach leaves the target (or 1/1 when the first
-    /// stage must not decimate), the count up to a denominator growing as its square.
-    double share_near(double window) const {
-        const double t = pr_.allow ? pr_.t : std::max(pr_.t, 1.0);
-        // No accepted ratio has p or q above n^2.
-        const double q_max = n2_ / std::max(1.0, least_ratio_);
-        if (!(t > 0.0)) return window;
-        const double q0 = std::min({t * n2_ / least_ratio_, n2_ / t, q_max});
-        // window_ratios() counts generously, twice the density of the fractions.
-        return 0.5 * window * (q0 / q_max) * (q0 / q_max) + 1.0;
-    }
-
-private:
     const Problem& pr_;
+    double n_;
     double n2_;
     double least_ratio_;
+    double most_ratio_;
 };
 
 /// Calls visit(f) for every overall ratio the class accepts (they form an interval around
@@ -877,12 +903,14 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
         const double near = FirstStageReach(pr, acc).share_near(window);
         // The ratios to visit are estimated from those near the target's distance, which
         // the nearest first stage found can exceed: a window larger than the visits
-        // allowed is read only for a few times that many.
+        // allowed is read only for a few times that many. The walks, where they find
+        // first stages at once, are faster still: a large window is read at once only
+        // where a few ratios are to be visited.
         const auto visits = [&](std::size_t most) {
             if (window <= static_cast<double>(most) / 2) return most;
-            return std::min(most, static_cast<std::size_t>(8.0 * near) + 256);
+            return std::min(most, static_cast<std::size_t>(2.0 * near) + 128);
         };
-        if (near <= static_cast<double>(WINDOW_RATIOS) / 2) {
+        if (window <= static_cast<double>(WINDOW_RATIOS) / 2 || near <= FEW_RATIOS) {
             std::optional<std::vector<Fraction>> by_ratios =
                 nearest_by_ratios(pr, acc, visits(WINDOW_RATIOS));
             if (by_ratios) return by_ratios;
@@ -955,10 +983,9 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
         if (take_first) {
             ++first_steps;
             const Fraction s1 = firsts.next();
-            if (always ||
-                (!surely_no_second(pr, s1.p, s1.q, acc) && best_second(pr, s1.p, s1.q, acc).found)) {
-                record(s1);
-            }
+            const bool good = always || (!surely_no_second(pr, s1.p, s1.q, acc) &&
+                                         best_second(pr, s1.p, s1.q, acc).found);
+            if (good) record(s1);
         } else {
             ++second_steps;
             const Fraction s2 = seconds->next();

@@ -157,9 +157,17 @@ struct FirstMeasures {
     bool im = false;
 };
 
+/// The intermediate rate after a/b, as guarded_product gives it: the rates of a request (1 Hz
+/// to 1e13 Hz) times a stage (1/65535 to 65535) never leave the range of a double.
+double first_rate(const Problem& pr, u64 a, u64 b) {
+    const double s = static_cast<double>(a) / static_cast<double>(b);
+    if (pr.x <= 1e13 && s >= 1e-10 && s <= 1e10) return pr.x * s;
+    return guarded_product(pr.x, s);
+}
+
 FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
     FirstMeasures m;
-    m.rate = guarded_product(pr.x, static_cast<double>(a) / static_cast<double>(b));
+    m.rate = first_rate(pr, a, b);
     if (pr.has_target && std::isfinite(m.rate)) {
         m.ie = std::fabs(m.rate - pr.target);
         m.im = relative_error(m.rate, pr.target) < match_tolerance;
@@ -231,17 +239,33 @@ Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
     return best;
 }
 
+/// Neighbours of the cut tree following a walk outward from a point, one on each side (the
+/// walk visits the two in turn).
+class SideCursors {
+public:
+    SideCursors(u64 bound, double centre)
+        : centre_(centre), up_(bound, centre), down_(bound, centre) {}
+
+    bool surely_none_between(double lo, double hi) {
+        return (lo + (hi - lo) / 2.0 >= centre_ ? up_ : down_).surely_none_between(lo, hi);
+    }
+
+private:
+    double centre_;
+    NeighbourCursor up_, down_;
+};
+
 /// Whether no second stage after a/b is accepted, decided in double where that is sure (a
 /// walk over first stages tests most of them in vain where accepted cascades are rare):
-/// false only means that one may be.
-bool surely_no_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
+/// false only means that one may be. The cursors follow the second stages.
+bool surely_no_second(const Problem& pr, u64 a, u64 b, const Accept& acc, SideCursors* seconds) {
     const double w = acc.width();
     if (!std::isfinite(w)) return false;
     // c/d is accepted within w of r b / a; v is within 1e-15 of that, and the value of c/d
     // in double within 2^-53 of c/d.
     const double v = pr.ratio.approx * static_cast<double>(b) / static_cast<double>(a);
     const double reach = w * (1.0 + 1e-6) + 1e-13;
-    return surely_none_between(pr.n, v * (1.0 - reach), v * (1.0 + reach));
+    return seconds->surely_none_between(v * (1.0 - reach), v * (1.0 + reach));
 }
 
 /// The second stage with the smallest c + d whose error after a/b is tied with `band` and
@@ -567,15 +591,18 @@ public:
     double bound() const {
         double b = INF;
         if (below_alive()) {
-            const FirstMeasures m = first_measures(pr_, walk_.below().p, walk_.below().q);
-            b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
+            b = std::min(b, side_bound(walk_.below(), &below_,
+                                       [&](double rate) { return rate <= pr_.target; }));
         }
         if (above_alive()) {
-            const FirstMeasures m = first_measures(pr_, walk_.above().p, walk_.above().q);
-            b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
+            b = std::min(b, side_bound(walk_.above(), &above_,
+                                       [&](double rate) { return rate >= pr_.target; }));
         }
         return b;
     }
+
+    /// Where the walk began.
+    double start() const { return std::clamp(pr_.t, lowest_, std::max(lowest_, highest_)); }
 
     Fraction next() {
         const bool has_below = below_alive();
@@ -596,10 +623,27 @@ private:
         return !walk_.above().none_above() && value_of(walk_.above()) <= highest_;
     }
 
+    /// The bound of one side, computed once for each fraction the side reaches.
+    struct SideBound {
+        Fraction f{0, 0};
+        double bound = 0.0;
+    };
+    template <typename Outside>
+    double side_bound(const Fraction& f, SideBound* cache, Outside&& outside) const {
+        if (cache->f.p != f.p || cache->f.q != f.q) {
+            // The intermediate error as first_measures computes it.
+            const double rate = first_rate(pr_, f.p, f.q);
+            *cache = SideBound{
+                f, outside(rate) && std::isfinite(rate) ? std::fabs(rate - pr_.target) : 0.0};
+        }
+        return cache->bound;
+    }
+
     const Problem& pr_;
     double lowest_;
     double highest_;
     OutwardWalk walk_;
+    mutable SideBound below_, above_;
 };
 
 /// Walks the second stages outward from (output/input) / target: the second stages whose
@@ -634,6 +678,9 @@ public:
         // In Hz, less what the roundings of the intermediate rate can take off.
         return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
     }
+
+    /// Where the walk began.
+    double start() const { return v_; }
 
     Fraction next() {
         const bool has_below = below_alive();
@@ -672,10 +719,11 @@ private:
 /// The first stages that make s2 good enough: those within the accepted error of
 /// ratio / s2.
 template <typename Visit>
-void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, Visit&& visit) {
+void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, SideCursors* firsts,
+                      Visit&& visit) {
     const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    if (surely_none_between(pr.n, centre * (1.0 - w), centre * (1.0 + w))) return;
+    if (firsts->surely_none_between(centre * (1.0 - w), centre * (1.0 + w))) return;
     fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
         if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
     });
@@ -952,6 +1000,10 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     // accepted error leaves only a few first stages per second stage.
     const double per_window = static_cast<double>(pr.n) * static_cast<double>(pr.n) * acc.width();
     if (!always && per_window <= 64.0) seconds.emplace(pr, acc.width());
+    // The second stages of the first stages walked, and the first stages of the second.
+    SideCursors second_cursors(pr.n, pr.ratio.approx / std::max(firsts.start(), 1e-300));
+    std::optional<SideCursors> first_cursors;
+    if (seconds) first_cursors.emplace(pr.n, pr.ratio.approx / seconds->start());
     long long first_steps = 0;
     long long second_steps = 0;
     for (long long step = 0;; ++step) {
@@ -983,13 +1035,13 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
         if (take_first) {
             ++first_steps;
             const Fraction s1 = firsts.next();
-            const bool good = always || (!surely_no_second(pr, s1.p, s1.q, acc) &&
+            const bool good = always || (!surely_no_second(pr, s1.p, s1.q, acc, &second_cursors) &&
                                          best_second(pr, s1.p, s1.q, acc).found);
             if (good) record(s1);
         } else {
             ++second_steps;
             const Fraction s2 = seconds->next();
-            first_stages_for(pr, s2, acc, record);
+            first_stages_for(pr, s2, acc, &*first_cursors, record);
         }
     }
     std::vector<Fraction> out;

@@ -60,16 +60,48 @@ Bracket neighbours_near(std::uint64_t bound, double v) {
     return Bracket{semi, last};
 }
 
+namespace {
+
+double value_or_infinity(const Fraction& f) {
+    return f.q == 0 ? std::numeric_limits<double>::infinity()
+                    : static_cast<double>(f.p) / static_cast<double>(f.q);
+}
+
+/// Every other fraction of the cut tree lies at or below b.below or at or above b.above (they
+/// are neighbours), and rounding to double keeps that order.
+bool outside_of(const Bracket& b, double lo, double hi) {
+    return value_or_infinity(b.below) < lo && value_or_infinity(b.above) > hi;
+}
+
+}  // namespace
+
 bool surely_none_between(std::uint64_t bound, double lo, double hi) {
     if (!(lo <= hi) || !std::isfinite(hi)) return false;
-    const Bracket b = neighbours_near(bound, lo + (hi - lo) / 2.0);
-    const auto value = [](const Fraction& f) {
-        return f.q == 0 ? std::numeric_limits<double>::infinity()
-                        : static_cast<double>(f.p) / static_cast<double>(f.q);
-    };
-    // Every other fraction of the cut tree lies at or below b.below or at or above b.above,
-    // and rounding to double keeps that order.
-    return value(b.below) < lo && value(b.above) > hi;
+    return outside_of(neighbours_near(bound, lo + (hi - lo) / 2.0), lo, hi);
+}
+
+const Bracket& NeighbourCursor::around(double v) {
+    // A few steps; a point farther away is reached at once.
+    for (int step = 0; step < 8; ++step) {
+        if (!pair_.above.none_above() && value_or_infinity(pair_.above) < v) {
+            const Fraction next = next_above(pair_.below, pair_.above, bound_);
+            pair_.below = pair_.above;
+            pair_.above = next;
+        } else if (!pair_.below.none_below() && value_or_infinity(pair_.below) > v) {
+            const Fraction next = next_below(pair_.below, pair_.above, bound_);
+            pair_.above = pair_.below;
+            pair_.below = next;
+        } else {
+            return pair_;
+        }
+    }
+    pair_ = neighbours_near(bound_, v);
+    return pair_;
+}
+
+bool NeighbourCursor::surely_none_between(double lo, double hi) {
+    if (!(lo <= hi) || !std::isfinite(hi)) return false;
+    return outside_of(around(lo + (hi - lo) / 2.0), lo, hi);
 }
 
 namespace {

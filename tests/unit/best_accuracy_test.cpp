@@ -218,14 +218,22 @@ TEST(RationalWalk, NeighboursFromTheContinuedFractionAreNeighboursAroundThePoint
     };
     for (const u64 n : {1u, 2u, 5u, 12u, 40u, 97u}) {
         const std::vector<Fraction> all = cut_tree(n);
-        for (int k = 0; k < 2000; ++k) {
-            // Points anywhere, at fractions of the tree and a hair off them.
-            double v = dice.log_between(0.5 / static_cast<double>(n), 2.0 * static_cast<double>(n));
-            if (dice.chance(30)) {
+        // A cursor follows the points, by Farey steps where they move a little.
+        quillmere::core::NeighbourCursor cursor(n, 1.0);
+        double v = 1.0;
+        for (int k = 0; k < 4000; ++k) {
+            // Points anywhere, near the last, at fractions of the tree and a hair off them.
+            if (dice.chance(40)) {
+                v *= 1.0 + (dice.unit() - 0.5) * 8.0 / static_cast<double>(n * n);
+            } else {
+                v = dice.log_between(0.5 / static_cast<double>(n), 2.0 * static_cast<double>(n));
+            }
+            if (dice.chance(20)) {
                 const Fraction& f = all[dice.below(all.size())];
                 v = value(f) * (1.0 + (static_cast<double>(dice.below(5)) - 2.0) * 1e-15);
             }
-            const quillmere::core::Bracket b = quillmere::core::neighbours_near(n, v);
+            const quillmere::core::Bracket b = k % 2 == 0 ? quillmere::core::neighbours_near(n, v)
+                                                          : cursor.around(v);
             // Adjacent in the sorted tree (0/1 and 1/0 standing for its ends), around v.
             const auto index = [&](const Fraction& f) -> long long {
                 if (f.none_below()) return -1;
@@ -776,8 +784,8 @@ TEST(BestAccuracy, FindsTheNearestFirstStageAmongManyAcceptedRatios) {
         // Without decimation no first stage lies below 1/1.
         const double lowest = r.allow_first_stage_decimation ? 0.3 : 1.0;
         const double target =
-            std::round(r.input_rate_hz * (walked ? dice.log_between(lowest, 3.0)
-                                                 : dice.log_between(0.01, 100.0)));
+            std::round(r.input_rate_hz *
+                       (walked ? dice.log_between(lowest, 3.0) : dice.log_between(0.01, 100.0)));
         r.intermediate_target = IntermediateTarget{target, Priority::final};
         // The window's ratios: about 0.3 n^4 x 2 r w / max(1, r)^2.
         const double ratio = r.output_rate_hz / r.input_rate_hz;

@@ -53,18 +53,24 @@
 // stages that make each good enough, whichever proves the nearest first. Both walks keep
 // to the stages that can be good enough at all (a first stage within the accepted error of
 // ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
-// large limits) the walks can pass over millions of first stages in vain, so after two
-// steps per accepted ratio they hand over to the ratios (up to 2^20 of them). Whether any
-// cascade matches at all is learnt from 256 steps of those walks where matches are common,
-// else from the walk for E*.
+// large limits) the walks can pass over millions of first stages in vain: each is first
+// tested in double (the two second stages around r b / a, followed from one first stage to
+// the next by Farey steps, leave no room for one within the accepted error), and after 16
+// steps per ratio to visit they hand over to the ratios (up to 2^20 of them). The ratios
+// are visited by increasing denominator: a cascade whose product is p/q in lowest terms
+// has its first stage within [p / n^2, n^2 / q], so once the nearest first stage found is
+// nearer the target than every ratio left can come, the visit ends. Whether any cascade
+// matches at all is learnt from 256 steps of those walks where matches are common, else
+// from the walk for E*.
 //
 // Testing a ratio: q is tested for a prime factor above n (trial division by the primes
 // below 256, then Miller-Rabin on the rest), p is factored, and q only when p has a split
 // within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
 // cascade found.
 //
-// The slowest requests left are targets with tolerances near 1e-14 at limit 65535, whose
-// some 10^5 accepted ratios are each tested (about 0.1 s; see the benchmark).
+// The slowest requests left are final or balanced targets that the first stages of many
+// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: some 10^5 steps
+// of the walks and some 10^4 ratios tested (up to about 0.07 s; see the benchmark).
 #include "core/best_accuracy.h"
 
 #include <algorithm>

@@ -269,7 +269,8 @@ AccuracyRequest accuracy(double in, double out, long long limit, bool allow,
 /// The slowest best-accuracy requests met: exact ratios with a prime numerator or
 /// denominator above the limit near 2^16 (few cascades near them factor), at limit 65535;
 /// and targets with a tolerance so small that the cascades it accepts are rare (the first
-/// stages near the target then have none).
+/// stages near the target then have none; the last two: targets that first stages of many
+/// accepted ratios can reach, so that neither the walks nor the ratios end soon).
 const std::vector<AccuracyRequest> HARD_ACCURACY = {
     accuracy(176400, 176509, 65535, true),
     accuracy(44212.95, 44100, 65535, true),
@@ -293,6 +294,10 @@ const std::vector<AccuracyRequest> HARD_ACCURACY = {
     accuracy(8000, 5644800, 65535, false),
     accuracy(54545.1, 22050, 65535, false, IntermediateTarget{94353.8, Priority::final}),
     accuracy(620690000000.0, 39385, 65535, false),
+    accuracy(384000, 549690.59189273417, 65535, false,
+             IntermediateTarget{662738.02513235994, Priority::final}, 5.2054462350028179e-15),
+    accuracy(695918, 915948, 65535, true, IntermediateTarget{848396.80745788279, Priority::final},
+             7.075608156557165e-15),
 };
 
 void hard_best_accuracy(benchmark::State& state) {

@@ -53,18 +53,24 @@
 // stages that make each good enough, whichever proves the nearest first. Both walks keep
 // to the stages that can be good enough at all (a first stage within the accepted error of
 // ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
-// large limits) the walks can pass over millions of first stages in vain, so after two
-// steps per accepted ratio they hand over to the ratios (up to 2^20 of them). Whether any
-// cascade matches at all is learnt from 256 steps of those walks where matches are common,
-// else from the walk for E*.
+// large limits) the walks can pass over millions of first stages in vain: each is first
+// tested in double (the two second stages around r b / a, followed from one first stage to
+// the next by Farey steps, leave no room for one within the accepted error), and after 16
+// steps per ratio to visit they hand over to the ratios (up to 2^20 of them). The ratios
+// are visited by increasing denominator: a cascade whose product is p/q in lowest terms
+// has its first stage within [p / n^2, n^2 / q], so once the nearest first stage found is
+// nearer the target than every ratio left can come, the visit ends. Whether any cascade
+// matches at all is learnt from 256 steps of those walks where matches are common, else
+// from the walk for E*.
 //
 // Testing a ratio: q is tested for a prime factor above n (trial division by the primes
 // below 256, then Miller-Rabin on the rest), p is factored, and q only when p has a split
 // within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
 // cascade found.
 //
-// The slowest requests left are targets with tolerances near 1e-14 at limit 65535, whose
-// some 10^5 accepted ratios are each tested (about 0.1 s; see the benchmark).
+// The slowest requests left are final or balanced targets that the first stages of many
+// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: some 10^5 steps
+// of the walks and some 10^4 ratios tested (up to about 0.07 s; see the benchmark).
 #include "core/best_accuracy.h"
 
 #include <algorithm>
@@ -157,9 +163,17 @@ struct FirstMeasures {
     bool im = false;
 };
 
+/// The intermediate rate after a/b, as guarded_product gives it: the rates of a request (1 Hz
+/// to 1e13 Hz) times a stage (1/65535 to 65535) never leave the range of a double.
+double first_rate(const Problem& pr, u64 a, u64 b) {
+    const double s = static_cast<double>(a) / static_cast<double>(b);
+    if (pr.x <= 1e13 && s >= 1e-10 && s <= 1e10) return pr.x * s;
+    return guarded_product(pr.x, s);
+}
+
 FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
     FirstMeasures m;
-    m.rate = guarded_product(pr.x, static_cast<double>(a) / static_cast<double>(b));
+    m.rate = first_rate(pr, a, b);
     if (pr.has_target && std::isfinite(m.rate)) {
         m.ie = std::fabs(m.rate - pr.target);
         m.im = relative_error(m.rate, pr.target) < match_tolerance;
@@ -229,6 +243,35 @@ Second best_second(const Problem& pr, u64 a, u64 b, const Accept& acc) {
     }
     if (best.found && !acc.ok(best.e)) best.found = false;
     return best;
+}
+
+/// Neighbours of the cut tree following a walk outward from a point, one on each side (the
+/// walk visits the two in turn).
+class SideCursors {
+public:
+    SideCursors(u64 bound, double centre)
+        : centre_(centre), up_(bound, centre), down_(bound, centre) {}
+
+    bool surely_none_between(double lo, double hi) {
+        return (lo + (hi - lo) / 2.0 >= centre_ ? up_ : down_).surely_none_between(lo, hi);
+    }
+
+private:
+    double centre_;
+    NeighbourCursor up_, down_;
+};
+
+/// Whether no second stage after a/b is accepted, decided in double where that is sure (a
+/// walk over first stages tests most of them in vain where accepted cascades are rare):
+/// false only means that one may be. The cursors follow the second stages.
+bool surely_no_second(const Problem& pr, u64 a, u64 b, const Accept& acc, SideCursors* seconds) {
+    const double w = acc.width();
+    if (!std::isfinite(w)) return false;
+    // c/d is accepted within w of r b / a; v is within 1e-15 of that, and the value of c/d
+    // in double within 2^-53 of c/d.
+    const double v = pr.ratio.approx * static_cast<double>(b) / static_cast<double>(a);
+    const double reach = w * (1.0 + 1e-6) + 1e-13;
+    return seconds->surely_none_between(v * (1.0 - reach), v * (1.0 + reach));
 }
 
 /// The second stage with the smallest c + d whose error after a/b is tied with `band` and
@@ -554,15 +597,18 @@ public:
     double bound() const {
         double b = INF;
         if (below_alive()) {
-            const FirstMeasures m = first_measures(pr_, walk_.below().p, walk_.below().q);
-            b = std::min(b, m.rate <= pr_.target ? m.ie : 0.0);
+            b = std::min(b, side_bound(walk_.below(), &below_,
+                                       [&](double rate) { return rate <= pr_.target; }));
         }
         if (above_alive()) {
-            const FirstMeasures m = first_measures(pr_, walk_.above().p, walk_.above().q);
-            b = std::min(b, m.rate >= pr_.target ? m.ie : 0.0);
+            b = std::min(b, side_bound(walk_.above(), &above_,
+                                       [&](double rate) { return rate >= pr_.target; }));
         }
         return b;
     }
+
+    /// Where the walk began.
+    double start() const { return std::clamp(pr_.t, lowest_, std::max(lowest_, highest_)); }
 
     Fraction next() {
         const bool has_below = below_alive();
@@ -583,10 +629,27 @@ private:
         return !walk_.above().none_above() && value_of(walk_.above()) <= highest_;
     }
 
+    /// The bound of one side, computed once for each fraction the side reaches.
+    struct SideBound {
+        Fraction f{0, 0};
+        double bound = 0.0;
+    };
+    template <typename Outside>
+    double side_bound(const Fraction& f, SideBound* cache, Outside&& outside) const {
+        if (cache->f.p != f.p || cache->f.q != f.q) {
+            // The intermediate error as first_measures computes it.
+            const double rate = first_rate(pr_, f.p, f.q);
+            *cache = SideBound{
+                f, outside(rate) && std::isfinite(rate) ? std::fabs(rate - pr_.target) : 0.0};
+        }
+        return cache->bound;
+    }
+
     const Problem& pr_;
     double lowest_;
     double highest_;
     OutwardWalk walk_;
+    mutable SideBound below_, above_;
 };
 
 /// Walks the second stages outward from (output/input) / target: the second stages whose
@@ -621,6 +684,9 @@ public:
         // In Hz, less what the roundings of the intermediate rate can take off.
         return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
     }
+
+    /// Where the walk began.
+    double start() const { return v_; }
 
     Fraction next() {
         const bool has_below = below_alive();
@@ -659,9 +725,11 @@ private:
 /// The first stages that make s2 good enough: those within the accepted error of
 /// ratio / s2.
 template <typename Visit>
-void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, Visit&& visit) {
+void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, SideCursors* firsts,
+                      Visit&& visit) {
     const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    if (firsts->surely_none_between(centre * (1.0 - w), centre * (1.0 + w))) return;
     fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
         if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
     });
@@ -669,11 +737,15 @@ void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, 
 
 /// Overall ratios the accepted window may hold before the walks below are cheaper.
 constexpr std::size_t WINDOW_RATIOS = 4096;
-/// Overall ratios the window may hold for it to be read after all when the walks find
-/// nothing for a while (cascades the class accepts are rare, so the walks pass over many
-/// first stages in vain), and the walk's steps allowed per ratio before that.
+/// Overall ratios to visit (those whose first stages can come as near the target as any)
+/// for the window to be read after all when the walks find nothing for a while (cascades
+/// the class accepts are rare, so the walks pass over many first stages in vain), and the
+/// walk's steps allowed per such ratio before that: a step, mostly a continued fraction in
+/// double, costs about a sixteenth of a ratio's factoring.
 constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
-constexpr double WALK_STEPS_PER_RATIO = 2.0;
+constexpr double WALK_STEPS_PER_RATIO = 16.0;
+/// Ratios to visit few enough for a large window to be read before any walk.
+constexpr double FEW_RATIOS = 64.0;
 
 /// About how many overall ratios (fractions of the cut tree at n^2) the class accepts.
 double window_ratios(const Problem& pr, const Accept& acc) {
@@ -684,10 +756,87 @@ double window_ratios(const Problem& pr, const Accept& acc) {
            1.0;
 }
 
-/// Calls visit(f) for every overall ratio the class accepts, in increasing order (exactly:
-/// they form an interval around output/input), until visit returns false.
-template <typename Visit>
-void accepted_ratios(const Problem& pr, const Accept& acc, Visit&& visit) {
+/// Where the first stages of an overall ratio can lie. A cascade a/b -> c/d whose product
+/// is the reduced p/q has a c = k p and b d = k q for some k >= 1, so with c, d <= n,
+/// a >= p / n and b >= q / n; with a, b <= n the first stage lies in [p / n^2, n^2 / q]
+/// (and within a factor n of p/q, the second stage being between 1/n and n; at 1/1 or
+/// above when it must not decimate). So a ratio with a large numerator or
+/// denominator cannot have a first stage near a small or large target, and since the
+/// accepted ratios all lie near output/input, neither can any ratio with a larger
+/// denominator: the ratios visited by increasing denominator can stop there.
+class FirstStageReach {
+public:
+    FirstStageReach(const Problem& pr, const Accept& acc)
+        : pr_(pr),
+          n_(static_cast<double>(pr.n)),
+          n2_(n_ * n_),
+          // The smallest and largest p/q the class accepts, generously.
+          least_ratio_(pr.ratio.approx * (1.0 - (acc.width() * (1.0 + 1e-6) + 1e-15)) *
+                       (1.0 - 1e-12)),
+          most_ratio_(pr.ratio.approx * (1.0 + (acc.width() * (1.0 + 1e-6) + 1e-15)) *
+                      (1.0 + 1e-12)) {}
+
+    /// A lower bound on the intermediate error (in Hz, as first_measures computes it) of
+    /// every first stage of a reduced ratio p/q.
+    double least_error(double p, double q) const {
+        // Also p/q over a second stage between 1/n and n.
+        const double ratio = p / q;
+        double lowest = std::max(p / n2_, ratio / n_) * (1.0 - 1e-12);
+        if (!pr_.allow) lowest = std::max(lowest, 1.0);
+        const double highest = std::min(n2_ / q, ratio * n_) * (1.0 + 1e-12);
+        return distance_error(lowest, highest);
+    }
+
+    /// The same for every accepted ratio with a denominator of q or more (its p/q lies
+    /// between the least and the most ratio accepted).
+    double least_error_from(double q) const {
+        double lowest = std::max(least_ratio_ * q / n2_, least_ratio_ / n_) * (1.0 - 1e-12);
+        if (!pr_.allow) lowest = std::max(lowest, 1.0);
+        const double highest = std::min(n2_ / q, most_ratio_ * n_) * (1.0 + 1e-12);
+        return distance_error(lowest, highest);
+    }
+
+    /// About how many of the window's ratios reach as near the target as any ratio can:
+    /// those of denominator up to where the reach leaves the target (or 1/1 when the first
+    /// stage must not decimate), the count up to a denominator growing as its square.
+    double share_near(double window) const {
+        // The nearest a first stage can be: between ratio / n and ratio x n.
+        const double low = least_ratio_ / n_;
+        double t = std::clamp(pr_.t, low, std::max(low, most_ratio_ * n_));
+        if (!pr_.allow) t = std::max(t, 1.0);
+        // No accepted ratio has p or q above n^2.
+        const double q_max = n2_ / std::max(1.0, least_ratio_);
+        if (!(t > 0.0)) return window;
+        const double q0 = std::min({t * n2_ / least_ratio_, n2_ / t, q_max});
+        // window_ratios() counts generously, twice the density of the fractions.
+        return 0.5 * window * (q0 / q_max) * (q0 / q_max) + 1.0;
+    }
+
+private:
+    /// The intermediate error of a first stage within [lowest, highest] at least.
+    double distance_error(double lowest, double highest) const {
+        double distance = 0.0;
+        if (pr_.t < lowest) {
+            distance = lowest - pr_.t;
+        } else if (pr_.t > highest) {
+            distance = pr_.t - highest;
+        }
+        // Less what the roundings of t, of a/b and of the rate can take off.
+        return distance * pr_.x * (1.0 - 1e-12) - 1e-12 * pr_.target;
+    }
+
+    const Problem& pr_;
+    double n_;
+    double n2_;
+    double least_ratio_;
+    double most_ratio_;
+};
+
+/// Calls visit(f) for every overall ratio the class accepts (they form an interval around
+/// output/input, placed exactly) by nondecreasing denominator, until visit returns false or
+/// enough(q) says that no ratio with a denominator of q or more is wanted.
+template <typename Enough, typename Visit>
+void accepted_ratios(const Problem& pr, const Accept& acc, Enough&& enough, Visit&& visit) {
     const u64 bound = pr.n * pr.n;
     const double r = pr.ratio.approx;
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
@@ -701,9 +850,18 @@ void accepted_ratios(const Problem& pr, const Accept& acc, Visit&& visit) {
         if (acc.ok(error_of(pr, p, q))) return 0;
         return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
     };
-    OutwardWalk walk(bracket(bound, [&](u64 p, u64 q) { return place(p, q) < 0; }), bound);
-    while (!walk.above().none_above() && place(walk.above().p, walk.above().q) == 0) {
-        if (!visit(walk.take_above())) return;
+    const Fraction f0 = simplest_in(bound, place);
+    if (f0.none_below() || !visit(f0)) return;
+    // Every other ratio of the interval is within [lo, hi] of f0, give or take roundings.
+    const double f0v = value_of(f0);
+    const double slack = 1e-15 * std::max(f0v, hi);
+    IncreasingDenominators by_q(f0, (std::max(0.0, f0v - lo) + slack) * (1.0 + 1e-6),
+                                (std::max(0.0, hi - f0v) + slack) * (1.0 + 1e-6), bound, bound);
+    for (;;) {
+        if (enough(by_q.next_q())) return;
+        const Fraction f = by_q.next();
+        if (f.none_above()) return;
+        if (place(f.p, f.q) == 0 && !visit(f)) return;
     }
 }
 
@@ -711,21 +869,34 @@ void accepted_ratios(const Problem& pr, const Accept& acc, Visit&& visit) {
 /// accepts, found from the overall ratios themselves: every such cascade is
 /// (p1 g1)/(q1 g2) -> (p2 g2)/(q2 g1) for a reduced p/q = (p1 p2)/(q1 q2) in the window, and
 /// for each split the g1/g2 nearest target x q1/p1 is a bracket in the fractions with
-/// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). Empty when the window holds too many
-/// ratios (then first stages are plentiful and the walks find them fast).
+/// g1 <= min(n/p1, n/q2), g2 <= min(n/p2, n/q1). The ratios are visited by increasing
+/// denominator, and those whose first stages all lie farther from the target than the
+/// nearest found (FirstStageReach) are passed over unfactored, which ends the visit once
+/// the denominators grow past them. Empty when more than max_ratios accepted ratios would
+/// have to be visited (then first stages are plentiful and the walks find them fast).
 std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const Accept& acc,
                                                        std::size_t max_ratios) {
     const u64 n = pr.n;
-    if (window_ratios(pr, acc) > static_cast<double>(max_ratios) / 2) return std::nullopt;
+    const FirstStageReach reach(pr, acc);
     const double centre = pr.allow ? pr.t : std::max(pr.t, 1.0);
     std::vector<Fraction> found;
     std::vector<double> ies;
     std::vector<u64> dp, dq;
+    double best_ie = INF;
+    const auto limit = [&] {
+        return best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
+    };
     std::size_t count = 0;
     bool too_many = false;
-    accepted_ratios(pr, acc, [&](const Fraction& f) {
+    const auto enough = [&](u64 q) {
+        return reach.least_error_from(static_cast<double>(q)) > limit();
+    };
+    accepted_ratios(pr, acc, enough, [&](const Fraction& f) {
         too_many = ++count > max_ratios || pr.stop();
         if (too_many) return false;
+        if (reach.least_error(static_cast<double>(f.p), static_cast<double>(f.q)) > limit()) {
+            return true;
+        }
         if (has_prime_factor_above(f.q, n)) return true;
         const Factorisation fp = factorise(f.p, n);
         if (fp.count < 0) return true;
@@ -754,6 +925,7 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
                     if (!valid_first(pr, a, b)) continue;
                     found.push_back(Fraction{a, b});
                     ies.push_back(first_measures(pr, a, b).ie);
+                    best_ie = std::min(best_ie, ies.back());
                 }
             }
         }
@@ -761,12 +933,9 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
     });
     if (pr.cancelled) return std::vector<Fraction>{};
     if (too_many) return std::nullopt;
-    double best_ie = INF;
-    for (const double ie : ies) best_ie = std::min(best_ie, ie);
-    const double limit = best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
     std::vector<Fraction> out;
     for (std::size_t i = 0; i < found.size(); ++i) {
-        if (ies[i] > limit) continue;
+        if (ies[i] > limit()) continue;
         const bool seen = std::any_of(out.begin(), out.end(), [&](const Fraction& f) {
             return f.p == found[i].p && f.q == found[i].q;
         });
@@ -782,12 +951,27 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
                                                           long long budget = -1) {
     // Past this many steps without an answer, the window is read instead.
     long long window_after = -1;
+    std::size_t late_visits = 0;
     if (std::isfinite(acc.width())) {
-        std::optional<std::vector<Fraction>> by_ratios = nearest_by_ratios(pr, acc, WINDOW_RATIOS);
-        if (by_ratios) return by_ratios;
-        const double ratios = window_ratios(pr, acc);
-        if (budget < 0 && ratios <= static_cast<double>(LARGE_WINDOW_RATIOS) / 2) {
-            window_after = static_cast<long long>(ratios * WALK_STEPS_PER_RATIO);
+        const double window = window_ratios(pr, acc);
+        const double near = FirstStageReach(pr, acc).share_near(window);
+        // The ratios to visit are estimated from those near the target's distance, which
+        // the nearest first stage found can exceed: a window larger than the visits
+        // allowed is read only for a few times that many. The walks, where they find
+        // first stages at once, are faster still: a large window is read at once only
+        // where a few ratios are to be visited.
+        const auto visits = [&](std::size_t most) {
+            if (window <= static_cast<double>(most) / 2) return most;
+            return std::min(most, static_cast<std::size_t>(2.0 * near) + 128);
+        };
+        if (window <= static_cast<double>(WINDOW_RATIOS) / 2 || near <= FEW_RATIOS) {
+            std::optional<std::vector<Fraction>> by_ratios =
+                nearest_by_ratios(pr, acc, visits(WINDOW_RATIOS));
+            if (by_ratios) return by_ratios;
+        }
+        if (budget < 0 && near <= static_cast<double>(LARGE_WINDOW_RATIOS) / 2) {
+            window_after = static_cast<long long>(near * WALK_STEPS_PER_RATIO);
+            late_visits = visits(LARGE_WINDOW_RATIOS);
         }
     }
     struct Seen {
@@ -822,23 +1006,48 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     // accepted error leaves only a few first stages per second stage.
     const double per_window = static_cast<double>(pr.n) * static_cast<double>(pr.n) * acc.width();
     if (!always && per_window <= 64.0) seconds.emplace(pr, acc.width());
+    // The second stages of the first stages walked, and the first stages of the second.
+    SideCursors second_cursors(pr.n, pr.ratio.approx / std::max(firsts.start(), 1e-300));
+    std::optional<SideCursors> first_cursors;
+    if (seconds) first_cursors.emplace(pr.n, pr.ratio.approx / seconds->start());
+    long long first_steps = 0;
+    long long second_steps = 0;
     for (long long step = 0;; ++step) {
         if (pr.stop()) return std::vector<Fraction>{};
         if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
         if (step == window_after) {
             std::optional<std::vector<Fraction>> by_ratios =
-                nearest_by_ratios(pr, acc, LARGE_WINDOW_RATIOS);
+                nearest_by_ratios(pr, acc, late_visits);
             if (by_ratios) return by_ratios;
         }
         const double limit = best_ie + margin_base + best_ie * 1e-15;
-        if (firsts.done() || firsts.bound() > limit) break;
-        if (seconds && (seconds->done() || seconds->bound() > limit)) break;
-        if (!seconds || step % 2 == 0) {
+        if (firsts.done()) break;
+        const double first_bound = firsts.bound();
+        if (first_bound > limit) break;
+        double second_bound = 0.0;
+        if (seconds) {
+            if (seconds->done()) break;
+            second_bound = seconds->bound();
+            if (second_bound > limit) break;
+        }
+        // Either walk's bound ends the search: after a few steps of each, the one whose
+        // bound has grown the faster per step takes the next.
+        bool take_first = !seconds || step % 2 == 0;
+        if (seconds && step >= 64) {
+            const double first_pace = first_bound * static_cast<double>(second_steps);
+            const double second_pace = second_bound * static_cast<double>(first_steps);
+            if (first_pace != second_pace) take_first = first_pace > second_pace;
+        }
+        if (take_first) {
+            ++first_steps;
             const Fraction s1 = firsts.next();
-            if (always || best_second(pr, s1.p, s1.q, acc).found) record(s1);
+            const bool good = always || (!surely_no_second(pr, s1.p, s1.q, acc, &second_cursors) &&
+                                         best_second(pr, s1.p, s1.q, acc).found);
+            if (good) record(s1);
         } else {
+            ++second_steps;
             const Fraction s2 = seconds->next();
-            first_stages_for(pr, s2, acc, record);
+            first_stages_for(pr, s2, acc, &*first_cursors, record);
         }
     }
     std::vector<Fraction> out;

@@ -25,6 +25,85 @@ Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t 
     return Fraction{k * lower.p - upper.p, k * lower.q - upper.q};
 }
 
+Bracket neighbours_near(std::uint64_t bound, double v) {
+    // Convergents p0/q0, p1/q1 of v while both terms stay within the bound: neighbours of
+    // the cut tree whatever the partial quotients, and so is p1/q1 with the semiconvergent
+    // (p0 + k p1) / (q0 + k q1) of the largest k that keeps it within the bound.
+    std::uint64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+    double x = v;
+    for (;;) {
+        if (!(x >= 0.0) || !std::isfinite(x)) break;
+        const double whole = std::floor(x);
+        const std::uint64_t a =
+            whole > static_cast<double>(bound) ? bound + 1 : static_cast<std::uint64_t>(whole);
+        const std::uint64_t p2 = p0 + a * p1;
+        const std::uint64_t q2 = q0 + a * q1;
+        if (p2 > bound || q2 > bound) break;
+        p0 = p1;
+        q0 = q1;
+        p1 = p2;
+        q1 = q2;
+        const double rest = x - whole;
+        if (!(rest > 0.0)) break;
+        x = 1.0 / rest;
+    }
+    std::uint64_t k = ~std::uint64_t{0};
+    if (p1 != 0) k = (bound - p0) / p1;
+    if (q1 != 0) k = std::min(k, (bound - q0) / q1);
+    const Fraction last{p1, q1};
+    const Fraction semi{p0 + k * p1, q0 + k * q1};
+    // The two are in order as their cross products say (they differ by 1).
+    if (static_cast<unsigned __int128>(last.p) * semi.q <
+        static_cast<unsigned __int128>(semi.p) * last.q) {
+        return Bracket{last, semi};
+    }
+    return Bracket{semi, last};
+}
+
+namespace {
+
+double value_or_infinity(const Fraction& f) {
+    return f.q == 0 ? std::numeric_limits<double>::infinity()
+                    : static_cast<double>(f.p) / static_cast<double>(f.q);
+}
+
+/// Every other fraction of the cut tree lies at or below b.below or at or above b.above (they
+/// are neighbours), and rounding to double keeps that order.
+bool outside_of(const Bracket& b, double lo, double hi) {
+    return value_or_infinity(b.below) < lo && value_or_infinity(b.above) > hi;
+}
+
+}  // namespace
+
+bool surely_none_between(std::uint64_t bound, double lo, double hi) {
+    if (!(lo <= hi) || !std::isfinite(hi)) return false;
+    return outside_of(neighbours_near(bound, lo + (hi - lo) / 2.0), lo, hi);
+}
+
+const Bracket& NeighbourCursor::around(double v) {
+    // A few steps; a point farther away is reached at once.
+    for (int step = 0; step < 8; ++step) {
+        if (!pair_.above.none_above() && value_or_infinity(pair_.above) < v) {
+            const Fraction next = next_above(pair_.below, pair_.above, bound_);
+            pair_.below = pair_.above;
+            pair_.above = next;
+        } else if (!pair_.below.none_below() && value_or_infinity(pair_.below) > v) {
+            const Fraction next = next_below(pair_.below, pair_.above, bound_);
+            pair_.above = pair_.below;
+            pair_.below = next;
+        } else {
+            return pair_;
+        }
+    }
+    pair_ = neighbours_near(bound_, v);
+    return pair_;
+}
+
+bool NeighbourCursor::surely_none_between(double lo, double hi) {
+    if (!(lo <= hi) || !std::isfinite(hi)) return false;
+    return outside_of(around(lo + (hi - lo) / 2.0), lo, hi);
+}
+
 namespace {
 
 std::uint64_t inverse_mod(std::uint64_t value, std::uint64_t modulus) {

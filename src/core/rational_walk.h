@@ -115,6 +115,36 @@ Fraction simplest_in(std::uint64_t bound, Place&& place) {
     }
 }
 
+/// Two neighbours of the cut tree at bound (no fraction of it lies between them), found
+/// from the continued fraction of v in double, the first below the second: they bracket v
+/// unless the roundings of the expansion misled it, which a caller that relies on it
+/// checks. About twenty divisions, where bracket() takes some hundred comparisons.
+Bracket neighbours_near(std::uint64_t bound, double v);
+
+/// Whether no fraction of the cut tree at bound has its value in double within [lo, hi]
+/// (true is certain; false only means that one may).
+bool surely_none_between(std::uint64_t bound, double lo, double hi);
+
+/// Two neighbours of the cut tree kept around a point that moves a little at a time (the
+/// second stages of a walk's first stages): a few Farey steps follow it, and a longer jump
+/// is made by neighbours_near.
+class NeighbourCursor {
+public:
+    NeighbourCursor(std::uint64_t bound, double v)
+        : bound_(bound), pair_(neighbours_near(bound, v)) {}
+
+    /// Neighbours around v (in double; adjacent whatever the roundings).
+    const Bracket& around(double v);
+
+    /// Whether no fraction of the cut tree has its value in double within [lo, hi], as
+    /// surely_none_between says, the cursor moved to their middle.
+    bool surely_none_between(double lo, double hi);
+
+private:
+    std::uint64_t bound_;
+    Bracket pair_;
+};
+
 /// The next fraction of the cut tree above `upper`, `lower` being the one just below it;
 /// 1/0 when upper is the largest.
 Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound);

@@ -210,6 +210,70 @@ TEST(RationalWalk, BracketsAndNeighboursMatchTheSortedFractions) {
     }
 }
 
+TEST(RationalWalk, NeighboursFromTheContinuedFractionAreNeighboursAroundThePoint) {
+    Dice dice{std::mt19937_64{6}};
+    const auto value = [](const Fraction& f) {
+        return f.q == 0 ? std::numeric_limits<double>::infinity()
+                        : static_cast<double>(f.p) / static_cast<double>(f.q);
+    };
+    for (const u64 n : {1u, 2u, 5u, 12u, 40u, 97u}) {
+        const std::vector<Fraction> all = cut_tree(n);
+        // A cursor follows the points, by Farey steps where they move a little.
+        quillmere::core::NeighbourCursor cursor(n, 1.0);
+        double v = 1.0;
+        for (int k = 0; k < 4000; ++k) {
+            // Points anywhere, near the last, at fractions of the tree and a hair off them.
+            if (dice.chance(40)) {
+                v *= 1.0 + (dice.unit() - 0.5) * 8.0 / static_cast<double>(n * n);
+            } else {
+                v = dice.log_between(0.5 / static_cast<double>(n), 2.0 * static_cast<double>(n));
+            }
+            if (dice.chance(20)) {
+                const Fraction& f = all[dice.below(all.size())];
+                v = value(f) * (1.0 + (static_cast<double>(dice.below(5)) - 2.0) * 1e-15);
+            }
+            const quillmere::core::Bracket b = k % 2 == 0 ? quillmere::core::neighbours_near(n, v)
+                                                          : cursor.around(v);
+            // Adjacent in the sorted tree (0/1 and 1/0 standing for its ends), around v.
+            const auto index = [&](const Fraction& f) -> long long {
+                if (f.none_below()) return -1;
+                if (f.none_above()) return static_cast<long long>(all.size());
+                const auto it = std::find_if(all.begin(), all.end(), [&](const Fraction& g) {
+                    return g.p == f.p && g.q == f.q;
+                });
+                return it == all.end() ? -2 : it - all.begin();
+            };
+            const long long lo = index(b.below), hi = index(b.above);
+            ASSERT_NE(lo, -2) << b.below.p << "/" << b.below.q << " at " << n;
+            ASSERT_EQ(hi, lo + 1) << v << " at " << n;
+            // Around v, unless v is within the roundings of the expansion of a fraction.
+            const auto first_not_below = std::find_if(
+                all.begin(), all.end(), [&](const Fraction& f) { return value(f) >= v; });
+            const long long at = first_not_below - all.begin();
+            const double below_gap = at == 0 ? v : v - value(all[at - 1]);
+            const double above_gap =
+                first_not_below == all.end() ? INFINITY : value(*first_not_below) - v;
+            const double gap = std::min(below_gap, above_gap);
+            if (gap > 1e-9 * v) {
+                EXPECT_EQ(lo, at - 1) << v << " at " << n;
+            }
+            // No fraction is in an interval said to be empty; a narrow one around a point
+            // between two fractions is seen to be.
+            const double half = v * dice.log_between(1e-12, 1.0);
+            const bool none = quillmere::core::surely_none_between(n, v - half, v + half);
+            const bool any = std::any_of(all.begin(), all.end(), [&](const Fraction& f) {
+                return value(f) >= v - half && value(f) <= v + half;
+            });
+            if (none) {
+                EXPECT_FALSE(any) << v << " +- " << half << " at " << n;
+            }
+            if (gap > 1e-9 * v && half < gap / 2) {
+                EXPECT_TRUE(none) << v << " at " << n;
+            }
+        }
+    }
+}
+
 TEST(Factoring, FactorsAgreeWithTrialDivision) {
     Dice dice{std::mt19937_64{3}};
     const auto trial = [](u64 n) {
@@ -639,6 +703,112 @@ TEST(BestAccuracy, FindsTheNearestFirstStagesWhereAcceptedCascadesAreRare) {
             << describe(c.request);
         EXPECT_TRUE(quillmere::core::error_at_most(got.error, c.request.tolerance->relative));
     }
+}
+
+/// The smallest intermediate error of a first stage that has a second stage with an
+/// accepted error (at most the tolerance, and below match_tolerance with need_match), found
+/// by testing the first stages of the request in rings of growing intermediate error, each
+/// against the two second stages around r b / a: none of the search's windows, walks or
+/// bounds.
+std::optional<double> nearest_first_stage_error(const AccuracyRequest& r, bool need_match) {
+    const u64 n = static_cast<u64>(r.max_factor);
+    const ExactRatio ratio = ExactRatio::of(r.input_rate_hz, r.output_rate_hz);
+    const double x = r.input_rate_hz;
+    const double target = r.intermediate_target->rate_hz;
+    const double t = target / x;
+    const double tolerance = r.tolerance->relative;
+    const auto has_second = [&](u64 a, u64 b) {
+        const double v = ratio.approx * static_cast<double>(b) / static_cast<double>(a);
+        const double reach = tolerance * (1.0 + 1e-6) + 1e-13;
+        // Skips the first stages without a second stage near (tested above).
+        if (quillmere::core::surely_none_between(n, v * (1.0 - reach), v * (1.0 + reach))) {
+            return false;
+        }
+        const quillmere::core::Bracket br = quillmere::core::bracket(n, [&](u64 c, u64 d) {
+            return quillmere::core::compare(quillmere::core::Wide::of(ratio.b) * (a * c),
+                                            quillmere::core::Wide::of(ratio.a) * (b * d)) < 0;
+        });
+        for (const Fraction& f : {br.below, br.above}) {
+            if (f.none_below() || f.none_above()) continue;
+            const ExactError e = quillmere::core::exact_error(ratio, a * f.p, b * f.q);
+            if (quillmere::core::error_at_most(e, tolerance) &&
+                (!need_match || quillmere::core::error_below(e, quillmere::match_tolerance))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // The first stages within `reach` of t, less those of the rings before, which had none.
+    double tested = -1.0;
+    for (double reach = 1e-7 * t;; reach *= 4.0) {
+        const bool everything = reach > 2.0 * static_cast<double>(n);
+        // Those enumerated for certain: within the reach, less the roundings.
+        const double sure = everything ? INFINITY : x * reach * (1.0 - 1e-9) - 1e-9 * target;
+        std::optional<double> nearest;
+        for (u64 b = 1; b <= n; ++b) {
+            const double bd = static_cast<double>(b);
+            const double lo = std::max(1.0, std::floor((t - reach) * bd) - 1.0);
+            const double hi = std::min(static_cast<double>(n), std::ceil((t + reach) * bd) + 1.0);
+            for (u64 a = static_cast<u64>(lo); static_cast<double>(a) <= hi; ++a) {
+                if (std::gcd(a, b) != 1 || (!r.allow_first_stage_decimation && a < b)) continue;
+                const double rate =
+                    quillmere::core::guarded_product(x, static_cast<double>(a) / bd);
+                const double ie = std::fabs(rate - target);
+                if (ie <= tested || ie > sure || (nearest && ie >= *nearest)) continue;
+                if (has_second(a, b)) nearest = ie;
+            }
+        }
+        if (nearest || everything) return nearest;
+        tested = sure;
+    }
+}
+
+TEST(BestAccuracy, FindsTheNearestFirstStageAmongManyAcceptedRatios) {
+    // Requests whose accepted window holds hundreds to hundreds of thousands of overall
+    // ratios: with targets near and far at limits near 1000, so that the ratios are read
+    // and passed over by how near their first stages can come to the target; and with
+    // targets within reach at limits of some thousands, where the walks from the target
+    // pass over the first stages without a second stage. The nearest first stage must be
+    // the one a test of every first stage finds.
+    Dice dice{std::mt19937_64{2028}};
+    const int requests = kSanitized ? 10 : 64;
+    int reached = 0;
+    for (int i = 0; i < requests; ++i) {
+        const bool walked = i % 2 == 1;
+        AccuracyRequest r;
+        r.max_factor =
+            static_cast<long long>(walked ? 2000 + dice.below(3000) : 400 + dice.below(600));
+        r.input_rate_hz = static_cast<double>(1000 + dice.below(200000));
+        r.output_rate_hz = std::round(r.input_rate_hz * dice.log_between(0.2, 5.0));
+        r.allow_first_stage_decimation = dice.chance(50);
+        // Without decimation no first stage lies below 1/1.
+        const double lowest = r.allow_first_stage_decimation ? 0.3 : 1.0;
+        const double target =
+            std::round(r.input_rate_hz *
+                       (walked ? dice.log_between(lowest, 3.0) : dice.log_between(0.01, 100.0)));
+        r.intermediate_target = IntermediateTarget{target, Priority::final};
+        // The window's ratios: about 0.3 n^4 x 2 r w / max(1, r)^2.
+        const double ratio = r.output_rate_hz / r.input_rate_hz;
+        const double n4 = std::pow(static_cast<double>(r.max_factor), 4.0);
+        const double in_window =
+            walked ? dice.log_between(1e4, 3e5) : dice.log_between(100.0, 20000.0);
+        double tolerance = in_window * std::max(1.0, ratio * ratio) / (0.6 * n4 * ratio);
+        // Below match_tolerance every accepted cascade matches: one class to look for.
+        if (walked) tolerance = std::min(tolerance, 0.9 * quillmere::match_tolerance);
+        r.tolerance = Tolerance{tolerance};
+        std::optional<double> expected = nearest_first_stage_error(r, true);
+        if (!expected && tolerance >= quillmere::match_tolerance) {
+            expected = nearest_first_stage_error(r, false);
+        }
+        const AccuracyResult got = search(r);
+        ASSERT_EQ(got.status == Status::ok, expected.has_value()) << describe(r);
+        if (!expected) continue;
+        ++reached;
+        EXPECT_NEAR(got.best.intermediate_error, *expected, 1e-13 * target) << describe(r);
+        EXPECT_TRUE(quillmere::core::error_at_most(got.error, r.tolerance->relative))
+            << describe(r);
+    }
+    EXPECT_GT(reached, requests / 2);
 }
 
 }  // namespace

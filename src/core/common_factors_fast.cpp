@@ -79,6 +79,8 @@ struct CostBounds {
 struct PricedRates {
     std::uint64_t tie_refresh = 0;     ///< the refresh `tie` was derived after (0: none)
     std::uint64_t better_refresh = 0;  ///< the refresh `better` was derived after (0: none)
+    int tie_leaks = 0;                 ///< the leak power `tie` was derived for
+    int better_leaks = 0;              ///< the leak power `better` was derived for
     RateInterval tie;                  ///< a price that wins if the coefficients allow
     RateInterval better;               ///< a price that wins whatever the coefficients
 };
@@ -585,17 +587,19 @@ Combination make_combination(const FastPass& pass, const FactorPair& a, const Fa
 /// Min-cost mode: the intermediate rates with which a candidate of the pair combination
 /// being scanned may win by its price, if its coefficients allow it to win a tie or
 /// whatever they are.
-const RateInterval& priced_interval(FastPass* pass, int power, bool tie) {
+const RateInterval& priced_interval(FastPass* pass, int power, bool tie, int leaks) {
     static const RateInterval none{};
     if (!pass->bounds.cost.price_decides) return none;  // the candidates lose on their finals
     PricedRates& priced = pass->priced[power];
     std::uint64_t& derived = tie ? priced.tie_refresh : priced.better_refresh;
+    int& derived_leaks = tie ? priced.tie_leaks : priced.better_leaks;
     RateInterval& interval = tie ? priced.tie : priced.better;
-    if (derived != pass->refreshes) {
+    if (derived != pass->refreshes || derived_leaks != leaks) {
         derived = pass->refreshes;
+        derived_leaks = leaks;
         const double grain = std::ldexp(1.0, power - GRAIN_OFFSET);
         const double price = winning_price(*pass, tie, grain);
-        interval = price == -INF ? none : pass->floor->rates_within(price);
+        interval = price == -INF ? none : pass->floor->rates_within(price, leaks);
     }
     return interval;
 }
@@ -633,14 +637,16 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
     // within `tie`, and an empty `tie` leaves `better` empty.
     const bool tie_possible =
         pass->floor->coefficients_floor(u1, u2) <= static_cast<double>(cost.coefficients);
-    const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible);
+    const int leaks = pass->floor->leak_power(g);
+    const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible, leaks);
     if (coarse.empty()) return &coarse;
     // A candidate of this g whose rate K*g/h lies in `coarse` has h >= K*g / coarse.hi, and
     // its grain is the pair combination's over h: a finer power bounds it.
     const double h_low = std::ceil(c.k * gd / coarse.hi * (1.0 - RANGE_MARGIN));
     if (!(h_low > 1.0)) return &coarse;
     const int power = grain_power_of(*pass, pass->combination_grain / h_low);
-    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible) : &coarse;
+    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible, leaks)
+                                     : &coarse;
 }
 
 /// The sum g (a1 + b2) that every candidate of this g has before h adds h (b1 + a2); 0
@@ -866,7 +872,8 @@ void scan_common_factors_fast(const CommonFactorScan& scan, CommonFactorProgress
     const double limit = static_cast<double>(request.max_factor);
     const CostFloor floor(input,
                           input * static_cast<double>(l_simplest) / static_cast<double>(m_simplest),
-                          request.filter, input / limit, input * limit);
+                          request.filter, input / limit, input * limit,
+                          least_split_leaks(l_simplest, m_simplest));
     scan_pass(&pass, scan, progress, floor);
     price_pending_record(&pass);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "core/design_targets.h"
 #include "core/filter_model.h"
@@ -30,16 +31,25 @@ bool by_two(double a, double b) {
 
 }  // namespace
 
+double least_split_leaks(std::int64_t l, std::int64_t m) {
+    const std::int64_t g = std::gcd(l, m);
+    if (g <= 0) return 1.0;
+    const Stage single{l / g, m / g};
+    return cost_model::coinciding_leaks(&single, 1);
+}
+
 CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& filter,
-                     double lowest_hz, double highest_hz) {
-    cost_model::Design design;
+                     double lowest_hz, double highest_hz, double least_leaks) {
+    cost_model::Design& design = design_;
     if (cost_model::resolve_design(input_rate_hz, output_rate_hz, 2, filter, &design) !=
         cost_model::Refusal::none) {
         return;
     }
+    least_leaks_ = std::max(1.0, least_leaks);
     input_ = input_rate_hz;
     output_ = output_rate_hz;
     passband_ = design.passband_hz;
+    stopband_ = design.stopband_hz;
     // Lowered by the relative slack and by a few roundings of the rates the transitions
     // are taken from.
     edges_ = (design.passband_hz + design.stopband_hz) * (1.0 - SLACK) -
@@ -52,24 +62,84 @@ CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSp
     method_ = filter.design_method;
     if (method_) {
         // Any transition over its upsampled rate is below 0.5 (L x input above twice it).
-        factor_ = cost_model::cascade_factor_floor(design, *method_, false, 0.5);
-        halfband_factor_ = cost_model::cascade_factor_floor(design, *method_, true, 0.5);
+        // A split of g a1 / h b1 -> h a2 / g b2 has at least g times the leaks of the
+        // single stage: M1 M2 / lcm(the denominators of its rates) paths, and that lcm
+        // divides h b1 x b2.
+        for (int power = 0; power < LEAK_POWERS; ++power) {
+            factors_[power] = factor_at(power, false, 0.5);
+            halfband_factors_[power] = factor_at(power, true, 0.5);
+        }
     }
 }
 
-double CostFloor::designed_floor(double f1) const {
-    const double d1 = by_two(input_, f1) ? halfband_factor_ : factor_;
-    const double d2 = by_two(f1, output_) ? halfband_factor_ : factor_;
+double CostFloor::factor_at(int power, bool halfband, double max_transition_cycles) const {
+    return cost_model::cascade_factor_floor(design_, *method_, halfband, max_transition_cycles,
+                                            std::ldexp(least_leaks_, power));
+}
+
+double CostFloor::transition_bound(double f1, double rate) const {
+    // A stage's upsampled rate is at least the higher of its rates, and its transition at
+    // most the lower less the edges (lowered a hair, so this bound errs high).
+    const double bound = (std::min(f1, rate) - edges_) / std::max(f1, rate);
+    return std::clamp(bound, 0.0, 0.5);
+}
+
+int CostFloor::leak_power(long long g) const {
+    if (!method_ || g < 2) return 0;
+    int exponent = 0;
+    std::frexp(static_cast<double>(g), &exponent);  // 2^(exponent - 1) <= g
+    return std::min(exponent - 1, LEAK_POWERS - 1);
+}
+
+bool CostFloor::halfband_possible(double a, double b) const {
+    if (!by_two(a, b)) return false;
+    // A stage by 2 between rates r and 2r is a halfband only when a quarter of its
+    // upsampled rate, r / 2, lies above the passband edge and below its stopband, r - the
+    // cascade's stopband edge. The first stage's rates are the input's, exactly doubled or
+    // halved, and the test is the cost model's; the second's are allowed a hair of
+    // rounding.
+    if (a == input_) {
+        const double lower = b > a ? a : a / 2.0;
+        return passband_ < lower / 2.0 && lower / 2.0 < lower - stopband_;
+    }
+    const double half_lower = std::min(a, b) / 2.0 * (1.0 + SLACK);
+    return passband_ < half_lower && stopband_ < half_lower;
+}
+
+double CostFloor::designed_floor(double f1, int power) const {
+    const double d1 = factor_at(power, halfband_possible(input_, f1), transition_bound(f1, input_));
+    const double d2 =
+        factor_at(power, halfband_possible(f1, output_), transition_bound(f1, output_));
     return floor_with(f1, d1, d2) * (1.0 - SLACK);
 }
 
-RateInterval CostFloor::designed_rates_within(double bound) const {
+RateInterval CostFloor::designed_rates_within(double bound, int power) const {
     // Away from the rates by 2 the floor is the convex one of a single factor; each of
     // those rates (a stage by 2 may be a halfband) joins the interval when its own floor
     // allows, so the interval is their hull.
-    RateInterval interval = sublevel(bound, lowest_, highest_, factor_, factor_);
+    RateInterval interval =
+        sublevel(bound, lowest_, highest_, factors_[power], factors_[power]);
+    // Those factors hold for any transition up to half the upsampled rate; an equiripple
+    // length (Herrmann's) has a term that falls as the transition widens. Within the
+    // interval each stage's transition is at most its bound at the rate nearest that
+    // stage's other rate: a tighter floor, a narrower interval, while it narrows.
+    for (int round = 0; round < 8 && !interval.empty() && *method_ != DesignMethod::kaiser;
+         ++round) {
+        const RateInterval before = interval;
+        const double x1 = transition_bound(std::clamp(input_, interval.lo, interval.hi), input_);
+        const double x2 =
+            transition_bound(std::clamp(output_, interval.lo, interval.hi), output_);
+        interval = sublevel(bound, interval.lo, interval.hi, factor_at(power, false, x1),
+                            factor_at(power, false, x2));
+        if (interval.empty() || (interval.lo - before.lo) + (before.hi - interval.hi) <=
+                                    1e-6 * (before.hi - before.lo)) {
+            break;
+        }
+    }
     for (const double rate : {2.0 * input_, input_ / 2.0, 2.0 * output_, output_ / 2.0}) {
-        if (!(rate >= lowest_ && rate <= highest_) || !(designed_floor(rate) <= bound)) continue;
+        if (!(rate >= lowest_ && rate <= highest_) || !(designed_floor(rate, power) <= bound)) {
+            continue;
+        }
         const double lo = rate * (1.0 - 1e-9);
         const double hi = rate * (1.0 + 1e-9);
         if (interval.empty()) {
@@ -91,8 +161,8 @@ double CostFloor::floor_with(double f1, double d1, double d2) const {
     return d1 * input_ * f1 / t1 + d2 * f1 * output_ / t2;
 }
 
-double CostFloor::macs_floor(double f1_hz) const {
-    if (method_) return designed_floor(f1_hz);
+double CostFloor::macs_floor(double f1_hz, long long g) const {
+    if (method_) return designed_floor(f1_hz, leak_power(g));
     const double d = length_factor_floor(attenuation_);
     return floor_with(f1_hz, d, d) * (1.0 - SLACK);
 }
@@ -166,9 +236,9 @@ RateInterval CostFloor::sublevel(double bound, double lo, double hi, double d1, 
     return interval;
 }
 
-RateInterval CostFloor::rates_within(double bound) const {
+RateInterval CostFloor::rates_within(double bound, int power) const {
     if (!usable_ || !(lowest_ < highest_)) return {};
-    if (method_) return designed_rates_within(bound);
+    if (method_) return designed_rates_within(bound, std::clamp(power, 0, LEAK_POWERS - 1));
     const double a0 = length_factor_floor(attenuation_);
     RateInterval interval = sublevel(bound, lowest_, highest_, a0, a0);
     // Within the interval each transition is at least its value at the lower end, and the
@@ -199,7 +269,7 @@ double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
     if (!(t1 > 0.0 && t2 > 0.0)) return INF;
     if (method_) {
         // Non-zero taps >= factor x upsampled rate / transition, halved for a halfband.
-        return (halfband_factor_ * u1_hz / t1 + halfband_factor_ * u2_hz / t2) * (1.0 - SLACK);
+        return (halfband_factors_[0] * u1_hz / t1 + halfband_factors_[0] * u2_hz / t2) * (1.0 - SLACK);
     }
     const double d = length_factor_floor(attenuation_);
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;

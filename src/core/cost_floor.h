@@ -5,11 +5,14 @@
 // intermediate rate, whose sublevel sets are intervals. With a design method the floor
 // takes that method's length factor (cost_model::cascade_factor_floor), and a stage by 2
 // (an intermediate rate twice or half a neighbouring rate) may be a halfband at half the
-// factor: those few rates join the interval where their floor allows.
+// factor when its edges allow one: those few rates join the interval where their floor
+// allows.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
+#include "core/filter_model.h"
 #include "quillmere/quillmere.h"
 
 namespace quillmere::inline v2::core {
@@ -21,13 +24,20 @@ struct RateInterval {
     bool empty() const { return !(lo <= hi); }
 };
 
+/// The fewest coinciding stopband leaks (cost_model::coinciding_leaks) of any cascade that
+/// splits the ratio l / m into stages, pass-throughs included: those of the single stage
+/// l / m in lowest terms. Every line a split reaches is reached along M1 M2 ... / lcm(the
+/// denominators of its rates) paths, at least one, and the single stage's one path.
+double least_split_leaks(std::int64_t l, std::int64_t m);
+
 class CostFloor {
 public:
     /// For the cascades from input_rate_hz to output_rate_hz (the exact rational output
-    /// of the pass) with intermediate rates from lowest_hz to highest_hz. usable() is false
-    /// when the filter requirements refuse every such cascade.
+    /// of the pass) with intermediate rates from lowest_hz to highest_hz, each with at
+    /// least least_leaks coinciding stopband leaks (see least_split_leaks()). usable() is
+    /// false when the filter requirements refuse every such cascade.
     CostFloor(double input_rate_hz, double output_rate_hz, const FilterSpec& filter,
-              double lowest_hz, double highest_hz);
+              double lowest_hz, double highest_hz, double least_leaks);
 
     bool usable() const { return usable_; }
     double output_rate() const { return output_; }
@@ -35,13 +45,20 @@ public:
     /// and an intermediate rate at or below this can be priced.
     double lowest_priced_rate() const { return edges_; }
 
-    /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered;
-    /// +infinity where no cascade can carry the passband.
-    double macs_floor(double f1_hz) const;
+    /// Leaks add to the attenuation each stage of a design method is designed for, and a
+    /// split with common factor g (g a1 / h b1 -> h a2 / g b2) has at least g times the
+    /// fewest: the floors of such splits are those of leak power floor(log2 g) and above.
+    /// Always 0 for Kaiser's estimate, which counts no leaks.
+    int leak_power(long long g) const;
 
-    /// A superset of the intermediate rates whose cascades (both stages filtered) may cost
-    /// at most bound MAC/s.
-    RateInterval rates_within(double bound) const;
+    /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered
+    /// and common factor g (any g >= 1 bounds them all); +infinity where no cascade can
+    /// carry the passband.
+    double macs_floor(double f1_hz, long long g = 1) const;
+
+    /// A superset of the intermediate rates whose cascades (both stages filtered, of leak
+    /// power `power` or above) may cost at most bound MAC/s.
+    RateInterval rates_within(double bound, int power = 0) const;
 
     /// A lower bound on the coefficients of a cascade whose stages upsample to u1_hz and
     /// u2_hz (L1 x input and L2 x intermediate rate).
@@ -54,25 +71,38 @@ private:
     /// The rate on the rising or falling side where that floor meets bound, as solved in
     /// closed form (rounding aside).
     double root_guess(double bound, double d1, double d2, bool rising) const;
-    /// The design method's factors of the stages around f1_hz: halved where a stage is
-    /// by 2 and so may be a halfband.
-    double designed_floor(double f1_hz) const;
-    RateInterval designed_rates_within(double bound) const;
+    /// Whether a stage between rates a and b may be a halfband: it is by 2 and its edges
+    /// lie either side of a quarter of its upsampled rate.
+    bool halfband_possible(double a, double b) const;
+    /// The design method's factors of the stages around f1_hz: halved where a stage may
+    /// be a halfband.
+    double designed_floor(double f1_hz, int power) const;
+    /// The design method's factor at a leak power, for a stage that may be a halfband or
+    /// not, whose transition is at most max_transition_cycles of its upsampled rate.
+    double factor_at(int power, bool halfband, double max_transition_cycles) const;
+    /// A bound on the transition over the upsampled rate of the stage between f1_hz and
+    /// rate_hz (at most 0.5).
+    double transition_bound(double f1_hz, double rate_hz) const;
+    RateInterval designed_rates_within(double bound, int power) const;
     RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
 
     bool usable_ = false;
     double input_ = 0.0;
     double output_ = 0.0;
     double passband_ = 0.0;
+    double stopband_ = 0.0;  ///< the cascade's stopband edge
     double edges_ = 0.0;        ///< passband + stopband edge, lowered a hair against rounding
     double attenuation_ = 0.0;  ///< the deviation attenuation of two filtered stages
     double lowest_ = 0.0;
     double highest_ = 0.0;
     /// With a design method: the factor of a stage that cannot be a halfband, and of one
-    /// that may be.
+    /// that may be, by leak power (2^power times the fewest leaks).
+    static constexpr int LEAK_POWERS = 28;  ///< g stays below 2^27
     std::optional<DesignMethod> method_{};
-    double factor_ = 0.0;
-    double halfband_factor_ = 0.0;
+    cost_model::Design design_{};
+    double least_leaks_ = 1.0;
+    double factors_[LEAK_POWERS] = {};
+    double halfband_factors_[LEAK_POWERS] = {};
 };
 
 }  // namespace quillmere::inline v2::core

@@ -131,11 +131,11 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
                                  double max_transition_cycles);
 
 /// nonzero_taps_factor_floor() for every filtered stage of a cascade designed as `design`
-/// (edges resolved, the ripple shared among its filtered stages): the deviation of its
-/// ripple share, and the stopband deviation of its attenuation plus the least leak
-/// allowance any such cascade has, leak_allowance_db(1, filtered stages, share).
+/// (edges resolved, the ripple shared among its filtered stages) with at least
+/// `least_leaks` coinciding leaks: the deviation of its ripple share, and the stopband
+/// deviation of its attenuation plus leak_allowance_db(least_leaks, filtered stages, share).
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
-                            double max_transition_cycles);
+                            double max_transition_cycles, double least_leaks);
 
 /// What bounds predict_stage() from below for the stages of one cascade: the terms of its
 /// deviations, worked out once, so that a search pricing many stages by design method can

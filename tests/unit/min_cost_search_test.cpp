@@ -358,13 +358,14 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
     Dice dice;
     for (const FilterSpec& filter : filters) {
         // 44100 -> 48000 through every split g a1 / h b1 of 160/147 with small g and h.
-        const quillmere::core::CostFloor floor(44100, 48000, filter, 44100 / 300.0, 44100 * 300.0);
+        const quillmere::core::CostFloor floor(44100, 48000, filter, 44100 / 300.0, 44100 * 300.0,
+                                               quillmere::core::least_split_leaks(160, 147));
         ASSERT_TRUE(floor.usable());
         for (int i = 0; i < 3000; ++i) {
             const long long l1 = 1 + dice.below(300);
             const long long m1 = 1 + dice.below(300);
             if (l1 == 1 && m1 == 1) continue;
-            // L2/M2 completes 160/147.
+            // L2/M2 completes 160/147: the split of common factor g = l1 (and h = m1).
             const long long l2 = 160 * m1;
             const long long m2 = 147 * l1;
             const Stage stages[2] = {{l1, m1}, {l2, m2}};
@@ -374,12 +375,13 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
                 continue;
             }
             const double f1 = 44100.0 * static_cast<double>(l1) / static_cast<double>(m1);
-            EXPECT_LE(floor.macs_floor(f1), price.macs_per_second) << l1 << "/" << m1;
+            EXPECT_LE(floor.macs_floor(f1, l1), price.macs_per_second) << l1 << "/" << m1;
             EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * 44100.0,
                                                static_cast<double>(l2) * f1),
                       static_cast<double>(price.coefficients));
             // Every rate whose price is within a bound lies in the interval for it.
-            const quillmere::core::RateInterval within = floor.rates_within(price.macs_per_second);
+            const quillmere::core::RateInterval within =
+                floor.rates_within(price.macs_per_second, floor.leak_power(l1));
             EXPECT_FALSE(within.empty());
             EXPECT_LE(within.lo, f1);
             EXPECT_GE(within.hi, f1);
@@ -437,12 +439,16 @@ TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
         for (const auto& [in, out, p, q] :
              {std::tuple{48000.0, 24000.0, 1LL, 2LL}, std::tuple{44100.0, 88200.0, 2LL, 1LL},
               std::tuple{192000.0, 48000.0, 1LL, 4LL}}) {
-            FilterSpec filter{0.2 * std::min(in, out), 0.2 * std::min(in, out), 80, 0.1};
+          for (const double attenuation : {80.0, 135.0}) {
+            FilterSpec filter{0.2 * std::min(in, out), 0.2 * std::min(in, out), attenuation, 0.1};
             filter.design_method = method;
-            const quillmere::core::CostFloor floor(in, out, filter, in / 64.0, in * 64.0);
+            // The splits l1 / m1 -> p m1 / q l1, of common factor g = l1 (their leaks grow
+            // with it) and h = m1.
+            const quillmere::core::CostFloor floor(in, out, filter, in / 256.0, in * 256.0,
+                                                   quillmere::core::least_split_leaks(p, q));
             ASSERT_TRUE(floor.usable());
             for (int i = 0; i < 1500; ++i) {
-                long long l1 = 1 + static_cast<long long>(dice.below(16));
+                long long l1 = 1 + static_cast<long long>(dice.below(i % 3 == 0 ? 200 : 16));
                 long long m1 = 1 + static_cast<long long>(dice.below(16));
                 if (i % 5 == 0) std::tie(l1, m1) = i % 10 == 0 ? std::pair{2LL, 1LL}
                                                                 : std::pair{1LL, 2LL};
@@ -458,16 +464,17 @@ TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
                 }
                 const double f1 = in * static_cast<double>(l1) / static_cast<double>(m1);
                 if (l1 * 2 == m1 || m1 * 2 == l1) ++halfband_splits;
-                EXPECT_LE(floor.macs_floor(f1), price.macs_per_second) << l1 << "/" << m1;
+                EXPECT_LE(floor.macs_floor(f1, l1), price.macs_per_second) << l1 << "/" << m1;
                 EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * in,
                                                    static_cast<double>(l2) * f1),
                           static_cast<double>(price.coefficients));
                 const quillmere::core::RateInterval within =
-                    floor.rates_within(price.macs_per_second);
+                    floor.rates_within(price.macs_per_second, floor.leak_power(l1));
                 EXPECT_FALSE(within.empty());
                 EXPECT_LE(within.lo, f1);
                 EXPECT_GE(within.hi, f1);
             }
+          }
         }
     }
     EXPECT_GT(halfband_splits, 500);

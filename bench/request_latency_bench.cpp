@@ -62,8 +62,10 @@ std::string describe(const Case& c) {
                            quillmere::priority_name(r.intermediate_target->priority));
     }
     if (r.mode == SearchMode::min_cost && n > 0 && n < static_cast<int>(sizeof text)) {
-        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), " %g dB",
-                      r.filter.attenuation_db);
+        const auto& method = r.filter.design_method;
+        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), " %g dB%s%s",
+                      r.filter.attenuation_db, method ? " method " : "",
+                      method ? quillmere::design_method_name(*method) : "");
     }
     return text;
 }
@@ -106,6 +108,14 @@ public:
         if (r.mode == SearchMode::min_cost) {
             r.filter.attenuation_db = std::round(uniform(40.0, 140.0));
             if (chance(0.2)) r.filter.ripple_db = uniform(0.01, 1.0);
+            if (chance(0.3)) {
+                // Priced by the lengths a design method gives (--design --method).
+                const quillmere::DesignMethod methods[] = {quillmere::DesignMethod::automatic,
+                                                           quillmere::DesignMethod::kaiser,
+                                                           quillmere::DesignMethod::equiripple};
+                r.filter.design_method = methods[engine_() % 3];
+                c.group = "min-cost, method";
+            }
         }
         c.priced = r.mode != SearchMode::min_cost && chance(0.2);
         return c;
@@ -159,6 +169,21 @@ std::vector<Case> known_cases() {
             cases.push_back(c);
         }
     }
+    // Priced by a design method, these took from seconds to minutes when the floor of the
+    // common-factor pass counted one leak and the widest transition.
+    c.group = "min-cost, method";
+    const auto designed = [&](double in, double out, bool allow, double attenuation,
+                              quillmere::DesignMethod method) {
+        c.two = two(in, out, SearchMode::min_cost);
+        c.two.allow_first_stage_decimation = allow;
+        c.two.filter.attenuation_db = attenuation;
+        c.two.filter.design_method = method;
+        cases.push_back(c);
+    };
+    designed(24000, 37800, true, 80.8, quillmere::DesignMethod::kaiser);
+    designed(24000, 37800, true, 80.8, quillmere::DesignMethod::automatic);
+    designed(5644800, 88200, true, 135.26, quillmere::DesignMethod::equiripple);
+    designed(5644800, 88200, false, 135.26, quillmere::DesignMethod::equiripple);
     return cases;
 }
 
@@ -222,7 +247,8 @@ int main(int argc, char** argv) {
     std::printf("%zu requests (%ld random, seed %ld, and %zu known)\n", cases.size(), requests,
                 seed, cases.size() - static_cast<std::size_t>(requests));
     print_line("all", all);
-    for (const char* group : {"single", "minimal-sum", "custom-limit", "min-cost"}) {
+    for (const char* group :
+         {"single", "minimal-sum", "custom-limit", "min-cost", "min-cost, method"}) {
         std::vector<double> times;
         for (const Case& c : cases) {
             if (c.group == group) times.push_back(c.seconds);

@@ -77,11 +77,13 @@ double CostFloor::factor_at(int power, bool halfband, double max_transition_cycl
                                             std::ldexp(least_leaks_, power));
 }
 
-double CostFloor::transition_bound(double f1, double rate) const {
-    // A stage's upsampled rate is at least the higher of its rates, and its transition at
-    // most the lower less the edges (lowered a hair, so this bound errs high).
-    const double bound = (std::min(f1, rate) - edges_) / std::max(f1, rate);
-    return std::clamp(bound, 0.0, 0.5);
+double CostFloor::transition_bound(double f1, double rate, int power) const {
+    // A stage's upsampled rate is at least the higher of its rates, and g times the input
+    // or output rate of the cascade (L1 x input = g a1 x input, M2 x output = g b2 x
+    // output); its transition is at most the lower rate less the edges (lowered a hair, so
+    // this bound errs high).
+    const double upsampled = std::max(std::max(f1, rate), std::ldexp(rate, power));
+    return std::clamp((std::min(f1, rate) - edges_) / upsampled, 0.0, 0.5);
 }
 
 int CostFloor::leak_power(long long g) const {
@@ -107,9 +109,10 @@ bool CostFloor::halfband_possible(double a, double b) const {
 }
 
 double CostFloor::designed_floor(double f1, int power) const {
-    const double d1 = factor_at(power, halfband_possible(input_, f1), transition_bound(f1, input_));
+    const double d1 =
+        factor_at(power, halfband_possible(input_, f1), transition_bound(f1, input_, power));
     const double d2 =
-        factor_at(power, halfband_possible(f1, output_), transition_bound(f1, output_));
+        factor_at(power, halfband_possible(f1, output_), transition_bound(f1, output_, power));
     return floor_with(f1, d1, d2) * (1.0 - SLACK);
 }
 
@@ -126,9 +129,10 @@ RateInterval CostFloor::designed_rates_within(double bound, int power) const {
     for (int round = 0; round < 8 && !interval.empty() && *method_ != DesignMethod::kaiser;
          ++round) {
         const RateInterval before = interval;
-        const double x1 = transition_bound(std::clamp(input_, interval.lo, interval.hi), input_);
+        const double x1 =
+            transition_bound(std::clamp(input_, interval.lo, interval.hi), input_, power);
         const double x2 =
-            transition_bound(std::clamp(output_, interval.lo, interval.hi), output_);
+            transition_bound(std::clamp(output_, interval.lo, interval.hi), output_, power);
         interval = sublevel(bound, interval.lo, interval.hi, factor_at(power, false, x1),
                             factor_at(power, false, x2));
         if (interval.empty() || (interval.lo - before.lo) + (before.hi - interval.hi) <=
@@ -269,7 +273,8 @@ double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
     if (!(t1 > 0.0 && t2 > 0.0)) return INF;
     if (method_) {
         // Non-zero taps >= factor x upsampled rate / transition, halved for a halfband.
-        return (halfband_factors_[0] * u1_hz / t1 + halfband_factors_[0] * u2_hz / t2) * (1.0 - SLACK);
+        const double d = halfband_factors_[0];
+        return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK);
     }
     const double d = length_factor_floor(attenuation_);
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;

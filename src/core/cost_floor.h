@@ -47,8 +47,9 @@ public:
 
     /// Leaks add to the attenuation each stage of a design method is designed for, and a
     /// split with common factor g (g a1 / h b1 -> h a2 / g b2) has at least g times the
-    /// fewest: the floors of such splits are those of leak power floor(log2 g) and above.
-    /// Always 0 for Kaiser's estimate, which counts no leaks.
+    /// fewest, and stages upsampled to g times the input and the output rate or more: the
+    /// floors of such splits are those of leak power floor(log2 g) and above. Always 0 for
+    /// Kaiser's estimate, which counts no leaks.
     int leak_power(long long g) const;
 
     /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered
@@ -81,8 +82,9 @@ private:
     /// not, whose transition is at most max_transition_cycles of its upsampled rate.
     double factor_at(int power, bool halfband, double max_transition_cycles) const;
     /// A bound on the transition over the upsampled rate of the stage between f1_hz and
-    /// rate_hz (at most 0.5).
-    double transition_bound(double f1_hz, double rate_hz) const;
+    /// rate_hz (the input's or the output's) in a split of common factor 2^power or more
+    /// (at most 0.5).
+    double transition_bound(double f1_hz, double rate_hz, int power) const;
     RateInterval designed_rates_within(double bound, int power) const;
     RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
 

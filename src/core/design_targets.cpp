@@ -252,8 +252,8 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
 
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
                             double max_transition_cycles, double least_leaks) {
-    const double least_allowance =
-        leak_allowance_db(std::max(1.0, least_leaks), design.filtered_stages, design.stage_ripple_db);
+    const double least_allowance = leak_allowance_db(
+        std::max(1.0, least_leaks), design.filtered_stages, design.stage_ripple_db);
     return nonzero_taps_factor_floor(ripple_deviation(design.stage_ripple_db),
                                      stopband_deviation(design.attenuation_db + least_allowance),
                                      method, halfband_possible, max_transition_cycles);

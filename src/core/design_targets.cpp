@@ -247,6 +247,17 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
     case DesignMethod::equiripple: return equiripple;
     case DesignMethod::automatic: break;
     }
+    // Herrmann's length falls as the transition widens (f > 0 for any deviations below
+    // 1), so its value at x bounds every length at a narrower one; a halfband's is longer
+    // still once made a halfband length.
+    const auto beyond_exchange = [&](double d1, double d2) {
+        return herrmann_terms(d1, d2).f > 0.0 &&
+               herrmann_taps(d1, d2, x) > static_cast<double>(max_exchange_taps);
+    };
+    if (x > 0.0 && beyond_exchange(passband_deviation, stopband_deviation) &&
+        (!halfband_possible || beyond_exchange(tighter, tighter))) {
+        return kaiser_form;
+    }
     return std::min(kaiser_form, equiripple);
 }
 

@@ -122,10 +122,10 @@ StagePrediction predict_stage(const StageTarget& target, DesignMethod method);
 ///   transition, since D / F - f F + 1 >= (D - f x^2 + x) / F for every F <= x; the
 ///   halfband's with its single deviation min(dp, ds);
 /// - halfbands: half of that.
-/// Deviations of a cascade's stages: the ripple share's and the stopband deviation of the
-/// attenuation plus the least leak allowance, leak_allowance_db(1, filtered stages, share);
-/// the allowance of any cascade is at least that, and tighter deviations only lengthen a
-/// filter. Never negative.
+/// The automatic method leaves out the equiripple forms when Herrmann's length at x, a
+/// bound on every length at narrower transitions, already exceeds max_exchange_taps in
+/// both: it never chooses them then. Tighter deviations only lengthen a filter. Never
+/// negative.
 double nonzero_taps_factor_floor(double passband_deviation, double stopband_deviation,
                                  DesignMethod method, bool halfband_possible,
                                  double max_transition_cycles);

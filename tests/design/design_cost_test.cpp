@@ -215,15 +215,18 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     int checked = 0;
     int halfbands = 0;
+    int automatic_kaiser = 0;
     for (int trial = 0; trial < 4000; ++trial) {
         const double attenuation = 30.0 + 130.0 * unit(random);
         const double ripple = std::pow(10.0, -2.0 + 2.0 * unit(random));
         const int filtered = 1 + static_cast<int>(unit(random) * 2.0);
         const double leaks = std::pow(2.0, std::floor(unit(random) * 4.0));  // 1, 2, 4, 8
         const bool by_two = unit(random) < 0.3;
+        // A third of the stages long: the automatic method designs those by Kaiser's window.
+        const double most = trial % 3 == 0 ? 400.0 : 40.0;
         const std::int64_t l = by_two ? (unit(random) < 0.5 ? 2 : 1)
-                                      : 1 + static_cast<std::int64_t>(unit(random) * 40.0);
-        const std::int64_t m = by_two ? 3 - l : 1 + static_cast<std::int64_t>(unit(random) * 40.0);
+                                      : 1 + static_cast<std::int64_t>(unit(random) * most);
+        const std::int64_t m = by_two ? 3 - l : 1 + static_cast<std::int64_t>(unit(random) * most);
         if (l == 1 && m == 1) continue;
         const double input = 1000.0 * std::pow(10.0, 4.0 * unit(random));
         const double output = input * static_cast<double>(l) / static_cast<double>(m);
@@ -255,6 +258,9 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
              {DesignMethod::kaiser, DesignMethod::equiripple, DesignMethod::automatic}) {
             const quillmere::cost_model::StagePrediction p =
                 quillmere::cost_model::predict_stage(target, method);
+            if (method == DesignMethod::automatic && p.method == StageFilter::kaiser) {
+                ++automatic_kaiser;  // beyond the exchange's lengths
+            }
             for (const double bound : {transition, std::min(0.5, 3.0 * transition)}) {
                 const double factor = quillmere::cost_model::nonzero_taps_factor_floor(
                     passband, stopband, method, target.halfband_possible, bound);
@@ -269,6 +275,7 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
     }
     EXPECT_GT(checked, 10000);
     EXPECT_GT(halfbands, 100);
+    EXPECT_GT(automatic_kaiser, 100);
 }
 
 TEST(DesignCost, TheFactorFloorIsNotFarBelowTheLengths) {
@@ -289,6 +296,22 @@ TEST(DesignCost, TheFactorFloorIsNotFarBelowTheLengths) {
         EXPECT_LE(floor, taps);
         EXPECT_GE(floor, 0.5 * taps) << quillmere::design_method_name(method);
     }
+    // Beyond the exchange's lengths the automatic method designs by Kaiser's window, and
+    // its floor is Kaiser's, not the equiripple one at about half of it: 768000 -> 16000 Hz
+    // at 134 dB in one stage.
+    ASSERT_EQ(quillmere::cost_model::resolve_design(768000, 16000, 1, priced_by({}, 134), &design),
+              quillmere::cost_model::Refusal::none);
+    ASSERT_TRUE(quillmere::cost_model::stage_target(design, 768000, 16000, 1, 48, 0.0, &target));
+    const double sharp = (target.stopband_hz - target.passband_hz) / 768000.0;
+    const quillmere::cost_model::StagePrediction p =
+        quillmere::cost_model::predict_stage(target, DesignMethod::automatic);
+    ASSERT_EQ(p.method, StageFilter::kaiser);
+    const double floor = quillmere::cost_model::nonzero_taps_factor_floor(
+                             target.passband_deviation, target.stopband_deviation,
+                             DesignMethod::automatic, false, sharp) /
+                         sharp;
+    EXPECT_LE(floor, p.nonzero_taps);
+    EXPECT_GE(floor, 0.9 * p.nonzero_taps);
 }
 
 }  // namespace

@@ -79,8 +79,8 @@ struct CostBounds {
 struct PricedRates {
     std::uint64_t tie_refresh = 0;     ///< the refresh `tie` was derived after (0: none)
     std::uint64_t better_refresh = 0;  ///< the refresh `better` was derived after (0: none)
-    int tie_leaks = 0;                 ///< the leak power `tie` was derived for
-    int better_leaks = 0;              ///< the leak power `better` was derived for
+    SplitFactors tie_split;        ///< the splits `tie` was derived for
+    SplitFactors better_split;     ///< the splits `better` was derived for
     RateInterval tie;                  ///< a price that wins if the coefficients allow
     RateInterval better;               ///< a price that wins whatever the coefficients
 };
@@ -587,19 +587,20 @@ Combination make_combination(const FastPass& pass, const FactorPair& a, const Fa
 /// Min-cost mode: the intermediate rates with which a candidate of the pair combination
 /// being scanned may win by its price, if its coefficients allow it to win a tie or
 /// whatever they are.
-const RateInterval& priced_interval(FastPass* pass, int power, bool tie, int leaks) {
+const RateInterval& priced_interval(FastPass* pass, int power, bool tie,
+                                    const SplitFactors& split) {
     static const RateInterval none{};
     if (!pass->bounds.cost.price_decides) return none;  // the candidates lose on their finals
     PricedRates& priced = pass->priced[power];
     std::uint64_t& derived = tie ? priced.tie_refresh : priced.better_refresh;
-    int& derived_leaks = tie ? priced.tie_leaks : priced.better_leaks;
+    SplitFactors& derived_split = tie ? priced.tie_split : priced.better_split;
     RateInterval& interval = tie ? priced.tie : priced.better;
-    if (derived != pass->refreshes || derived_leaks != leaks) {
+    if (derived != pass->refreshes || !(derived_split == split)) {
         derived = pass->refreshes;
-        derived_leaks = leaks;
+        derived_split = split;
         const double grain = std::ldexp(1.0, power - GRAIN_OFFSET);
         const double price = winning_price(*pass, tie, grain);
-        interval = price == -INF ? none : pass->floor->rates_within(price, leaks);
+        interval = price == -INF ? none : pass->floor->rates_within(price, split);
     }
     return interval;
 }
@@ -637,15 +638,15 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
     // within `tie`, and an empty `tie` leaves `better` empty.
     const bool tie_possible =
         pass->floor->coefficients_floor(u1, u2) <= static_cast<double>(cost.coefficients);
-    const int leaks = pass->floor->leak_power(g);
-    const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible, leaks);
+    const SplitFactors split = pass->floor->split_of(g, c.a1, c.b2);
+    const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible, split);
     if (coarse.empty()) return &coarse;
     // A candidate of this g whose rate K*g/h lies in `coarse` has h >= K*g / coarse.hi, and
     // its grain is the pair combination's over h: a finer power bounds it.
     const double h_low = std::ceil(c.k * gd / coarse.hi * (1.0 - RANGE_MARGIN));
     if (!(h_low > 1.0)) return &coarse;
     const int power = grain_power_of(*pass, pass->combination_grain / h_low);
-    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible, leaks)
+    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible, split)
                                      : &coarse;
 }
 

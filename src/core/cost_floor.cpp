@@ -77,20 +77,19 @@ double CostFloor::factor_at(int power, bool halfband, double max_transition_cycl
                                             std::ldexp(least_leaks_, power));
 }
 
-double CostFloor::transition_bound(double f1, double rate, int power) const {
-    // A stage's upsampled rate is at least the higher of its rates, and g times the input
-    // or output rate of the cascade (L1 x input = g a1 x input, M2 x output = g b2 x
-    // output); its transition is at most the lower rate less the edges (lowered a hair, so
-    // this bound errs high).
-    const double upsampled = std::max(std::max(f1, rate), std::ldexp(rate, power));
+double CostFloor::transition_bound(double f1, double rate, double multiple) const {
+    // A stage's upsampled rate is at least the higher of its rates, and for the first stage
+    // L1 x input, for the second M2 x output; its transition is at most the lower rate
+    // less the edges (lowered a hair, so this bound errs high).
+    const double upsampled = std::max(std::max(f1, rate), multiple * rate);
     return std::clamp((std::min(f1, rate) - edges_) / upsampled, 0.0, 0.5);
 }
 
-int CostFloor::leak_power(long long g) const {
-    if (!method_ || g < 2) return 0;
+SplitFactors CostFloor::split_of(long long g, long long a1, long long b2) const {
+    if (!method_) return {};
     int exponent = 0;
-    std::frexp(static_cast<double>(g), &exponent);  // 2^(exponent - 1) <= g
-    return std::min(exponent - 1, LEAK_POWERS - 1);
+    std::frexp(static_cast<double>(std::max(1LL, g)), &exponent);  // 2^(exponent - 1) <= g
+    return SplitFactors{std::min(exponent - 1, LEAK_POWERS - 1), std::max(1LL, a1), std::max(1LL, b2)};
 }
 
 bool CostFloor::halfband_possible(double a, double b) const {
@@ -108,15 +107,17 @@ bool CostFloor::halfband_possible(double a, double b) const {
     return passband_ < half_lower && stopband_ < half_lower;
 }
 
-double CostFloor::designed_floor(double f1, int power) const {
-    const double d1 =
-        factor_at(power, halfband_possible(input_, f1), transition_bound(f1, input_, power));
-    const double d2 =
-        factor_at(power, halfband_possible(f1, output_), transition_bound(f1, output_, power));
+double CostFloor::designed_floor(double f1, const SplitFactors& split) const {
+    const int power = split.leak_power;
+    const double d1 = factor_at(power, halfband_possible(input_, f1),
+                                transition_bound(f1, input_, split.first_l()));
+    const double d2 = factor_at(power, halfband_possible(f1, output_),
+                                transition_bound(f1, output_, split.second_m()));
     return floor_with(f1, d1, d2) * (1.0 - SLACK);
 }
 
-RateInterval CostFloor::designed_rates_within(double bound, int power) const {
+RateInterval CostFloor::designed_rates_within(double bound, const SplitFactors& split) const {
+    const int power = split.leak_power;
     // Away from the rates by 2 the floor is the convex one of a single factor; each of
     // those rates (a stage by 2 may be a halfband) joins the interval when its own floor
     // allows, so the interval is their hull.
@@ -130,9 +131,10 @@ RateInterval CostFloor::designed_rates_within(double bound, int power) const {
          ++round) {
         const RateInterval before = interval;
         const double x1 =
-            transition_bound(std::clamp(input_, interval.lo, interval.hi), input_, power);
+            transition_bound(std::clamp(input_, interval.lo, interval.hi), input_, split.first_l());
         const double x2 =
-            transition_bound(std::clamp(output_, interval.lo, interval.hi), output_, power);
+            transition_bound(std::clamp(output_, interval.lo, interval.hi), output_,
+                             split.second_m());
         interval = sublevel(bound, interval.lo, interval.hi, factor_at(power, false, x1),
                             factor_at(power, false, x2));
         if (interval.empty() || (interval.lo - before.lo) + (before.hi - interval.hi) <=
@@ -141,7 +143,7 @@ RateInterval CostFloor::designed_rates_within(double bound, int power) const {
         }
     }
     for (const double rate : {2.0 * input_, input_ / 2.0, 2.0 * output_, output_ / 2.0}) {
-        if (!(rate >= lowest_ && rate <= highest_) || !(designed_floor(rate, power) <= bound)) {
+        if (!(rate >= lowest_ && rate <= highest_) || !(designed_floor(rate, split) <= bound)) {
             continue;
         }
         const double lo = rate * (1.0 - 1e-9);
@@ -165,8 +167,8 @@ double CostFloor::floor_with(double f1, double d1, double d2) const {
     return d1 * input_ * f1 / t1 + d2 * f1 * output_ / t2;
 }
 
-double CostFloor::macs_floor(double f1_hz, long long g) const {
-    if (method_) return designed_floor(f1_hz, leak_power(g));
+double CostFloor::macs_floor(double f1_hz, const SplitFactors& split) const {
+    if (method_) return designed_floor(f1_hz, split);
     const double d = length_factor_floor(attenuation_);
     return floor_with(f1_hz, d, d) * (1.0 - SLACK);
 }
@@ -240,9 +242,13 @@ RateInterval CostFloor::sublevel(double bound, double lo, double hi, double d1, 
     return interval;
 }
 
-RateInterval CostFloor::rates_within(double bound, int power) const {
+RateInterval CostFloor::rates_within(double bound, const SplitFactors& split) const {
     if (!usable_ || !(lowest_ < highest_)) return {};
-    if (method_) return designed_rates_within(bound, std::clamp(power, 0, LEAK_POWERS - 1));
+    if (method_) {
+        SplitFactors within = split;
+        within.leak_power = std::clamp(split.leak_power, 0, LEAK_POWERS - 1);
+        return designed_rates_within(bound, within);
+    }
     const double a0 = length_factor_floor(attenuation_);
     RateInterval interval = sublevel(bound, lowest_, highest_, a0, a0);
     // Within the interval each transition is at least its value at the lower end, and the

@@ -9,6 +9,7 @@
 // allows.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -30,6 +31,21 @@ struct RateInterval {
 /// denominators of its rates) paths, at least one, and the single stage's one path.
 double least_split_leaks(std::int64_t l, std::int64_t m);
 
+/// What a floor knows of the splits g a1 / h b1 -> h a2 / g b2 it bounds: g >= 2^
+/// leak_power, and a1 and b2. The first stage upsamples to L1 x input = g a1 x input
+/// and the second to M2 x output = g b2 x output, which bounds their transitions over
+/// those rates (a term of Herrmann's length falls as they widen); every split has at
+/// least g times the fewest leaks (see least_split_leaks()), which add to the
+/// attenuation its stages are designed for. SplitFactors{} bounds every split.
+struct SplitFactors {
+    int leak_power = 0;
+    long long a1 = 1;
+    long long b2 = 1;
+    double first_l() const { return std::ldexp(static_cast<double>(a1), leak_power); }
+    double second_m() const { return std::ldexp(static_cast<double>(b2), leak_power); }
+    bool operator==(const SplitFactors&) const = default;
+};
+
 class CostFloor {
 public:
     /// For the cascades from input_rate_hz to output_rate_hz (the exact rational output
@@ -45,21 +61,18 @@ public:
     /// and an intermediate rate at or below this can be priced.
     double lowest_priced_rate() const { return edges_; }
 
-    /// Leaks add to the attenuation each stage of a design method is designed for, and a
-    /// split with common factor g (g a1 / h b1 -> h a2 / g b2) has at least g times the
-    /// fewest, and stages upsampled to g times the input and the output rate or more: the
-    /// floors of such splits are those of leak power floor(log2 g) and above. Always 0 for
-    /// Kaiser's estimate, which counts no leaks.
-    int leak_power(long long g) const;
 
-    /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered
-    /// and common factor g (any g >= 1 bounds them all); +infinity where no cascade can
-    /// carry the passband.
-    double macs_floor(double f1_hz, long long g = 1) const;
+    /// What bounds the split of common factor g and pair a1, b2: SplitFactors{} for Kaiser's
+    /// estimate, which counts no leaks and no transition terms.
+    SplitFactors split_of(long long g, long long a1, long long b2) const;
 
-    /// A superset of the intermediate rates whose cascades (both stages filtered, of leak
-    /// power `power` or above) may cost at most bound MAC/s.
-    RateInterval rates_within(double bound, int power = 0) const;
+    /// A lower bound on the MAC/s of a cascade through f1_hz with both stages filtered;
+    /// +infinity where no cascade can carry the passband.
+    double macs_floor(double f1_hz, const SplitFactors& split = {}) const;
+
+    /// A superset of the intermediate rates whose cascades (both stages filtered, splits
+    /// as described) may cost at most bound MAC/s.
+    RateInterval rates_within(double bound, const SplitFactors& split = {}) const;
 
     /// A lower bound on the coefficients of a cascade whose stages upsample to u1_hz and
     /// u2_hz (L1 x input and L2 x intermediate rate).
@@ -77,15 +90,15 @@ private:
     bool halfband_possible(double a, double b) const;
     /// The design method's factors of the stages around f1_hz: halved where a stage may
     /// be a halfband.
-    double designed_floor(double f1_hz, int power) const;
+    double designed_floor(double f1_hz, const SplitFactors& split) const;
     /// The design method's factor at a leak power, for a stage that may be a halfband or
     /// not, whose transition is at most max_transition_cycles of its upsampled rate.
     double factor_at(int power, bool halfband, double max_transition_cycles) const;
     /// A bound on the transition over the upsampled rate of the stage between f1_hz and
-    /// rate_hz (the input's or the output's) in a split of common factor 2^power or more
-    /// (at most 0.5).
-    double transition_bound(double f1_hz, double rate_hz, int power) const;
-    RateInterval designed_rates_within(double bound, int power) const;
+    /// rate_hz (the input's or the output's), upsampled to at least multiple x rate_hz (at
+    /// most 0.5).
+    double transition_bound(double f1_hz, double rate_hz, double multiple) const;
+    RateInterval designed_rates_within(double bound, const SplitFactors& split) const;
     RateInterval sublevel(double bound, double lo, double hi, double d1, double d2) const;
 
     bool usable_ = false;

@@ -375,13 +375,14 @@ TEST(MinCostFloor, NeverAboveTheRealPrice) {
                 continue;
             }
             const double f1 = 44100.0 * static_cast<double>(l1) / static_cast<double>(m1);
-            EXPECT_LE(floor.macs_floor(f1, l1), price.macs_per_second) << l1 << "/" << m1;
+            const auto split = floor.split_of(l1, 1, 147);
+            EXPECT_LE(floor.macs_floor(f1, split), price.macs_per_second) << l1 << "/" << m1;
             EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * 44100.0,
                                                static_cast<double>(l2) * f1),
                       static_cast<double>(price.coefficients));
             // Every rate whose price is within a bound lies in the interval for it.
             const quillmere::core::RateInterval within =
-                floor.rates_within(price.macs_per_second, floor.leak_power(l1));
+                floor.rates_within(price.macs_per_second, split);
             EXPECT_FALSE(within.empty());
             EXPECT_LE(within.lo, f1);
             EXPECT_GE(within.hi, f1);
@@ -464,12 +465,13 @@ TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
                 }
                 const double f1 = in * static_cast<double>(l1) / static_cast<double>(m1);
                 if (l1 * 2 == m1 || m1 * 2 == l1) ++halfband_splits;
-                EXPECT_LE(floor.macs_floor(f1, l1), price.macs_per_second) << l1 << "/" << m1;
+                const auto split = floor.split_of(l1, 1, q);
+                EXPECT_LE(floor.macs_floor(f1, split), price.macs_per_second) << l1 << "/" << m1;
                 EXPECT_LE(floor.coefficients_floor(static_cast<double>(l1) * in,
                                                    static_cast<double>(l2) * f1),
                           static_cast<double>(price.coefficients));
                 const quillmere::core::RateInterval within =
-                    floor.rates_within(price.macs_per_second, floor.leak_power(l1));
+                    floor.rates_within(price.macs_per_second, split);
                 EXPECT_FALSE(within.empty());
                 EXPECT_LE(within.lo, f1);
                 EXPECT_GE(within.hi, f1);

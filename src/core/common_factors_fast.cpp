@@ -26,6 +26,7 @@
 #include <optional>
 
 #include "core/cost_floor.h"
+#include "core/design_targets.h"
 #include "core/filter_price.h"
 #include "core/two_stage_search.h"
 
@@ -103,6 +104,15 @@ struct Bounds {
     CostBounds cost;
 };
 
+/// Min-cost mode with a design method: the length factor ceiling of the last design
+/// attenuation, ripple share and filtered stage count asked about.
+struct LengthCeiling {
+    double attenuation_db = std::numeric_limits<double>::quiet_NaN();
+    double stage_ripple_db = 0.0;
+    int filtered_stages = 0;
+    double factor = 0.0;
+};
+
 /// The state of one common-factor pass.
 struct FastPass {
     const CommonFactorScan* scan = nullptr;
@@ -133,6 +143,7 @@ struct FastPass {
     /// yet figured (price_pending_record), and these are its factors.
     bool record_unpriced = false;
     Cascade record_cascade;
+    LengthCeiling length_ceiling;
     long long judged = 0;              ///< candidates judged, for the dot clock
     const CostFloor* floor = nullptr;  ///< min-cost mode with the shortcuts
 
@@ -354,8 +365,21 @@ double winning_price(const FastPass& pass, bool tie, double grain) {
     return std::max(tied_price, b.macs_per_second * slack);
 }
 
+/// Min-cost mode: figures the price of a record stored without it.
+void price_pending_record(FastPass* pass) {
+    if (!pass->record_unpriced) return;
+    pass->record_unpriced = false;
+    CandidateMeasures c;
+    price_candidate(pass->request(), pass->record_cascade, &c, &pass->state->design_memo);
+    CascadeRecord& best = pass->state->best;
+    best.macs_per_second = c.macs_per_second;
+    best.coefficients = c.coefficients;
+    best.macs_grain = c.macs_grain;
+}
+
 /// Min-cost mode: the intermediate rates with which a candidate's price may win.
-CostBounds find_cost_bounds(const FastPass& pass) {
+CostBounds find_cost_bounds(FastPass* pass_state) {
+    const FastPass& pass = *pass_state;
     const CascadeRecord& b = pass.best();
     CostBounds bounds;
     if (pass.floor == nullptr || !b.found) return bounds;
@@ -366,6 +390,9 @@ CostBounds find_cost_bounds(const FastPass& pass) {
     if (reachable.empty || !pass.bounds.outright.empty) return bounds;
     const FinalVerdict verdict = final_verdict(pass, b);
     if (verdict == FinalVerdict::wins_outright) return bounds;
+    // Only here is the price read: a walk of records the priority prefers outright
+    // (stored unpriced) prices none of them.
+    price_pending_record(pass_state);
     bounds.unbounded = false;
     bounds.coefficients = b.coefficients;
     bounds.price_decides = verdict == FinalVerdict::price_decides;
@@ -391,52 +418,62 @@ RateWindow within_reach(const FastPass& pass, RateWindow window) {
     return window;
 }
 
-/// Min-cost mode: figures the price of a record stored without it.
-void price_pending_record(FastPass* pass) {
-    if (!pass->record_unpriced) return;
-    pass->record_unpriced = false;
-    CandidateMeasures c;
-    price_candidate(pass->request(), pass->record_cascade, &c, &pass->state->design_memo);
-    CascadeRecord& best = pass->state->best;
-    best.macs_per_second = c.macs_per_second;
-    best.coefficients = c.coefficients;
-    best.macs_grain = c.macs_grain;
+
+/// Min-cost mode: a factor F with every stage's length at most F x its upsampled rate /
+/// its transition (+ a few taps) for the design: Kaiser's, or with a design method every
+/// method's ceiling at the most leaks a cascade within the limit has (2 L1 L2), worked
+/// out once per design.
+double length_factor_ceiling(FastPass* pass, const cost_model::Design& design) {
+    const TwoStageRequest& request = pass->request();
+    if (!request.filter.design_method) {
+        // The far-edge margin adds at most 20 log10(4/3) dB, and Kaiser's factor rises with
+        // the attenuation (0.9222 below 21 dB lies above its value at 21 dB).
+        return std::max(0.9222,
+                        cost_model::kaiser_length_factor(design.deviation_attenuation_db + 2.5));
+    }
+    LengthCeiling& known = pass->length_ceiling;
+    if (!(known.attenuation_db == design.attenuation_db &&
+          known.stage_ripple_db == design.stage_ripple_db &&
+          known.filtered_stages == design.filtered_stages)) {
+        const double limit = static_cast<double>(request.max_factor);
+        const double most_leaks = 2.0 * limit * limit;
+        known = LengthCeiling{design.attenuation_db, design.stage_ripple_db,
+                              design.filtered_stages,
+                              cost_model::designed_taps_factor_ceiling(design, most_leaks)};
+    }
+    return known.factor;
 }
 
-/// Min-cost mode with the Kaiser estimate: whether the cost model surely prices the
-/// cascade (output rate `rate`, intermediate rate `intermediate`): its design resolves,
-/// each filtered stage has a transition band well clear of the roundings, and no length
-/// comes near max_taps. A candidate the priority rules prefer outright may then be
-/// stored before its price is figured; false leaves it to be priced first.
+/// Min-cost mode: whether the cost model surely prices the cascade (output rate `rate`,
+/// intermediate rate `intermediate`): its design resolves, each filtered stage has a
+/// transition band well clear of the roundings, and no length comes near max_taps. A
+/// candidate the priority rules prefer outright may then be stored before its price is
+/// figured; false leaves it to be priced first.
 bool surely_priced(FastPass* pass, const Cascade& k, double intermediate, double rate) {
     const TwoStageRequest& request = pass->request();
-    if (request.filter.design_method || !cost_model::detail::accepted_rate(request.input_rate_hz)) {
-        return false;
-    }
+    if (!cost_model::detail::accepted_rate(request.input_rate_hz)) return false;
     const bool filtered[2] = {k.l1 != 1 || k.m1 != 1, k.l2 != 1 || k.m2 != 1};
     const cost_model::DesignMemo::Entry& resolved =
         cost_model::remembered_design(request.input_rate_hz, rate, filtered[0] + filtered[1],
                                       request.filter, &pass->state->design_memo);
     if (resolved.refusal != cost_model::Refusal::none) return false;
     const cost_model::Design& design = resolved.design;
-    // The far-edge margin adds at most 20 log10(4/3) dB, and Kaiser's factor rises with
-    // the attenuation (0.9222 below 21 dB lies above its value at 21 dB).
-    const double factor = std::max(
-        0.9222, cost_model::kaiser_length_factor(design.deviation_attenuation_db + 2.5));
+    const double factor = length_factor_ceiling(pass, design);
     const double edges = design.passband_hz + design.stopband_hz;
     const double rates[3] = {request.input_rate_hz, intermediate, rate};
     const double ls[2] = {static_cast<double>(k.l1), static_cast<double>(k.l2)};
     for (int i = 0; i < 2; ++i) {
         if (!filtered[i]) continue;
         const double transition = std::min(rates[i], rates[i + 1]) - edges;
-        if (!(transition > 1e-6 * std::max(rates[i], rates[i + 1]))) return false;
+        // The price takes the transition from these rates and edges with a few roundings
+        // of its own, each within 2^-52 of the largest.
+        if (!(transition > 1e-12 * std::max({rates[i], rates[i + 1], edges}))) return false;
         if (!(factor * ls[i] * rates[i] / transition < 0x1p50)) return false;
     }
     return true;
 }
 
 void refresh_bounds(FastPass* pass) {
-    price_pending_record(pass);
     pass->bounds_due = false;
     pass->bounds_cover = true;
     ++pass->refreshes;
@@ -450,7 +487,7 @@ void refresh_bounds(FastPass* pass) {
     pass->bounds.outright = within_reach(*pass, find_window(*pass, Verdict::accept));
     pass->bounds.reachable = within_reach(*pass, find_window(*pass, Verdict::mode_order));
     pass->bounds.sum_limit = find_sum_limit(*pass);
-    pass->bounds.cost = find_cost_bounds(*pass);
+    pass->bounds.cost = find_cost_bounds(pass);
 }
 
 /// Derives the bounds again if a candidate was stored since they were.
@@ -596,6 +633,8 @@ const RateInterval& priced_interval(FastPass* pass, int power, bool tie,
     SplitFactors& derived_split = tie ? priced.tie_split : priced.better_split;
     RateInterval& interval = tie ? priced.tie : priced.better;
     if (derived != pass->refreshes || !(derived_split == split)) {
+        // A record stored since the refresh on the priority rules alone is priced first.
+        price_pending_record(pass);
         derived = pass->refreshes;
         derived_split = split;
         const double grain = std::ldexp(1.0, power - GRAIN_OFFSET);

@@ -270,6 +270,25 @@ double cascade_factor_floor(const Design& design, DesignMethod method, bool half
                                      method, halfband_possible, max_transition_cycles);
 }
 
+double designed_taps_factor_ceiling(const Design& design, double most_leaks) {
+    const double allowance = leak_allowance_db(std::max(1.0, most_leaks),
+                                               design.filtered_stages, design.stage_ripple_db);
+    const double attenuation = design.attenuation_db + allowance;
+    const double deviation = design_attenuation_db(attenuation, design.stage_ripple_db);
+    // The far-edge margin adds at most 20 log10(4/3) dB; Kaiser's factor rises with the
+    // attenuation (0.9222 below 21 dB lies above its value at 21 dB).
+    const double kaiser = std::max(
+        0.9222, kaiser_length_factor(deviation + high_attenuation_margin_db(deviation) + 2.5));
+    const double passband = ripple_deviation(design.stage_ripple_db);
+    const double stopband = stopband_deviation(attenuation);
+    const double tighter = std::min(passband, stopband);
+    // D / dF - f dF + 1 with f > 0 is at most D / dF + 1, and D grows as the deviations
+    // shrink.
+    const double herrmann =
+        std::max(herrmann_terms(passband, stopband).d, herrmann_terms(tighter, tighter).d);
+    return 2.0 * std::max({kaiser, herrmann, 0.0});
+}
+
 PredictionFloor prediction_floor(const Design& design, double leak_allowance_db,
                                  DesignMethod method) {
     // The deviations as stage_target() works them out for this allowance.

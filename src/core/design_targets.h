@@ -137,6 +137,15 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
                             double max_transition_cycles, double least_leaks);
 
+/// A ceiling on predict_stage(): for every method and every filtered stage of a cascade
+/// designed as `design` with at most `most_leaks` coinciding leaks, the predicted length
+/// is at most factor x upsampled rate / transition + 8, with factor the value returned.
+/// The ordinary forms take at most Kaiser's or Herrmann's length at the tightest
+/// deviations (with the far-edge margin's most); a halfband is taken only with fewer
+/// non-zero taps, so at most twice the ordinary length; the automatic method's equiripple
+/// forms at most max_exchange_taps.
+double designed_taps_factor_ceiling(const Design& design, double most_leaks);
+
 /// What bounds predict_stage() from below for the stages of one cascade: the terms of its
 /// deviations, worked out once, so that a search pricing many stages by design method can
 /// bound each from its rates with a little arithmetic. The deviations are a stage's exactly

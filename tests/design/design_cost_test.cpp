@@ -209,7 +209,8 @@ TEST(DesignCost, TheSearchesPricingAgreesWithTheEstimateBitForBit) {
 }
 
 /// For random stages: the factor floor never exceeds what predict_stage gives, for every
-/// method, at the least leak allowance and with the stage's own transition or a wider bound.
+/// method, at the least leak allowance and with the stage's own transition or a wider bound;
+/// the factor ceiling at the stage's leaks is never below it.
 TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
     std::mt19937_64 random(19);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -261,6 +262,13 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
             if (method == DesignMethod::automatic && p.method == StageFilter::kaiser) {
                 ++automatic_kaiser;  // beyond the exchange's lengths
             }
+            // And the ceiling at these leaks, every method and form, never below.
+            EXPECT_LE(p.taps,
+                      quillmere::cost_model::designed_taps_factor_ceiling(design, leaks) /
+                              transition +
+                          8.0)
+                << "method " << quillmere::design_method_name(method) << ", " << attenuation
+                << " dB, L/M " << l << "/" << m;
             for (const double bound : {transition, std::min(0.5, 3.0 * transition)}) {
                 const double factor = quillmere::cost_model::nonzero_taps_factor_floor(
                     passband, stopband, method, target.halfband_possible, bound);

@@ -62,13 +62,8 @@ CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSp
     method_ = filter.design_method;
     if (method_) {
         // Any transition over its upsampled rate is below 0.5 (L x input above twice it).
-        // A split of g a1 / h b1 -> h a2 / g b2 has at least g times the leaks of the
-        // single stage: M1 M2 / lcm(the denominators of its rates) paths, and that lcm
-        // divides h b1 x b2.
-        for (int power = 0; power < LEAK_POWERS; ++power) {
-            factors_[power] = factor_at(power, false, 0.5);
-            halfband_factors_[power] = factor_at(power, true, 0.5);
-        }
+        // The factors of the other leak powers are worked out as a bound asks for them.
+        halfband_factor_ = factor_at(0, true, 0.5);
     }
 }
 
@@ -89,7 +84,11 @@ SplitFactors CostFloor::split_of(long long g, long long a1, long long b2) const 
     if (!method_) return {};
     int exponent = 0;
     std::frexp(static_cast<double>(std::max(1LL, g)), &exponent);  // 2^(exponent - 1) <= g
-    return SplitFactors{std::min(exponent - 1, LEAK_POWERS - 1), std::max(1LL, a1), std::max(1LL, b2)};
+    // A split of g a1 / h b1 -> h a2 / g b2 has at least g times the leaks of the single
+    // stage: M1 M2 / lcm(the denominators of its rates) paths, and that lcm divides
+    // h b1 x b2.
+    return SplitFactors{std::min(exponent - 1, LEAK_POWERS - 1), std::max(1LL, a1),
+                        std::max(1LL, b2)};
 }
 
 bool CostFloor::halfband_possible(double a, double b) const {
@@ -121,8 +120,8 @@ RateInterval CostFloor::designed_rates_within(double bound, const SplitFactors& 
     // Away from the rates by 2 the floor is the convex one of a single factor; each of
     // those rates (a stage by 2 may be a halfband) joins the interval when its own floor
     // allows, so the interval is their hull.
-    RateInterval interval =
-        sublevel(bound, lowest_, highest_, factors_[power], factors_[power]);
+    const double widest = factor_at(power, false, 0.5);
+    RateInterval interval = sublevel(bound, lowest_, highest_, widest, widest);
     // Those factors hold for any transition up to half the upsampled rate; an equiripple
     // length (Herrmann's) has a term that falls as the transition widens. Within the
     // interval each stage's transition is at most its bound at the rate nearest that
@@ -244,11 +243,7 @@ RateInterval CostFloor::sublevel(double bound, double lo, double hi, double d1, 
 
 RateInterval CostFloor::rates_within(double bound, const SplitFactors& split) const {
     if (!usable_ || !(lowest_ < highest_)) return {};
-    if (method_) {
-        SplitFactors within = split;
-        within.leak_power = std::clamp(split.leak_power, 0, LEAK_POWERS - 1);
-        return designed_rates_within(bound, within);
-    }
+    if (method_) return designed_rates_within(bound, split);
     const double a0 = length_factor_floor(attenuation_);
     RateInterval interval = sublevel(bound, lowest_, highest_, a0, a0);
     // Within the interval each transition is at least its value at the lower end, and the
@@ -279,8 +274,7 @@ double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
     if (!(t1 > 0.0 && t2 > 0.0)) return INF;
     if (method_) {
         // Non-zero taps >= factor x upsampled rate / transition, halved for a halfband.
-        const double d = halfband_factors_[0];
-        return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK);
+        return (halfband_factor_ * u1_hz / t1 + halfband_factor_ * u2_hz / t2) * (1.0 - SLACK);
     }
     const double d = length_factor_floor(attenuation_);
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;

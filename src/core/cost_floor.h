@@ -61,7 +61,6 @@ public:
     /// and an intermediate rate at or below this can be priced.
     double lowest_priced_rate() const { return edges_; }
 
-
     /// What bounds the split of common factor g and pair a1, b2: SplitFactors{} for Kaiser's
     /// estimate, which counts no leaks and no transition terms.
     SplitFactors split_of(long long g, long long a1, long long b2) const;
@@ -110,14 +109,14 @@ private:
     double attenuation_ = 0.0;  ///< the deviation attenuation of two filtered stages
     double lowest_ = 0.0;
     double highest_ = 0.0;
-    /// With a design method: the factor of a stage that cannot be a halfband, and of one
-    /// that may be, by leak power (2^power times the fewest leaks).
+    /// With a design method: the method, the design and the fewest leaks its factors are
+    /// worked out from (factor_at()), and the factor of a stage that may be a halfband at
+    /// the fewest leaks and any transition, for the coefficients.
     static constexpr int LEAK_POWERS = 28;  ///< g stays below 2^27
     std::optional<DesignMethod> method_{};
     cost_model::Design design_{};
     double least_leaks_ = 1.0;
-    double factors_[LEAK_POWERS] = {};
-    double halfband_factors_[LEAK_POWERS] = {};
+    double halfband_factor_ = 0.0;
 };
 
 }  // namespace quillmere::inline v2::core

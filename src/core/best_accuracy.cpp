@@ -832,11 +832,40 @@ private:
     double most_ratio_;
 };
 
+/// Windows of at least this many overall ratios (as window_ratios() counts them) are read
+/// band by band through a sieve.
+constexpr double SIEVED_WINDOW = 2048.0;
+/// The primes the sieve divides out: what is left of a value is then 1, a prime, or (from
+/// SIEVE_PRIMES^2 on) a product of primes above SIEVE_PRIMES.
+constexpr std::uint32_t SIEVE_PRIMES = 4096;
+
+/// Whether what the sieve leaves of a value shows a prime factor above n, at once.
+bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
+    return rest_shows_prime_above(rest, SIEVE_PRIMES, n);
+}
+
+/// Whether the rest is a prime above n: a rest that shows none at once is tested for a
+/// prime (what it leaves, a product of primes above SIEVE_PRIMES, is factored with the
+/// ratio if it comes to that).
+bool rest_is_large_prime(std::uint32_t rest, u64 n) {
+    return rest > n && (rest_shows_large_prime(rest, n) || is_prime_without_small_factors(rest));
+}
+
 /// Calls visit(f) for every overall ratio the class accepts (they form an interval around
-/// output/input, placed exactly) by nondecreasing denominator, until visit returns false or
-/// enough(q) says that no ratio with a denominator of q or more is wanted.
+/// output/input, placed exactly) until visit returns false or enough(q) says that no ratio
+/// with a denominator of q or more is wanted. True when more than max_ratios ratios would
+/// be visited (or a stop was requested).
+///
+/// The ratios other than the simplest one, h/k, are (alpha h + beta h') / (alpha k + beta
+/// k') for the rows beta of IncreasingDenominators. A small window is visited by
+/// nondecreasing denominator. A large one (sieved) is read in bands of denominators,
+/// doubling, each band's numerators and denominators sieved by the primes up to
+/// SIEVE_PRIMES along its rows (both are u alpha + v beta), so that ratios whose p or q
+/// shows a prime factor above n are passed over without a test of their own: the visit
+/// only ever finds cascades in ratios without one.
 template <typename Enough, typename Visit>
-void accepted_ratios(const Problem& pr, const Accept& acc, Enough&& enough, Visit&& visit) {
+bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratios, bool sieved,
+                     Enough&& enough, Visit&& visit) {
     const u64 bound = pr.n * pr.n;
     const double r = pr.ratio.approx;
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
@@ -850,19 +879,118 @@ void accepted_ratios(const Problem& pr, const Accept& acc, Enough&& enough, Visi
         if (acc.ok(error_of(pr, p, q))) return 0;
         return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
     };
+    std::size_t count = 0;
+    const auto counted = [&](std::size_t more) {
+        count += more;
+        return count > max_ratios || pr.stop();
+    };
     const Fraction f0 = simplest_in(bound, place);
-    if (f0.none_below() || !visit(f0)) return;
+    if (f0.none_below()) return false;
+    if (counted(1)) return true;
+    if (!visit(f0)) return false;
     // Every other ratio of the interval is within [lo, hi] of f0, give or take roundings.
     const double f0v = value_of(f0);
     const double slack = 1e-15 * std::max(f0v, hi);
     IncreasingDenominators by_q(f0, (std::max(0.0, f0v - lo) + slack) * (1.0 + 1e-6),
                                 (std::max(0.0, hi - f0v) + slack) * (1.0 + 1e-6), bound, bound);
-    for (;;) {
-        if (enough(by_q.next_q())) return;
-        const Fraction f = by_q.next();
-        if (f.none_above()) return;
-        if (place(f.p, f.q) == 0 && !visit(f)) return;
+    if (!sieved) {
+        for (;;) {
+            if (enough(by_q.next_q())) return false;
+            const Fraction f = by_q.next();
+            if (f.none_above()) return false;
+            if (place(f.p, f.q) != 0) continue;
+            if (counted(1)) return true;
+            if (!visit(f)) return false;
+        }
     }
+    const u64 n = pr.n;
+    const u64 h = f0.p;
+    const u64 k = f0.q;
+    const std::vector<std::uint32_t> primes = primes_up_to(SIEVE_PRIMES);
+    const GridSieve sieves_q[2] = {GridSieve(primes, k, by_q.parent(0).q),
+                                   GridSieve(primes, k, by_q.parent(1).q)};
+    const GridSieve sieves_p[2] = {GridSieve(primes, h, by_q.parent(0).p),
+                                   GridSieve(primes, h, by_q.parent(1).p)};
+    std::vector<GridRow> rows;
+    std::vector<std::uint32_t> rest_p, rest_q;
+    // The last q of a band: the first band holds about 1/4096 of the window's ratios (their
+    // count grows as q^2), the others double q, none reaching a q that enough() refuses.
+    const auto band_end = [&](u64 q_lo) {
+        const u64 end = std::min(bound, std::max(bound / 64, 2 * q_lo));
+        if (!enough(end)) return end;
+        u64 yes = q_lo;  // !enough(q_lo)
+        u64 no = end;
+        while (no - yes > 1) {
+            const u64 mid = yes + (no - yes) / 2;
+            (enough(mid) ? no : yes) = mid;
+        }
+        return yes;
+    };
+    for (u64 q_lo = k + 1; q_lo <= bound;) {
+        if (enough(q_lo)) return false;
+        const u64 q_hi = band_end(q_lo);
+        for (int side = 0; side < 2; ++side) {
+            const Fraction parent = by_q.parent(side);
+            rows.clear();
+            std::size_t size = 0;
+            for (u64 beta = 1;; ++beta) {
+                const double least = by_q.least_alpha(side, beta);
+                // The least q of the row only grows with beta.
+                if (!(least * static_cast<double>(k) + static_cast<double>(beta) *
+                                                          static_cast<double>(parent.q) <=
+                      static_cast<double>(q_hi))) {
+                    break;
+                }
+                const u64 bq = beta * parent.q;
+                const u64 bp = beta * parent.p;
+                GridRow row{beta, static_cast<u64>(least), 0, size};
+                if (q_lo > bq) row.alpha_lo = std::max(row.alpha_lo, (q_lo - bq + k - 1) / k);
+                if (bp <= bound && bq <= q_hi) {
+                    row.alpha_hi = std::min((q_hi - bq) / k, (bound - bp) / h);
+                }
+                if (row.alpha_lo <= row.alpha_hi) {
+                    size += static_cast<std::size_t>(row.alpha_hi - row.alpha_lo + 1);
+                }
+                rows.push_back(row);
+                // A band larger than the ratios left to visit is not read.
+                if (count + size / 2 > max_ratios || rows.size() > 4 * max_ratios + 64) {
+                    return true;
+                }
+            }
+            if (size == 0) continue;
+            if (counted(size / 2)) return true;
+            rest_p.resize(size);
+            rest_q.resize(size);
+            for (const GridRow& row : rows) {
+                for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                    const std::size_t i = row.offset + static_cast<std::size_t>(a - row.alpha_lo);
+                    rest_p[i] = static_cast<std::uint32_t>(a * h + row.beta * parent.p);
+                    rest_q[i] = static_cast<std::uint32_t>(a * k + row.beta * parent.q);
+                }
+            }
+            sieves_q[side].sieve(rows, &rest_q);
+            sieves_p[side].sieve(rows, &rest_p);
+            for (const GridRow& row : rows) {
+                for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                    const std::size_t i = row.offset + static_cast<std::size_t>(a - row.alpha_lo);
+                    if (rest_shows_large_prime(rest_q[i], n) ||
+                        rest_shows_large_prime(rest_p[i], n) || std::gcd(a, row.beta) != 1) {
+                        continue;
+                    }
+                    const Fraction f{a * h + row.beta * parent.p, a * k + row.beta * parent.q};
+                    if (place(f.p, f.q) != 0) continue;
+                    if (rest_is_large_prime(rest_q[i], n) || rest_is_large_prime(rest_p[i], n)) {
+                        continue;
+                    }
+
+                    if (pr.stop()) return true;
+                    if (!visit(f)) return false;
+                }
+            }
+        }
+        q_lo = q_hi + 1;
+    }
+    return false;
 }
 
 /// The first stages nearest the target among the cascades whose overall ratio the class
@@ -886,14 +1014,11 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
     const auto limit = [&] {
         return best_ie + 2e-15 + 16.0 * DBL_EPSILON * pr.target + best_ie * 1e-15;
     };
-    std::size_t count = 0;
-    bool too_many = false;
     const auto enough = [&](u64 q) {
         return reach.least_error_from(static_cast<double>(q)) > limit();
     };
-    accepted_ratios(pr, acc, enough, [&](const Fraction& f) {
-        too_many = ++count > max_ratios || pr.stop();
-        if (too_many) return false;
+    const bool sieved = window_ratios(pr, acc) >= SIEVED_WINDOW;
+    const bool too_many = accepted_ratios(pr, acc, max_ratios, sieved, enough, [&](const Fraction& f) {
         if (reach.least_error(static_cast<double>(f.p), static_cast<double>(f.q)) > limit()) {
             return true;
         }

@@ -234,6 +234,11 @@ bool has_prime_factor_above(std::uint64_t n, std::uint64_t limit) {
     return n <= 0xFFFFFFFFULL ? is_prime_32(n) : is_prime(n);
 }
 
+bool is_prime_without_small_factors(std::uint64_t n) {
+    if (n < TRIAL_LIMIT * TRIAL_LIMIT) return n >= 2;
+    return n <= 0xFFFFFFFFULL ? is_prime_32(n) : miller_rabin<Plain64>(n, BASES_64, 7);
+}
+
 bool is_prime(std::uint64_t n) {
     if (n < 2) return false;
     for (const std::uint64_t p : SMALL_PRIMES) {
@@ -280,6 +285,138 @@ void divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
         }
     }
     std::sort(out->begin(), out->end());
+}
+
+bool rest_shows_prime_above(std::uint64_t rest, std::uint64_t sieved, std::uint64_t n) {
+    return rest > n && rest < (sieved + 1) * (sieved + 1);
+}
+
+std::vector<std::uint32_t> primes_up_to(std::uint32_t bound) {
+    std::vector<std::uint32_t> out;
+    std::vector<bool> composite(static_cast<std::size_t>(bound) + 1, false);
+    for (std::uint64_t i = 2; i <= bound; ++i) {
+        if (composite[i]) continue;
+        out.push_back(static_cast<std::uint32_t>(i));
+        for (std::uint64_t j = i * i; j <= bound; j += i) composite[j] = true;
+    }
+    return out;
+}
+
+namespace {
+
+/// a^-1 modulo the prime l, for a not divisible by l.
+std::uint32_t inverse_mod_prime(std::uint32_t a, std::uint32_t l) {
+    std::int64_t r0 = l, r1 = a % l, s0 = 0, s1 = 1;
+    while (r1 != 0) {
+        const std::int64_t k = r0 / r1;
+        const std::int64_t r2 = r0 - k * r1;
+        r0 = r1;
+        r1 = r2;
+        const std::int64_t s2 = s0 - k * s1;
+        s0 = s1;
+        s1 = s2;
+    }
+    s0 %= static_cast<std::int64_t>(l);
+    return static_cast<std::uint32_t>(s0 < 0 ? s0 + l : s0);
+}
+
+void divide_out(std::uint32_t l, std::uint32_t* value) {
+    while (*value != 0 && *value % l == 0) *value /= l;
+}
+
+}  // namespace
+
+GridSieve::GridSieve(const std::vector<std::uint32_t>& primes, std::uint64_t u, std::uint64_t v) {
+    primes_.reserve(primes.size());
+    for (const std::uint32_t l : primes) {
+        const auto um = static_cast<std::uint32_t>(u % l);
+        const auto vm = static_cast<std::uint32_t>(v % l);
+        if (um == 0) {
+            primes_.push_back(Prime{l, vm == 0 ? Prime::Kind::all : Prime::Kind::beta, 0, 0});
+            continue;
+        }
+        const auto c = static_cast<std::uint32_t>(static_cast<std::uint64_t>(l - vm) % l *
+                                                  inverse_mod_prime(um, l) % l);
+        primes_.push_back(
+            Prime{l, Prime::Kind::lattice, c, c == 0 ? 0 : inverse_mod_prime(c, l)});
+    }
+}
+
+void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest) const {
+    if (rows.empty()) return;
+    std::uint64_t alpha_min = ~std::uint64_t{0};
+    std::uint64_t alpha_max = 0;
+    std::size_t elements = 0;
+    for (const GridRow& row : rows) {
+        if (row.alpha_lo > row.alpha_hi) continue;
+        alpha_min = std::min(alpha_min, row.alpha_lo);
+        alpha_max = std::max(alpha_max, row.alpha_hi);
+        elements += static_cast<std::size_t>(row.alpha_hi - row.alpha_lo + 1);
+    }
+    if (elements == 0) return;
+    const std::uint64_t beta0 = rows.front().beta;
+    const std::uint64_t row_count = rows.size();
+    const std::uint64_t column_count = alpha_max - alpha_min + 1;
+    std::uint32_t* values = rest->data();
+    for (const Prime& prime : primes_) {
+        const std::uint64_t l = prime.l;
+        const auto l32 = prime.l;
+        if (prime.kind == Prime::Kind::all) {
+            for (std::size_t i = 0; i < elements; ++i) divide_out(l32, values + i);
+            continue;
+        }
+        if (prime.kind == Prime::Kind::beta) {
+            const std::uint64_t first = (l - beta0 % l) % l;
+            for (std::uint64_t r = first; r < row_count; r += l) {
+                const GridRow& row = rows[r];
+                for (std::uint64_t a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                    divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                }
+            }
+            continue;
+        }
+        const std::uint64_t c = prime.c;
+        const std::uint64_t row_steps = row_count + elements / l;
+        const std::uint64_t column_steps = column_count + column_count * row_count / l;
+        if (c == 0 || row_steps <= column_steps) {
+            // The first multiple of the row is alpha_lo + d, d = (c beta - alpha_lo) mod l,
+            // followed from row to row (alpha_lo mostly moves by a little).
+            std::uint64_t lo = rows.front().alpha_lo;
+            std::uint64_t d = (c * (beta0 % l) + l - lo % l) % l;
+            for (const GridRow& row : rows) {
+                if (row.alpha_lo != lo) {
+                    const auto reduced = [l](std::uint64_t x) { return x < l ? x : x % l; };
+                    if (row.alpha_lo >= lo) {
+                        d += l - reduced(row.alpha_lo - lo);
+                    } else {
+                        d += reduced(lo - row.alpha_lo);
+                    }
+                    if (d >= l) d -= l;
+                    lo = row.alpha_lo;
+                }
+                for (std::uint64_t a = row.alpha_lo + d; a <= row.alpha_hi; a += l) {
+                    divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                }
+                d += c;
+                if (d >= l) d -= l;
+            }
+        } else {
+            // beta = c' alpha (mod l): the first row of the column is (c' alpha - beta0)
+            // mod l.
+            const std::uint64_t ci = prime.c_inverse;
+            std::uint64_t first = (ci * (alpha_min % l) + l - beta0 % l) % l;
+            for (std::uint64_t a = alpha_min; a <= alpha_max; ++a) {
+                for (std::uint64_t r = first; r < row_count; r += l) {
+                    const GridRow& row = rows[r];
+                    if (a >= row.alpha_lo && a <= row.alpha_hi) {
+                        divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                    }
+                }
+                first += ci;
+                if (first >= l) first -= l;
+            }
+        }
+    }
 }
 
 }  // namespace quillmere::inline v2::core

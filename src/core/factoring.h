@@ -3,6 +3,7 @@
 // 64 bits) and Pollard's rho (Brent's variant) on what remains.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct Factorisation {
 /// Deterministic primality for 64-bit n.
 bool is_prime(std::uint64_t n);
 
+/// The same for n without a prime factor below 256 (what is left after the primes of a
+/// sieve are divided out): Miller-Rabin alone.
+bool is_prime_without_small_factors(std::uint64_t n);
+
 /// A quick test that rejects most numbers with a prime factor above limit (true: it has
 /// one). False does not promise the contrary when what remains after the primes below 256
 /// is composite.
@@ -36,5 +41,49 @@ Factorisation factorise(std::uint64_t n, std::uint64_t stop_above = ~std::uint64
 
 /// Every divisor of the factorised number, in increasing order.
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out);
+
+/// The primes up to bound, in increasing order.
+std::vector<std::uint32_t> primes_up_to(std::uint32_t bound);
+
+/// Whether what a sieve by the primes up to `sieved` leaves of a number shows a prime
+/// factor above n: a rest above n and below (sieved + 1)^2 is a prime (a product of two
+/// primes above `sieved` is larger). True is certain; false only means that the number may
+/// have none (a larger rest may be a prime, or a product of primes above n or not).
+bool rest_shows_prime_above(std::uint64_t rest, std::uint64_t sieved, std::uint64_t n);
+
+/// A row of a grid of values u alpha + v beta: alpha from alpha_lo to alpha_hi (none when
+/// alpha_lo > alpha_hi), its values stored from `offset` on.
+struct GridRow {
+    std::uint64_t beta = 0;
+    std::uint64_t alpha_lo = 1;
+    std::uint64_t alpha_hi = 0;
+    std::size_t offset = 0;
+};
+
+/// Divides the primes up to a bound out of the values u alpha + v beta of rows (rows of
+/// consecutive beta, values below 2^32), as a sieve does: the multiples of a prime l not
+/// dividing u form the lattice alpha = c beta (mod l), met row by row or column by column,
+/// whichever takes fewer steps, so that a value is only divided by the primes that divide
+/// it. What is left of a value then has no prime factor up to the bound. The constants of
+/// each prime are worked out once, for every grid of the same u and v.
+class GridSieve {
+public:
+    GridSieve(const std::vector<std::uint32_t>& primes, std::uint64_t u, std::uint64_t v);
+
+    /// `rest` holds the values row after row on entry, what is left of them on return.
+    void sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest) const;
+
+private:
+    struct Prime {
+        std::uint32_t l;
+        /// How l divides u alpha + v beta: for every beta (u and v both multiples), where
+        /// l divides beta (u alone), or where alpha = c beta (mod l), c' = c^-1 (0 when c
+        /// is).
+        enum class Kind : std::uint8_t { all, beta, lattice } kind;
+        std::uint32_t c;
+        std::uint32_t c_inverse;
+    };
+    std::vector<Prime> primes_;
+};
 
 }  // namespace quillmere::inline v2::core

@@ -172,6 +172,14 @@ public:
     /// A lower bound on the q of every candidate not yet returned; ~0 when none is left.
     std::uint64_t next_q();
 
+    /// The rows the candidates come from, for a caller that takes them in another order:
+    /// on side 0 (below f0) and side 1 (above it) the row beta holds the candidates
+    /// (alpha h + beta h') / (alpha k + beta k'), h'/k' = parent(side), from alpha =
+    /// least_alpha(side, beta) up (infinity when the side has none); least_alpha only
+    /// grows with beta.
+    const Fraction& parent(int side) const { return parent_[side]; }
+    double least_alpha(int side, std::uint64_t beta) const { return first_alpha(side, beta); }
+
 private:
     struct Run {
         std::uint64_t q;

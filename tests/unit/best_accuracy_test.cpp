@@ -365,6 +365,116 @@ TEST(Factoring, PrimalityBelow2To32AgreesWithTrialDivision) {
     }
 }
 
+/// What is left of n once the primes up to `bound` are divided out, by trial division.
+u64 rest_after(u64 n, u64 bound) {
+    for (u64 d = 2; d <= bound && d * d <= n; ++d) {
+        while (n % d == 0) n /= d;
+    }
+    // A last factor left by the square root test is a prime: removed when within the bound.
+    return n <= bound ? 1 : n;
+}
+
+TEST(Factoring, PrimesUpToABoundAreThoseOfTrialDivision) {
+    EXPECT_TRUE(quillmere::core::primes_up_to(1).empty());
+    EXPECT_EQ(quillmere::core::primes_up_to(2), (std::vector<std::uint32_t>{2}));
+    EXPECT_EQ(quillmere::core::primes_up_to(30),
+              (std::vector<std::uint32_t>{2, 3, 5, 7, 11, 13, 17, 19, 23, 29}));
+    const std::vector<std::uint32_t> primes = quillmere::core::primes_up_to(65535);
+    EXPECT_EQ(primes.size(), 6542u);
+    EXPECT_EQ(primes.back(), 65521u);
+    for (const std::uint32_t p : primes) EXPECT_EQ(rest_after(p, p - 1), p) << p;
+}
+
+TEST(Factoring, WhatTheSieveLeavesShowsALargePrimeOnlyWhereThereIsOne) {
+    // Sieved by the primes up to 4096: a rest below 4097^2 is a prime, from 4099^2 on (the
+    // square of the next prime) it may be a product of two primes each within the limit.
+    // A threshold 5 % higher would call 4099^2 and 4099 x 4111 primes.
+    const u64 sieved = 4096;
+    const u64 n = 65535;
+    EXPECT_FALSE(quillmere::core::rest_shows_prime_above(1, sieved, n));
+    EXPECT_FALSE(quillmere::core::rest_shows_prime_above(65521, sieved, n));
+    EXPECT_TRUE(quillmere::core::rest_shows_prime_above(65537, sieved, n));
+    EXPECT_TRUE(quillmere::core::rest_shows_prime_above(4097 * 4097 - 2, sieved, n));
+    EXPECT_FALSE(quillmere::core::rest_shows_prime_above(4099 * 4099, sieved, n));
+    EXPECT_FALSE(quillmere::core::rest_shows_prime_above(4099 * 4111, sieved, n));
+    // Against trial division on random numbers below 2^32 and the products of two primes
+    // just above the sieve: true only with a prime factor above n, and Miller-Rabin alone
+    // decides what is left.
+    Dice dice{std::mt19937_64{4096}};
+    const std::vector<std::uint32_t> above = {4099, 4111, 4127, 4129, 4133, 5003, 9973, 65521};
+    std::vector<u64> numbers;
+    for (const u64 a : above) {
+        for (const u64 b : above) numbers.push_back(a * b);
+    }
+    for (int i = 0; i < 3000; ++i) numbers.push_back(1 + dice.below(u64{1} << 32));
+    for (const u64 value : numbers) {
+        const u64 rest = rest_after(value, sieved);
+        u64 largest = 1;
+        u64 m = value;
+        for (u64 d = 2; d * d <= m; ++d) {
+            while (m % d == 0) {
+                largest = d;
+                m /= d;
+            }
+        }
+        largest = std::max(largest, m);
+        if (quillmere::core::rest_shows_prime_above(rest, sieved, n)) {
+            EXPECT_GT(largest, n) << value;
+        }
+        if (rest > 1) {
+            EXPECT_EQ(quillmere::core::is_prime_without_small_factors(rest),
+                      quillmere::core::is_prime(rest))
+                << value;
+        }
+    }
+}
+
+TEST(Factoring, AGridSieveLeavesWhatTrialDivisionLeaves) {
+    // Grids of u alpha + v beta as the best-accuracy search reads its windows: rows of
+    // consecutive beta whose alpha ranges drift (and some empty), u and v with common
+    // primes or not, wide and tall grids (the sieve goes by rows or by columns, whichever
+    // is shorter), so that every kind of prime and both directions are met.
+    Dice dice{std::mt19937_64{41}};
+    const std::vector<std::uint32_t> primes = quillmere::core::primes_up_to(600);
+    const int grids = kSanitized ? 40 : 200;
+    for (int g = 0; g < grids; ++g) {
+        // Values below 2^32: u, v up to 90000, alpha up to some 2000, beta up to 500.
+        u64 u = 1 + dice.below(3000);
+        u64 v = 1 + dice.below(3000);
+        if (dice.chance(20)) u *= 2 * 3;  // primes dividing u alone
+        if (dice.chance(10)) {
+            u *= 5;
+            v *= 5;  // and both
+        }
+        const bool tall = dice.chance(50);
+        const u64 rows = tall ? 50 + dice.below(400) : 1 + dice.below(12);
+        const u64 width = tall ? 1 + dice.below(12) : 20 + dice.below(900);
+        std::vector<quillmere::core::GridRow> grid;
+        std::vector<std::uint32_t> values;
+        u64 lo = 1 + dice.below(50);
+        const u64 beta0 = 1 + dice.below(30);
+        for (u64 r = 0; r < rows; ++r) {
+            quillmere::core::GridRow row;
+            row.beta = beta0 + r;
+            lo = dice.chance(50) || lo <= 3 ? lo + dice.below(3) : lo - dice.below(3);
+            row.alpha_lo = lo;
+            row.alpha_hi = dice.chance(5) ? lo - 1 : lo + dice.below(width);
+            row.offset = values.size();
+            for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                values.push_back(static_cast<std::uint32_t>(u * a + v * row.beta));
+            }
+            grid.push_back(row);
+        }
+        std::vector<std::uint32_t> rest = values;
+        const quillmere::core::GridSieve sieve(primes, u, v);
+        sieve.sieve(grid, &rest);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            ASSERT_EQ(rest[i], rest_after(values[i], 600))
+                << values[i] << " = " << u << " alpha + " << v << " beta, grid " << g;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // The search against a scan of every cascade
 // ---------------------------------------------------------------------------------------

@@ -298,6 +298,14 @@ const std::vector<AccuracyRequest> HARD_ACCURACY = {
              IntermediateTarget{662738.02513235994, Priority::final}, 5.2054462350028179e-15),
     accuracy(695918, 915948, 65535, true, IntermediateTarget{848396.80745788279, Priority::final},
              7.075608156557165e-15),
+    // Found among random targets with tolerances of 1e-16 to 1e-12: the walks from the
+    // target take 10^5 steps or more, where the second stages jump at every step.
+    accuracy(587572, 22050, 65535, true, IntermediateTarget{35992.036890440642, Priority::final},
+             2.241924457098493e-14),
+    accuracy(657502.71, 401309, 65535, false,
+             IntermediateTarget{335002.00073420408, Priority::final}, 3.0409150978535819e-15),
+    accuracy(1229048.22, 861648, 65535, true,
+             IntermediateTarget{1920082.6366900881, Priority::balanced}, 5.2339230293699272e-15),
 };
 
 void hard_best_accuracy(benchmark::State& state) {

@@ -66,11 +66,18 @@
 // Testing a ratio: q is tested for a prime factor above n (trial division by the primes
 // below 256, then Miller-Rabin on the rest), p is factored, and q only when p has a split
 // within the limit and, in the band, the smallest p1 + p2 plus 2 sqrt(q) can still beat the
-// cascade found.
+// cascade found. Where the window read for the nearest first stages is large (2048 ratios
+// or more), most of its ratios have a numerator or denominator with a prime above n: the
+// window is read in bands of denominators, and the numerators and denominators of a band,
+// u alpha + v beta along the rows of IncreasingDenominators, are sieved together by the
+// primes up to 4096 (for each prime its multiples are a lattice in alpha and beta, met
+// line by line). What a value keeps is then 1, a prime, or a product of two primes above
+// 4096; a ratio is factored only where neither keeps a prime above n, about one in ten.
 //
 // The slowest requests left are final or balanced targets that the first stages of many
 // accepted ratios can reach, with tolerances near 1e-14 at limit 65535: some 10^5 steps
-// of the walks and some 10^4 ratios tested (up to about 0.07 s; see the benchmark).
+// of the walks (each a continued fraction for the second stages where they jump) and some
+// 10^4 ratios read (up to about 0.04 s; see the benchmark).
 #include "core/best_accuracy.h"
 
 #include <algorithm>
@@ -858,11 +865,15 @@ bool rest_is_large_prime(std::uint32_t rest, u64 n) {
 ///
 /// The ratios other than the simplest one, h/k, are (alpha h + beta h') / (alpha k + beta
 /// k') for the rows beta of IncreasingDenominators. A small window is visited by
-/// nondecreasing denominator. A large one (sieved) is read in bands of denominators,
-/// doubling, each band's numerators and denominators sieved by the primes up to
-/// SIEVE_PRIMES along its rows (both are u alpha + v beta), so that ratios whose p or q
-/// shows a prime factor above n are passed over without a test of their own: the visit
-/// only ever finds cascades in ratios without one.
+/// nondecreasing denominator. A large one (sieved) is read in bands of denominators, the
+/// first up to n^2 / 64 and then doubling, none beyond what enough() refuses; each band's
+/// numerators and denominators are sieved by the primes up to SIEVE_PRIMES along its rows
+/// (both are u alpha + v beta), and the ratios whose p or q keeps a prime factor above n
+/// are passed over without a visit (the visit only ever finds cascades in ratios without
+/// one). The order within a band does not matter: the visit keeps every first stage found
+/// and judges them by the nearest at the end. Counting the band's values, half of which
+/// are about as many as its ratios, against max_ratios, a band that would pass it is not
+/// read.
 template <typename Enough, typename Visit>
 bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratios, bool sieved,
                      Enough&& enough, Visit&& visit) {
@@ -887,7 +898,7 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
     const Fraction f0 = simplest_in(bound, place);
     if (f0.none_below()) return false;
     if (counted(1)) return true;
-    if (!visit(f0)) return false;
+    if (!visit(f0, false)) return false;
     // Every other ratio of the interval is within [lo, hi] of f0, give or take roundings.
     const double f0v = value_of(f0);
     const double slack = 1e-15 * std::max(f0v, hi);
@@ -900,7 +911,7 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
             if (f.none_above()) return false;
             if (place(f.p, f.q) != 0) continue;
             if (counted(1)) return true;
-            if (!visit(f)) return false;
+            if (!visit(f, false)) return false;
         }
     }
     const u64 n = pr.n;
@@ -982,9 +993,10 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
                     if (rest_is_large_prime(rest_q[i], n) || rest_is_large_prime(rest_p[i], n)) {
                         continue;
                     }
-
                     if (pr.stop()) return true;
-                    if (!visit(f)) return false;
+                    // What is left of q is 1, a prime within the limit or a product of
+                    // primes above SIEVE_PRIMES: q needs no quick test.
+                    if (!visit(f, true)) return false;
                 }
             }
         }
@@ -1018,11 +1030,11 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
         return reach.least_error_from(static_cast<double>(q)) > limit();
     };
     const bool sieved = window_ratios(pr, acc) >= SIEVED_WINDOW;
-    const bool too_many = accepted_ratios(pr, acc, max_ratios, sieved, enough, [&](const Fraction& f) {
+    const auto visit = [&](const Fraction& f, bool q_tested) {
         if (reach.least_error(static_cast<double>(f.p), static_cast<double>(f.q)) > limit()) {
             return true;
         }
-        if (has_prime_factor_above(f.q, n)) return true;
+        if (!q_tested && has_prime_factor_above(f.q, n)) return true;
         const Factorisation fp = factorise(f.p, n);
         if (fp.count < 0) return true;
         divisors(fp, &dp);
@@ -1055,7 +1067,8 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
             }
         }
         return true;
-    });
+    };
+    const bool too_many = accepted_ratios(pr, acc, max_ratios, sieved, enough, visit);
     if (pr.cancelled) return std::vector<Fraction>{};
     if (too_many) return std::nullopt;
     std::vector<Fraction> out;

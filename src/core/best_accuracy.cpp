@@ -845,6 +845,9 @@ constexpr double SIEVED_WINDOW = 2048.0;
 /// The primes the sieve divides out: what is left of a value is then 1, a prime, or (from
 /// SIEVE_PRIMES^2 on) a product of primes above SIEVE_PRIMES.
 constexpr std::uint32_t SIEVE_PRIMES = 4096;
+static_assert(SIEVE_PRIMES >= 1626 && SIEVE_PRIMES < 257 * 257,
+              "what the sieve leaves below 2^32 is 1, a prime or a product of two primes, "
+              "and factorise_sieved() tells the primes it splits from the others by size");
 
 /// Whether what the sieve leaves of a value shows a prime factor above n, at once.
 bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
@@ -858,10 +861,25 @@ bool rest_is_large_prime(std::uint32_t rest, u64 n) {
     return rest > n && (rest_shows_large_prime(rest, n) || is_prime_without_small_factors(rest));
 }
 
-/// Calls visit(f) for every overall ratio the class accepts (they form an interval around
-/// output/input, placed exactly) until visit returns false or enough(q) says that no ratio
-/// with a denominator of q or more is wanted. True when more than max_ratios ratios would
-/// be visited (or a stop was requested).
+/// What the sieve left of the numerator and denominator of a ratio, neither a prime above
+/// the limit: 1, a prime within it, or a product of two primes above SIEVE_PRIMES.
+struct SievedRests {
+    std::uint32_t p = 1;
+    std::uint32_t q = 1;
+};
+
+/// The factors of a value from what the sieve left of it (nothing known: factorise()).
+Factorisation factorise_ratio_term(u64 value, const SievedRests* rests, bool numerator, u64 n) {
+    if (rests == nullptr) return factorise(value, n);
+    const u64 rest = numerator ? rests->p : rests->q;
+    return factorise_sieved(value, rest, rest > 1 && rest <= n, SIEVE_PRIMES, n);
+}
+
+/// Calls visit(f, rests) for every overall ratio the class accepts (they form an interval
+/// around output/input, placed exactly; rests null where the ratio was not sieved) until
+/// visit returns false or enough(q) says that no ratio with a denominator of q or more is
+/// wanted. True when more than max_ratios ratios would be visited (or a stop was
+/// requested).
 ///
 /// The ratios other than the simplest one, h/k, are (alpha h + beta h') / (alpha k + beta
 /// k') for the rows beta of IncreasingDenominators. A small window is visited by
@@ -898,7 +916,7 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
     const Fraction f0 = simplest_in(bound, place);
     if (f0.none_below()) return false;
     if (counted(1)) return true;
-    if (!visit(f0, false)) return false;
+    if (!visit(f0, nullptr)) return false;
     // Every other ratio of the interval is within [lo, hi] of f0, give or take roundings.
     const double f0v = value_of(f0);
     const double slack = 1e-15 * std::max(f0v, hi);
@@ -911,7 +929,7 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
             if (f.none_above()) return false;
             if (place(f.p, f.q) != 0) continue;
             if (counted(1)) return true;
-            if (!visit(f, false)) return false;
+            if (!visit(f, nullptr)) return false;
         }
     }
     const u64 n = pr.n;
@@ -994,9 +1012,10 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
                         continue;
                     }
                     if (pr.stop()) return true;
-                    // What is left of q is 1, a prime within the limit or a product of
-                    // primes above SIEVE_PRIMES: q needs no quick test.
-                    if (!visit(f, true)) return false;
+                    // What is left of p and q is 1, a prime within the limit or a
+                    // product of two primes above SIEVE_PRIMES.
+                    const SievedRests rests{rest_p[i], rest_q[i]};
+                    if (!visit(f, &rests)) return false;
                 }
             }
         }
@@ -1030,16 +1049,17 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
         return reach.least_error_from(static_cast<double>(q)) > limit();
     };
     const bool sieved = window_ratios(pr, acc) >= SIEVED_WINDOW;
-    const auto visit = [&](const Fraction& f, bool q_tested) {
+    const auto visit = [&](const Fraction& f, const SievedRests* rests) {
         if (reach.least_error(static_cast<double>(f.p), static_cast<double>(f.q)) > limit()) {
             return true;
         }
-        if (!q_tested && has_prime_factor_above(f.q, n)) return true;
-        const Factorisation fp = factorise(f.p, n);
+        // (A sieved q keeps no prime above n that the quick test could see.)
+        if (rests == nullptr && has_prime_factor_above(f.q, n)) return true;
+        const Factorisation fp = factorise_ratio_term(f.p, rests, true, n);
         if (fp.count < 0) return true;
         divisors(fp, &dp);
         if (smallest_pair_sum(f.p, n, dp) == 0) return true;
-        const Factorisation fq = factorise(f.q, n);
+        const Factorisation fq = factorise_ratio_term(f.q, rests, false, n);
         if (fq.count < 0) return true;
         divisors(fq, &dq);
         for (const u64 p1 : dp) {

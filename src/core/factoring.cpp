@@ -274,6 +274,62 @@ Factorisation factorise(std::uint64_t n, std::uint64_t stop_above) {
     return f;
 }
 
+namespace {
+
+/// Splits n (no prime factor below TRIAL_LIMIT, every one within `sieved`) into primes;
+/// false when one exceeds stop_above.
+bool split_sieved(std::uint64_t n, std::uint64_t sieved, std::uint64_t stop_above,
+                  Factorisation* f) {
+    if (n == 1) return true;
+    // Within `sieved` (below 257^2) n is a prime; above it, a product of smaller ones.
+    if (n <= sieved) {
+        if (n > stop_above) return false;
+        add_factor(f, n, 1);
+        return true;
+    }
+    const std::uint64_t d = rho_factor<Montgomery32>(n);
+    return split_sieved(d, sieved, stop_above, f) && split_sieved(n / d, sieved, stop_above, f);
+}
+
+}  // namespace
+
+Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is_prime,
+                               std::uint64_t sieved, std::uint64_t stop_above) {
+    Factorisation f;
+    if (n <= 1) return f;
+    const auto stop = [&f] {
+        f.count = -1;
+        return f;
+    };
+    if (rest > 1) {
+        if (rest_is_prime) {
+            if (rest > stop_above) return stop();
+            add_factor(&f, rest, 1);
+        } else {
+            const std::uint64_t d = rho_factor<Montgomery32>(rest);
+            if (std::max(d, rest / d) > stop_above) return stop();
+            add_factor(&f, d, 1);
+            add_factor(&f, rest / d, 1);
+        }
+    }
+    std::uint64_t m = n / rest;
+    for (int i = 0; i < SMALL_PRIME_COUNT && m > 1; ++i) {
+        if (!divides(i, m)) continue;
+        const std::uint64_t p = SMALL_PRIMES[i];
+        if (p > stop_above) return stop();
+        int e = 0;
+        while (m % p == 0) {
+            m /= p;
+            ++e;
+        }
+        add_factor(&f, p, e);
+    }
+    if (!split_sieved(m, sieved, stop_above, &f)) return stop();
+    std::sort(f.factors, f.factors + f.count,
+              [](const PrimePower& a, const PrimePower& b) { return a.prime < b.prime; });
+    return f;
+}
+
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
     out->assign(1, 1);
     for (int i = 0; i < f.count; ++i) {

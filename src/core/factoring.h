@@ -39,6 +39,15 @@ bool has_prime_factor_above(std::uint64_t n, std::uint64_t limit);
 /// want numbers without such factors use to reject quickly.
 Factorisation factorise(std::uint64_t n, std::uint64_t stop_above = ~std::uint64_t{0});
 
+/// Factors n (below 2^32) knowing what a sieve by the primes up to `sieved` (at least
+/// 1626, so that two primes above it exceed 2^32 with a third, and below 257^2) left of it:
+/// `rest`, a prime when rest_is_prime, else 1 or the product of two primes above `sieved`.
+/// No primality test is needed: what trial division by the primes below 256 leaves of
+/// n / rest is a prime when within `sieved` and otherwise split by Pollard's rho, and so is
+/// a composite rest. Count -1 when a prime factor exceeds stop_above, as factorise() says.
+Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is_prime,
+                               std::uint64_t sieved, std::uint64_t stop_above);
+
 /// Every divisor of the factorised number, in increasing order.
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out);
 

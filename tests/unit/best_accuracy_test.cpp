@@ -429,6 +429,44 @@ TEST(Factoring, WhatTheSieveLeavesShowsALargePrimeOnlyWhereThereIsOne) {
     }
 }
 
+TEST(Factoring, FactorsFromWhatTheSieveLeftAgreeWithFactorise) {
+    // Numbers below 2^32 as the search meets them: random, smooth, products of two primes
+    // above 4096 (the rest Pollard's rho splits) with small factors, and primes; each
+    // stopped above the limit, above a small bound and not at all.
+    Dice dice{std::mt19937_64{1626}};
+    const u64 sieved = 4096;
+    const std::vector<u64> large = {4099, 4111, 5003, 9973, 31607, 65521, 65537, 999983};
+    std::vector<u64> numbers = {1, 2, 4096, 4097, 4099ULL * 4099ULL, 65521ULL * 65519ULL,
+                                4294967291ULL, 2ULL * 3 * 5 * 7 * 11 * 13 * 17 * 19 * 23 * 29};
+    for (int i = 0; i < 3000; ++i) {
+        u64 value = 1 + dice.below(u64{1} << 32);
+        if (dice.chance(40)) {
+            const u64 a = large[dice.below(large.size())];
+            const u64 b = large[dice.below(large.size())];
+            value = a * b;
+            while (value < (u64{1} << 31) / 300 && dice.chance(70)) value *= 2 + dice.below(300);
+        }
+        if (value >= (u64{1} << 32)) continue;
+        numbers.push_back(value);
+    }
+    for (const u64 value : numbers) {
+        const u64 rest = rest_after(value, sieved);
+        const bool rest_prime = rest > 1 && quillmere::core::is_prime(rest);
+        for (const u64 stop : {u64{65535}, 257 + dice.below(70000), ~u64{0}}) {
+            const quillmere::core::Factorisation expected = quillmere::core::factorise(value, stop);
+            const quillmere::core::Factorisation got =
+                quillmere::core::factorise_sieved(value, rest, rest_prime, sieved, stop);
+            ASSERT_EQ(got.count < 0, expected.count < 0) << value << " above " << stop;
+            if (expected.count < 0) continue;
+            ASSERT_EQ(got.count, expected.count) << value;
+            for (int i = 0; i < got.count; ++i) {
+                EXPECT_EQ(got.factors[i].prime, expected.factors[i].prime) << value;
+                EXPECT_EQ(got.factors[i].exponent, expected.factors[i].exponent) << value;
+            }
+        }
+    }
+}
+
 TEST(Factoring, AGridSieveLeavesWhatTrialDivisionLeaves) {
     // Grids of u alpha + v beta as the best-accuracy search reads its windows: rows of
     // consecutive beta whose alpha ranges drift (and some empty), u and v with common

@@ -72,7 +72,8 @@
 // u alpha + v beta along the rows of IncreasingDenominators, are sieved together by the
 // primes up to 4096 (for each prime its multiples are a lattice in alpha and beta, met
 // line by line). What a value keeps is then 1, a prime, or a product of two primes above
-// 4096; a ratio is factored only where neither keeps a prime above n, about one in ten.
+// 4096; a ratio is factored only where neither keeps a prime above n (about one in ten),
+// and then from what the sieve left, without a primality test.
 //
 // The slowest requests left are final or balanced targets that the first stages of many
 // accepted ratios can reach, with tolerances near 1e-14 at limit 65535: some 10^5 steps
@@ -747,10 +748,12 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// Overall ratios to visit (those whose first stages can come as near the target as any)
 /// for the window to be read after all when the walks find nothing for a while (cascades
 /// the class accepts are rare, so the walks pass over many first stages in vain), and the
-/// walk's steps allowed per such ratio before that: a step, mostly a continued fraction in
-/// double, costs about a sixteenth of a ratio's factoring.
+/// walk's steps allowed per such ratio before that: a step, a few Farey steps or a
+/// continued fraction in double, costs about a tenth of what a ratio of a large window
+/// costs to read through the sieve (about 0.5 us a ratio to visit, the ratios passed over
+/// included).
 constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
-constexpr double WALK_STEPS_PER_RATIO = 16.0;
+constexpr double WALK_STEPS_PER_RATIO = 10.0;
 /// Ratios to visit few enough for a large window to be read before any walk.
 constexpr double FEW_RATIOS = 64.0;
 

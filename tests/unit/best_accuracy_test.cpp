@@ -842,6 +842,13 @@ TEST(BestAccuracy, FindsTheNearestFirstStagesWhereAcceptedCascadesAreRare) {
         {make(705600, 2934439.6133296597, false, 2279284.5988889965, Priority::final,
               3.7655689436453176e-18),
          {59149, 15489, 65095, 59773}},
+        // Tens of thousands of accepted ratios reach the target, read through the sieve
+        // after some 10^5 steps of the walks.
+        {make(384000, 549690.59189273417, false, 662738.02513235994, Priority::final,
+              5.2054462350028179e-15),
+         {37445, 21688, 20717, 24987}},
+        {make(587572, 22050, true, 35992.036890440642, Priority::final, 2.241924457098493e-14),
+         {3592, 63951, 42877, 64175}},
     };
     for (const Case& c : cases) {
         const AccuracyResult got = search(c.request);

@@ -306,6 +306,19 @@ const std::vector<AccuracyRequest> HARD_ACCURACY = {
              IntermediateTarget{335002.00073420408, Priority::final}, 3.0409150978535819e-15),
     accuracy(1229048.22, 861648, 65535, true,
              IntermediateTarget{1920082.6366900881, Priority::balanced}, 5.2339230293699272e-15),
+    // The slowest of 120,000 such requests: the walks pass over 2 x 10^5 to 6 x 10^5 first
+    // or second stages in vain before the window is read (about 10^5 ratios, of which a
+    // fifth need a primality test and a twentieth a factoring).
+    accuracy(509203, 51471, 65535, false, IntermediateTarget{535983.12909438205, Priority::final},
+             1.9521685315452417e-14),
+    accuracy(912049, 985149, 65190, false,
+             IntermediateTarget{1004550.2634542637, Priority::final}, 4.4549920234213267e-15),
+    accuracy(24000, 649592, 65535, true, IntermediateTarget{1420143.396457864, Priority::balanced},
+             1.644909070981645e-13),
+    accuracy(254786.78, 192000, 65535, false,
+             IntermediateTarget{95599.429668218989, Priority::final}, 5.026404190659721e-15),
+    accuracy(612221.76, 689576, 65535, false,
+             IntermediateTarget{287955.0115533683, Priority::balanced}, 3.6421179369652636e-15),
 };
 
 void hard_best_accuracy(benchmark::State& state) {

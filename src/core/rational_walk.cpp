@@ -96,6 +96,7 @@ const Bracket& NeighbourCursor::around(double v) {
         }
     }
     pair_ = neighbours_near(bound_, v);
+    ++jumps_;
     return pair_;
 }
 

@@ -140,9 +140,14 @@ public:
     /// surely_none_between says, the cursor moved to their middle.
     bool surely_none_between(double lo, double hi);
 
+    /// How many moves were made by neighbours_near rather than by Farey steps (each costs
+    /// about what three steps of a walk cost).
+    std::uint64_t jumps() const { return jumps_; }
+
 private:
     std::uint64_t bound_;
     Bracket pair_;
+    std::uint64_t jumps_ = 0;
 };
 
 /// The next fraction of the cut tree above `upper`, `lower` being the one just below it;

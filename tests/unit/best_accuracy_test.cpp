@@ -274,6 +274,31 @@ TEST(RationalWalk, NeighboursFromTheContinuedFractionAreNeighboursAroundThePoint
     }
 }
 
+TEST(RationalWalk, ACursorCountsTheMovesItMakesByAContinuedFraction) {
+    const u64 n = 65535;
+    const auto value = [](const Fraction& f) {
+        return static_cast<double>(f.p) / static_cast<double>(f.q);
+    };
+    quillmere::core::NeighbourCursor cursor(n, 0.3);
+    EXPECT_EQ(cursor.jumps(), 0u);
+    // Through the next few neighbours one at a time: Farey steps only.
+    quillmere::core::Bracket b = cursor.around(0.3);
+    for (int k = 0; k < 50; ++k) {
+        const double next = value(quillmere::core::next_above(b.below, b.above, n));
+        b = cursor.around((value(b.above) + next) / 2.0);
+    }
+    EXPECT_EQ(cursor.jumps(), 0u);
+    // Far away, and back: one jump each, to the same neighbours neighbours_near finds.
+    for (const double v : {0.7, 0.3000001}) {
+        const std::uint64_t before = cursor.jumps();
+        b = cursor.around(v);
+        const quillmere::core::Bracket direct = quillmere::core::neighbours_near(n, v);
+        EXPECT_EQ(cursor.jumps(), before + 1);
+        EXPECT_TRUE(b.below.p == direct.below.p && b.below.q == direct.below.q &&
+                    b.above.p == direct.above.p && b.above.q == direct.above.q);
+    }
+}
+
 TEST(Factoring, FactorsAgreeWithTrialDivision) {
     Dice dice{std::mt19937_64{3}};
     const auto trial = [](u64 n) {
@@ -849,6 +874,12 @@ TEST(BestAccuracy, FindsTheNearestFirstStagesWhereAcceptedCascadesAreRare) {
          {37445, 21688, 20717, 24987}},
         {make(587572, 22050, true, 35992.036890440642, Priority::final, 2.241924457098493e-14),
          {3592, 63951, 42877, 64175}},
+        // Walks whose cursors jump at every step (the stages on the other side lie an order
+        // of magnitude denser), which hand over to the window after fewer steps.
+        {make(509203, 51471, false, 535983.12909438205, Priority::final, 1.9521685315452417e-14),
+         {28757, 27297, 3622, 37749}},
+        {make(24000, 649592, true, 1420143.396457864, Priority::balanced, 1.644909070981645e-13),
+         {65418, 1277, 32659, 61813}},
     };
     for (const Case& c : cases) {
         const AccuracyResult got = search(c.request);

@@ -55,8 +55,9 @@
 // ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
 // large limits) the walks can pass over millions of first stages in vain: each is first
 // tested in double (the two second stages around r b / a, followed from one first stage to
-// the next by Farey steps, leave no room for one within the accepted error), and after 16
-// steps per ratio to visit they hand over to the ratios (up to 2^20 of them). The ratios
+// the next by Farey steps, leave no room for one within the accepted error), and after 10
+// steps per ratio to visit (a cursor's jump by a continued fraction counting as three more)
+// they hand over to the ratios (up to 2^20 of them). The ratios
 // are visited by increasing denominator: a cascade whose product is p/q in lowest terms
 // has its first stage within [p / n^2, n^2 / q], so once the nearest first stage found is
 // nearer the target than every ratio left can come, the visit ends. Whether any cascade
@@ -76,9 +77,10 @@
 // and then from what the sieve left, without a primality test.
 //
 // The slowest requests left are final or balanced targets that the first stages of many
-// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: some 10^5 steps
-// of the walks (each a continued fraction for the second stages where they jump) and some
-// 10^4 ratios read (up to about 0.04 s; see the benchmark).
+// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: the walks would
+// need some 5 x 10^5 steps, more than the hand-over allows, and the window then read holds
+// some 10^5 ratios (up to about 0.04 s; see the benchmark). The hand-over bounds such a
+// request by about twice what the window alone costs.
 #include "core/best_accuracy.h"
 
 #include <algorithm>

@@ -159,6 +159,11 @@ struct FastPass {
     PricedRates priced[GRAIN_POWERS];
     GPricing g_pricing;
     LeakPriced leak_priced[CostFloor::LEAK_POWERS];
+    /// Min-cost mode: the least g of the pair combination being scanned known to need more
+    /// coefficients than the record on the bounds of refresh no_tie_refresh (see
+    /// priced_rates).
+    long long no_tie_from = LLONG_MAX;
+    std::uint64_t no_tie_refresh = 0;
     /// Min-cost mode: the record was stored on the priority rules alone, its price not
     /// yet figured (price_pending_record), and these are its factors.
     bool record_unpriced = false;
@@ -730,8 +735,18 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
     // Every price that wins whatever the coefficients also wins a tie: `better` lies
     // within `tie`, and an empty `tie` leaves `better` empty.
     const SplitFactors split = pass->floor->split_of(g, c.a1, c.b2);
-    const bool tie_possible = pass->floor->coefficients_may_be_within(
-        u1, u2, split, static_cast<double>(cost.coefficients));
+    // The coefficients floor only grows with g: both upsampled rates grow in proportion,
+    // and so do the leaks, while the widest transitions over those rates narrow and the
+    // halfbands go. Past a g that could not tie, no g of the combination can.
+    if (pass->no_tie_refresh != pass->refreshes) {
+        pass->no_tie_refresh = pass->refreshes;
+        pass->no_tie_from = LLONG_MAX;
+    }
+    const bool tie_possible =
+        g < pass->no_tie_from &&
+        pass->floor->coefficients_may_be_within(u1, u2, split,
+                                                static_cast<double>(cost.coefficients));
+    if (!tie_possible) pass->no_tie_from = std::min(pass->no_tie_from, g);
     pass->g_pricing = GPricing{pass->refreshes, tie_possible, pass->grain_power, split};
     const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible, split);
     if (coarse.empty()) return &coarse;
@@ -882,6 +897,7 @@ ComboEnd scan_combination(FastPass* pass, const Combination& c) {
     const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
     pass->combination_grain = combination_grain(*pass, c);
     pass->grain_power = grain_power_of(*pass, pass->combination_grain);
+    pass->no_tie_from = LLONG_MAX;
     for (long long g = 1; g <= c.max_g; ++g) {
         if (pass->scan->context.stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);

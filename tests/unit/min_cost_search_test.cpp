@@ -662,6 +662,48 @@ TEST(MinCostFloor, ByDesignMethodTheFloorFollowsWhatEachSplitCanBe) {
     EXPECT_LE(floor.coefficients_floor(u1, u2), at);
 }
 
+TEST(MinCostFloor, ByDesignMethodTheCoefficientsFloorOnlyGrowsWithG) {
+    // The pass stops asking once a g cannot tie on coefficients: it relies on the floor of
+    // the splits g a1 / h b1 -> h a2 / g b2 of one pair combination never falling as g
+    // grows, through the leak powers, the halfbands that go at g = 2 and 3, and the
+    // transitions that narrow over the upsampled rates.
+    struct Case {
+        double in;
+        double out;
+        long long a1, b1, a2, b2;
+        FilterSpec filter;
+    };
+    const std::vector<Case> cases = {
+        {384000, 96000, 1, 2, 1, 2, FilterSpec{std::nullopt, std::nullopt, 127, 0.1}},
+        {16000, 2822400, 1, 1, 882, 5, FilterSpec{4029.72, 4879.21, 51, 0.82}},
+        {2, 705600, 2, 1, 176400, 1, FilterSpec{std::nullopt, std::nullopt, 137, 0.1}},
+        {44100, 88200, 2, 1, 1, 1, FilterSpec{std::nullopt, std::nullopt, 60, 1.0}},
+    };
+    for (const quillmere::DesignMethod method :
+         {quillmere::DesignMethod::kaiser, quillmere::DesignMethod::equiripple,
+          quillmere::DesignMethod::automatic}) {
+        for (const Case& k : cases) {
+            FilterSpec filter = k.filter;
+            filter.design_method = method;
+            const quillmere::core::CostFloor floor(
+                k.in, k.out, filter, k.in / 65535.0, k.in * 65535.0,
+                quillmere::core::least_split_leaks(k.a1 * k.a2, k.b1 * k.b2));
+            ASSERT_TRUE(floor.usable());
+            double last = 0.0;
+            for (long long g = 1; g <= 5000; g += g < 40 ? 1 : 37) {
+                const double gd = static_cast<double>(g);
+                const double u1 = gd * static_cast<double>(k.a1) * k.in;
+                const double u2 = u1 * static_cast<double>(k.a2) / static_cast<double>(k.b1);
+                const double at = floor.coefficients_floor(u1, u2, floor.split_of(g, k.a1, k.b2));
+                EXPECT_GE(at, last) << k.in << " -> " << k.out << ", g " << g << ", method "
+                                    << quillmere::design_method_name(method);
+                last = at;
+            }
+            EXPECT_GT(last, 0.0);
+        }
+    }
+}
+
 TEST(MinCostSearch, ByDesignMethodKnownAnswersAtTheFullLimit) {
     // Requests whose pricing once took tens of milliseconds, with the answers the exhaustive
     // pruning gave then.

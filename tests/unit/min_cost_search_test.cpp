@@ -482,6 +482,20 @@ TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
     EXPECT_GT(halfband_splits, 500);
 }
 
+constexpr quillmere::DesignMethod kDesignMethods[] = {quillmere::DesignMethod::kaiser,
+                                                     quillmere::DesignMethod::equiripple,
+                                                     quillmere::DesignMethod::automatic};
+
+/// The floor of the cascades from `in` to `out` (l/m in lowest terms) through rates within
+/// a factor `span` of the input, priced by `method`.
+quillmere::core::CostFloor method_floor(double in, double out, FilterSpec filter,
+                                        quillmere::DesignMethod method, long long l, long long m,
+                                        double span) {
+    filter.design_method = method;
+    return quillmere::core::CostFloor(in, out, filter, in / span, in * span,
+                                      quillmere::core::least_split_leaks(l, m));
+}
+
 /// The splits L = a1 a2, M = b1 b2 of a ratio in lowest terms.
 std::vector<std::pair<long long, long long>> pairs_of(long long n) {
     std::vector<std::pair<long long, long long>> pairs;
@@ -514,15 +528,13 @@ TEST(MinCostFloor, ByDesignMethodWithEachSplitsOwnLeaksAndHalfbandsNeverAboveThe
     int more_leaks = 0;
     int no_halfband_by_two = 0;
     int checked = 0;
-    for (const quillmere::DesignMethod method :
-         {quillmere::DesignMethod::kaiser, quillmere::DesignMethod::equiripple,
-          quillmere::DesignMethod::automatic}) {
+    for (const quillmere::DesignMethod method : kDesignMethods) {
         for (const Case& k : cases) {
             FilterSpec filter = k.filter;
             filter.design_method = method;
             const double out = k.in * static_cast<double>(k.l) / static_cast<double>(k.m);
-            const quillmere::core::CostFloor floor(k.in, out, filter, k.in / 1e6, k.in * 1e6,
-                                                   quillmere::core::least_split_leaks(k.l, k.m));
+            const quillmere::core::CostFloor floor =
+                method_floor(k.in, out, k.filter, method, k.l, k.m, 1e6);
             ASSERT_TRUE(floor.usable());
             const auto l_pairs = pairs_of(k.l);
             const auto m_pairs = pairs_of(k.m);
@@ -588,35 +600,23 @@ TEST(MinCostFloor, ByDesignMethodTheFloorFollowsWhatEachSplitCanBe) {
         Stage first;
         Stage second;
         FilterSpec filter;
-        quillmere::core::SplitFactors (*split)(const quillmere::core::CostFloor&);
-        double least_share;  ///< of the designed price
+        long long g, a1, b2;  ///< the split the pass bounds it by
+        bool own_leaks;       ///< ... with the cascade's own leaks
+        double least_share;   ///< of the designed price
     };
     const FilterSpec at_127{std::nullopt, std::nullopt, 127, 0.1};
     const FilterSpec at_50{std::nullopt, std::nullopt, 50, 0.1};
     const std::vector<Case> cases = {
         // 384000 -> 96000 through 192000 Hz with g = h = 2: by 2 twice, but 2/4 and 4/8 are
         // not halfbands (the floor had halved both, to under half the price).
-        {384000, {2, 4}, {4, 8}, at_127,
-         [](const quillmere::core::CostFloor& f) { return f.split_of(2, 1, 2); }, 0.8},
+        {384000, {2, 4}, {4, 8}, at_127, 2, 1, 2, false, 0.8},
         // 5644800 -> 15 through 21879 Hz: g = h = 1 but two leaks (a tone's two signs), and
         // the far-edge margin of a transition wide next to the passband (the floor had
         // neither, at 85 % of the price).
-        {5644800, {1, 258}, {43, 62720}, at_50,
-         [](const quillmere::core::CostFloor& f) {
-             const Stage s[2] = {{1, 258}, {43, 62720}};
-             return f.with_leaks(f.split_of(1, 1, 62720),
-                                 quillmere::cost_model::coinciding_leaks(s, 2));
-         },
-         0.97},
+        {5644800, {1, 258}, {43, 62720}, at_50, 1, 1, 62720, true, 0.97},
         // ... through 7350 Hz: g = 1 but h = 128 makes 256 leaks (the floor had 1, at half
         // the price).
-        {5644800, {1, 768}, {128, 62720}, at_50,
-         [](const quillmere::core::CostFloor& f) {
-             const Stage s[2] = {{1, 768}, {128, 62720}};
-             return f.with_leaks(f.split_of(1, 1, 62720),
-                                 quillmere::cost_model::coinciding_leaks(s, 2));
-         },
-         0.9},
+        {5644800, {1, 768}, {128, 62720}, at_50, 1, 1, 62720, true, 0.9},
     };
     for (const Case& k : cases) {
         FilterSpec filter = k.filter;
@@ -633,7 +633,11 @@ TEST(MinCostFloor, ByDesignMethodTheFloorFollowsWhatEachSplitCanBe) {
             k.in, out, filter, k.in / 65535.0, k.in * 65535.0,
             quillmere::core::least_split_leaks(k.first.l * k.second.l / g,
                                                k.first.m * k.second.m / g));
-        const double at = floor.macs_floor(f1, k.split(floor));
+        quillmere::core::SplitFactors split = floor.split_of(k.g, k.a1, k.b2);
+        if (k.own_leaks) {
+            split = floor.with_leaks(split, quillmere::cost_model::coinciding_leaks(stages, 2));
+        }
+        const double at = floor.macs_floor(f1, split);
         SCOPED_TRACE(std::to_string(k.in) + " Hz through " + std::to_string(f1) + " Hz");
         EXPECT_LE(at, price.macs_per_second);
         EXPECT_GE(at, k.least_share * price.macs_per_second) << at / price.macs_per_second;
@@ -679,15 +683,10 @@ TEST(MinCostFloor, ByDesignMethodTheCoefficientsFloorOnlyGrowsWithG) {
         {2, 705600, 2, 1, 176400, 1, FilterSpec{std::nullopt, std::nullopt, 137, 0.1}},
         {44100, 88200, 2, 1, 1, 1, FilterSpec{std::nullopt, std::nullopt, 60, 1.0}},
     };
-    for (const quillmere::DesignMethod method :
-         {quillmere::DesignMethod::kaiser, quillmere::DesignMethod::equiripple,
-          quillmere::DesignMethod::automatic}) {
+    for (const quillmere::DesignMethod method : kDesignMethods) {
         for (const Case& k : cases) {
-            FilterSpec filter = k.filter;
-            filter.design_method = method;
-            const quillmere::core::CostFloor floor(
-                k.in, k.out, filter, k.in / 65535.0, k.in * 65535.0,
-                quillmere::core::least_split_leaks(k.a1 * k.a2, k.b1 * k.b2));
+            const quillmere::core::CostFloor floor = method_floor(
+                k.in, k.out, k.filter, method, k.a1 * k.a2, k.b1 * k.b2, 65535.0);
             ASSERT_TRUE(floor.usable());
             double last = 0.0;
             for (long long g = 1; g <= 5000; g += g < 40 ? 1 : 37) {
@@ -744,9 +743,6 @@ TEST(MinCostSearch, ByDesignMethodWithFarRatiosThePrunedPassPicksWhatTheExhausti
     const std::vector<std::pair<double, double>> pairs = {
         {705600, 1000}, {384000, 3000}, {192000, 1500}, {44100, 1260}, {16000, 2822400},
         {8000, 384000}, {352800, 2450}, {96000, 750}};
-    const quillmere::DesignMethod methods[] = {quillmere::DesignMethod::equiripple,
-                                               quillmere::DesignMethod::automatic,
-                                               quillmere::DesignMethod::kaiser};
     Dice dice;
     int found = 0;
     for (int i = 0; i < 90; ++i) {
@@ -754,7 +750,7 @@ TEST(MinCostSearch, ByDesignMethodWithFarRatiosThePrunedPassPicksWhatTheExhausti
         TwoStageRequest r =
             min_cost_request(in, out, 60 + static_cast<long long>(dice.below(100)),
                              dice.below(2) == 0);
-        r.filter.design_method = methods[dice.below(3)];
+        r.filter.design_method = kDesignMethods[dice.below(3)];
         r.filter.attenuation_db = 40.0 + 110.0 * dice.unit();
         r.filter.ripple_db = dice.below(2) == 0 ? 0.1 : 0.8;
         if (dice.below(2) == 0) {

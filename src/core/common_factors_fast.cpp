@@ -15,7 +15,8 @@
 // a convex function of the intermediate rate (CostFloor), so the candidates that might
 // win by their price lie in one interval of intermediate rates, a range of h for each g;
 // and a candidate that could only tie needs no more coefficients than the stored one,
-// which bounds g.
+// which bounds g. Priced by a design method, a candidate's own leaks (which grow with h
+// too) may put it outside the interval of its g's: it is then not priced.
 #include <algorithm>
 #include <climits>
 #include <cmath>

@@ -3,10 +3,11 @@
 // stages filtered its MAC/s depend on its intermediate rate alone up to the rounding of
 // the tap counts; dropping that rounding gives a floor that is a convex function of the
 // intermediate rate, whose sublevel sets are intervals. With a design method the floor
-// takes that method's length factor (cost_model::cascade_factor_floor), and a stage by 2
-// (an intermediate rate twice or half a neighbouring rate) may be a halfband at half the
-// factor when its edges allow one: those few rates join the interval where their floor
-// allows.
+// takes that method's length factor (cost_model::cascade_factor_floor) at the leaks, the
+// transitions and the Kaiser far-edge margin the split's rates allow, and a stage by 2
+// (an intermediate rate twice or half a neighbouring rate, factors 2/1 or 1/2) may be a
+// halfband at half the factor when its edges allow one: those few rates join the interval
+// where their floor allows.
 #pragma once
 
 #include <cmath>

@@ -893,9 +893,50 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
     }
 }
 
+/// Min-cost mode, a target above every rate of the pair combination: whether its top
+/// candidate, g = max_g and h = 1, was stored ahead of the others because the scan would
+/// end with it. Every other candidate's rate K*g/h is at most K x max(max_g - 1, max_g / 2),
+/// farther from the target; when the priority rules prefer the top one outright to any
+/// such rate with the most favourable final rate a candidate of the pass can have, and to
+/// the record, the scan stores it whatever it stored before, and nothing after it (no
+/// candidate matches the target, so none ends the pass). A walk toward a far target
+/// would otherwise store a nearer cascade at every g.
+bool stored_top_first(FastPass* pass, const Combination& c) {
+    const TwoStageRequest& request = pass->request();
+    if (!pass->exact_shortcuts || request.mode != SearchMode::min_cost ||
+        pass->target == nullptr || !c.any_valid || pass->finals.error_count == 0) {
+        return false;
+    }
+    const double top_rate = request.input_rate_hz *
+                            (static_cast<double>(c.max_g * c.a1) / static_cast<double>(c.b1));
+    const double target = pass->target->rate_hz;
+    if (!(top_rate < target) || relative_error(top_rate, target) < match_tolerance) return false;
+    const Cascade top{c.max_g * c.a1, c.b1, c.a2, c.max_g * c.b2};
+    // Its measures as the assessment takes them, with the final rate it may have that the
+    // rules like least (a miss where a match is possible).
+    CandidateMeasures measures{top.l1 + top.m1 + top.l2 + top.m2, 0.0,
+                               !pass->finals.miss_possible, std::fabs(top_rate - target), false};
+    const double others = c.k * std::max(static_cast<double>(c.max_g - 1),
+                                         static_cast<double>(c.max_g) / 2.0);
+    CascadeRecord nearest = make_empty_record();
+    nearest.found = true;
+    nearest.final_match = pass->finals.match_possible;
+    nearest.intermediate_error = (target - others * (1.0 + 1e-12));
+    nearest.intermediate_match = false;
+    if (judge_by_priority(measures, nearest, request) != Verdict::accept ||
+        judge_by_priority(measures, pass->best(), request) != Verdict::accept) {
+        return false;
+    }
+    return try_candidate(pass, top);
+}
+
 /// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
 ComboEnd scan_combination(FastPass* pass, const Combination& c) {
     const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
+    if (stored_top_first(pass, c)) {
+        progress_count_many(pass->progress, static_cast<std::uint64_t>(c.max_g) * h_count);
+        return ComboEnd::done;
+    }
     pass->combination_grain = combination_grain(*pass, c);
     pass->grain_power = grain_power_of(*pass, pass->combination_grain);
     pass->no_tie_from = LLONG_MAX;

@@ -352,6 +352,35 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksForAnyFilterRequirements) {
     EXPECT_GT(found, 100);  // most of them priced and found, not refused alike
 }
 
+TEST(MinCostSearch, TowardATargetAboveEveryRateThePassTakesEachCombinationsTopAtOnce) {
+    // A target above every rate a pair combination reaches: its g = max_g, h = 1 candidate
+    // is nearest, and the scan would store a nearer cascade at every g before it. Output
+    // rates the ratio reaches exactly and ones it misses by a rounding, several pair
+    // combinations, priced by Kaiser's estimate and by design methods; the record and the
+    // count of iterations are the exhaustive scan's.
+    const std::optional<quillmere::DesignMethod> methods[] = {
+        std::nullopt, quillmere::DesignMethod::kaiser, quillmere::DesignMethod::equiripple};
+    int compared = 0;
+    for (const Priority priority : {Priority::final, Priority::balanced, Priority::ignore}) {
+        for (const auto& [in, out, limit, target] :
+             {std::tuple{88200.0, 705600.0, 700LL, 1.8e12},
+              std::tuple{16000.0, 16000.0, 900LL, 1.4e9},
+              std::tuple{44056.0, 47952.0, 400LL, 3.0e7},
+              std::tuple{48000.0, 8000.0, 600LL, 2.9e7},
+              std::tuple{2.0, 705600.0, 800LL, 24000.0}}) {
+            for (const bool allow : {false, true}) {
+                TwoStageRequest r = min_cost_request(in, out, limit, allow, target, priority);
+                r.filter.attenuation_db = 97;
+                r.filter.design_method = methods[compared % 3];
+                expect_same_choice(r, std::to_string(in) + " -> " + std::to_string(out) +
+                                          " target " + std::to_string(target));
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 30);
+}
+
 TEST(MinCostFloor, NeverAboveTheRealPrice) {
     const FilterSpec filters[3] = {FilterSpec{}, FilterSpec{std::nullopt, std::nullopt, 40, 0.01},
                                    FilterSpec{18000.0, 21000.0, 130, 0.1}};

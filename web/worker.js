@@ -10,8 +10,8 @@
 //   {type: "files", id, files}                                (its coefficient files)
 //   {type: "done", id, steps}
 // and once the module is ready {type: "ready", version, steps}; the warm-up (below) says
-// {type: "warm-up", state: "started" | "stopped" | "done", steps, designed}. `steps` holds the
-// milliseconds the worker spent in each step (see Steps below), so that the page's
+// {type: "warm-up", state: "started" | "stopped" | "done", steps, designed}. `steps` holds
+// the milliseconds the worker spent in each step (see Steps below), so that the page's
 // figures say where the time goes.
 // The stop cell holds the id of the page's newest request: while it differs from the
 // request at hand, the library's stop flag is set at the search's next event, and the
@@ -27,12 +27,12 @@ const DOWNLOADS = [["json", "coefficients.json"], ["csv", "coefficients.csv"], [
 /** Points of each plotted response. */
 const POINTS = 2048;
 
-/** The warm-up: requests designed once, with their responses and files, when the worker
- * is first idle, so that the browser has compiled the search's and the design's hot loops
+/** The warm-up: requests designed once, with their coefficient files (and the first with
+ * its responses), when the worker is first idle, so that the browser has compiled the search's and the design's hot loops
  * with its optimising compiler (it starts with a quick baseline compiler and recompiles
  * what runs often, however short each run) before the user's first design rather than
- * during it. A design cannot be stopped half-way from the page, so each is small (two
- * filters of 150 to 520 taps, a few milliseconds once compiled): a request sent meanwhile
+ * during it. A design cannot be stopped half-way from the page, so each is small (one or
+ * two filters of 150 to 520 taps, a few milliseconds once compiled): a request sent meanwhile
  * waits for one of them at most. Plans of the page's usual rates, of even and odd lengths. */
 const WARM_UP = [
   [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "48000"], ["stages", "2"], ["cost", ""], ["passband", "12k"]],
@@ -48,7 +48,8 @@ let current = 0;
 let ready = null;
 /** The id of the last request answered. */
 let answered = 0;
-/** The warm-up's progress: the next of WARM_UP to design, its milliseconds so far. */
+/** The warm-up's progress: the next of WARM_UP to design, the designs done, its
+ * milliseconds so far, its calculator while under way, whether its next step is due. */
 const warmUp = { next: 0, designed: 0, steps: null, calculator: null, scheduled: false };
 
 function stopAsked() {

@@ -103,10 +103,11 @@ let nextId = 1;
 let latestId = 0;
 let linkUnknown = [];
 
-/** What the tests and the curious can read: how long each answer took, and whether the
- * page is settled. */
+/** What the tests and the curious can read: how long each answer took (and the worker's
+ * steps of it), how long the module took to load, and whether the page is settled. */
 const timings = [];
-globalThis.quillmere = { timings, stopping: stopCell ? "shared stop flag" : "worker restart", restarts: 0 };
+const load = {};
+globalThis.quillmere = { timings, load, warmUp: { state: "none" }, stopping: stopCell ? "shared stop flag" : "worker restart", restarts: 0 };
 
 function setState() {
   const busy = debounceTimer !== null || inflight !== null || pending !== null;
@@ -127,7 +128,10 @@ function send(request) {
   inflight = request;
   request.sentAt = performance.now();
   if (stopCell) Atomics.store(stopCell, 0, request.id);
-  worker.postMessage({ type: "compute", id: request.id, options: request.options, design: request.design });
+  // The time it is sent on the clock both sides share, for the worker's figure of how
+  // long the request waited for it.
+  const sent = performance.timeOrigin + request.sentAt;
+  worker.postMessage({ type: "compute", id: request.id, options: request.options, design: request.design, sent });
 }
 
 function submit(request) {
@@ -172,7 +176,11 @@ function finished(id) {
 function onAnswer(message) {
   switch (message.type) {
     case "ready":
+      Object.assign(load, message.steps);
       $("version").textContent = `Library ${message.version}.`;
+      return;
+    case "warm-up":
+      globalThis.quillmere.warmUp = { state: message.state, steps: message.steps, designed: message.designed };
       return;
     case "record":
       if (message.id === latestId) showRecord(message);
@@ -188,9 +196,12 @@ function onAnswer(message) {
       finished(message.id);
       return;
     case "stopped":
-    case "done":
+    case "done": {
+      const timing = timings.find((t) => t.id === message.id);
+      if (timing) timing.steps = message.steps;
       finished(message.id);
       return;
+    }
     default:
   }
 }
@@ -202,6 +213,7 @@ function onAnswer(message) {
 let shown = null; // the request whose results are on the page
 
 function showRecord(message) {
+  const arrived = performance.now();
   const request = inflight && inflight.id === message.id ? inflight : null;
   if (message.refusals.length) {
     showRefusals(message.refusals, linkUnknown);
@@ -222,7 +234,7 @@ function showRecord(message) {
     $("share-link").href = location.href;
     $("share-link").textContent = location.href;
     $("command-line").textContent = `quillmere --format json ${argumentsFromValues(request.values).map(shellWord).join(" ")}`;
-    timings.push({ query, record: performance.now() - request.sentAt });
+    timings.push({ id: request.id, query, recordArrived: arrived - request.sentAt, record: performance.now() - request.sentAt });
   }
   if (!request || !request.design || !message.designable) {
     renderDesign(null, request && request.design ? "No factors, so no filters." : "Filters are designed when 'Design the filters' is on.");
@@ -246,10 +258,14 @@ function showDownloads(files) {
 }
 
 function showDesign(message) {
+  const arrived = performance.now();
   renderDesign(message.design);
   drawPlots($("plots"), message.design, message.plots);
   const request = inflight && inflight.id === message.id ? inflight : null;
-  if (request && timings.length) timings[timings.length - 1].design = performance.now() - request.sentAt;
+  if (request && timings.length) {
+    // When the design came from the worker, and when it was drawn.
+    Object.assign(timings[timings.length - 1], { designArrived: arrived - request.sentAt, design: performance.now() - request.sentAt });
+  }
 }
 
 function shellWord(word) {
@@ -299,7 +315,9 @@ async function start() {
     onInput();
   });
   setState();
+  const compiling = performance.now();
   wasmModule = await compileModule();
+  load.compile = performance.now() - compiling;
   startWorker();
   compute();
 }

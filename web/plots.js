@@ -25,35 +25,51 @@ function series(label, stroke, extra = {}) {
   return { label, stroke, width: 1.5, spanGaps: false, points: { show: false }, ...extra };
 }
 
-function chart(container, title, x, curves, requirement, yRange) {
+/** The data of a chart: the x axis, each curve, and the requirement lines over it. */
+function chartData(x, curves, requirement) {
+  return [
+    x,
+    ...curves.map((curve) => curve.values),
+    level(x, 0, requirement.passbandHz, requirement.rippleDb / 2),
+    level(x, 0, requirement.passbandHz, -requirement.rippleDb / 2),
+    level(x, requirement.stopbandHz, x[x.length - 1], -requirement.attenuationDb),
+  ];
+}
+
+/** The labels of a chart's series, by which a chart drawn before is known to fit. */
+function labelsOf(curves) {
+  return curves.map((curve) => curve.label).join("\n");
+}
+
+function describe(entry, title) {
+  entry.title = title;
+  entry.caption.textContent = title;
+  entry.figure.setAttribute("aria-label", `${title}: magnitude in dB against frequency in Hz, with the requirements dashed`);
+}
+
+function chart(container, { title, x, curves, requirement, yRange }) {
   const figure = document.createElement("figure");
   figure.className = "plot";
   const caption = document.createElement("figcaption");
-  caption.textContent = title;
   figure.append(caption);
   container.append(figure);
 
-  const data = [x];
   const all = [{}];
-  for (const curve of curves) {
-    data.push(curve.values);
-    all.push(series(curve.label, curve.color));
-  }
+  for (const curve of curves) all.push(series(curve.label, curve.color));
   const requirementDash = { dash: [6, 4], width: 1.5 };
-  data.push(level(x, 0, requirement.passbandHz, requirement.rippleDb / 2));
   all.push(series("passband ripple, top", COLORS.requirement, requirementDash));
-  data.push(level(x, 0, requirement.passbandHz, -requirement.rippleDb / 2));
   all.push(series("passband ripple, bottom", COLORS.requirement, requirementDash));
-  data.push(level(x, requirement.stopbandHz, x[x.length - 1], -requirement.attenuationDb));
   all.push(series("stopband floor", COLORS.requirement, requirementDash));
 
+  // The y range is the entry's, so that a redrawn chart takes the new design's.
+  const entry = { figure, caption, labels: labelsOf(curves), yRange };
   const width = Math.max(260, Math.floor(container.clientWidth || 600));
   const plot = new uPlot(
     {
       width,
       height: HEIGHT,
       series: all,
-      scales: { x: { time: false }, y: { range: yRange } },
+      scales: { x: { time: false }, y: { range: () => entry.yRange } },
       axes: [
         { label: "Hz", values: (u, ticks) => ticks.map((t) => (t >= 1e6 ? `${t / 1e6}M` : t >= 1e3 ? `${t / 1e3}k` : t)) },
         { label: "dB" },
@@ -61,41 +77,48 @@ function chart(container, title, x, curves, requirement, yRange) {
       legend: { live: false },
       cursor: { drag: { x: true, y: false } },
     },
-    data,
+    chartData(x, curves, requirement),
     figure,
   );
   plot.root.querySelector(".u-over").setAttribute("aria-hidden", "true");
-  figure.setAttribute("aria-label", `${title}: magnitude in dB against frequency in Hz, with the requirements dashed`);
   figure.setAttribute("role", "img");
-  charts.push({ title, plot, figure });
+  entry.plot = plot;
+  describe(entry, title);
+  charts.push(entry);
 }
 
-/** The plots of a design; clears them when there is none. */
-export function drawPlots(container, design, plots) {
-  for (const { plot } of charts) plot.destroy();
-  charts = [];
-  container.replaceChildren();
-  globalThis.quillmere.plots = charts;
-  if (!design || !plots || typeof uPlot !== "function") return;
-
+/** The charts of a design: the cascade, its passband in detail, and each filtered stage. */
+function chartsOf(design, plots) {
   const floor = -(Math.max(design.attenuationDb, ...design.stages.map((s) => s.targetAttenuationDb)) + 40);
   const full = [floor, 10];
   const cascadeX = axis(plots.cascade.toHz, plots.cascade.db.length);
   const cascadeCurves = [{ label: "cascade", color: COLORS.response, values: plots.cascade.db }];
   if (plots.cascade.rounded) cascadeCurves.push({ label: "rounded", color: COLORS.rounded, values: plots.cascade.rounded });
   const cascadeSpec = { passbandHz: design.passbandHz, stopbandHz: design.stopbandHz, rippleDb: design.rippleDb, attenuationDb: design.attenuationDb };
-  chart(container, "Cascade (the stages' gains multiplied, over half the highest rate of the chain)", cascadeX, cascadeCurves, cascadeSpec, full);
+  const specs = [
+    {
+      title: "Cascade (the stages' gains multiplied, over half the highest rate of the chain)",
+      x: cascadeX,
+      curves: cascadeCurves,
+      requirement: cascadeSpec,
+      yRange: full,
+    },
+  ];
 
   // The passband in detail: up to a little past its edge, on the ripple's scale.
   const edge = Math.min(plots.cascade.toHz, design.passbandHz * 1.05);
   const count = Math.max(2, cascadeX.findIndex((f) => f > edge));
-  const detail = cascadeCurves.map((c) => ({ ...c, values: c.values.slice(0, count) }));
-  chart(container, "Cascade passband", cascadeX.slice(0, count), detail, cascadeSpec, [-design.rippleDb * 1.5, design.rippleDb * 1.5]);
+  specs.push({
+    title: "Cascade passband",
+    x: cascadeX.slice(0, count),
+    curves: cascadeCurves.map((c) => ({ ...c, values: c.values.slice(0, count) })),
+    requirement: cascadeSpec,
+    yRange: [-design.rippleDb * 1.5, design.rippleDb * 1.5],
+  });
 
   design.stages.forEach((stage, i) => {
     const curve = plots.stages[i];
     if (!curve) return;
-    const x = axis(curve.toHz, curve.db.length);
     const curves = [{ label: `stage ${i + 1}`, color: COLORS.response, values: curve.db }];
     if (curve.rounded) curves.push({ label: "rounded", color: COLORS.rounded, values: curve.rounded });
     const requirement = {
@@ -105,8 +128,31 @@ export function drawPlots(container, design, plots) {
       attenuationDb: stage.targetAttenuationDb,
     };
     const title = `Stage ${i + 1}: ↑${stage.l} ↓${stage.m}, ${stage.filter}, ${stage.taps} taps at ${stage.upsampledRateHz} Hz`;
-    chart(container, title, x, curves, requirement, full);
+    specs.push({ title, x: axis(curve.toHz, curve.db.length), curves, requirement, yRange: full });
   });
+  return specs;
+}
+
+/** The plots of a design; clears them when there is none. Charts of the same kinds as
+ * those on the page (as when another output rate is typed) are redrawn with the new data
+ * rather than made anew, which takes the page a good part of the time. */
+export function drawPlots(container, design, plots) {
+  const specs = design && plots && typeof uPlot === "function" ? chartsOf(design, plots) : [];
+  const fits = specs.length > 0 && specs.length === charts.length && specs.every((spec, i) => labelsOf(spec.curves) === charts[i].labels);
+  if (fits) {
+    specs.forEach((spec, i) => {
+      const entry = charts[i];
+      entry.yRange = spec.yRange;
+      describe(entry, spec.title);
+      entry.plot.setData(chartData(spec.x, spec.curves, spec.requirement));
+    });
+    return;
+  }
+  for (const { plot } of charts) plot.destroy();
+  charts = [];
+  container.replaceChildren();
+  globalThis.quillmere.plots = charts;
+  for (const spec of specs) chart(container, spec);
 
   if (!resizer && typeof ResizeObserver === "function") {
     resizer = new ResizeObserver(() => {

@@ -3,12 +3,16 @@
 //
 // Messages in:
 //   {type: "init", module: WebAssembly.Module, stop: SharedArrayBuffer | null}
-//   {type: "compute", id, options: [{name, text}], design: boolean}
+//   {type: "compute", id, options: [{name, text}], design: boolean, sent}
 // Messages out, for each compute in this order:
 //   {type: "record", id, refusals, json, text, designable}   (or {type: "stopped", id})
 //   {type: "design", id, design, plots}                       (when the design was asked)
 //   {type: "files", id, files}                                (its coefficient files)
-//   {type: "done", id}
+//   {type: "done", id, steps}
+// and once the module is ready {type: "ready", version, steps}; the warm-up (below) says
+// {type: "warm-up", state: "started" | "stopped" | "done", steps, designed}. `steps` holds
+// the milliseconds the worker spent in each step (see Steps below), so that the page's
+// figures say where the time goes.
 // The stop cell holds the id of the page's newest request: while it differs from the
 // request at hand, the library's stop flag is set at the search's next event, and the
 // design is not begun.
@@ -23,12 +27,39 @@ const DOWNLOADS = [["json", "coefficients.json"], ["csv", "coefficients.csv"], [
 /** Points of each plotted response. */
 const POINTS = 2048;
 
+/** The warm-up: requests designed once, with their coefficient files (and the first with
+ * its responses), when the worker is first idle, so that the browser has compiled the search's and the design's hot loops
+ * with its optimising compiler (it starts with a quick baseline compiler and recompiles
+ * what runs often, however short each run) before the user's first design rather than
+ * during it. A design cannot be stopped half-way from the page, so each is small (one or
+ * two filters of 150 to 520 taps, a few milliseconds once compiled): a request sent meanwhile
+ * waits for one of them at most. Plans of the page's usual rates, of even and odd lengths. */
+const WARM_UP = [
+  [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "48000"], ["stages", "2"], ["cost", ""], ["passband", "12k"]],
+  [["INPUT_RATE", "48000"], ["OUTPUT_RATE", "44100"], ["stages", "2"], ["cost", ""], ["passband", "12k"]],
+  [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "96000"], ["stages", "2"], ["cost", ""], ["passband", "12k"]],
+  [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "32000"], ["stages", "2"], ["cost", ""], ["passband", "10k"]],
+  [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "88200"], ["stages", "2"], ["cost", ""]],
+  [["INPUT_RATE", "44100"], ["OUTPUT_RATE", "48000"], ["stages", "2"], ["cost", ""], ["passband", "12k"], ["attenuation", "60"]],
+];
+
 let stopCell = null;
 let current = 0;
 let ready = null;
+/** The id of the last request answered. */
+let answered = 0;
+/** The warm-up's progress: the next of WARM_UP to design, the designs done, its
+ * milliseconds so far, its calculator while under way, whether its next step is due. */
+const warmUp = { next: 0, designed: 0, steps: null, calculator: null, scheduled: false };
 
 function stopAsked() {
   return stopCell !== null && Atomics.load(stopCell, 0) !== current;
+}
+
+/** Whether the page has sent a request the worker has not answered: the warm-up gives
+ * way to it. */
+function requestWaiting() {
+  return Atomics.load(stopCell, 0) !== answered;
 }
 
 /** A C++ list (embind's register_vector) as an array; the list is freed. */
@@ -75,16 +106,37 @@ function buffersOf(plots) {
   return buffers;
 }
 
+/** The milliseconds of a request's steps in the worker: queued (from the page's sending it
+ * until the worker takes it up, as while the warm-up gives way), waiting for the module,
+ * the search, the design, its responses, its coefficient files. */
+class Steps {
+  constructor() {
+    this.last = performance.now();
+    this.ms = {};
+  }
+
+  /** Adds the time since the last mark to `step`. */
+  mark(step) {
+    const now = performance.now();
+    this.ms[step] = (this.ms[step] || 0) + (now - this.last);
+    this.last = now;
+  }
+}
+
 async function compute(message) {
+  const steps = new Steps();
+  if (message.sent) steps.ms.queued = Math.max(0, performance.timeOrigin + steps.last - message.sent);
   const quillmere = await ready;
+  steps.mark("wait");
   const calculator = quillmere.calculator;
   current = message.id;
   const list = new quillmere.OptionTextList();
   for (const option of message.options) list.push_back(option);
   const answer = calculator.solve(list);
   list.delete();
+  steps.mark("solve");
   if (answer.stopped) {
-    postMessage({ type: "stopped", id: message.id });
+    postMessage({ type: "stopped", id: message.id, steps: steps.ms });
     return;
   }
   const refusals = arrayOf(answer.refusals);
@@ -100,11 +152,13 @@ async function compute(message) {
     const started = performance.now();
     const design = calculator.design();
     design.stages = arrayOf(design.stages);
+    steps.mark("design");
     if (design.status === "stopped") {
-      postMessage({ type: "stopped", id: message.id });
+      postMessage({ type: "stopped", id: message.id, steps: steps.ms });
       return;
     }
     const plots = design.status === "ok" ? responses(calculator, design) : null;
+    steps.mark("responses");
     design.milliseconds = performance.now() - started;
     postMessage({ type: "design", id: message.id, design, plots }, plots ? buffersOf(plots) : []);
     // The coefficient files, as the command line's --coefficients writes them: after the
@@ -113,30 +167,109 @@ async function compute(message) {
     if (design.status === "ok" && !stopAsked()) {
       const files = Object.fromEntries(DOWNLOADS.map(([format, name]) => [format, calculator.coefficients(format, name)]));
       postMessage({ type: "files", id: message.id, files });
+      steps.mark("files");
     }
   }
-  postMessage({ type: "done", id: message.id });
+  postMessage({ type: "done", id: message.id, steps: steps.ms });
+}
+
+/** Starts or resumes the warm-up in the worker's idle time, one request per task, each
+ * begun only while no request of the page waits. Only where the page shares the stop cell
+ * with the worker, which tells the worker of a waiting request; the warm-up resumes when
+ * the worker is idle again. */
+function scheduleWarmUp() {
+  if (stopCell === null || warmUp.scheduled || warmUp.next >= WARM_UP.length) return;
+  warmUp.scheduled = true;
+  setTimeout(warmUpStep, 0);
+}
+
+/** Designs the next warm-up request and its responses and files on a calculator of its
+ * own, so that the page's last request is left as it was; nothing is posted but the
+ * warm-up's progress. Its search stops when a request comes meanwhile (the design is
+ * small); the request is then answered and the warm-up resumes after it. */
+async function warmUpStep() {
+  warmUp.scheduled = false;
+  const quillmere = await ready;
+  if (requestWaiting()) return;
+  if (!warmUp.calculator) {
+    warmUp.calculator = new quillmere.Calculator();
+    warmUp.steps = new Steps();
+    postMessage({ type: "warm-up", state: "started" });
+  }
+  const steps = warmUp.steps;
+  steps.last = performance.now();
+  const calculator = warmUp.calculator;
+  current = answered;
+  const stopped = () => {
+    steps.mark("stopped");
+    postMessage({ type: "warm-up", state: "stopped", steps: steps.ms });
+    return true;
+  };
+  const list = new quillmere.OptionTextList();
+  for (const [name, text] of WARM_UP[warmUp.next]) list.push_back({ name, text });
+  const answer = calculator.solve(list);
+  list.delete();
+  arrayOf(answer.refusals);
+  steps.mark("solve");
+  if (answer.stopped || stopAsked()) return stopped();
+  const design = answer.designable ? calculator.design() : { status: "", stages: [] };
+  if (answer.designable) design.stages = arrayOf(design.stages);
+  steps.mark("design");
+  if (design.status === "stopped" || stopAsked()) return stopped();
+  if (design.status === "ok") {
+    warmUp.designed += 1;
+    // The responses' grids follow the rates rather than the lengths, and are as long for
+    // these small filters as for the page's: drawn for the first request only.
+    if (warmUp.next === 0) {
+      responses(calculator, design);
+      steps.mark("responses");
+    }
+    for (const [format, name] of DOWNLOADS) {
+      if (stopAsked()) return stopped();
+      calculator.coefficients(format, name);
+    }
+    steps.mark("files");
+  }
+  warmUp.next += 1;
+  if (warmUp.next < WARM_UP.length) {
+    scheduleWarmUp();
+    return false;
+  }
+  calculator.delete();
+  warmUp.calculator = null;
+  postMessage({ type: "warm-up", state: "done", steps: steps.ms, designed: warmUp.designed });
+  return false;
 }
 
 onmessage = (event) => {
   const message = event.data;
   if (message.type === "init") {
     stopCell = message.stop ? new Int32Array(message.stop) : null;
+    const steps = new Steps();
     ready = createQuillmere({
       // The page compiles the module once and hands it to every worker it starts.
       instantiateWasm(imports, receive) {
-        WebAssembly.instantiate(message.module, imports).then((instance) => receive(instance, message.module));
+        WebAssembly.instantiate(message.module, imports).then((instance) => {
+          steps.mark("instantiate");
+          receive(instance, message.module);
+        });
         return {};
       },
       stopRequested: stopAsked,
     }).then((quillmere) => {
       quillmere.calculator = new quillmere.Calculator();
-      postMessage({ type: "ready", version: quillmere.version() });
+      steps.mark("start");
+      postMessage({ type: "ready", version: quillmere.version(), steps: steps.ms });
       return quillmere;
     });
   } else if (message.type === "compute") {
-    compute(message).catch((error) => {
-      postMessage({ type: "failed", id: message.id, message: String(error && error.message ? error.message : error) });
-    });
+    compute(message)
+      .catch((error) => {
+        postMessage({ type: "failed", id: message.id, message: String(error && error.message ? error.message : error) });
+      })
+      .finally(() => {
+        answered = message.id;
+        scheduleWarmUp();
+      });
   }
 };

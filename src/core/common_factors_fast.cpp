@@ -15,7 +15,8 @@
 // a convex function of the intermediate rate (CostFloor), so the candidates that might
 // win by their price lie in one interval of intermediate rates, a range of h for each g;
 // and a candidate that could only tie needs no more coefficients than the stored one,
-// which bounds g.
+// which bounds g. Priced by a design method, a candidate's own leaks (which grow with h
+// too) may put it outside the interval of its g's: it is then not priced.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -86,6 +87,24 @@ struct PricedRates {
     RateInterval better;               ///< a price that wins whatever the coefficients
 };
 
+/// Min-cost mode with a design method: how priced_rates() priced the g being scanned, and
+/// the intervals of its candidates with more leaks than the g's split counts, one per
+/// power of two of their leaks, each derived when first asked for.
+struct GPricing {
+    std::uint64_t refresh = 0;  ///< the refresh it was priced after (0: none)
+    bool tie = false;
+    int grain_power = 0;
+    SplitFactors split;
+};
+
+struct LeakPriced {
+    std::uint64_t refresh = 0;  ///< the refresh `interval` was derived after (0: none)
+    bool tie = false;
+    int grain_power = 0;
+    SplitFactors split;
+    RateInterval interval;
+};
+
 /// Powers of two 2^(e - GRAIN_OFFSET) a grain bound is rounded up to: every grain of a pass
 /// lies between 2^-70 and 2^57 Hz (the rates within 1..1e13 Hz, divided by factors below
 /// 2^63); one outside is clamped, which only loosens a bound.
@@ -139,6 +158,13 @@ struct FastPass {
     int grain_power = GRAIN_POWERS - 1;
     double combination_grain = INF;  ///< its candidates' grain with h = 1
     PricedRates priced[GRAIN_POWERS];
+    GPricing g_pricing;
+    LeakPriced leak_priced[CostFloor::LEAK_POWERS];
+    /// Min-cost mode: the least g of the pair combination being scanned known to need more
+    /// coefficients than the record on the bounds of refresh no_tie_refresh (see
+    /// priced_rates).
+    long long no_tie_from = LLONG_MAX;
+    std::uint64_t no_tie_refresh = 0;
     /// Min-cost mode: the record was stored on the priority rules alone, its price not
     /// yet figured (price_pending_record), and these are its factors.
     bool record_unpriced = false;
@@ -495,9 +521,39 @@ void ensure_bounds(FastPass* pass) {
     if (pass->bounds_due && !pass->bounds_cover) refresh_bounds(pass);
 }
 
+/// Min-cost mode with a design method: whether a candidate of the g being scanned, which
+/// the priority rules leave to its price, loses by its price for its own leaks. The leaks
+/// of a split, M1 M2 / lcm(the denominators of its rates) paths, grow with h as well as
+/// with g (by gcd(h, b2) at least), and each tightens both stages' targets; the interval
+/// of the g counts only g's. Only on fresh bounds, the g priced on them.
+bool priced_out_by_leaks(FastPass* pass, const Cascade& k, double intermediate) {
+    const GPricing& priced = pass->g_pricing;
+    if (pass->floor == nullptr || !pass->floor->counts_leaks() || pass->bounds_due ||
+        priced.refresh != pass->refreshes) {
+        return false;
+    }
+    const Stage stages[2] = {Stage{k.l1, k.m1}, Stage{k.l2, k.m2}};
+    const SplitFactors own =
+        pass->floor->with_leaks(priced.split, cost_model::coinciding_leaks(stages, 2));
+    if (own.extra_leak_power == 0) return false;
+    LeakPriced& known = pass->leak_priced[own.leaks_power()];
+    if (!(known.refresh == pass->refreshes && known.tie == priced.tie &&
+          known.grain_power == priced.grain_power && known.split == own)) {
+        price_pending_record(pass);
+        const double grain = std::ldexp(1.0, priced.grain_power - GRAIN_OFFSET);
+        const double price = winning_price(*pass, priced.tie, grain);
+        known = LeakPriced{pass->refreshes, priced.tie, priced.grain_power, own,
+                           price == -INF ? RateInterval{} : pass->floor->rates_within(price, own)};
+    }
+    // Widened as the h ranges are for the roundings.
+    return known.interval.empty() || intermediate < known.interval.lo * (1.0 - RANGE_MARGIN) ||
+           intermediate > known.interval.hi * (1.0 + RANGE_MARGIN);
+}
+
 /// Judges a candidate; assesses it (storing it when it wins) only when it might win. A
-/// stored candidate makes the bounds due.
-bool try_candidate(FastPass* pass, const Cascade& k) {
+/// stored candidate makes the bounds due. own_leaks: a candidate of the g being scanned,
+/// whose leaks may rule it out (see priced_out_by_leaks()).
+bool try_candidate(FastPass* pass, const Cascade& k, bool own_leaks = false) {
     const TwoStageRequest& request = pass->request();
     const long long limit = request.max_factor;
     if (k.l1 > limit || k.m1 > limit || k.l2 > limit || k.m2 > limit ||
@@ -528,6 +584,10 @@ bool try_candidate(FastPass* pass, const Cascade& k) {
             const Verdict verdict = judge_by_priority(c, pass->best(), request);
             if (verdict == Verdict::reject) return false;
             unpriced = verdict == Verdict::accept && surely_priced(pass, k, intermediate, rate);
+            if (verdict == Verdict::mode_order && own_leaks &&
+                priced_out_by_leaks(pass, k, intermediate)) {
+                return false;
+            }
             if (!unpriced) {
                 if (verdict == Verdict::mode_order) price_pending_record(pass);
                 price_candidate(request, k, &c, &pass->state->design_memo);
@@ -675,9 +735,20 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
         gd * static_cast<double>(c.a1) * static_cast<double>(c.a2) * in / static_cast<double>(c.b1);
     // Every price that wins whatever the coefficients also wins a tie: `better` lies
     // within `tie`, and an empty `tie` leaves `better` empty.
-    const bool tie_possible =
-        pass->floor->coefficients_floor(u1, u2) <= static_cast<double>(cost.coefficients);
     const SplitFactors split = pass->floor->split_of(g, c.a1, c.b2);
+    // The coefficients floor only grows with g: both upsampled rates grow in proportion,
+    // and so do the leaks, while the widest transitions over those rates narrow and the
+    // halfbands go. Past a g that could not tie, no g of the combination can.
+    if (pass->no_tie_refresh != pass->refreshes) {
+        pass->no_tie_refresh = pass->refreshes;
+        pass->no_tie_from = LLONG_MAX;
+    }
+    const bool tie_possible =
+        g < pass->no_tie_from &&
+        pass->floor->coefficients_may_be_within(u1, u2, split,
+                                                static_cast<double>(cost.coefficients));
+    if (!tie_possible) pass->no_tie_from = std::min(pass->no_tie_from, g);
+    pass->g_pricing = GPricing{pass->refreshes, tie_possible, pass->grain_power, split};
     const RateInterval& coarse = priced_interval(pass, pass->grain_power, tie_possible, split);
     if (coarse.empty()) return &coarse;
     // A candidate of this g whose rate K*g/h lies in `coarse` has h >= K*g / coarse.hi, and
@@ -685,8 +756,9 @@ const RateInterval* priced_rates(FastPass* pass, const Combination& c, long long
     const double h_low = std::ceil(c.k * gd / coarse.hi * (1.0 - RANGE_MARGIN));
     if (!(h_low > 1.0)) return &coarse;
     const int power = grain_power_of(*pass, pass->combination_grain / h_low);
-    return power < pass->grain_power ? &priced_interval(pass, power, tie_possible, split)
-                                     : &coarse;
+    if (!(power < pass->grain_power)) return &coarse;
+    pass->g_pricing.grain_power = power;
+    return &priced_interval(pass, power, tie_possible, split);
 }
 
 /// The sum g (a1 + b2) that every candidate of this g has before h adds h (b1 + a2); 0
@@ -794,6 +866,7 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
     const double kg = c.k * static_cast<double>(g);
     const long long h_last = last_h(*pass, c, g, kg);
     ensure_bounds(pass);
+    pass->g_pricing = GPricing{};  // priced anew for this g, if at all
     HRanges ranges = winning_h(pass, c, g, kg, h_last);
     int stale_losers = 0;  // candidates that lost on ranges from before the record
     for (long long h = h_first;; ++h) {
@@ -810,7 +883,8 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
         }
         if (++pass->judged % POLL_EVERY == 0) progress_poll(pass->progress);
         const bool stale = pass->bounds_due;
-        const bool stored = try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2});
+        const bool stored =
+            try_candidate(pass, Cascade{g * c.a1, h * c.b1, h * c.a2, g * c.b2}, true);
         if (stored && dual_stop_holds(*pass->request_, *pass->state)) {
             progress_count_many(pass->progress, static_cast<std::uint64_t>(h));
             return ComboEnd::leave;
@@ -819,11 +893,53 @@ ComboEnd scan_g(FastPass* pass, const Combination& c, long long g, long long h_f
     }
 }
 
+/// Min-cost mode, a target above every rate of the pair combination: whether its top
+/// candidate, g = max_g and h = 1, was stored ahead of the others because the scan would
+/// end with it. Every other candidate's rate K*g/h is at most K x max(max_g - 1, max_g / 2),
+/// farther from the target; when the priority rules prefer the top one outright to any
+/// such rate with the most favourable final rate a candidate of the pass can have, and to
+/// the record, the scan stores it whatever it stored before, and nothing after it (no
+/// candidate matches the target, so none ends the pass). A walk toward a far target
+/// would otherwise store a nearer cascade at every g.
+bool stored_top_first(FastPass* pass, const Combination& c) {
+    const TwoStageRequest& request = pass->request();
+    if (!pass->exact_shortcuts || request.mode != SearchMode::min_cost ||
+        pass->target == nullptr || !c.any_valid || pass->finals.error_count == 0) {
+        return false;
+    }
+    const double top_rate = request.input_rate_hz *
+                            (static_cast<double>(c.max_g * c.a1) / static_cast<double>(c.b1));
+    const double target = pass->target->rate_hz;
+    if (!(top_rate < target) || relative_error(top_rate, target) < match_tolerance) return false;
+    const Cascade top{c.max_g * c.a1, c.b1, c.a2, c.max_g * c.b2};
+    // Its measures as the assessment takes them, with the final rate it may have that the
+    // rules like least (a miss where a match is possible).
+    CandidateMeasures measures{top.l1 + top.m1 + top.l2 + top.m2, 0.0,
+                               !pass->finals.miss_possible, std::fabs(top_rate - target), false};
+    const double others = c.k * std::max(static_cast<double>(c.max_g - 1),
+                                         static_cast<double>(c.max_g) / 2.0);
+    CascadeRecord nearest = make_empty_record();
+    nearest.found = true;
+    nearest.final_match = pass->finals.match_possible;
+    nearest.intermediate_error = (target - others * (1.0 + 1e-12));
+    nearest.intermediate_match = false;
+    if (judge_by_priority(measures, nearest, request) != Verdict::accept ||
+        judge_by_priority(measures, pass->best(), request) != Verdict::accept) {
+        return false;
+    }
+    return try_candidate(pass, top);
+}
+
 /// Every g of one pair combination, counting all its g/h iterations as the plain pass does.
 ComboEnd scan_combination(FastPass* pass, const Combination& c) {
     const std::uint64_t h_count = static_cast<std::uint64_t>(c.max_h);
+    if (stored_top_first(pass, c)) {
+        progress_count_many(pass->progress, static_cast<std::uint64_t>(c.max_g) * h_count);
+        return ComboEnd::done;
+    }
     pass->combination_grain = combination_grain(*pass, c);
     pass->grain_power = grain_power_of(*pass, pass->combination_grain);
+    pass->no_tie_from = LLONG_MAX;
     for (long long g = 1; g <= c.max_g; ++g) {
         if (pass->scan->context.stop_requested()) return ComboEnd::leave;
         if (g % POLL_EVERY == 0) progress_poll(pass->progress);

@@ -60,16 +60,68 @@ CostFloor::CostFloor(double input_rate_hz, double output_rate_hz, const FilterSp
     // The floor is convex in the intermediate rate only with positive edges.
     usable_ = edges_ > 0.0;
     method_ = filter.design_method;
-    if (method_) {
-        // Any transition over its upsampled rate is below 0.5 (L x input above twice it).
-        // The factors of the other leak powers are worked out as a bound asks for them.
-        halfband_factor_ = factor_at(0, true, 0.5);
-    }
 }
 
-double CostFloor::factor_at(int power, bool halfband, double max_transition_cycles) const {
+double CostFloor::factor_at(int power, bool halfband, double max_transition_cycles,
+                            double least_transition_hz) const {
+    const double margin =
+        least_transition_hz > 0.0
+            ? cost_model::far_edge_margin_db(least_transition_hz, passband_) * (1.0 - SLACK)
+            : 0.0;
     return cost_model::cascade_factor_floor(design_, *method_, halfband, max_transition_cycles,
-                                            std::ldexp(least_leaks_, power));
+                                            std::ldexp(least_leaks_, power), margin);
+}
+
+double CostFloor::remembered_factor(int power, bool halfband, double max_transition_cycles) const {
+    // 2^(exponent - 1) <= x < 2^exponent, rounded up to 32 steps within the octave; below
+    // 2^-60 the bound 2^-60 serves.
+    const double x = std::clamp(max_transition_cycles, std::ldexp(1.0, -60), 0.5);
+    int exponent = 0;
+    const double mantissa = std::frexp(x, &exponent);
+    const double step = std::ceil(mantissa * 64.0);  // 32 .. 64
+    const double bound = std::ldexp(step / 64.0, exponent);
+    const std::uint64_t key = (static_cast<std::uint64_t>(power) << 20) |
+                              (static_cast<std::uint64_t>(halfband ? 1 : 0) << 19) |
+                              (static_cast<std::uint64_t>(exponent + 64) << 7) |
+                              static_cast<std::uint64_t>(step);  // never 0: step >= 32
+    RememberedFactor& slot = remembered_[(key ^ (key >> 7) ^ (key >> 20)) % REMEMBERED];
+    if (slot.key != key) slot = RememberedFactor{key, factor_at(power, halfband, bound)};
+    return slot.factor;
+}
+
+double CostFloor::factor_ceiling(int power) const {
+    double& known = factor_ceilings_[std::clamp(power, 0, LEAK_POWERS - 1)];
+    if (known > 0.0) return known;
+    // Each form's factor is highest for the narrowest transition (an equiripple one falls
+    // as it widens) and without a halfband; the automatic method takes one of the two.
+    const double leaks = std::ldexp(least_leaks_, power);
+    const auto form = [&](DesignMethod m) {
+        return cost_model::cascade_factor_floor(design_, m, false, 0.0, leaks);
+    };
+    known = *method_ == DesignMethod::automatic
+                ? std::max(form(DesignMethod::kaiser), form(DesignMethod::equiripple))
+                : form(*method_);
+    return known;
+}
+
+bool CostFloor::coefficients_may_be_within(double u1_hz, double u2_hz, const SplitFactors& split,
+                                           double coefficients) const {
+    const double t1 = input_ - edges_;
+    const double t2 = output_ - edges_;
+    if (method_ && t1 > 0.0 && t2 > 0.0 &&
+        factor_ceiling(split.leak_power) * (u1_hz / t1 + u2_hz / t2) * (1.0 - SLACK) <=
+            coefficients) {
+        return true;
+    }
+    return coefficients_floor(u1_hz, u2_hz, split) <= coefficients;
+}
+
+double CostFloor::least_transition(double f1, double rate) const {
+    // The price subtracts the edges from the lower rate with a rounding or two, and its
+    // rates may lie a few roundings from these: the edges raised by the relative slack
+    // and a few units in the last place of the rates cover both.
+    const double edges = (passband_ + stopband_) * (1.0 + SLACK) + 4e-15 * std::max(f1, rate);
+    return std::max(0.0, std::min(f1, rate) - edges);
 }
 
 double CostFloor::transition_bound(double f1, double rate, double multiple) const {
@@ -87,8 +139,20 @@ SplitFactors CostFloor::split_of(long long g, long long a1, long long b2) const 
     // A split of g a1 / h b1 -> h a2 / g b2 has at least g times the leaks of the single
     // stage: M1 M2 / lcm(the denominators of its rates) paths, and that lcm divides
     // h b1 x b2.
+    const long long gd = std::max(1LL, g);
     return SplitFactors{std::min(exponent - 1, LEAK_POWERS - 1), std::max(1LL, a1),
-                        std::max(1LL, b2)};
+                        std::max(1LL, b2), a1 <= 2 / gd, b2 <= 2 / gd};
+}
+
+SplitFactors CostFloor::with_leaks(const SplitFactors& split, double leaks) const {
+    SplitFactors own = split;
+    if (!method_ || !(leaks >= 2.0 * least_leaks_)) return own;
+    // 2^power <= leaks / least_leaks (a power of two less than it where the quotient
+    // rounds up to one).
+    int power = std::ilogb(leaks / least_leaks_);
+    if (std::ldexp(least_leaks_, power) > leaks) --power;
+    own.extra_leak_power = std::max(0, std::min(power, LEAK_POWERS - 1) - split.leak_power);
+    return own;
 }
 
 bool CostFloor::halfband_possible(double a, double b) const {
@@ -107,35 +171,39 @@ bool CostFloor::halfband_possible(double a, double b) const {
 }
 
 double CostFloor::designed_floor(double f1, const SplitFactors& split) const {
-    const int power = split.leak_power;
-    const double d1 = factor_at(power, halfband_possible(input_, f1),
-                                transition_bound(f1, input_, split.first_l()));
-    const double d2 = factor_at(power, halfband_possible(f1, output_),
-                                transition_bound(f1, output_, split.second_m()));
+    const int power = split.leaks_power();
+    const double d1 = factor_at(power, split.first_halfband && halfband_possible(input_, f1),
+                                transition_bound(f1, input_, split.first_l()),
+                                least_transition(f1, input_));
+    const double d2 = factor_at(power, split.second_halfband && halfband_possible(f1, output_),
+                                transition_bound(f1, output_, split.second_m()),
+                                least_transition(f1, output_));
     return floor_with(f1, d1, d2) * (1.0 - SLACK);
 }
 
 RateInterval CostFloor::designed_rates_within(double bound, const SplitFactors& split) const {
-    const int power = split.leak_power;
+    const int power = split.leaks_power();
     // Away from the rates by 2 the floor is the convex one of a single factor; each of
     // those rates (a stage by 2 may be a halfband) joins the interval when its own floor
     // allows, so the interval is their hull.
     const double widest = factor_at(power, false, 0.5);
     RateInterval interval = sublevel(bound, lowest_, highest_, widest, widest);
     // Those factors hold for any transition up to half the upsampled rate; an equiripple
-    // length (Herrmann's) has a term that falls as the transition widens. Within the
-    // interval each stage's transition is at most its bound at the rate nearest that
-    // stage's other rate: a tighter floor, a narrower interval, while it narrows.
-    for (int round = 0; round < 8 && !interval.empty() && *method_ != DesignMethod::kaiser;
-         ++round) {
+    // length (Herrmann's) has a term that falls as the transition widens, and a Kaiser
+    // design's far-edge margin grows with it. Within the interval each stage's transition
+    // is at most its bound at the rate nearest that stage's other rate, and at least its
+    // value at the interval's lower end: a tighter floor, a narrower interval, while it
+    // narrows.
+    for (int round = 0; round < 8 && !interval.empty(); ++round) {
         const RateInterval before = interval;
         const double x1 =
             transition_bound(std::clamp(input_, interval.lo, interval.hi), input_, split.first_l());
         const double x2 =
             transition_bound(std::clamp(output_, interval.lo, interval.hi), output_,
                              split.second_m());
-        interval = sublevel(bound, interval.lo, interval.hi, factor_at(power, false, x1),
-                            factor_at(power, false, x2));
+        interval = sublevel(bound, interval.lo, interval.hi,
+                            factor_at(power, false, x1, least_transition(interval.lo, input_)),
+                            factor_at(power, false, x2, least_transition(interval.lo, output_)));
         if (interval.empty() || (interval.lo - before.lo) + (before.hi - interval.hi) <=
                                     1e-6 * (before.hi - before.lo)) {
             break;
@@ -268,13 +336,21 @@ RateInterval CostFloor::rates_within(double bound, const SplitFactors& split) co
     return interval;
 }
 
-double CostFloor::coefficients_floor(double u1_hz, double u2_hz) const {
+double CostFloor::coefficients_floor(double u1_hz, double u2_hz, const SplitFactors& split) const {
     const double t1 = input_ - edges_;
     const double t2 = output_ - edges_;
     if (!(t1 > 0.0 && t2 > 0.0)) return INF;
     if (method_) {
-        // Non-zero taps >= factor x upsampled rate / transition, halved for a halfband.
-        return (halfband_factor_ * u1_hz / t1 + halfband_factor_ * u2_hz / t2) * (1.0 - SLACK);
+        // Non-zero taps >= factor x upsampled rate / transition, the factor that of a
+        // transition over the upsampled rate of at most t / u (below 0.5 for any stage; an
+        // equiripple factor falls as the transition widens) and halved for a halfband.
+        const auto factor = [&](bool halfband, double t, double u) {
+            const double widest = u > 0.0 ? std::clamp(t / u, 0.0, 0.5) : 0.5;
+            return remembered_factor(split.leak_power, halfband, widest);
+        };
+        return (factor(split.first_halfband, t1, u1_hz) * u1_hz / t1 +
+                factor(split.second_halfband, t2, u2_hz) * u2_hz / t2) *
+               (1.0 - SLACK);
     }
     const double d = length_factor_floor(attenuation_);
     return (d * u1_hz / t1 + d * u2_hz / t2) * (1.0 - SLACK) + 2.0;

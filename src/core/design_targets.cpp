@@ -230,18 +230,21 @@ double herrmann_factor_floor(double deviation_1, double deviation_2, double max_
 
 double nonzero_taps_factor_floor(double passband_deviation, double stopband_deviation,
                                  DesignMethod method, bool halfband_possible,
-                                 double max_transition_cycles) {
+                                 double max_transition_cycles, double kaiser_margin_db) {
     const double x = std::min(max_transition_cycles, 0.5);
-    // Kaiser: the tighter deviation as an attenuation with the margin above 100 dB.
+    // Kaiser: the tighter deviation as an attenuation with the margin above 100 dB; the
+    // ordinary design adds at least the given far-edge margin, the halfband none.
     const double tighter = std::min(passband_deviation, stopband_deviation);
     const double attenuation = -20.0 * std::log10(tighter);
-    const double kaiser =
-        kaiser_factor_floor(attenuation + high_attenuation_margin_db(attenuation));
+    const double deviation_attenuation = attenuation + high_attenuation_margin_db(attenuation);
+    const double kaiser = kaiser_factor_floor(deviation_attenuation);
+    const double kaiser_ordinary =
+        kaiser_factor_floor(deviation_attenuation + std::max(0.0, kaiser_margin_db));
     const double equiripple =
         std::min(herrmann_factor_floor(passband_deviation, stopband_deviation, x),
                  halfband_possible ? herrmann_factor_floor(tighter, tighter, x) / 2.0
                                    : std::numeric_limits<double>::infinity());
-    const double kaiser_form = halfband_possible ? kaiser / 2.0 : kaiser;
+    const double kaiser_form = halfband_possible ? kaiser / 2.0 : kaiser_ordinary;
     switch (method) {
     case DesignMethod::kaiser: return kaiser_form;
     case DesignMethod::equiripple: return equiripple;
@@ -262,12 +265,14 @@ double nonzero_taps_factor_floor(double passband_deviation, double stopband_devi
 }
 
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
-                            double max_transition_cycles, double least_leaks) {
+                            double max_transition_cycles, double least_leaks,
+                            double kaiser_margin_db) {
     const double least_allowance = leak_allowance_db(
         std::max(1.0, least_leaks), design.filtered_stages, design.stage_ripple_db);
     return nonzero_taps_factor_floor(ripple_deviation(design.stage_ripple_db),
                                      stopband_deviation(design.attenuation_db + least_allowance),
-                                     method, halfband_possible, max_transition_cycles);
+                                     method, halfband_possible, max_transition_cycles,
+                                     kaiser_margin_db);
 }
 
 double designed_taps_factor_ceiling(const Design& design, double most_leaks) {

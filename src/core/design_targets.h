@@ -126,16 +126,23 @@ StagePrediction predict_stage(const StageTarget& target, DesignMethod method);
 /// bound on every length at narrower transitions, already exceeds max_exchange_taps in
 /// both: it never chooses them then. Tighter deviations only lengthen a filter. Never
 /// negative.
+///
+/// kaiser_margin_db: a far-edge margin every such stage's ordinary Kaiser design has at
+/// least (far_edge_margin_db() grows with the transition: its value at the narrowest
+/// transition the stages may have), added to the ordinary Kaiser form's attenuation. The
+/// halfband's own margin may be smaller, and none is counted there.
 double nonzero_taps_factor_floor(double passband_deviation, double stopband_deviation,
                                  DesignMethod method, bool halfband_possible,
-                                 double max_transition_cycles);
+                                 double max_transition_cycles, double kaiser_margin_db = 0.0);
 
 /// nonzero_taps_factor_floor() for every filtered stage of a cascade designed as `design`
 /// (edges resolved, the ripple shared among its filtered stages) with at least
 /// `least_leaks` coinciding leaks: the deviation of its ripple share, and the stopband
-/// deviation of its attenuation plus leak_allowance_db(least_leaks, filtered stages, share).
+/// deviation of its attenuation plus leak_allowance_db(least_leaks, filtered stages, share);
+/// kaiser_margin_db as there.
 double cascade_factor_floor(const Design& design, DesignMethod method, bool halfband_possible,
-                            double max_transition_cycles, double least_leaks);
+                            double max_transition_cycles, double least_leaks,
+                            double kaiser_margin_db = 0.0);
 
 /// A ceiling on predict_stage(): for every method and every filtered stage of a cascade
 /// designed as `design` with at most `most_leaks` coinciding leaks, the predicted length

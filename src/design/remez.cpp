@@ -109,10 +109,6 @@ Pair load(const double* p) {
     return v;
 }
 
-void store(double* p, Pair v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 Pair absolute(Pair v) {
     constexpr std::uint64_t magnitude = ~(std::uint64_t{1} << 63);
     return reinterpret_cast<Pair>(reinterpret_cast<PairBits>(v) & PairBits{magnitude, magnitude});
@@ -128,56 +124,91 @@ void barycentric_weights(const std::vector<double>& x, std::vector<double>* weig
     exponents->resize(n);
     constexpr double high = 0x1p300;
     constexpr double low = 0x1p-300;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double xk = x[k];
-        // Four independent products (for speed), brought back into range after every
-        // block of 16 factors when they leave 2^-300 .. 2^300: a block changes them by at
-        // most 2^8 upwards and, with nodes at least 1e-10 apart, 2^-130 downwards.
-        double p[4] = {1.0, 1.0, 1.0, 1.0};
-        int e = 0;
-        const auto factor = [&](std::size_t j) { return j == k ? 1.0 : 2.0 * (xk - x[j]); };
-        const Pair xk_pair = {xk, xk};
-        for (std::size_t block = 0; block < n; block += 16) {
-            const std::size_t end = std::min(block + 16, n);
+    // Two weights at a time (k and k + 1), so that their products' chains of
+    // multiplications interleave; each is worked out exactly as on its own. Four
+    // independent products per weight (lane u takes the factors j = u mod 4 in order),
+    // brought back into range after every block of 16 factors when they leave 2^-300 ..
+    // 2^300: a block changes them by at most 2^8 upwards and, with nodes at least 1e-10
+    // apart, 2^-130 downwards. The scaling is exact, so when it happens does not change
+    // the mantissas.
+    for (std::size_t k = 0; k < n; k += 2) {
+        const std::size_t lanes = std::min<std::size_t>(2, n - k);
+        double p[2][4] = {{1.0, 1.0, 1.0, 1.0}, {1.0, 1.0, 1.0, 1.0}};
+        int e[2] = {0, 0};
+        const Pair xk_pair[2] = {{x[k], x[k]}, {x[k + lanes - 1], x[k + lanes - 1]}};
+        // One block of weight k + l's factors [block, end), as a weight on its own.
+        const auto block_of_one = [&](std::size_t l, std::size_t block, std::size_t end) {
+            const std::size_t kl = k + l;
+            const double xk = x[kl];
+            const auto factor = [&](std::size_t j) { return j == kl ? 1.0 : 2.0 * (xk - x[j]); };
+            double* q = p[l];
             std::size_t j = block;
-            if (end == block + 16 && (k < block || k >= end)) {
+            if (end == block + 16 && (kl < block || kl >= end)) {
                 // A whole block without x_k: the same products, two at a time.
-                Pair low_pair = {p[0], p[1]};
-                Pair high_pair = {p[2], p[3]};
+                Pair low_pair = {q[0], q[1]};
+                Pair high_pair = {q[2], q[3]};
                 for (; j < end; j += 4) {
-                    low_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j));
-                    high_pair *= Pair{2.0, 2.0} * (xk_pair - load(x.data() + j + 2));
+                    low_pair *= Pair{2.0, 2.0} * (xk_pair[l] - load(x.data() + j));
+                    high_pair *= Pair{2.0, 2.0} * (xk_pair[l] - load(x.data() + j + 2));
                 }
-                p[0] = low_pair[0];
-                p[1] = low_pair[1];
-                p[2] = high_pair[0];
-                p[3] = high_pair[1];
+                q[0] = low_pair[0];
+                q[1] = low_pair[1];
+                q[2] = high_pair[0];
+                q[3] = high_pair[1];
             }
             for (; j + 4 <= end; j += 4) {
-                p[0] *= factor(j);
-                p[1] *= factor(j + 1);
-                p[2] *= factor(j + 2);
-                p[3] *= factor(j + 3);
+                q[0] *= factor(j);
+                q[1] *= factor(j + 1);
+                q[2] *= factor(j + 2);
+                q[3] *= factor(j + 3);
             }
-            for (; j < end; ++j) p[0] *= factor(j);
-            for (double& q : p) {
-                const double magnitude = std::fabs(q);
-                if (magnitude > high || magnitude < low) {
-                    int step = 0;
-                    q = std::frexp(q, &step);
-                    e += step;
+            for (; j < end; ++j) q[0] *= factor(j);
+        };
+        for (std::size_t block = 0; block < n; block += 16) {
+            const std::size_t end = std::min(block + 16, n);
+            if (lanes == 2 && end == block + 16 && (k + 1 < block || k >= end)) {
+                // A whole block without x_k or x_{k+1}: both weights' products together.
+                Pair low_pair[2] = {{p[0][0], p[0][1]}, {p[1][0], p[1][1]}};
+                Pair high_pair[2] = {{p[0][2], p[0][3]}, {p[1][2], p[1][3]}};
+                for (std::size_t j = block; j < end; j += 4) {
+                    const Pair xj_low = load(x.data() + j);
+                    const Pair xj_high = load(x.data() + j + 2);
+                    low_pair[0] *= Pair{2.0, 2.0} * (xk_pair[0] - xj_low);
+                    high_pair[0] *= Pair{2.0, 2.0} * (xk_pair[0] - xj_high);
+                    low_pair[1] *= Pair{2.0, 2.0} * (xk_pair[1] - xj_low);
+                    high_pair[1] *= Pair{2.0, 2.0} * (xk_pair[1] - xj_high);
+                }
+                for (std::size_t l = 0; l < 2; ++l) {
+                    p[l][0] = low_pair[l][0];
+                    p[l][1] = low_pair[l][1];
+                    p[l][2] = high_pair[l][0];
+                    p[l][3] = high_pair[l][1];
+                }
+            } else {
+                for (std::size_t l = 0; l < lanes; ++l) block_of_one(l, block, end);
+            }
+            for (std::size_t l = 0; l < lanes; ++l) {
+                for (double& q : p[l]) {
+                    const double magnitude = std::fabs(q);
+                    if (magnitude > high || magnitude < low) {
+                        int step = 0;
+                        q = std::frexp(q, &step);
+                        e[l] += step;
+                    }
                 }
             }
         }
-        // Each product to a mantissa in [0.5, 1) before they are multiplied together.
-        double mantissa = 1.0;
-        for (const double q : p) {
-            int step = 0;
-            mantissa *= std::frexp(q, &step);
-            e += step;
+        for (std::size_t l = 0; l < lanes; ++l) {
+            // Each product to a mantissa in [0.5, 1) before they are multiplied together.
+            double mantissa = 1.0;
+            for (const double q : p[l]) {
+                int step = 0;
+                mantissa *= std::frexp(q, &step);
+                e[l] += step;
+            }
+            (*weights)[k + l] = mantissa;
+            (*exponents)[k + l] = e[l];
         }
-        (*weights)[k] = mantissa;
-        (*exponents)[k] = e;
     }
     *shift = *std::min_element(exponents->begin(), exponents->end());
     for (std::size_t k = 0; k < n; ++k) {
@@ -209,25 +240,23 @@ struct Interpolant {
         // c_k for four nodes with one division: 1 / (d0 d1) times d1 gives 1 / d0 and times
         // d0 gives 1 / d1 (the differences are at most 2 in size, and between distinct
         // points far from leaving a double's range when multiplied).
+        // The sums taken as the terms are made, without storing them.
+        Pair numerator[2] = {};
+        Pair denominator[2] = {};
+        Pair size[2] = {};
         for (; k + 4 <= count; k += 4) {
             const Pair d0 = tt - load(x.data() + k);
             const Pair d1 = tt - load(x.data() + k + 2);
             const Pair inverse = Pair{1.0, 1.0} / (d0 * d1);
-            store(c + k, load(w.data() + k) * (inverse * d1));
-            store(c + k + 2, load(w.data() + k + 2) * (inverse * d0));
-        }
-        for (; k < count; ++k) c[k] = w[k] / (t - x[k]);
-        Pair numerator[2] = {};
-        Pair denominator[2] = {};
-        Pair size[2] = {};
-        for (k = 0; k + 4 <= count; k += 4) {
+            const Pair ck[2] = {load(w.data() + k) * (inverse * d1),
+                                load(w.data() + k + 2) * (inverse * d0)};
             for (std::size_t half = 0; half < 2; ++half) {
-                const Pair ck = load(c + k + 2 * half);
-                numerator[half] += ck * load(y.data() + k + 2 * half);
-                denominator[half] += ck;
-                size[half] += absolute(ck);
+                numerator[half] += ck[half] * load(y.data() + k + 2 * half);
+                denominator[half] += ck[half];
+                size[half] += absolute(ck[half]);
             }
         }
+        for (std::size_t i = k; i < count; ++i) c[i] = w[i] / (t - x[i]);
         for (; k < count; ++k) {
             numerator[0][0] += c[k] * y[k];
             denominator[0][0] += c[k];

@@ -269,19 +269,29 @@ TEST(DesignCost, TheFactorFloorBoundsEveryPredictionFromBelow) {
                           8.0)
                 << "method " << quillmere::design_method_name(method) << ", " << attenuation
                 << " dB, L/M " << l << "/" << m;
+            // The far-edge margin of the stage's own transition, or of a narrower one, adds
+            // to the ordinary Kaiser form; never to the halfband's.
+            const double transition_hz = target.stopband_hz - target.passband_hz;
             for (const double bound : {transition, std::min(0.5, 3.0 * transition)}) {
-                const double factor = quillmere::cost_model::nonzero_taps_factor_floor(
-                    passband, stopband, method, target.halfband_possible, bound);
-                ASSERT_GE(factor, 0.0);
-                EXPECT_GE(p.nonzero_taps * (1.0 + 1e-12), factor / transition)
-                    << "method " << quillmere::design_method_name(method) << ", " << attenuation
-                    << " dB, " << ripple << " dB, L/M " << l << "/" << m << ", transition "
-                    << transition;
-                ++checked;
+                for (const double margin_of : {0.0, 0.5 * transition_hz, transition_hz}) {
+                    const double margin =
+                        margin_of > 0.0
+                            ? quillmere::cost_model::far_edge_margin_db(margin_of,
+                                                                        target.passband_hz)
+                            : 0.0;
+                    const double factor = quillmere::cost_model::nonzero_taps_factor_floor(
+                        passband, stopband, method, target.halfband_possible, bound, margin);
+                    ASSERT_GE(factor, 0.0);
+                    EXPECT_GE(p.nonzero_taps * (1.0 + 1e-12), factor / transition)
+                        << "method " << quillmere::design_method_name(method) << ", "
+                        << attenuation << " dB, " << ripple << " dB, L/M " << l << "/" << m
+                        << ", transition " << transition << ", margin " << margin << " dB";
+                    ++checked;
+                }
             }
         }
     }
-    EXPECT_GT(checked, 10000);
+    EXPECT_GT(checked, 30000);
     EXPECT_GT(halfbands, 100);
     EXPECT_GT(automatic_kaiser, 100);
 }
@@ -320,6 +330,43 @@ TEST(DesignCost, TheFactorFloorIsNotFarBelowTheLengths) {
                          sharp;
     EXPECT_LE(floor, p.nonzero_taps);
     EXPECT_GE(floor, 0.9 * p.nonzero_taps);
+}
+
+TEST(DesignCost, KaisersFloorCountsTheFarEdgeMargin) {
+    // A stage whose transition is wide next to the passband gets most of the 2.5 dB
+    // far-edge margin: 5644800 -> 21879 Hz towards 15 Hz at 50 dB (a passband of 6.75 Hz),
+    // Kaiser's length some 6 % above its value without the margin. With the margin of its
+    // transition the floor is within a tap of the length, without it well below.
+    quillmere::cost_model::Design design;
+    ASSERT_EQ(quillmere::cost_model::resolve_design(5644800, 15, 2, priced_by({}, 50), &design),
+              quillmere::cost_model::Refusal::none);
+    quillmere::cost_model::StageTarget target;
+    ASSERT_TRUE(quillmere::cost_model::stage_target(design, 5644800, 5644800.0 / 258.0, 1, 258,
+                                                    0.0, &target));
+    const double transition_hz = target.stopband_hz - target.passband_hz;
+    const double transition = transition_hz / target.upsampled_rate_hz;
+    const double taps =
+        quillmere::cost_model::predict_stage(target, DesignMethod::kaiser).nonzero_taps;
+    const double margin = quillmere::cost_model::far_edge_margin_db(transition_hz,
+                                                                    target.passband_hz);
+    EXPECT_GT(margin, 2.4);
+    const auto floor = [&](double margin_db) {
+        return quillmere::cost_model::nonzero_taps_factor_floor(
+                   target.passband_deviation, target.stopband_deviation, DesignMethod::kaiser,
+                   false, transition, margin_db) /
+               transition;
+    };
+    EXPECT_LE(floor(margin), taps);
+    EXPECT_GE(floor(margin), taps - 2.0);
+    EXPECT_LT(floor(0.0), 0.96 * taps);
+    // The automatic method's floor, the lower of its Kaiser form (with the margin) and its
+    // equiripple one, stays below the length it predicts.
+    const double automatic = quillmere::cost_model::nonzero_taps_factor_floor(
+                                 target.passband_deviation, target.stopband_deviation,
+                                 DesignMethod::automatic, false, transition, margin) /
+                             transition;
+    EXPECT_LE(automatic,
+              quillmere::cost_model::predict_stage(target, DesignMethod::automatic).nonzero_taps);
 }
 
 }  // namespace

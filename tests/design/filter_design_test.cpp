@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/filter_model.h"
+#include "design/remez.h"
 #include "design/stage_design.h"
 #include "design/targets.h"
 #include "polyphase.h"
@@ -725,6 +726,69 @@ TEST(DesignLengths, TheEquirippleFilterOneTapShorterMisses) {
                 c.name, i + 1, static_cast<long long>(s.taps), static_cast<long long>(shorter),
                 r.attenuation_db(), s.target_attenuation_db, r.ripple_db(), s.target_ripple_db);
         }
+    }
+}
+
+// The exchange's weights of the extremal set are worked out several at a time: lengths
+// short and long, odd and even (every count of extremal frequencies modulo the blocks it
+// works in) must each come out equiripple, as measured here on a grid four times finer
+// than the exchange's: the largest weighted error where the exchange says, and crests near
+// it with alternating signs at least (cosine terms + 1) times.
+TEST(DesignExchange, EveryLengthComesOutEquirippleMeasuredOnAFinerGrid) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t taps = 3; taps <= 90; ++taps) lengths.push_back(taps);
+    for (const std::size_t taps : {575, 576, 577, 578, 1001, 1002}) lengths.push_back(taps);
+    quillmere::design::RemezExchange exchange;
+    for (const std::size_t taps : lengths) {
+        SCOPED_TRACE(std::to_string(taps) + " taps");
+        // About 90 dB at the longer lengths: a transition band of 5.4 / taps.
+        const double transition = std::min(0.06, 5.4 / static_cast<double>(taps));
+        const quillmere::design::RemezBand bands[2] = {{0.0, 0.2, 1.0, 1.0},
+                                                       {0.2 + transition, 0.5, 0.0, 10.0}};
+        const quillmere::design::RemezResult r = exchange.design(taps, bands, {});
+        ASSERT_TRUE(r.converged);
+        ASSERT_EQ(r.h.size(), taps);
+        // The weighted error over both bands, 64 points per 1 / taps, with the bands' edges.
+        std::vector<double> errors;
+        double largest = 0.0;
+        for (const quillmere::design::RemezBand& band : bands) {
+            const auto points = static_cast<std::size_t>(
+                std::ceil((band.upper - band.lower) * 64.0 * static_cast<double>(taps)));
+            for (std::size_t i = 0; i <= points; ++i) {
+                double f = band.lower + (band.upper - band.lower) * static_cast<double>(i) /
+                                            static_cast<double>(points);
+                // An even length is zero at half the rate, whatever its coefficients.
+                if (taps % 2 == 0 && f == 0.5) f -= 1e-9;
+                double a = 0.0;
+                const double centre = static_cast<double>(taps - 1) / 2.0;
+                for (std::size_t n = 0; n < taps; ++n) {
+                    a += r.h[n] * std::cos(2.0 * std::numbers::pi * f * (static_cast<double>(n) - centre));
+                }
+                errors.push_back(band.weight * (band.desired - a));
+                largest = std::max(largest, std::fabs(errors.back()));
+            }
+            errors.push_back(0.0);  // the transition band between: no extreme across it
+        }
+        // The exchange's grid (16 points per 1 / taps) may miss a crest's top by a little.
+        EXPECT_NEAR(largest, r.weighted_error, 0.03 * r.weighted_error);
+        // Extremes of 90 % of the largest error or more (the exchange stops within a
+        // fraction of the levelled error, on its own grid), counted as their sign alternates.
+        int alternations = 0;
+        int sign = 0;
+        for (std::size_t i = 0; i < errors.size(); ++i) {
+            const double e = errors[i];
+            const double before = i > 0 ? errors[i - 1] : 0.0;
+            const double after = i + 1 < errors.size() ? errors[i + 1] : 0.0;
+            if (std::fabs(e) < 0.9 * largest || std::fabs(e) < std::fabs(before) ||
+                std::fabs(e) < std::fabs(after)) {
+                continue;
+            }
+            const int s = e > 0.0 ? 1 : -1;
+            if (s != sign) ++alternations;
+            sign = s;
+        }
+        const std::size_t terms = taps % 2 == 0 ? taps / 2 : (taps + 1) / 2;
+        EXPECT_GE(alternations, static_cast<int>(terms + 1));
     }
 }
 

@@ -352,6 +352,35 @@ TEST(MinCostSearch, PrunedPassPicksWhatTheScanPicksForAnyFilterRequirements) {
     EXPECT_GT(found, 100);  // most of them priced and found, not refused alike
 }
 
+TEST(MinCostSearch, TowardATargetAboveEveryRateThePassTakesEachCombinationsTopAtOnce) {
+    // A target above every rate a pair combination reaches: its g = max_g, h = 1 candidate
+    // is nearest, and the scan would store a nearer cascade at every g before it. Output
+    // rates the ratio reaches exactly and ones it misses by a rounding, several pair
+    // combinations, priced by Kaiser's estimate and by design methods; the record and the
+    // count of iterations are the exhaustive scan's.
+    const std::optional<quillmere::DesignMethod> methods[] = {
+        std::nullopt, quillmere::DesignMethod::kaiser, quillmere::DesignMethod::equiripple};
+    int compared = 0;
+    for (const Priority priority : {Priority::final, Priority::balanced, Priority::ignore}) {
+        for (const auto& [in, out, limit, target] :
+             {std::tuple{88200.0, 705600.0, 700LL, 1.8e12},
+              std::tuple{16000.0, 16000.0, 900LL, 1.4e9},
+              std::tuple{44056.0, 47952.0, 400LL, 3.0e7},
+              std::tuple{48000.0, 8000.0, 600LL, 2.9e7},
+              std::tuple{2.0, 705600.0, 800LL, 24000.0}}) {
+            for (const bool allow : {false, true}) {
+                TwoStageRequest r = min_cost_request(in, out, limit, allow, target, priority);
+                r.filter.attenuation_db = 97;
+                r.filter.design_method = methods[compared % 3];
+                expect_same_choice(r, std::to_string(in) + " -> " + std::to_string(out) +
+                                          " target " + std::to_string(target));
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 30);
+}
+
 TEST(MinCostFloor, NeverAboveTheRealPrice) {
     const FilterSpec filters[3] = {FilterSpec{}, FilterSpec{std::nullopt, std::nullopt, 40, 0.01},
                                    FilterSpec{18000.0, 21000.0, 130, 0.1}};
@@ -480,6 +509,292 @@ TEST(MinCostFloor, ByDesignMethodNeverAboveTheDesignedPrice) {
         }
     }
     EXPECT_GT(halfband_splits, 500);
+}
+
+constexpr quillmere::DesignMethod kDesignMethods[] = {quillmere::DesignMethod::kaiser,
+                                                     quillmere::DesignMethod::equiripple,
+                                                     quillmere::DesignMethod::automatic};
+
+/// The floor of the cascades from `in` to `out` (l/m in lowest terms) through rates within
+/// a factor `span` of the input, priced by `method`.
+quillmere::core::CostFloor method_floor(double in, double out, FilterSpec filter,
+                                        quillmere::DesignMethod method, long long l, long long m,
+                                        double span) {
+    filter.design_method = method;
+    return quillmere::core::CostFloor(in, out, filter, in / span, in * span,
+                                      quillmere::core::least_split_leaks(l, m));
+}
+
+/// The splits L = a1 a2, M = b1 b2 of a ratio in lowest terms.
+std::vector<std::pair<long long, long long>> pairs_of(long long n) {
+    std::vector<std::pair<long long, long long>> pairs;
+    for (long long d = 1; d <= n; ++d) {
+        if (n % d == 0) pairs.emplace_back(d, n / d);
+    }
+    return pairs;
+}
+
+TEST(MinCostFloor, ByDesignMethodWithEachSplitsOwnLeaksAndHalfbandsNeverAboveTheDesignedPrice) {
+    // Splits g a1 / h b1 -> h a2 / g b2 of ratios with many factors, g and h up to 96: their
+    // leaks grow with h as well as g (5644800 -> 15 through 1/768 -> 128/62720 has 256), and
+    // stages by 2 whose factors are not 2/1 or 1/2 (2/4, 3/6) are never halfbands. Each
+    // floor, the split's and the one with the cascade's own leaks, and the coefficients
+    // floor stay at or below what the method designs.
+    struct Case {
+        double in;
+        long long l;
+        long long m;
+        FilterSpec filter;
+    };
+    const std::vector<Case> cases = {
+        {5644800, 1, 376320, FilterSpec{std::nullopt, std::nullopt, 50, 0.1}},
+        {384000, 1, 4, FilterSpec{std::nullopt, std::nullopt, 127, 0.1}},
+        {16000, 882, 5, FilterSpec{4029.72, 4879.21, 51, 0.82}},
+        {48000, 147, 160, FilterSpec{std::nullopt, std::nullopt, 140, 0.01}},
+        {8000, 24, 1, FilterSpec{3000.0, 3000.0, 90, 0.5}},
+    };
+    Dice dice;
+    int more_leaks = 0;
+    int no_halfband_by_two = 0;
+    int checked = 0;
+    for (const quillmere::DesignMethod method : kDesignMethods) {
+        for (const Case& k : cases) {
+            FilterSpec filter = k.filter;
+            filter.design_method = method;
+            const double out = k.in * static_cast<double>(k.l) / static_cast<double>(k.m);
+            const quillmere::core::CostFloor floor =
+                method_floor(k.in, out, k.filter, method, k.l, k.m, 1e6);
+            ASSERT_TRUE(floor.usable());
+            const auto l_pairs = pairs_of(k.l);
+            const auto m_pairs = pairs_of(k.m);
+            for (int i = 0; i < 700; ++i) {
+                const auto [a1, a2] = l_pairs[dice.below(l_pairs.size())];
+                const auto [b1, b2] = m_pairs[dice.below(m_pairs.size())];
+                const long long g = 1 + static_cast<long long>(dice.below(i % 4 == 0 ? 96 : 4));
+                const long long h = 1 + static_cast<long long>(dice.below(96));
+                if (g == 1 && h == 1) continue;  // may pass a stage through
+                const Stage stages[2] = {{g * a1, h * b1}, {h * a2, g * b2}};
+                quillmere::cost_model::Price price;
+                if (quillmere::cost_model::price_designed_cascade(k.in, stages, 2, filter, method,
+                                                                  &price) !=
+                    quillmere::cost_model::Refusal::none) {
+                    continue;
+                }
+                const double f1 = k.in * static_cast<double>(g * a1) / static_cast<double>(h * b1);
+                const quillmere::core::SplitFactors split = floor.split_of(g, a1, b2);
+                const quillmere::core::SplitFactors own =
+                    floor.with_leaks(split, quillmere::cost_model::coinciding_leaks(stages, 2));
+                const auto by_2 = [](long long x, long long y) { return x == 2 * y || y == 2 * x; };
+                more_leaks += own.extra_leak_power > 0 ? 1 : 0;
+                no_halfband_by_two +=
+                    (by_2(g * a1, h * b1) && !split.first_halfband) ||
+                            (by_2(h * a2, g * b2) && !split.second_halfband)
+                        ? 1
+                        : 0;
+                SCOPED_TRACE(std::to_string(k.in) + " Hz through " + std::to_string(g * a1) +
+                             "/" + std::to_string(h * b1) + " -> " + std::to_string(h * a2) +
+                             "/" + std::to_string(g * b2) + ", method " +
+                             quillmere::design_method_name(method));
+                EXPECT_LE(floor.macs_floor(f1, split), price.macs_per_second);
+                EXPECT_LE(floor.macs_floor(f1, own), price.macs_per_second);
+                for (const auto& s : {split, own}) {
+                    const quillmere::core::RateInterval within =
+                        floor.rates_within(price.macs_per_second, s);
+                    EXPECT_FALSE(within.empty());
+                    EXPECT_LE(within.lo, f1);
+                    EXPECT_GE(within.hi, f1);
+                }
+                const double u1 = static_cast<double>(g * a1) * k.in;
+                const double u2 = static_cast<double>(h * a2) * f1;
+                const auto coefficients = static_cast<double>(price.coefficients);
+                EXPECT_LE(floor.coefficients_floor(u1, u2, split), coefficients);
+                EXPECT_TRUE(floor.coefficients_may_be_within(u1, u2, split, coefficients));
+                // And the quick answer is the floor's, on either side of it.
+                const double at = floor.coefficients_floor(u1, u2, split);
+                EXPECT_EQ(floor.coefficients_may_be_within(u1, u2, split, 0.999 * at), false);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 5000);
+    EXPECT_GT(more_leaks, 1000);
+    EXPECT_GT(no_halfband_by_two, 20);
+}
+
+TEST(MinCostFloor, ByDesignMethodTheFloorFollowsWhatEachSplitCanBe) {
+    // Where the floors are tight enough to prune: within a few per cent of the designed
+    // price of splits that the search met by the tens of thousands before they were.
+    struct Case {
+        double in;
+        Stage first;
+        Stage second;
+        FilterSpec filter;
+        long long g, a1, b2;  ///< the split the pass bounds it by
+        bool own_leaks;       ///< ... with the cascade's own leaks
+        double least_share;   ///< of the designed price
+    };
+    const FilterSpec at_127{std::nullopt, std::nullopt, 127, 0.1};
+    const FilterSpec at_50{std::nullopt, std::nullopt, 50, 0.1};
+    const std::vector<Case> cases = {
+        // 384000 -> 96000 through 192000 Hz with g = h = 2: by 2 twice, but 2/4 and 4/8 are
+        // not halfbands (the floor had halved both, to under half the price).
+        {384000, {2, 4}, {4, 8}, at_127, 2, 1, 2, false, 0.8},
+        // 5644800 -> 15 through 21879 Hz: g = h = 1 but two leaks (a tone's two signs), and
+        // the far-edge margin of a transition wide next to the passband (the floor had
+        // neither, at 85 % of the price).
+        {5644800, {1, 258}, {43, 62720}, at_50, 1, 1, 62720, true, 0.97},
+        // ... through 7350 Hz: g = 1 but h = 128 makes 256 leaks (the floor had 1, at half
+        // the price).
+        {5644800, {1, 768}, {128, 62720}, at_50, 1, 1, 62720, true, 0.9},
+    };
+    for (const Case& k : cases) {
+        FilterSpec filter = k.filter;
+        filter.design_method = quillmere::DesignMethod::kaiser;
+        const Stage stages[2] = {k.first, k.second};
+        quillmere::cost_model::Price price;
+        ASSERT_EQ(quillmere::cost_model::price_designed_cascade(
+                      k.in, stages, 2, filter, quillmere::DesignMethod::kaiser, &price),
+                  quillmere::cost_model::Refusal::none);
+        const double f1 = k.in * static_cast<double>(k.first.l) / static_cast<double>(k.first.m);
+        const double out = f1 * static_cast<double>(k.second.l) / static_cast<double>(k.second.m);
+        const std::int64_t g = std::gcd(k.first.l * k.second.l, k.first.m * k.second.m);
+        const quillmere::core::CostFloor floor(
+            k.in, out, filter, k.in / 65535.0, k.in * 65535.0,
+            quillmere::core::least_split_leaks(k.first.l * k.second.l / g,
+                                               k.first.m * k.second.m / g));
+        quillmere::core::SplitFactors split = floor.split_of(k.g, k.a1, k.b2);
+        if (k.own_leaks) {
+            split = floor.with_leaks(split, quillmere::cost_model::coinciding_leaks(stages, 2));
+        }
+        const double at = floor.macs_floor(f1, split);
+        SCOPED_TRACE(std::to_string(k.in) + " Hz through " + std::to_string(f1) + " Hz");
+        EXPECT_LE(at, price.macs_per_second);
+        EXPECT_GE(at, k.least_share * price.macs_per_second) << at / price.macs_per_second;
+    }
+    // Equiripple stages at 51 dB with sharp edges, 16000 -> 2822400 Hz through 107/29 ->
+    // 25578/535: a floor on the coefficients of any transition (the widest, half the
+    // upsampled rate, leaves Herrmann's factor at 0) ruled out no g against the 200
+    // coefficients of 21/1 -> 42/5; with the transitions the rates of g = 107 allow it
+    // does.
+    FilterSpec sharp{4029.72, 4879.21, 51, 0.82};
+    sharp.design_method = quillmere::DesignMethod::equiripple;
+    const Stage stages[2] = {{107, 29}, {25578, 535}};
+    quillmere::cost_model::Price price;
+    ASSERT_EQ(quillmere::cost_model::price_designed_cascade(
+                  16000, stages, 2, sharp, quillmere::DesignMethod::equiripple, &price),
+              quillmere::cost_model::Refusal::none);
+    const quillmere::core::CostFloor floor(16000, 2822400, sharp, 16000 / 65535.0,
+                                           16000 * 65535.0,
+                                           quillmere::core::least_split_leaks(882, 5));
+    const double u1 = 107.0 * 16000;
+    const double u2 = 25578.0 * 16000 * 107 / 29;
+    const double at = floor.coefficients_floor(u1, u2, floor.split_of(107, 1, 5));
+    EXPECT_LE(at, static_cast<double>(price.coefficients));
+    EXPECT_GT(at, 2000.0);
+    // Bounding every split (a halfband anywhere, the fewest leaks) it is lower.
+    EXPECT_LE(floor.coefficients_floor(u1, u2), at);
+}
+
+TEST(MinCostFloor, ByDesignMethodTheCoefficientsFloorOnlyGrowsWithG) {
+    // The pass stops asking once a g cannot tie on coefficients: it relies on the floor of
+    // the splits g a1 / h b1 -> h a2 / g b2 of one pair combination never falling as g
+    // grows, through the leak powers, the halfbands that go at g = 2 and 3, and the
+    // transitions that narrow over the upsampled rates.
+    struct Case {
+        double in;
+        double out;
+        long long a1, b1, a2, b2;
+        FilterSpec filter;
+    };
+    const std::vector<Case> cases = {
+        {384000, 96000, 1, 2, 1, 2, FilterSpec{std::nullopt, std::nullopt, 127, 0.1}},
+        {16000, 2822400, 1, 1, 882, 5, FilterSpec{4029.72, 4879.21, 51, 0.82}},
+        {2, 705600, 2, 1, 176400, 1, FilterSpec{std::nullopt, std::nullopt, 137, 0.1}},
+        {44100, 88200, 2, 1, 1, 1, FilterSpec{std::nullopt, std::nullopt, 60, 1.0}},
+    };
+    for (const quillmere::DesignMethod method : kDesignMethods) {
+        for (const Case& k : cases) {
+            const quillmere::core::CostFloor floor = method_floor(
+                k.in, k.out, k.filter, method, k.a1 * k.a2, k.b1 * k.b2, 65535.0);
+            ASSERT_TRUE(floor.usable());
+            double last = 0.0;
+            for (long long g = 1; g <= 5000; g += g < 40 ? 1 : 37) {
+                const double gd = static_cast<double>(g);
+                const double u1 = gd * static_cast<double>(k.a1) * k.in;
+                const double u2 = u1 * static_cast<double>(k.a2) / static_cast<double>(k.b1);
+                const double at = floor.coefficients_floor(u1, u2, floor.split_of(g, k.a1, k.b2));
+                EXPECT_GE(at, last) << k.in << " -> " << k.out << ", g " << g << ", method "
+                                    << quillmere::design_method_name(method);
+                last = at;
+            }
+            EXPECT_GT(last, 0.0);
+        }
+    }
+}
+
+TEST(MinCostSearch, ByDesignMethodKnownAnswersAtTheFullLimit) {
+    // Requests whose pricing once took tens of milliseconds, with the answers the exhaustive
+    // pruning gave then.
+    struct Case {
+        double in;
+        double out;
+        bool allow;
+        FilterSpec filter;
+        quillmere::DesignMethod method;
+        Stage first;
+        Stage second;
+    };
+    const std::vector<Case> cases = {
+        {384000, 96000, true, FilterSpec{std::nullopt, std::nullopt, 127, 0.1},
+         quillmere::DesignMethod::kaiser, {1, 3}, {3, 4}},
+        {5644800, 15, true, FilterSpec{std::nullopt, std::nullopt, 50, 0.1},
+         quillmere::DesignMethod::kaiser, {1, 2688}, {1, 140}},
+        {16000, 2822400, false, FilterSpec{4029.72, 4879.21, 51, 0.82},
+         quillmere::DesignMethod::equiripple, {21, 1}, {42, 5}},
+    };
+    for (const Case& k : cases) {
+        TwoStageRequest r = min_cost_request(k.in, k.out, 65535, k.allow);
+        r.filter = k.filter;
+        r.filter.design_method = k.method;
+        const Searched s = run(true, r);
+        SCOPED_TRACE(std::to_string(k.in) + " -> " + std::to_string(k.out));
+        ASSERT_EQ(s.status, Status::ok);
+        EXPECT_EQ(s.best.l1, k.first.l);
+        EXPECT_EQ(s.best.m1, k.first.m);
+        EXPECT_EQ(s.best.l2, k.second.l);
+        EXPECT_EQ(s.best.m2, k.second.m);
+    }
+}
+
+TEST(MinCostSearch, ByDesignMethodWithFarRatiosThePrunedPassPicksWhatTheExhaustiveScanPicks) {
+    // Ratios with large denominators, whose splits have many leaks that grow with h, and
+    // sharp edges that leave equiripple factors small: every floor the pruning now reads.
+    const std::vector<std::pair<double, double>> pairs = {
+        {705600, 1000}, {384000, 3000}, {192000, 1500}, {44100, 1260}, {16000, 2822400},
+        {8000, 384000}, {352800, 2450}, {96000, 750}};
+    Dice dice;
+    int found = 0;
+    for (int i = 0; i < 90; ++i) {
+        const auto [in, out] = pairs[dice.below(pairs.size())];
+        TwoStageRequest r =
+            min_cost_request(in, out, 60 + static_cast<long long>(dice.below(100)),
+                             dice.below(2) == 0);
+        r.filter.design_method = kDesignMethods[dice.below(3)];
+        r.filter.attenuation_db = 40.0 + 110.0 * dice.unit();
+        r.filter.ripple_db = dice.below(2) == 0 ? 0.1 : 0.8;
+        if (dice.below(2) == 0) {
+            const double half_lower = std::min(in, out) / 2.0;
+            r.filter.stopband_hz = half_lower * (0.7 + 0.3 * dice.unit());
+            r.filter.passband_hz = *r.filter.stopband_hz * (0.6 + 0.35 * dice.unit());
+        }
+        SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out) + " limit " +
+                     std::to_string(r.max_factor) + " method " +
+                     quillmere::design_method_name(*r.filter.design_method));
+        const Searched fast = run(true, r);
+        expect_same_best(fast, run(false, r));
+        found += fast.best.found ? 1 : 0;
+    }
+    EXPECT_GT(found, 60);  // most priced and found, not refused alike
 }
 
 TEST(MinCostRequests, TheLibraryRefusesBadFilterRequirements) {

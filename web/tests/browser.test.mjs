@@ -317,7 +317,58 @@ describe("the filters", () => {
     }
     figures.twoStageRecordMs = times.map((t) => Math.round(t.record));
     figures.twoStageDesignMs = times.map((t) => Math.round(t.design));
-    figures.stopping = await page.evaluate(() => globalThis.quillmere.stopping);
+    // Where the time goes: the worker's steps of each request, when its design reached the
+    // page and when it was drawn; the module's compiling and start; the warm-up's steps.
+    figures.twoStageSteps = times.map((t) => ({
+      ...Object.fromEntries(Object.entries(t.steps || {}).map(([step, ms]) => [step, Math.round(ms)])),
+      arrived: Math.round(t.designArrived),
+      drawn: Math.round(t.design),
+    }));
+    const { load, warmUp, stopping } = await page.evaluate(() => globalThis.quillmere);
+    figures.loadMs = Object.fromEntries(Object.entries(load).map(([step, ms]) => [step, Math.round(ms)]));
+    figures.warmUp = { state: warmUp.state, designed: warmUp.designed, ...Object.fromEntries(Object.entries(warmUp.steps || {}).map(([step, ms]) => [step, Math.round(ms)])) };
+    figures.stopping = stopping;
+    await page.close();
+  });
+
+  test("a design asked for while the worker warms up is served at once, and the warm-up changes nothing shown", async () => {
+    // Without the design at first, so that the worker warms up once it has answered.
+    const page = await open("?input=44100&output=48000&stages=2&cost");
+    await page.waitForFunction(() => globalThis.quillmere.warmUp.state !== "none", null, { timeout: 60000 });
+    await page.setChecked("#design", true);
+    await page.fill("#output", "96000");
+    await settled(page);
+    await page.waitForSelector("#plots figure canvas");
+    const { stdout } = await native(["--format", "json", "--stages", "2", "--cost", "44100", "96000"]);
+    assert.equal(await json(page), stdout);
+    const shown = await page.evaluate(async () => ({
+      summary: document.getElementById("design-summary").textContent.replace(/Designed in \d+ ms\./, ""),
+      table: document.getElementById("design-table").textContent,
+      coefficients: await (await fetch(document.querySelector("#download-json").href)).text(),
+    }));
+    // The design as the command line's: stages, methods and lengths, the coefficients to
+    // rounding (the WebAssembly build has a libm of its own).
+    const folder = await mkdtemp(`${tmpdir()}/quillmere-web-`);
+    assert.equal((await native(["--design", "--coefficients", `${folder}/c.json`, "--stages", "2", "44100", "96000"])).status, 0);
+    const [a, b] = [JSON.parse(shown.coefficients), JSON.parse(await readFile(`${folder}/c.json`, "utf8"))];
+    assert.deepEqual(a.stages.map((st) => [st.l, st.m, st.method, st.taps]), b.stages.map((st) => [st.l, st.m, st.method, st.taps]));
+    a.stages.forEach((st, i) => st.coefficients.forEach((c, k) => assert.ok(Math.abs(c - b.stages[i].coefficients[k]) <= 1e-9, `stage ${i + 1} coefficient ${k}`)));
+    // The warm-up ends (resumed once the worker was idle again) and leaves the page as it was.
+    await page.waitForFunction(() => globalThis.quillmere.warmUp.state === "done", null, { timeout: 60000 });
+    assert.equal(await page.evaluate(() => globalThis.quillmere.warmUp.designed), 6, "every warm-up request designed");
+    const after = await page.evaluate(() => ({
+      summary: document.getElementById("design-summary").textContent.replace(/Designed in \d+ ms\./, ""),
+      table: document.getElementById("design-table").textContent,
+    }));
+    assert.deepEqual(after, { summary: shown.summary, table: shown.table });
+    assert.equal(await json(page), stdout);
+    assert.equal(await page.isVisible("#download-json"), true);
+    // The request's steps (how long it was queued behind the warm-up) and the warm-up's
+    // (with the time of a stopped step, if the request stopped one).
+    const rounded = (steps) => Object.fromEntries(Object.entries(steps || {}).map(([step, ms]) => [step, Math.round(ms)]));
+    figures.requestDuringWarmUp = await page.evaluate(() => globalThis.quillmere.timings.at(-1).steps).then(rounded);
+    figures.warmUpAroundRequest = await page.evaluate(() => globalThis.quillmere.warmUp.steps).then(rounded);
+    assert.deepEqual(page.errors, []);
     await page.close();
   });
   test("a request typed while a design is under way replaces it: the newest plan and its filters are shown", async () => {

@@ -94,13 +94,13 @@ function chartsOf(design, plots) {
   const cascadeX = axis(plots.cascade.toHz, plots.cascade.db.length);
   const cascadeCurves = [{ label: "cascade", color: COLORS.response, values: plots.cascade.db }];
   if (plots.cascade.rounded) cascadeCurves.push({ label: "rounded", color: COLORS.rounded, values: plots.cascade.rounded });
-  const cascadeSpec = { passbandHz: design.passbandHz, stopbandHz: design.stopbandHz, rippleDb: design.rippleDb, attenuationDb: design.attenuationDb };
-  const specs = [
+  const cascadeRequirement = { passbandHz: design.passbandHz, stopbandHz: design.stopbandHz, rippleDb: design.rippleDb, attenuationDb: design.attenuationDb };
+  const layouts = [
     {
       title: "Cascade (the stages' gains multiplied, over half the highest rate of the chain)",
       x: cascadeX,
       curves: cascadeCurves,
-      requirement: cascadeSpec,
+      requirement: cascadeRequirement,
       yRange: full,
     },
   ];
@@ -108,11 +108,11 @@ function chartsOf(design, plots) {
   // The passband in detail: up to a little past its edge, on the ripple's scale.
   const edge = Math.min(plots.cascade.toHz, design.passbandHz * 1.05);
   const count = Math.max(2, cascadeX.findIndex((f) => f > edge));
-  specs.push({
+  layouts.push({
     title: "Cascade passband",
     x: cascadeX.slice(0, count),
     curves: cascadeCurves.map((c) => ({ ...c, values: c.values.slice(0, count) })),
-    requirement: cascadeSpec,
+    requirement: cascadeRequirement,
     yRange: [-design.rippleDb * 1.5, design.rippleDb * 1.5],
   });
 
@@ -128,23 +128,23 @@ function chartsOf(design, plots) {
       attenuationDb: stage.targetAttenuationDb,
     };
     const title = `Stage ${i + 1}: ↑${stage.l} ↓${stage.m}, ${stage.filter}, ${stage.taps} taps at ${stage.upsampledRateHz} Hz`;
-    specs.push({ title, x: axis(curve.toHz, curve.db.length), curves, requirement, yRange: full });
+    layouts.push({ title, x: axis(curve.toHz, curve.db.length), curves, requirement, yRange: full });
   });
-  return specs;
+  return layouts;
 }
 
 /** The plots of a design; clears them when there is none. Charts of the same kinds as
  * those on the page (as when another output rate is typed) are redrawn with the new data
  * rather than made anew, which takes the page a good part of the time. */
 export function drawPlots(container, design, plots) {
-  const specs = design && plots && typeof uPlot === "function" ? chartsOf(design, plots) : [];
-  const fits = specs.length > 0 && specs.length === charts.length && specs.every((spec, i) => labelsOf(spec.curves) === charts[i].labels);
+  const layouts = design && plots && typeof uPlot === "function" ? chartsOf(design, plots) : [];
+  const fits = layouts.length > 0 && layouts.length === charts.length && layouts.every((layout, i) => labelsOf(layout.curves) === charts[i].labels);
   if (fits) {
-    specs.forEach((spec, i) => {
+    layouts.forEach((layout, i) => {
       const entry = charts[i];
-      entry.yRange = spec.yRange;
-      describe(entry, spec.title);
-      entry.plot.setData(chartData(spec.x, spec.curves, spec.requirement));
+      entry.yRange = layout.yRange;
+      describe(entry, layout.title);
+      entry.plot.setData(chartData(layout.x, layout.curves, layout.requirement));
     });
     return;
   }
@@ -152,7 +152,7 @@ export function drawPlots(container, design, plots) {
   charts = [];
   container.replaceChildren();
   globalThis.quillmere.plots = charts;
-  for (const spec of specs) chart(container, spec);
+  for (const layout of layouts) chart(container, layout);
 
   if (!resizer && typeof ResizeObserver === "function") {
     resizer = new ResizeObserver(() => {

@@ -95,13 +95,11 @@ struct GPricing {
     bool tie = false;
     int grain_power = 0;
     SplitFactors split;
+    bool operator==(const GPricing&) const = default;
 };
 
 struct LeakPriced {
-    std::uint64_t refresh = 0;  ///< the refresh `interval` was derived after (0: none)
-    bool tie = false;
-    int grain_power = 0;
-    SplitFactors split;
+    GPricing priced_as;  ///< the pricing, with the candidates' own split, it was derived for
     RateInterval interval;
 };
 
@@ -537,13 +535,13 @@ bool priced_out_by_leaks(FastPass* pass, const Cascade& k, double intermediate) 
         pass->floor->with_leaks(priced.split, cost_model::coinciding_leaks(stages, 2));
     if (own.extra_leak_power == 0) return false;
     LeakPriced& known = pass->leak_priced[own.leaks_power()];
-    if (!(known.refresh == pass->refreshes && known.tie == priced.tie &&
-          known.grain_power == priced.grain_power && known.split == own)) {
+    const GPricing priced_as{priced.refresh, priced.tie, priced.grain_power, own};
+    if (!(known.priced_as == priced_as)) {
         price_pending_record(pass);
         const double grain = std::ldexp(1.0, priced.grain_power - GRAIN_OFFSET);
         const double price = winning_price(*pass, priced.tie, grain);
-        known = LeakPriced{pass->refreshes, priced.tie, priced.grain_power, own,
-                           price == -INF ? RateInterval{} : pass->floor->rates_within(price, own)};
+        known = LeakPriced{priced_as, price == -INF ? RateInterval{}
+                                                    : pass->floor->rates_within(price, own)};
     }
     // Widened as the h ranges are for the roundings.
     return known.interval.empty() || intermediate < known.interval.lo * (1.0 - RANGE_MARGIN) ||

@@ -866,11 +866,11 @@ bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
     return rest_shows_prime_above(rest, SIEVE_PRIMES, n);
 }
 
-/// Whether the rest is a prime above n: a rest that shows none at once is tested for a
-/// prime (what it leaves, a product of primes above SIEVE_PRIMES, is factored with the
-/// ratio if it comes to that).
+/// Whether a rest that shows no prime factor above n at once (rest_shows_large_prime()) is
+/// a prime above n, tested; what it leaves, a product of primes above SIEVE_PRIMES, is
+/// factored with the ratio if it comes to that.
 bool rest_is_large_prime(std::uint32_t rest, u64 n) {
-    return rest > n && (rest_shows_large_prime(rest, n) || is_prime_without_small_factors(rest));
+    return rest > n && is_prime_without_small_factors(rest);
 }
 
 /// What the sieve left of the numerator and denominator of a ratio, neither a prime above

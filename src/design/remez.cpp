@@ -224,14 +224,12 @@ struct Interpolant {
     const std::vector<double>& w;
     std::size_t count;
     int shift;
-    std::vector<double>& terms;  ///< scratch space of at least `count` values
 
     /// The value at t by the second (true) barycentric formula, sum c_k y_k / sum c_k with
     /// c_k = w_k / (t - x_k); where the denominator cancels (it is 1 / prod (t - x_k), tiny
     /// against its terms near the ends of long node sets), by the first: the product
     /// prod 2 (t - x_k) / 2 times the numerator.
     double operator()(double t) const {
-        double* c = terms.data();
         // Two values at a time in vector registers (SSE2 natively, SIMD128 in WebAssembly),
         // four running sums of each kind: lane u of sums k = u mod 4, added in the end in
         // the order 0, 1, 2, 3.
@@ -256,11 +254,11 @@ struct Interpolant {
                 size[half] += absolute(ck[half]);
             }
         }
-        for (std::size_t i = k; i < count; ++i) c[i] = w[i] / (t - x[i]);
         for (; k < count; ++k) {
-            numerator[0][0] += c[k] * y[k];
-            denominator[0][0] += c[k];
-            size[0][0] += std::fabs(c[k]);
+            const double ck = w[k] / (t - x[k]);
+            numerator[0][0] += ck * y[k];
+            denominator[0][0] += ck;
+            size[0][0] += std::fabs(ck);
         }
         const double sum = numerator[0][0] + numerator[0][1] + numerator[1][0] + numerator[1][1];
         const double d =
@@ -422,7 +420,7 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
     std::vector<double> c(r);
 
     std::vector<std::size_t> extremal = initial_extremals(cycles_, band_start_, count, start);
-    std::vector<double> x(count), y(count), weight, terms(count), error(points);
+    std::vector<double> x(count), y(count), weight, error(points);
     std::vector<int> exponents;
     std::vector<double> h(taps);
     double previous_levelled = 0.0;
@@ -452,7 +450,7 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
         }
         // P through the first r points (degree r - 1): drop the last node from the weights.
         for (std::size_t k = 0; k < r; ++k) weight[k] *= 2.0 * (x[k] - x[r]);
-        const Interpolant p{x, y, weight, r, shift, terms};
+        const Interpolant p{x, y, weight, r, shift};
 
         // P's cosine coefficients c_m from its samples (one FFT), and from them the
         // coefficients: A = P for odd lengths, h[centre +/- m] = c_m / 2; A = cos(theta / 2)

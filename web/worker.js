@@ -62,6 +62,15 @@ function requestWaiting() {
   return Atomics.load(stopCell, 0) !== answered;
 }
 
+/** The calculator's answer to a request given as the command line's options, [{name, text}]. */
+function solve(quillmere, calculator, options) {
+  const list = new quillmere.OptionTextList();
+  for (const option of options) list.push_back(option);
+  const answer = calculator.solve(list);
+  list.delete();
+  return answer;
+}
+
 /** A C++ list (embind's register_vector) as an array; the list is freed. */
 function arrayOf(list) {
   const out = [];
@@ -130,10 +139,7 @@ async function compute(message) {
   steps.mark("wait");
   const calculator = quillmere.calculator;
   current = message.id;
-  const list = new quillmere.OptionTextList();
-  for (const option of message.options) list.push_back(option);
-  const answer = calculator.solve(list);
-  list.delete();
+  const answer = solve(quillmere, calculator, message.options);
   steps.mark("solve");
   if (answer.stopped) {
     postMessage({ type: "stopped", id: message.id, steps: steps.ms });
@@ -205,10 +211,7 @@ async function warmUpStep() {
     postMessage({ type: "warm-up", state: "stopped", steps: steps.ms });
     return true;
   };
-  const list = new quillmere.OptionTextList();
-  for (const [name, text] of WARM_UP[warmUp.next]) list.push_back({ name, text });
-  const answer = calculator.solve(list);
-  list.delete();
+  const answer = solve(quillmere, calculator, WARM_UP[warmUp.next].map(([name, text]) => ({ name, text })));
   arrayOf(answer.refusals);
   steps.mark("solve");
   if (answer.stopped || stopAsked()) return stopped();

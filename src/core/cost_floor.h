@@ -129,6 +129,9 @@ private:
     /// rounded up to one of 32 steps an octave (a wider bound, a factor no higher) and the
     /// factor remembered for it: the coefficients floor asks for one per g.
     double remembered_factor(int power, bool halfband, double max_transition_cycles) const;
+    /// The highest factor_at() of a leak power, whatever the halfband and transition,
+    /// worked out when first asked for.
+    double factor_ceiling(int power) const;
     /// A bound from below on the transition, in Hz, of the stage between f1_hz and rate_hz
     /// as the price works it out (0 when it may have none).
     double least_transition(double f1_hz, double rate_hz) const;
@@ -153,9 +156,7 @@ private:
     std::optional<DesignMethod> method_{};
     cost_model::Design design_{};
     double least_leaks_ = 1.0;
-    /// The highest factor_at() of a leak power, whatever the halfband and transition,
-    /// worked out when first asked for (0: not yet).
-    double factor_ceiling(int power) const;
+    /// factor_ceiling()'s factors, by leak power (0: not yet worked out).
     mutable double factor_ceilings_[LEAK_POWERS] = {};
     /// remembered_factor()'s factors, by key (0: none), direct-mapped.
     struct RememberedFactor {

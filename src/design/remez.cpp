@@ -127,10 +127,10 @@ void barycentric_weights(const std::vector<double>& x, std::vector<double>* weig
     // Two weights at a time (k and k + 1), so that their products' chains of
     // multiplications interleave; each is worked out exactly as on its own. Four
     // independent products per weight (lane u takes the factors j = u mod 4 in order),
-    // brought back into range after every block of 16 factors when they leave 2^-300 ..
-    // 2^300: a block changes them by at most 2^8 upwards and, with nodes at least 1e-10
-    // apart, 2^-130 downwards. The scaling is exact, so when it happens does not change
-    // the mantissas.
+    // brought back into range after every 64 factors (16 per product) when they leave
+    // 2^-300 .. 2^300: 64 factors change them by at most 2^32 upwards and, with nodes at
+    // least 1e-10 apart, 2^-520 downwards, well within a double's normal range. The
+    // scaling is exact, so when it happens does not change the mantissas.
     for (std::size_t k = 0; k < n; k += 2) {
         const std::size_t lanes = std::min<std::size_t>(2, n - k);
         double p[2][4] = {{1.0, 1.0, 1.0, 1.0}, {1.0, 1.0, 1.0, 1.0}};
@@ -187,6 +187,7 @@ void barycentric_weights(const std::vector<double>& x, std::vector<double>* weig
             } else {
                 for (std::size_t l = 0; l < lanes; ++l) block_of_one(l, block, end);
             }
+            if (block % 64 != 48 && end != n) continue;
             for (std::size_t l = 0; l < lanes; ++l) {
                 for (double& q : p[l]) {
                     const double magnitude = std::fabs(q);

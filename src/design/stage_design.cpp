@@ -21,6 +21,7 @@ struct Trial {
     bool converged = false;
     double weighted_error = 0.0;  ///< the exchange's largest weighted error; 1 is the target
     std::vector<double> extremals;
+    bool measured = false;  ///< the filter was measured
     DesignedFilter filter;  ///< measured when the weighted error is within the target
 };
 
@@ -70,6 +71,7 @@ Trial equiripple_trial(RemezExchange& exchange, const StageTarget& target, bool 
     f.h = std::move(h);
     // A length whose exchange misses the target cannot measure within it: no need to look.
     if (measure || trial.weighted_error <= 1.0) {
+        trial.measured = true;
         f.extremes = measure_lowpass(f.h, gain, rate, pass, stop, cascade_passband_hz, &f.samples);
         f.meets = meets_target(f.extremes, target);
     }
@@ -90,6 +92,14 @@ DesignedFilter design_equiripple_length(const StageTarget& target, bool halfband
         return none;
     }
     return std::move(trial.filter);
+}
+
+double shortfall_db(const Extremes& e, const StageTarget& target) {
+    const double ripple_deviation =
+        (e.passband_max - e.passband_min) / (e.passband_max + e.passband_min);
+    return std::max({target.attenuation_db + to_db(e.stopband_max),
+                     to_db(ripple_deviation / target.passband_deviation),
+                     to_db((e.peak - 1.0) / target.passband_deviation)});
 }
 
 bool meets_target(const Extremes& extremes, const StageTarget& target) {
@@ -128,16 +138,7 @@ DesignedFilter design_kaiser(const StageTarget& target, bool halfband, double ca
                                      cascade_passband_hz, &f.samples);
         f.meets = meets_target(f.extremes, target);
         if (f.meets) break;
-        // What the window falls short by, as an attenuation: the stopband against its
-        // target, the passband's deviation (and its top) against the ripple share's.
-        const Extremes& e = f.extremes;
-        const double ripple_deviation_measured =
-            (e.passband_max - e.passband_min) / (e.passband_max + e.passband_min);
-        const double shortfall =
-            std::max({target.attenuation_db + to_db(e.stopband_max),
-                      to_db(ripple_deviation_measured / target.passband_deviation),
-                      to_db((e.peak - 1.0) / target.passband_deviation)});
-        extra_db += std::max(shortfall, 0.0) + 0.05;
+        extra_db += std::max(shortfall_db(f.extremes, target), 0.0) + 0.05;
     }
     return f;
 }
@@ -180,7 +181,10 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     std::optional<double> failing_db;
     std::optional<double> meeting_db;
     std::optional<DesignedFilter> best;
-    std::vector<double> start;  // the extremals of the last converged exchange
+    // The extremals of the last converged exchange of each parity of length: an odd
+    // length's extremal set ends at half the rate and an even length's short of it, so a
+    // start of the other parity costs the exchange one or two more rounds.
+    std::vector<double> start[2];
     std::optional<std::pair<std::int64_t, double>> last;  // its index and error in dB
     // Which end of the bracket the last length moved.
     enum class Moved { neither, failing_end, meeting_end };
@@ -194,8 +198,11 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
             none.stopped = true;
             return none;
         }
+        // A halfband's exchange designs G, of 2n taps: always even.
+        const std::size_t parity = halfband ? 0 : static_cast<std::size_t>(n % 2);
+        const std::vector<double>& nearest = start[parity].empty() ? start[1 - parity] : start[parity];
         Trial trial =
-            equiripple_trial(exchange, target, halfband, cascade_passband_hz, n, start, false);
+            equiripple_trial(exchange, target, halfband, cascade_passband_hz, n, nearest, false);
         double next = 0.0;
         if (!trial.converged) {
             // Not a length to use nor to pass; the search goes on below it, halfway to the
@@ -209,7 +216,11 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                                     : static_cast<double>(n + 1);
             if (failing < n_min && ceiling == n) ceiling = n_max + 1;  // nothing below to halve to
         } else {
-            const double error_db = to_db(trial.weighted_error);
+            // How far the length is from the target: by measurement where the filter was
+            // measured (the exchange's grid can miss the tops of the narrowest ripples by
+            // a percent or two), or else by the exchange's error.
+            const double error_db = trial.measured ? shortfall_db(trial.filter.extremes, target)
+                                                   : to_db(trial.weighted_error);
             if (last && last->first != n) {
                 // The secant, but no flatter than half the rule of thumb: the error can stall
                 // over a few lengths.
@@ -221,11 +232,11 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 }
             }
             last = std::make_pair(n, error_db);
-            start = std::move(trial.extremals);
+            start[parity] = std::move(trial.extremals);
             const bool meets = trial.filter.meets;
             if (meets) {
                 meeting = n;
-                meeting_db = error_db;
+                meeting_db = std::min(error_db, 0.0);
                 best = std::move(trial.filter);
                 // The failing end kept twice: its error counts half (the Illinois rule), so
                 // that the next interpolation lands nearer that end and the bracket closes.
@@ -233,7 +244,6 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 moved = Moved::meeting_end;
             } else {
                 failing = n;
-                // A length that met the exchange's target but not the measurement still misses.
                 failing_db = std::max(error_db, 0.01);
                 if (moved == Moved::failing_end && meeting_db) *meeting_db /= 2.0;
                 moved = Moved::failing_end;

@@ -31,6 +31,11 @@ struct DesignedFilter {
     bool meets = false;
 };
 
+/// How far measured extremes fall short of a stage's requirements, in dB (negative when
+/// they are within them): the stopband against its attenuation, the passband's deviation
+/// and its top against the ripple share's.
+double shortfall_db(const Extremes& extremes, const StageTarget& target);
+
 /// Whether measured extremes meet a stage's requirements: the ripple within its share, the
 /// stopband at least its attenuation, and no gain above the top of the ripple share.
 bool meets_target(const Extremes& extremes, const StageTarget& target);

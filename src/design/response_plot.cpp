@@ -37,6 +37,19 @@ std::vector<double> grid_magnitudes(std::span<const double> h, double gain, std:
     return magnitudes;
 }
 
+/// |H| on the grid j x rate / size, j = 0 .. last, divided by gain, for a symmetric
+/// filter: each point's amplitude summed directly, which for a plot of a small part of a
+/// fine grid is far less work than the FFT of all of it.
+std::vector<double> grid_magnitudes_up_to(std::span<const double> h, double gain,
+                                          std::size_t size, std::size_t last) {
+    std::vector<double> magnitudes(last + 1);
+    for (std::size_t j = 0; j <= last; ++j) {
+        const double cycles = static_cast<double>(j) / static_cast<double>(size);
+        magnitudes[j] = std::fabs(design::amplitude_at(h, cycles)) / gain;
+    }
+    return magnitudes;
+}
+
 /// x (in grid points, x >= 0) folded into 0 .. half as a real filter's response repeats:
 /// mirrored at half, periodic in 2 x half.
 double folded(double x, double half) {
@@ -57,10 +70,19 @@ std::vector<double> plot_response(std::span<const double> h, double gain, double
     if (h.size() > max_design_taps) throw std::length_error("filter too long");
     const std::size_t minimum = std::max(8 * h.size(), wanted);
     const std::size_t size = 2 * design::fast_fft_size((minimum + 1) / 2);
-    const std::vector<double> magnitudes = grid_magnitudes(h, gain, size);
-
     const double half = static_cast<double>(size / 2);
     const double bins_per_hz = static_cast<double>(size) / rate_hz;
+    // The grid points the plot reads, to the one beyond its last share: when they are
+    // within half the rate, few, and the filter symmetric (as designed filters are),
+    // summed directly; else the FFT of the whole grid.
+    const double top = (to_hz + 0.5 * spacing_hz) * bins_per_hz;
+    const bool symmetric = std::equal(h.begin(), h.begin() + h.size() / 2, h.rbegin());
+    const double direct_work = (top + 2.0) * static_cast<double>(h.size()) / 2.0;
+    const double transform_work = static_cast<double>(size) * std::log2(static_cast<double>(size));
+    const bool direct = symmetric && top + 1.0 < half && direct_work < transform_work;
+    const std::vector<double> magnitudes =
+        direct ? grid_magnitudes_up_to(h, gain, size, static_cast<std::size_t>(std::ceil(top)) + 1)
+               : grid_magnitudes(h, gain, size);
     const double peak = *std::max_element(magnitudes.begin(), magnitudes.end());
     std::vector<double> db(points);
     for (std::size_t k = 0; k < points; ++k) {

@@ -29,9 +29,10 @@ double to_db(double gain) {
     return 20.0 * std::log10(gain);
 }
 
-/// The largest |H| over [from, to], sampled densely (64 points per rate / taps).
+/// The largest |H| over [from, to], sampled densely (64 points per rate / taps, and at
+/// least 64 over the interval).
 double largest_between(const std::vector<double>& h, double rate_hz, double from, double to) {
-    const double step = rate_hz / static_cast<double>(h.size()) / 64.0;
+    const double step = std::min(rate_hz / static_cast<double>(h.size()), to - from) / 64.0;
     double largest = 0.0;
     for (double f = from; f <= to; f += step) largest = std::max(largest, polyphase::amplitude_response(h, f, rate_hz));
     return std::max(largest, polyphase::amplitude_response(h, to, rate_hz));
@@ -61,6 +62,30 @@ TEST(ResponsePlot, EachPointIsTheLargestGainWithinItsShareOfTheAxis) {
             EXPECT_LE(db[k], to_db(around / gain) + 0.01) << f << " Hz, " << points << " points";
             EXPECT_GE(db[k], to_db(top / gain) - 0.3) << f << " Hz, " << points << " points";
         }
+    }
+}
+
+// A short filter at a high rate over a narrow part of its band (a later stage's filter in
+// the cascade's plot): the grid's few points there are summed directly, not by an FFT of
+// the whole fine grid, and must give the same tops.
+TEST(ResponsePlot, ANarrowPartOfAShortFiltersBandHasTheSameTops) {
+    const double rate = 2016000.0;
+    std::vector<double> h = polyphase::kaiser_lowpass(173, 9.0, 50000.0, rate);
+    for (std::size_t k = 0; k < h.size() / 2; ++k) h[h.size() - 1 - k] = h[k];  // symmetric
+    const double gain = std::accumulate(h.begin(), h.end(), 0.0);
+    const double to = 50400.0;
+    const std::size_t points = 2048;
+    const std::vector<double> db = quillmere::magnitude_response_db(h, gain, rate, to, points);
+    ASSERT_EQ(db.size(), points);
+    const double spacing = to / static_cast<double>(points - 1);
+    for (std::size_t k = 0; k < points; k += 7) {
+        const double f = static_cast<double>(k) * spacing;
+        // Shares of 24.6 Hz on lobes 23 kHz wide, on a grid of at least two points a share:
+        // the top of the share, or of the share widened by the grid point beyond each end.
+        const double top = largest_between(h, rate, std::max(0.0, f - spacing / 2), f + spacing / 2);
+        const double around = largest_between(h, rate, std::max(0.0, f - spacing), f + spacing);
+        EXPECT_GE(db[k], to_db(top / gain) - 1e-9) << f << " Hz";
+        EXPECT_LE(db[k], to_db(around / gain) + 1e-9) << f << " Hz";
     }
 }
 

@@ -40,8 +40,8 @@ std::vector<double> grid_magnitudes(std::span<const double> h, double gain, std:
 /// |H| on the grid j x rate / size, j = 0 .. last, divided by gain, for a symmetric
 /// filter: each point's amplitude summed directly, which for a plot of a small part of a
 /// fine grid is far less work than the FFT of all of it.
-std::vector<double> grid_magnitudes_up_to(std::span<const double> h, double gain,
-                                          std::size_t size, std::size_t last) {
+std::vector<double> grid_magnitudes_up_to(std::span<const double> h, double gain, std::size_t size,
+                                          std::size_t last) {
     std::vector<double> magnitudes(last + 1);
     for (std::size_t j = 0; j <= last; ++j) {
         const double cycles = static_cast<double>(j) / static_cast<double>(size);

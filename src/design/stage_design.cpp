@@ -200,7 +200,8 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
         }
         // A halfband's exchange designs G, of 2n taps: always even.
         const std::size_t parity = halfband ? 0 : static_cast<std::size_t>(n % 2);
-        const std::vector<double>& nearest = start[parity].empty() ? start[1 - parity] : start[parity];
+        const std::vector<double>& nearest =
+            start[parity].empty() ? start[1 - parity] : start[parity];
         Trial trial =
             equiripple_trial(exchange, target, halfband, cascade_passband_hz, n, nearest, false);
         double next = 0.0;

@@ -116,9 +116,13 @@ Pair absolute(Pair v) {
 
 /// Barycentric weights 1 / prod_{j != k} 2 (x_k - x_j), scaled together so that the
 /// largest is about 1: the weights are 2^shift times these. The products are kept as
-/// mantissa and exponent, as they under- or overflow a double for long filters.
-void barycentric_weights(const std::vector<double>& x, std::vector<double>* weights,
-                         std::vector<int>* exponents, int* shift) {
+/// mantissa and exponent, as they under- or overflow a double for long filters. Out of
+/// line, as the interpolant and the exchange below are, so that a WebAssembly engine that
+/// optimises a function once it has run a while uses the optimised code from the next
+/// exchange on, not from the next design.
+[[gnu::noinline]] void barycentric_weights(const std::vector<double>& x,
+                                           std::vector<double>* weights,
+                                           std::vector<int>* exponents, int* shift) {
     const std::size_t n = x.size();
     weights->resize(n);
     exponents->resize(n);
@@ -230,7 +234,7 @@ struct Interpolant {
     /// c_k = w_k / (t - x_k); where the denominator cancels (it is 1 / prod (t - x_k), tiny
     /// against its terms near the ends of long node sets), by the first: the product
     /// prod 2 (t - x_k) / 2 times the numerator.
-    double operator()(double t) const {
+    [[gnu::noinline]] double operator()(double t) const {
         // Two values at a time in vector registers (SSE2 natively, SIMD128 in WebAssembly),
         // four running sums of each kind: lane u of sums k = u mod 4, added in the end in
         // the order 0, 1, 2, 3.
@@ -293,8 +297,9 @@ struct Interpolant {
 /// The alternating extremal set for the next exchange from the weighted error on the
 /// grid: local extremes about the levelled error or more, same signs merged (the larger
 /// kept), then the smallest dropped until `count` remain. False when fewer remain.
-bool exchange(const std::vector<std::size_t>& band_start, const std::vector<double>& error,
-              double levelled, std::size_t count, std::vector<std::size_t>* extremals) {
+[[gnu::noinline]] bool exchange(const std::vector<std::size_t>& band_start,
+                                const std::vector<double>& error, double levelled,
+                                std::size_t count, std::vector<std::size_t>* extremals) {
     // Between two old extremal frequencies lies a local extreme of at least the levelled
     // error; rounding can put it a little below, so only clearly smaller ones are left out.
     std::vector<std::size_t> found;

@@ -191,7 +191,6 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     Moved moved = Moved::neither;
     RemezExchange exchange;
     const double nominal_slope_db = slope_db;
-    bool slope_measured = false;
     int unconverged = 0;
     for (int attempt = 0; attempt < 40; ++attempt) {
         if (stop.requested()) {
@@ -227,10 +226,7 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 // over a few lengths.
                 const double secant =
                     (last->second - error_db) / static_cast<double>(n - last->first);
-                if (std::isfinite(secant)) {
-                    slope_db = std::max(secant, nominal_slope_db / 2.0);
-                    slope_measured = true;
-                }
+                if (std::isfinite(secant)) slope_db = std::max(secant, nominal_slope_db / 2.0);
             }
             last = std::make_pair(n, error_db);
             start[parity] = std::move(trial.extremals);
@@ -255,10 +251,9 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                                                           *failing_db /
                                                           (*failing_db - *meeting_db);
             } else {
-                // One side known: step by the error over the slope, at least one index; a
-                // little short while the slope is only the rule of thumb, so that the secant
-                // through two lengths on the same side finds the crossing.
-                const double step = error_db / slope_db * (slope_measured ? 1.0 : 0.6);
+                // One side known: step by the error over the slope (the rule of thumb's
+                // until two lengths give a secant), at least one index.
+                const double step = error_db / slope_db;
                 next = meets ? std::min(static_cast<double>(n - 1), static_cast<double>(n) + step)
                              : std::max(static_cast<double>(n + 1), static_cast<double>(n) + step);
             }

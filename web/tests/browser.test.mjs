@@ -331,6 +331,20 @@ describe("the filters", () => {
     await page.close();
   });
 
+  test("the first design typed once the worker's warm-up has ended (figures, not a limit)", async () => {
+    // As a user would: the page loaded with a design, then another typed after the page has
+    // settled and warmed up.
+    const page = await open("?input=44100&output=48000&stages=2&cost&design");
+    await page.waitForFunction(() => globalThis.quillmere.warmUp.state === "done", null, { timeout: 60000 });
+    await page.fill("#output", "96000");
+    await settled(page);
+    const last = await page.evaluate(() => globalThis.quillmere.timings.at(-1));
+    assert.equal(last.query.includes("output=96000"), true);
+    figures.afterWarmUpDesignMs = Math.round(last.design);
+    figures.afterWarmUpSteps = Object.fromEntries(Object.entries(last.steps || {}).map(([step, ms]) => [step, Math.round(ms)]));
+    await page.close();
+  });
+
   test("a design asked for while the worker warms up is served at once, and the warm-up changes nothing shown", async () => {
     // Without the design at first, so that the worker warms up once it has answered.
     const page = await open("?input=44100&output=48000&stages=2&cost");

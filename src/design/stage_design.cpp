@@ -191,6 +191,7 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
     Moved moved = Moved::neither;
     RemezExchange exchange;
     const double nominal_slope_db = slope_db;
+    bool slope_measured = false;
     int unconverged = 0;
     for (int attempt = 0; attempt < 40; ++attempt) {
         if (stop.requested()) {
@@ -226,7 +227,10 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                 // over a few lengths.
                 const double secant =
                     (last->second - error_db) / static_cast<double>(n - last->first);
-                if (std::isfinite(secant)) slope_db = std::max(secant, nominal_slope_db / 2.0);
+                if (std::isfinite(secant)) {
+                    slope_db = std::max(secant, nominal_slope_db / 2.0);
+                    slope_measured = true;
+                }
             }
             last = std::make_pair(n, error_db);
             start[parity] = std::move(trial.extremals);
@@ -251,9 +255,13 @@ DesignedFilter design_equiripple(const StageTarget& target, bool halfband,
                                                           *failing_db /
                                                           (*failing_db - *meeting_db);
             } else {
-                // One side known: step by the error over the slope (the rule of thumb's
-                // until two lengths give a secant), at least one index.
-                const double step = error_db / slope_db;
+                // One side known: step by the error over the slope, at least one index. Until
+                // two lengths give a secant the slope is the rule of thumb's, which holds near
+                // the target; a length more than 1 dB short of it is where the error falls
+                // faster with the length than the rule says (up to twice as fast in the
+                // designs we measured), so the step is shortened there.
+                const double step =
+                    error_db / slope_db * (!slope_measured && error_db > 1.0 ? 0.6 : 1.0);
                 next = meets ? std::min(static_cast<double>(n - 1), static_cast<double>(n) + step)
                              : std::max(static_cast<double>(n + 1), static_cast<double>(n) + step);
             }

@@ -22,6 +22,9 @@ let browser;
 let base;
 const figures = {};
 
+/** A record of steps' milliseconds, each rounded to a whole millisecond. */
+const roundedSteps = (steps) => Object.fromEntries(Object.entries(steps || {}).map(([step, ms]) => [step, Math.round(ms)]));
+
 before(async () => {
   server = await serve(site, 0);
   base = `http://127.0.0.1:${server.address().port}/`;
@@ -320,13 +323,13 @@ describe("the filters", () => {
     // Where the time goes: the worker's steps of each request, when its design reached the
     // page and when it was drawn; the module's compiling and start; the warm-up's steps.
     figures.twoStageSteps = times.map((t) => ({
-      ...Object.fromEntries(Object.entries(t.steps || {}).map(([step, ms]) => [step, Math.round(ms)])),
+      ...roundedSteps(t.steps),
       arrived: Math.round(t.designArrived),
       drawn: Math.round(t.design),
     }));
     const { load, warmUp, stopping } = await page.evaluate(() => globalThis.quillmere);
-    figures.loadMs = Object.fromEntries(Object.entries(load).map(([step, ms]) => [step, Math.round(ms)]));
-    figures.warmUp = { state: warmUp.state, designed: warmUp.designed, ...Object.fromEntries(Object.entries(warmUp.steps || {}).map(([step, ms]) => [step, Math.round(ms)])) };
+    figures.loadMs = roundedSteps(load);
+    figures.warmUp = { state: warmUp.state, designed: warmUp.designed, ...roundedSteps(warmUp.steps) };
     figures.stopping = stopping;
     await page.close();
   });
@@ -341,7 +344,7 @@ describe("the filters", () => {
     const last = await page.evaluate(() => globalThis.quillmere.timings.at(-1));
     assert.equal(last.query.includes("output=96000"), true);
     figures.afterWarmUpDesignMs = Math.round(last.design);
-    figures.afterWarmUpSteps = Object.fromEntries(Object.entries(last.steps || {}).map(([step, ms]) => [step, Math.round(ms)]));
+    figures.afterWarmUpSteps = roundedSteps(last.steps);
     await page.close();
   });
 
@@ -379,9 +382,8 @@ describe("the filters", () => {
     assert.equal(await page.isVisible("#download-json"), true);
     // The request's steps (how long it was queued behind the warm-up) and the warm-up's
     // (with the time of a stopped step, if the request stopped one).
-    const rounded = (steps) => Object.fromEntries(Object.entries(steps || {}).map(([step, ms]) => [step, Math.round(ms)]));
-    figures.requestDuringWarmUp = await page.evaluate(() => globalThis.quillmere.timings.at(-1).steps).then(rounded);
-    figures.warmUpAroundRequest = await page.evaluate(() => globalThis.quillmere.warmUp.steps).then(rounded);
+    figures.requestDuringWarmUp = await page.evaluate(() => globalThis.quillmere.timings.at(-1).steps).then(roundedSteps);
+    figures.warmUpAroundRequest = await page.evaluate(() => globalThis.quillmere.warmUp.steps).then(roundedSteps);
     assert.deepEqual(page.errors, []);
     await page.close();
   });

@@ -294,6 +294,146 @@ struct Interpolant {
     }
 };
 
+/// The grid as the steps of an exchange read it (RemezExchange's members).
+struct Grid {
+    const std::vector<double>& cycles;
+    const std::vector<double>& desired;
+    const std::vector<double>& weight;
+    const std::vector<std::size_t>& bin;
+    const std::vector<std::size_t>& band_start;
+    bool even;  ///< an even length: A(F) = cos(pi F) P(cos 2 pi F)
+
+    /// A(F) = Q(F) P(cos 2 pi F) with Q = 1 (odd lengths) or cos(pi F) (even lengths).
+    double q(double f) const { return even ? std::cos(std::numbers::pi * f) : 1.0; }
+};
+
+/// The polynomial P through the extremal set at the levelled error: its nodes, values and
+/// barycentric weights (for the first r nodes, the last dropped).
+struct Levelled {
+    std::vector<double> x, y, weight;
+    std::vector<int> exponents;
+    int shift = 0;
+};
+
+// The steps of a round of the exchange, each a function of its own: a WebAssembly engine
+// that optimises a function once it has run a while uses the optimised code from the
+// function's next call, so the later rounds of the first exchanges already run optimised;
+// and it optimises these small functions far sooner than the one long function they made
+// (some 0.1 s of an optimising compiler sharing the machine with the design).
+
+/// The levelled error delta, W (D - A) = (-1)^k delta at every extremal frequency, and P
+/// through the first r extremals (degree r - 1) at it; not finite when the arithmetic
+/// fails.
+[[gnu::noinline]] double levelled_error(const Grid& grid, const std::vector<std::size_t>& extremal,
+                                        Levelled* set) {
+    const std::size_t count = extremal.size();
+    const std::size_t r = count - 1;
+    set->x.resize(count);
+    set->y.resize(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        set->x[k] = std::cos(2.0 * std::numbers::pi * grid.cycles[extremal[k]]);
+    }
+    barycentric_weights(set->x, &set->weight, &set->exponents, &set->shift);
+    double numerator = 0.0;
+    double denominator = 0.0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = extremal[k];
+        const double qk = grid.q(grid.cycles[i]);
+        const double alternate = k % 2 == 0 ? 1.0 : -1.0;
+        numerator += set->weight[k] * grid.desired[i] / qk;
+        denominator += alternate * set->weight[k] / (grid.weight[i] * qk);
+    }
+    const double delta = numerator / denominator;
+    if (!std::isfinite(delta)) return delta;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = extremal[k];
+        const double alternate = k % 2 == 0 ? 1.0 : -1.0;
+        set->y[k] = (grid.desired[i] - alternate * delta / grid.weight[i]) / grid.q(grid.cycles[i]);
+    }
+    // P through the first r points: drop the last node from the weights.
+    for (std::size_t k = 0; k < r; ++k) set->weight[k] *= 2.0 * (set->x[k] - set->x[r]);
+    return delta;
+}
+
+/// The coefficients h from P: its cosine coefficients c_m from its samples at sample_x (one
+/// FFT); A = P for odd lengths, h[centre +/- m] = c_m / 2; A = cos(theta / 2) P for even
+/// ones, whose cos((t + 1/2) theta) coefficient is (c_t + c_{t+1}) / 2 (c_0 + c_1 / 2 for
+/// t = 0), h[centre +/- (t + 1/2)] half of it.
+[[gnu::noinline]] void filter_coefficients(const Interpolant& p, const std::vector<double>& sample_x,
+                                           RealTransform* transform, std::vector<double>* c,
+                                           std::vector<double>* h) {
+    const std::size_t coefficient_size = transform->size();
+    const std::size_t r = c->size();
+    const std::size_t taps = h->size();
+    const bool even = taps % 2 == 0;
+    const std::span<double> input = transform->input();
+    for (std::size_t j = 0; j < sample_x.size(); ++j) {
+        input[j] = p(sample_x[j]);
+        if (j > 0 && j < coefficient_size - j) input[coefficient_size - j] = input[j];
+    }
+    const std::span<const std::complex<double>> spectrum = transform->run();
+    const double scale = 1.0 / static_cast<double>(coefficient_size);
+    for (std::size_t m = 0; m < r; ++m)
+        (*c)[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
+    for (std::size_t t = 0; t < r; ++t) {
+        double value = 0.0;
+        std::size_t upper = 0;
+        if (even) {
+            const double next = t + 1 < r ? (*c)[t + 1] : 0.0;
+            value = t == 0 ? ((*c)[0] + next / 2.0) / 2.0 : ((*c)[t] + next) / 4.0;
+            upper = r + t;
+        } else {
+            value = t == 0 ? (*c)[0] : (*c)[t] / 2.0;
+            upper = r - 1 + t;
+        }
+        (*h)[upper] = value;
+        (*h)[taps - 1 - upper] = value;
+    }
+}
+
+/// The weighted error W (D - A) on the grid, A from the FFT's bins (`amplitude`) or summed
+/// directly between them.
+[[gnu::noinline]] void grid_error(const Grid& grid, std::span<const double> amplitude,
+                                  const std::vector<double>& h, std::vector<double>* error) {
+    const std::size_t points = grid.cycles.size();
+    for (std::size_t i = 0; i < points; ++i) {
+        const double a =
+            grid.bin[i] == no_bin ? amplitude_at(h, grid.cycles[i]) : amplitude[grid.bin[i]];
+        (*error)[i] = grid.weight[i] * (grid.desired[i] - a);
+    }
+}
+
+/// The weighted error from the polynomial itself, only near the exchange's own accuracy:
+/// every 4th grid point, the band edges and the current extremals, the rest left out
+/// (zero); later exchanges, from extremals close to the optimum, are exact again.
+[[gnu::noinline]] void polynomial_error(const Grid& grid, const Interpolant& p,
+                                        const std::vector<std::size_t>& extremal,
+                                        std::vector<double>* error) {
+    std::fill(error->begin(), error->end(), 0.0);
+    const auto evaluate = [&](std::size_t i) {
+        const double f = grid.cycles[i];
+        const double a = grid.q(f) * p(std::cos(2.0 * std::numbers::pi * f));
+        (*error)[i] = grid.weight[i] * (grid.desired[i] - a);
+    };
+    for (std::size_t i = 0; i < error->size(); i += 4) evaluate(i);
+    for (std::size_t b = 0; b + 1 < grid.band_start.size(); ++b) {
+        evaluate(grid.band_start[b]);
+        evaluate(grid.band_start[b + 1] - 1);
+    }
+    for (const std::size_t i : extremal) evaluate(i);
+}
+
+/// The largest weighted error on the grid; NaN when one is not finite.
+[[gnu::noinline]] double largest_error(const std::vector<double>& error) {
+    double largest = 0.0;
+    bool finite = true;
+    for (const double e : error) {
+        finite = finite && std::isfinite(e);
+        largest = std::max(largest, std::fabs(e));
+    }
+    return finite ? largest : std::numeric_limits<double>::quiet_NaN();
+}
+
 /// The alternating extremal set for the next exchange from the weighted error on the
 /// grid: local extremes about the levelled error or more, same signs merged (the larger
 /// kept), then the smallest dropped until `count` remain. False when fewer remain.
@@ -408,11 +548,10 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
         transform_.emplace(fft_size);
     }
     make_grid(bands, even);
+    const Grid grid{cycles_, desired_, weight_, bin_, band_start_, even};
     const std::size_t points = cycles_.size();
     if (points < count) return result;
 
-    // A(F) = Q(F) P(cos 2 pi F) with Q = 1 (odd lengths) or cos(pi F) (even lengths).
-    const auto q = [&](double f) { return even ? std::cos(std::numbers::pi * f) : 1.0; };
     // P sampled at theta_j = 2 pi j / size for its cosine coefficients: P(cos theta) =
     // sum_m c_m cos(m theta), and the DFT of the samples is size c_0, size c_m / 2.
     const std::size_t coefficient_size = 2 * fast_fft_size(r);
@@ -426,73 +565,21 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
     std::vector<double> c(r);
 
     std::vector<std::size_t> extremal = initial_extremals(cycles_, band_start_, count, start);
-    std::vector<double> x(count), y(count), weight, error(points);
-    std::vector<int> exponents;
+    Levelled levelled_set;
+    std::vector<double> error(points);
     std::vector<double> h(taps);
     double previous_levelled = 0.0;
     for (int iteration = 1; iteration <= max_iterations; ++iteration) {
         result.iterations = iteration;
-        // The levelled error delta: W (D - A) = (-1)^k delta at every extremal frequency.
-        for (std::size_t k = 0; k < count; ++k) {
-            x[k] = std::cos(2.0 * std::numbers::pi * cycles_[extremal[k]]);
-        }
-        int shift = 0;
-        barycentric_weights(x, &weight, &exponents, &shift);
-        double numerator = 0.0;
-        double denominator = 0.0;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = extremal[k];
-            const double qk = q(cycles_[i]);
-            const double alternate = k % 2 == 0 ? 1.0 : -1.0;
-            numerator += weight[k] * desired_[i] / qk;
-            denominator += alternate * weight[k] / (weight_[i] * qk);
-        }
-        const double delta = numerator / denominator;
+        const double delta = levelled_error(grid, extremal, &levelled_set);
         if (!std::isfinite(delta)) return result;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = extremal[k];
-            const double alternate = k % 2 == 0 ? 1.0 : -1.0;
-            y[k] = (desired_[i] - alternate * delta / weight_[i]) / q(cycles_[i]);
-        }
-        // P through the first r points (degree r - 1): drop the last node from the weights.
-        for (std::size_t k = 0; k < r; ++k) weight[k] *= 2.0 * (x[k] - x[r]);
-        const Interpolant p{x, y, weight, r, shift};
-
-        // P's cosine coefficients c_m from its samples (one FFT), and from them the
-        // coefficients: A = P for odd lengths, h[centre +/- m] = c_m / 2; A = cos(theta / 2)
-        // P for even ones, whose cos((t + 1/2) theta) coefficient is (c_t + c_{t+1}) / 2
-        // (c_0 + c_1 / 2 for t = 0), h[centre +/- (t + 1/2)] half of it.
-        const std::span<double> input = coefficients_->input();
-        for (std::size_t j = 0; j < sample_x.size(); ++j) {
-            input[j] = p(sample_x[j]);
-            if (j > 0 && j < coefficient_size - j) input[coefficient_size - j] = input[j];
-        }
-        const std::span<const std::complex<double>> spectrum = coefficients_->run();
-        const double scale = 1.0 / static_cast<double>(coefficient_size);
-        for (std::size_t m = 0; m < r; ++m)
-            c[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
-        for (std::size_t t = 0; t < r; ++t) {
-            double value = 0.0;
-            std::size_t upper = 0;
-            if (even) {
-                const double next = t + 1 < r ? c[t + 1] : 0.0;
-                value = t == 0 ? (c[0] + next / 2.0) / 2.0 : (c[t] + next) / 4.0;
-                upper = r + t;
-            } else {
-                value = t == 0 ? c[0] : c[t] / 2.0;
-                upper = r - 1 + t;
-            }
-            h[upper] = value;
-            h[taps - 1 - upper] = value;
-        }
+        const Interpolant p{levelled_set.x, levelled_set.y, levelled_set.weight, r,
+                            levelled_set.shift};
+        filter_coefficients(p, sample_x, &*coefficients_, &c, &h);
 
         // The weighted error on the grid, from the coefficients by FFT.
         const double levelled = std::fabs(delta);
-        const std::span<const double> amplitude = transform_->run(h);
-        for (std::size_t i = 0; i < points; ++i) {
-            const double a = bin_[i] == no_bin ? amplitude_at(h, cycles_[i]) : amplitude[bin_[i]];
-            error[i] = weight_[i] * (desired_[i] - a);
-        }
+        grid_error(grid, transform_->run(h), h, &error);
         // At the extremal frequencies the error is +/- delta. Where it is not, the
         // polynomial is so large in the transition bands (early exchanges from a poor start)
         // that the coefficients' rounding drowns the error: take it from the polynomial
@@ -502,30 +589,11 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
             mismatch = std::max(mismatch, std::fabs(std::fabs(error[extremal[k]]) - levelled));
         }
         if (!(mismatch <= 0.1 * levelled)) {
-            // Only near the exchange's own accuracy: every 4th grid point, the band edges
-            // and the current extremals, the rest left out (zero); later exchanges, from
-            // extremals close to the optimum, are exact again.
             ++result.polynomial_evaluations;
-            std::fill(error.begin(), error.end(), 0.0);
-            const auto evaluate = [&](std::size_t i) {
-                const double f = cycles_[i];
-                const double a = q(f) * p(std::cos(2.0 * std::numbers::pi * f));
-                error[i] = weight_[i] * (desired_[i] - a);
-            };
-            for (std::size_t i = 0; i < points; i += 4) evaluate(i);
-            for (std::size_t b = 0; b + 1 < band_start_.size(); ++b) {
-                evaluate(band_start_[b]);
-                evaluate(band_start_[b + 1] - 1);
-            }
-            for (const std::size_t i : extremal) evaluate(i);
+            polynomial_error(grid, p, extremal, &error);
         }
-        double largest = 0.0;
-        bool finite = true;
-        for (std::size_t i = 0; i < points; ++i) {
-            finite = finite && std::isfinite(error[i]);
-            largest = std::max(largest, std::fabs(error[i]));
-        }
-        if (!finite) return result;
+        const double largest = largest_error(error);
+        if (!std::isfinite(largest)) return result;
         result.weighted_error = largest;
         // Converged; or, when the exchange circles without closing the last fraction, as
         // good as: the optimum lies between the levelled and the largest error.

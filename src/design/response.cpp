@@ -211,6 +211,64 @@ std::span<double> AmplitudeTransform::run(std::span<const double> h) {
     return buffer.first(half + 1);
 }
 
+namespace {
+
+/// The grid's local extremes within `near_edge` bins of an edge, where the ripples narrow
+/// to a few bins: refined by direct evaluation once the grid's extremes are known.
+struct EdgeExtremes {
+    std::vector<std::size_t> pass_tops;
+    std::vector<std::size_t> pass_bottoms;
+    std::vector<std::size_t> stop_tops;
+};
+
+/// The extremes of the amplitudes on the grid (bins 0 to half the rate), each refined by the
+/// parabola through its neighbours except near an edge, into *e; those near an edge into
+/// *near. A function of its own, so that a WebAssembly engine that optimises a function once
+/// it has run a while optimises this loop soon (see remez.cpp).
+[[gnu::noinline]] void scan_grid(std::span<const double> a, double pass_bin, double stop_bin,
+                                 Extremes* e, EdgeExtremes* near) {
+    const std::size_t last = a.size() - 1;  // the bin at half the rate
+    const double half_bin = static_cast<double>(last);
+    // Local extremes within `near_edge` bins of an edge, where the ripples narrow to a few
+    // bins, to refine by direct evaluation once the grid's extremes are known.
+    const double near_edge = 32.0;
+    for (std::size_t j = 0; j <= last; ++j) {
+        const double y = a[j];
+        const double before = j > 0 ? a[j - 1] : (j < last ? a[j + 1] : y);
+        const double after = j < last ? a[j + 1] : before;
+        const double magnitude = std::fabs(y);
+        const bool magnitude_peak = magnitude >= std::fabs(before) && magnitude >= std::fabs(after);
+        const auto at = static_cast<double>(j);
+        // Near an edge the parabola through three grid points can overshoot a narrow lobe:
+        // the search on the exact response below refines those instead.
+        const bool near_pass_edge = at <= pass_bin && at + near_edge >= pass_bin;
+        const bool near_stop_edge = at >= stop_bin && at <= stop_bin + near_edge;
+        const bool parabola = !near_pass_edge && !near_stop_edge;
+        e->peak =
+            std::max(e->peak, magnitude_peak && parabola ? std::fabs(refined(a, j, 0.0, half_bin))
+                                                        : magnitude);
+        if (at <= pass_bin) {
+            const bool top = y >= before && y >= after;
+            const bool bottom = y <= before && y <= after;
+            e->passband_max =
+                std::max(e->passband_max, top && parabola ? refined(a, j, 0.0, pass_bin) : y);
+            e->passband_min =
+                std::min(e->passband_min, bottom && parabola ? refined(a, j, 0.0, pass_bin) : y);
+            if (top && near_pass_edge) near->pass_tops.push_back(j);
+            if (bottom && near_pass_edge) near->pass_bottoms.push_back(j);
+        }
+        if (at >= stop_bin) {
+            e->stopband_max =
+                std::max(e->stopband_max, magnitude_peak && parabola
+                                             ? std::fabs(refined(a, j, stop_bin, half_bin))
+                                             : magnitude);
+            if (magnitude_peak && near_stop_edge) near->stop_tops.push_back(j);
+        }
+    }
+}
+
+}  // namespace
+
 Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz, double passband_hz,
                          double stopband_hz, double cascade_passband_hz, PassbandSamples* samples) {
     const std::size_t size = 2 * fast_fft_size(std::max<std::size_t>(4 * h.size(), 32));
@@ -235,45 +293,8 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
     e.passband_min = at_pass;
     e.stopband_max = std::fabs(at_stop);
     e.peak = std::max(std::fabs(at_pass), std::fabs(at_stop));
-    // Local extremes within `near_edge` bins of an edge, where the ripples narrow to a few
-    // bins, to refine by direct evaluation once the grid's extremes are known.
-    const double near_edge = 32.0;
-    std::vector<std::size_t> pass_tops;
-    std::vector<std::size_t> pass_bottoms;
-    std::vector<std::size_t> stop_tops;
-    for (std::size_t j = 0; j <= last; ++j) {
-        const double y = a[j];
-        const double before = j > 0 ? a[j - 1] : (j < last ? a[j + 1] : y);
-        const double after = j < last ? a[j + 1] : before;
-        const double magnitude = std::fabs(y);
-        const bool magnitude_peak = magnitude >= std::fabs(before) && magnitude >= std::fabs(after);
-        const auto at = static_cast<double>(j);
-        // Near an edge the parabola through three grid points can overshoot a narrow lobe:
-        // the search on the exact response below refines those instead.
-        const bool near_pass_edge = at <= pass_bin && at + near_edge >= pass_bin;
-        const bool near_stop_edge = at >= stop_bin && at <= stop_bin + near_edge;
-        const bool parabola = !near_pass_edge && !near_stop_edge;
-        e.peak =
-            std::max(e.peak, magnitude_peak && parabola ? std::fabs(refined(a, j, 0.0, half_bin))
-                                                        : magnitude);
-        if (at <= pass_bin) {
-            const bool top = y >= before && y >= after;
-            const bool bottom = y <= before && y <= after;
-            e.passband_max =
-                std::max(e.passband_max, top && parabola ? refined(a, j, 0.0, pass_bin) : y);
-            e.passband_min =
-                std::min(e.passband_min, bottom && parabola ? refined(a, j, 0.0, pass_bin) : y);
-            if (top && near_pass_edge) pass_tops.push_back(j);
-            if (bottom && near_pass_edge) pass_bottoms.push_back(j);
-        }
-        if (at >= stop_bin) {
-            e.stopband_max =
-                std::max(e.stopband_max, magnitude_peak && parabola
-                                             ? std::fabs(refined(a, j, stop_bin, half_bin))
-                                             : magnitude);
-            if (magnitude_peak && near_stop_edge) stop_tops.push_back(j);
-        }
-    }
+    EdgeExtremes near;
+    scan_grid(a, pass_bin, stop_bin, &e, &near);
     // Near the edges: every extreme that could pass the grid's after refinement is found
     // between its neighbours on the exact response.
     const auto search = [&](std::size_t j, double lo, double hi, double sign) {
@@ -283,17 +304,17 @@ Extremes measure_lowpass(std::span<const double> h, double gain, double rate_hz,
         return sign *
                parabolic_maximum([&](double bin) { return sign * amplitude(bin); }, from, at, to);
     };
-    for (const std::size_t j : pass_tops) {
+    for (const std::size_t j : near.pass_tops) {
         if (a[j] - 1.0 >= 0.8 * (e.passband_max - 1.0)) {
             e.passband_max = std::max(e.passband_max, search(j, 0.0, pass_bin, 1.0));
         }
     }
-    for (const std::size_t j : pass_bottoms) {
+    for (const std::size_t j : near.pass_bottoms) {
         if (1.0 - a[j] >= 0.8 * (1.0 - e.passband_min)) {
             e.passband_min = std::min(e.passband_min, search(j, 0.0, pass_bin, -1.0));
         }
     }
-    for (const std::size_t j : stop_tops) {
+    for (const std::size_t j : near.stop_tops) {
         if (std::fabs(a[j]) >= 0.8 * e.stopband_max) {
             const double sign = a[j] >= 0.0 ? 1.0 : -1.0;
             e.stopband_max =

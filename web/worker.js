@@ -169,10 +169,14 @@ async function compute(message) {
     postMessage({ type: "design", id: message.id, design, plots }, plots ? buffersOf(plots) : []);
     // The coefficient files, as the command line's --coefficients writes them: after the
     // design is on its way to the page, which shows it meanwhile, and only while the
-    // request is still the newest.
-    if (design.status === "ok" && !stopAsked()) {
-      const files = Object.fromEntries(DOWNLOADS.map(([format, name]) => [format, calculator.coefficients(format, name)]));
-      postMessage({ type: "files", id: message.id, files });
+    // request is still the newest: a request sent meanwhile waits for one file at most.
+    if (design.status === "ok") {
+      const files = {};
+      for (const [format, name] of DOWNLOADS) {
+        if (stopAsked()) break;
+        files[format] = calculator.coefficients(format, name);
+      }
+      if (Object.keys(files).length === DOWNLOADS.length) postMessage({ type: "files", id: message.id, files });
       steps.mark("files");
     }
   }

@@ -359,7 +359,8 @@ struct Levelled {
 /// FFT); A = P for odd lengths, h[centre +/- m] = c_m / 2; A = cos(theta / 2) P for even
 /// ones, whose cos((t + 1/2) theta) coefficient is (c_t + c_{t+1}) / 2 (c_0 + c_1 / 2 for
 /// t = 0), h[centre +/- (t + 1/2)] half of it.
-[[gnu::noinline]] void filter_coefficients(const Interpolant& p, const std::vector<double>& sample_x,
+[[gnu::noinline]] void filter_coefficients(const Interpolant& p,
+                                           const std::vector<double>& sample_x,
                                            RealTransform* transform, std::vector<double>* c,
                                            std::vector<double>* h) {
     const std::size_t coefficient_size = transform->size();
@@ -373,8 +374,7 @@ struct Levelled {
     }
     const std::span<const std::complex<double>> spectrum = transform->run();
     const double scale = 1.0 / static_cast<double>(coefficient_size);
-    for (std::size_t m = 0; m < r; ++m)
-        (*c)[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
+    for (std::size_t m = 0; m < r; ++m) (*c)[m] = spectrum[m].real() * scale * (m == 0 ? 1.0 : 2.0);
     for (std::size_t t = 0; t < r; ++t) {
         double value = 0.0;
         std::size_t upper = 0;

@@ -246,7 +246,7 @@ struct EdgeExtremes {
         const bool parabola = !near_pass_edge && !near_stop_edge;
         e->peak =
             std::max(e->peak, magnitude_peak && parabola ? std::fabs(refined(a, j, 0.0, half_bin))
-                                                        : magnitude);
+                                                         : magnitude);
         if (at <= pass_bin) {
             const bool top = y >= before && y >= after;
             const bool bottom = y <= before && y <= after;
@@ -260,8 +260,8 @@ struct EdgeExtremes {
         if (at >= stop_bin) {
             e->stopband_max =
                 std::max(e->stopband_max, magnitude_peak && parabola
-                                             ? std::fabs(refined(a, j, stop_bin, half_bin))
-                                             : magnitude);
+                                              ? std::fabs(refined(a, j, stop_bin, half_bin))
+                                              : magnitude);
             if (magnitude_peak && near_stop_edge) near->stop_tops.push_back(j);
         }
     }

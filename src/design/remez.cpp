@@ -117,9 +117,7 @@ Pair absolute(Pair v) {
 /// Barycentric weights 1 / prod_{j != k} 2 (x_k - x_j), scaled together so that the
 /// largest is about 1: the weights are 2^shift times these. The products are kept as
 /// mantissa and exponent, as they under- or overflow a double for long filters. Out of
-/// line, as the interpolant and the exchange below are, so that a WebAssembly engine that
-/// optimises a function once it has run a while uses the optimised code from the next
-/// exchange on, not from the next design.
+/// line, as every step of a round of the exchange is (see levelled_error below).
 [[gnu::noinline]] void barycentric_weights(const std::vector<double>& x,
                                            std::vector<double>* weights,
                                            std::vector<int>* exponents, int* shift) {

@@ -28,14 +28,118 @@ constexpr double ramp_intervals = 4.0;
 /// Grid steps next to an edge that faces a transition band with four points each.
 constexpr double fine_steps = 8.0;
 
-/// r + 1 grid indices for the first extremal set: `start` resampled, or spread evenly
-/// over the bands.
+/// Where the extremals of a long filter's optimum lie, from the equilibrium measure of its
+/// bands in x = cos(2 pi F) (one or two bands; nothing for more). A polynomial of high
+/// degree D that equioscillates on a set puts about D times the measure of each piece
+/// between its extremals. On two intervals [a1, b1] < [a2, b2] the measure's density is
+/// |x - c| / (pi sqrt|(x - a1)(x - b1)(x - a2)(x - b2)|), and c, in the gap, sets how
+/// log|P| rises over the gap: by log(level of [a2, b2] / level of [a1, b1]) / D, the
+/// levels being the weighted error's (1 / weight) in each band. On one interval it is the
+/// arcsine law. An even length's cos(pi F) adds half to the degree, and its last extremal
+/// stops half a unit short of F = 1/2 when the last band reaches there. Returns `count`
+/// frequencies, sorted.
+std::vector<double> equilibrium_extremals(const std::vector<double>& cycles,
+                                          const std::vector<double>& weight,
+                                          const std::vector<std::size_t>& band_start,
+                                          std::size_t count, bool short_end) {
+    const std::size_t bands = band_start.size() - 1;
+    if (bands < 1 || bands > 2 || count < 2 * bands + 1) return {};
+    // Along each interval x = m + h cos(phi), phi in [0, pi]: dx / sqrt((x - a)(b - x)) is
+    // d(phi), so what is left of the density is smooth, summed by the trapezoid rule.
+    constexpr std::size_t steps = 512;
+    constexpr double dphi = std::numbers::pi / static_cast<double>(steps);
+    struct Interval {
+        double a, b;
+        double at(double phi) const { return (a + b) / 2.0 + (b - a) / 2.0 * std::cos(phi); }
+        double at(std::size_t j) const { return at(dphi * static_cast<double>(j)); }
+    };
+    const auto x_of = [](double f) { return std::cos(2.0 * std::numbers::pi * f); };
+    // In x ascending: the band highest in F first.
+    std::vector<Interval> in_x;
+    for (std::size_t band = bands; band-- > 0;) {
+        in_x.push_back({x_of(cycles[band_start[band + 1] - 1]), x_of(cycles[band_start[band]])});
+    }
+    const double half = short_end ? 0.5 : 0.0;
+    const double degree = static_cast<double>(count - 2) + half;
+    double c = 0.0;
+    if (bands == 2) {
+        // The integral of (x - c) / sqrt|...| over the gap is the rise of log|P| / D.
+        const Interval gap{in_x[0].b, in_x[1].a};
+        const double rise = std::log(weight[band_start[0]] / weight[band_start[1]]) / degree;
+        double moment = 0.0;
+        double mass = 0.0;
+        for (std::size_t j = 0; j <= steps; ++j) {
+            const double x = gap.at(j);
+            const double g = (j == 0 || j == steps ? 0.5 : 1.0) /
+                             std::sqrt(std::max((x - in_x[0].a) * (in_x[1].b - x), 1e-300));
+            moment += x * g;
+            mass += g;
+        }
+        c = (moment * dphi - rise) / (mass * dphi);
+    }
+    // The measure of each interval from x = b (its lower edge in F) to x = a, at each step.
+    std::vector<std::vector<double>> cumulative(bands, std::vector<double>(steps + 1, 0.0));
+    for (std::size_t i = 0; i < bands; ++i) {
+        double previous = 0.0;
+        for (std::size_t j = 0; j <= steps; ++j) {
+            double value = 1.0;
+            if (bands == 2) {
+                const double x = in_x[i].at(j);
+                const Interval& other = in_x[1 - i];
+                value =
+                    std::fabs(x - c) / std::sqrt(std::max((x - other.a) * (x - other.b), 1e-300));
+            }
+            if (j > 0) cumulative[i][j] = cumulative[i][j - 1] + (previous + value) / 2.0;
+            previous = value;
+        }
+    }
+    // Each band's edges are extremals, a unit of measure (1 / D of the whole) apart.
+    std::vector<std::size_t> per(bands, count);
+    if (bands == 2) {
+        const double share = cumulative[0][steps] / (cumulative[0][steps] + cumulative[1][steps]);
+        const auto upper =
+            static_cast<std::size_t>(std::max(std::lround(degree * share - half), 1L));
+        per[0] = std::min(upper + 1, count - 2);
+        per[1] = count - per[0];
+    }
+    std::vector<double> wanted;
+    wanted.reserve(count);
+    for (std::size_t i = 0; i < bands; ++i) {
+        const std::vector<double>& measure = cumulative[i];
+        const double units = static_cast<double>(per[i] - 1) + (i == 0 ? half : 0.0);
+        std::size_t j = 0;
+        for (std::size_t k = 0; k < per[i]; ++k) {
+            const double target = measure[steps] * static_cast<double>(k) / units;
+            while (j + 1 < steps && measure[j + 1] < target) ++j;
+            const double span = measure[j + 1] - measure[j];
+            const double along =
+                span > 0.0 ? std::clamp((target - measure[j]) / span, 0.0, 1.0) : 0.0;
+            const double phi = dphi * (static_cast<double>(j) + along);
+            const double x = in_x[i].at(phi);
+            wanted.push_back(std::acos(std::clamp(x, -1.0, 1.0)) / (2.0 * std::numbers::pi));
+        }
+    }
+    std::sort(wanted.begin(), wanted.end());
+    return wanted;
+}
+
+/// r + 1 grid indices for the first extremal set: `start` resampled when it is of about the
+/// count needed (the optimum's extremals move little from one length to the next, but a
+/// set resampled from a few lengths away starts further off than the equilibrium measure
+/// does), else where the equilibrium measure puts them, else spread evenly over the bands.
 std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
+                                           const std::vector<double>& weight,
                                            const std::vector<std::size_t>& band_start,
-                                           std::size_t count, std::span<const double> start) {
+                                           std::size_t count, std::span<const double> start,
+                                           bool short_end) {
     const std::size_t points = cycles.size();
     std::vector<double> wanted(count);
-    if (start.size() >= 2) {
+    const bool near_start =
+        start.size() >= 2 && start.size() + 1 >= count && start.size() <= count + 1;
+    std::vector<double> equilibrium;
+    if (!near_start)
+        equilibrium = equilibrium_extremals(cycles, weight, band_start, count, short_end);
+    if (near_start) {
         for (std::size_t k = 0; k < count; ++k) {
             const double at = static_cast<double>(k) * static_cast<double>(start.size() - 1) /
                               static_cast<double>(count - 1);
@@ -44,6 +148,8 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
             wanted[k] =
                 start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
         }
+    } else if (!equilibrium.empty()) {
+        wanted = std::move(equilibrium);
     } else {
         // Shares of the count by the bands' widths, evenly spaced in each band except
         // over the first intervals at an edge that faces a transition band, which widen
@@ -562,7 +668,11 @@ RemezResult RemezExchange::design(std::size_t taps, std::span<const RemezBand> b
     }
     std::vector<double> c(r);
 
-    std::vector<std::size_t> extremal = initial_extremals(cycles_, band_start_, count, start);
+    // An even length's last extremal falls short of half the rate where its last band
+    // reaches there (its amplitude is zero at F = 1/2).
+    const bool short_end = even && bands.back().upper >= 0.5;
+    std::vector<std::size_t> extremal =
+        initial_extremals(cycles_, weight_, band_start_, count, start, short_end);
     Levelled levelled_set;
     std::vector<double> error(points);
     std::vector<double> h(taps);

@@ -46,8 +46,9 @@ public:
     /// error over the bands (sorted, not overlapping), on a grid of about 16 points per
     /// 1/taps with the band edges, and four points per grid step over the 8 steps next to
     /// an edge that faces a transition band (where the ripples narrow). The exchange starts
-    /// from `start` (extremal frequencies of a previous design, resampled to the count
-    /// needed) or, when it is empty, from frequencies spread evenly over the bands. Each
+    /// from `start` (extremal frequencies of a previous design of about as many taps,
+    /// resampled to the count needed) or else, for one or two bands, from where the
+    /// optimum's extremals lie for a long filter (more bands: spread evenly). Each
     /// trial's coefficients come from its polynomial's values at taps equally spaced
     /// frequencies and its error on the grid from them by FFT, so an exchange costs
     /// O(taps^2) and not O(grid x taps).

@@ -16,9 +16,20 @@ function axis(toHz, points) {
   return x;
 }
 
-/** A line at `level` over from..to, null elsewhere (uPlot leaves gaps at nulls). */
+/** A line at `value` over from..to: the value at the first and the last x within it,
+ * null elsewhere, the series spanning the gap between them (two points to draw rather than
+ * one per frequency). */
 function level(x, from, to, value) {
-  return Array.from(x, (f) => (f >= from && f <= to ? value : null));
+  const line = new Array(x.length).fill(null);
+  let first = 0;
+  while (first < x.length && x[first] < from) first += 1;
+  let last = x.length - 1;
+  while (last >= first && x[last] > to) last -= 1;
+  if (first <= last) {
+    line[first] = value;
+    line[last] = value;
+  }
+  return line;
 }
 
 function series(label, stroke, extra = {}) {
@@ -56,7 +67,7 @@ function chart(container, { title, x, curves, requirement, yRange }) {
 
   const all = [{}];
   for (const curve of curves) all.push(series(curve.label, curve.color));
-  const requirementDash = { dash: [6, 4], width: 1.5 };
+  const requirementDash = { dash: [6, 4], width: 1.5, spanGaps: true };
   all.push(series("passband ripple, top", COLORS.requirement, requirementDash));
   all.push(series("passband ripple, bottom", COLORS.requirement, requirementDash));
   all.push(series("stopband floor", COLORS.requirement, requirementDash));

@@ -7,7 +7,7 @@
 // Messages out, for each compute in this order:
 //   {type: "record", id, refusals, json, text, designable}   (or {type: "stopped", id})
 //   {type: "design", id, design, plots}                       (when the design was asked)
-//   {type: "files", id, files}                                (its coefficient files)
+//   {type: "files", id, files}                                (its coefficient files, Blobs)
 //   {type: "done", id, steps}
 // and once the module is ready {type: "ready", version, steps}; the warm-up (below) says
 // {type: "warm-up", state: "started" | "stopped" | "done", steps, designed}. `steps` holds
@@ -21,8 +21,12 @@
 
 importScripts("quillmere.js");
 
-/** The coefficient files offered for download: format, file name. */
-const DOWNLOADS = [["json", "coefficients.json"], ["csv", "coefficients.csv"], ["c", "coefficients.h"]];
+/** The coefficient files offered for download: format, file name, media type. */
+const DOWNLOADS = [
+  ["json", "coefficients.json", "application/json"],
+  ["csv", "coefficients.csv", "text/csv"],
+  ["c", "coefficients.h", "text/x-c"],
+];
 
 /** Points of each plotted response. */
 const POINTS = 2048;
@@ -171,10 +175,12 @@ async function compute(message) {
     // design is on its way to the page, which shows it meanwhile, and only while the
     // request is still the newest: a request sent meanwhile waits for one file at most.
     if (design.status === "ok") {
+      // As Blobs made here: the page only names them (a Blob of a long text takes
+      // milliseconds to make, which the page's thread would take from drawing).
       const files = {};
-      for (const [format, name] of DOWNLOADS) {
+      for (const [format, name, type] of DOWNLOADS) {
         if (stopAsked()) break;
-        files[format] = calculator.coefficients(format, name);
+        files[format] = new Blob([calculator.coefficients(format, name)], { type });
       }
       if (Object.keys(files).length === DOWNLOADS.length) postMessage({ type: "files", id: message.id, files });
       steps.mark("files");

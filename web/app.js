@@ -187,6 +187,7 @@ function onAnswer(message) {
       return;
     case "design":
       if (message.id === latestId) showDesign(message);
+      else worker.postMessage({ type: "drawn", id: message.id });
       return;
     case "files":
       if (message.id === latestId) showDownloads(message.files);
@@ -264,15 +265,15 @@ function showDesign(message) {
   renderDesign(message.design);
   drawPlots($("plots"), message.design, message.plots);
   const request = inflight && inflight.id === message.id ? inflight : null;
-  if (request && timings.length) {
-    // When the design came from the worker, and when it was drawn: the charts draw in a
-    // microtask of their own, queued before this one.
-    const timing = timings[timings.length - 1];
-    timing.designArrived = arrived - request.sentAt;
-    queueMicrotask(() => {
-      timing.design = performance.now() - request.sentAt;
-    });
-  }
+  // When the design came from the worker, and when it was drawn: the charts draw in a
+  // microtask of their own, queued before this one. Then the worker may write the
+  // coefficient files.
+  const timing = request && timings.length ? timings[timings.length - 1] : null;
+  if (timing) timing.designArrived = arrived - request.sentAt;
+  queueMicrotask(() => {
+    if (timing) timing.design = performance.now() - request.sentAt;
+    worker.postMessage({ type: "drawn", id: message.id });
+  });
 }
 
 function shellWord(word) {

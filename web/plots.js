@@ -95,7 +95,7 @@ function chart(container, { title, x, curves, requirement, yRange }) {
   figure.setAttribute("role", "img");
   entry.plot = plot;
   describe(entry, title);
-  charts.push(entry);
+  return entry;
 }
 
 /** The charts of a design: the cascade, its passband in detail, and each filtered stage. */
@@ -144,26 +144,39 @@ function chartsOf(design, plots) {
   return layouts;
 }
 
-/** The plots of a design; clears them when there is none. Charts of the same kinds as
- * those on the page (as when another output rate is typed) are redrawn with the new data
- * rather than made anew, which takes the page a good part of the time. */
+/** The plots of a design; clears them when there is none. A chart of the same curves as
+ * one on the page (the cascade, its passband, stage i; as when another output rate is
+ * typed) is redrawn with the new data rather than made anew, which takes the page several
+ * times as long: only the charts a design adds are made and only those it drops removed,
+ * as when a stage without a filter comes or goes. */
 export function drawPlots(container, design, plots) {
   const layouts = design && plots && typeof uPlot === "function" ? chartsOf(design, plots) : [];
-  const fits = layouts.length > 0 && layouts.length === charts.length && layouts.every((layout, i) => labelsOf(layout.curves) === charts[i].labels);
-  if (fits) {
-    layouts.forEach((layout, i) => {
-      const entry = charts[i];
-      entry.yRange = layout.yRange;
-      describe(entry, layout.title);
-      entry.plot.setData(chartData(layout.x, layout.curves, layout.requirement));
-    });
-    return;
+  // The charts on the page by their curves, in order (the cascade's two share them).
+  const kept = new Map();
+  for (const entry of charts) {
+    if (!kept.has(entry.labels)) kept.set(entry.labels, []);
+    kept.get(entry.labels).push(entry);
   }
-  for (const { plot } of charts) plot.destroy();
-  charts = [];
-  container.replaceChildren();
+  const next = layouts.map((layout) => {
+    const entry = kept.get(labelsOf(layout.curves))?.shift();
+    if (!entry) return chart(container, layout);
+    entry.yRange = layout.yRange;
+    describe(entry, layout.title);
+    entry.plot.setData(chartData(layout.x, layout.curves, layout.requirement));
+    return entry;
+  });
+  for (const entries of kept.values()) {
+    for (const { plot, figure } of entries) {
+      plot.destroy();
+      figure.remove();
+    }
+  }
+  // In the layouts' order (a figure appended again moves; its canvas keeps its drawing).
+  if (next.some((entry, i) => container.children[i] !== entry.figure)) {
+    for (const entry of next) container.append(entry.figure);
+  }
+  charts = next;
   globalThis.quillmere.plots = charts;
-  for (const layout of layouts) chart(container, layout);
 
   if (!resizer && typeof ResizeObserver === "function") {
     resizer = new ResizeObserver(() => {

@@ -4,10 +4,12 @@
 // Messages in:
 //   {type: "init", module: WebAssembly.Module, stop: SharedArrayBuffer | null}
 //   {type: "compute", id, options: [{name, text}], design: boolean, sent}
+//   {type: "drawn", id}            (the page has drawn the design of request id, or passed it)
 // Messages out, for each compute in this order:
 //   {type: "record", id, refusals, json, text, designable}   (or {type: "stopped", id})
 //   {type: "design", id, design, plots}                       (when the design was asked)
-//   {type: "files", id, files}                                (its coefficient files, Blobs)
+//   {type: "files", id, files}                                (its coefficient files, Blobs,
+//                                                              once the page says "drawn")
 //   {type: "done", id, steps}
 // and once the module is ready {type: "ready", version, steps}; the warm-up (below) says
 // {type: "warm-up", state: "started" | "stopped" | "done", steps, designed}. `steps` holds
@@ -27,6 +29,9 @@ const DOWNLOADS = [
   ["csv", "coefficients.csv", "text/csv"],
   ["c", "coefficients.h", "text/x-c"],
 ];
+
+/** The longest the coefficient files wait for the page to say it has drawn the design. */
+const DRAWN_WAIT_MS = 200;
 
 /** Points of each plotted response. */
 const POINTS = 2048;
@@ -121,7 +126,25 @@ function buffersOf(plots) {
 
 /** The milliseconds of a request's steps in the worker: queued (from the page's sending it
  * until the worker takes it up, as while the warm-up gives way), waiting for the module,
- * the search, the design, its responses, its coefficient files. */
+ * the search, the design, its responses, waiting for the page to draw it, its coefficient
+ * files. */
+/** The page's word that it has drawn a design: awaited before the coefficient files are
+ * written, so that writing them does not take a core from the drawing (the page and the
+ * worker share two cores with the browser's own threads). */
+let drawnWaiter = null;
+
+function drawn(id) {
+  return new Promise((resolve) => {
+    const done = () => {
+      clearTimeout(timer);
+      if (drawnWaiter && drawnWaiter.done === done) drawnWaiter = null;
+      resolve();
+    };
+    const timer = setTimeout(done, DRAWN_WAIT_MS);
+    drawnWaiter = { id, done };
+  });
+}
+
 class Steps {
   constructor() {
     this.last = performance.now();
@@ -170,11 +193,14 @@ async function compute(message) {
     const plots = design.status === "ok" ? responses(calculator, design) : null;
     steps.mark("responses");
     design.milliseconds = performance.now() - started;
+    const shown = design.status === "ok" ? drawn(message.id) : null;
     postMessage({ type: "design", id: message.id, design, plots }, plots ? buffersOf(plots) : []);
-    // The coefficient files, as the command line's --coefficients writes them: after the
-    // design is on its way to the page, which shows it meanwhile, and only while the
-    // request is still the newest: a request sent meanwhile waits for one file at most.
-    if (design.status === "ok") {
+    // The coefficient files, as the command line's --coefficients writes them: once the
+    // page has drawn the design, and only while the request is still the newest: a request
+    // sent meanwhile waits for one file at most.
+    if (shown) {
+      await shown;
+      steps.mark("drawing");
       // As Blobs made here: the page only names them (a Blob of a long text takes
       // milliseconds to make, which the page's thread would take from drawing).
       const files = {};
@@ -275,6 +301,8 @@ onmessage = (event) => {
       postMessage({ type: "ready", version: quillmere.version(), steps: steps.ms });
       return quillmere;
     });
+  } else if (message.type === "drawn") {
+    if (drawnWaiter && drawnWaiter.id === message.id) drawnWaiter.done();
   } else if (message.type === "compute") {
     compute(message)
       .catch((error) => {

@@ -58,6 +58,60 @@ async function settled(page) {
   );
 }
 
+/** Each chart on the page: its title, its inked pixels, those of the response's and the
+ * requirements' colours, its series' labels and how many values each requirement line has. */
+function plotsDrawn(page) {
+  return page.evaluate(() =>
+    globalThis.quillmere.plots.map(({ title, plot }) => {
+      const canvas = plot.root.querySelector("canvas");
+      const pixels = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+      let inked = 0;
+      let response = 0;
+      let requirement = 0;
+      for (let i = 0; i < pixels.length; i += 4) {
+        if (pixels[i + 3] === 0) continue;
+        inked += 1;
+        const [r, g, b] = [pixels[i], pixels[i + 1], pixels[i + 2]];
+        if (Math.abs(r - 0x1f) < 24 && Math.abs(g - 0x5f) < 24 && Math.abs(b - 0xbf) < 24) response += 1;
+        if (Math.abs(r - 0xc6) < 24 && Math.abs(g - 0x28) < 24 && Math.abs(b - 0x28) < 24) requirement += 1;
+      }
+      const labels = plot.series.map((s) => s.label);
+      const requirementData = plot.data.slice(-3).map((values) => values.filter((v) => v !== null).length);
+      return { title, inked, response, requirement, labels, requirementData };
+    }),
+  );
+}
+
+/** The coefficient downloads of 44100 -> 96000 Hz in two stages against the command line's
+ * files of the same design. The stages, methods and lengths are the same; the coefficients
+ * agree to rounding (the WebAssembly build has a libm of its own). */
+async function downloadsMatch(page) {
+  const download = (id) =>
+    page.evaluate(async (selector) => (await fetch(document.querySelector(selector).href)).text(), `#${id}`);
+  const folder = await mkdtemp(`${tmpdir()}/quillmere-web-`);
+  for (const [format, file] of [["json", "c.json"], ["csv", "c.csv"], ["c", "coefficients.h"]]) {
+    const { status } = await native(["--design", "--coefficients", `${folder}/${file}`, "--stages", "2", "44100", "96000"]);
+    assert.equal(status, 0, format);
+    const expected = await readFile(`${folder}/${file}`, "utf8");
+    const given = await download(`download-${format}`);
+    if (format === "json") {
+      const [a, b] = [JSON.parse(given), JSON.parse(expected)];
+      assert.deepEqual(a.stages.map((st) => [st.l, st.m, st.method, st.taps]), b.stages.map((st) => [st.l, st.m, st.method, st.taps]));
+      a.stages.forEach((st, i) => st.coefficients.forEach((c, k) =>
+        assert.ok(Math.abs(c - b.stages[i].coefficients[k]) <= 1e-9, `stage ${i + 1} coefficient ${k}`)));
+    } else {
+      // Line by line: the same rows and #defines, the numbers within rounding.
+      const [a, b] = [given.split("\n"), expected.split("\n")];
+      assert.equal(a.length, b.length, format);
+      const numbers = (line) => (line.match(/-?\d+(\.\d+)?(e[-+]?\d+)?/g) || []).map(Number);
+      a.forEach((line, i) => {
+        assert.equal(line.replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), b[i].replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), `${format} line ${i + 1}`);
+        numbers(line).forEach((x, k) => assert.ok(Math.abs(x - numbers(b[i])[k]) <= 1e-9 * Math.max(1, Math.abs(x)), `${format} line ${i + 1}`));
+      });
+    }
+  }
+}
+
 /** The form's fields, the two-stage ones last so that they show once stages is 2. */
 const VALUE_FIELDS = ["input", "output", "mode", "limit", "target", "priority", "tolerance", "passband", "stopband", "attenuation", "ripple", "method", "quantize"];
 const FLAG_FIELDS = ["allow-first-decimation", "no-first-decimation", "cost", "design"];
@@ -245,25 +299,7 @@ describe("the filters", () => {
   test("each plot is drawn, with the passband ripple band and the stopband floor", async () => {
     const page = await open("?input=44100&output=96000&stages=2&cost&design");
     await page.waitForSelector("#plots figure canvas");
-    const plots = await page.evaluate(() =>
-      globalThis.quillmere.plots.map(({ title, plot }) => {
-        const canvas = plot.root.querySelector("canvas");
-        const pixels = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
-        let inked = 0;
-        let response = 0;
-        let requirement = 0;
-        for (let i = 0; i < pixels.length; i += 4) {
-          if (pixels[i + 3] === 0) continue;
-          inked += 1;
-          const [r, g, b] = [pixels[i], pixels[i + 1], pixels[i + 2]];
-          if (Math.abs(r - 0x1f) < 24 && Math.abs(g - 0x5f) < 24 && Math.abs(b - 0xbf) < 24) response += 1;
-          if (Math.abs(r - 0xc6) < 24 && Math.abs(g - 0x28) < 24 && Math.abs(b - 0x28) < 24) requirement += 1;
-        }
-        const labels = plot.series.map((s) => s.label);
-        const requirementData = plot.data.slice(-3).map((values) => values.filter((v) => v !== null).length);
-        return { title, inked, response, requirement, labels, requirementData };
-      }),
-    );
+    const plots = await plotsDrawn(page);
     // The cascade, its passband and the two stages of 44.1 kHz to 96 kHz (16/7, 20/21).
     assert.equal(plots.length, 4, JSON.stringify(plots.map((p) => p.title)));
     for (const plot of plots) {
@@ -274,36 +310,36 @@ describe("the filters", () => {
     }
     assert.ok(plots[0].requirementData[2] > 0, "the cascade's stopband floor");
     assert.match(await page.textContent("#design-summary"), /meets its requirements/);
-    // The coefficient downloads: the command line's files of the same design. The stages,
-    // methods and lengths are the same; the coefficients and the measured figures agree to
-    // rounding (the WebAssembly build has a libm of its own).
-    const download = (id) =>
-      page.evaluate(async (selector) => (await fetch(document.querySelector(selector).href)).text(), `#${id}`);
-    const folder = await mkdtemp(`${tmpdir()}/quillmere-web-`);
-    for (const [format, file] of [["json", "c.json"], ["csv", "c.csv"], ["c", "coefficients.h"]]) {
-      const { status } = await native(["--design", "--coefficients", `${folder}/${file}`, "--stages", "2", "44100", "96000"]);
-      assert.equal(status, 0, format);
-      const expected = await readFile(`${folder}/${file}`, "utf8");
-      const given = await download(`download-${format}`);
-      if (format === "json") {
-        const [a, b] = [JSON.parse(given), JSON.parse(expected)];
-        assert.deepEqual(a.stages.map((st) => [st.l, st.m, st.method, st.taps]), b.stages.map((st) => [st.l, st.m, st.method, st.taps]));
-        a.stages.forEach((st, i) => st.coefficients.forEach((c, k) =>
-          assert.ok(Math.abs(c - b.stages[i].coefficients[k]) <= 1e-9, `stage ${i + 1} coefficient ${k}`)));
-      } else {
-        // Line by line: the same rows and #defines, the numbers within rounding.
-        const [a, b] = [given.split("\n"), expected.split("\n")];
-        assert.equal(a.length, b.length, format);
-        const numbers = (line) => (line.match(/-?\d+(\.\d+)?(e[-+]?\d+)?/g) || []).map(Number);
-        a.forEach((line, i) => {
-          assert.equal(line.replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), b[i].replace(/-?\d+(\.\d+)?(e[-+]?\d+)?/g, "#"), `${format} line ${i + 1}`);
-          numbers(line).forEach((x, k) => assert.ok(Math.abs(x - numbers(b[i])[k]) <= 1e-9 * Math.max(1, Math.abs(x)), `${format} line ${i + 1}`));
-        });
-      }
-    }
+    await downloadsMatch(page);
     await mkdir(OUT, { recursive: true });
     // The plan and the first two plots, as the README shows them.
     await page.screenshot({ path: `${OUT}/web-calculator.png`, fullPage: true, clip: { x: 0, y: 0, width: 1280, height: 1560 } });
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("the charts follow the design when a stage without a filter comes and goes", async () => {
+    const page = await open("?input=44100&output=96000&stages=2&cost&design");
+    const before = await plotsDrawn(page);
+    // 44.1 kHz to 88.2 kHz is 1/1 then 2/1: the first stage has no filter, and no chart.
+    await page.fill("#output", "88200");
+    await settled(page);
+    const without = await plotsDrawn(page);
+    assert.equal(without.length, 3, JSON.stringify(without.map((p) => p.title)));
+    assert.ok(without[0].title.startsWith("Cascade ("), without[0].title);
+    assert.equal(without[1].title, "Cascade passband");
+    assert.ok(without[2].title.startsWith("Stage 2: ↑2 ↓1"), without[2].title);
+    await page.fill("#output", "96000");
+    await settled(page);
+    const again = await plotsDrawn(page);
+    assert.deepEqual(again.map((p) => p.title), before.map((p) => p.title));
+    for (const plot of [...without, ...again]) {
+      assert.ok(plot.response > 200, `${plot.title}: ${plot.response} pixels of the response`);
+      assert.ok(plot.requirement > 50, `${plot.title}: ${plot.requirement} pixels of the requirements`);
+    }
+    // One figure on the page for each chart, in the charts' order.
+    const captions = await page.evaluate(() => Array.from(document.querySelectorAll("#plots figure > figcaption"), (c) => c.textContent));
+    assert.deepEqual(captions, again.map((p) => p.title));
     assert.deepEqual(page.errors, []);
     await page.close();
   });

@@ -124,15 +124,12 @@ function buffersOf(plots) {
   return buffers;
 }
 
-/** The milliseconds of a request's steps in the worker: queued (from the page's sending it
- * until the worker takes it up, as while the warm-up gives way), waiting for the module,
- * the search, the design, its responses, waiting for the page to draw it, its coefficient
- * files. */
 /** The page's word that it has drawn a design: awaited before the coefficient files are
- * written, so that writing them does not take a core from the drawing (the page and the
- * worker share two cores with the browser's own threads). */
+ * written, so that writing them does not take a core from the drawing (on a machine of
+ * few cores, the page, the worker and the browser's own threads share them). */
 let drawnWaiter = null;
 
+/** Resolves once the page says it has drawn request id's design, or after DRAWN_WAIT_MS. */
 function drawn(id) {
   return new Promise((resolve) => {
     const done = () => {
@@ -145,6 +142,10 @@ function drawn(id) {
   });
 }
 
+/** The milliseconds of a request's steps in the worker: queued (from the page's sending it
+ * until the worker takes it up, as while the warm-up gives way), waiting for the module,
+ * the search, the design, its responses, waiting for the page to draw it, its coefficient
+ * files. */
 class Steps {
   constructor() {
     this.last = performance.now();

@@ -136,9 +136,6 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
     std::vector<double> wanted(count);
     const bool near_start =
         start.size() >= 2 && start.size() + 1 >= count && start.size() <= count + 1;
-    std::vector<double> equilibrium;
-    if (!near_start)
-        equilibrium = equilibrium_extremals(cycles, weight, band_start, count, short_end);
     if (near_start) {
         for (std::size_t k = 0; k < count; ++k) {
             const double at = static_cast<double>(k) * static_cast<double>(start.size() - 1) /
@@ -148,7 +145,9 @@ std::vector<std::size_t> initial_extremals(const std::vector<double>& cycles,
             wanted[k] =
                 start[below] + (at - static_cast<double>(below)) * (start[above] - start[below]);
         }
-    } else if (!equilibrium.empty()) {
+    } else if (std::vector<double> equilibrium =
+                   equilibrium_extremals(cycles, weight, band_start, count, short_end);
+               !equilibrium.empty()) {
         wanted = std::move(equilibrium);
     } else {
         // Shares of the count by the bands' widths, evenly spaced in each band except

@@ -229,8 +229,6 @@ struct EdgeExtremes {
                                  Extremes* e, EdgeExtremes* near) {
     const std::size_t last = a.size() - 1;  // the bin at half the rate
     const double half_bin = static_cast<double>(last);
-    // Local extremes within `near_edge` bins of an edge, where the ripples narrow to a few
-    // bins, to refine by direct evaluation once the grid's extremes are known.
     const double near_edge = 32.0;
     for (std::size_t j = 0; j <= last; ++j) {
         const double y = a[j];

@@ -320,7 +320,7 @@ describe("the filters", () => {
 
   test("the charts follow the design when a stage without a filter comes and goes", async () => {
     const page = await open("?input=44100&output=96000&stages=2&cost&design");
-    const before = await plotsDrawn(page);
+    const first = await plotsDrawn(page);
     // 44.1 kHz to 88.2 kHz is 1/1 then 2/1: the first stage has no filter, and no chart.
     await page.fill("#output", "88200");
     await settled(page);
@@ -332,7 +332,7 @@ describe("the filters", () => {
     await page.fill("#output", "96000");
     await settled(page);
     const again = await plotsDrawn(page);
-    assert.deepEqual(again.map((p) => p.title), before.map((p) => p.title));
+    assert.deepEqual(again.map((p) => p.title), first.map((p) => p.title));
     for (const plot of [...without, ...again]) {
       assert.ok(plot.response > 200, `${plot.title}: ${plot.response} pixels of the response`);
       assert.ok(plot.requirement > 50, `${plot.title}: ${plot.requirement} pixels of the requirements`);

@@ -7,24 +7,6 @@
 
 namespace quillmere::inline v2::core {
 
-// Two neighbours a/b < c/d of the cut tree satisfy bc - ad = 1, and so does the next pair:
-// the fraction after c/d is (kc - a) / (kd - b) for the largest k that keeps it within the
-// bound, the one before a/b is (ka - c) / (kb - d) likewise.
-
-Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
-    if (upper.q == 0 || upper.p == 0) return Fraction{1, 0};
-    const std::uint64_t k = std::min((bound + lower.q) / upper.q, (bound + lower.p) / upper.p);
-    if (k * upper.q <= lower.q || k * upper.p <= lower.p) return Fraction{1, 0};
-    return Fraction{k * upper.p - lower.p, k * upper.q - lower.q};
-}
-
-Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
-    if (lower.p == 0 || lower.q == 0) return Fraction{0, 1};
-    const std::uint64_t k = std::min((bound + upper.q) / lower.q, (bound + upper.p) / lower.p);
-    if (k * lower.p <= upper.p || k * lower.q <= upper.q) return Fraction{0, 1};
-    return Fraction{k * lower.p - upper.p, k * lower.q - upper.q};
-}
-
 Bracket neighbours_near(std::uint64_t bound, double v) {
     // Convergents p0/q0, p1/q1 of v while both terms stay within the bound: neighbours of
     // the cut tree whatever the partial quotients, and so is p1/q1 with the semiconvergent
@@ -62,47 +44,23 @@ Bracket neighbours_near(std::uint64_t bound, double v) {
 
 namespace {
 
-double value_or_infinity(const Fraction& f) {
-    return f.q == 0 ? std::numeric_limits<double>::infinity()
-                    : static_cast<double>(f.p) / static_cast<double>(f.q);
-}
-
 /// Every other fraction of the cut tree lies at or below b.below or at or above b.above (they
 /// are neighbours), and rounding to double keeps that order.
-bool outside_of(const Bracket& b, double lo, double hi) {
-    return value_or_infinity(b.below) < lo && value_or_infinity(b.above) > hi;
+bool outside_of(double below, double above, double lo, double hi) {
+    return below < lo && above > hi;
 }
 
 }  // namespace
 
 bool surely_none_between(std::uint64_t bound, double lo, double hi) {
     if (!(lo <= hi) || !std::isfinite(hi)) return false;
-    return outside_of(neighbours_near(bound, lo + (hi - lo) / 2.0), lo, hi);
+    const Bracket b = neighbours_near(bound, lo + (hi - lo) / 2.0);
+    return outside_of(value_in_double(b.below), value_in_double(b.above), lo, hi);
 }
 
-const Bracket& NeighbourCursor::around(double v) {
-    // A few steps; a point farther away is reached at once.
-    for (int step = 0; step < 8; ++step) {
-        if (!pair_.above.none_above() && value_or_infinity(pair_.above) < v) {
-            const Fraction next = next_above(pair_.below, pair_.above, bound_);
-            pair_.below = pair_.above;
-            pair_.above = next;
-        } else if (!pair_.below.none_below() && value_or_infinity(pair_.below) > v) {
-            const Fraction next = next_below(pair_.below, pair_.above, bound_);
-            pair_.above = pair_.below;
-            pair_.below = next;
-        } else {
-            return pair_;
-        }
-    }
-    pair_ = neighbours_near(bound_, v);
+void NeighbourCursor::jump(double v) {
+    set(neighbours_near(bound_, v));
     ++jumps_;
-    return pair_;
-}
-
-bool NeighbourCursor::surely_none_between(double lo, double hi) {
-    if (!(lo <= hi) || !std::isfinite(hi)) return false;
-    return outside_of(around(lo + (hi - lo) / 2.0), lo, hi);
 }
 
 namespace {

@@ -5,7 +5,10 @@
 // per-stage limit) and on overall ratios (bound: the limit squared).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <queue>
 #include <vector>
 
@@ -18,6 +21,12 @@ struct Fraction {
     bool none_below() const { return p == 0; }
     bool none_above() const { return q == 0; }
 };
+
+/// The value of p/q in double: 0 for "none below", infinity for "none above".
+inline double value_in_double(const Fraction& f) {
+    return f.q == 0 ? std::numeric_limits<double>::infinity()
+                    : static_cast<double>(f.p) / static_cast<double>(f.q);
+}
 
 /// Two fractions of the cut tree with none of it between them, the first "below" and the
 /// second not.
@@ -115,6 +124,44 @@ Fraction simplest_in(std::uint64_t bound, Place&& place) {
     }
 }
 
+// Two neighbours a/b < c/d of the cut tree satisfy bc - ad = 1, and so does the next pair:
+// the fraction after c/d is (kc - a) / (kd - b) for the largest k that keeps it within the
+// bound, the one before a/b is (ka - c) / (kb - d) likewise. The walks take these steps by
+// the hundred thousand, so they are inline.
+
+namespace walk_detail {
+
+/// The largest k with k near - far within the bound (near's terms not 0): mostly 1, which
+/// needs no division, since neighbours' denominators (and numerators) sum to more than the
+/// bound.
+inline std::uint64_t farey_multiple(const Fraction& near, const Fraction& far,
+                                    std::uint64_t bound) {
+    const std::uint64_t room_q = bound + far.q;
+    const std::uint64_t room_p = bound + far.p;
+    if (2 * near.q > room_q || 2 * near.p > room_p) return 1;
+    return std::min(room_q / near.q, room_p / near.p);
+}
+
+}  // namespace walk_detail
+
+/// The next fraction of the cut tree above `upper`, `lower` being the one just below it;
+/// 1/0 when upper is the largest.
+inline Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
+    if (upper.q == 0 || upper.p == 0) return Fraction{1, 0};
+    const std::uint64_t k = walk_detail::farey_multiple(upper, lower, bound);
+    if (k * upper.q <= lower.q || k * upper.p <= lower.p) return Fraction{1, 0};
+    return Fraction{k * upper.p - lower.p, k * upper.q - lower.q};
+}
+
+/// The next fraction below `lower`, `upper` being the one just above it; 0/1 when lower is
+/// the smallest.
+inline Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound) {
+    if (lower.p == 0 || lower.q == 0) return Fraction{0, 1};
+    const std::uint64_t k = walk_detail::farey_multiple(lower, upper, bound);
+    if (k * lower.p <= upper.p || k * lower.q <= upper.q) return Fraction{0, 1};
+    return Fraction{k * lower.p - upper.p, k * lower.q - upper.q};
+}
+
 /// Two neighbours of the cut tree at bound (no fraction of it lies between them), found
 /// from the continued fraction of v in double, the first below the second: they bracket v
 /// unless the roundings of the expansion misled it, which a caller that relies on it
@@ -130,33 +177,61 @@ bool surely_none_between(std::uint64_t bound, double lo, double hi);
 /// is made by neighbours_near.
 class NeighbourCursor {
 public:
-    NeighbourCursor(std::uint64_t bound, double v)
-        : bound_(bound), pair_(neighbours_near(bound, v)) {}
+    NeighbourCursor(std::uint64_t bound, double v) : bound_(bound) {
+        set(neighbours_near(bound, v));
+    }
 
     /// Neighbours around v (in double; adjacent whatever the roundings).
-    const Bracket& around(double v);
+    const Bracket& around(double v) {
+        // A few steps; a point farther away is reached at once.
+        for (int step = 0; step < 8; ++step) {
+            if (!pair_.above.none_above() && above_value_ < v) {
+                const Fraction next = next_above(pair_.below, pair_.above, bound_);
+                pair_.below = pair_.above;
+                pair_.above = next;
+                below_value_ = above_value_;
+                above_value_ = value_in_double(next);
+            } else if (!pair_.below.none_below() && below_value_ > v) {
+                const Fraction next = next_below(pair_.below, pair_.above, bound_);
+                pair_.above = pair_.below;
+                pair_.below = next;
+                above_value_ = below_value_;
+                below_value_ = value_in_double(next);
+            } else {
+                return pair_;
+            }
+        }
+        jump(v);
+        return pair_;
+    }
 
     /// Whether no fraction of the cut tree has its value in double within [lo, hi], as
-    /// surely_none_between says, the cursor moved to their middle.
-    bool surely_none_between(double lo, double hi);
+    /// surely_none_between says, the cursor moved to their middle. (Every other fraction
+    /// lies at or beyond one of the pair, and rounding to double keeps that order.)
+    bool surely_none_between(double lo, double hi) {
+        if (!(lo <= hi) || !std::isfinite(hi)) return false;
+        around(lo + (hi - lo) / 2.0);
+        return below_value_ < lo && above_value_ > hi;
+    }
 
     /// How many moves were made by neighbours_near rather than by Farey steps (each costs
     /// about what three steps of a walk cost).
     std::uint64_t jumps() const { return jumps_; }
 
 private:
+    void jump(double v);
+    void set(const Bracket& pair) {
+        pair_ = pair;
+        below_value_ = value_in_double(pair.below);
+        above_value_ = value_in_double(pair.above);
+    }
+
     std::uint64_t bound_;
     Bracket pair_;
+    double below_value_ = 0.0;  ///< the values of the pair in double
+    double above_value_ = 0.0;
     std::uint64_t jumps_ = 0;
 };
-
-/// The next fraction of the cut tree above `upper`, `lower` being the one just below it;
-/// 1/0 when upper is the largest.
-Fraction next_above(const Fraction& lower, const Fraction& upper, std::uint64_t bound);
-
-/// The next fraction below `lower`, `upper` being the one just above it; 0/1 when lower is
-/// the smallest.
-Fraction next_below(const Fraction& lower, const Fraction& upper, std::uint64_t bound);
 
 /// The fractions of an interval around its simplest fraction f0 = h/k, by increasing
 /// denominator: every other fraction of the interval is a descendant of f0 in the
@@ -210,7 +285,8 @@ private:
 /// 1/0 stand for the tree's ends.
 void stern_brocot_parents(const Fraction& f, Fraction* left, Fraction* right);
 
-/// The cut tree walked outward from a bracket, one fraction at a time on either side.
+/// The cut tree walked outward from a bracket, one fraction at a time on either side. The
+/// values of the next fractions are kept in double, worked out once each.
 class OutwardWalk {
 public:
     OutwardWalk(const Bracket& start, std::uint64_t bound)
@@ -218,17 +294,23 @@ public:
           below_(start.below),
           below_up_(start.above),
           above_(start.above),
-          above_down_(start.below) {}
+          above_down_(start.below),
+          below_value_(value_in_double(below_)),
+          above_value_(value_in_double(above_)) {}
 
     /// The next fraction down (0/1 when none is left) and up (1/0 when none is left).
     const Fraction& below() const { return below_; }
     const Fraction& above() const { return above_; }
+    /// Their values, as value_in_double() gives them.
+    double below_value() const { return below_value_; }
+    double above_value() const { return above_value_; }
 
     Fraction take_below() {
         const Fraction f = below_;
         const Fraction next = next_below(below_, below_up_, bound_);
         below_up_ = below_;
         below_ = next;
+        below_value_ = value_in_double(below_);
         return f;
     }
     Fraction take_above() {
@@ -236,12 +318,14 @@ public:
         const Fraction next = next_above(above_down_, above_, bound_);
         above_down_ = above_;
         above_ = next;
+        above_value_ = value_in_double(above_);
         return f;
     }
 
 private:
     std::uint64_t bound_;
     Fraction below_, below_up_, above_, above_down_;
+    double below_value_, above_value_;
 };
 
 /// Compares p/q with r/s exactly (values below 2^64): -1, 0 or 1.

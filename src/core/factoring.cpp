@@ -1,6 +1,7 @@
 #include "core/factoring.h"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
 
 namespace quillmere::inline v2::core {
@@ -239,6 +240,27 @@ bool is_prime_without_small_factors(std::uint64_t n) {
     return n <= 0xFFFFFFFFULL ? is_prime_32(n) : miller_rabin<Plain64>(n, BASES_64, 7);
 }
 
+bool is_prime_without_factors_to_4096(std::uint64_t n) {
+    // Below 4097^2 such an n is 1 or a prime.
+    if (n < 4097 * 4097) return n > 1;
+    const Montgomery32 ar(n);
+    int s = 0;
+    const std::uint64_t d = odd_part(n, &s);
+    const std::uint64_t one = ar.to(1);
+    // 2^d from the top bit of d down: a squaring for each bit, a doubling for each 1.
+    std::uint64_t x = one;
+    for (int bit = 63 - std::countl_zero(d); bit >= 0; --bit) {
+        x = ar.mul(x, x);
+        if (((d >> bit) & 1) != 0) {
+            x += x;
+            if (x >= n) x -= n;
+        }
+    }
+    if (!strong_passes(ar, x, one, ar.to(n - 1), s)) return false;
+    const std::span<const std::uint32_t> pseudoprimes = base2_pseudoprimes_above_4096();
+    return !std::binary_search(pseudoprimes.begin(), pseudoprimes.end(), n);
+}
+
 bool is_prime(std::uint64_t n) {
     if (n < 2) return false;
     for (const std::uint64_t p : SMALL_PRIMES) {
@@ -294,7 +316,8 @@ bool split_sieved(std::uint64_t n, std::uint64_t sieved, std::uint64_t stop_abov
 }  // namespace
 
 Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is_prime,
-                               std::uint64_t sieved, std::uint64_t stop_above) {
+                               std::uint64_t sieved, std::uint64_t stop_above,
+                               const SievedPrimes* met) {
     Factorisation f;
     if (n <= 1) return f;
     const auto stop = [&f] {
@@ -324,6 +347,16 @@ Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is
         }
         add_factor(&f, p, e);
     }
+    for (int i = 0; met != nullptr && i < met->count && m > 1; ++i) {
+        const std::uint64_t p = met->prime[i];
+        if (p > stop_above) return stop();
+        int e = 0;
+        while (m % p == 0) {
+            m /= p;
+            ++e;
+        }
+        add_factor(&f, p, e);
+    }
     if (!split_sieved(m, sieved, stop_above, &f)) return stop();
     std::sort(f.factors, f.factors + f.count,
               [](const PrimePower& a, const PrimePower& b) { return a.prime < b.prime; });
@@ -331,6 +364,11 @@ Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is
 }
 
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
+    unordered_divisors(f, out);
+    std::sort(out->begin(), out->end());
+}
+
+void unordered_divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
     out->assign(1, 1);
     for (int i = 0; i < f.count; ++i) {
         const std::size_t size = out->size();
@@ -340,7 +378,6 @@ void divisors(const Factorisation& f, std::vector<std::uint64_t>* out) {
             for (std::size_t j = 0; j < size; ++j) out->push_back((*out)[j] * power);
         }
     }
-    std::sort(out->begin(), out->end());
 }
 
 bool rest_shows_prime_above(std::uint64_t rest, std::uint64_t sieved, std::uint64_t n) {
@@ -398,7 +435,8 @@ GridSieve::GridSieve(const std::vector<std::uint32_t>& primes, std::uint64_t u, 
     }
 }
 
-void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest) const {
+void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest,
+                      std::vector<SievedPrimes>* met) const {
     if (rows.empty()) return;
     std::uint64_t alpha_min = ~std::uint64_t{0};
     std::uint64_t alpha_max = 0;
@@ -414,11 +452,20 @@ void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_
     const std::uint64_t row_count = rows.size();
     const std::uint64_t column_count = alpha_max - alpha_min + 1;
     std::uint32_t* values = rest->data();
+    SievedPrimes* kept = met != nullptr ? met->data() : nullptr;
     for (const Prime& prime : primes_) {
         const std::uint64_t l = prime.l;
         const auto l32 = prime.l;
+        const bool keep = kept != nullptr && l >= TRIAL_LIMIT;
+        // Divides l out of the value at index i, and keeps it from 256 up.
+        const auto divide_at = [&](std::size_t i) {
+            divide_out(l32, values + i);
+            if (keep && kept[i].count < 3) {
+                kept[i].prime[kept[i].count++] = static_cast<std::uint16_t>(l32);
+            }
+        };
         if (prime.kind == Prime::Kind::all) {
-            for (std::size_t i = 0; i < elements; ++i) divide_out(l32, values + i);
+            for (std::size_t i = 0; i < elements; ++i) divide_at(i);
             continue;
         }
         if (prime.kind == Prime::Kind::beta) {
@@ -426,7 +473,7 @@ void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_
             for (std::uint64_t r = first; r < row_count; r += l) {
                 const GridRow& row = rows[r];
                 for (std::uint64_t a = row.alpha_lo; a <= row.alpha_hi; ++a) {
-                    divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                    divide_at(row.offset + (a - row.alpha_lo));
                 }
             }
             continue;
@@ -451,7 +498,7 @@ void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_
                     lo = row.alpha_lo;
                 }
                 for (std::uint64_t a = row.alpha_lo + d; a <= row.alpha_hi; a += l) {
-                    divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                    divide_at(row.offset + (a - row.alpha_lo));
                 }
                 d += c;
                 if (d >= l) d -= l;
@@ -465,7 +512,7 @@ void GridSieve::sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_
                 for (std::uint64_t r = first; r < row_count; r += l) {
                     const GridRow& row = rows[r];
                     if (a >= row.alpha_lo && a <= row.alpha_hi) {
-                        divide_out(l32, values + row.offset + (a - row.alpha_lo));
+                        divide_at(row.offset + (a - row.alpha_lo));
                     }
                 }
                 first += ci;

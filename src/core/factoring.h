@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace quillmere::inline v2::core {
@@ -29,6 +30,13 @@ bool is_prime(std::uint64_t n);
 /// sieve are divided out): Miller-Rabin alone.
 bool is_prime_without_small_factors(std::uint64_t n);
 
+/// Whether n (below 2^32, without a prime factor up to 4096, as a sieve leaves it) is prime:
+/// one strong test to base 2, and a look among the composites of that kind that pass it.
+bool is_prime_without_factors_to_4096(std::uint64_t n);
+
+/// Those composites, in increasing order.
+std::span<const std::uint32_t> base2_pseudoprimes_above_4096();
+
 /// A quick test that rejects most numbers with a prime factor above limit (true: it has
 /// one). False does not promise the contrary when what remains after the primes below 256
 /// is composite.
@@ -39,17 +47,30 @@ bool has_prime_factor_above(std::uint64_t n, std::uint64_t limit);
 /// want numbers without such factors use to reject quickly.
 Factorisation factorise(std::uint64_t n, std::uint64_t stop_above = ~std::uint64_t{0});
 
+/// The primes from 256 up that a sieve met in a value below 2^32: at most three (a fourth
+/// would take the value past 2^32), each once. A plain aggregate, cleared as zero bytes.
+struct SievedPrimes {
+    std::uint16_t prime[3];
+    /// Not a character type, which the compiler would take to alias anything.
+    std::uint16_t count;
+};
+
 /// Factors n (below 2^32) knowing what a sieve by the primes up to `sieved` (at least
 /// 1626, so that two primes above it exceed 2^32 with a third, and below 257^2) left of it:
 /// `rest`, a prime when rest_is_prime, else 1 or the product of two primes above `sieved`.
 /// No primality test is needed: what trial division by the primes below 256 leaves of
-/// n / rest is a prime when within `sieved` and otherwise split by Pollard's rho, and so is
-/// a composite rest. Count -1 when a prime factor exceeds stop_above, as factorise() says.
+/// n / rest is made of the primes the sieve met (`met`, when it kept them) or else split by
+/// Pollard's rho, and so is a composite rest. Count -1 when a prime factor exceeds
+/// stop_above, as factorise() says.
 Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is_prime,
-                               std::uint64_t sieved, std::uint64_t stop_above);
+                               std::uint64_t sieved, std::uint64_t stop_above,
+                               const SievedPrimes* met = nullptr);
 
 /// Every divisor of the factorised number, in increasing order.
 void divisors(const Factorisation& f, std::vector<std::uint64_t>* out);
+
+/// The same in no particular order, for callers that look at every one anyway.
+void unordered_divisors(const Factorisation& f, std::vector<std::uint64_t>* out);
 
 /// The primes up to bound, in increasing order.
 std::vector<std::uint32_t> primes_up_to(std::uint32_t bound);
@@ -79,8 +100,11 @@ class GridSieve {
 public:
     GridSieve(const std::vector<std::uint32_t>& primes, std::uint64_t u, std::uint64_t v);
 
-    /// `rest` holds the values row after row on entry, what is left of them on return.
-    void sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest) const;
+    /// `rest` holds the values row after row on entry, what is left of them on return;
+    /// `met` (when given, as long as `rest`) receives the primes from 256 up that divide
+    /// each value.
+    void sieve(const std::vector<GridRow>& rows, std::vector<std::uint32_t>* rest,
+               std::vector<SievedPrimes>* met = nullptr) const;
 
 private:
     struct Prime {

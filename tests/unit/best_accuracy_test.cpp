@@ -14,6 +14,7 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -454,6 +455,109 @@ TEST(Factoring, WhatTheSieveLeavesShowsALargePrimeOnlyWhereThereIsOne) {
     }
 }
 
+/// b^e mod m, by 128-bit products.
+u64 power_mod(u64 b, u64 e, u64 m) {
+    unsigned __int128 result = 1 % m;
+    unsigned __int128 base = b % m;
+    for (; e != 0; e >>= 1) {
+        if ((e & 1) != 0) result = result * base % m;
+        base = base * base % m;
+    }
+    return static_cast<u64>(result);
+}
+
+/// The strong probable-prime test to base 2, written out plainly.
+bool strong_base_2(u64 n) {
+    u64 d = n - 1;
+    int s = 0;
+    while (d % 2 == 0) {
+        d /= 2;
+        ++s;
+    }
+    u64 x = power_mod(2, d, n);
+    if (x == 1 || x == n - 1) return true;
+    for (int i = 1; i < s; ++i) {
+        x = static_cast<u64>(static_cast<unsigned __int128>(x) * x % n);
+        if (x == n - 1) return true;
+    }
+    return false;
+}
+
+TEST(Factoring, TheBase2PseudoprimesAboveTheSieveAreThoseTheOrdersOf2Give) {
+    // A composite below 2^32 without a prime factor up to 4096 is l1 l2 with primes
+    // 4096 < l1 <= l2. 2^(n-1) = 1 (mod l) exactly when the order of 2 modulo l divides
+    // n - 1, and n - 1 = l2 - 1 modulo l1 - 1 (a multiple of that order): so l1 l2 passes
+    // Fermat's test exactly when ord(l1) divides l2 - 1 and 2^(l1 - 1) = 1 (mod l2). The
+    // candidates l2 = 1 + k ord(l1) are few; those that pass the strong test too are the
+    // list. No square l^2 passes (2^(l-1) = 1 mod l^2 only for 1093 and 3511 here).
+    const u64 top = u64{1} << 32;
+    const std::vector<std::uint32_t> primes = quillmere::core::primes_up_to(1048576);
+    const auto prime = [&](u64 x) {
+        return std::binary_search(primes.begin(), primes.end(), static_cast<std::uint32_t>(x));
+    };
+    std::vector<std::uint32_t> expected;
+    for (const u64 l1 : primes) {
+        if (l1 <= 4096) continue;
+        if (l1 * l1 >= top) break;
+        EXPECT_FALSE(strong_base_2(l1 * l1)) << l1;
+        // The order of 2 modulo l1: l1 - 1 less every prime factor it can spare.
+        u64 order = l1 - 1;
+        u64 rest = order;
+        for (const u64 p : primes) {
+            if (p * p > rest) break;
+            if (rest % p != 0) continue;
+            while (rest % p == 0) rest /= p;
+            while (order % p == 0 && power_mod(2, order / p, l1) == 1) order /= p;
+        }
+        if (rest > 1 && power_mod(2, order / rest, l1) == 1) order /= rest;
+        const u64 step = order % 2 == 0 ? order : 2 * order;  // l2 odd
+        for (u64 l2 = 1 + step * (l1 / step + 1); l1 * l2 < top; l2 += step) {
+            if (prime(l2) && power_mod(2, l1 - 1, l2) == 1 && strong_base_2(l1 * l2)) {
+                expected.push_back(static_cast<std::uint32_t>(l1 * l2));
+            }
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    const std::span<const std::uint32_t> table = quillmere::core::base2_pseudoprimes_above_4096();
+    EXPECT_EQ(std::vector<std::uint32_t>(table.begin(), table.end()), expected);
+}
+
+TEST(Factoring, PrimalityAfterTheSieveAgreesWithTrialDivision) {
+    // What a sieve by the primes up to 4096 leaves: 1, a prime, or a product of two primes
+    // above 4096, among them every base-2 pseudoprime of the list and numbers next to them.
+    Dice dice{std::mt19937_64{4097}};
+    const std::vector<std::uint32_t> primes = quillmere::core::primes_up_to(65536);
+    const auto trial_prime = [&](u64 n) {
+        for (const u64 p : primes) {
+            if (p * p > n) return true;
+            if (n % p == 0) return false;
+        }
+        return true;
+    };
+    std::vector<u64> numbers = {
+        1, 4099, 4097ULL * 4097ULL - 2, 4099ULL * 4099ULL, 65521ULL * 65519ULL, 4294967291ULL};
+    for (const std::uint32_t n : quillmere::core::base2_pseudoprimes_above_4096()) {
+        numbers.push_back(n);
+        numbers.push_back(n + 2);
+    }
+    const std::vector<std::uint32_t> large(std::upper_bound(primes.begin(), primes.end(), 4096u),
+                                           primes.end());
+    for (int i = 0; i < (kSanitized ? 20000 : 200000); ++i) {
+        if (dice.chance(50)) {
+            const u64 a = large[dice.below(large.size())];
+            const u64 b = large[dice.below(large.size())];
+            if (a * b < (u64{1} << 32)) numbers.push_back(a * b);
+        } else {
+            numbers.push_back(rest_after(1 + dice.below(u64{1} << 32), 4096));
+        }
+    }
+    for (const u64 n : numbers) {
+        if (rest_after(n, 4096) != n) continue;  // as the sieve leaves them only
+        ASSERT_EQ(quillmere::core::is_prime_without_factors_to_4096(n), n > 1 && trial_prime(n))
+            << n;
+    }
+}
+
 TEST(Factoring, FactorsFromWhatTheSieveLeftAgreeWithFactorise) {
     // Numbers below 2^32 as the search meets them: random, smooth, products of two primes
     // above 4096 (the rest Pollard's rho splits) with small factors, and primes; each
@@ -479,14 +583,25 @@ TEST(Factoring, FactorsFromWhatTheSieveLeftAgreeWithFactorise) {
         const bool rest_prime = rest > 1 && quillmere::core::is_prime(rest);
         for (const u64 stop : {u64{65535}, 257 + dice.below(70000), ~u64{0}}) {
             const quillmere::core::Factorisation expected = quillmere::core::factorise(value, stop);
-            const quillmere::core::Factorisation got =
-                quillmere::core::factorise_sieved(value, rest, rest_prime, sieved, stop);
-            ASSERT_EQ(got.count < 0, expected.count < 0) << value << " above " << stop;
-            if (expected.count < 0) continue;
-            ASSERT_EQ(got.count, expected.count) << value;
-            for (int i = 0; i < got.count; ++i) {
-                EXPECT_EQ(got.factors[i].prime, expected.factors[i].prime) << value;
-                EXPECT_EQ(got.factors[i].exponent, expected.factors[i].exponent) << value;
+            // Without the primes the sieve met, and with them (those from 256 to the sieve's
+            // bound that divide the value).
+            quillmere::core::SievedPrimes met{};
+            for (u64 p = 257; p <= sieved; p += 2) {
+                if (value % p == 0 && quillmere::core::is_prime(p)) {
+                    met.prime[met.count++] = static_cast<std::uint16_t>(p);
+                }
+            }
+            const quillmere::core::SievedPrimes* const kept_or_not[] = {nullptr, &met};
+            for (const quillmere::core::SievedPrimes* kept : kept_or_not) {
+                const quillmere::core::Factorisation got =
+                    quillmere::core::factorise_sieved(value, rest, rest_prime, sieved, stop, kept);
+                ASSERT_EQ(got.count < 0, expected.count < 0) << value << " above " << stop;
+                if (expected.count < 0) continue;
+                ASSERT_EQ(got.count, expected.count) << value;
+                for (int i = 0; i < got.count; ++i) {
+                    EXPECT_EQ(got.factors[i].prime, expected.factors[i].prime) << value;
+                    EXPECT_EQ(got.factors[i].exponent, expected.factors[i].exponent) << value;
+                }
             }
         }
     }
@@ -529,11 +644,22 @@ TEST(Factoring, AGridSieveLeavesWhatTrialDivisionLeaves) {
             grid.push_back(row);
         }
         std::vector<std::uint32_t> rest = values;
+        std::vector<quillmere::core::SievedPrimes> met(values.size(),
+                                                       quillmere::core::SievedPrimes{});
         const quillmere::core::GridSieve sieve(primes, u, v);
-        sieve.sieve(grid, &rest);
+        sieve.sieve(grid, &rest, &met);
         for (std::size_t i = 0; i < values.size(); ++i) {
             ASSERT_EQ(rest[i], rest_after(values[i], 600))
                 << values[i] << " = " << u << " alpha + " << v << " beta, grid " << g;
+            // The primes from 256 up that divide the value, each once, in increasing order.
+            std::vector<std::uint16_t> dividing;
+            for (const std::uint32_t p : primes) {
+                if (p > 256 && values[i] % p == 0)
+                    dividing.push_back(static_cast<std::uint16_t>(p));
+            }
+            ASSERT_EQ(std::vector<std::uint16_t>(met[i].prime, met[i].prime + met[i].count),
+                      dividing)
+                << values[i];
         }
     }
 }

@@ -48,16 +48,19 @@
 // exact: where the class accepts few overall ratios (under 2048 expected), from the ratios
 // themselves (the accepted ones form an interval around output/input, walked exactly; each
 // split p1 g1 / q1 g2 -> p2 g2 / q2 g1 gives its nearest first stage by a bracket in
-// g1/g2); otherwise by two walks at once, the first stages walking away from the target
-// and the second stages walking away from (output/input) / target with the few first
-// stages that make each good enough, whichever proves the nearest first. Both walks keep
+// g1/g2); otherwise by walks, either of which proves the nearest first stages: the first
+// stages walking away from the target, or the second stages walking away from
+// (output/input) / target with the few first stages that make each good enough. Both keep
 // to the stages that can be good enough at all (a first stage within the accepted error of
-// ratio x [1/n, n]). Where accepted cascades are rare (a tolerance finer than 1e-13 at
+// ratio x [1/n, n]); after a few steps of each, the one whose bound grows the faster per
+// step walks on alone. Where accepted cascades are rare (a tolerance finer than 1e-13 at
 // large limits) the walks can pass over millions of first stages in vain: each is first
 // tested in double (the two second stages around r b / a, followed from one first stage to
-// the next by Farey steps, leave no room for one within the accepted error), and after 10
-// steps per ratio to visit (a cursor's jump by a continued fraction counting as three more)
-// they hand over to the ratios (up to 2^20 of them). The ratios
+// the next by Farey steps, leave no room for one within the accepted error), and after 14
+// steps per ratio to visit (a cursor's jump by a continued fraction counting as four more)
+// they hand over to the ratios (up to 2^20 of them). Where the machine has a second core,
+// the ratios are read there instead from the 16384th step on, while the walks go on, and
+// the first of the two to finish answers. The ratios
 // are visited by increasing denominator: a cascade whose product is p/q in lowest terms
 // has its first stage within [p / n^2, n^2 / q], so once the nearest first stage found is
 // nearer the target than every ratio left can come, the visit ends. Whether any cascade
@@ -72,27 +75,34 @@
 // window is read in bands of denominators, and the numerators and denominators of a band,
 // u alpha + v beta along the rows of IncreasingDenominators, are sieved together by the
 // primes up to 4096 (for each prime its multiples are a lattice in alpha and beta, met
-// line by line). What a value keeps is then 1, a prime, or a product of two primes above
-// 4096; a ratio is factored only where neither keeps a prime above n (about one in ten),
-// and then from what the sieve left, without a primality test.
+// line by line), a few rows at a time so that the values stay in the cache. What a value
+// keeps is then 1, a prime, or a product of two primes above 4096, which one strong test
+// to base 2 tells apart (with the table of the composites of that kind that pass it); a
+// ratio is factored only where neither keeps a prime above n (about one in ten), and then
+// from what the sieve left and the primes it met, with Pollard's rho only for a product
+// of two primes above 4096.
 //
 // The slowest requests left are final or balanced targets that the first stages of many
-// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: the walks would
-// need some 5 x 10^5 steps, more than the hand-over allows, and the window then read holds
-// some 10^5 ratios (up to about 0.04 s; see the benchmark). The hand-over bounds such a
-// request by about twice what the window alone costs.
+// accepted ratios can reach, with tolerances near 1e-14 at limit 65535: the walks need
+// some 5 x 10^5 steps (about 15 ms) and the window holds some 10^5 ratios (about as long).
+// On two cores such a request takes what the faster of the two takes (see the benchmark);
+// on one, the hand-over bounds it by about twice what the window alone costs.
 #include "core/best_accuracy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 #include "core/factoring.h"
 #include "core/rational_walk.h"
+#include "core/second_thread.h"
 #include "text/shortest_double.h"
 
 namespace quillmere::inline v2::core {
@@ -135,12 +145,23 @@ struct Problem {
     Priority priority = Priority::ignore;
     std::optional<double> tolerance;
     TwoStageRequest judge;  ///< the request as judge_by_priority reads it
+    /// Set where the search runs on a second thread, racing the first: true once the other
+    /// route has answered.
+    const std::atomic<bool>* abandoned = nullptr;
     mutable u64 polls = 0;
     mutable bool cancelled = false;
 
     /// True once a stop was requested; looks at the request every 64 calls.
     bool stop() const {
-        if (!cancelled && (++polls & 63) == 0) cancelled = context->stop_requested();
+        if (!cancelled && (++polls & 63) == 0) return stop_now();
+        return cancelled;
+    }
+    /// The same, looking at once.
+    bool stop_now() const {
+        if (!cancelled) {
+            cancelled = context->stop_requested() ||
+                        (abandoned != nullptr && abandoned->load(std::memory_order_relaxed));
+        }
         return cancelled;
     }
 };
@@ -175,10 +196,13 @@ struct FirstMeasures {
 
 /// The intermediate rate after a/b, as guarded_product gives it: the rates of a request (1 Hz
 /// to 1e13 Hz) times a stage (1/65535 to 65535) never leave the range of a double.
-double first_rate(const Problem& pr, u64 a, u64 b) {
-    const double s = static_cast<double>(a) / static_cast<double>(b);
+double first_rate_of(const Problem& pr, double s) {
     if (pr.x <= 1e13 && s >= 1e-10 && s <= 1e10) return pr.x * s;
     return guarded_product(pr.x, s);
+}
+
+double first_rate(const Problem& pr, u64 a, u64 b) {
+    return first_rate_of(pr, static_cast<double>(a) / static_cast<double>(b));
 }
 
 FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
@@ -276,15 +300,20 @@ private:
 
 /// Whether no second stage after a/b is accepted, decided in double where that is sure (a
 /// walk over first stages tests most of them in vain where accepted cascades are rare):
-/// false only means that one may be. The cursors follow the second stages.
-bool surely_no_second(const Problem& pr, u64 a, u64 b, const Accept& acc, SideCursors* seconds) {
-    const double w = acc.width();
-    if (!std::isfinite(w)) return false;
-    // c/d is accepted within w of r b / a; v is within 1e-15 of that, and the value of c/d
-    // in double within 2^-53 of c/d.
+/// false only means that one may be. The cursors follow the second stages; reach is
+/// second_reach().
+bool surely_no_second(const Problem& pr, u64 a, u64 b, double reach, SideCursors* seconds) {
+    if (!std::isfinite(reach)) return false;
     const double v = pr.ratio.approx * static_cast<double>(b) / static_cast<double>(a);
-    const double reach = w * (1.0 + 1e-6) + 1e-13;
     return seconds->surely_none_between(v * (1.0 - reach), v * (1.0 + reach));
+}
+
+/// How far (relatively) from r b / a surely_no_second looks: c/d is accepted within the
+/// class's width of r b / a, v is within 1e-15 of that, and the value of c/d in double
+/// within 2^-53 of c/d. Infinite where any error is accepted.
+double second_reach(const Accept& acc) {
+    const double w = acc.width();
+    return std::isfinite(w) ? w * (1.0 + 1e-6) + 1e-13 : INF;
 }
 
 /// The second stage with the smallest c + d whose error after a/b is tied with `band` and
@@ -368,7 +397,7 @@ Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::ve
     if (has_prime_factor_above(q, n)) return best;
     const Factorisation fp = factorise(p, n);
     if (fp.count < 0) return best;
-    divisors(fp, dp);
+    unordered_divisors(fp, dp);
     // Every split sums to at least the smallest p1 + p2 plus 2 sqrt(q) (a first stage that
     // must not decimate only adds to it): q is factored only when that can still win.
     const u64 p_sum = smallest_pair_sum(p, n, *dp);
@@ -380,7 +409,7 @@ Choice best_split(const Problem& pr, u64 p, u64 q, std::vector<u64>* dp, std::ve
     }
     const Factorisation fq = factorise(q, n);
     if (fq.count < 0) return best;
-    divisors(fq, dq);
+    unordered_divisors(fq, dq);
     for (const u64 p1 : *dp) {
         const u64 p2 = p / p1;
         if (p1 > n || p2 > n) continue;
@@ -587,7 +616,24 @@ std::vector<Fraction> matching_first_stages(const Problem& pr) {
     return out;
 }
 
-/// Walks the first stages outward from the target, nearest first.
+/// How a sweep of a walk ended.
+struct Swept {
+    enum class End {
+        steps,   ///< it took the steps it was given
+        found,   ///< at a fraction the test could not rule out
+        passed,  ///< every fraction left lies beyond the limit, or none is left
+    };
+    End end = End::steps;
+    long long steps = 0;
+    Fraction found;
+};
+
+/// How much farther from where it began one side of a walk may come than the other
+/// before the other is taken.
+constexpr double RUN_SLACK = 1.02;
+
+/// Walks the first stages outward from the target, nearest first (give or take the runs
+/// of a sweep).
 class FirstStageWalk {
 public:
     /// Only first stages from lowest to highest (in double, generously) are walked: those
@@ -610,12 +656,10 @@ public:
     double bound() const {
         double b = INF;
         if (below_alive()) {
-            b = std::min(b, side_bound(walk_.below(), &below_,
-                                       [&](double rate) { return rate <= pr_.target; }));
+            b = std::min(b, side_bound(walk_.below(), walk_.below_value(), false, &below_));
         }
         if (above_alive()) {
-            b = std::min(b, side_bound(walk_.above(), &above_,
-                                       [&](double rate) { return rate >= pr_.target; }));
+            b = std::min(b, side_bound(walk_.above(), walk_.above_value(), true, &above_));
         }
         return b;
     }
@@ -623,23 +667,66 @@ public:
     /// Where the walk began.
     double start() const { return std::clamp(pr_.t, lowest_, std::max(lowest_, highest_)); }
 
-    Fraction next() {
-        const bool has_below = below_alive();
-        if (has_below && above_alive()) {
-            const double down = pr_.t - value_of(walk_.below());
-            const double up = value_of(walk_.above()) - pr_.t;
-            return down <= up ? walk_.take_below() : walk_.take_above();
+    /// Takes first stages until may_have(s1) holds for one (a first stage that may have a
+    /// good enough second stage), every one left lies beyond `limit` (an intermediate
+    /// error) or none is left, or max_steps are taken.
+    template <typename MayHave>
+    Swept sweep(double limit, long long max_steps, MayHave&& may_have) {
+        Swept out;
+        double reach[2];  // how far each side has come, and -1 for a side closed
+        const auto refresh = [&](int side) {
+            if (side == 0) {
+                reach[0] = below_alive() && side_error(walk_.below_value(), false) <= limit
+                               ? std::max(0.0, start() - walk_.below_value())
+                               : -1.0;
+            } else {
+                reach[1] = above_alive() && side_error(walk_.above_value(), true) <= limit
+                               ? std::max(0.0, walk_.above_value() - start())
+                               : -1.0;
+            }
+        };
+        refresh(0);
+        refresh(1);
+        int side = side_;
+        while (out.steps < max_steps) {
+            // A side is taken in runs, while it has come no farther than the other one by
+            // more than a little: the order of the first stages only matters to the bound.
+            if (reach[side] < 0.0 ||
+                (reach[1 - side] >= 0.0 && reach[side] > reach[1 - side] * RUN_SLACK)) {
+                side = 1 - side;
+                if (reach[side] < 0.0) {
+                    out.end = Swept::End::passed;
+                    break;
+                }
+            }
+            const Fraction s1 = side == 0 ? walk_.take_below() : walk_.take_above();
+            ++out.steps;
+            refresh(side);
+            if (may_have(s1)) {
+                out.end = Swept::End::found;
+                out.found = s1;
+                break;
+            }
         }
-        return has_below ? walk_.take_below() : walk_.take_above();
+        side_ = side;
+        return out;
     }
 
 private:
+    /// The intermediate error of a first stage of the value given on one side, as
+    /// first_measures computes it, and 0 for one still on the other side of the target.
+    double side_error(double value, bool above) const {
+        const double rate = first_rate_of(pr_, value);
+        const bool outside = above ? rate >= pr_.target : rate <= pr_.target;
+        return outside && std::isfinite(rate) ? std::fabs(rate - pr_.target) : 0.0;
+    }
+
     bool below_alive() const {
         const Fraction& f = walk_.below();
-        return !f.none_below() && valid_first(pr_, f.p, f.q) && value_of(f) >= lowest_;
+        return !f.none_below() && valid_first(pr_, f.p, f.q) && walk_.below_value() >= lowest_;
     }
     bool above_alive() const {
-        return !walk_.above().none_above() && value_of(walk_.above()) <= highest_;
+        return !walk_.above().none_above() && walk_.above_value() <= highest_;
     }
 
     /// The bound of one side, computed once for each fraction the side reaches.
@@ -647,14 +734,8 @@ private:
         Fraction f{0, 0};
         double bound = 0.0;
     };
-    template <typename Outside>
-    double side_bound(const Fraction& f, SideBound* cache, Outside&& outside) const {
-        if (cache->f.p != f.p || cache->f.q != f.q) {
-            // The intermediate error as first_measures computes it.
-            const double rate = first_rate(pr_, f.p, f.q);
-            *cache = SideBound{
-                f, outside(rate) && std::isfinite(rate) ? std::fabs(rate - pr_.target) : 0.0};
-        }
+    double side_bound(const Fraction& f, double value, bool above, SideBound* cache) const {
+        if (cache->f.p != f.p || cache->f.q != f.q) *cache = SideBound{f, side_error(value, above)};
         return cache->bound;
     }
 
@@ -663,6 +744,7 @@ private:
     double highest_;
     OutwardWalk walk_;
     mutable SideBound below_, above_;
+    int side_ = 0;  ///< the side a sweep takes first
 };
 
 /// Walks the second stages outward from (output/input) / target: the second stages whose
@@ -688,61 +770,121 @@ public:
     /// stage not yet returned: such a first stage lies within width of ratio / s2.
     double bound() const {
         double b = INF;
-        if (below_alive()) {
-            b = std::min(b, std::max(0.0, first_of(walk_.below()) * (1.0 - width_ * 1.01) - pr_.t));
-        }
-        if (above_alive()) {
-            b = std::min(b, std::max(0.0, pr_.t - first_of(walk_.above()) * (1.0 + width_ * 1.01)));
-        }
-        // In Hz, less what the roundings of the intermediate rate can take off.
-        return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
+        if (below_alive()) b = std::min(b, below_bound());
+        if (above_alive()) b = std::min(b, above_bound());
+        return b;
     }
 
     /// Where the walk began.
     double start() const { return v_; }
 
-    Fraction next() {
-        const bool has_below = below_alive();
-        if (has_below && above_alive()) {
-            const double down = first_of(walk_.below()) - pr_.t;
-            const double up = pr_.t - first_of(walk_.above());
-            return down <= up ? walk_.take_below() : walk_.take_above();
+    /// Takes second stages as FirstStageWalk::sweep takes first stages; may_have(s2,
+    /// first) is told the first stage ratio / s2 too.
+    template <typename MayHave>
+    Swept sweep(double limit, long long max_steps, MayHave&& may_have) {
+        Swept out;
+        double reach[2];  // how far each side has come, and -1 for a side closed
+        const auto refresh = [&](int side) {
+            if (side == 0) {
+                reach[0] = below_alive() && below_bound() <= limit
+                               ? std::max(0.0, first_below() - pr_.t)
+                               : -1.0;
+            } else {
+                reach[1] = above_alive() && above_bound() <= limit
+                               ? std::max(0.0, pr_.t - first_above())
+                               : -1.0;
+            }
+        };
+        refresh(0);
+        refresh(1);
+        int side = side_;
+        while (out.steps < max_steps) {
+            if (reach[side] < 0.0 ||
+                (reach[1 - side] >= 0.0 && reach[side] > reach[1 - side] * RUN_SLACK)) {
+                side = 1 - side;
+                if (reach[side] < 0.0) {
+                    out.end = Swept::End::passed;
+                    break;
+                }
+            }
+            const double first = side == 0 ? first_below() : first_above();
+            const Fraction s2 = side == 0 ? walk_.take_below() : walk_.take_above();
+            ++out.steps;
+            refresh(side);
+            if (may_have(s2, first)) {
+                out.end = Swept::End::found;
+                out.found = s2;
+                break;
+            }
         }
-        return has_below ? walk_.take_below() : walk_.take_above();
+        side_ = side;
+        return out;
     }
 
 private:
-    /// The first stage that s2 asks for: ratio / s2.
-    double first_of(const Fraction& s2) const {
-        return pr_.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
+    /// The bound of each side alone.
+    double below_bound() const {
+        return hz(std::max(0.0, first_below() * (1.0 - width_ * 1.01) - pr_.t));
     }
+    double above_bound() const {
+        return hz(std::max(0.0, pr_.t - first_above() * (1.0 + width_ * 1.01)));
+    }
+    /// In Hz, less what the roundings of the intermediate rate can take off.
+    double hz(double b) const {
+        return std::max(0.0, b * pr_.x * (1.0 - 1e-12) - 4.0 * DBL_EPSILON * pr_.target);
+    }
+
+    /// The first stage that a second stage s2 asks for, ratio / s2, worked out once for
+    /// each fraction a side reaches.
+    struct FirstOf {
+        Fraction s2{0, 0};
+        double first = 0.0;
+    };
+    double first_of(const Fraction& s2, FirstOf* cache) const {
+        if (cache->s2.p != s2.p || cache->s2.q != s2.q) {
+            *cache = FirstOf{
+                s2, pr_.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p)};
+        }
+        return cache->first;
+    }
+    double first_below() const { return first_of(walk_.below(), &below_); }
+    double first_above() const { return first_of(walk_.above(), &above_); }
     /// Second stages below the centre make good enough only first stages above the target,
     /// none above n.
     bool below_alive() const {
         return !walk_.below().none_below() &&
-               first_of(walk_.below()) * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
+               first_below() * (1.0 - width_ * 1.01) <= static_cast<double>(pr_.n);
     }
     /// Second stages above the centre make good enough only first stages below the target;
     /// without first-stage decimation none below 1/1.
     bool above_alive() const {
         if (walk_.above().none_above()) return false;
-        return pr_.allow || first_of(walk_.above()) * (1.0 + width_ * 1.01) >= 1.0;
+        return pr_.allow || first_above() * (1.0 + width_ * 1.01) >= 1.0;
     }
 
     const Problem& pr_;
     double width_;
     double v_;
     OutwardWalk walk_;
+    mutable FirstOf below_, above_;
+    int side_ = 0;  ///< the side a sweep takes first
 };
 
 /// The first stages that make s2 good enough: those within the accepted error of
 /// ratio / s2.
+/// Whether no first stage near `centre` (ratio / s2) is good enough, in double where that is
+/// sure: false only means that one may be. The cursors follow the first stages.
+bool surely_no_first(const Accept& acc, double centre, SideCursors* firsts) {
+    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
+    return firsts->surely_none_between(centre * (1.0 - w), centre * (1.0 + w));
+}
+
 template <typename Visit>
 void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, SideCursors* firsts,
                       Visit&& visit) {
     const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
     const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    if (firsts->surely_none_between(centre * (1.0 - w), centre * (1.0 + w))) return;
+    if (surely_no_first(acc, centre, firsts)) return;
     fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
         if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
     });
@@ -754,15 +896,24 @@ constexpr std::size_t WINDOW_RATIOS = 4096;
 /// for the window to be read after all when the walks find nothing for a while (cascades
 /// the class accepts are rare, so the walks pass over many first stages in vain), and the
 /// walk's steps allowed per such ratio before that: a step, a few Farey steps or a
-/// continued fraction in double, costs about a tenth of what a ratio of a large window
-/// costs to read through the sieve (about 0.5 us a ratio to visit, the ratios passed over
-/// included).
+/// continued fraction in double, costs about a fourteenth of what a ratio of a large window
+/// costs to read through the sieve (about 30 ns against 0.45 us a ratio to visit, the
+/// ratios passed over included).
 constexpr std::size_t LARGE_WINDOW_RATIOS = std::size_t{1} << 20;
-constexpr double WALK_STEPS_PER_RATIO = 10.0;
+constexpr double WALK_STEPS_PER_RATIO = 14.0;
 /// What a cursor's jump (a continued fraction, where the stages on the other side move by
 /// more than a few Farey steps at each step) costs over a step: about 130 ns on top of about
-/// 45 ns. A walk that jumps at every step hands over after fewer steps.
-constexpr long long JUMP_STEPS = 3;
+/// 30 ns. A walk that jumps at every step hands over after fewer steps.
+constexpr long long JUMP_STEPS = 4;
+/// How much faster per step the walk left aside must be to take over from the other.
+constexpr double PACE_MARGIN = 1.25;
+/// Steps the two walks take in turn before their paces are compared.
+constexpr long long PACE_STEPS = 64;
+/// Steps a walk takes between looks at the stop request, the pace and the hand-over.
+constexpr long long ROUND_STEPS = 64;
+/// Steps the walks take alone (about half a millisecond) before the window is read on a
+/// second thread, where there is one.
+constexpr long long RACE_STEPS = 16384;
 /// Ratios to visit few enough for a large window to be read before any walk.
 constexpr double FEW_RATIOS = 64.0;
 
@@ -861,6 +1012,9 @@ static_assert(SIEVE_PRIMES >= 1626 && SIEVE_PRIMES < 257 * 257,
               "what the sieve leaves below 2^32 is 1, a prime or a product of two primes, "
               "and factorise_sieved() tells the primes it splits from the others by size");
 
+/// Values the sieve takes at a time (whole rows, so more where one row holds more).
+constexpr std::size_t SIEVE_CHUNK = std::size_t{1} << 14;
+
 /// Whether what the sieve leaves of a value shows a prime factor above n, at once.
 bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
     return rest_shows_prime_above(rest, SIEVE_PRIMES, n);
@@ -870,7 +1024,8 @@ bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
 /// a prime above n, tested; what it leaves, a product of primes above SIEVE_PRIMES, is
 /// factored with the ratio if it comes to that.
 bool rest_is_large_prime(std::uint32_t rest, u64 n) {
-    return rest > n && is_prime_without_small_factors(rest);
+    static_assert(SIEVE_PRIMES >= 4096, "is_prime_without_factors_to_4096() needs the sieve");
+    return rest > n && is_prime_without_factors_to_4096(rest);
 }
 
 /// What the sieve left of the numerator and denominator of a ratio, neither a prime above
@@ -878,13 +1033,17 @@ bool rest_is_large_prime(std::uint32_t rest, u64 n) {
 struct SievedRests {
     std::uint32_t p = 1;
     std::uint32_t q = 1;
+    /// The primes from 256 up the sieve met in each.
+    const SievedPrimes* p_met = nullptr;
+    const SievedPrimes* q_met = nullptr;
 };
 
 /// The factors of a value from what the sieve left of it (nothing known: factorise()).
 Factorisation factorise_ratio_term(u64 value, const SievedRests* rests, bool numerator, u64 n) {
     if (rests == nullptr) return factorise(value, n);
     const u64 rest = numerator ? rests->p : rests->q;
-    return factorise_sieved(value, rest, rest > 1 && rest <= n, SIEVE_PRIMES, n);
+    return factorise_sieved(value, rest, rest > 1 && rest <= n, SIEVE_PRIMES, n,
+                            numerator ? rests->p_met : rests->q_met);
 }
 
 /// Calls visit(f, rests) for every overall ratio the class accepts (they form an interval
@@ -952,8 +1111,9 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
                                    GridSieve(primes, k, by_q.parent(1).q)};
     const GridSieve sieves_p[2] = {GridSieve(primes, h, by_q.parent(0).p),
                                    GridSieve(primes, h, by_q.parent(1).p)};
-    std::vector<GridRow> rows;
+    std::vector<GridRow> rows, chunk;
     std::vector<std::uint32_t> rest_p, rest_q;
+    std::vector<SievedPrimes> met_p, met_q;
     // The last q of a band: the first band holds about 1/4096 of the window's ratios (their
     // count grows as q^2), the others double q, none reaching a q that enough() refuses.
     const auto band_end = [&](u64 q_lo) {
@@ -1000,34 +1160,63 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
             }
             if (size == 0) continue;
             if (counted(size / 2)) return true;
-            rest_p.resize(size);
-            rest_q.resize(size);
-            for (const GridRow& row : rows) {
-                for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
-                    const std::size_t i = row.offset + static_cast<std::size_t>(a - row.alpha_lo);
-                    rest_p[i] = static_cast<std::uint32_t>(a * h + row.beta * parent.p);
-                    rest_q[i] = static_cast<std::uint32_t>(a * k + row.beta * parent.q);
+            // The band is sieved and read a few whole rows at a time, in buffers of about
+            // SIEVE_CHUNK values that stay in the cache and are allocated once.
+            for (std::size_t first = 0; first < rows.size();) {
+                chunk.clear();
+                std::size_t values = 0;
+                for (; first < rows.size(); ++first) {
+                    GridRow row = rows[first];
+                    const std::size_t length =
+                        row.alpha_lo <= row.alpha_hi
+                            ? static_cast<std::size_t>(row.alpha_hi - row.alpha_lo + 1)
+                            : 0;
+                    if (!chunk.empty() && values + length > SIEVE_CHUNK) break;
+                    row.offset = values;
+                    chunk.push_back(row);
+                    values += length;
                 }
-            }
-            sieves_q[side].sieve(rows, &rest_q);
-            sieves_p[side].sieve(rows, &rest_p);
-            for (const GridRow& row : rows) {
-                for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
-                    const std::size_t i = row.offset + static_cast<std::size_t>(a - row.alpha_lo);
-                    if (rest_shows_large_prime(rest_q[i], n) ||
-                        rest_shows_large_prime(rest_p[i], n) || std::gcd(a, row.beta) != 1) {
-                        continue;
+                if (values == 0) continue;
+                rest_p.resize(values);
+                rest_q.resize(values);
+                // (No prime met yet: all zero, written at once.)
+                static_assert(std::is_trivial_v<SievedPrimes>);
+                met_p.resize(values);
+                met_q.resize(values);
+                std::memset(met_p.data(), 0, values * sizeof(SievedPrimes));
+                std::memset(met_q.data(), 0, values * sizeof(SievedPrimes));
+                for (const GridRow& row : chunk) {
+                    for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                        const std::size_t i =
+                            row.offset + static_cast<std::size_t>(a - row.alpha_lo);
+                        rest_p[i] = static_cast<std::uint32_t>(a * h + row.beta * parent.p);
+                        rest_q[i] = static_cast<std::uint32_t>(a * k + row.beta * parent.q);
                     }
-                    const Fraction f{a * h + row.beta * parent.p, a * k + row.beta * parent.q};
-                    if (place(f.p, f.q) != 0) continue;
-                    if (rest_is_large_prime(rest_q[i], n) || rest_is_large_prime(rest_p[i], n)) {
-                        continue;
+                }
+                if (pr.stop_now()) return true;
+                sieves_q[side].sieve(chunk, &rest_q, &met_q);
+                sieves_p[side].sieve(chunk, &rest_p, &met_p);
+                for (const GridRow& row : chunk) {
+                    if (pr.stop_now()) return true;
+                    for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
+                        const std::size_t i =
+                            row.offset + static_cast<std::size_t>(a - row.alpha_lo);
+                        if (rest_shows_large_prime(rest_q[i], n) ||
+                            rest_shows_large_prime(rest_p[i], n) || std::gcd(a, row.beta) != 1) {
+                            continue;
+                        }
+                        const Fraction f{a * h + row.beta * parent.p, a * k + row.beta * parent.q};
+                        if (place(f.p, f.q) != 0) continue;
+                        if (rest_is_large_prime(rest_q[i], n) ||
+                            rest_is_large_prime(rest_p[i], n)) {
+                            continue;
+                        }
+                        if (pr.stop()) return true;
+                        // What is left of p and q is 1, a prime within the limit or a
+                        // product of two primes above SIEVE_PRIMES.
+                        const SievedRests rests{rest_p[i], rest_q[i], &met_p[i], &met_q[i]};
+                        if (!visit(f, &rests)) return false;
                     }
-                    if (pr.stop()) return true;
-                    // What is left of p and q is 1, a prime within the limit or a
-                    // product of two primes above SIEVE_PRIMES.
-                    const SievedRests rests{rest_p[i], rest_q[i]};
-                    if (!visit(f, &rests)) return false;
                 }
             }
         }
@@ -1069,11 +1258,11 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
         if (rests == nullptr && has_prime_factor_above(f.q, n)) return true;
         const Factorisation fp = factorise_ratio_term(f.p, rests, true, n);
         if (fp.count < 0) return true;
-        divisors(fp, &dp);
+        unordered_divisors(fp, &dp);
         if (smallest_pair_sum(f.p, n, dp) == 0) return true;
         const Factorisation fq = factorise_ratio_term(f.q, rests, false, n);
         if (fq.count < 0) return true;
-        divisors(fq, &dq);
+        unordered_divisors(fq, &dq);
         for (const u64 p1 : dp) {
             const u64 p2 = f.p / p1;
             if (p1 > n || p2 > n) continue;
@@ -1145,6 +1334,28 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
             late_visits = visits(LARGE_WINDOW_RATIOS);
         }
     }
+    // Where a second thread can read the window while the walks go on, it starts after a
+    // few steps (most walks end sooner), and the first route to finish answers.
+    struct WindowAnswer {
+        std::optional<std::vector<Fraction>> nearest;
+        bool stopped = false;
+    };
+    SecondThread<WindowAnswer> window_thread;
+    bool can_race = window_after >= 0 && pr.context->second_thread_allowed() &&
+                    SecondThread<WindowAnswer>::available();
+    bool raced = false;
+    const auto start_window_thread = [&] {
+        Problem copy = pr;
+        copy.polls = 0;
+        return window_thread.start(
+            [copy, acc, late_visits](const std::atomic<bool>& abandoned) mutable {
+                copy.abandoned = &abandoned;
+                WindowAnswer answer;
+                answer.nearest = nearest_by_ratios(copy, acc, late_visits);
+                answer.stopped = copy.cancelled;
+                return answer;
+            });
+    };
     struct Seen {
         Fraction s1;
         double ie;
@@ -1183,13 +1394,39 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     if (seconds) first_cursors.emplace(pr.n, pr.ratio.approx / seconds->start());
     long long first_steps = 0;
     long long second_steps = 0;
-    for (long long step = 0;; ++step) {
+    bool on_first = true;
+    double first_start = 0.0;
+    double second_start = 0.0;
+    // Whether the second stages around ratio / s1 (or the first stages around ratio / s2)
+    // surely leave none good enough, in double.
+    const double reach = second_reach(acc);
+    const auto may_have_second = [&](const Fraction& s1) {
+        return !surely_no_second(pr, s1.p, s1.q, reach, &second_cursors);
+    };
+    const auto may_have_first = [&](const Fraction& /*s2*/, double first) {
+        return !surely_no_first(acc, first, &*first_cursors);
+    };
+    for (long long step = 0;;) {
         if (pr.stop()) return std::vector<Fraction>{};
         if (budget >= 0 && step >= budget && seen.empty()) return std::nullopt;
         const auto jumps = [&] {
             return static_cast<long long>(second_cursors.jumps() +
                                           (first_cursors ? first_cursors->jumps() : 0));
         };
+        if (window_thread.started() && !raced && window_thread.done()) {
+            raced = true;
+            WindowAnswer answer = window_thread.take();
+            if (answer.stopped) {
+                pr.cancelled = true;
+                return std::vector<Fraction>{};
+            }
+            if (answer.nearest) return answer.nearest;
+        }
+        if (can_race && window_after >= 0 &&
+            step + JUMP_STEPS * jumps() >= std::min(window_after, RACE_STEPS)) {
+            can_race = false;
+            if (start_window_thread()) window_after = -1;
+        }
         if (window_after >= 0 && step + JUMP_STEPS * jumps() >= window_after) {
             window_after = -1;
             std::optional<std::vector<Fraction>> by_ratios =
@@ -1206,25 +1443,53 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
             second_bound = seconds->bound();
             if (second_bound > limit) break;
         }
-        // Either walk's bound ends the search: after a few steps of each, the one whose
-        // bound has grown the faster per step takes the next.
+        if (step == 0) {
+            first_start = first_bound;
+            second_start = second_bound;
+        }
+        // Either walk's bound ends the search alone: after a few steps of each, the one
+        // whose bound grows the faster per step walks on alone. The other takes over only
+        // once clearly faster, since the paces of two walks of about the same speed cross
+        // back and forth by chance, and walking both would double the steps. (The bounds
+        // grow from what the nearest first stage allowed can come to the target.)
         bool take_first = !seconds || step % 2 == 0;
-        if (seconds && step >= 64) {
-            const double first_pace = first_bound * static_cast<double>(second_steps);
-            const double second_pace = second_bound * static_cast<double>(first_steps);
-            if (first_pace != second_pace) take_first = first_pace > second_pace;
+        if (seconds && step >= PACE_STEPS) {
+            const double first_pace =
+                (first_bound - first_start) * static_cast<double>(second_steps);
+            const double second_pace =
+                (second_bound - second_start) * static_cast<double>(first_steps);
+            if (step == PACE_STEPS) {
+                on_first = first_pace >= second_pace;
+            } else if (on_first ? second_pace > PACE_MARGIN * first_pace
+                                : first_pace > PACE_MARGIN * second_pace) {
+                on_first = !on_first;
+            }
+            take_first = on_first;
         }
+        // One step at a time while the walks take turns, then a round of steps, none past
+        // the probe's budget or the hand-over.
+        long long room = seconds && step < PACE_STEPS ? 1 : ROUND_STEPS;
+        if (budget >= 0 && seen.empty()) room = std::min(room, std::max(1LL, budget - step));
+        if (window_after >= 0) {
+            room = std::min(room, std::max(1LL, window_after - step - JUMP_STEPS * jumps()));
+        }
+        Swept swept;
         if (take_first) {
-            ++first_steps;
-            const Fraction s1 = firsts.next();
-            const bool good = always || (!surely_no_second(pr, s1.p, s1.q, acc, &second_cursors) &&
-                                         best_second(pr, s1.p, s1.q, acc).found);
-            if (good) record(s1);
+            swept = firsts.sweep(limit, room, may_have_second);
+            first_steps += swept.steps;
+            if (swept.end == Swept::End::found) {
+                const Fraction& s1 = swept.found;
+                if (always || best_second(pr, s1.p, s1.q, acc).found) record(s1);
+            }
         } else {
-            ++second_steps;
-            const Fraction s2 = seconds->next();
-            first_stages_for(pr, s2, acc, &*first_cursors, record);
+            swept = seconds->sweep(limit, room, may_have_first);
+            second_steps += swept.steps;
+            if (swept.end == Swept::End::found) {
+                first_stages_for(pr, swept.found, acc, &*first_cursors, record);
+            }
         }
+        step += swept.steps;
+        if (swept.end == Swept::End::passed) break;
     }
     std::vector<Fraction> out;
     const double limit = best_ie + margin_base + best_ie * 1e-15;

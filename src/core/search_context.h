@@ -76,6 +76,17 @@ public:
 #endif
     }
 
+    /// Whether a long search may race two routes to its answer on a second thread (where
+    /// the library has threads and the machine two cores); one_thread() says no.
+    bool second_thread_allowed() const {
+        return second_thread_allowed_;
+    }
+    SearchContext one_thread() const {
+        SearchContext copy = *this;
+        copy.second_thread_allowed_ = false;
+        return copy;
+    }
+
     void convergent(int index, int count) const {
         if (observer_ == nullptr) return;
         if (!progress_only_) observer_->on_convergent(index, count);
@@ -109,6 +120,7 @@ private:
     int search_ = 1;
     int searches_ = 1;
     bool progress_only_ = false;
+    bool second_thread_allowed_ = true;
 };
 
 }  // namespace quillmere::inline v2::core

@@ -974,11 +974,11 @@ TEST(BestAccuracy, FindsTheNearestFirstStagesWhereAcceptedCascadesAreRare) {
         std::array<long long, 4> stages;
     };
     const auto make = [](double in, double out, bool allow, double target, Priority priority,
-                         double tolerance) {
+                         double tolerance, long long limit = 65535) {
         AccuracyRequest r;
         r.input_rate_hz = in;
         r.output_rate_hz = out;
-        r.max_factor = 65535;
+        r.max_factor = limit;
         r.allow_first_stage_decimation = allow;
         r.intermediate_target = IntermediateTarget{target, priority};
         r.tolerance = Tolerance{tolerance};
@@ -1006,14 +1006,28 @@ TEST(BestAccuracy, FindsTheNearestFirstStagesWhereAcceptedCascadesAreRare) {
          {28757, 27297, 3622, 37749}},
         {make(24000, 649592, true, 1420143.396457864, Priority::balanced, 1.644909070981645e-13),
          {65418, 1277, 32659, 61813}},
+        // Where the walks and the window take about as long, which the search races on two
+        // threads where it can: the walks alone and the window alone found these.
+        {make(912049, 985149, false, 1004550.2634542637, Priority::final, 4.4549920234213267e-15,
+              65190),
+         {12244, 11119, 27172, 27701}},
+        {make(325417.88, 618934.5335660628, true, 688321.40532931138, Priority::final,
+              5.7764390668258002e-15),
+         {53753, 25419, 37832, 42063}},
     };
+    // With a second thread where the machine has one, and on one thread.
+    const quillmere::core::SearchContext raced;
+    const quillmere::core::SearchContext alone = raced.one_thread();
     for (const Case& c : cases) {
-        const AccuracyResult got = search(c.request);
-        ASSERT_EQ(got.status, Status::ok) << describe(c.request);
-        EXPECT_EQ((std::array<long long, 4>{got.best.l1, got.best.m1, got.best.l2, got.best.m2}),
-                  c.stages)
-            << describe(c.request);
-        EXPECT_TRUE(quillmere::core::error_at_most(got.error, c.request.tolerance->relative));
+        for (const quillmere::core::SearchContext* context : {&raced, &alone}) {
+            const AccuracyResult got = quillmere::core::search_best_accuracy(*context, c.request);
+            ASSERT_EQ(got.status, Status::ok) << describe(c.request);
+            EXPECT_EQ(
+                (std::array<long long, 4>{got.best.l1, got.best.m1, got.best.l2, got.best.m2}),
+                c.stages)
+                << describe(c.request);
+            EXPECT_TRUE(quillmere::core::error_at_most(got.error, c.request.tolerance->relative));
+        }
     }
 }
 

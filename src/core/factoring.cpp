@@ -55,6 +55,7 @@ struct Montgomery32 {
     std::uint32_t n_neg_inv;  ///< -n^-1 mod 2^32
     std::uint64_t r2;         ///< R^2 mod n
 
+    Montgomery32() = default;
     explicit Montgomery32(std::uint64_t modulus) : n(modulus) {
         std::uint32_t inv = static_cast<std::uint32_t>(modulus);
         for (int i = 0; i < 5; ++i) inv *= 2 - static_cast<std::uint32_t>(modulus) * inv;
@@ -240,25 +241,75 @@ bool is_prime_without_small_factors(std::uint64_t n) {
     return n <= 0xFFFFFFFFULL ? is_prime_32(n) : miller_rabin<Plain64>(n, BASES_64, 7);
 }
 
+namespace {
+
+/// Whether each of the `count` (at most 4) numbers from 4097^2 up, below 2^32 and without a
+/// prime factor up to 4096, is prime: their powers 2^d are raised together, one chain of
+/// squarings each, so that the multiplier works on one while another waits.
+template <std::size_t Lanes>
+void test_base_2(const std::uint64_t (&n)[Lanes], std::size_t count, bool (&prime)[Lanes]) {
+    Montgomery32 ar[Lanes] = {};
+    std::uint64_t d[Lanes] = {};
+    std::uint64_t x[Lanes] = {};
+    int s[Lanes] = {};
+    int top = 0;
+    for (std::size_t k = 0; k < Lanes; ++k) {
+        // Lanes past `count` repeat the first number, which keeps the loops below whole.
+        const std::uint64_t m = k < count ? n[k] : n[0];
+        ar[k] = Montgomery32(m);
+        d[k] = odd_part(m, &s[k]);
+        x[k] = ar[k].to(1);
+        top = std::max(top, 63 - std::countl_zero(d[k]));
+    }
+    // 2^d from the top bit down: a squaring for each bit, a doubling for each 1 (the
+    // leading zeros of a shorter d square 1).
+    for (int bit = top; bit >= 0; --bit) {
+        for (std::size_t k = 0; k < Lanes; ++k) {
+            // (Without branches: the bits of d are as good as random.)
+            std::uint64_t v = ar[k].mul(x[k], x[k]);
+            v += v & (std::uint64_t{0} - ((d[k] >> bit) & 1));
+            x[k] = v >= ar[k].n ? v - ar[k].n : v;
+        }
+    }
+    const std::span<const std::uint32_t> pseudoprimes = base2_pseudoprimes_above_4096();
+    for (std::size_t k = 0; k < count; ++k) {
+        prime[k] = strong_passes(ar[k], x[k], ar[k].to(1), ar[k].to(n[k] - 1), s[k]) &&
+                   !std::binary_search(pseudoprimes.begin(), pseudoprimes.end(), n[k]);
+    }
+}
+
+}  // namespace
+
 bool is_prime_without_factors_to_4096(std::uint64_t n) {
     // Below 4097^2 such an n is 1 or a prime.
     if (n < 4097 * 4097) return n > 1;
-    const Montgomery32 ar(n);
-    int s = 0;
-    const std::uint64_t d = odd_part(n, &s);
-    const std::uint64_t one = ar.to(1);
-    // 2^d from the top bit of d down: a squaring for each bit, a doubling for each 1.
-    std::uint64_t x = one;
-    for (int bit = 63 - std::countl_zero(d); bit >= 0; --bit) {
-        x = ar.mul(x, x);
-        if (((d >> bit) & 1) != 0) {
-            x += x;
-            if (x >= n) x -= n;
+    const std::uint64_t one[1] = {n};
+    bool prime[1] = {false};
+    test_base_2(one, 1, prime);
+    return prime[0];
+}
+
+void primes_without_factors_to_4096(std::span<const std::uint32_t> values, std::uint8_t* prime) {
+    constexpr std::size_t LANES = 4;
+    std::uint64_t lane[LANES];
+    std::size_t index[LANES];
+    bool result[LANES];
+    std::size_t used = 0;
+    const auto run = [&] {
+        test_base_2(lane, used, result);
+        for (std::size_t k = 0; k < used; ++k) prime[index[k]] = result[k] ? 1 : 0;
+        used = 0;
+    };
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < 4097 * 4097) {
+            prime[i] = values[i] > 1 ? 1 : 0;
+            continue;
         }
+        lane[used] = values[i];
+        index[used] = i;
+        if (++used == LANES) run();
     }
-    if (!strong_passes(ar, x, one, ar.to(n - 1), s)) return false;
-    const std::span<const std::uint32_t> pseudoprimes = base2_pseudoprimes_above_4096();
-    return !std::binary_search(pseudoprimes.begin(), pseudoprimes.end(), n);
+    if (used > 0) run();
 }
 
 bool is_prime(std::uint64_t n) {

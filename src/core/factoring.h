@@ -34,6 +34,10 @@ bool is_prime_without_small_factors(std::uint64_t n);
 /// one strong test to base 2, and a look among the composites of that kind that pass it.
 bool is_prime_without_factors_to_4096(std::uint64_t n);
 
+/// The same for many numbers at once (faster per number): prime[i] is 1 for a prime
+/// values[i], 0 otherwise.
+void primes_without_factors_to_4096(std::span<const std::uint32_t> values, std::uint8_t* prime);
+
 /// Those composites, in increasing order.
 std::span<const std::uint32_t> base2_pseudoprimes_above_4096();
 

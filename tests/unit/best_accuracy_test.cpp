@@ -551,10 +551,18 @@ TEST(Factoring, PrimalityAfterTheSieveAgreesWithTrialDivision) {
             numbers.push_back(rest_after(1 + dice.below(u64{1} << 32), 4096));
         }
     }
+    // One at a time, and all together (four at a time, the small ones between them).
+    std::vector<std::uint32_t> sieved;
     for (const u64 n : numbers) {
         if (rest_after(n, 4096) != n) continue;  // as the sieve leaves them only
         ASSERT_EQ(quillmere::core::is_prime_without_factors_to_4096(n), n > 1 && trial_prime(n))
             << n;
+        sieved.push_back(static_cast<std::uint32_t>(n));
+    }
+    std::vector<std::uint8_t> prime(sieved.size(), 2);
+    quillmere::core::primes_without_factors_to_4096(sieved, prime.data());
+    for (std::size_t i = 0; i < sieved.size(); ++i) {
+        ASSERT_EQ(prime[i], trial_prime(sieved[i]) && sieved[i] > 1 ? 1 : 0) << sieved[i];
     }
 }
 

@@ -673,15 +673,22 @@ public:
     template <typename MayHave>
     Swept sweep(double limit, long long max_steps, MayHave&& may_have) {
         Swept out;
+        // The intermediate error grows as the first stage leaves the target: values from
+        // `from` to `to` (a little inside what the limit allows) are within it for
+        // certain, and only the others have theirs worked out.
+        const double from = (pr_.target - limit) / pr_.x * (1.0 + 1e-15);
+        const double to = (pr_.target + limit) / pr_.x * (1.0 - 1e-15);
         double reach[2];  // how far each side has come, and -1 for a side closed
         const auto refresh = [&](int side) {
             if (side == 0) {
-                reach[0] = below_alive() && side_error(walk_.below_value(), false) <= limit
-                               ? std::max(0.0, start() - walk_.below_value())
+                const double value = walk_.below_value();
+                reach[0] = below_alive() && (value >= from || side_error(value, false) <= limit)
+                               ? std::max(0.0, start() - value)
                                : -1.0;
             } else {
-                reach[1] = above_alive() && side_error(walk_.above_value(), true) <= limit
-                               ? std::max(0.0, walk_.above_value() - start())
+                const double value = walk_.above_value();
+                reach[1] = above_alive() && (value <= to || side_error(value, true) <= limit)
+                               ? std::max(0.0, value - start())
                                : -1.0;
             }
         };
@@ -1020,13 +1027,11 @@ bool rest_shows_large_prime(std::uint32_t rest, u64 n) {
     return rest_shows_prime_above(rest, SIEVE_PRIMES, n);
 }
 
-/// Whether a rest that shows no prime factor above n at once (rest_shows_large_prime()) is
-/// a prime above n, tested; what it leaves, a product of primes above SIEVE_PRIMES, is
-/// factored with the ratio if it comes to that.
-bool rest_is_large_prime(std::uint32_t rest, u64 n) {
-    static_assert(SIEVE_PRIMES >= 4096, "is_prime_without_factors_to_4096() needs the sieve");
-    return rest > n && is_prime_without_factors_to_4096(rest);
-}
+// What is left of a value that shows no prime factor above n at once
+// (rest_shows_large_prime()) is told apart from a prime above n by
+// primes_without_factors_to_4096(); a product of primes above SIEVE_PRIMES is factored
+// with the ratio if it comes to that.
+static_assert(SIEVE_PRIMES >= 4096, "primes_without_factors_to_4096() needs the sieve");
 
 /// What the sieve left of the numerator and denominator of a ratio, neither a prime above
 /// the limit: 1, a prime within it, or a product of two primes above SIEVE_PRIMES.
@@ -1072,10 +1077,14 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
     const double lo = r * (1.0 - w);
     const double hi = r * (1.0 + w);
     // Outside [lo, hi] in double is outside the interval; inside, the exact error decides.
+    // Well inside the interval the exact error need not be worked out: v and r are within
+    // 2^-53 of p/q and output/input, so (v - r) / r is within 4e-16 of the relative error.
+    const double sure = acc.width() - 1e-15;
     const auto place = [&](u64 p, u64 q) {
         const double v = static_cast<double>(p) / static_cast<double>(q);
         if (v < lo) return -1;
         if (v > hi) return 1;
+        if (std::fabs(v - r) <= sure * r) return 0;
         if (acc.ok(error_of(pr, p, q))) return 0;
         return side_of_ratio(pr, p, q) < 0 ? -1 : 1;
     };
@@ -1112,6 +1121,13 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
     const GridSieve sieves_p[2] = {GridSieve(primes, h, by_q.parent(0).p),
                                    GridSieve(primes, h, by_q.parent(1).p)};
     std::vector<GridRow> rows, chunk;
+    struct Candidate {
+        Fraction ratio;
+        std::size_t index;
+    };
+    std::vector<Candidate> candidates;
+    std::vector<std::uint32_t> tested;
+    std::vector<std::uint8_t> prime;
     std::vector<std::uint32_t> rest_p, rest_q;
     std::vector<SievedPrimes> met_p, met_q;
     // The last q of a band: the first band holds about 1/4096 of the window's ratios (their
@@ -1195,28 +1211,49 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
                 }
                 if (pr.stop_now()) return true;
                 sieves_q[side].sieve(chunk, &rest_q, &met_q);
+                if (pr.stop_now()) return true;
                 sieves_p[side].sieve(chunk, &rest_p, &met_p);
+                // The ratios of the interval whose p and q show no prime above n at once,
+                // then those whose rests are not primes above n (tested together).
+                candidates.clear();
                 for (const GridRow& row : chunk) {
                     if (pr.stop_now()) return true;
                     for (u64 a = row.alpha_lo; a <= row.alpha_hi; ++a) {
                         const std::size_t i =
                             row.offset + static_cast<std::size_t>(a - row.alpha_lo);
                         if (rest_shows_large_prime(rest_q[i], n) ||
-                            rest_shows_large_prime(rest_p[i], n) || std::gcd(a, row.beta) != 1) {
+                            rest_shows_large_prime(rest_p[i], n) ||
+                            (row.beta != 1 && std::gcd(a, row.beta) != 1)) {
                             continue;
                         }
                         const Fraction f{a * h + row.beta * parent.p, a * k + row.beta * parent.q};
                         if (place(f.p, f.q) != 0) continue;
-                        if (rest_is_large_prime(rest_q[i], n) ||
-                            rest_is_large_prime(rest_p[i], n)) {
-                            continue;
-                        }
-                        if (pr.stop()) return true;
-                        // What is left of p and q is 1, a prime within the limit or a
-                        // product of two primes above SIEVE_PRIMES.
-                        const SievedRests rests{rest_p[i], rest_q[i], &met_p[i], &met_q[i]};
-                        if (!visit(f, &rests)) return false;
+                        candidates.push_back(Candidate{f, i});
                     }
+                }
+                for (const bool numerator : {false, true}) {
+                    const std::vector<std::uint32_t>& rest = numerator ? rest_p : rest_q;
+                    tested.clear();
+                    for (const Candidate& c : candidates) {
+                        if (rest[c.index] > n) tested.push_back(rest[c.index]);
+                    }
+                    prime.resize(tested.size());
+                    primes_without_factors_to_4096(tested, prime.data());
+                    std::size_t kept = 0;
+                    std::size_t next = 0;
+                    for (const Candidate& c : candidates) {
+                        if (rest[c.index] > n && prime[next++]) continue;
+                        candidates[kept++] = c;
+                    }
+                    candidates.resize(kept);
+                }
+                for (const Candidate& c : candidates) {
+                    if (pr.stop()) return true;
+                    // What is left of p and q is 1, a prime within the limit or a product
+                    // of two primes above SIEVE_PRIMES.
+                    const SievedRests rests{rest_p[c.index], rest_q[c.index], &met_p[c.index],
+                                            &met_q[c.index]};
+                    if (!visit(c.ratio, &rests)) return false;
                 }
             }
         }
@@ -1256,13 +1293,20 @@ std::optional<std::vector<Fraction>> nearest_by_ratios(const Problem& pr, const 
         }
         // (A sieved q keeps no prime above n that the quick test could see.)
         if (rests == nullptr && has_prime_factor_above(f.q, n)) return true;
-        const Factorisation fp = factorise_ratio_term(f.p, rests, true, n);
-        if (fp.count < 0) return true;
-        unordered_divisors(fp, &dp);
-        if (smallest_pair_sum(f.p, n, dp) == 0) return true;
-        const Factorisation fq = factorise_ratio_term(f.q, rests, false, n);
-        if (fq.count < 0) return true;
-        unordered_divisors(fq, &dq);
+        // Each term must split into two within the limit. A sieved term whose rest is a
+        // product of two primes above the sieve (above n) needs Pollard's rho: it is
+        // factored second, and not at all when the other term does not split.
+        const bool q_first = rests != nullptr && rests->p > n && rests->q <= n;
+        const auto term = [&](bool numerator, std::vector<u64>* ds) {
+            const u64 value = numerator ? f.p : f.q;
+            const Factorisation factors = factorise_ratio_term(value, rests, numerator, n);
+            if (factors.count < 0) return false;
+            unordered_divisors(factors, ds);
+            return smallest_pair_sum(value, n, *ds) != 0;
+        };
+        if (!term(!q_first, q_first ? &dq : &dp) || !term(q_first, q_first ? &dp : &dq)) {
+            return true;
+        }
         for (const u64 p1 : dp) {
             const u64 p2 = f.p / p1;
             if (p1 > n || p2 > n) continue;

@@ -8,6 +8,7 @@
 //
 //   new_search_bench                                  # 100,000 requests of each search
 //   new_search_bench --benchmark_filter=hard          # the hard cases alone
+//   new_search_bench --benchmark_filter=rare          # 20,000 of the slowest family
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -181,13 +182,16 @@ double thread_cpu_ms() {
 }
 
 /// Times each request once (wall and CPU) and reports both distributions; the slowest
-/// request by CPU time is printed.
+/// requests by CPU time and by wall time are printed. (The CPU time is the calling
+/// thread's: a long best-accuracy search may read its window on a second thread, whose time
+/// the wall time shows instead.)
 template <typename Run, typename Describe>
 void time_requests(benchmark::State& state, std::size_t count, Run&& run, Describe&& name) {
     std::vector<double> wall, cpu;
     wall.reserve(count);
     cpu.reserve(count);
     std::size_t slowest = 0;
+    std::size_t slowest_wall = 0;
     for (auto _ : state) {
         wall.clear();
         cpu.clear();
@@ -198,10 +202,13 @@ void time_requests(benchmark::State& state, std::size_t count, Run&& run, Descri
             cpu.push_back(thread_cpu_ms() - cpu_start);
             wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             if (cpu.back() > cpu[slowest]) slowest = i;
+            if (wall.back() > wall[slowest_wall]) slowest_wall = i;
         }
     }
     std::fprintf(stderr, "slowest of %zu: %.3f ms CPU: %s\n", cpu.size(), cpu[slowest],
                  name(slowest).c_str());
+    std::fprintf(stderr, "slowest of %zu: %.3f ms wall: %s\n", wall.size(), wall[slowest_wall],
+                 name(slowest_wall).c_str());
     const auto report = [&](std::vector<double>& ms, const char* prefix) {
         std::sort(ms.begin(), ms.end());
         const std::string p = prefix;
@@ -219,6 +226,37 @@ void random_best_accuracy(benchmark::State& state) {
     Dice dice{std::mt19937_64{20}};
     std::vector<AccuracyRequest> requests;
     for (std::size_t i = 0; i < count; ++i) requests.push_back(random_accuracy_request(dice));
+    const quillmere::core::SearchContext context;
+    time_requests(
+        state, count,
+        [&](std::size_t i) {
+            benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
+        },
+        [&](std::size_t i) { return describe(requests[i]); });
+}
+
+/// Requests of the slowest family: a final or balanced target with a tolerance from 1e-16
+/// to 1e-12 at limits of 20000 to 65535, where accepted cascades are rare and the walks
+/// from the target and the window of accepted ratios both take milliseconds.
+AccuracyRequest random_rare_tolerance_request(Dice& dice) {
+    AccuracyRequest r;
+    r.input_rate_hz = random_rate(dice);
+    r.output_rate_hz = std::clamp(r.input_rate_hz * dice.log_between(0.1, 10.0), 1.0, 1e13);
+    if (dice.chance(50)) r.output_rate_hz = std::round(r.output_rate_hz);
+    r.max_factor = dice.chance(50) ? 65535 : 20000 + static_cast<long long>(dice.below(45536));
+    r.allow_first_stage_decimation = dice.chance(50);
+    r.intermediate_target =
+        IntermediateTarget{std::clamp(r.input_rate_hz * dice.log_between(0.1, 10.0), 1.0, 1e13),
+                           dice.chance(50) ? Priority::final : Priority::balanced};
+    r.tolerance = Tolerance{dice.log_between(1e-16, 1e-12)};
+    return r;
+}
+
+void random_rare_tolerances(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    Dice dice{std::mt19937_64{1626}};
+    std::vector<AccuracyRequest> requests;
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_rare_tolerance_request(dice));
     const quillmere::core::SearchContext context;
     time_requests(
         state, count,
@@ -459,6 +497,7 @@ BENCHMARK(random_designed_min_cost)->Arg(100000)->Iterations(1)->Unit(benchmark:
 BENCHMARK(random_best_accuracy)->Arg(300)->Iterations(1)->Name("smoke_best_accuracy");
 BENCHMARK(random_multistage_min_cost)->Arg(300)->Iterations(1)->Name("smoke_multistage");
 BENCHMARK(random_designed_min_cost)->Arg(300)->Iterations(1)->Name("smoke_designed_min_cost");
+BENCHMARK(random_rare_tolerances)->Arg(20000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(hard_best_accuracy)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(hard_multistage_min_cost)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(existing_custom_limit_tail)->Unit(benchmark::kMillisecond);

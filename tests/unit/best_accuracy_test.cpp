@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -16,6 +17,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -1369,6 +1371,36 @@ TEST(BestAccuracy, StopsWhenAsked) {
     const AccuracyResult r =
         quillmere::core::search_best_accuracy(context, request(48000, 71237, 65535));
     EXPECT_EQ(r.status, Status::stopped);
+}
+
+TEST(BestAccuracy, StopsWhenAskedWhileItsRoutesRace) {
+    // A request whose walk and window take milliseconds each, the second on its own thread
+    // where there is one: a stop asked for meanwhile stops both, and nothing is answered
+    // (or, should the stop come after the answer on a busy machine, the right one).
+    AccuracyRequest r = request(912049, 985149, 65190);
+    r.allow_first_stage_decimation = false;
+    r.intermediate_target = IntermediateTarget{1004550.2634542637, Priority::final};
+    r.tolerance = Tolerance{4.4549920234213267e-15};
+    for (const bool one_thread : {false, true}) {
+        std::atomic<bool> stop{false};
+        quillmere::SolveOptions options;
+        options.stop_flag = &stop;
+        const quillmere::core::SearchContext raced(options);
+        const quillmere::core::SearchContext context = one_thread ? raced.one_thread() : raced;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            stop = true;
+        });
+        const AccuracyResult got = quillmere::core::search_best_accuracy(context, r);
+        stopper.join();
+        if (got.status == Status::ok) {
+            EXPECT_EQ(
+                (std::array<long long, 4>{got.best.l1, got.best.m1, got.best.l2, got.best.m2}),
+                (std::array<long long, 4>{12244, 11119, 27172, 27701}));
+            continue;
+        }
+        EXPECT_EQ(got.status, Status::stopped) << (one_thread ? "one thread" : "raced");
+    }
 }
 
 }  // namespace

@@ -1385,8 +1385,9 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
         bool stopped = false;
     };
     SecondThread<WindowAnswer> window_thread;
-    bool can_race = window_after >= 0 && pr.context->second_thread_allowed() &&
-                    SecondThread<WindowAnswer>::available();
+    // (Whether the machine has a second core is asked only then: the answer costs
+    // microseconds, more than most searches.)
+    bool can_race = window_after >= 0 && pr.context->second_thread_allowed();
     bool raced = false;
     const auto start_window_thread = [&] {
         Problem copy = pr;

@@ -221,11 +221,13 @@ void time_requests(benchmark::State& state, std::size_t count, Run&& run, Descri
     state.counters["requests"] = static_cast<double>(count);
 }
 
-void random_best_accuracy(benchmark::State& state) {
+/// Times the best-accuracy search on state.range(0) requests drawn by `draw` from the dice.
+template <typename Draw>
+void time_random_best_accuracy(benchmark::State& state, std::uint64_t seed, Draw&& draw) {
     const auto count = static_cast<std::size_t>(state.range(0));
-    Dice dice{std::mt19937_64{20}};
+    Dice dice{std::mt19937_64{seed}};
     std::vector<AccuracyRequest> requests;
-    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_accuracy_request(dice));
+    for (std::size_t i = 0; i < count; ++i) requests.push_back(draw(dice));
     const quillmere::core::SearchContext context;
     time_requests(
         state, count,
@@ -233,6 +235,10 @@ void random_best_accuracy(benchmark::State& state) {
             benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
         },
         [&](std::size_t i) { return describe(requests[i]); });
+}
+
+void random_best_accuracy(benchmark::State& state) {
+    time_random_best_accuracy(state, 20, random_accuracy_request);
 }
 
 /// Requests of the slowest family: a final or balanced target with a tolerance from 1e-16
@@ -253,17 +259,7 @@ AccuracyRequest random_rare_tolerance_request(Dice& dice) {
 }
 
 void random_rare_tolerances(benchmark::State& state) {
-    const auto count = static_cast<std::size_t>(state.range(0));
-    Dice dice{std::mt19937_64{1626}};
-    std::vector<AccuracyRequest> requests;
-    for (std::size_t i = 0; i < count; ++i) requests.push_back(random_rare_tolerance_request(dice));
-    const quillmere::core::SearchContext context;
-    time_requests(
-        state, count,
-        [&](std::size_t i) {
-            benchmark::DoNotOptimize(quillmere::core::search_best_accuracy(context, requests[i]));
-        },
-        [&](std::size_t i) { return describe(requests[i]); });
+    time_random_best_accuracy(state, 1626, random_rare_tolerance_request);
 }
 
 /// Times the min-cost search on `count` requests drawn by `draw` from the dice.

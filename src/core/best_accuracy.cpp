@@ -632,6 +632,39 @@ struct Swept {
 /// before the other is taken.
 constexpr double RUN_SLACK = 1.02;
 
+/// The loop of a walk's sweep over its two sides (0 below, 1 above where it began):
+/// reach_of(side) says how far a side has come (-1 once it is closed), and take(side, &f)
+/// takes the side's next fraction f and says whether the walk's test could not rule it out,
+/// which ends the sweep. A side is taken in runs, while it has come no farther than the
+/// other one by more than a little: the order of the fractions only matters to the bound.
+/// *side is the side taken first, and the one taken last on return.
+template <typename ReachOf, typename Take>
+Swept sweep_in_runs(int* side, long long max_steps, ReachOf&& reach_of, Take&& take) {
+    Swept out;
+    double reach[2] = {reach_of(0), reach_of(1)};
+    int s = *side;
+    while (out.steps < max_steps) {
+        if (reach[s] < 0.0 || (reach[1 - s] >= 0.0 && reach[s] > reach[1 - s] * RUN_SLACK)) {
+            s = 1 - s;
+            if (reach[s] < 0.0) {
+                out.end = Swept::End::passed;
+                break;
+            }
+        }
+        Fraction f;
+        const bool may = take(s, &f);
+        ++out.steps;
+        reach[s] = reach_of(s);
+        if (may) {
+            out.end = Swept::End::found;
+            out.found = f;
+            break;
+        }
+    }
+    *side = s;
+    return out;
+}
+
 /// Walks the first stages outward from the target, nearest first (give or take the runs
 /// of a sweep).
 class FirstStageWalk {
@@ -672,51 +705,27 @@ public:
     /// error) or none is left, or max_steps are taken.
     template <typename MayHave>
     Swept sweep(double limit, long long max_steps, MayHave&& may_have) {
-        Swept out;
         // The intermediate error grows as the first stage leaves the target: values from
         // `from` to `to` (a little inside what the limit allows) are within it for
         // certain, and only the others have theirs worked out.
         const double from = (pr_.target - limit) / pr_.x * (1.0 + 1e-15);
         const double to = (pr_.target + limit) / pr_.x * (1.0 - 1e-15);
-        double reach[2];  // how far each side has come, and -1 for a side closed
-        const auto refresh = [&](int side) {
+        const auto reach_of = [&](int side) {
             if (side == 0) {
                 const double value = walk_.below_value();
-                reach[0] = below_alive() && (value >= from || side_error(value, false) <= limit)
-                               ? std::max(0.0, start() - value)
-                               : -1.0;
-            } else {
-                const double value = walk_.above_value();
-                reach[1] = above_alive() && (value <= to || side_error(value, true) <= limit)
-                               ? std::max(0.0, value - start())
-                               : -1.0;
+                return below_alive() && (value >= from || side_error(value, false) <= limit)
+                           ? std::max(0.0, start() - value)
+                           : -1.0;
             }
+            const double value = walk_.above_value();
+            return above_alive() && (value <= to || side_error(value, true) <= limit)
+                       ? std::max(0.0, value - start())
+                       : -1.0;
         };
-        refresh(0);
-        refresh(1);
-        int side = side_;
-        while (out.steps < max_steps) {
-            // A side is taken in runs, while it has come no farther than the other one by
-            // more than a little: the order of the first stages only matters to the bound.
-            if (reach[side] < 0.0 ||
-                (reach[1 - side] >= 0.0 && reach[side] > reach[1 - side] * RUN_SLACK)) {
-                side = 1 - side;
-                if (reach[side] < 0.0) {
-                    out.end = Swept::End::passed;
-                    break;
-                }
-            }
-            const Fraction s1 = side == 0 ? walk_.take_below() : walk_.take_above();
-            ++out.steps;
-            refresh(side);
-            if (may_have(s1)) {
-                out.end = Swept::End::found;
-                out.found = s1;
-                break;
-            }
-        }
-        side_ = side;
-        return out;
+        return sweep_in_runs(&side_, max_steps, reach_of, [&](int side, Fraction* s1) {
+            *s1 = side == 0 ? walk_.take_below() : walk_.take_above();
+            return may_have(*s1);
+        });
     }
 
 private:
@@ -789,43 +798,20 @@ public:
     /// first) is told the first stage ratio / s2 too.
     template <typename MayHave>
     Swept sweep(double limit, long long max_steps, MayHave&& may_have) {
-        Swept out;
-        double reach[2];  // how far each side has come, and -1 for a side closed
-        const auto refresh = [&](int side) {
+        const auto reach_of = [&](int side) {
             if (side == 0) {
-                reach[0] = below_alive() && below_bound() <= limit
-                               ? std::max(0.0, first_below() - pr_.t)
-                               : -1.0;
-            } else {
-                reach[1] = above_alive() && above_bound() <= limit
-                               ? std::max(0.0, pr_.t - first_above())
-                               : -1.0;
+                return below_alive() && below_bound() <= limit
+                           ? std::max(0.0, first_below() - pr_.t)
+                           : -1.0;
             }
+            return above_alive() && above_bound() <= limit ? std::max(0.0, pr_.t - first_above())
+                                                           : -1.0;
         };
-        refresh(0);
-        refresh(1);
-        int side = side_;
-        while (out.steps < max_steps) {
-            if (reach[side] < 0.0 ||
-                (reach[1 - side] >= 0.0 && reach[side] > reach[1 - side] * RUN_SLACK)) {
-                side = 1 - side;
-                if (reach[side] < 0.0) {
-                    out.end = Swept::End::passed;
-                    break;
-                }
-            }
+        return sweep_in_runs(&side_, max_steps, reach_of, [&](int side, Fraction* s2) {
             const double first = side == 0 ? first_below() : first_above();
-            const Fraction s2 = side == 0 ? walk_.take_below() : walk_.take_above();
-            ++out.steps;
-            refresh(side);
-            if (may_have(s2, first)) {
-                out.end = Swept::End::found;
-                out.found = s2;
-                break;
-            }
-        }
-        side_ = side;
-        return out;
+            *s2 = side == 0 ? walk_.take_below() : walk_.take_above();
+            return may_have(*s2, first);
+        });
     }
 
 private:

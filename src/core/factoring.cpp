@@ -387,26 +387,22 @@ Factorisation factorise_sieved(std::uint64_t n, std::uint64_t rest, bool rest_is
         }
     }
     std::uint64_t m = n / rest;
-    for (int i = 0; i < SMALL_PRIME_COUNT && m > 1; ++i) {
-        if (!divides(i, m)) continue;
-        const std::uint64_t p = SMALL_PRIMES[i];
-        if (p > stop_above) return stop();
+    // Divides the prime p (a factor of m) out of m into f; false when above stop_above.
+    const auto take = [&](std::uint64_t p) {
+        if (p > stop_above) return false;
         int e = 0;
         while (m % p == 0) {
             m /= p;
             ++e;
         }
         add_factor(&f, p, e);
+        return true;
+    };
+    for (int i = 0; i < SMALL_PRIME_COUNT && m > 1; ++i) {
+        if (divides(i, m) && !take(SMALL_PRIMES[i])) return stop();
     }
     for (int i = 0; met != nullptr && i < met->count && m > 1; ++i) {
-        const std::uint64_t p = met->prime[i];
-        if (p > stop_above) return stop();
-        int e = 0;
-        while (m % p == 0) {
-            m /= p;
-            ++e;
-        }
-        add_factor(&f, p, e);
+        if (!take(met->prime[i])) return stop();
     }
     if (!split_sieved(m, sieved, stop_above, &f)) return stop();
     std::sort(f.factors, f.factors + f.count,

@@ -215,10 +215,6 @@ FirstMeasures first_measures(const Problem& pr, u64 a, u64 b) {
     return m;
 }
 
-double value_of(const Fraction& f) {
-    return static_cast<double>(f.p) / static_cast<double>(f.q);
-}
-
 /// Calls visit(f) for every fraction of the cut tree at bound from lo to hi (in double).
 template <typename Visit>
 void fractions_between(u64 bound, double lo, double hi, Visit&& visit) {
@@ -226,7 +222,7 @@ void fractions_between(u64 bound, double lo, double hi, Visit&& visit) {
         bracket(bound,
                 [&](u64 p, u64 q) { return static_cast<double>(p) / static_cast<double>(q) < lo; }),
         bound);
-    while (!walk.above().none_above() && value_of(walk.above()) <= hi) visit(walk.take_above());
+    while (!walk.above().none_above() && walk.above_value() <= hi) visit(walk.take_above());
 }
 
 bool valid_first(const Problem& pr, u64 a, u64 b) {
@@ -863,21 +859,27 @@ private:
     int side_ = 0;  ///< the side a sweep takes first
 };
 
-/// The first stages that make s2 good enough: those within the accepted error of
-/// ratio / s2.
-/// Whether no first stage near `centre` (ratio / s2) is good enough, in double where that is
-/// sure: false only means that one may be. The cursors follow the first stages.
-bool surely_no_first(const Accept& acc, double centre, SideCursors* firsts) {
-    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    return firsts->surely_none_between(centre * (1.0 - w), centre * (1.0 + w));
+/// How far (relatively) from ratio / s2 the first stages that make s2 good enough lie, at
+/// most.
+double first_reach(const Accept& acc) {
+    return acc.width() * (1.0 + 1e-6) + 1e-15;
 }
 
+/// Whether no first stage within `reach` (first_reach()) of `centre` (ratio / s2) is good
+/// enough, in double where that is sure: false only means that one may be. The cursors
+/// follow the first stages.
+bool surely_no_first(double reach, double centre, SideCursors* firsts) {
+    return firsts->surely_none_between(centre * (1.0 - reach), centre * (1.0 + reach));
+}
+
+/// The first stages that make s2 good enough: those within the accepted error of
+/// ratio / s2.
 template <typename Visit>
 void first_stages_for(const Problem& pr, const Fraction& s2, const Accept& acc, SideCursors* firsts,
                       Visit&& visit) {
     const double centre = pr.ratio.approx * static_cast<double>(s2.q) / static_cast<double>(s2.p);
-    const double w = acc.width() * (1.0 + 1e-6) + 1e-15;
-    if (surely_no_first(acc, centre, firsts)) return;
+    const double w = first_reach(acc);
+    if (surely_no_first(w, centre, firsts)) return;
     fractions_between(pr.n, centre * (1.0 - w), centre * (1.0 + w), [&](const Fraction& f) {
         if (valid_first(pr, f.p, f.q) && acc.ok(error_of(pr, f.p * s2.p, f.q * s2.q))) visit(f);
     });
@@ -1084,7 +1086,7 @@ bool accepted_ratios(const Problem& pr, const Accept& acc, std::size_t max_ratio
     if (counted(1)) return true;
     if (!visit(f0, nullptr)) return false;
     // Every other ratio of the interval is within [lo, hi] of f0, give or take roundings.
-    const double f0v = value_of(f0);
+    const double f0v = value_in_double(f0);
     const double slack = 1e-15 * std::max(f0v, hi);
     IncreasingDenominators by_q(f0, (std::max(0.0, f0v - lo) + slack) * (1.0 + 1e-6),
                                 (std::max(0.0, hi - f0v) + slack) * (1.0 + 1e-6), bound, bound);
@@ -1434,8 +1436,9 @@ std::optional<std::vector<Fraction>> nearest_first_stages(const Problem& pr, con
     const auto may_have_second = [&](const Fraction& s1) {
         return !surely_no_second(pr, s1.p, s1.q, reach, &second_cursors);
     };
+    const double first_stages_reach = first_reach(acc);
     const auto may_have_first = [&](const Fraction& /*s2*/, double first) {
-        return !surely_no_first(acc, first, &*first_cursors);
+        return !surely_no_first(first_stages_reach, first, &*first_cursors);
     };
     for (long long step = 0;;) {
         if (pr.stop()) return std::vector<Fraction>{};

@@ -215,7 +215,7 @@ public:
     }
 
     /// How many moves were made by neighbours_near rather than by Farey steps (each costs
-    /// about what three steps of a walk cost).
+    /// about what four steps of a walk cost).
     std::uint64_t jumps() const { return jumps_; }
 
 private:
